@@ -1,0 +1,159 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+struct sqlite3;
+
+// The database layer over SQLite: the operations both programs use on their
+// stores (open by bare name, create tables and indexes, record sets over a
+// table or a select, find-first, add/edit/update/delete, execute). Every
+// value reaches SQLite as a bound parameter. Engine errors surface as DbError
+// with a readable message naming the file; nothing is swallowed.
+namespace vts::db {
+
+class DbError : public std::runtime_error {
+public:
+    DbError(const QString& message, const QString& file = QString());
+    QString message() const { return m_message; }
+    QString file() const { return m_file; }
+
+private:
+    QString m_message;
+    QString m_file;
+};
+
+// Field kinds of the stores. Text has a width in characters that the layer
+// enforces (a longer value is refused with DbError, never stored past it).
+enum class FieldType { Long, Text, DateTime, YesNo, Memo, Double };
+
+struct FieldDef {
+    QString name;
+    FieldType type = FieldType::Text;
+    int size = 0;  // Text only
+    bool autoIncrement = false;
+    bool allowEmpty = true;  // Text and Memo: the empty text is accepted
+};
+
+struct IndexDef {
+    QString name;
+    QString field;
+    bool primary = false;
+    bool required = false;
+    bool unique = false;
+};
+
+struct TableDef {
+    QString name;
+    std::vector<FieldDef> fields;
+    std::vector<IndexDef> indexes;
+};
+
+class Recordset;
+
+class Database {
+public:
+    ~Database();
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    // Opens an existing store found by its bare name in `dir`, ignoring
+    // letter case ("VTSLOG.MDB" opens "VTSLog.mdb"). WAL journal, busy
+    // time-out of several seconds. Throws DbError when missing, damaged or
+    // not a database.
+    static std::unique_ptr<Database> open(const QString& dir, const QString& bareName);
+    // Opens the file at `path` (resolved case-insensitively).
+    static std::unique_ptr<Database> openPath(const QString& path);
+    // Creates a new, empty store at `path`; throws DbError when it exists.
+    static std::unique_ptr<Database> create(const QString& path);
+
+    void createTable(const TableDef& table);
+    bool hasTable(const QString& table) const;
+
+    // Updatable record set over a whole table, in table (row) order.
+    std::unique_ptr<Recordset> openTable(const QString& table);
+    // Updatable record set over the rows of `table` whose `field` equals
+    // `value` (text compared without regard to case): the translation of
+    // "select * from T where F=v".
+    std::unique_ptr<Recordset> openTableWhere(const QString& table, const QString& field,
+                                              const QVariant& value);
+    // Read-only record set over a select statement with bound parameters
+    // ("select distinct Sender from tblLog order by Sender").
+    std::unique_ptr<Recordset> openQuery(const QString& sql, const QVariantList& params = {});
+
+    // Executes one SQL statement with bound parameters; returns changed rows.
+    int execute(const QString& sql, const QVariantList& params = {});
+    // Executes a statement in the desktop-database dialect of the purge,
+    // "delete * from tblLog[ where <criteria>]", where the criteria join
+    // Field>=#MM/DD/YYYY HH:MM:SS#, Field<=#...#, Field LIKE 'text*' and
+    // Field='text' with AND. Translated to SQL with bound parameters, so a
+    // quote inside a LIKE text is just a character. Returns deleted rows.
+    // Throws DbError for a statement outside that dialect.
+    int executeJet(const QString& statement);
+
+    void close();
+    bool isOpen() const;
+    QString filePath() const;
+    sqlite3* handle() const;  // for benchmarks and streaming readers
+
+private:
+    Database(sqlite3* db, QString path);
+    friend class Recordset;
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+// A position over rows. Field names are matched without regard to case.
+// A null field reads as an invalid QVariant; text() and int32() turn it into
+// "" and 0.
+class Recordset {
+public:
+    ~Recordset();
+
+    bool eof() const;
+    bool isEmpty() const;
+    void moveFirst();
+    void moveNext();
+
+    // Moves to the first row whose `field` equals `value` (text without
+    // regard to case; a quote in the value is just a character). Returns
+    // false and leaves the position unchanged when none matches.
+    bool findFirst(const QString& field, const QVariant& value);
+
+    QVariant value(const QString& field) const;
+    QString text(const QString& field) const;
+    qint32 int32(const QString& field) const;
+    bool isNull(const QString& field) const;
+    QStringList fieldNames() const;
+
+    // Starts a new row; for an auto-increment key, value("ID") is readable at
+    // once. Nothing is visible to others until update().
+    void addNew();
+    // Starts editing the current row.
+    void edit();
+    // Assigns a field of the row being added or edited. Text longer than the
+    // field's width, or a text that is not a number for a number field,
+    // throws DbError. A bool or any non-zero number for a yes/no field stores
+    // true (-1); 0 or false stores 0; an invalid QVariant stores null.
+    // QDateTime for a date field is stored as "YYYY-MM-DD HH:MM:SS".
+    void setValue(const QString& field, const QVariant& value);
+    // Stores the row being added or edited (all or nothing).
+    void update();
+    // Abandons the row being added or edited.
+    void cancelUpdate();
+    // Deletes the current row.
+    void remove();
+
+private:
+    friend class Database;
+    Recordset();
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+}  // namespace vts::db

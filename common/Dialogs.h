@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <deque>
+#include <vector>
+
+namespace vts {
+
+// The one seam for message boxes and questions. Programs with a display use
+// QtDialogs (common/gui), programs without one ConsoleDialogs, tests
+// ScriptedDialogs. An empty title means the program's default title.
+class Dialogs {
+public:
+    enum class Icon { None, Critical, Question, Exclamation, Information };
+    enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel, RetryCancel };
+    enum class Answer { Ok, Cancel, Yes, No, Retry };
+
+    virtual ~Dialogs() = default;
+    virtual Answer show(const QString& text, const QString& title, Icon icon, Buttons buttons) = 0;
+
+    // Shorthands.
+    void message(const QString& text, const QString& title = {}, Icon icon = Icon::None) {
+        show(text, title, icon, Buttons::Ok);
+    }
+    bool askYesNo(const QString& text, const QString& title = {}, Icon icon = Icon::None) {
+        return show(text, title, icon, Buttons::YesNo) == Answer::Yes;
+    }
+};
+
+// Writes every box to standard error as "title: text" and answers with the
+// default given at construction (Yes for questions unless told otherwise).
+class ConsoleDialogs final : public Dialogs {
+public:
+    explicit ConsoleDialogs(Answer questionAnswer = Answer::Yes) : m_answer(questionAnswer) {}
+    Answer show(const QString& text, const QString& title, Icon icon, Buttons buttons) override;
+    void setDefaultTitle(const QString& t) { m_defaultTitle = t; }
+
+private:
+    Answer m_answer;
+    QString m_defaultTitle;
+};
+
+// Test double: records every box and answers from a queue. An empty queue
+// answers Ok for Ok boxes, Yes for Yes/No questions, Ok for OkCancel.
+class ScriptedDialogs final : public Dialogs {
+public:
+    struct Shown {
+        QString text;
+        QString title;
+        Icon icon;
+        Buttons buttons;
+    };
+    Answer show(const QString& text, const QString& title, Icon icon, Buttons buttons) override;
+
+    void queueAnswer(Answer a) { m_answers.push_back(a); }
+    const std::vector<Shown>& shown() const { return m_shown; }
+    QStringList texts() const;
+    void clear() { m_shown.clear(); }
+
+private:
+    std::vector<Shown> m_shown;
+    std::deque<Answer> m_answers;
+};
+
+}  // namespace vts

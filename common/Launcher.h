@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace vts {
+
+// A started program. isRunning() turns false once it has exited.
+class ProcessHandle {
+public:
+    virtual ~ProcessHandle() = default;
+    virtual bool isRunning() = 0;
+    virtual qint64 pid() const = 0;
+};
+
+// The one seam for starting programs. A Windows program name "NAME.EXE" is
+// found in `folder`: a file of that name in any letter case, else the
+// lower-case name without ".EXE" ("VTSCONFIG.EXE" finds vtsconfig).
+class Launcher {
+public:
+    struct Request {
+        QString folder;            // where the program is looked for
+        QString program;           // e.g. "calvex.exe", "VTSCONFIG.EXE", "VT.EXE"
+        QStringList arguments;     // passed unchanged
+        QString workingDirectory;  // empty: inherit
+        bool watch = false;        // true: the handle reports when the program exits
+    };
+    virtual ~Launcher() = default;
+    // Starts the program without waiting for it. Returns null when it could
+    // not be found or started; `error` (when given) then says why.
+    virtual std::shared_ptr<ProcessHandle> start(const Request& request,
+                                                 QString* error = nullptr) = 0;
+
+    // The executable path for `program` in `folder`, or empty when none.
+    static QString resolveProgram(const QString& folder, const QString& program);
+};
+
+// Starts real processes (QProcess). Watched processes are kept as children
+// of this launcher; unwatched ones are fully detached.
+class ProcessLauncher final : public Launcher {
+public:
+    std::shared_ptr<ProcessHandle> start(const Request& request, QString* error = nullptr) override;
+};
+
+// Test double: records requests; `onStart` (when set) decides the outcome and
+// may act as the started program. By default every start succeeds and the
+// returned handle reports "running" until finish() is called on it.
+class RecordingLauncher final : public Launcher {
+public:
+    class Handle final : public ProcessHandle {
+    public:
+        bool isRunning() override { return m_running; }
+        qint64 pid() const override { return 4242; }
+        void finish() { m_running = false; }
+
+    private:
+        bool m_running = true;
+    };
+    std::shared_ptr<ProcessHandle> start(const Request& request, QString* error = nullptr) override;
+
+    // Return null to make the start fail.
+    std::function<std::shared_ptr<ProcessHandle>(const Request&)> onStart;
+    std::vector<Request> requests;
+    std::vector<std::shared_ptr<Handle>> handles;
+};
+
+}  // namespace vts

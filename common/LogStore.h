@@ -1,0 +1,38 @@
+#pragma once
+
+#include "Database.h"
+
+#include <QString>
+
+#include <memory>
+
+// The message log store VTSLog.MDB: tblLog and tblReportInfo.
+namespace vts::logstore {
+
+inline const QString kFileName = QStringLiteral("VTSLog.MDB");   // looked for
+inline const QString kCreateName = QStringLiteral("VTSLog.mdb");  // created as
+inline const QString kOldName = QStringLiteral("VTSLog.old");
+
+// Field widths of tblLog (characters).
+inline constexpr int kStatusDescriptionWidth = 100;
+inline constexpr int kTypeWidth = 255;
+inline constexpr int kSenderWidth = 30;
+inline constexpr int kDepartmentWidth = 50;
+inline constexpr int kRecipientWidth = 30;
+inline constexpr int kPhoneWidth = 50;
+inline constexpr int kPinWidth = 20;
+inline constexpr int kPasswordWidth = 20;
+inline constexpr int kComPortSettingWidth = 20;
+inline constexpr int kModemStringWidth = 30;
+inline constexpr int kEMailWidth = 50;
+inline constexpr int kSmtpWidth = 50;
+inline constexpr int kUniqueIdWidth = 255;
+
+bool present(const QString& dir);
+db::TableDef logTable();
+db::TableDef reportInfoTable();
+// Creates VTSLog.mdb in `dir` with both tables (tblReportInfo empty).
+void create(const QString& dir);
+std::unique_ptr<db::Database> open(const QString& dir);
+
+}  // namespace vts::logstore
