@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+namespace vts {
+class EventLoop;
+class Dialogs;
+class Launcher;
+}
+
+// The pager control: an 800-slot in-memory send queue, a port list of up to
+// eight COM ports, and a one-second dispatch timer that hands batches to the
+// dialer through the port files and raises one final event per message.
+// (Public interface; the implementation is free to add private members.)
+class PagerOCX : public QObject {
+    Q_OBJECT
+public:
+    // Persisted properties, in the order they are saved.
+    struct Properties {
+        qint32 NumberOfRetries = 0, RetryDelay = 60, Timeout = 60, DebugMode = 0,
+               DialingDelay = 2, WindowState = 0, VolumeLevel = 2, SpeakerState = 1,
+               GroupTimeWindow = 5;
+    };
+
+    // `workingDir` holds the port files; the dialer is looked for in the
+    // system directory. Creation deletes mordax1.dat..mordax8.dat.
+    PagerOCX(vts::EventLoop& loop, vts::Dialogs& dialogs, vts::Launcher& launcher,
+             const QString& workingDir, QObject* parent = nullptr);
+    ~PagerOCX() override;
+
+    void ShowAbout();
+
+    qint32 NumberOfRetries() const;  void setNumberOfRetries(qint32 v);
+    qint32 RetryDelay() const;       void setRetryDelay(qint32 v);
+    qint32 Timeout() const;          void setTimeout(qint32 v);
+    qint32 DebugMode() const;        void setDebugMode(qint32 v);
+    qint32 DialingDelay() const;     void setDialingDelay(qint32 v);
+    qint32 WindowState() const;      void setWindowState(qint32 v);
+    qint32 VolumeLevel() const;      void setVolumeLevel(qint32 v);
+    qint32 SpeakerState() const;     void setSpeakerState(qint32 v);
+    qint32 GroupTimeWindow() const;  void setGroupTimeWindow(qint32 v);
+    qint32 QueueCount() const;       void setQueueCount(qint32 v);    // refuses
+    qint32 SubmitStatus() const;     void setSubmitStatus(qint32 v);  // refuses
+
+    void ClearComPorts();
+    void AddComPort(std::int16_t port);
+    void ComPort(std::int16_t port);
+    // Throws vts::conv::OverflowError when Delay's value does not fit 16 bits.
+    void SendNumeric(const QString& Message, const QString& PhoneNumber, const QString& Delay,
+                     const QString& UniqueID = {}, const QString& ComSettings = {},
+                     const QString& ModemInitString = {}, const QString& ModemDialString = {});
+    void SendMessage(const QString& Message, const QString& PhoneNumber, const QString& PIN,
+                     std::int16_t MaxCharactersPerBlock = 0, const QString& UniqueID = {},
+                     const QString& ComSettings = {}, const QString& ModemInitString = {},
+                     const QString& ModemDialString = {}, const QString& TAPPassword = {});
+    void SendAscii(const QString& Message, const QString& PhoneNumber, const QString& PIN,
+                   const QString& AsciiFilename, std::int16_t MaxCharactersPerBlock = 0,
+                   const QString& UniqueID = {}, const QString& ComSettings = {},
+                   const QString& ModemInitString = {}, const QString& ModemDialString = {},
+                   const QString& TAPPassword = {});
+
+    // Stops dispatching for good (the host calls this before it closes its
+    // stores); no event is raised afterwards.
+    void stopDispatch();
+
+signals:
+    void MessageFailed(const QString& UniqueID, const QString& Message, const QString& PhoneNumber,
+                       const QString& PIN, std::int16_t ModemErrorFlag);
+    void MessageSent(const QString& UniqueID, const QString& Message, const QString& PhoneNumber,
+                     const QString& PIN);
+    void MessageCancelled(const QString& UniqueID, const QString& Message,
+                          const QString& PhoneNumber, const QString& PIN);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
