@@ -45,6 +45,7 @@ public:
     const QString& status() const { return m_status; }
     int progress() const { return m_progress; }
     qint64 contentLength() const { return m_contentLength; }
+    qint64 received() const { return m_received; }
     // Why the last fetch or download failed (for the curious and for tests).
     const QString& lastError() const { return m_lastError; }
 
