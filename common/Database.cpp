@@ -41,6 +41,7 @@ struct Column {
 
 struct TableInfo {
     QString name;
+    bool autoIncrement = false;  // numbers of deleted or abandoned rows are never reused
     std::vector<Column> columns;
     QHash<QString, int> index;  // lower-case name -> position
 
@@ -112,6 +113,7 @@ struct Connection {
     std::map<QString, sqlite3_stmt*> statements;
     std::map<QString, std::shared_ptr<const TableInfo>> tables;  // key: lower-case name
     int pendingAdds = 0;  // rows started by addNew and not yet stored or abandoned
+    QHash<QString, qint64> reserved;  // lower-case table -> highest number handed out
 
     ~Connection() { close(); }
 
@@ -253,7 +255,7 @@ struct Connection {
         const QString key = name.toLower();
         if (auto it = tables.find(key); it != tables.end()) return it->second;
         sqlite3_stmt* st = prepare(QStringLiteral(
-            "SELECT name FROM sqlite_master WHERE type='table' AND name=? COLLATE NOCASE"));
+            "SELECT name, sql FROM sqlite_master WHERE type='table' AND name=? COLLATE NOCASE"));
         bind(st, 1, name);
         int rc = sqlite3_step(st);
         if (rc != SQLITE_ROW) {
@@ -264,6 +266,8 @@ struct Connection {
         }
         auto info = std::make_shared<TableInfo>();
         info->name = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+        info->autoIncrement = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)))
+                                  .contains(QLatin1String("AUTOINCREMENT"), Qt::CaseInsensitive);
         sqlite3_reset(st);
 
         sqlite3_stmt* ti = prepare(QStringLiteral("SELECT name, type, pk FROM pragma_table_info(?)"));
@@ -280,22 +284,61 @@ struct Connection {
         return info;
     }
 
+    // Rows started by addNew are made inside one write transaction, taken at
+    // the first addNew and committed when the last pending row is stored or
+    // abandoned. Holding the write lock is what makes the number handed out
+    // at addNew safe from other processes.
     void beginAdd() {
-        if (pendingAdds == 0 && sqlite3_get_autocommit(db)) runPlain("BEGIN IMMEDIATE");
+        if (pendingAdds == 0 && sqlite3_get_autocommit(db)) run(QStringLiteral("BEGIN IMMEDIATE"));
         ++pendingAdds;
     }
     void endAdd() {
-        if (pendingAdds > 0 && --pendingAdds == 0 && !sqlite3_get_autocommit(db)) {
-            const int rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-            if (rc != SQLITE_OK) {
+        if (pendingAdds > 0 && --pendingAdds == 0) {
+            reserved.clear();
+            if (sqlite3_get_autocommit(db)) return;
+            try {
+                run(QStringLiteral("COMMIT"));
+            } catch (...) {
                 sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-                fail(QStringLiteral("Cannot store the new row"), rc);
+                throw;
             }
         }
+    }
+    // The number the next new row of `t` gets: above every row there is,
+    // above every number the table ever handed out, above every number
+    // reserved by a row still being added on this connection.
+    qint64 nextRowid(const TableInfo& t) {
+        qint64 top = reserved.value(t.name.toLower(), 0);
+        const auto scalar = [&](const QString& sql, bool bindName) {
+            sqlite3_stmt* st = prepare(sql);
+            if (bindName) bind(st, 1, t.name);
+            const int rc = sqlite3_step(st);
+            qint64 v = 0;
+            if (rc == SQLITE_ROW) v = sqlite3_column_int64(st, 0);
+            sqlite3_reset(st);
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE) fail(QStringLiteral("Cannot number the new row"), rc);
+            return v;
+        };
+        if (t.autoIncrement)
+            top = std::max(top, scalar(QStringLiteral("SELECT seq FROM sqlite_sequence WHERE name = ?"), true));
+        top = std::max(top, scalar(QStringLiteral("SELECT max(rowid) FROM ") + quoteIdent(t.name), false));
+        const qint64 next = top + 1;
+        reserved.insert(t.name.toLower(), next);
+        return next;
+    }
+    // Marks `id` as used in the table's counter although no row holds it.
+    void keepUsed(const TableInfo& t, qint64 id) {
+        if (!t.autoIncrement) return;
+        if (run(QStringLiteral("UPDATE sqlite_sequence SET seq = ? WHERE name = ? AND seq < ?"),
+                {qlonglong(id), t.name, qlonglong(id)}) == 0)
+            run(QStringLiteral("INSERT INTO sqlite_sequence (name, seq) SELECT ?, ? WHERE NOT EXISTS "
+                               "(SELECT 1 FROM sqlite_sequence WHERE name = ?)"),
+                {t.name, qlonglong(id), t.name});
     }
     void abortAdds() {
         if (db && !sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         pendingAdds = 0;
+        reserved.clear();
     }
 };
 
@@ -782,6 +825,7 @@ struct Recordset::Impl {
     size_t qpos = 0;
 
     enum class Mode { None, Adding, Editing } mode = Mode::None;
+    QHash<QByteArray, QString> sqlCache;  // statement per assigned-field pattern
     qint64 editRowid = 0;
     std::vector<QVariant> buffer;
     std::vector<bool> dirty;
@@ -1047,12 +1091,11 @@ void Recordset::addNew() {
     c.requireOpen();
     c.beginAdd();
     try {
-        c.run(QStringLiteral("INSERT INTO ") + quoteIdent(d->table->name) + QStringLiteral(" DEFAULT VALUES"));
+        d->editRowid = c.nextRowid(*d->table);
     } catch (...) {
         c.endAdd();
         throw;
     }
-    d->editRowid = sqlite3_last_insert_rowid(c.db);
     d->buffer.assign(d->table->columns.size(), QVariant());
     for (size_t i = 0; i < d->table->columns.size(); ++i)
         if (d->table->columns[i].rowidAlias) d->buffer[i] = QVariant(qlonglong(d->editRowid)).toInt();
@@ -1166,22 +1209,41 @@ void Recordset::update() {
         throw DbError(QStringLiteral("Update without AddNew or Edit"), d->conn->path);
     Connection& c = *d->conn;
     c.requireOpen();
-    QStringList sets;
+    const bool adding = d->mode == Impl::Mode::Adding;
+    QByteArray mask(qsizetype(d->dirty.size()), '0');
     QVariantList params;
+    if (adding) params << qlonglong(d->editRowid);
     for (size_t i = 0; i < d->dirty.size(); ++i) {
         if (!d->dirty[i]) continue;
-        sets << quoteIdent(d->table->columns[i].name) + QStringLiteral(" = ?");
+        mask[qsizetype(i)] = '1';
         params << d->buffer[i];
     }
-    if (!sets.isEmpty()) {
-        params << qlonglong(d->editRowid);
-        const QString sql = QStringLiteral("UPDATE ") + quoteIdent(d->table->name) + QStringLiteral(" SET ") +
-                            sets.join(QStringLiteral(", ")) + QStringLiteral(" WHERE rowid = ?");
+    if (!adding) params << qlonglong(d->editRowid);
+    mask.prepend(adding ? 'A' : 'E');
+    QString& sql = d->sqlCache[mask];
+    if (sql.isEmpty()) {
+        QStringList names;
+        for (size_t i = 0; i < d->dirty.size(); ++i)
+            if (d->dirty[i]) names << quoteIdent(d->table->columns[i].name);
+        if (adding) {
+            names.prepend(QStringLiteral("rowid"));
+            QStringList marks;
+            for (int i = 0; i < names.size(); ++i) marks << QStringLiteral("?");
+            sql = QStringLiteral("INSERT INTO ") + quoteIdent(d->table->name) + QStringLiteral(" (") +
+                  names.join(QStringLiteral(", ")) + QStringLiteral(") VALUES (") + marks.join(QStringLiteral(", ")) +
+                  QLatin1Char(')');
+        } else if (!names.isEmpty()) {
+            sql = QStringLiteral("UPDATE ") + quoteIdent(d->table->name) + QStringLiteral(" SET ") +
+                  names.join(QStringLiteral(" = ?, ")) + QStringLiteral(" = ? WHERE rowid = ?");
+        } else {
+            sql = QStringLiteral("-");  // an edit that assigned nothing
+        }
+    }
+    if (sql != QLatin1String("-")) {
         const int changed = c.run(sql, params);
-        if (changed == 0 && d->mode == Impl::Mode::Editing)
+        if (changed == 0 && !adding)
             throw DbError(QStringLiteral("The row was deleted by another user"), c.path);
     }
-    const bool adding = d->mode == Impl::Mode::Adding;
     const qint64 stored = d->editRowid;
     d->mode = Impl::Mode::None;
     if (adding) {
@@ -1197,12 +1259,10 @@ void Recordset::cancelUpdate() {
     d->mode = Impl::Mode::None;
     if (!adding) return;
     Connection& c = *d->conn;
-    // The started row goes, but its number stays used: the removal is
-    // committed together with the counter, so the number is never handed
-    // out again.
+    // Nothing was written for the row, but its number stays used: the
+    // counter is moved past it, so the number is never handed out again.
     try {
-        c.run(QStringLiteral("DELETE FROM ") + quoteIdent(d->table->name) + QStringLiteral(" WHERE rowid = ?"),
-              {qlonglong(d->editRowid)});
+        c.keepUsed(*d->table, d->editRowid);
     } catch (...) {
         c.abortAdds();
         throw;

@@ -130,6 +130,32 @@ TEST_F(DatabaseTest, NewRowNumberIsReadableAtOnceAndStoredOnlyByUpdate) {
     EXPECT_THROW(rs->update(), DbError);
 }
 
+TEST_F(DatabaseTest, RowsStartedTogetherGetDistinctNumbers) {
+    auto a = m_db->openTable(QStringLiteral("tblPeople"));
+    auto b = m_db->openTable(QStringLiteral("tblPeople"));
+    a->addNew();
+    b->addNew();
+    EXPECT_EQ(a->int32(QStringLiteral("ID")), 1);
+    EXPECT_EQ(b->int32(QStringLiteral("ID")), 2);
+    b->setValue(QStringLiteral("Name"), QStringLiteral("B"));
+    b->update();
+    a->cancelUpdate();
+    EXPECT_EQ(count(), 1);
+    // The abandoned highest number stays used after reopening.
+    add(QStringLiteral("C"));
+    a->cancelUpdate();  // nothing pending: no effect
+    m_db.reset();
+    m_db = Database::open(dir(), QStringLiteral("people.db"));
+    auto c = m_db->openTable(QStringLiteral("tblPeople"));
+    c->addNew();
+    c->cancelUpdate();
+    m_db.reset();
+    m_db = Database::open(dir(), QStringLiteral("people.db"));
+    c = m_db->openTable(QStringLiteral("tblPeople"));
+    c->addNew();
+    EXPECT_EQ(c->int32(QStringLiteral("ID")), 5);
+}
+
 TEST_F(DatabaseTest, RecordSetDestroyedMidRowLeavesNothingBehind) {
     {
         auto rs = m_db->openTable(QStringLiteral("tblPeople"));
