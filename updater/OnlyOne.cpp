@@ -1,10 +1,12 @@
 #include "OnlyOne.h"
 
+#include "SingleCopyGuard.h"
+
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QLockFile>
 
 namespace vts {
 namespace {
@@ -34,7 +36,7 @@ OnlyOne::OnlyOne(const QString& programFolder, const QString& appTitle, QObject*
 
 OnlyOne::~OnlyOne() {
     if (m_server) m_server->close();
-    if (m_lock) m_lock->unlock();
+    m_lock.reset();
 }
 
 QString OnlyOne::guardName(const QString& appTitle) {
@@ -43,9 +45,9 @@ QString OnlyOne::guardName(const QString& appTitle) {
 
 bool OnlyOne::claim() {
     if (m_first) return true;
-    m_lock = std::make_unique<QLockFile>(m_lockPath);
-    m_lock->setStaleLockTime(0);  // stale only when its owner is gone
-    if (m_lock->tryLock(0)) {
+    m_lock = std::make_unique<SingleCopyGuard>(QFileInfo(m_lockPath).path(),
+                                               QFileInfo(m_lockPath).fileName());
+    if (m_lock->acquire()) {
         m_first = true;
         m_server = std::make_unique<QLocalServer>();
         QLocalServer::removeServer(m_serverName);  // left over from a copy that died

@@ -6,9 +6,11 @@
 #include <memory>
 
 class QLocalServer;
-class QLockFile;
+
 
 namespace vts {
+
+class SingleCopyGuard;
 
 // The single-copy guard: one running updater per program folder. The first
 // copy holds a lock file named "OnlyOne" + the first 20 characters of the
@@ -41,7 +43,7 @@ private:
 
     QString m_lockPath;
     QString m_serverName;
-    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<SingleCopyGuard> m_lock;
     std::unique_ptr<QLocalServer> m_server;
     bool m_first = false;
 };

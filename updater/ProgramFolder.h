@@ -33,8 +33,4 @@ private:
     QString m_folder;
 };
 
-// "M/D/YYYY h:mm:ss AM" (en-US short date and long time); the time part is
-// left out at exactly midnight.
-QString generalDateText(const QDateTime& when);
-
 }  // namespace vts

@@ -36,7 +36,9 @@ TEST(DownloadPercent, RoundsToNearestWithHalvesToEven) {
             << r.total << "/" << r.length;
 }
 
-TEST(GeneralDate, ShortDateAndLongTimeWithoutTimeAtMidnight) {
+class ProgramFolderTest : public test::TempDirTest {};
+
+TEST_F(ProgramFolderTest, UpdatedFileHoldsShortDateAndLongTime) {
     struct Row {
         QDateTime when;
         const char* expected;
@@ -49,7 +51,11 @@ TEST(GeneralDate, ShortDateAndLongTimeWithoutTimeAtMidnight) {
         {QDateTime(QDate(2026, 6, 1), QTime(12, 0, 0)), "6/1/2026 12:00:00 PM"},
         {QDateTime(QDate(2026, 6, 1), QTime(23, 59, 59)), "6/1/2026 11:59:59 PM"},
     };
-    for (const Row& r : rows) EXPECT_EQ(generalDateText(r.when), QString::fromLatin1(r.expected));
+    ProgramFolder f(dir());
+    for (const Row& r : rows) {
+        ASSERT_TRUE(f.writeUpdated(r.when));
+        EXPECT_EQ(readFile("UPDATED.TXT"), QByteArray(r.expected) + "\r\n");
+    }
 }
 
 TEST(Requests, BytesOnTheWireAreExact) {
@@ -95,8 +101,6 @@ TEST_F(ServerAddressTest, UnusableValuesKeepTheDefaults) {
     EXPECT_EQ(ServerAddress::load(dir()).port, 80);
 }
 
-class ProgramFolderTest : public test::TempDirTest {};
-
 TEST_F(ProgramFolderTest, FindsFilesInAnyLetterCaseAndNamesNewOnesAsWritten) {
     ProgramFolder f(dir());
     EXPECT_EQ(f.clientProgram(), path("VT.EXE"));
@@ -106,14 +110,6 @@ TEST_F(ProgramFolderTest, FindsFilesInAnyLetterCaseAndNamesNewOnesAsWritten) {
     EXPECT_EQ(f.downloadedVersionFile(), path("getvt/FileInfo.txt"));
     EXPECT_TRUE(f.ensureDownloadFolder());
     EXPECT_FALSE(QFileInfo::exists(path("GETVT")) && QDir(dir()).entryList().contains("GETVT"));
-}
-
-TEST_F(ProgramFolderTest, WritesUpdatedFileAsOneLine) {
-    ProgramFolder f(dir());
-    ASSERT_TRUE(f.writeUpdated(QDateTime(QDate(2026, 3, 4), QTime(15, 6, 7))));
-    EXPECT_EQ(readFile("UPDATED.TXT"), QByteArray("3/4/2026 3:06:07 PM\r\n"));
-    ASSERT_TRUE(f.writeUpdated(QDateTime(QDate(2026, 3, 5), QTime(0, 0, 0))));
-    EXPECT_EQ(readFile("UPDATED.TXT"), QByteArray("3/5/2026\r\n"));
 }
 
 }  // namespace
