@@ -39,7 +39,6 @@ ServerAddress ServerAddress::load(const QString& programFolder) {
 
 QString ServerAddress::hostHeader() const {
     QString h = host;
-    QHostAddress addr;
     if (!h.startsWith(u'[') && h.contains(u':')) h = u'[' + h + u']';
     if (port != kDefaultPort) h += u':' + QString::number(port);
     return h;
