@@ -171,7 +171,7 @@ QString defaultLayoutText(const QString& fileName) {
 
 QStringList installDefaultLayouts(const QString& dir) {
     QStringList written;
-    for (const QString name : {QStringLiteral("svrrpt1.rpt"), QStringLiteral("svrrpt2.rpt"),
+    for (const QString& name : {QStringLiteral("svrrpt1.rpt"), QStringLiteral("svrrpt2.rpt"),
                                QStringLiteral("svrrpt3.rpt")}) {
         if (paths::exists(name, dir)) continue;
         QSaveFile f(QDir(dir).filePath(name));
