@@ -59,18 +59,19 @@ void ReportPreview::showPage(int page) {
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     p.scale(scale, scale);
-    std::optional<PageStart> next;
+    bool more = false;
+    PageStart next;
     try {
-        next = m_document->renderPage(p, page, m_starts[page - 1]);
+        if (const auto n = m_document->renderPage(p, page, m_starts[page - 1])) {
+            more = true;
+            next = *n;
+        }
     } catch (const std::exception& e) {
         p.resetTransform();
         p.drawText(20, 40, QString::fromStdString(e.what()));
-        next.reset();
     }
     p.end();
-    if (page == static_cast<int>(m_starts.size())) {
-        if (next) m_starts.push_back(*next);
-    }
+    if (more && page == static_cast<int>(m_starts.size())) m_starts.push_back(next);
     m_page = page;
     m_image = image;
     m_view->setPixmap(QPixmap::fromImage(image));
