@@ -17,6 +17,8 @@ QString purgeCondition(const PurgeCriteria& c) {
     if (!sender.isEmpty()) {
         if (!condition.isEmpty()) condition += QStringLiteral(" AND ");
         QString quoted = sender;
+        // "[" would open a character class in the pattern; "[[]" is a plain "[".
+        quoted.replace(QLatin1Char('['), QStringLiteral("[[]"));
         quoted.replace(QLatin1Char('\''), QStringLiteral("''"));
         condition += QStringLiteral("Sender LIKE '") + quoted + QStringLiteral("*'");
     }

@@ -21,7 +21,8 @@ struct PurgeCriteria {
 };
 
 // The condition without " where " ("" for no criteria). A quote inside the
-// sender is doubled, so the pattern stays one quoted text.
+// sender is doubled, so the pattern stays one quoted text, and "[" is written
+// "[[]" so it stands for itself.
 QString purgeCondition(const PurgeCriteria& c);
 // "delete * from tblLog", with " where " and the condition when there is one.
 QString purgeStatement(const PurgeCriteria& c);

@@ -224,17 +224,6 @@ public:
         return {m_row, m_taken};
     }
 
-    void forEachRow(const std::function<void(const QStringList&)>& fn) {
-        if (!m_stmt) return;
-        const int n = static_cast<int>(m_doc.m_layout.columns.size());
-        while (m_stmt->step()) {
-            QStringList cells;
-            for (int i = 0; i < n; ++i) cells << displayValue(m_doc.m_layout.columns[i].field, m_stmt->value(i));
-            if (m_doc.m_layout.fullMessage) cells << m_stmt->value(n).toString();
-            fn(cells);
-        }
-    }
-
     const std::vector<QStringList>& summaryRows() const { return m_summaryRows; }
 
 private:
@@ -446,8 +435,8 @@ void ReportDocument::writeCsv(QIODevice& out) const {
         for (const auto& c : cells) q << quote(c);
         ts << q.join(QLatin1Char(',')) << "\r\n";
     };
-    LineSource source(*this, PageStart{});
     if (m_layout.style == ReportLayout::Style::Summary) {
+        LineSource source(*this, PageStart{});
         writeRow({QStringLiteral("Group"), QStringLiteral("Value"), QStringLiteral("Count")});
         for (const auto& r : source.summaryRows()) writeRow(r);
     } else {
@@ -455,7 +444,17 @@ void ReportDocument::writeCsv(QIODevice& out) const {
         for (const auto& c : m_layout.columns) headings << c.heading;
         if (m_layout.fullMessage) headings << QStringLiteral("Message Text");
         writeRow(headings);
-        source.forEachRow(writeRow);
+        // Its own statement: every selected row once, in report order.
+        QVariantList params = m_filter.params;
+        params << 0;
+        Statement st(m_db->handle(), LineSource::rowSql(*this), params);
+        const int n = static_cast<int>(m_layout.columns.size());
+        while (st.step()) {
+            QStringList cells;
+            for (int i = 0; i < n; ++i) cells << displayValue(m_layout.columns[i].field, st.value(i));
+            if (m_layout.fullMessage) cells << st.value(n).toString();
+            writeRow(cells);
+        }
     }
     ts.flush();
     if (ts.status() != QTextStream::Ok) throw ReportError(QStringLiteral("The CSV file could not be written."));

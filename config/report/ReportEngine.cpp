@@ -9,13 +9,15 @@
 namespace vts::report {
 
 ReportEngine::ReportEngine(QString workingDirectory)
-    : m_dir(workingDirectory.isEmpty() ? QDir::currentPath() : std::move(workingDirectory)),
+    : m_dir(std::move(workingDirectory)),
       m_windowTitle(QStringLiteral("Vantrel Report")) {}
 
 void ReportEngine::setDataFile(int index, const QString& file) {
     if (index != 0) throw ReportError(QStringLiteral("Data file %1 does not exist.").arg(index));
     m_dataFile = file;
 }
+
+QString ReportEngine::workingDirectory() const { return m_dir.isEmpty() ? QDir::currentPath() : m_dir; }
 
 QString ReportEngine::dataFile(int index) const { return index == 0 ? m_dataFile : QString(); }
 
@@ -28,7 +30,7 @@ QString ReportEngine::sortField(int index) const { return index == 0 ? m_sortFie
 
 std::shared_ptr<ReportDocument> ReportEngine::prepare() const {
     if (m_reportFile.isEmpty()) throw ReportError(QStringLiteral("No report file is set."));
-    const QString layoutPath = paths::resolve(m_reportFile, m_dir);
+    const QString layoutPath = paths::resolve(m_reportFile, workingDirectory());
     if (!QFileInfo(layoutPath).isFile())
         throw ReportError(QStringLiteral("The report file %1 is not present.").arg(m_reportFile));
     ReportLayout layout = loadLayout(layoutPath);
@@ -38,7 +40,7 @@ std::shared_ptr<ReportDocument> ReportEngine::prepare() const {
     const QString dataFile = m_dataFile.isEmpty() ? logstore::kFileName : m_dataFile;
     std::unique_ptr<db::Database> database;
     try {
-        database = db::Database::open(m_dir, dataFile);
+        database = db::Database::open(workingDirectory(), dataFile);
     } catch (const db::DbError& e) {
         throw ReportError(QStringLiteral("The log %1 could not be opened: %2").arg(dataFile, e.message()));
     }
@@ -61,7 +63,7 @@ void ReportEngine::run() {
             path = m_host->askSaveFileName();
             if (path.isEmpty()) return;
         }
-        document->writeFile(QDir(m_dir).absoluteFilePath(path));
+        document->writeFile(QDir(workingDirectory()).absoluteFilePath(path));
         return;
     }
     case ToPrinter:

@@ -50,7 +50,8 @@ public:
     void setPrintFileName(const QString& path) { m_printFile = path; }
     QString printFileName() const { return m_printFile; }
     void setHost(ReportHost* host) { m_host = host; }
-    QString workingDirectory() const { return m_dir; }
+    // The folder given at construction, else the current one.
+    QString workingDirectory() const;
 
     // Builds the document from the current settings without output.
     std::shared_ptr<ReportDocument> prepare() const;

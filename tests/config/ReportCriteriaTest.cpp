@@ -31,6 +31,8 @@ Criteria with(Criteria c, int status, const char* sender = "", const char* depar
     return c;
 }
 
+void PrintTo(const SelectionCase& c, std::ostream* os) { *os << c.name; }
+
 class SelectionTest : public ::testing::TestWithParam<SelectionCase> {};
 
 TEST_P(SelectionTest, BuildsFormulaAndDescription) {

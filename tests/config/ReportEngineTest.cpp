@@ -214,9 +214,9 @@ TEST_F(ReportRunTest, SummaryCountsByStatusAndSender) {
 TEST_F(ReportRunTest, CsvQuotesWhatNeedsQuoting) {
     vts::test::reports::createLog(dir(), {{1, "SMITH, J", "IT", "Bo \"B\"", "1998-07-01 10:00:00", "555", "a\nb"}});
     ASSERT_EQ(save(state(1), QStringLiteral("out.CSV")), ReportsPageLogic::Outcome::Ran);
-    EXPECT_EQ(readFile(QStringLiteral("out.CSV")),
+    EXPECT_EQ(readFile(QStringLiteral("out.CSV")).toStdString(),
               QByteArray("Sent,Status,Sender,Department,Recipient,TAP Number,Message Text\r\n"
-                         "07/01/1998 10:00:00,Sent,\"SMITH, J\",IT,\"Bo \"\"B\"\"\",555,\"a\nb\"\r\n"));
+                         "07/01/1998 10:00:00,Sent,\"SMITH, J\",IT,\"Bo \"\"B\"\"\",555,\"a\nb\"\r\n").toStdString());
 }
 
 TEST_F(ReportRunTest, EngineAndStoreFaultsAreReported) {
