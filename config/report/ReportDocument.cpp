@@ -378,10 +378,16 @@ bool ReportDocument::drawPage(QPainter& p, int pageNumber, LineSource& source) c
     p.drawLine(QPointF(kMargin, y), QPointF(page.width() - kMargin, y));
 
     double lineY = m.bodyTop;
+    // A font change is a state change on the device: make it only when needed.
+    bool bold = false;
+    p.setFont(mono);
     for (int n = 0; n < m.lines && source.peek(); ++n) {
         const Line l = source.take();
         if (l.kind != Line::Blank) {
-            p.setFont(l.kind == Line::Heading ? monoBold : mono);
+            if ((l.kind == Line::Heading) != bold) {
+                bold = !bold;
+                p.setFont(bold ? monoBold : mono);
+            }
             p.drawText(QPointF(kMargin, lineY + m.fontSize), l.kind == Line::Row ? l.text.trimmed() : l.text);
         }
         lineY += m.lineHeight;
