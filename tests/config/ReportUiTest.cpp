@@ -254,3 +254,20 @@ TEST_F(VtsReportCommandTest, RefusesBadArgumentsAndReportsMissingLayouts) {
 }
 
 }  // namespace
+
+namespace {
+
+class VtsInitLayoutsTest : public vts::test::TempDirTest {};
+
+TEST_F(VtsInitLayoutsTest, NewWorkingDirectoryHasTheThreeLayouts) {
+    QProcess p;
+    p.start(vts::test::binDir() + QStringLiteral("/vtsinit"), {path(QStringLiteral("site"))});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    for (int i = 0; i < 3; ++i) {
+        const QString file = path(QStringLiteral("site/") + *layoutFileForType(i));
+        EXPECT_NO_THROW(loadLayout(file)) << file.toStdString();
+    }
+}
+
+}  // namespace
