@@ -466,7 +466,7 @@ void ReportDocument::writeCsv(QIODevice& out) const {
     if (ts.status() != QTextStream::Ok) throw ReportError(QStringLiteral("The CSV file could not be written."));
 }
 
-void ReportDocument::writeFile(const QString& path) const {
+void ReportDocument::writeFile(const QString& path, const std::function<bool(int)>& progress) const {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         throw ReportError(QStringLiteral("%1 could not be written: %2").arg(path, file.errorString()));
@@ -477,7 +477,7 @@ void ReportDocument::writeFile(const QString& path) const {
         pdf.setResolution(72);
         pdf.setTitle(m_titles.reportTitle);
         pdf.setCreator(QStringLiteral("Vantrel"));
-        renderAll(pdf);
+        renderAll(pdf, progress);
     }
     if (!file.commit())
         throw ReportError(QStringLiteral("%1 could not be written: %2").arg(path, file.errorString()));

@@ -61,7 +61,7 @@ public:
 
     // Writes a PDF or, for a name ending in ".csv", a CSV file. The file
     // is written under a temporary name and renamed when complete.
-    void writeFile(const QString& path) const;
+    void writeFile(const QString& path, const std::function<bool(int)>& progress = {}) const;
 
     // Lines of body text on one page.
     int linesPerPage() const;

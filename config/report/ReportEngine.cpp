@@ -1,6 +1,7 @@
 #include "ReportEngine.h"
 
 #include "Database.h"
+#include "EventLoop.h"
 #include "LogStore.h"
 #include "Paths.h"
 
@@ -50,6 +51,13 @@ std::shared_ptr<ReportDocument> ReportEngine::prepare() const {
 }
 
 void ReportEngine::run() {
+    // A yield inside a run must not start a second one.
+    if (m_running) throw ReportError(QStringLiteral("A report is already being produced."));
+    m_running = true;
+    struct Reset {
+        bool& flag;
+        ~Reset() { flag = false; }
+    } reset{m_running};
     const auto document = prepare();
     switch (m_destination) {
     case ToWindow:
@@ -63,7 +71,10 @@ void ReportEngine::run() {
             path = m_host->askSaveFileName();
             if (path.isEmpty()) return;
         }
-        document->writeFile(QDir(workingDirectory()).absoluteFilePath(path));
+        document->writeFile(QDir(workingDirectory()).absoluteFilePath(path), [this](int) {
+            if (m_loop) m_loop->yield();
+            return true;
+        });
         return;
     }
     case ToPrinter:

@@ -11,6 +11,10 @@
 // control: it keeps its settings from one run to the next (report file,
 // selection formula, window title and size, data file, sort field,
 // destination) and run() draws the report from them.
+namespace vts {
+class EventLoop;
+}
+
 namespace vts::report {
 
 // What a run hands to the program around it: a preview window, a file name
@@ -50,6 +54,10 @@ public:
     void setPrintFileName(const QString& path) { m_printFile = path; }
     QString printFileName() const { return m_printFile; }
     void setHost(ReportHost* host) { m_host = host; }
+    // When set, a run to a file yields to it after every page, so the
+    // window stays responsive while a long report is written.
+    void setEventLoop(EventLoop* loop) { m_loop = loop; }
+    bool isRunning() const { return m_running; }
     // The folder given at construction, else the current one.
     QString workingDirectory() const;
 
@@ -71,6 +79,8 @@ private:
     Destination m_destination = ToWindow;
     QString m_printFile;
     ReportHost* m_host = nullptr;
+    EventLoop* m_loop = nullptr;
+    bool m_running = false;
 };
 
 // The title row of tblReportInfo: written before each report, read by the

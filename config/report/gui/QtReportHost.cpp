@@ -1,5 +1,6 @@
 #include "QtReportHost.h"
 
+#include "EventLoop.h"
 #include "ReportPreview.h"
 
 #include <QFileDialog>
@@ -26,7 +27,12 @@ QString QtReportHost::askSaveFileName() {
                                         QStringLiteral("PDF files (*.pdf);;CSV files (*.csv)"));
 }
 
-void QtReportHost::print(ReportDocument& document) { document.renderAll(*m_printer); }
+void QtReportHost::print(ReportDocument& document) {
+    document.renderAll(*m_printer, [this](int) {
+        if (m_loop) m_loop->yield();
+        return true;
+    });
+}
 
 bool QtReportHost::choosePrinter() {
     if (m_printDialog) return m_printDialog(*m_printer);

@@ -11,6 +11,10 @@
 class QPrinter;
 class QWidget;
 
+namespace vts {
+class EventLoop;
+}
+
 namespace vts::report {
 
 
@@ -32,11 +36,14 @@ public:
     QPrinter& printer() { return *m_printer; }
     ReportPreview* lastPreview() const { return m_lastPreview.data(); }
 
+    // Printing yields to the loop after every page.
+    void setEventLoop(EventLoop* loop) { m_loop = loop; }
     void setSaveFileAsker(std::function<QString()> asker) { m_askFile = std::move(asker); }
     void setPrinterDialog(std::function<bool(QPrinter&)> dialog) { m_printDialog = std::move(dialog); }
 
 private:
     QWidget* m_parent;
+    EventLoop* m_loop = nullptr;
     std::unique_ptr<QPrinter> m_printer;
     QPointer<ReportPreview> m_lastPreview;
     std::function<QString()> m_askFile;

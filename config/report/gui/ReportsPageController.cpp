@@ -24,6 +24,8 @@ ReportsPageController::ReportsPageController(ReportsPageControls controls, QStri
       m_department(std::make_unique<frmSelectDepartment>(m_dir, dialogs, controls.Department_c, controls.window)) {
     m_engine.setWindowTitle(kReportWindowTitle);
     m_engine.setHost(&m_host);
+    m_engine.setEventLoop(&m_loop);
+    m_host.setEventLoop(&m_loop);
     m_logic.setPrinterChooser([this] { return m_host.choosePrinter(); });
     m_sender->setReportsTarget(controls.Sender_c);
 }
@@ -55,6 +57,8 @@ ReportsPageState ReportsPageController::state() const {
 }
 
 void ReportsPageController::print_c_Click(int index) {
+    // A click while a long report is still being written waits its turn.
+    if (m_engine.isRunning()) return;
     if (const QScreen* screen = QGuiApplication::primaryScreen()) m_logic.setScreenSize(screen->size());
     m_logic.printClick(index, state());
 }

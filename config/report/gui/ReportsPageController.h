@@ -1,5 +1,6 @@
 #pragma once
 
+#include "QtEventLoop.h"
 #include "QtReportHost.h"
 #include "ReportsPageLogic.h"
 
@@ -61,6 +62,7 @@ private:
     ReportsPageControls m_c;
     QString m_dir;
     Dialogs& m_dialogs;
+    QtEventLoop m_loop;
     ReportEngine m_engine;
     QtReportHost m_host;
     ReportsPageLogic m_logic;
