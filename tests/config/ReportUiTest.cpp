@@ -271,3 +271,28 @@ TEST_F(VtsInitLayoutsTest, NewWorkingDirectoryHasTheThreeLayouts) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ReportUiTest, AfterPurgingEverythingReportsAndPickersShowNothing) {
+    PurgeLogic purge(dir(), dialogs);
+    ASSERT_EQ(purge.purge({}), PurgeLogic::Outcome::Purged);
+    frmSelectSender senders(dir(), dialogs);
+    senders.load();
+    EXPECT_EQ(senders.list()->count(), 0);
+    QLineEdit department;
+    frmSelectDepartment departments(dir(), dialogs, &department);
+    departments.load();
+    EXPECT_EQ(departments.list()->count(), 0);
+
+    Page page;
+    ReportsPageController controller(page.controls(), dir(), dialogs);
+    controller.host().setSaveFileAsker([this] { return path(QStringLiteral("empty.pdf")); });
+    controller.print_c_Click(1);
+    const QString text = vts::test::reports::pdfText(path(QStringLiteral("empty.pdf")));
+    EXPECT_TRUE(text.contains(QStringLiteral("0 messages")));
+    EXPECT_TRUE(text.contains(QStringLiteral("Page 1")));
+    EXPECT_FALSE(text.contains(QStringLiteral("Page 2")));
+}
+
+}  // namespace
