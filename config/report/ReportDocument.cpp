@@ -143,8 +143,13 @@ QString displayValue(const QString& field, const QVariant& value) {
     }
     switch (fieldType(field)) {
     case db::FieldType::DateTime: {
-        const auto dt = conv::fromStoreText(value.toString());
-        return dt ? conv::formatDateTime(*dt) : value.toString();
+        // The stored form "YYYY-MM-DD HH:MM:SS" is rearranged directly: this
+        // runs once per row of a report.
+        const QString t = value.toString();
+        if (t.size() == 19 && t[4] == QLatin1Char('-') && t[7] == QLatin1Char('-') && t[10] == QLatin1Char(' '))
+            return t.mid(5, 2) + QLatin1Char('/') + t.mid(8, 2) + QLatin1Char('/') + t.left(4) + t.mid(10);
+        const auto dt = conv::fromStoreText(t);
+        return dt ? conv::formatDateTime(*dt) : t;
     }
     case db::FieldType::YesNo: return value.toLongLong() != 0 ? QStringLiteral("Yes") : QStringLiteral("No");
     default: return value.toString();
