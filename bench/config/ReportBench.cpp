@@ -88,11 +88,13 @@ int runTask(const QString& task, const QString& dir) {
                            "FROM tblLog ORDER BY SentTime, ID",
                            -1, &st, nullptr);
         qint64 chars = 0;
-        while (sqlite3_step(st) == SQLITE_ROW)
-            for (int c = 0; c < 8; ++c)
+        while (sqlite3_step(st) == SQLITE_ROW) {
+            for (int c = 0; c < 8; ++c) {
                 chars +=
                     QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, c)))
                         .size();
+            }
+        }
         sqlite3_finalize(st);
         std::printf("%lld\n", static_cast<long long>(chars));
         return 0;
@@ -137,13 +139,16 @@ Measure spawnTask(const char* self, const char* task, const QString& dir) {
                     const_cast<char*>(d.constData()), nullptr};
     const auto t0 = std::chrono::steady_clock::now();
     pid_t pid = 0;
-    if (posix_spawn(&pid, self, nullptr, nullptr, argv, environ) != 0) return {};
+    if (posix_spawn(&pid, self, nullptr, nullptr, argv, environ) != 0) {
+        return {};
+    }
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
     const auto t1 = std::chrono::steady_clock::now();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         std::fprintf(stderr, "task %s failed\n", task);
+    }
     return {std::chrono::duration<double>(t1 - t0).count(), usage.ru_maxrss};
 }
 
@@ -158,7 +163,9 @@ void copyLog(const QString& from, const QString& to) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     if (argc == 4 && std::strcmp(argv[1], "--task") == 0) {
         QGuiApplication app(argc, argv);
         return runTask(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
@@ -172,7 +179,9 @@ int main(int argc, char** argv) {
     const char* self = "/proc/self/exe";
     char exe[4096] = {};
     const ssize_t n = readlink(self, exe, sizeof exe - 1);
-    if (n <= 0) return 1;
+    if (n <= 0) {
+        return 1;
+    }
 
     QTemporaryDir tmp;
     const QString master = tmp.filePath(QStringLiteral("master"));

@@ -11,7 +11,9 @@ QStringList distinctLogValues(const QString& dir, PickerField field) {
     auto rs =
         database->openQuery(QStringLiteral("select distinct %1 from tblLog order by %1").arg(name));
     QStringList values;
-    for (; !rs->eof(); rs->moveNext()) values << rs->text(name);
+    for (; !rs->eof(); rs->moveNext()) {
+        values << rs->text(name);
+    }
     return values;
 }
 

@@ -15,7 +15,9 @@ QString purgeCondition(const PurgeCriteria& c) {
     }
     const QString sender = conv::trim(c.sender);
     if (!sender.isEmpty()) {
-        if (!condition.isEmpty()) condition += QStringLiteral(" AND ");
+        if (!condition.isEmpty()) {
+            condition += QStringLiteral(" AND ");
+        }
         QString quoted = sender;
         // "[" would open a character class in the pattern; "[[]" is a plain "[".
         quoted.replace(QLatin1Char('['), QStringLiteral("[[]"));
@@ -28,7 +30,9 @@ QString purgeCondition(const PurgeCriteria& c) {
 QString purgeStatement(const PurgeCriteria& c) {
     const QString condition = purgeCondition(c);
     QString statement = QStringLiteral("delete * from tblLog");
-    if (!condition.isEmpty()) statement += QStringLiteral(" where ") + condition;
+    if (!condition.isEmpty()) {
+        statement += QStringLiteral(" where ") + condition;
+    }
     return statement;
 }
 
@@ -52,7 +56,9 @@ PurgeLogic::Outcome PurgeLogic::purge(const PurgeCriteria& c) {
             : m_dialogs.askYesNo(
                   QStringLiteral("Are you sure you want to purge the messages from the log?"),
                   QStringLiteral("Confirmation"), Dialogs::Icon::Question);
-    if (!yes) return Outcome::Declined;
+    if (!yes) {
+        return Outcome::Declined;
+    }
 
     try {
         auto database = db::Database::open(m_dir, QStringLiteral("VTSLOG.MDB"));

@@ -12,12 +12,16 @@ QString quoted(QString text) {
 }
 
 void appendCriterion(QString& formula, const QString& part) {
-    if (!formula.isEmpty()) formula += QStringLiteral(" AND ");
+    if (!formula.isEmpty()) {
+        formula += QStringLiteral(" AND ");
+    }
     formula += part;
 }
 
 void appendDescription(QString& description, const QString& part) {
-    if (!description.isEmpty()) description += QStringLiteral(", ");
+    if (!description.isEmpty()) {
+        description += QStringLiteral(", ");
+    }
     description += part;
 }
 
@@ -63,13 +67,17 @@ QStringList reportTypes() {
 std::optional<QString> layoutFileForType(int index) {
     static const QStringList files = {QStringLiteral("svrrpt1.rpt"), QStringLiteral("svrrpt2.rpt"),
                                       QStringLiteral("svrrpt3.rpt")};
-    if (index < 0 || index >= files.size()) return std::nullopt;
+    if (index < 0 || index >= files.size()) {
+        return std::nullopt;
+    }
     return files[index];
 }
 
 QStringList sortEntries() {
     QStringList out;
-    for (int i = 0; auto c = sortChoice(i); ++i) out << c->entry;
+    for (int i = 0; auto c = sortChoice(i); ++i) {
+        out << c->entry;
+    }
     return out;
 }
 
@@ -87,7 +95,9 @@ std::optional<SortChoice> sortChoice(int index) {
         {QStringLiteral("Sort By Department"), QStringLiteral("Vantrel Message Log By Department"),
          QStringLiteral("+{tblLog.Department}")},
     };
-    if (index < 0 || index >= static_cast<int>(std::size(choices))) return std::nullopt;
+    if (index < 0 || index >= static_cast<int>(std::size(choices))) {
+        return std::nullopt;
+    }
     return choices[index];
 }
 

@@ -29,8 +29,11 @@ constexpr int kMessageIndent = 4;
 
 db::FieldType fieldType(const QString& field) {
     static const db::TableDef table = logstore::logTable();
-    for (const auto& f : table.fields)
-        if (f.name == field) return f.type;
+    for (const auto& f : table.fields) {
+        if (f.name == field) {
+            return f.type;
+        }
+    }
     return db::FieldType::Text;
 }
 
@@ -45,10 +48,13 @@ public:
     Statement(sqlite3* db, const QString& sql, const QVariantList& params) {
         const QByteArray utf8 = sql.toUtf8();
         if (sqlite3_prepare_v2(db, utf8.constData(), static_cast<int>(utf8.size()), &m_stmt,
-                               nullptr) != SQLITE_OK)
+                               nullptr) != SQLITE_OK) {
             throw ReportError(QStringLiteral("The log could not be read: %1")
                                   .arg(QString::fromUtf8(sqlite3_errmsg(db))));
-        for (int i = 0; i < params.size(); ++i) bind(i + 1, params[i]);
+        }
+        for (int i = 0; i < params.size(); ++i) {
+            bind(i + 1, params[i]);
+        }
     }
     ~Statement() { sqlite3_finalize(m_stmt); }
     Statement(const Statement&) = delete;
@@ -75,8 +81,12 @@ public:
 
     bool step() {
         const int rc = sqlite3_step(m_stmt);
-        if (rc == SQLITE_ROW) return true;
-        if (rc == SQLITE_DONE) return false;
+        if (rc == SQLITE_ROW) {
+            return true;
+        }
+        if (rc == SQLITE_DONE) {
+            return false;
+        }
         throw ReportError(QStringLiteral("The log could not be read: %1")
                               .arg(QString::fromUtf8(sqlite3_errmsg(sqlite3_db_handle(m_stmt)))));
     }
@@ -102,10 +112,14 @@ private:
 
 QString fit(const QString& s, int width) {
     QString one = s;
-    for (QChar& c : one)
-        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\t'))
+    for (QChar& c : one) {
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\t')) {
             c = QLatin1Char(' ');
-    if (one.size() > width) return one.left(width);
+        }
+    }
+    if (one.size() > width) {
+        return one.left(width);
+    }
     return one.leftJustified(width, QLatin1Char(' '));
 }
 
@@ -125,11 +139,15 @@ QStringList wrap(const QString& text, int width) {
         }
         while (rest.size() > width) {
             qsizetype cut = rest.lastIndexOf(QLatin1Char(' '), width);
-            if (cut <= 0) cut = width;
+            if (cut <= 0) {
+                cut = width;
+            }
             out << rest.left(cut).trimmed();
             rest = rest.mid(cut).trimmed();
         }
-        if (!rest.isEmpty()) out << rest;
+        if (!rest.isEmpty()) {
+            out << rest;
+        }
     }
     return out;
 }
@@ -137,7 +155,9 @@ QStringList wrap(const QString& text, int width) {
 }  // namespace
 
 QString displayValue(const QString& field, const QVariant& value) {
-    if (!value.isValid() || value.isNull()) return {};
+    if (!value.isValid() || value.isNull()) {
+        return {};
+    }
     if (field == QLatin1String("Status")) {
         switch (value.toLongLong()) {
             case 0:
@@ -158,9 +178,10 @@ QString displayValue(const QString& field, const QVariant& value) {
             // runs once per row of a report.
             const QString t = value.toString();
             if (t.size() == 19 && t[4] == QLatin1Char('-') && t[7] == QLatin1Char('-') &&
-                t[10] == QLatin1Char(' '))
+                t[10] == QLatin1Char(' ')) {
                 return t.mid(5, 2) + QLatin1Char('/') + t.mid(8, 2) + QLatin1Char('/') + t.left(4) +
                        t.mid(10);
+            }
             const auto dt = conv::fromStoreText(t);
             return dt ? conv::formatDateTime(*dt) : t;
         }
@@ -192,27 +213,39 @@ public:
             m_nextRow = start.row;
         }
         if (peek()) {
-            for (int i = 0; i < start.line && !m_pending.empty(); ++i) take();
+            for (int i = 0; i < start.line && !m_pending.empty(); ++i) {
+                take();
+            }
         }
     }
 
     static QString rowSql(const ReportDocument& doc) {
         QStringList cols;
-        for (const auto& c : doc.m_layout.columns) cols << c.field;
+        for (const auto& c : doc.m_layout.columns) {
+            cols << c.field;
+        }
         cols << QStringLiteral("Message");
         QString sql = QStringLiteral("SELECT ") + cols.join(QStringLiteral(", ")) +
                       QStringLiteral(" FROM tblLog");
-        if (!doc.m_filter.where.isEmpty()) sql += QStringLiteral(" WHERE ") + doc.m_filter.where;
+        if (!doc.m_filter.where.isEmpty()) {
+            sql += QStringLiteral(" WHERE ") + doc.m_filter.where;
+        }
         sql += QStringLiteral(" ORDER BY ");
-        if (!doc.m_orderBy.isEmpty()) sql += doc.m_orderBy + QStringLiteral(", ");
+        if (!doc.m_orderBy.isEmpty()) {
+            sql += doc.m_orderBy + QStringLiteral(", ");
+        }
         sql += QStringLiteral("ID LIMIT -1 OFFSET ?");
         return sql;
     }
 
     // True while a line is left; loads the next row's lines when needed.
     bool peek() {
-        if (!m_pending.empty()) return true;
-        if (m_done) return false;
+        if (!m_pending.empty()) {
+            return true;
+        }
+        if (m_done) {
+            return false;
+        }
         if (!m_stmt) {
             m_done = true;
             return false;
@@ -242,7 +275,9 @@ public:
     }
 
     PageStart position() {
-        if (!peek()) return {m_nextRow + 1, 0};
+        if (!peek()) {
+            return {m_nextRow + 1, 0};
+        }
         return {m_row, m_taken};
     }
 
@@ -253,7 +288,9 @@ private:
         const auto& cols = m_doc.m_layout.columns;
         QString line;
         for (size_t i = 0; i < cols.size(); ++i) {
-            if (i > 0) line += QLatin1Char(' ');
+            if (i > 0) {
+                line += QLatin1Char(' ');
+            }
             line +=
                 fit(displayValue(cols[i].field, m_stmt->value(static_cast<int>(i))), cols[i].width);
         }
@@ -262,8 +299,9 @@ private:
             const QString indent(kMessageIndent, QLatin1Char(' '));
             const int width = std::max(10, m_doc.m_layout.totalWidth() - kMessageIndent);
             const QString message = m_stmt->value(static_cast<int>(cols.size())).toString();
-            for (const QString& l : wrap(message, width))
+            for (const QString& l : wrap(message, width)) {
                 m_pending.push_back({Line::Text, indent + l});
+            }
             m_pending.push_back({Line::Blank, {}});
         }
     }
@@ -285,7 +323,9 @@ private:
             qint64 total = 0;
             while (st.step()) {
                 QString value = displayValue(count.field, st.value(0));
-                if (value.isEmpty()) value = QStringLiteral("(none)");
+                if (value.isEmpty()) {
+                    value = QStringLiteral("(none)");
+                }
                 const qint64 n = st.value(1).toLongLong();
                 total += n;
                 m_pending.push_back({Line::Text, QStringLiteral("  ") + fit(value, 40) +
@@ -378,7 +418,9 @@ int ReportDocument::linesPerPage() const { return metrics(m_layout, pageSize()).
 std::optional<PageStart> ReportDocument::renderPage(QPainter& p, int pageNumber,
                                                     PageStart start) const {
     LineSource source(*this, start);
-    if (!drawPage(p, pageNumber, source)) return std::nullopt;
+    if (!drawPage(p, pageNumber, source)) {
+        return std::nullopt;
+    }
     return source.position();
 }
 
@@ -401,7 +443,9 @@ bool ReportDocument::drawPage(QPainter& p, int pageNumber, LineSource& source) c
     if (m_layout.style != ReportLayout::Style::Summary) {
         QString headings;
         for (size_t i = 0; i < m_layout.columns.size(); ++i) {
-            if (i > 0) headings += QLatin1Char(' ');
+            if (i > 0) {
+                headings += QLatin1Char(' ');
+            }
             headings += fit(m_layout.columns[i].heading, m_layout.columns[i].width);
         }
         p.setFont(monoBold);
@@ -442,8 +486,9 @@ int ReportDocument::renderAll(QPagedPaintDevice& device,
                     m_layout.landscape ? QPageLayout::Landscape : QPageLayout::Portrait,
                     QMarginsF(0, 0, 0, 0)));
     QPainter p;
-    if (!p.begin(&device))
+    if (!p.begin(&device)) {
         throw ReportError(QStringLiteral("The report output could not be started."));
+    }
     const QRect target = p.viewport();
     p.setWindow(0, 0, qRound(size.width()), qRound(size.height()));
     p.setViewport(target);
@@ -453,11 +498,14 @@ int ReportDocument::renderAll(QPagedPaintDevice& device,
     int pages = 0;
     bool more = true;
     while (more) {
-        if (pages > 0 && !device.newPage())
+        if (pages > 0 && !device.newPage()) {
             throw ReportError(QStringLiteral("The report output failed."));
+        }
         ++pages;
         more = drawPage(p, pages, source);
-        if (progress && !progress(pages)) break;
+        if (progress && !progress(pages)) {
+            break;
+        }
     }
     p.end();
     return pages;
@@ -468,25 +516,34 @@ void ReportDocument::writeCsv(QIODevice& out) const {
     ts.setEncoding(QStringConverter::Utf8);
     auto quote = [](const QString& v) {
         if (!v.contains(QLatin1Char(',')) && !v.contains(QLatin1Char('"')) &&
-            !v.contains(QLatin1Char('\n')) && !v.contains(QLatin1Char('\r')))
+            !v.contains(QLatin1Char('\n')) && !v.contains(QLatin1Char('\r'))) {
             return v;
+        }
         QString q = v;
         q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
         return QLatin1Char('"') + q + QLatin1Char('"');
     };
     auto writeRow = [&](const QStringList& cells) {
         QStringList q;
-        for (const auto& c : cells) q << quote(c);
+        for (const auto& c : cells) {
+            q << quote(c);
+        }
         ts << q.join(QLatin1Char(',')) << "\r\n";
     };
     if (m_layout.style == ReportLayout::Style::Summary) {
         LineSource source(*this, PageStart{});
         writeRow({QStringLiteral("Group"), QStringLiteral("Value"), QStringLiteral("Count")});
-        for (const auto& r : source.summaryRows()) writeRow(r);
+        for (const auto& r : source.summaryRows()) {
+            writeRow(r);
+        }
     } else {
         QStringList headings;
-        for (const auto& c : m_layout.columns) headings << c.heading;
-        if (m_layout.fullMessage) headings << QStringLiteral("Message Text");
+        for (const auto& c : m_layout.columns) {
+            headings << c.heading;
+        }
+        if (m_layout.fullMessage) {
+            headings << QStringLiteral("Message Text");
+        }
         writeRow(headings);
         // Its own statement: every selected row once, in report order.
         QVariantList params = m_filter.params;
@@ -495,23 +552,28 @@ void ReportDocument::writeCsv(QIODevice& out) const {
         const int n = static_cast<int>(m_layout.columns.size());
         while (st.step()) {
             QStringList cells;
-            for (int i = 0; i < n; ++i)
+            for (int i = 0; i < n; ++i) {
                 cells << displayValue(m_layout.columns[i].field, st.value(i));
-            if (m_layout.fullMessage) cells << st.value(n).toString();
+            }
+            if (m_layout.fullMessage) {
+                cells << st.value(n).toString();
+            }
             writeRow(cells);
         }
     }
     ts.flush();
-    if (ts.status() != QTextStream::Ok)
+    if (ts.status() != QTextStream::Ok) {
         throw ReportError(QStringLiteral("The CSV file could not be written."));
+    }
 }
 
 void ReportDocument::writeFile(const QString& path,
                                const std::function<bool(int)>& progress) const {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (!file.open(QIODevice::WriteOnly)) {
         throw ReportError(
             QStringLiteral("%1 could not be written: %2").arg(path, file.errorString()));
+    }
     if (path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)) {
         writeCsv(file);
     } else {
@@ -521,9 +583,10 @@ void ReportDocument::writeFile(const QString& path,
         pdf.setCreator(QStringLiteral("Vantrel"));
         renderAll(pdf, progress);
     }
-    if (!file.commit())
+    if (!file.commit()) {
         throw ReportError(
             QStringLiteral("%1 could not be written: %2").arg(path, file.errorString()));
+    }
 }
 
 }  // namespace vts::report

@@ -47,7 +47,7 @@ struct ReportLayout {
     int totalWidth() const;
 };
 
-inline constexpr qint64 kMaxLayoutBytes = 64 * 1024;
+inline constexpr qint64 kMaxLayoutBytes = qint64{64} * 1024;
 inline constexpr int kMaxColumns = 40;
 inline constexpr int kMaxCounts = 10;
 inline constexpr int kMaxColumnWidth = 255;

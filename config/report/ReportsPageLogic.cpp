@@ -13,13 +13,16 @@ ReportsPageLogic::ReportsPageLogic(ReportEngine& engine, Dialogs& dialogs)
 
 ReportsPageLogic::Outcome ReportsPageLogic::printClick(int index, const ReportsPageState& state) {
     m_error.clear();
-    if (state.reportListIndex < 0) return Outcome::Nothing;
+    if (state.reportListIndex < 0) {
+        return Outcome::Nothing;
+    }
 
     m_selection = buildSelection(state.criteria);
     m_engine.setSelectionFormula(m_selection.formula);
     m_engine.setWindowSize(m_screen.width() - 180, m_screen.height() - 180);
-    if (const auto file = layoutFileForType(state.reportTypeIndex))
+    if (const auto file = layoutFileForType(state.reportTypeIndex)) {
         m_engine.setReportFileName(*file);
+    }
 
     const QString dir = m_engine.workingDirectory();
     if (!QFileInfo(paths::resolve(m_engine.reportFileName(), dir)).isFile() ||
@@ -40,7 +43,9 @@ ReportsPageLogic::Outcome ReportsPageLogic::printClick(int index, const ReportsP
 
     auto fail = [&](const QString& text, bool silent) {
         m_error = text;
-        if (!silent) m_dialogs.message(text, QStringLiteral("Error"), Dialogs::Icon::Critical);
+        if (!silent) {
+            m_dialogs.message(text, QStringLiteral("Error"), Dialogs::Icon::Critical);
+        }
         return Outcome::Failed;
     };
 
@@ -63,7 +68,9 @@ ReportsPageLogic::Outcome ReportsPageLogic::printClick(int index, const ReportsP
         case 2:
             // From the printer dialog on, any error ends the operation silently.
             printing = true;
-            if (!m_choosePrinter || !m_choosePrinter()) return Outcome::Cancelled;
+            if (!m_choosePrinter || !m_choosePrinter()) {
+                return Outcome::Cancelled;
+            }
             m_engine.setDestination(ReportEngine::ToPrinter);
             break;
         default:

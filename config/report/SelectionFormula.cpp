@@ -22,8 +22,11 @@ using db::FieldType;
 
 std::optional<db::FieldDef> logField(const QString& name) {
     static const db::TableDef table = logstore::logTable();
-    for (const auto& f : table.fields)
-        if (f.name.compare(name, Qt::CaseInsensitive) == 0) return f;
+    for (const auto& f : table.fields) {
+        if (f.name.compare(name, Qt::CaseInsensitive) == 0) {
+            return f;
+        }
+    }
     return std::nullopt;
 }
 
@@ -41,19 +44,30 @@ public:
     explicit Lexer(const QString& s) : m_s(s) {}
 
     Token next() {
-        while (m_i < m_s.size() && m_s[m_i].isSpace()) ++m_i;
+        while (m_i < m_s.size() && m_s[m_i].isSpace()) {
+            ++m_i;
+        }
         Token t;
         t.pos = static_cast<int>(m_i) + 1;
-        if (m_i >= m_s.size()) return t;
+        if (m_i >= m_s.size()) {
+            return t;
+        }
         const QChar c = m_s[m_i];
-        if (c == QLatin1Char('{')) return field(t);
-        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) return text(t, c);
-        if (c.isDigit() || (c == QLatin1Char('.') && peekDigit(1))) return number(t);
+        if (c == QLatin1Char('{')) {
+            return field(t);
+        }
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            return text(t, c);
+        }
+        if (c.isDigit() || (c == QLatin1Char('.') && peekDigit(1))) {
+            return number(t);
+        }
         if (c.isLetter() || c == QLatin1Char('_')) {
             const qsizetype start = m_i;
             while (m_i < m_s.size() &&
-                   (m_s[m_i].isLetterOrNumber() || m_s[m_i] == QLatin1Char('_')))
+                   (m_s[m_i].isLetterOrNumber() || m_s[m_i] == QLatin1Char('_'))) {
                 ++m_i;
+            }
             t.kind = Tok::Ident;
             t.text = m_s.mid(start, m_i - start);
             return t;
@@ -96,17 +110,22 @@ private:
 
     Token field(Token t) {
         const qsizetype close = m_s.indexOf(QLatin1Char('}'), m_i);
-        if (close < 0) throw FormulaError(t.pos, QStringLiteral("field reference without '}'"));
+        if (close < 0) {
+            throw FormulaError(t.pos, QStringLiteral("field reference without '}'"));
+        }
         const QString inner = m_s.mid(m_i + 1, close - m_i - 1).trimmed();
         m_i = close + 1;
         const qsizetype dot = inner.indexOf(QLatin1Char('.'));
         const QString table = dot < 0 ? QString() : inner.left(dot).trimmed();
         const QString name = dot < 0 ? inner : inner.mid(dot + 1).trimmed();
-        if (dot < 0 || table.compare(QLatin1String("tblLog"), Qt::CaseInsensitive) != 0)
+        if (dot < 0 || table.compare(QLatin1String("tblLog"), Qt::CaseInsensitive) != 0) {
             throw FormulaError(t.pos,
                                QStringLiteral("field %1 is not a field of tblLog").arg(inner));
+        }
         const auto def = logField(name);
-        if (!def) throw FormulaError(t.pos, QStringLiteral("tblLog has no field %1").arg(name));
+        if (!def) {
+            throw FormulaError(t.pos, QStringLiteral("tblLog has no field %1").arg(name));
+        }
         t.kind = Tok::Field;
         t.text = def->name;
         return t;
@@ -116,8 +135,9 @@ private:
         ++m_i;
         QString value;
         while (true) {
-            if (m_i >= m_s.size())
+            if (m_i >= m_s.size()) {
                 throw FormulaError(t.pos, QStringLiteral("text without closing quote"));
+            }
             const QChar c = m_s[m_i++];
             if (c == quote) {
                 if (m_i < m_s.size() && m_s[m_i] == quote) {
@@ -136,16 +156,22 @@ private:
 
     Token number(Token t) {
         const qsizetype start = m_i;
-        while (m_i < m_s.size() && m_s[m_i].isDigit()) ++m_i;
+        while (m_i < m_s.size() && m_s[m_i].isDigit()) {
+            ++m_i;
+        }
         if (m_i < m_s.size() && m_s[m_i] == QLatin1Char('.')) {
             ++m_i;
-            while (m_i < m_s.size() && m_s[m_i].isDigit()) ++m_i;
+            while (m_i < m_s.size() && m_s[m_i].isDigit()) {
+                ++m_i;
+            }
         }
         bool ok = false;
         t.kind = Tok::Number;
         t.text = m_s.mid(start, m_i - start);
         t.number = t.text.toDouble(&ok);
-        if (!ok) throw FormulaError(t.pos, QStringLiteral("bad number %1").arg(t.text));
+        if (!ok) {
+            throw FormulaError(t.pos, QStringLiteral("bad number %1").arg(t.text));
+        }
         return t;
     }
 
@@ -169,7 +195,9 @@ public:
     SqlFilter run() {
         SqlFilter f;
         f.where = orExpr();
-        if (m_tok.kind != Tok::End) fail(QStringLiteral("unexpected '%1'").arg(describe(m_tok)));
+        if (m_tok.kind != Tok::End) {
+            fail(QStringLiteral("unexpected '%1'").arg(describe(m_tok)));
+        }
         f.params = m_params;
         return f;
     }
@@ -206,15 +234,18 @@ private:
     }
 
     void expect(Tok kind, const char* what) {
-        if (m_tok.kind != kind)
+        if (m_tok.kind != kind) {
             fail(QStringLiteral("expected %1 but found %2")
                      .arg(QLatin1String(what), describe(m_tok)));
+        }
         advance();
     }
 
     struct DepthGuard {
         DepthGuard(Parser& p) : p(p) {
-            if (++p.m_depth > kMaxDepth) p.fail(QStringLiteral("formula nested too deeply"));
+            if (++p.m_depth > kMaxDepth) {
+                p.fail(QStringLiteral("formula nested too deeply"));
+            }
         }
         ~DepthGuard() { --p.m_depth; }
         Parser& p;
@@ -271,8 +302,9 @@ private:
             case Tok::Number:
                 o.kind = Operand::Number;
                 o.value = m_tok.number;
-                if (m_tok.number == static_cast<double>(static_cast<qint64>(m_tok.number)))
+                if (m_tok.number == static_cast<double>(static_cast<qint64>(m_tok.number))) {
                     o.value = static_cast<qint64>(m_tok.number);
+                }
                 advance();
                 return o;
             case Tok::Text:
@@ -281,7 +313,9 @@ private:
                 advance();
                 return o;
             case Tok::Ident:
-                if (keyword("Date")) return dateCall();
+                if (keyword("Date")) {
+                    return dateCall();
+                }
                 fail(QStringLiteral("unknown name %1").arg(m_tok.text));
             default:
                 fail(QStringLiteral("expected a field, a number, a text or Date(...) but found %1")
@@ -291,8 +325,9 @@ private:
 
     int dateArg() {
         if (m_tok.kind != Tok::Number || m_tok.text.contains(QLatin1Char('.')) ||
-            m_tok.number > 99999)
+            m_tok.number > 99999) {
             fail(QStringLiteral("expected a whole number in Date(...)"));
+        }
         const int v = static_cast<int>(m_tok.number);
         advance();
         return v;
@@ -308,9 +343,10 @@ private:
         expect(Tok::Comma, "','");
         const int d = dateArg();
         const QDate date(y, m, d);
-        if (!date.isValid())
+        if (!date.isValid()) {
             throw FormulaError(
                 o.pos, QStringLiteral("Date(%1,%2,%3) is not a valid date").arg(y).arg(m).arg(d));
+        }
         expect(Tok::RParen, "')'");
         o.value = date.toString(QStringLiteral("yyyy-MM-dd"));
         return o;
@@ -326,8 +362,9 @@ private:
     // its date part ("YYYY-MM-DD" of the stored "YYYY-MM-DD HH:MM:SS").
     QString sqlOf(const Operand& o, const Operand& other) {
         if (o.kind == Operand::Field) {
-            if (o.fieldType == FieldType::DateTime && other.kind == Operand::Date)
+            if (o.fieldType == FieldType::DateTime && other.kind == Operand::Date) {
                 return QStringLiteral("substr(") + o.fieldName + QStringLiteral(", 1, 10)");
+            }
             return o.fieldName;
         }
         m_params << o.value;
@@ -338,8 +375,9 @@ private:
         const Operand left = operand();
         if (keyword("LIKE")) {
             advance();
-            if (m_tok.kind != Tok::Text)
+            if (m_tok.kind != Tok::Text) {
                 fail(QStringLiteral("expected a quoted pattern after LIKE"));
+            }
             const QString pattern = likePattern(m_tok.text);
             advance();
             Operand dummy{Operand::Text, {}, FieldType::Text, {}, 0};
@@ -347,13 +385,15 @@ private:
             m_params << pattern;
             return QStringLiteral("(") + lhs + QStringLiteral(" LIKE ? ESCAPE '\\')");
         }
-        if (m_tok.kind != Tok::Op)
+        if (m_tok.kind != Tok::Op) {
             fail(QStringLiteral("expected a comparison but found %1").arg(describe(m_tok)));
+        }
         const QString op = m_tok.text;
         advance();
         const Operand right = operand();
-        if (left.kind != Operand::Field && right.kind != Operand::Field)
+        if (left.kind != Operand::Field && right.kind != Operand::Field) {
             throw FormulaError(left.pos, QStringLiteral("a comparison needs a field on one side"));
+        }
         const QString l = sqlOf(left, right);
         const QString r = sqlOf(right, left);
         const QString collate =
@@ -369,15 +409,16 @@ private:
         QString out;
         out.reserve(p.size() + 4);
         for (const QChar c : p) {
-            if (c == QLatin1Char('*'))
+            if (c == QLatin1Char('*')) {
                 out += QLatin1Char('%');
-            else if (c == QLatin1Char('?'))
+            } else if (c == QLatin1Char('?')) {
                 out += QLatin1Char('_');
-            else if (c == QLatin1Char('%') || c == QLatin1Char('_') || c == QLatin1Char('\\')) {
+            } else if (c == QLatin1Char('%') || c == QLatin1Char('_') || c == QLatin1Char('\\')) {
                 out += QLatin1Char('\\');
                 out += c;
-            } else
+            } else {
                 out += c;
+            }
         }
         return out;
     }
@@ -391,11 +432,14 @@ private:
 }  // namespace
 
 SqlFilter parseSelectionFormula(const QString& formula) {
-    if (formula.size() > kMaxFormulaLength)
+    if (formula.size() > kMaxFormulaLength) {
         throw FormulaError(
             kMaxFormulaLength + 1,
             QStringLiteral("formula longer than %1 characters").arg(kMaxFormulaLength));
-    if (formula.trimmed().isEmpty()) return {};
+    }
+    if (formula.trimmed().isEmpty()) {
+        return {};
+    }
     return Parser(formula).run();
 }
 
@@ -403,25 +447,28 @@ QString parseSortField(const QString& sortField) {
     const QString s = sortField.trimmed();
     QString direction = QStringLiteral("ASC");
     qsizetype i = 0;
-    if (s.startsWith(QLatin1Char('+')))
+    if (s.startsWith(QLatin1Char('+'))) {
         i = 1;
-    else if (s.startsWith(QLatin1Char('-'))) {
+    } else if (s.startsWith(QLatin1Char('-'))) {
         direction = QStringLiteral("DESC");
         i = 1;
     }
     const QString ref = s.mid(i).trimmed();
-    if (!ref.startsWith(QLatin1Char('{')) || !ref.endsWith(QLatin1Char('}')))
+    if (!ref.startsWith(QLatin1Char('{')) || !ref.endsWith(QLatin1Char('}'))) {
         throw FormulaError(
             1, QStringLiteral("sort field %1 is not of the form +{tblLog.Field}").arg(sortField));
+    }
     const QString inner = ref.mid(1, ref.size() - 2).trimmed();
     const qsizetype dot = inner.indexOf(QLatin1Char('.'));
     if (dot < 0 ||
-        inner.left(dot).trimmed().compare(QLatin1String("tblLog"), Qt::CaseInsensitive) != 0)
+        inner.left(dot).trimmed().compare(QLatin1String("tblLog"), Qt::CaseInsensitive) != 0) {
         throw FormulaError(1,
                            QStringLiteral("sort field %1 is not a field of tblLog").arg(sortField));
+    }
     const auto def = logField(inner.mid(dot + 1).trimmed());
-    if (!def)
+    if (!def) {
         throw FormulaError(1, QStringLiteral("tblLog has no field %1").arg(inner.mid(dot + 1)));
+    }
     const bool text = def->type == FieldType::Text || def->type == FieldType::Memo;
     return def->name + (text ? QStringLiteral(" COLLATE NOCASE ") : QStringLiteral(" ")) +
            direction;

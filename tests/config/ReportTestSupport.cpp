@@ -22,7 +22,9 @@ QList<qint64> createLog(const QString& dir, const QList<LogRow>& rows) {
     logstore::create(dir);
     auto database = logstore::open(dir);
     QList<qint64> ids;
-    for (const auto& r : rows) ids << addRow(*database, r);
+    for (const auto& r : rows) {
+        ids << addRow(*database, r);
+    }
     return ids;
 }
 
@@ -30,14 +32,18 @@ QList<qint64> logIds(const QString& dir) {
     auto database = logstore::open(dir);
     auto rs = database->openQuery(QStringLiteral("SELECT ID FROM tblLog ORDER BY ID"));
     QList<qint64> ids;
-    for (; !rs->eof(); rs->moveNext()) ids << rs->value(QStringLiteral("ID")).toLongLong();
+    for (; !rs->eof(); rs->moveNext()) {
+        ids << rs->value(QStringLiteral("ID")).toLongLong();
+    }
     return ids;
 }
 
 QString pdfText(const QString& pdfPath) {
     QProcess p;
     p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdfPath, QStringLiteral("-")});
-    if (!p.waitForFinished(60000) || p.exitCode() != 0) return {};
+    if (!p.waitForFinished(60000) || p.exitCode() != 0) {
+        return {};
+    }
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 

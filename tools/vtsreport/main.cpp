@@ -16,8 +16,11 @@
 namespace {
 
 int indexOf(const QStringList& names, const QString& value) {
-    for (int i = 0; i < names.size(); ++i)
-        if (names[i].compare(value, Qt::CaseInsensitive) == 0) return i;
+    for (int i = 0; i < names.size(); ++i) {
+        if (names[i].compare(value, Qt::CaseInsensitive) == 0) {
+            return i;
+        }
+    }
     bool ok = false;
     const int n = value.toInt(&ok);
     return ok && n >= 0 && n < names.size() ? n : -1;
@@ -31,7 +34,9 @@ void fail(const QString& text) {
 
 int main(int argc, char** argv) {
     // Fonts and PDF output need a GUI application but never a display.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("vtsreport"));
 

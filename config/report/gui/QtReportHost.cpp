@@ -23,20 +23,26 @@ void QtReportHost::showPreview(std::shared_ptr<ReportDocument> document, const Q
 }
 
 QString QtReportHost::askSaveFileName() {
-    if (m_askFile) return m_askFile();
+    if (m_askFile) {
+        return m_askFile();
+    }
     return QFileDialog::getSaveFileName(m_parent, QStringLiteral("Save Report"), QString(),
                                         QStringLiteral("PDF files (*.pdf);;CSV files (*.csv)"));
 }
 
 void QtReportHost::print(ReportDocument& document) {
     document.renderAll(*m_printer, [this](int) {
-        if (m_loop) m_loop->yield();
+        if (m_loop) {
+            m_loop->yield();
+        }
         return true;
     });
 }
 
 bool QtReportHost::choosePrinter() {
-    if (m_printDialog) return m_printDialog(*m_printer);
+    if (m_printDialog) {
+        return m_printDialog(*m_printer);
+    }
     QPrintDialog dialog(m_printer.get(), m_parent);
     return dialog.exec() == QDialog::Accepted;
 }

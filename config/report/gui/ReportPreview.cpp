@@ -40,7 +40,9 @@ ReportPreview::ReportPreview(std::shared_ptr<ReportDocument> document, const QSt
     connect(m_previous, &QPushButton::clicked, this, [this] { previousPage(); });
     connect(m_next, &QPushButton::clicked, this, [this] { nextPage(); });
     connect(close, &QPushButton::clicked, this, &QDialog::close);
-    if (size.width() > 0 && size.height() > 0) resize(size);
+    if (size.width() > 0 && size.height() > 0) {
+        resize(size);
+    }
     m_starts.push_back(PageStart{});
     showPage(1);
 }
@@ -48,7 +50,9 @@ ReportPreview::ReportPreview(std::shared_ptr<ReportDocument> document, const QSt
 bool ReportPreview::hasNextPage() const { return m_page < static_cast<int>(m_starts.size()); }
 
 void ReportPreview::showPage(int page) {
-    if (page < 1 || page > static_cast<int>(m_starts.size())) return;
+    if (page < 1 || page > static_cast<int>(m_starts.size())) {
+        return;
+    }
     const QSizeF points = m_document->pageSize();
     const double scale = kScreenDpi / 72.0;
     QImage image(qRound(points.width() * scale), qRound(points.height() * scale),
@@ -72,7 +76,9 @@ void ReportPreview::showPage(int page) {
         p.drawText(20, 40, QString::fromStdString(e.what()));
     }
     p.end();
-    if (more && page == static_cast<int>(m_starts.size())) m_starts.push_back(next);
+    if (more && page == static_cast<int>(m_starts.size())) {
+        m_starts.push_back(next);
+    }
     m_page = page;
     m_image = image;
     m_view->setPixmap(QPixmap::fromImage(image));

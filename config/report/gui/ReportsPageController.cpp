@@ -53,16 +53,23 @@ ReportsPageState ReportsPageController::state() const {
         c.statusIndex = std::max(0, m_c.Status_c->currentIndex());
         c.statusText = m_c.Status_c->currentText();
     }
-    if (m_c.Sender_c) c.sender = m_c.Sender_c->text();
-    if (m_c.Department_c) c.department = m_c.Department_c->text();
+    if (m_c.Sender_c) {
+        c.sender = m_c.Sender_c->text();
+    }
+    if (m_c.Department_c) {
+        c.department = m_c.Department_c->text();
+    }
     return s;
 }
 
 void ReportsPageController::print_c_Click(int index) {
     // A click while a long report is still being written waits its turn.
-    if (m_engine.isRunning()) return;
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
+    if (m_engine.isRunning()) {
+        return;
+    }
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         m_logic.setScreenSize(screen->size());
+    }
     m_logic.printClick(index, state());
 }
 

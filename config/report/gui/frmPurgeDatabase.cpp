@@ -66,11 +66,15 @@ PurgeCriteria frmPurgeDatabase::criteria() const {
 
 void frmPurgeDatabase::Purge_c_Click() {
     m_outcome = m_logic.purge(criteria());
-    if (m_outcome == PurgeLogic::Outcome::Purged) accept();
+    if (m_outcome == PurgeLogic::Outcome::Purged) {
+        accept();
+    }
 }
 
 void frmPurgeDatabase::SelectSender_c_Click() {
-    if (!m_picker) return;
+    if (!m_picker) {
+        return;
+    }
     m_picker->setTag(QStringLiteral("FROMPURGE"));
     m_picker->setPurgeTarget(Sender_c);
     m_picker->exec();

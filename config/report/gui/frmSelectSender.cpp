@@ -55,8 +55,12 @@ void LogValuePicker::load() {
 
 void LogValuePicker::Select_c_Click() {
     const QListWidgetItem* item = m_list->currentItem();
-    if (!item || item->text().isEmpty()) return;
-    if (QLineEdit* box = target()) box->setText(item->text());
+    if (!item || item->text().isEmpty()) {
+        return;
+    }
+    if (QLineEdit* box = target()) {
+        box->setText(item->text());
+    }
     accept();
 }
 
@@ -66,8 +70,12 @@ frmSelectSender::frmSelectSender(QString dir, Dialogs& dialogs, QWidget* parent)
 }
 
 QLineEdit* frmSelectSender::target() const {
-    if (m_tag == QLatin1String("FROMREPORTS")) return m_reports;
-    if (m_tag == QLatin1String("FROMPURGE")) return m_purge;
+    if (m_tag == QLatin1String("FROMREPORTS")) {
+        return m_reports;
+    }
+    if (m_tag == QLatin1String("FROMPURGE")) {
+        return m_purge;
+    }
     return nullptr;
 }
 
