@@ -1,4 +1,5 @@
 #include "ConfigProgram.h"
+#include "Dialogs.h"
 #include "QtDialogs.h"
 #include "frmMain.h"
 
@@ -7,18 +8,28 @@
 #endif
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QUrl>
 
 // VTSConfig: the configuration program. Runs with the folder holding the
-// stores as its working directory.
+// stores as its working directory. Without a display it runs on the
+// offscreen platform and writes its message boxes to standard error, so a
+// start that cannot go on (second copy, missing store) ends with status 1.
 int main(int argc, char** argv) {
+    const bool headless = qEnvironmentVariableIsEmpty("DISPLAY") &&
+                          qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+                          qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (headless) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VTSConfig"));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    vts::QtDialogs dialogs;
+    vts::QtDialogs windowDialogs;
+    vts::ConsoleDialogs consoleDialogs(vts::Dialogs::Answer::No);
+    const bool console = QGuiApplication::platformName() == QLatin1String("offscreen");
+    vts::Dialogs& dialogs = console ? static_cast<vts::Dialogs&>(consoleDialogs) : windowDialogs;
     bool ended = false;
     vts::ConfigContext context;
     context.workDir = QDir::currentPath();
@@ -33,12 +44,13 @@ int main(int argc, char** argv) {
     };
 
     vts::ConfigProgram program(context);
-    program.onMainCreated = [&dialogs](frmMain& main) {
-        dialogs.setParent(&main);
+    program.onMainCreated = [&windowDialogs](frmMain& main) {
+        windowDialogs.setParent(&main);
 #ifdef VTS_WITH_REPORTS
         main.setReportsActions(vts::createReportsPageActions(main));
 #endif
     };
-    if (!program.start() || ended) return 0;
+    if (!program.start()) return 1;
+    if (ended) return 0;
     return QApplication::exec();
 }

@@ -20,7 +20,7 @@ frmLogin::frmLogin(const vts::ConfigContext& context, const QString& storedPassw
                          QStringLiteral("Image1"));
     banner->setAlignment(Qt::AlignCenter);
     banner->setStyleSheet(QStringLiteral(
-        "background-color: #000080; color: white; font-size: 15pt; font-weight: bold;"));
+        "background-color: #000080; color: white; font-size: 13pt; font-weight: bold;"));
     label(this, QStringLiteral("Password"), 20, 80, 80);
     m_SystemPassword_c = make<QLineEdit>(this, QStringLiteral("SystemPassword_c"), 100, 78, 200, 24);
     maskPassword(m_SystemPassword_c);

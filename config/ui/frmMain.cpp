@@ -55,8 +55,8 @@ void fill(QComboBox* box, const QStringList& entries) {
 }
 
 QComboBox* combo(QWidget* parent, const QString& name, const QString& caption, int y) {
-    label(parent, caption, 12, y + 2, 175);
-    auto* box = make<QComboBox>(parent, name, 190, y, 130, 24);
+    label(parent, caption, 12, y + 2, 192);
+    auto* box = make<QComboBox>(parent, name, 206, y, 130, 24);
     return box;
 }
 
@@ -83,15 +83,15 @@ frmMain::frmMain(const vts::ConfigContext& context, QWidget* parent)
                                 QStringLiteral("FrameConfigureClient_c")};
     for (int i = 0; i < 4; ++i) {
         auto* b = button(this, QStringLiteral("SwitchFrame_c_%1").arg(i + 1), captions.at(i),
-                         4 + i * 112, 4, 108, 26);
+                         4 + i * 115, 4, 112, 26);
         connect(b, &QPushButton::clicked, this, [this, i] { SwitchFrame_c_Click(i + 1); });
         m_SwitchFrame_c[static_cast<size_t>(i)] = b;
         auto* f = make<QFrame>(this, frames.at(i), 0, twips(495), twips(9075), twips(6330 - 495));
         f->setFrameShape(QFrame::NoFrame);
         m_frames[static_cast<size_t>(i)] = f;
     }
-    m_Exit_c = button(this, QStringLiteral("Exit_c"), QStringLiteral("Exit Configuration"), 466, 4,
-                      134, 26);
+    m_Exit_c = button(this, QStringLiteral("Exit_c"), QStringLiteral("Exit Configuration"), 470, 4,
+                      131, 26);
     connect(m_Exit_c, &QPushButton::clicked, this, &frmMain::Exit_c_Click);
 
     buildSetupPage(m_frames[0]);
@@ -120,13 +120,13 @@ void frmMain::buildSetupPage(QFrame* page) {
     m_DialingDelay_c = combo(page, QStringLiteral("DialingDelay_c"), QStringLiteral("Delay between modem dialing"), 178);
 
     label(page, QStringLiteral("Message Queue Location"), 12, 214, 200);
-    m_MessageQueueLocation_c = make<QLineEdit>(page, QStringLiteral("MessageQueueLocation_c"), 12, 236, 290, 24);
+    m_MessageQueueLocation_c = make<QLineEdit>(page, QStringLiteral("MessageQueueLocation_c"), 12, 236, 300, 24);
     m_MessageQueueLocation_c->setMaxLength(widthOf(QStringLiteral("MessageQueueLocation")));
-    auto* browse = button(page, QStringLiteral("Command1"), QStringLiteral("Browse"), 308, 235, 76);
+    auto* browse = button(page, QStringLiteral("Command1"), QStringLiteral("Browse"), 318, 235, 70);
     connect(browse, &QPushButton::clicked, this, &frmMain::Command1_Click);
 
-    label(page, QStringLiteral("Message file expire days"), 12, 274, 175);
-    m_txtPMFExpireDays = make<QLineEdit>(page, QStringLiteral("txtPMFExpireDays"), 190, 272, 60, 24);
+    label(page, QStringLiteral("Message file expire days"), 12, 274, 192);
+    m_txtPMFExpireDays = make<QLineEdit>(page, QStringLiteral("txtPMFExpireDays"), 206, 272, 60, 24);
     m_txtPMFExpireDays->setMaxLength(10);
 
     m_SystemPassword_c = make<QLineEdit>(page, QStringLiteral("SystemPassword_c"), 0, 0, 10, 10);
@@ -207,13 +207,13 @@ void frmMain::buildReportsPage(QFrame* page) {
         d->setDate(QDate::currentDate());
     }
     label(criteria, QStringLiteral("Sender Name"), 12, 134, 120);
-    m_Sender_c = make<QLineEdit>(criteria, QStringLiteral("Sender_c"), 132, 132, 130, 24);
+    m_Sender_c = make<QLineEdit>(criteria, QStringLiteral("Sender_c"), 130, 132, 118, 24);
     m_Sender_c->setMaxLength(vts::logstore::kSenderWidth);
-    m_SelectSender_c = button(criteria, QStringLiteral("SelectSender_c"), QStringLiteral("Select Sender"), 270, 131, 112);
+    m_SelectSender_c = button(criteria, QStringLiteral("SelectSender_c"), QStringLiteral("Select Sender"), 254, 131, 130);
     label(criteria, QStringLiteral("Department Name"), 12, 170, 120);
-    m_Department_c = make<QLineEdit>(criteria, QStringLiteral("Department_c"), 132, 168, 130, 24);
+    m_Department_c = make<QLineEdit>(criteria, QStringLiteral("Department_c"), 130, 168, 118, 24);
     m_Department_c->setMaxLength(vts::logstore::kDepartmentWidth);
-    m_cmdSelectDepartment = button(criteria, QStringLiteral("cmdSelectDepartment"), QStringLiteral("Select Department"), 270, 167, 112);
+    m_cmdSelectDepartment = button(criteria, QStringLiteral("cmdSelectDepartment"), QStringLiteral("Select Department"), 254, 167, 130);
     connect(m_SelectSender_c, &QPushButton::clicked, this, &frmMain::SelectSender_c_Click);
     connect(m_cmdSelectDepartment, &QPushButton::clicked, this, &frmMain::cmdSelectDepartment_Click);
 
