@@ -164,6 +164,25 @@ TEST_F(ClientPage, ConfigureOpensTheClientFolderResolvedIgnoringCase) {
     EXPECT_EQ(dialogs.shown().size(), 2u);
 }
 
+TEST_F(ClientPage, EditingARowRemovedMeanwhileOpensEmptyAndSavesNothing) {
+    const qint64 id = addClientRow("ADAMS", "/a", QVariant());
+    auto w = open();
+    {
+        auto db = configstore::open(dir());
+        db->execute("delete from tblClients where ID=?", {id});
+    }
+    w->UserList_c()->setCurrentRow(0);
+    onModal([](QWidget* d) {
+        EXPECT_EQ(child<QLineEdit>(d, "Username_c")->text(), "");
+        child<QLineEdit>(d, "Username_c")->setText("NEW");
+        child<QPushButton>(d, "Command2")->click();
+        EXPECT_FALSE(d->isVisible());
+    });
+    w->EditClient_c_Click();
+    EXPECT_EQ(rowCount("tblClients"), 0);
+    EXPECT_TRUE(dialogs.shown().empty());
+}
+
 TEST_F(ClientPage, AStoreErrorIsShownAndLeavesListAndStoreAlone) {
     addClientRow("ADAMS", "/a", QVariant());
     auto w = open();

@@ -238,6 +238,31 @@ TEST_F(MainWindow, ABadExpireDaysIsReportedAndTheRestSaved) {
     EXPECT_EQ(dialogs.shown()[0].title, "Warning");
 }
 
+TEST_F(MainWindow, AFailedSaveOnExitAsksBeforeLeaving) {
+    auto w = open();
+    {
+        auto db = configstore::open(dir());
+        db->execute("drop table tblConfig");
+    }
+    dialogs.queueAnswer(Dialogs::Answer::Ok);
+    dialogs.queueAnswer(Dialogs::Answer::No);
+    w->Exit_c_Click();
+    EXPECT_EQ(ended, 0);
+    ASSERT_EQ(dialogs.shown().size(), 2u);
+    EXPECT_EQ(dialogs.shown()[0].title, "Error");
+    EXPECT_EQ(dialogs.shown()[1].buttons, Dialogs::Buttons::YesNo);
+    w->close();  // answered Yes by default: the program ends
+    EXPECT_EQ(ended, 1);
+}
+
+TEST_F(MainWindow, MissingStoreAtStartEndsBeforeLoadingSettings) {
+    ASSERT_TRUE(QFile::remove(path("VTSCFG.MDB")));
+    frmMain w(context);
+    EXPECT_FALSE(w.Form_Load());
+    EXPECT_EQ(ended, 1);
+    EXPECT_EQ(dialogs.texts(), QStringList({configstore::kMissingText}));
+}
+
 struct RecordingActions : ReportsPageActions {
     QStringList calls;
     void print_c_Click(int index) override { calls << QStringLiteral("print %1").arg(index); }
