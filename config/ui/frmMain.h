@@ -7,6 +7,8 @@
 
 #include <array>
 #include <memory>
+#include <utility>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -112,6 +114,8 @@ private:
     bool leave();
     void storeError(const QString& message);
     qint64 selectedClientId() const;
+    // Each settings field with the control that shows it, in field order.
+    std::vector<std::pair<QString, QWidget*>> bindings() const;
 
     vts::ConfigContext m_ctx;
     std::unique_ptr<vts::ReportsPageActions> m_reports;
