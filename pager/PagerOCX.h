@@ -1,15 +1,19 @@
 #pragma once
 
+#include "PropertyBag.h"
+
 #include <QObject>
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace vts {
 class EventLoop;
 class Dialogs;
 class Launcher;
+class SendQueue;
 }
 
 // The pager control: an 800-slot in-memory send queue, a port list of up to
@@ -33,6 +37,17 @@ public:
     ~PagerOCX() override;
 
     void ShowAbout();
+    // What ShowAbout shows. The widget library installs the about box when it
+    // is loaded; without it ShowAbout shows the about text as a message box.
+    static void setAboutPresenter(std::function<void(PagerOCX&)> presenter);
+
+    // Persistence through the host's property bag: a new instance takes the
+    // new-instance values; reading takes each entry as stored (no range
+    // check), the read default for an absent one; writing saves the nine in
+    // their order.
+    void InitProperties();
+    void ReadProperties(const vts::PropertyBag& bag);
+    void WriteProperties(vts::PropertyBag& bag) const;
 
     qint32 NumberOfRetries() const;  void setNumberOfRetries(qint32 v);
     qint32 RetryDelay() const;       void setRetryDelay(qint32 v);
@@ -67,6 +82,14 @@ public:
     // stores); no event is raised afterwards.
     void stopDispatch();
 
+    // For hosts and tests that look inside.
+    const vts::SendQueue& queue() const;
+    int NumPorts() const;
+    std::int16_t portAt(int position) const;  // 1..8; 0 when never set
+    QString systemDirectory() const;
+    QString workingDirectory() const;
+    Properties properties() const;
+
 signals:
     void MessageFailed(const QString& UniqueID, const QString& Message, const QString& PhoneNumber,
                        const QString& PIN, std::int16_t ModemErrorFlag);
@@ -74,6 +97,8 @@ signals:
                      const QString& PIN);
     void MessageCancelled(const QString& UniqueID, const QString& Message,
                           const QString& PhoneNumber, const QString& PIN);
+    // A setter stored a new value: the host's saved form needs updating.
+    void propertyChanged(const QString& name);
 
 private:
     struct Impl;
