@@ -12,6 +12,7 @@
 #include "MonitorView.h"
 #include "OperatorAlerts.h"
 #include "PagerOCX.h"
+#include "PropertyBag.h"
 #include "Paths.h"
 #include "QueueFile.h"
 #include "SingleCopyGuard.h"
@@ -56,15 +57,13 @@ bool moveFile(const QString& from, const QString& to) {
 }  // namespace
 
 void applySavedForm(PagerOCX& pager) {
-    pager.setNumberOfRetries(0);
-    pager.setRetryDelay(60);
-    pager.setTimeout(60);
-    pager.setDebugMode(0);
-    pager.setDialingDelay(2);
-    pager.setWindowState(1);
-    pager.setVolumeLevel(2);
-    pager.setSpeakerState(1);
-    pager.setGroupTimeWindow(5);
+    static const PropertyBag savedForm{
+        {QStringLiteral("NumberOfRetries"), 0}, {QStringLiteral("RetryDelay"), 60},
+        {QStringLiteral("Timeout"), 60},        {QStringLiteral("DebugMode"), 0},
+        {QStringLiteral("DialingDelay"), 2},    {QStringLiteral("WindowState"), 1},
+        {QStringLiteral("VolumeLevel"), 2},     {QStringLiteral("SpeakerState"), 1},
+        {QStringLiteral("GroupTimeWindow"), 5}};
+    pager.ReadProperties(savedForm);
 }
 
 MonitorCore::MonitorCore(EventLoop& loop, Dialogs& dialogs, Launcher& launcher,
@@ -114,6 +113,7 @@ bool MonitorCore::start() {
     // leaves nothing behind.
     if (!configstore::present(m_options.workingDir)) {
         configstore::showMissing(m_dialogs);
+        m_guard.reset();
         m_ended = true;
         return false;
     }

@@ -64,8 +64,8 @@ int main(int argc, char** argv) {
     view.setMonitor(&form);
     if (!headless) static_cast<vts::QtDialogs*>(dialogs.get())->setParent(&form);
 
-    vts::ShutdownSignals signals;
-    QObject::connect(&signals, &vts::ShutdownSignals::stopRequested, &core,
+    vts::ShutdownSignals stopSignals;
+    QObject::connect(&stopSignals, &vts::ShutdownSignals::stopRequested, &core,
                      [&core] { core.Form_Unload(false); });
     QObject::connect(&core, &vts::MonitorCore::ended, &app,
                      [](int code) { QCoreApplication::exit(code); });
