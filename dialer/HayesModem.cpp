@@ -80,6 +80,7 @@ bool HayesModem::hangUp(bool carrierGone, double guardSeconds, double replySecon
         m_channel.discardInput();
         return true;
     }
+    carrierGone = carrierGone || m_channel.buffer().contains("NO CARRIER");
     if (!carrierGone) {
         m_channel.trace().note(QStringLiteral("no DTR on this line; escaping to command mode"));
         QByteArray scrap;

@@ -78,7 +78,7 @@ QList<QByteArray> escapeUnits(const QByteArray& field) {
     units.reserve(field.size());
     for (char c : field) {
         const auto u = static_cast<unsigned char>(c) & 0x7Fu;
-        if (u < 0x20) units.append(QByteArray{SUB, static_cast<char>(u + 0x40)});
+        if (u < 0x20) units.append(seq({SUB, static_cast<char>(u + 0x40)}));
         else units.append(QByteArray(1, static_cast<char>(u)));
     }
     return units;

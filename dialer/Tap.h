@@ -4,6 +4,7 @@
 #include <QList>
 #include <QString>
 
+#include <initializer_list>
 #include <optional>
 
 // The paging protocol's byte-level rules, shared by the dialer and the
@@ -14,6 +15,11 @@ namespace vts::tap {
 
 inline constexpr char STX = 0x02, ETX = 0x03, EOT = 0x04, ACK = 0x06, LF = 0x0A, CR = 0x0D,
                       NAK = 0x15, ETB = 0x17, SUB = 0x1A, ESC = 0x1B, RS = 0x1E, US = 0x1F;
+
+// A byte sequence from single bytes: seq({ESC, EOT, CR}).
+inline QByteArray seq(std::initializer_list<char> bytes) {
+    return QByteArray(bytes.begin(), static_cast<qsizetype>(bytes.size()));
+}
 
 // Information characters a block may carry at most (field CRs and
 // transparency pairs count; STX, terminator, checksum and final CR do not).

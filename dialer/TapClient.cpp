@@ -208,7 +208,7 @@ TapClient::PageResult TapClient::sendPage(const QList<QByteArray>& blocks) {
 
 void TapClient::logOff() {
     if (!m_up) return;
-    if (!m_channel.send(QByteArray{EOT, CR})) {
+    if (!m_channel.send(seq({EOT, CR}))) {
         down(QStringLiteral("line closed"));
         return;
     }
