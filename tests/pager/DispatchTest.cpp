@@ -401,3 +401,29 @@ TEST_F(DispatchTest, ADialerThatExitsWhileBusyHasItsRunCollected) {
     EXPECT_EQ(events[1].kind, RaisedEvent::Failed);
     EXPECT_EQ(headerStatus(1), 0);
 }
+
+TEST_F(DispatchTest, ARecordSettlesOnlyAMessageOfItsOwnRunAndOnlyOnce) {
+    makePager();
+    pager->AddComPort(1);
+    pager->AddComPort(2);
+    dialer->script = [](DialerRun& run) -> std::optional<int> {
+        if (run.port == 2) return std::nullopt;
+        // Both records name slot 1: the second names a message already settled.
+        for (auto& r : run.records) r.index = 1;
+        run.records[0].status = 2;
+        run.records[1].status = 2;
+        return 4;
+    };
+    send("a", "1");
+    send("b", "2");  // slot 2, on port 2, still running
+    send("c", "1");
+    ticks(2);
+    // Slot 2 belongs to the run on port 2 and is untouched; c, which no
+    // record accounted for, takes the header's status.
+    ASSERT_EQ(eventIds(), QStringList({"a", "c"}));
+    EXPECT_EQ(events[0].kind, RaisedEvent::Sent);
+    EXPECT_EQ(events[1].kind, RaisedEvent::Cancelled);
+    EXPECT_EQ(events[1].phone, "1");
+    EXPECT_EQ(pager->QueueCount(), 1);
+    EXPECT_TRUE(slot(2).InProgress);
+}
