@@ -408,19 +408,21 @@ TEST_F(DispatchTest, ARecordSettlesOnlyAMessageOfItsOwnRunAndOnlyOnce) {
     pager->AddComPort(2);
     dialer->script = [](DialerRun& run) -> std::optional<int> {
         if (run.port == 2) return std::nullopt;
-        // Both records name slot 1: the second names a message already settled.
-        for (auto& r : run.records) r.index = 1;
-        run.records[0].status = 2;
-        run.records[1].status = 2;
+        // The second record names the run on port 2, the third a message
+        // already settled.
+        run.records[1].index = 2;
+        run.records[2].index = 1;
+        for (auto& r : run.records) r.status = 2;
         return 4;
     };
     send("a", "1");
     send("b", "2");  // slot 2, on port 2, still running
     send("c", "1");
+    send("d", "1");
     ticks(2);
-    // Slot 2 belongs to the run on port 2 and is untouched; c, which no
-    // record accounted for, takes the header's status.
-    ASSERT_EQ(eventIds(), QStringList({"a", "c"}));
+    // Slot 2 belongs to the run on port 2 and is untouched; c and d, which no
+    // record accounted for, take the header's status.
+    ASSERT_EQ(eventIds(), QStringList({"a", "c", "d"}));
     EXPECT_EQ(events[0].kind, RaisedEvent::Sent);
     EXPECT_EQ(events[1].kind, RaisedEvent::Cancelled);
     EXPECT_EQ(events[1].phone, "1");
