@@ -198,3 +198,10 @@ TEST_F(PropertiesTest, PageAppliesInItsOrderPastRejectionsButStopsAtBadText) {
     EXPECT_EQ(pager->VolumeLevel(), 3);  // untouched from here on
     EXPECT_EQ(pager->NumberOfRetries(), 3);
 }
+
+TEST_F(PropertiesTest, WithoutTheWidgetLibraryShowAboutIsAMessageBox) {
+    makePager(false);
+    pager->ShowAbout();
+    ASSERT_EQ(dialogs.shown().size(), 1u);
+    EXPECT_TRUE(dialogs.shown()[0].text.contains("Adding Paging Capabilities To Your Application"));
+}
