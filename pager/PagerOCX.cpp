@@ -27,8 +27,15 @@ const QString kDialer = QStringLiteral("calvex.exe");
 
 // Positions of the properties in the definition table (save order).
 enum PropertyIndex : int {
-    kNumberOfRetries, kRetryDelay, kTimeout, kDebugMode, kDialingDelay,
-    kWindowState, kVolumeLevel, kSpeakerState, kGroupTimeWindow
+    kNumberOfRetries,
+    kRetryDelay,
+    kTimeout,
+    kDebugMode,
+    kDialingDelay,
+    kWindowState,
+    kVolumeLevel,
+    kSpeakerState,
+    kGroupTimeWindow
 };
 
 std::function<void(PagerOCX&)>& aboutPresenter() {
@@ -52,7 +59,10 @@ struct PagerOCX::Impl {
     };
 
     Impl(PagerOCX* owner, EventLoop& l, Dialogs& dl, Launcher& ln, const QString& wd)
-        : q(owner), loop(l), dialogs(dl), launcher(ln),
+        : q(owner),
+          loop(l),
+          dialogs(dl),
+          launcher(ln),
           workingDir(QDir(wd.isEmpty() ? QDir::currentPath() : wd).absolutePath()) {}
 
     PagerOCX* q;
@@ -82,14 +92,18 @@ struct PagerOCX::Impl {
     // Port-file access through the single record buffer: a read that
     // succeeds replaces the buffer, a failed one leaves it alone.
     std::optional<PortRecord> readRecord(int p, int r);
-    bool writeBuffer(int p, int r) { return portfile::writeRecord(portPath(p), r, buffer.encode()); }
+    bool writeBuffer(int p, int r) {
+        return portfile::writeRecord(portPath(p), r, buffer.encode());
+    }
     void resetPort(int p);
 
     void setValue(int i, qint32 v);
     void startTimer() {
         if (!stopped) timer->setEnabled(true);
     }
-    void refuse(const QString& text) { dialogs.show(text, kMordax, Dialogs::Icon::Critical, Dialogs::Buttons::Ok); }
+    void refuse(const QString& text) {
+        dialogs.show(text, kMordax, Dialogs::Icon::Critical, Dialogs::Buttons::Ok);
+    }
     bool dialerPresent() const { return !Launcher::resolveProgram(systemDir, kDialer).isEmpty(); }
     void place(int n, QueueSlot slot);
     // The checks and filling shared by the alphanumeric and file pages.
@@ -336,7 +350,8 @@ bool PagerOCX::Impl::dispatchScan() {
         if (picked == 0) break;
         const int p = findFreePort();
         if (p == 0) break;
-        const std::vector<int> batch = queue.gatherBatch(queue.at(picked).PhoneNumber, now, retryDelay);
+        const std::vector<int> batch =
+            queue.gatherBatch(queue.at(picked).PhoneNumber, now, retryDelay);
         if (!writeBatch(p, batch)) break;
         if (!waitDialingDelay()) return false;
         if (!startDialer(p)) return false;
@@ -439,14 +454,15 @@ bool PagerOCX::Impl::startDialer(int p) {
 
 // ---- PagerOCX ------------------------------------------------------------------
 
-PagerOCX::PagerOCX(EventLoop& loop, Dialogs& dialogs, Launcher& launcher,
-                   const QString& workingDir, QObject* parent)
+PagerOCX::PagerOCX(EventLoop& loop, Dialogs& dialogs, Launcher& launcher, const QString& workingDir,
+                   QObject* parent)
     : QObject(parent), d(std::make_unique<Impl>(this, loop, dialogs, launcher, workingDir)) {
     d->deletePortFiles();
     d->systemDir = paths::systemDirectory();
     d->timer = loop.createTimer(1000, [this] { d->Timer1_Timer(); });
     for (int i = 0; i < pagerprops::kCount; ++i)
-        d->values[static_cast<size_t>(i)] = pagerprops::definitions()[static_cast<size_t>(i)].newInstance;
+        d->values[static_cast<size_t>(i)] =
+            pagerprops::definitions()[static_cast<size_t>(i)].newInstance;
 }
 
 PagerOCX::~PagerOCX() {
@@ -469,7 +485,8 @@ void PagerOCX::ShowAbout() {
 
 void PagerOCX::InitProperties() {
     for (int i = 0; i < pagerprops::kCount; ++i)
-        d->values[static_cast<size_t>(i)] = pagerprops::definitions()[static_cast<size_t>(i)].newInstance;
+        d->values[static_cast<size_t>(i)] =
+            pagerprops::definitions()[static_cast<size_t>(i)].newInstance;
 }
 
 void PagerOCX::ReadProperties(const PropertyBag& bag) {
@@ -523,7 +540,8 @@ void PagerOCX::ClearComPorts() { d->numPorts = 0; }
 
 void PagerOCX::AddComPort(std::int16_t port) {
     if (port < 1 || port > 9) {
-        d->refuse(QStringLiteral("Error: AddComPort method can only accept a number between 1 and 9"));
+        d->refuse(
+            QStringLiteral("Error: AddComPort method can only accept a number between 1 and 9"));
         return;
     }
     if (d->numPorts >= kMaxPorts) return;
@@ -546,12 +564,14 @@ void PagerOCX::SendNumeric(const QString& Message, const QString& PhoneNumber, c
                            const QString& UniqueID, const QString& ComSettings,
                            const QString& ModemInitString, const QString& ModemDialString) {
     if (conv::trim(Message).isEmpty()) {
-        d->refuse(QStringLiteral("Error: The Message parameters in the SendNumeric method is empty."));
+        d->refuse(
+            QStringLiteral("Error: The Message parameters in the SendNumeric method is empty."));
         d->submitStatus = 2;
         return;
     }
     if (conv::trim(PhoneNumber).isEmpty()) {
-        d->refuse(QStringLiteral("Error: The PhoneNumber parameter in the SendNumeric method is empty."));
+        d->refuse(
+            QStringLiteral("Error: The PhoneNumber parameter in the SendNumeric method is empty."));
         d->submitStatus = 3;
         return;
     }

@@ -126,8 +126,10 @@ TEST_F(DispatchTest, RetriesFollowTheRetryDelayAndTheLastFailureIsReported) {
     loop.advance(300);
     ASSERT_EQ(dialer->runs.size(), 3u);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(dialer->runs[i].records.at(0).retries, i);
-    EXPECT_GT(EventLoop::secondsBetween(dialer->runs[0].startedAt, dialer->runs[1].startedAt), 60.0);
-    EXPECT_GT(EventLoop::secondsBetween(dialer->runs[1].startedAt, dialer->runs[2].startedAt), 60.0);
+    EXPECT_GT(EventLoop::secondsBetween(dialer->runs[0].startedAt, dialer->runs[1].startedAt),
+              60.0);
+    EXPECT_GT(EventLoop::secondsBetween(dialer->runs[1].startedAt, dialer->runs[2].startedAt),
+              60.0);
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].kind, RaisedEvent::Failed);
     EXPECT_EQ(events[0].flag, 0);

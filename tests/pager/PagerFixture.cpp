@@ -72,9 +72,10 @@ PagerOCX& PagerTest::makePager(bool immediate) {
         events.push_back(e);
         if (onEvent) onEvent(e);
     };
-    QObject::connect(pager.get(), &PagerOCX::MessageSent, [record](auto& u, auto& m, auto& ph, auto& pin) {
-        record(RaisedEvent::Sent, u, m, ph, pin, 0);
-    });
+    QObject::connect(pager.get(), &PagerOCX::MessageSent,
+                     [record](auto& u, auto& m, auto& ph, auto& pin) {
+                         record(RaisedEvent::Sent, u, m, ph, pin, 0);
+                     });
     QObject::connect(pager.get(), &PagerOCX::MessageCancelled,
                      [record](auto& u, auto& m, auto& ph, auto& pin) {
                          record(RaisedEvent::Cancelled, u, m, ph, pin, 0);

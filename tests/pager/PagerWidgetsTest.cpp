@@ -53,10 +53,10 @@ TEST_F(PagerWidgetsTest, PropertyPageFillsEditsAndAppliesThroughTheSetters) {
     const auto labels = page.findChildren<QLabel*>();
     QStringList texts;
     for (auto* l : labels) texts << l->text();
-    EXPECT_EQ(texts, QStringList({"GroupTimeWindow (seconds):", "SpeakerState:", "VolumeLevel:",
-                                  "WindowState:", "DialingDelay (seconds):", "DebugMode:",
-                                  "Timeout (seconds):", "RetryDelay (seconds):",
-                                  "NumberOfRetries:"}));
+    EXPECT_EQ(texts,
+              QStringList({"GroupTimeWindow (seconds):", "SpeakerState:", "VolumeLevel:",
+                           "WindowState:", "DialingDelay (seconds):", "DebugMode:",
+                           "Timeout (seconds):", "RetryDelay (seconds):", "NumberOfRetries:"}));
 
     page.textBox("GroupTimeWindow")->clear();
     QTest::keyClicks(page.textBox("GroupTimeWindow"), "4000");

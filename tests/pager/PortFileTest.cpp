@@ -78,7 +78,10 @@ TEST_F(PortFileTest, ABatchIsWrittenByteForByte) {
 
     Expected alpha;
     alpha.comPort = 6;
-    alpha.message = QByteArray("Caf\xe9 \x80" "5 ") + QByteArray(600, 'x');
+    alpha.message = QByteArray(
+                        "Caf\xe9 \x80"
+                        "5 ") +
+                    QByteArray(600, 'x');
     alpha.phone = "5550100";
     alpha.pin = "PIN-1";
     alpha.init = "ATZ";

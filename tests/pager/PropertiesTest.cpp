@@ -114,8 +114,8 @@ TEST_F(PropertiesTest, NewInstanceAndReadDefaultsDiffer) {
 
 TEST_F(PropertiesTest, SavedValuesLoadUncheckedAndSaveInOrder) {
     makePager(false);
-    pager->ReadProperties(PropertyBag{{"Timeout", 500}, {"GroupTimeWindow", 7200},
-                                      {"DebugMode", 7}, {"VolumeLevel", 70000}});
+    pager->ReadProperties(PropertyBag{
+        {"Timeout", 500}, {"GroupTimeWindow", 7200}, {"DebugMode", 7}, {"VolumeLevel", 70000}});
     EXPECT_EQ(pager->Timeout(), 500);
     EXPECT_EQ(pager->GroupTimeWindow(), 7200);
     EXPECT_EQ(pager->DebugMode(), 7);
@@ -139,7 +139,8 @@ TEST_F(PropertiesTest, SavedValuesLoadUncheckedAndSaveInOrder) {
 }
 
 TEST_F(PropertiesTest, CreationDeletesEveryPortFileAndStartsEmpty) {
-    for (const char* name : {"mordax1.dat", "MORDAX3.DAT", "mordax8.dat", "mordax9.dat", "other.dat"})
+    for (const char* name :
+         {"mordax1.dat", "MORDAX3.DAT", "mordax8.dat", "mordax9.dat", "other.dat"})
         writeFile(QString::fromLatin1(name), "x");
     makePager(false);
     EXPECT_FALSE(QFile::exists(path("mordax1.dat")));
@@ -160,12 +161,21 @@ TEST(PropertyTextTest, ConvertsLikeAnAssignmentToA32BitProperty) {
         std::optional<qint32> value;
         const char* error;
     } const cases[] = {
-        {"42", 42, ""},         {"  7 ", 7, ""},       {"-3", -3, ""},
-        {"+5", 5, ""},          {"2.5", 2, ""},        {"3.5", 4, ""},
-        {"1e3", 1000, ""},      {".5", 0, ""},         {"", std::nullopt, "Type mismatch"},
-        {"abc", std::nullopt, "Type mismatch"},        {"12abc", std::nullopt, "Type mismatch"},
-        {"1 2", std::nullopt, "Type mismatch"},        {"2147483647", 2147483647, ""},
-        {"2147483648", std::nullopt, "Overflow"},      {"1e400", std::nullopt, "Overflow"},
+        {"42", 42, ""},
+        {"  7 ", 7, ""},
+        {"-3", -3, ""},
+        {"+5", 5, ""},
+        {"2.5", 2, ""},
+        {"3.5", 4, ""},
+        {"1e3", 1000, ""},
+        {".5", 0, ""},
+        {"", std::nullopt, "Type mismatch"},
+        {"abc", std::nullopt, "Type mismatch"},
+        {"12abc", std::nullopt, "Type mismatch"},
+        {"1 2", std::nullopt, "Type mismatch"},
+        {"2147483647", 2147483647, ""},
+        {"2147483648", std::nullopt, "Overflow"},
+        {"1e400", std::nullopt, "Overflow"},
     };
     for (const Case& c : cases) {
         QString error;
@@ -180,8 +190,8 @@ TEST_F(PropertiesTest, PageAppliesInItsOrderPastRejectionsButStopsAtBadText) {
               QStringList({"5", "1", "2", "0", "2", "0", "60", "60", "0"}));
 
     // The rejected GroupTimeWindow does not keep the later boxes from applying.
-    auto r = pagerprops::applyPageTexts(
-        *pager, {"9999", "2", "3", "1", "4", "1", "120", "30", "3"});
+    auto r =
+        pagerprops::applyPageTexts(*pager, {"9999", "2", "3", "1", "4", "1", "120", "30", "3"});
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(pager->GroupTimeWindow(), 5);
     EXPECT_EQ(pager->Timeout(), 120);

@@ -21,8 +21,10 @@ protected:
                   "#!/bin/sh\n"
                   "printf '[%s]' \"$1\" > args.txt\n"
                   "[ -f die ] && exit 0\n"
-                  "printf '\\002\\000' | dd of=\"mordax$(echo $1).dat\" bs=1 seek=634 conv=notrunc 2>/dev/null\n");
-        QFile::setPermissions(path("system/calvex"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+                  "printf '\\002\\000' | dd of=\"mordax$(echo $1).dat\" bs=1 seek=634 conv=notrunc "
+                  "2>/dev/null\n");
+        QFile::setPermissions(path("system/calvex"),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         qputenv("VANTREL_SYSTEM_DIR", path("system").toLocal8Bit());
     }
     void TearDown() override {
@@ -33,10 +35,11 @@ protected:
     QString waitForEvent(PagerOCX& pager) {
         QString result;
         QEventLoop wait;
-        auto c1 = QObject::connect(&pager, &PagerOCX::MessageSent, [&](const QString& id, auto&&...) {
-            result = "sent " + id;
-            wait.quit();
-        });
+        auto c1 =
+            QObject::connect(&pager, &PagerOCX::MessageSent, [&](const QString& id, auto&&...) {
+                result = "sent " + id;
+                wait.quit();
+            });
         auto c2 = QObject::connect(&pager, &PagerOCX::MessageFailed,
                                    [&](const QString& id, auto&, auto&, auto&, std::int16_t flag) {
                                        result = QStringLiteral("failed %1 %2").arg(id).arg(flag);

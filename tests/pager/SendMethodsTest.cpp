@@ -41,7 +41,8 @@ TEST_F(SendMethodsTest, PortMethodsBuildTheListAndResetPortFiles) {
     EXPECT_EQ(pager->NumPorts(), 1);
     EXPECT_EQ(pager->portAt(1), 3);
     pager->ComPort(0);
-    EXPECT_EQ(dialogs.texts().last(), "Error: ComPort method can only accept a number between 1 and 9");
+    EXPECT_EQ(dialogs.texts().last(),
+              "Error: ComPort method can only accept a number between 1 and 9");
     EXPECT_EQ(pager->portAt(1), 3);
 
     pager->ClearComPorts();
@@ -77,12 +78,16 @@ TEST_F(SendMethodsTest, SendMessageAndSendAsciiCheckInOrderWithoutBoxes) {
     for (bool ascii : {false, true}) {
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(c.what) + (ascii ? " (ascii)" : ""));
-            if (c.dialer) writeFile("system/calvex", "#!/bin/sh\n");
-            else removeDialer();
+            if (c.dialer)
+                writeFile("system/calvex", "#!/bin/sh\n");
+            else
+                removeDialer();
             pager->ClearComPorts();
             if (c.ports) pager->AddComPort(1);
-            if (ascii) pager->SendAscii(c.message, c.phone, c.pin, "page.txt");
-            else pager->SendMessage(c.message, c.phone, c.pin);
+            if (ascii)
+                pager->SendAscii(c.message, c.phone, c.pin, "page.txt");
+            else
+                pager->SendMessage(c.message, c.phone, c.pin);
             EXPECT_EQ(pager->SubmitStatus(), c.status);
         }
     }
