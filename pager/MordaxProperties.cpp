@@ -26,7 +26,8 @@ MordaxProperties::MordaxProperties(QWidget* parent) : QWidget(parent) {
 
 QLineEdit* MordaxProperties::textBox(const QString& propertyName) const {
     for (int i = 0; i < pagerprops::kCount; ++i)
-        if (QString::fromLatin1(pagerprops::pageDefinition(i).name) == propertyName) return textBox(i);
+        if (QString::fromLatin1(pagerprops::pageDefinition(i).name) == propertyName)
+            return textBox(i);
     return nullptr;
 }
 

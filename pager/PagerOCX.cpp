@@ -27,8 +27,15 @@ const QString kDialer = QStringLiteral("calvex.exe");
 
 // Positions of the properties in the definition table (save order).
 enum PropertyIndex : int {
-    kNumberOfRetries, kRetryDelay, kTimeout, kDebugMode, kDialingDelay,
-    kWindowState, kVolumeLevel, kSpeakerState, kGroupTimeWindow
+    kNumberOfRetries,
+    kRetryDelay,
+    kTimeout,
+    kDebugMode,
+    kDialingDelay,
+    kWindowState,
+    kVolumeLevel,
+    kSpeakerState,
+    kGroupTimeWindow
 };
 
 std::function<void(PagerOCX&)>& aboutPresenter() {
@@ -48,10 +55,14 @@ struct PagerOCX::Impl {
     struct PortRun {
         std::shared_ptr<ProcessHandle> dialer;
         bool startFailed = false;
+        std::int16_t comPort = 0;  // the COM port the batch was written for
     };
 
     Impl(PagerOCX* owner, EventLoop& l, Dialogs& dl, Launcher& ln, const QString& wd)
-        : q(owner), loop(l), dialogs(dl), launcher(ln),
+        : q(owner),
+          loop(l),
+          dialogs(dl),
+          launcher(ln),
           workingDir(QDir(wd.isEmpty() ? QDir::currentPath() : wd).absolutePath()) {}
 
     PagerOCX* q;
@@ -81,14 +92,18 @@ struct PagerOCX::Impl {
     // Port-file access through the single record buffer: a read that
     // succeeds replaces the buffer, a failed one leaves it alone.
     std::optional<PortRecord> readRecord(int p, int r);
-    bool writeBuffer(int p, int r) { return portfile::writeRecord(portPath(p), r, buffer.encode()); }
+    bool writeBuffer(int p, int r) {
+        return portfile::writeRecord(portPath(p), r, buffer.encode());
+    }
     void resetPort(int p);
 
     void setValue(int i, qint32 v);
     void startTimer() {
         if (!stopped) timer->setEnabled(true);
     }
-    void refuse(const QString& text) { dialogs.show(text, kMordax, Dialogs::Icon::Critical, Dialogs::Buttons::Ok); }
+    void refuse(const QString& text) {
+        dialogs.show(text, kMordax, Dialogs::Icon::Critical, Dialogs::Buttons::Ok);
+    }
     bool dialerPresent() const { return !Launcher::resolveProgram(systemDir, kDialer).isEmpty(); }
     void place(int n, QueueSlot slot);
     // The checks and filling shared by the alphanumeric and file pages.
@@ -99,6 +114,10 @@ struct PagerOCX::Impl {
     // destroyed or dispatching stopped from inside an event handler).
     bool collectResults();
     bool collectPort(int p);
+    // Reports or reschedules slot s by `status` with the texts of `rec`;
+    // false when the tick must end.
+    bool settle(int s, const PortRecord& rec, std::int16_t status);
+    void fillRecord(PortRecord& rec, int s, std::int16_t comPort) const;
     bool dispatchScan();
     int findFreePort();
     bool writeBatch(int p, const std::vector<int>& batch);
@@ -130,6 +149,10 @@ void PagerOCX::Impl::resetPort(int p) {
     buffer.status = static_cast<std::int16_t>(PortStatus::Idle);
     writeBuffer(p, 1);  // a file that cannot be written is passed over
     runs[static_cast<size_t>(p)] = {};
+    // A run the reset cut off is no longer this port's: its messages stay in
+    // it, and a later batch on the port cannot settle them.
+    for (auto& owner : portOf)
+        if (owner == p) owner = 0;
 }
 
 void PagerOCX::Impl::setValue(int i, qint32 v) {
@@ -254,46 +277,19 @@ bool PagerOCX::Impl::collectPort(int p) {
             rec.status == static_cast<std::int16_t>(PortStatus::Busy) ? batchStatus : rec.status;
         const int s = rec.index;
         if (s < 1 || s > SendQueue::kSlots) continue;
-        QueueSlot& slot = queue.at(s);
+        const QueueSlot& slot = queue.at(s);
         if (!slot.occupied() || !slot.InProgress || portOf[static_cast<size_t>(s)] != p) continue;
-
-        const QString uid = conv::trim(rec.uniqueId), msg = conv::trim(rec.message),
-                      phone = conv::trim(rec.phoneNumber), pin = conv::trim(rec.pin);
-        bool release = false;
-        switch (static_cast<PortStatus>(status)) {
-            case PortStatus::Sent:
-                emit q->MessageSent(uid, msg, phone, pin);
-                release = true;
-                break;
-            case PortStatus::Cancelled:
-                emit q->MessageCancelled(uid, msg, phone, pin);
-                release = true;
-                break;
-            case PortStatus::Failed:
-            case PortStatus::ModemError: {
-                // The record's count is the dialer's copy; a value it mangled
-                // falls back to the control's own.
-                const std::int16_t tried =
-                    rec.retries >= 0 && rec.retries < 32767 ? rec.retries : slot.Retries;
-                if (tried < values[kNumberOfRetries]) {
-                    slot.LastTry = loop.now();
-                    slot.Retries = static_cast<std::int16_t>(tried + 1);
-                } else {
-                    const std::int16_t flag =
-                        status == static_cast<std::int16_t>(PortStatus::ModemError) ? rec.comPort : 0;
-                    emit q->MessageFailed(uid, msg, phone, pin, flag);
-                    release = true;
-                }
-                break;
-            }
-            default:
-                break;
-        }
-        if (!*token) return false;
-        if (release) queue.release(s);
-        slot.InProgress = false;
-        portOf[static_cast<size_t>(s)] = 0;
-        if (stopped) return false;
+        if (!settle(s, rec, status)) return false;
+    }
+    // A message of this run that no record accounted for (the dialer changed
+    // a count or an index) takes the batch status, so it is not stranded.
+    for (int s = 1; s <= SendQueue::kSlots; ++s) {
+        const QueueSlot& slot = queue.at(s);
+        if (!slot.InProgress || portOf[static_cast<size_t>(s)] != p) continue;
+        PortRecord rec;
+        fillRecord(rec, s, run.comPort);
+        rec = *PortRecord::decode(rec.encode());  // cut to the record widths
+        if (!settle(s, rec, batchStatus)) return false;
     }
 
     buffer = last;
@@ -301,6 +297,48 @@ bool PagerOCX::Impl::collectPort(int p) {
     writeBuffer(p, 1);
     run = {};
     return true;
+}
+
+bool PagerOCX::Impl::settle(int s, const PortRecord& rec, std::int16_t status) {
+    const auto token = alive;
+    QueueSlot& slot = queue.at(s);
+    const QString uid = conv::trim(rec.uniqueId), msg = conv::trim(rec.message),
+                  phone = conv::trim(rec.phoneNumber), pin = conv::trim(rec.pin);
+    bool release = false;
+    switch (static_cast<PortStatus>(status)) {
+        case PortStatus::Sent:
+            emit q->MessageSent(uid, msg, phone, pin);
+            release = true;
+            break;
+        case PortStatus::Cancelled:
+            emit q->MessageCancelled(uid, msg, phone, pin);
+            release = true;
+            break;
+        case PortStatus::Failed:
+        case PortStatus::ModemError: {
+            // The record's count is the dialer's copy; a value it mangled
+            // falls back to the control's own.
+            const std::int16_t tried =
+                rec.retries >= 0 && rec.retries < 32767 ? rec.retries : slot.Retries;
+            if (tried < values[kNumberOfRetries]) {
+                slot.LastTry = loop.now();
+                slot.Retries = static_cast<std::int16_t>(tried + 1);
+            } else {
+                const std::int16_t flag =
+                    status == static_cast<std::int16_t>(PortStatus::ModemError) ? rec.comPort : 0;
+                emit q->MessageFailed(uid, msg, phone, pin, flag);
+                release = true;
+            }
+            break;
+        }
+        default:
+            break;
+    }
+    if (!*token) return false;
+    if (release) queue.release(s);
+    slot.InProgress = false;
+    portOf[static_cast<size_t>(s)] = 0;
+    return !stopped;
 }
 
 bool PagerOCX::Impl::dispatchScan() {
@@ -312,7 +350,8 @@ bool PagerOCX::Impl::dispatchScan() {
         if (picked == 0) break;
         const int p = findFreePort();
         if (p == 0) break;
-        const std::vector<int> batch = queue.gatherBatch(queue.at(picked).PhoneNumber, now, retryDelay);
+        const std::vector<int> batch =
+            queue.gatherBatch(queue.at(picked).PhoneNumber, now, retryDelay);
         if (!writeBatch(p, batch)) break;
         if (!waitDialingDelay()) return false;
         if (!startDialer(p)) return false;
@@ -343,38 +382,44 @@ bool PagerOCX::Impl::writeBatch(int p, const std::vector<int>& batch) {
     };
     for (size_t k = 0; k < batch.size(); ++k) {
         const int s = batch[k];
-        QueueSlot& slot = queue.at(s);
-        buffer.comPort = ports[static_cast<size_t>(p)];
-        buffer.message = slot.Message;
-        buffer.phoneNumber = slot.PhoneNumber;
-        buffer.pin = slot.PIN;
-        buffer.modemInitString = slot.ModemInitString;
-        buffer.modemDialString = slot.ModemDialString;
-        buffer.comSettings = slot.ComSettings;
-        buffer.maxCharactersPerBlock = slot.MaxCharactersPerBlock;
-        buffer.retries = slot.Retries;
-        buffer.uniqueId = slot.UniqueID;
-        buffer.tapPassword = slot.TAPPassword;
-        buffer.kind = slot.Kind;
-        buffer.delay = slot.Delay;
-        buffer.asciiFilename = slot.AsciiFilename;
-        buffer.timeout = static_cast<std::int16_t>(values[kTimeout]);
-        buffer.debugMode = static_cast<std::int16_t>(values[kDebugMode]);
-        buffer.windowState = static_cast<std::int16_t>(values[kWindowState]);
-        buffer.volumeLevel = static_cast<std::int16_t>(values[kVolumeLevel]);
-        buffer.speakerState = static_cast<std::int16_t>(values[kSpeakerState]);
-        buffer.status = static_cast<std::int16_t>(PortStatus::Busy);
-        buffer.index = s;
-        buffer.reserved2.clear();
+        fillRecord(buffer, s, ports[static_cast<size_t>(p)]);
         if (!writeBuffer(p, static_cast<int>(k) + 2)) return takeBack(k);
-        slot.InProgress = true;
+        queue.at(s).InProgress = true;
         portOf[static_cast<size_t>(s)] = static_cast<std::int8_t>(p);
     }
     buffer.status = static_cast<std::int16_t>(PortStatus::Busy);
     buffer.index = static_cast<std::int32_t>(batch.size());
     if (!writeBuffer(p, 1)) return takeBack(batch.size());
     runs[static_cast<size_t>(p)] = {};
+    runs[static_cast<size_t>(p)].comPort = ports[static_cast<size_t>(p)];
     return true;
+}
+
+// Everything of a message record but Reserved1, which stays as `rec` holds it.
+void PagerOCX::Impl::fillRecord(PortRecord& rec, int s, std::int16_t comPort) const {
+    const QueueSlot& slot = queue.at(s);
+    rec.comPort = comPort;
+    rec.message = slot.Message;
+    rec.phoneNumber = slot.PhoneNumber;
+    rec.pin = slot.PIN;
+    rec.modemInitString = slot.ModemInitString;
+    rec.modemDialString = slot.ModemDialString;
+    rec.comSettings = slot.ComSettings;
+    rec.maxCharactersPerBlock = slot.MaxCharactersPerBlock;
+    rec.retries = slot.Retries;
+    rec.uniqueId = slot.UniqueID;
+    rec.tapPassword = slot.TAPPassword;
+    rec.kind = slot.Kind;
+    rec.delay = slot.Delay;
+    rec.asciiFilename = slot.AsciiFilename;
+    rec.timeout = static_cast<std::int16_t>(values[kTimeout]);
+    rec.debugMode = static_cast<std::int16_t>(values[kDebugMode]);
+    rec.windowState = static_cast<std::int16_t>(values[kWindowState]);
+    rec.volumeLevel = static_cast<std::int16_t>(values[kVolumeLevel]);
+    rec.speakerState = static_cast<std::int16_t>(values[kSpeakerState]);
+    rec.status = static_cast<std::int16_t>(PortStatus::Busy);
+    rec.index = s;
+    rec.reserved2.clear();
 }
 
 bool PagerOCX::Impl::waitDialingDelay() {
@@ -409,14 +454,15 @@ bool PagerOCX::Impl::startDialer(int p) {
 
 // ---- PagerOCX ------------------------------------------------------------------
 
-PagerOCX::PagerOCX(EventLoop& loop, Dialogs& dialogs, Launcher& launcher,
-                   const QString& workingDir, QObject* parent)
+PagerOCX::PagerOCX(EventLoop& loop, Dialogs& dialogs, Launcher& launcher, const QString& workingDir,
+                   QObject* parent)
     : QObject(parent), d(std::make_unique<Impl>(this, loop, dialogs, launcher, workingDir)) {
     d->deletePortFiles();
     d->systemDir = paths::systemDirectory();
     d->timer = loop.createTimer(1000, [this] { d->Timer1_Timer(); });
     for (int i = 0; i < pagerprops::kCount; ++i)
-        d->values[static_cast<size_t>(i)] = pagerprops::definitions()[static_cast<size_t>(i)].newInstance;
+        d->values[static_cast<size_t>(i)] =
+            pagerprops::definitions()[static_cast<size_t>(i)].newInstance;
 }
 
 PagerOCX::~PagerOCX() {
@@ -439,7 +485,8 @@ void PagerOCX::ShowAbout() {
 
 void PagerOCX::InitProperties() {
     for (int i = 0; i < pagerprops::kCount; ++i)
-        d->values[static_cast<size_t>(i)] = pagerprops::definitions()[static_cast<size_t>(i)].newInstance;
+        d->values[static_cast<size_t>(i)] =
+            pagerprops::definitions()[static_cast<size_t>(i)].newInstance;
 }
 
 void PagerOCX::ReadProperties(const PropertyBag& bag) {
@@ -493,7 +540,8 @@ void PagerOCX::ClearComPorts() { d->numPorts = 0; }
 
 void PagerOCX::AddComPort(std::int16_t port) {
     if (port < 1 || port > 9) {
-        d->refuse(QStringLiteral("Error: AddComPort method can only accept a number between 1 and 9"));
+        d->refuse(
+            QStringLiteral("Error: AddComPort method can only accept a number between 1 and 9"));
         return;
     }
     if (d->numPorts >= kMaxPorts) return;
@@ -516,12 +564,14 @@ void PagerOCX::SendNumeric(const QString& Message, const QString& PhoneNumber, c
                            const QString& UniqueID, const QString& ComSettings,
                            const QString& ModemInitString, const QString& ModemDialString) {
     if (conv::trim(Message).isEmpty()) {
-        d->refuse(QStringLiteral("Error: The Message parameters in the SendNumeric method is empty."));
+        d->refuse(
+            QStringLiteral("Error: The Message parameters in the SendNumeric method is empty."));
         d->submitStatus = 2;
         return;
     }
     if (conv::trim(PhoneNumber).isEmpty()) {
-        d->refuse(QStringLiteral("Error: The PhoneNumber parameter in the SendNumeric method is empty."));
+        d->refuse(
+            QStringLiteral("Error: The PhoneNumber parameter in the SendNumeric method is empty."));
         d->submitStatus = 3;
         return;
     }

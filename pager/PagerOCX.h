@@ -14,7 +14,7 @@ class EventLoop;
 class Dialogs;
 class Launcher;
 class SendQueue;
-}
+}  // namespace vts
 
 // The pager control: an 800-slot in-memory send queue, a port list of up to
 // eight COM ports, and a one-second dispatch timer that hands batches to the
@@ -25,9 +25,8 @@ class PagerOCX : public QObject {
 public:
     // Persisted properties, in the order they are saved.
     struct Properties {
-        qint32 NumberOfRetries = 0, RetryDelay = 60, Timeout = 60, DebugMode = 0,
-               DialingDelay = 2, WindowState = 0, VolumeLevel = 2, SpeakerState = 1,
-               GroupTimeWindow = 5;
+        qint32 NumberOfRetries = 0, RetryDelay = 60, Timeout = 60, DebugMode = 0, DialingDelay = 2,
+               WindowState = 0, VolumeLevel = 2, SpeakerState = 1, GroupTimeWindow = 5;
     };
 
     // `workingDir` holds the port files; the dialer is looked for in the
@@ -49,17 +48,28 @@ public:
     void ReadProperties(const vts::PropertyBag& bag);
     void WriteProperties(vts::PropertyBag& bag) const;
 
-    qint32 NumberOfRetries() const;  void setNumberOfRetries(qint32 v);
-    qint32 RetryDelay() const;       void setRetryDelay(qint32 v);
-    qint32 Timeout() const;          void setTimeout(qint32 v);
-    qint32 DebugMode() const;        void setDebugMode(qint32 v);
-    qint32 DialingDelay() const;     void setDialingDelay(qint32 v);
-    qint32 WindowState() const;      void setWindowState(qint32 v);
-    qint32 VolumeLevel() const;      void setVolumeLevel(qint32 v);
-    qint32 SpeakerState() const;     void setSpeakerState(qint32 v);
-    qint32 GroupTimeWindow() const;  void setGroupTimeWindow(qint32 v);
-    qint32 QueueCount() const;       void setQueueCount(qint32 v);    // refuses
-    qint32 SubmitStatus() const;     void setSubmitStatus(qint32 v);  // refuses
+    qint32 NumberOfRetries() const;
+    void setNumberOfRetries(qint32 v);
+    qint32 RetryDelay() const;
+    void setRetryDelay(qint32 v);
+    qint32 Timeout() const;
+    void setTimeout(qint32 v);
+    qint32 DebugMode() const;
+    void setDebugMode(qint32 v);
+    qint32 DialingDelay() const;
+    void setDialingDelay(qint32 v);
+    qint32 WindowState() const;
+    void setWindowState(qint32 v);
+    qint32 VolumeLevel() const;
+    void setVolumeLevel(qint32 v);
+    qint32 SpeakerState() const;
+    void setSpeakerState(qint32 v);
+    qint32 GroupTimeWindow() const;
+    void setGroupTimeWindow(qint32 v);
+    qint32 QueueCount() const;
+    void setQueueCount(qint32 v);  // refuses
+    qint32 SubmitStatus() const;
+    void setSubmitStatus(qint32 v);  // refuses
 
     void ClearComPorts();
     void AddComPort(std::int16_t port);

@@ -9,7 +9,8 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-frmAbout::frmAbout(QWidget* parent) : QDialog(parent), cmdClose(new QPushButton(QStringLiteral("Close"), this)) {
+frmAbout::frmAbout(QWidget* parent)
+    : QDialog(parent), cmdClose(new QPushButton(QStringLiteral("Close"), this)) {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("About Mordax"));
     setModal(true);
