@@ -93,6 +93,7 @@ void MonitorCore::AddStatus(const QString& text) { m_status->AddStatus(text); }
 void MonitorCore::endProgram(int code) {
     if (m_ended) return;
     m_ended = true;
+    m_exitCode = code;
     m_timer1->stop();
     m_alerts->cancel();
     if (m_pager) m_pager->stopDispatch();
@@ -120,6 +121,10 @@ bool MonitorCore::start() {
 
     m_view.showSplash();
     m_loop.waitFor(m_options.splashMs / 1000.0);
+    if (m_ended) {  // stopped while the start-up window was up
+        m_view.closeSplash();
+        return false;
+    }
     m_view.setBusyCursor(true);
     try {
         prepareLogStore();
@@ -165,6 +170,7 @@ bool MonitorCore::start() {
     m_timer1->setEnabled(true);
     clearTraceLogs();
     m_view.showMonitor();
+    m_started = true;
     m_loop.yield();
     if (m_ended) return false;
     m_timer1->setEnabled(true);
@@ -553,6 +559,14 @@ void MonitorCore::runRequestedExit() {
 bool MonitorCore::Form_Unload(bool askOperator) {
     if (m_ended) return true;
     if (m_unloading) return false;
+    if (!m_started) {
+        // Stopped during start-up: nothing is open or pending yet.
+        m_ended = true;
+        m_exitCode = 0;
+        if (m_pager) m_pager->stopDispatch();
+        emit ended(0);
+        return true;
+    }
     if (m_checking) {
         // The check stops at its next yield and the exit runs after it.
         if (!m_exitRequest || !askOperator) m_exitRequest = askOperator;
@@ -588,6 +602,7 @@ bool MonitorCore::Form_Unload(bool askOperator) {
     m_loop.waitFor(m_options.shutdownNoticeMs / 1000.0);
     m_view.closeShutdownNotice();
     m_ended = true;
+    m_exitCode = 0;
     m_guard.reset();
     emit ended(0);
     return true;

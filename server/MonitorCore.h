@@ -92,6 +92,8 @@ public:
     std::optional<QDateTime> lastCheck() const { return m_lastCheck; }
     bool isChecking() const { return m_checking; }
     bool hasEnded() const { return m_ended; }
+    // The exit status once ended: 0 after the exit sequence, 1 after a fatal message.
+    int exitCode() const { return m_exitCode; }
     bool storesOpen() const { return m_logDb != nullptr; }
 
 signals:
@@ -135,6 +137,8 @@ private:
     bool m_unloading = false;
     bool m_closed = false;
     bool m_ended = false;
+    bool m_started = false;
+    int m_exitCode = 1;
     std::optional<bool> m_exitRequest;  // askOperator of an exit asked for during a check
 };
 

@@ -70,7 +70,6 @@ int main(int argc, char** argv) {
     QObject::connect(&core, &vts::MonitorCore::ended, &app,
                      [](int code) { QCoreApplication::exit(code); });
 
-    if (!core.start()) return 1;
-    if (core.hasEnded()) return 1;
+    if (!core.start() || core.hasEnded()) return core.hasEnded() ? core.exitCode() : 1;
     return QApplication::exec();
 }

@@ -364,6 +364,33 @@ TEST_F(MonitorCoreTest, ExitRequestedDuringACheckWaitsForTheCheck) {
     EXPECT_EQ(filesIn(QString()).size(), 3);
 }
 
+TEST_F(MonitorCoreTest, FullPagerQueueLeavesTheRestInTheQueueFolder) {
+    writeQueueFile(QStringLiteral("A1.PMF"), QueueLines().lines());
+    // Fill the control's 800 slots before the first check.
+    loop.setYieldHook([this] {
+        if (core().pager() && core().pager()->QueueCount() == 0 && !core().isChecking()) {
+            for (int i = 0; i < 800; ++i)
+                core().pager()->SendMessage(QStringLiteral("x"), QStringLiteral("5550000"), QStringLiteral("1"));
+        }
+    });
+    ASSERT_TRUE(startCore());
+    loop.setYieldHook({});
+    ASSERT_EQ(core().pager()->QueueCount(), 800);
+    run(1);
+    EXPECT_EQ(filesIn(QString()), QStringList{QStringLiteral("A1.PMF")});
+    EXPECT_EQ(logRowCount(), 0);
+    EXPECT_TRUE(filesIn(QStringLiteral("PENDING")).isEmpty());
+}
+
+TEST_F(MonitorCoreTest, StopDuringStartUpEndsBeforeAnythingOpens) {
+    loop.setYieldHook([this] { core().Form_Unload(false); });
+    EXPECT_FALSE(startCore());
+    loop.setYieldHook({});
+    EXPECT_TRUE(core().hasEnded());
+    EXPECT_EQ(core().exitCode(), 0);
+    EXPECT_FALSE(logstore::present(dir()));
+}
+
 TEST_F(MonitorCoreTest, SetupButtonStartsTheConfigurationProgramWithoutWaiting) {
     ASSERT_TRUE(startCore());
     core().Configure_c_Click();
