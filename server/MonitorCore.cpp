@@ -255,7 +255,17 @@ QString MonitorCore::queuePath(const QString& sub, const QString& name) const {
     QString q = m_settings.MessageQueueLocation;
     while (q.endsWith(QLatin1Char('\\')) || (q.size() > 1 && q.endsWith(QLatin1Char('/'))))
         q.chop(1);
-    return paths::resolve(paths::join(q, sub, name), m_options.workingDir);
+    // Folders are resolved once per check (resolving lists every folder on
+    // the way, which a queue of many files makes costly); names are joined
+    // as they are, since they come from a listing or a log row.
+    const QString key = q + QLatin1Char('|') + sub;
+    auto it = m_folders.find(key);
+    if (it == m_folders.end()) {
+        QString folder = paths::resolve(paths::join(q, sub), m_options.workingDir);
+        while (folder.size() > 1 && folder.endsWith(QLatin1Char('/'))) folder.chop(1);
+        it = m_folders.insert(key, folder);
+    }
+    return name.isEmpty() ? *it : *it + QLatin1Char('/') + name;
 }
 
 void MonitorCore::returnPendingFiles(bool report) {
@@ -286,6 +296,7 @@ void MonitorCore::Timer1_Timer() {
 }
 
 void MonitorCore::check() {
+    m_folders.clear();
     m_loop.yield();
     if (abandoned() || m_exitRequest) return;
     if (!LoadConfig()) return;

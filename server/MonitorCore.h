@@ -3,6 +3,7 @@
 #include "ServerSettings.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -132,6 +133,7 @@ private:
     std::unique_ptr<Timer> m_timer1;
 
     ServerSettings m_settings;
+    mutable QHash<QString, QString> m_folders;  // resolved queue folders of this check
     std::optional<QDateTime> m_lastCheck;
     bool m_checking = false;
     bool m_unloading = false;
