@@ -273,6 +273,7 @@ void Dialer::deliver(QList<Job*> tapJobs, QList<Job*> numericJobs, const PortRec
     if (!port.open(device, *settings, m_opt.deviceWait, &error)) {
         return failAll(all, Cancellation::requested() ? PortStatus::Cancelled : PortStatus::ModemError, error);
     }
+    if (!port.notice().isEmpty()) m_trace->note(port.notice());
     Channel channel(port, *m_trace);
     HayesModem modem(channel);
     using R = HayesModem::Result;

@@ -85,6 +85,7 @@ SerialPort::~SerialPort() { close(); }
 
 bool SerialPort::open(const QString& path, const LineSettings& s, double lockWaitSeconds, QString* error) {
     close();
+    m_notice.clear();
     auto fail = [&](const QString& why) {
         if (error) *error = why;
         close();
@@ -103,7 +104,7 @@ bool SerialPort::open(const QString& path, const LineSettings& s, double lockWai
         if (Cancellation::requested() && Cancellation::watched()) return fail(QStringLiteral("stopped"));
     }
     termios t {};
-    if (::tcgetattr(m_fd, &t) != 0) return fail(QStringLiteral("cannot read line settings of %1").arg(path));
+    if (::tcgetattr(m_fd, &t) != 0) return fail(QStringLiteral("cannot read line settings of %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
     ::cfmakeraw(&t);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
     t.c_cflag |= CREAD | CLOCAL | HUPCL;
@@ -127,7 +128,22 @@ bool SerialPort::open(const QString& path, const LineSettings& s, double lockWai
     t.c_cc[VTIME] = 0;
     ::cfsetispeed(&t, speedConstant(s.speed));
     ::cfsetospeed(&t, speedConstant(s.speed));
-    if (::tcsetattr(m_fd, TCSANOW, &t) != 0) return fail(QStringLiteral("cannot set line settings of %1").arg(path));
+    if (::tcsetattr(m_fd, TCSANOW, &t) != 0) {
+        // Pseudo-terminals carry no parity and may refuse 7-bit or parity
+        // settings: fall back to 8N1 there (received bytes are masked to 7
+        // bits anyway).
+        const int err = errno;
+        t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD);
+        t.c_cflag |= CS8;
+        if (err != EINVAL || ::tcsetattr(m_fd, TCSANOW, &t) != 0) {
+            errno = err;
+            return fail(QStringLiteral("cannot set line settings of %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+        }
+        m_notice = QStringLiteral("%1 refused %2 data bits with parity %3; using 8N1")
+                       .arg(path)
+                       .arg(s.dataBits)
+                       .arg(QLatin1Char(s.parity));
+    }
     ::tcflush(m_fd, TCIOFLUSH);
     int dtr = TIOCM_DTR | TIOCM_RTS;
     ::ioctl(m_fd, TIOCMBIS, &dtr);  // fails harmlessly on a pseudo-terminal

@@ -139,6 +139,13 @@ void SimModem::tick(double now) {
     pumpTerminal(now);
 }
 
+void SimModem::lineClosed(double now) {
+    m_cmd.clear();
+    if (m_mode == Mode::Dialing) m_mode = Mode::Command;
+    endCall(QStringLiteral("line closed by the dialer"), now, false);
+    m_out.clear();
+}
+
 void SimModem::endCall(const QString& how, double now, bool sayNoCarrier) {
     if (!m_terminal) return;
     const double end = std::max(now, m_lastTerminalByte);

@@ -32,6 +32,8 @@ public:
     // Bytes due on the line by `now`.
     QByteArray takeOutput(double now);
     bool inCall() const { return m_terminal != nullptr; }
+    // The dialer closed the device: DTR drops, which hangs up (as with &D2).
+    void lineClosed(double now);
 
 private:
     enum class Mode { Command, Dialing, Data };

@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -162,7 +163,13 @@ int main(int argc, char** argv) {
     std::printf("ready\n");
     std::fflush(stdout);
 
-    std::vector<pollfd> fds(ports.size() + 1);
+    // Closing the device is how a dialer drops DTR on a pseudo-terminal.
+    const int watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    std::vector<int> watches;
+    for (Port& p : ports)
+        watches.push_back(watcher < 0 ? -1 : ::inotify_add_watch(watcher, QFile::encodeName(p.device).constData(), IN_CLOSE_WRITE));
+
+    std::vector<pollfd> fds(ports.size() + 2);
     for (;;) {
         double next = vts::sim::kNever;
         const double now0 = nowSeconds();
@@ -171,12 +178,31 @@ int main(int argc, char** argv) {
             fds[i] = {ports[i].master, static_cast<short>(POLLIN | (ports[i].pending.isEmpty() ? 0 : POLLOUT)), 0};
         }
         fds[ports.size()] = {g_stopPipe[0], POLLIN, 0};
+        fds[ports.size() + 1] = {watcher, POLLIN, 0};
         int timeoutMs = -1;
         if (next != vts::sim::kNever) timeoutMs = next <= now0 ? 0 : static_cast<int>((next - now0) * 1000.0) + 1;
         const int r = ::poll(fds.data(), fds.size(), timeoutMs);
         if (r < 0 && errno != EINTR) return die(QStringLiteral("poll failed"));
         if (fds[ports.size()].revents & POLLIN) break;
         const double now = nowSeconds();
+        if (fds[ports.size() + 1].revents & POLLIN) {
+            alignas(inotify_event) char events[4096];
+            const ssize_t n = ::read(watcher, events, sizeof events);
+            for (ssize_t off = 0; off < n;) {
+                const auto* ev = reinterpret_cast<const inotify_event*>(events + off);
+                for (size_t i = 0; i < ports.size(); ++i) {
+                    if (watches[i] != ev->wd) continue;
+                    // Read what the dialer wrote before closing, then hang up.
+                    char buf[1024];
+                    ssize_t got;
+                    while ((got = ::read(ports[i].master, buf, sizeof buf)) > 0)
+                        ports[i].modem->receive(QByteArray(buf, got), now);
+                    ports[i].modem->lineClosed(now);
+                    ports[i].pending.clear();
+                }
+                off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+            }
+        }
         for (size_t i = 0; i < ports.size(); ++i) {
             Port& p = ports[i];
             if (fds[i].revents & POLLIN) {
