@@ -48,8 +48,8 @@ DialerOptions DialerOptions::fromIni(const QString& path) {
             o.ports.append({n, *v});
     }
     const QString tap = QStringLiteral("tap"), modem = QStringLiteral("modem");
-    o.tap.t1 = ini.number(tap, QStringLiteral("t1"), o.tap.t1);
-    o.tap.t3 = ini.number(tap, QStringLiteral("t3"), o.tap.t3);
+    o.tap.t1 = std::max(0.1, ini.number(tap, QStringLiteral("t1"), o.tap.t1));
+    o.tap.t3 = std::max(0.1, ini.number(tap, QStringLiteral("t3"), o.tap.t3));
     o.tap.n1 = std::clamp(static_cast<int>(ini.number(tap, QStringLiteral("n1"), o.tap.n1)), 1, 20);
     o.tap.n2 = std::clamp(static_cast<int>(ini.number(tap, QStringLiteral("n2"), o.tap.n2)), 0, 20);
     o.tap.n3 = std::clamp(static_cast<int>(ini.number(tap, QStringLiteral("n3"), o.tap.n3)), 1, 20);
@@ -207,8 +207,14 @@ int Dialer::run(int portIndex) {
     }
 
     QList<Job*> tapJobs, numericJobs;
+    const QString callNumber = m_jobs.isEmpty() ? QString() : m_jobs.first().rec.phoneNumber.trimmed();
     for (Job& job : m_jobs) {
         const PortRecord& rec = job.rec;
+        if (rec.phoneNumber.trimmed() != callNumber) {
+            // One run makes one call; a page for another service must not go to this one.
+            setStatus(job, PortStatus::Failed, QStringLiteral("phone number differs from the batch's"));
+            continue;
+        }
         if (rec.kind == 1) {
             job.digits = numericDigits(rec.message.trimmed());
             if (job.digits.isEmpty()) setStatus(job, PortStatus::Failed, QStringLiteral("no digits to send"));
@@ -326,7 +332,7 @@ void Dialer::deliver(QList<Job*> tapJobs, QList<Job*> numericJobs, const PortRec
             if (r == R::Timeout) channel.send("\r");  // any character aborts a dial in progress
             if (r == R::Cancelled || r == R::Timeout) {
                 endCall(true);
-                return failAll(numericJobs, PortStatus::Cancelled, QStringLiteral("stopped"));
+                return failAll(numericJobs, modemStatus(r), QStringLiteral("dial: %1").arg(HayesModem::name(r)));
             }
         } else {
             m_trace->note(QStringLiteral("connected: %1").arg(QString::fromLatin1(modem.connectLine())));
@@ -355,7 +361,9 @@ void Dialer::deliver(QList<Job*> tapJobs, QList<Job*> numericJobs, const PortRec
             setStatus(*job, PortStatus::Cancelled, QStringLiteral("stopped"));
             continue;
         }
-        const int pauses = job->rec.delay <= 0 ? 0 : (job->rec.delay + 1) / 2;  // a comma waits 2 s
+        // A comma waits 2 s; at least one, since tones sent before the
+        // service answers are lost.
+        const int pauses = std::max(1, (job->rec.delay + 1) / 2);
         const QByteArray cmd = dial + *number + QByteArray(pauses, ',') + job->digits + "#;";
         const R r = modem.command(cmd, timeout + std::max<int>(0, job->rec.delay));
         if (r == R::Ok) setStatus(*job, PortStatus::Sent, {});

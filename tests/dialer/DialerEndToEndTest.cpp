@@ -338,6 +338,40 @@ TEST_F(DialerEndToEnd, KilledDialerReleasesTheSimulatedLine) {
     expectStatuses(2, {2});
 }
 
+TEST_F(DialerEndToEnd, MixedKindsAndAStrayNumberInOneBatch) {
+    startSim();
+    PortRecord numeric = message(2, QStringLiteral("42"));
+    numeric.kind = 1;
+    PortRecord stray = message(4, QStringLiteral("elsewhere"));
+    stray.phoneNumber = QStringLiteral("5559999");
+    writePortFile({message(1, QStringLiteral("alpha one")), numeric, message(3, QStringLiteral("alpha two")), stray});
+    EXPECT_EQ(runDialer(), 1);
+    expectStatuses(3, {2, 2, 2, 3});
+    const auto p = pages();
+    ASSERT_EQ(p.size(), 3);
+    EXPECT_EQ(str(p[0], "text"), QStringLiteral("alpha one"));
+    EXPECT_EQ(str(p[1], "text"), QStringLiteral("alpha two"));
+    EXPECT_EQ(str(p[2], "text"), QStringLiteral("42"));
+    EXPECT_EQ(calls().size(), 1);
+}
+
+TEST_F(DialerEndToEnd, TwoRunsOnOneComPortTakeTurns) {
+    startSim();
+    writePortFile({message(1, QStringLiteral("first"))}, 2);
+    writePortFile({message(2, QStringLiteral("second"))}, 1);
+    QProcess a, b;
+    ASSERT_EQ(runDialer(QStringLiteral(" 1"), &a), 0);
+    ASSERT_EQ(runDialer(QStringLiteral(" 2"), &b), 0);
+    ASSERT_TRUE(a.waitForFinished(20000));
+    ASSERT_TRUE(b.waitForFinished(20000));
+    EXPECT_EQ(a.exitCode(), 0);
+    EXPECT_EQ(b.exitCode(), 0);
+    expectStatuses(2, {2});
+    EXPECT_EQ(PortRecord::decode(readFile(portfile::fileName(2)).left(PortRecord::kSize))->status, 2);
+    EXPECT_EQ(pages().size(), 2);
+    EXPECT_EQ(calls().size(), 2);
+}
+
 TEST_F(DialerEndToEnd, MissingDeviceIsAModemError) {
     writeFile(QStringLiteral("calvex.ini"), "[ports]\nCOM1=/nonexistent/ttyX\n");
     writePortFile({message(1, QStringLiteral("one"))});
