@@ -20,10 +20,11 @@ public:
 // Removes leading and trailing blanks (U+0020) only; tabs and others stay.
 QString trim(const QString& s);
 
-// Lenient numeric value of a text: leading blanks skipped, optional sign,
-// digits with an optional decimal part (and exponent), reading stops at the
-// first character that cannot continue the number; no number gives 0.
-// "12abc" -> 12, "" -> 0, " -3.5x" -> -3.5, "abc" -> 0.
+// Lenient numeric value of a text: blanks, tabs and line feeds skipped
+// wherever they stand, optional sign, digits with an optional decimal part
+// (and exponent), reading stops at the first character that cannot continue
+// the number; no number gives 0.
+// "12abc" -> 12, "" -> 0, " -3.5x" -> -3.5, "abc" -> 0, "1 2" -> 12.
 double val(const QString& s);
 
 // Nearest whole number, halves to the even neighbour (2.5 -> 2, 3.5 -> 4).
@@ -36,7 +37,10 @@ std::int16_t narrow16(std::int64_t v);  // throws OverflowError when outside -32
 
 // Date and time text under en-US regional settings: "7/15/1998 10:30:00 AM",
 // "07/15/1998 22:30", "7/15/1998", "1998-07-15 22:30:00", "10:30 PM" and the
-// like. Returns nullopt for text that is not a date.
+// like; a month/day pair that is no date in that order is read swapped
+// ("15/7/1998"); two-digit years 00-29 are 20xx, 30-99 19xx; a time alone
+// gets the date 12/30/1899, a date alone the time 00:00:00. Returns nullopt
+// for text that is not a date.
 std::optional<QDateTime> parseDateTime(const QString& s);
 
 // "MM/DD/YYYY HH:NN:SS" (24-hour), "MM/DD/YYYY".

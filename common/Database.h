@@ -30,7 +30,12 @@ private:
 
 // Field kinds of the stores. Text has a width in characters that the layer
 // enforces (a longer value is refused with DbError, never stored past it).
-enum class FieldType { Long, Text, DateTime, YesNo, Memo, Double };
+// Long is a 32-bit integer, Integer a 16-bit one (both refuse values outside
+// their range with DbError). The kind is kept in the column's declared type
+// ("LONG", "SHORT", "TEXT(30)", "DATETIME", "YESNO", "LONGTEXT", "DOUBLE";
+// an auto-increment key is "INTEGER PRIMARY KEY AUTOINCREMENT"), so a store
+// reopened later converts and checks values the same way.
+enum class FieldType { Long, Text, DateTime, YesNo, Memo, Double, Integer };
 
 struct FieldDef {
     QString name;
@@ -110,7 +115,11 @@ private:
 
 // A position over rows. Field names are matched without regard to case.
 // A null field reads as an invalid QVariant; text() and int32() turn it into
-// "" and 0.
+// "" and 0. Values read as: Long/Integer int, Double double, YesNo bool
+// (int32() gives -1 for true), DateTime QDateTime, Text/Memo QString.
+// A table record set reads one row at a time (never the whole table) and
+// sees rows added by others as it moves; a query record set reads its whole
+// result when it is opened.
 class Recordset {
 public:
     ~Recordset();
@@ -132,7 +141,10 @@ public:
     QStringList fieldNames() const;
 
     // Starts a new row; for an auto-increment key, value("ID") is readable at
-    // once. Nothing is visible to others until update().
+    // once. Nothing is visible to others until update(); other writers wait
+    // (busy time-out) until then. After update() or cancelUpdate() the
+    // position is where it was before addNew(); an abandoned row's number is
+    // not handed out again.
     void addNew();
     // Starts editing the current row.
     void edit();
@@ -140,7 +152,9 @@ public:
     // field's width, or a text that is not a number for a number field,
     // throws DbError. A bool or any non-zero number for a yes/no field stores
     // true (-1); 0 or false stores 0; an invalid QVariant stores null.
-    // QDateTime for a date field is stored as "YYYY-MM-DD HH:MM:SS".
+    // QDateTime for a date field is stored as "YYYY-MM-DD HH:MM:SS"; a text
+    // for a date field is converted as en-US date text. An empty (or blank)
+    // text for a number, date or yes/no field stores null.
     void setValue(const QString& field, const QVariant& value);
     // Stores the row being added or edited (all or nothing).
     void update();

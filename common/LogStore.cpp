@@ -1,0 +1,77 @@
+#include "LogStore.h"
+
+#include "Paths.h"
+
+#include <QFile>
+
+namespace vts::logstore {
+
+using db::FieldDef;
+using db::FieldType;
+using db::TableDef;
+
+namespace {
+
+FieldDef text(const char* name, int size) { return {QString::fromLatin1(name), FieldType::Text, size, false, true}; }
+FieldDef field(const char* name, FieldType type) { return {QString::fromLatin1(name), type, 0, false, true}; }
+
+}  // namespace
+
+bool present(const QString& dir) { return !paths::listFiles(dir, kFileName).isEmpty(); }
+
+TableDef logTable() {
+    TableDef t;
+    t.name = QStringLiteral("tblLog");
+    t.fields = {
+        {QStringLiteral("ID"), FieldType::Long, 0, true, true},
+        field("Status", FieldType::Long),
+        text("StatusDescription", kStatusDescriptionWidth),
+        text("Type", kTypeWidth),
+        text("Sender", kSenderWidth),
+        text("Department", kDepartmentWidth),
+        text("Recipient", kRecipientWidth),
+        field("SentTime", FieldType::DateTime),
+        text("TAPPhoneNumber", kPhoneWidth),
+        text("TAPPIN", kPinWidth),
+        text("TAPPassword", kPasswordWidth),
+        field("MaximumCharacters", FieldType::Long),
+        text("COMPortSetting", kComPortSettingWidth),
+        text("ModemInitString", kModemStringWidth),
+        text("ModemDialString", kModemStringWidth),
+        text("EMailAddress", kEMailWidth),
+        text("SMTPServer", kSmtpWidth),
+        field("ReverseOrder", FieldType::YesNo),
+        text("UniqueID", kUniqueIdWidth),
+        field("Message", FieldType::Memo),
+    };
+    t.indexes = {
+        {QStringLiteral("ID"), QStringLiteral("ID"), true, true, true},
+        {QStringLiteral("Status"), QStringLiteral("Status"), false, true, false},
+    };
+    return t;
+}
+
+TableDef reportInfoTable() {
+    TableDef t;
+    t.name = QStringLiteral("tblReportInfo");
+    t.fields = {text("ReportTitle", 255), text("FilterTitle", 255)};
+    return t;
+}
+
+void create(const QString& dir) {
+    auto db = db::Database::create(paths::resolve(kCreateName, dir));
+    const QString file = db->filePath();
+    try {
+        db->createTable(logTable());
+        db->createTable(reportInfoTable());
+        db->close();
+    } catch (...) {
+        db->close();
+        for (const char* suffix : {"", "-wal", "-shm"}) QFile::remove(file + QLatin1String(suffix));
+        throw;
+    }
+}
+
+std::unique_ptr<db::Database> open(const QString& dir) { return db::Database::open(dir, kFileName); }
+
+}  // namespace vts::logstore

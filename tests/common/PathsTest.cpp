@@ -1,0 +1,170 @@
+#include "Paths.h"
+#include "SingleCopyGuard.h"
+#include "TestSupport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QSysInfo>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace vts;
+
+class PathsTest : public test::TempDirTest {};
+
+TEST_F(PathsTest, ResolvesEachComponentIgnoringCase) {
+    writeFile(QStringLiteral("Queue/Pending/A1.PMF"), "x");
+    writeFile(QStringLiteral("VTSLog.mdb"), "x");
+    const QString d = dir();
+    EXPECT_EQ(paths::resolve(QStringLiteral("VTSLOG.MDB"), d), d + QStringLiteral("/VTSLog.mdb"));
+    EXPECT_EQ(paths::resolve(QStringLiteral("queue\\PENDING\\a1.pmf"), d),
+              d + QStringLiteral("/Queue/Pending/A1.PMF"));
+    EXPECT_EQ(paths::resolve(QStringLiteral("QUEUE/\\pending\\"), d),
+              d + QStringLiteral("/Queue/Pending/"));
+    // Absolute paths written in capitals, as stored by the configuration program.
+    EXPECT_EQ(paths::resolve(d.toUpper() + QStringLiteral("/QUEUE/PENDING")),
+              d + QStringLiteral("/Queue/Pending"));
+    EXPECT_EQ(paths::resolve(QStringLiteral("./Queue/../queue/./pending"), d),
+              d + QStringLiteral("/Queue/Pending"));
+    // Relative to the working directory when no base is given.
+    EXPECT_EQ(paths::resolve(QStringLiteral("vtslog.MDB")), d + QStringLiteral("/VTSLog.mdb"));
+}
+
+TEST_F(PathsTest, MissingComponentsKeepTheirSpellingAsWritten) {
+    writeFile(QStringLiteral("Queue/x"), "x");
+    const QString d = dir();
+    EXPECT_EQ(paths::resolve(QStringLiteral("QUEUE\\Sent\\New.PMF"), d),
+              d + QStringLiteral("/Queue/Sent/New.PMF"));
+    // After a missing folder nothing further is looked up.
+    QDir().mkpath(path(QStringLiteral("Other/sub")));
+    EXPECT_EQ(paths::resolve(QStringLiteral("nothere/OTHER/SUB"), d),
+              d + QStringLiteral("/nothere/OTHER/SUB"));
+    EXPECT_FALSE(paths::exists(QStringLiteral("queue/sent"), d));
+    EXPECT_TRUE(paths::exists(QStringLiteral("QUEUE"), d));
+    EXPECT_TRUE(paths::exists(QStringLiteral("queue\\X"), d));
+    EXPECT_FALSE(paths::exists(QString(), d));
+}
+
+TEST_F(PathsTest, ExactSpellingWinsOverOtherCase) {
+    writeFile(QStringLiteral("abc.txt"), "lower");
+    writeFile(QStringLiteral("ABC.TXT"), "upper");
+    EXPECT_EQ(paths::resolve(QStringLiteral("ABC.TXT"), dir()), dir() + QStringLiteral("/ABC.TXT"));
+    EXPECT_EQ(paths::resolve(QStringLiteral("abc.txt"), dir()), dir() + QStringLiteral("/abc.txt"));
+    // Neither spelling written: the first in name order ignoring case.
+    const QString r = paths::resolve(QStringLiteral("Abc.Txt"), dir());
+    EXPECT_TRUE(r.endsWith(QStringLiteral("/ABC.TXT")) || r.endsWith(QStringLiteral("/abc.txt")));
+}
+
+TEST(Wildcard, MatchesIgnoringCase) {
+    struct Case {
+        const char* pattern;
+        const char* name;
+        bool match;
+    };
+    const Case cases[] = {
+        {"A*.PMF", "a123.pmf", true},   {"A*.PMF", "A.PMF", true},     {"A*.PMF", "B1.PMF", false},
+        {"A*.PMF", "A1.PMF.bak", false}, {"*.PMF", "x.Pmf", true},     {"*.PMF", "PMF", false},
+        {"KRX?.log", "krx1.LOG", true}, {"KRX?.log", "KRX.log", false}, {"KRX?.log", "KRX12.log", false},
+        {"KRXOCX?.log", "KRXOCX3.log", true}, {"*", "", true},       {"", "", true},
+        {"", "a", false},               {"a*b*c", "aXbYbZc", true},    {"a*b*c", "aXbYbZ", false},
+        {"**x", "abx", true},           {"?", "\u00e9", true},          {"\u00c9*", "\u00e9t\u00e9", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(paths::wildcardMatch(QString::fromUtf8(c.pattern), QString::fromUtf8(c.name)), c.match)
+            << c.pattern << " ~ " << c.name;
+}
+
+TEST_F(PathsTest, ListsRegularFilesByPatternInNameOrder) {
+    writeFile(QStringLiteral("q/a2.pmf"), "x");
+    writeFile(QStringLiteral("q/A1.PMF"), "x");
+    writeFile(QStringLiteral("q/B1.PMF"), "x");
+    writeFile(QStringLiteral("q/a3.txt"), "x");
+    QDir().mkpath(path(QStringLiteral("q/A9.PMF")));  // a folder is not listed
+    bool ok = false;
+    EXPECT_EQ(paths::listFiles(path(QStringLiteral("Q")), QStringLiteral("A*.PMF"), &ok),
+              (QStringList{QStringLiteral("A1.PMF"), QStringLiteral("a2.pmf")}));
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(paths::listFiles(path(QStringLiteral("q")), QStringLiteral("*.*")).size(), 4);
+    EXPECT_TRUE(paths::listFiles(path(QStringLiteral("q")), QStringLiteral("Z*"), &ok).isEmpty());
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(paths::listFiles(path(QStringLiteral("missing")), QStringLiteral("*"), &ok).isEmpty());
+    EXPECT_FALSE(ok);
+}
+
+TEST(Paths, JoinConcatenatesAndTurnsBackslashes) {
+    EXPECT_EQ(paths::join(QStringLiteral("/x/QUEUE"), QStringLiteral("\\PENDING\\"), QStringLiteral("A1.PMF")),
+              QStringLiteral("/x/QUEUE/PENDING/A1.PMF"));
+    EXPECT_EQ(paths::join(QStringLiteral("a"), QStringLiteral("b")), QStringLiteral("ab"));
+}
+
+TEST_F(PathsTest, SystemDirectoryFollowsTheEnvironment) {
+    qputenv("VANTREL_SYSTEM_DIR", dir().toLocal8Bit());
+    EXPECT_EQ(paths::systemDirectory(), dir());
+    qunsetenv("VANTREL_SYSTEM_DIR");
+    EXPECT_FALSE(paths::systemDirectory().isEmpty());
+    EXPECT_TRUE(QFileInfo(paths::systemDirectory()).isDir());
+}
+
+TEST_F(PathsTest, FreeSpaceIsSixtyFourBit) {
+    const qint64 free = paths::freeSpace(dir());
+    EXPECT_GT(free, 0);
+    EXPECT_EQ(paths::freeSpace(QStringLiteral("/definitely/not/here")), -1);
+}
+
+class SingleCopyGuardTest : public test::TempDirTest {};
+
+TEST_F(SingleCopyGuardTest, SecondCopyInTheSameFolderIsRefused) {
+    SingleCopyGuard first(dir(), QStringLiteral("vtsmonitor.lock"));
+    ASSERT_TRUE(first.acquire());
+    EXPECT_TRUE(first.held());
+    EXPECT_TRUE(first.acquire());
+    {
+        SingleCopyGuard second(dir(), QStringLiteral("vtsmonitor.lock"));
+        EXPECT_FALSE(second.acquire());
+        EXPECT_FALSE(second.held());
+    }
+    // A copy in another folder runs side by side.
+    QDir().mkpath(path(QStringLiteral("other")));
+    SingleCopyGuard elsewhere(path(QStringLiteral("other")), QStringLiteral("vtsmonitor.lock"));
+    EXPECT_TRUE(elsewhere.acquire());
+}
+
+TEST_F(SingleCopyGuardTest, LockIsFreedWhenTheCopyEnds) {
+    {
+        SingleCopyGuard first(dir(), QStringLiteral("x.lock"));
+        ASSERT_TRUE(first.acquire());
+    }
+    SingleCopyGuard next(dir(), QStringLiteral("x.lock"));
+    EXPECT_TRUE(next.acquire());
+}
+
+TEST_F(SingleCopyGuardTest, LockLeftByACrashedCopyIsTakenOver) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        auto* g = new SingleCopyGuard(dir(), QStringLiteral("x.lock"));
+        _exit(g->acquire() ? 0 : 1);  // no destructor: the lock file stays behind
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_TRUE(QFile::exists(path(QStringLiteral("x.lock"))));
+    SingleCopyGuard next(dir(), QStringLiteral("x.lock"));
+    EXPECT_TRUE(next.acquire());
+}
+
+TEST_F(SingleCopyGuardTest, StaleLockWithAReusedProcessNumberIsTakenOver) {
+    // A lock file naming this very process (as after a restart that handed
+    // out the same number) but held by nobody.
+    writeFile(QStringLiteral("x.lock"),
+              QByteArray::number(qint64(getpid())) + '\n' +
+                  QFileInfo(QCoreApplication::applicationFilePath()).fileName().toUtf8() + '\n' +
+                  QSysInfo::machineHostName().toUtf8() + '\n');
+    SingleCopyGuard g(dir(), QStringLiteral("x.lock"));
+    EXPECT_TRUE(g.acquire());
+}

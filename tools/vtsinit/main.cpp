@@ -1,0 +1,25 @@
+// vtsinit DIR [--queue PATH] [--modem N]...: makes a ready working directory.
+#include "VtsInit.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <exception>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QString error;
+    const auto options = vts::vtsinit::parseArguments(app.arguments().mid(1), &error);
+    if (!options) {
+        std::fprintf(stderr, "vtsinit: %s\n%s", qPrintable(error), qPrintable(vts::vtsinit::usage()));
+        return 2;
+    }
+    try {
+        vts::vtsinit::Result made = vts::vtsinit::makeWorkingDirectory(*options);
+        for (const QString& line : made.made) std::printf("made %s\n", qPrintable(line));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vtsinit: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
