@@ -11,7 +11,7 @@
 namespace vts {
 namespace {
 
-TEST(LineSettingsTest, ParsesTheUsualForms) {
+TEST(DialerLineSettings, ParsesTheUsualForms) {
     const struct {
         const char* text;
         bool ok;
@@ -39,7 +39,7 @@ TEST(LineSettingsTest, ParsesTheUsualForms) {
     }
 }
 
-TEST(IniFileTest, SectionsKeysAndRewrite) {
+TEST(DialerIniFile, SectionsKeysAndRewrite) {
     IniFile ini = IniFile::parse(QStringLiteral("; comment\n[Ports]\ncom3 = /dev/ttyUSB0\n\n[tap]\nt1=0.5\nt3=x\n"));
     EXPECT_EQ(ini.value(QStringLiteral("ports"), QStringLiteral("COM3")), QStringLiteral("/dev/ttyUSB0"));
     EXPECT_FALSE(ini.value(QStringLiteral("ports"), QStringLiteral("COM4")).has_value());
@@ -52,7 +52,7 @@ TEST(IniFileTest, SectionsKeysAndRewrite) {
     EXPECT_EQ(again.value(QStringLiteral("tap"), QStringLiteral("t1")), QStringLiteral("0.5"));
 }
 
-TEST(DialerOptionsTest, DevicesFromIniElseSerialPorts) {
+TEST(DialerOptions, DevicesFromIniElseSerialPorts) {
     DialerOptions o;
     o.ports = {{3, QStringLiteral("/dev/ttyUSB0")}};
     EXPECT_EQ(o.devicePath(3), QStringLiteral("/dev/ttyUSB0"));
@@ -131,7 +131,7 @@ TEST(TapReplies, EventsFromTerminalBytes) {
     EXPECT_EQ(e, E::Disconnect);
 }
 
-TEST(ModemReplies, Classification) {
+TEST(DialerModemReplies, Classification) {
     using R = HayesModem::Result;
     const struct {
         const char* line;
@@ -150,7 +150,7 @@ TEST(ModemReplies, Classification) {
     for (const auto& c : cases) EXPECT_EQ(HayesModem::classify(QByteArray(c.line)), c.result) << c.line;
 }
 
-TEST(ScenarioTest, SelectorsAndErrors) {
+TEST(PagesimScenario, SelectorsAndErrors) {
     QString error;
     const auto s = sim::Scenario::parse(
         QStringLiteral("# test\n555-1000 busy\nCOM2 dead\n* password=ABC123 max-block=80 drop-after=2\n5552000 reject-page=99 slow\n"),

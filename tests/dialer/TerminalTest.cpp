@@ -9,7 +9,7 @@ namespace {
 
 using namespace vts::tap;
 
-class Terminal : public ::testing::Test {
+class PagesimTerminal : public ::testing::Test {
 protected:
     void make(Behaviour b = {}) { m_t = std::make_unique<TapTerminal>(b, TapTerminal::Timings{}, 0.0); }
     QByteArray send(const QByteArray& bytes, double now = 0) {
@@ -26,7 +26,7 @@ protected:
     std::unique_ptr<TapTerminal> m_t;
 };
 
-TEST_F(Terminal, SampleSessionIsAccepted) {
+TEST_F(PagesimTerminal, SampleSessionIsAccepted) {
     make();
     logOn();
     EXPECT_EQ(send("\x02" "123\rABC\r\x03" "17;\r"), QByteArray("211 Page accepted\r\x06\r"));
@@ -39,7 +39,7 @@ TEST_F(Terminal, SampleSessionIsAccepted) {
     EXPECT_EQ(m_t->logons(), 1);
 }
 
-TEST_F(Terminal, MultiBlockTransactionIsReassembled) {
+TEST_F(PagesimTerminal, MultiBlockTransactionIsReassembled) {
     make();
     logOn();
     for (const QByteArray& b : buildBlocks({"1234567", "first line\nsecond line that is long"}, 12))
@@ -49,7 +49,7 @@ TEST_F(Terminal, MultiBlockTransactionIsReassembled) {
     EXPECT_EQ(pages[0].text, QByteArray("first line\nsecond line that is long"));
 }
 
-TEST_F(Terminal, DamagedBlocksAreRefused) {
+TEST_F(PagesimTerminal, DamagedBlocksAreRefused) {
     const struct {
         const char* name;
         QByteArray block;
@@ -78,7 +78,7 @@ TEST_F(Terminal, DamagedBlocksAreRefused) {
     }
 }
 
-TEST_F(Terminal, LogOnChecks) {
+TEST_F(PagesimTerminal, LogOnChecks) {
     Behaviour pw;
     pw.password = QByteArray("ABC123");
     make(pw);
@@ -97,7 +97,7 @@ TEST_F(Terminal, LogOnChecks) {
     EXPECT_EQ(m_t->logons(), 0);
 }
 
-TEST_F(Terminal, TimersResendIdThenGiveUp) {
+TEST_F(PagesimTerminal, TimersResendIdThenGiveUp) {
     make();
     send("\r");
     m_t->tick(8.5);
@@ -116,7 +116,7 @@ TEST_F(Terminal, TimersResendIdThenGiveUp) {
     EXPECT_TRUE(m_t->finished());
 }
 
-TEST_F(Terminal, ScenarioDropAndHold) {
+TEST_F(PagesimTerminal, ScenarioDropAndHold) {
     Behaviour drop;
     drop.dropAfter = 1;
     make(drop);
