@@ -11,10 +11,10 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 
 namespace vts {
 
@@ -44,7 +44,8 @@ DialerOptions DialerOptions::fromIni(const QString& path) {
     DialerOptions o;
     const IniFile ini = IniFile::load(path);
     for (int n = 1; n <= 99; ++n) {
-        if (auto v = ini.value(QStringLiteral("ports"), QStringLiteral("COM%1").arg(n)); v && !v->isEmpty())
+        if (auto v = ini.value(QStringLiteral("ports"), QStringLiteral("COM%1").arg(n));
+            v && !v->isEmpty())
             o.ports.append({n, *v});
     }
     const QString tap = QStringLiteral("tap"), modem = QStringLiteral("modem");
@@ -53,7 +54,8 @@ DialerOptions DialerOptions::fromIni(const QString& path) {
     o.tap.n1 = std::clamp(static_cast<int>(ini.number(tap, QStringLiteral("n1"), o.tap.n1)), 1, 20);
     o.tap.n2 = std::clamp(static_cast<int>(ini.number(tap, QStringLiteral("n2"), o.tap.n2)), 0, 20);
     o.tap.n3 = std::clamp(static_cast<int>(ini.number(tap, QStringLiteral("n3"), o.tap.n3)), 1, 20);
-    o.tap.nakResends = std::clamp(static_cast<int>(ini.number(tap, QStringLiteral("nak"), o.tap.nakResends)), 0, 20);
+    o.tap.nakResends = std::clamp(
+        static_cast<int>(ini.number(tap, QStringLiteral("nak"), o.tap.nakResends)), 0, 20);
     o.escapeGuard = ini.number(modem, QStringLiteral("guard"), o.escapeGuard);
     o.deviceWait = ini.number(modem, QStringLiteral("devicewait"), o.deviceWait);
     o.hangupReply = ini.number(modem, QStringLiteral("hangupreply"), o.hangupReply);
@@ -74,9 +76,12 @@ std::optional<QByteArray> Dialer::dialableNumber(const QString& phone) {
     QByteArray out;
     for (QChar c : phone) {
         if (c == u' ' || c == u'-' || c == u'.' || c == u'(' || c == u')') continue;
-        if (c.isDigit() && c.unicode() < 0x80) out.append(static_cast<char>(c.unicode()));
-        else if (QStringLiteral("*#,WwPpTt@!").contains(c)) out.append(static_cast<char>(c.toUpper().unicode()));
-        else return std::nullopt;
+        if (c.isDigit() && c.unicode() < 0x80)
+            out.append(static_cast<char>(c.unicode()));
+        else if (QStringLiteral("*#,WwPpTt@!").contains(c))
+            out.append(static_cast<char>(c.toUpper().unicode()));
+        else
+            return std::nullopt;
     }
     if (out.isEmpty()) return std::nullopt;
     return out;
@@ -86,14 +91,17 @@ QByteArray Dialer::numericDigits(const QString& message) {
     QByteArray out;
     for (QChar c : message) {
         if (c == u' ' || c == u'-' || c == u'.' || c == u'(' || c == u')') continue;
-        if ((c.isDigit() && c.unicode() < 0x80) || c == u'*') out.append(static_cast<char>(c.unicode()));
-        else return {};
+        if ((c.isDigit() && c.unicode() < 0x80) || c == u'*')
+            out.append(static_cast<char>(c.unicode()));
+        else
+            return {};
     }
     return out;
 }
 
 std::optional<QString> Dialer::readTextFile(const QString& path, QString* why) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) {
         *why = QStringLiteral("cannot open %1").arg(path);
         return std::nullopt;
@@ -110,7 +118,8 @@ std::optional<QString> Dialer::readTextFile(const QString& path, QString* why) {
         bytes.resize(kMaxFileBytes + 1);
         qsizetype got = 0;
         while (got < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + got, static_cast<size_t>(bytes.size() - got));
+            const ssize_t n =
+                ::read(fd, bytes.data() + got, static_cast<size_t>(bytes.size() - got));
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             got += n;
@@ -140,7 +149,8 @@ void Dialer::setStatus(Job& job, PortStatus status, const QString& why) {
                       .arg(job.rec.index)
                       .arg(job.status)
                       .arg(why.isEmpty() ? QString() : QStringLiteral(", ") + why));
-    if (!writeStatus(job.record, job.status)) m_trace->note(QStringLiteral("cannot write record %1").arg(job.record));
+    if (!writeStatus(job.record, job.status))
+        m_trace->note(QStringLiteral("cannot write record %1").arg(job.record));
 }
 
 void Dialer::failAll(const QList<Job*>& jobs, PortStatus status, const QString& why) {
@@ -200,25 +210,31 @@ int Dialer::run(int portIndex) {
         job.record = r;
         job.rec = *PortRecord::decode(*bytes);
         if (job.rec.status != statusOf(PortStatus::Busy)) {
-            trace.note(QStringLiteral("record %1 is not waiting (status %2); left alone").arg(r).arg(job.rec.status));
+            trace.note(QStringLiteral("record %1 is not waiting (status %2); left alone")
+                           .arg(r)
+                           .arg(job.rec.status));
             continue;
         }
         m_jobs.append(job);
     }
 
     QList<Job*> tapJobs, numericJobs;
-    const QString callNumber = m_jobs.isEmpty() ? QString() : m_jobs.first().rec.phoneNumber.trimmed();
+    const QString callNumber =
+        m_jobs.isEmpty() ? QString() : m_jobs.first().rec.phoneNumber.trimmed();
     for (Job& job : m_jobs) {
         const PortRecord& rec = job.rec;
         if (rec.phoneNumber.trimmed() != callNumber) {
             // One run makes one call; a page for another service must not go to this one.
-            setStatus(job, PortStatus::Failed, QStringLiteral("phone number differs from the batch's"));
+            setStatus(job, PortStatus::Failed,
+                      QStringLiteral("phone number differs from the batch's"));
             continue;
         }
         if (rec.kind == 1) {
             job.digits = numericDigits(rec.message.trimmed());
-            if (job.digits.isEmpty()) setStatus(job, PortStatus::Failed, QStringLiteral("no digits to send"));
-            else numericJobs.append(&job);
+            if (job.digits.isEmpty())
+                setStatus(job, PortStatus::Failed, QStringLiteral("no digits to send"));
+            else
+                numericJobs.append(&job);
             continue;
         }
         if (rec.kind != 0 && rec.kind != 2) {
@@ -242,7 +258,8 @@ int Dialer::run(int portIndex) {
             QString why;
             const auto content = readTextFile(name, &why);
             if (!content || content->trimmed().isEmpty()) {
-                setStatus(job, PortStatus::Failed, content ? QStringLiteral("empty text file") : why);
+                setStatus(job, PortStatus::Failed,
+                          content ? QStringLiteral("empty text file") : why);
                 continue;
             }
             text = *content;
@@ -254,30 +271,39 @@ int Dialer::run(int portIndex) {
     if (!tapJobs.isEmpty() || !numericJobs.isEmpty())
         deliver(tapJobs, numericJobs, (tapJobs.isEmpty() ? numericJobs : tapJobs).first()->rec);
 
-    std::int16_t final = m_jobs.isEmpty() ? statusOf(PortStatus::Failed) : statusOf(PortStatus::Sent);
-    for (const Job& j : m_jobs) final = std::max(final, j.status == 1 ? statusOf(PortStatus::Failed) : j.status);
+    std::int16_t final =
+        m_jobs.isEmpty() ? statusOf(PortStatus::Failed) : statusOf(PortStatus::Sent);
+    for (const Job& j : m_jobs)
+        final = std::max(final, j.status == 1 ? statusOf(PortStatus::Failed) : j.status);
     finishHeader(final);
     return final == statusOf(PortStatus::Sent) ? 0 : 1;
 }
 
 void Dialer::deliver(QList<Job*> tapJobs, QList<Job*> numericJobs, const PortRecord& call) {
     const QList<Job*> all = tapJobs + numericJobs;
-    if (Cancellation::requested()) return failAll(all, PortStatus::Cancelled, QStringLiteral("stopped"));
+    if (Cancellation::requested())
+        return failAll(all, PortStatus::Cancelled, QStringLiteral("stopped"));
     const double timeout = call.timeout <= 0 ? 60.0 : std::min<double>(call.timeout, 300.0);
     const auto settings = LineSettings::parse(call.comSettings);
     if (!settings)
-        return failAll(all, PortStatus::ModemError, QStringLiteral("bad line settings \"%1\"").arg(call.comSettings.trimmed()));
+        return failAll(all, PortStatus::ModemError,
+                       QStringLiteral("bad line settings \"%1\"").arg(call.comSettings.trimmed()));
     const auto number = dialableNumber(call.phoneNumber.trimmed());
     if (!number)
-        return failAll(all, PortStatus::Failed, QStringLiteral("phone number \"%1\" cannot be dialled").arg(call.phoneNumber.trimmed()));
-    if (call.comPort < 1) return failAll(all, PortStatus::ModemError, QStringLiteral("no COM port"));
+        return failAll(all, PortStatus::Failed,
+                       QStringLiteral("phone number \"%1\" cannot be dialled")
+                           .arg(call.phoneNumber.trimmed()));
+    if (call.comPort < 1)
+        return failAll(all, PortStatus::ModemError, QStringLiteral("no COM port"));
 
     const QString device = m_opt.devicePath(call.comPort);
-    m_trace->note(QStringLiteral("COM%1 is %2, %3").arg(call.comPort).arg(device, settings->toString()));
+    m_trace->note(
+        QStringLiteral("COM%1 is %2, %3").arg(call.comPort).arg(device, settings->toString()));
     SerialPort port;
     QString error;
     if (!port.open(device, *settings, m_opt.deviceWait, &error)) {
-        return failAll(all, Cancellation::requested() ? PortStatus::Cancelled : PortStatus::ModemError, error);
+        return failAll(
+            all, Cancellation::requested() ? PortStatus::Cancelled : PortStatus::ModemError, error);
     }
     if (!port.notice().isEmpty()) m_trace->note(port.notice());
     Channel channel(port, *m_trace);
@@ -285,12 +311,15 @@ void Dialer::deliver(QList<Job*> tapJobs, QList<Job*> numericJobs, const PortRec
     using R = HayesModem::Result;
     auto modemStatus = [](R r) {
         switch (r) {
-            case R::Cancelled: return PortStatus::Cancelled;
+            case R::Cancelled:
+                return PortStatus::Cancelled;
             case R::Busy:
             case R::NoAnswer:
             case R::NoCarrier:
-            case R::Connect: return PortStatus::Failed;
-            default: return PortStatus::ModemError;
+            case R::Connect:
+                return PortStatus::Failed;
+            default:
+                return PortStatus::ModemError;
         }
     };
     auto endCall = [&](bool carrierGone) {
@@ -300,42 +329,57 @@ void Dialer::deliver(QList<Job*> tapJobs, QList<Job*> numericJobs, const PortRec
     };
 
     QList<QByteArray> init;
-    const QByteArray userInit = tap::transliterate(call.modemInitString.trimmed()).replace('\r', "").replace('\n', "");
-    if (userInit.isEmpty()) init = {"ATZ", "ATE0V1Q0X4&C1&D2"};
-    else init = {userInit};
+    const QByteArray userInit =
+        tap::transliterate(call.modemInitString.trimmed()).replace('\r', "").replace('\n', "");
+    if (userInit.isEmpty())
+        init = {"ATZ", "ATE0V1Q0X4&C1&D2"};
+    else
+        init = {userInit};
     for (const QByteArray& cmd : init) {
         const R r = modem.command(cmd, timeout);
         if (r == R::Ok) continue;
-        failAll(all, modemStatus(r), QStringLiteral("modem answered %1 to %2").arg(HayesModem::name(r), QString::fromLatin1(cmd)));
+        failAll(all, modemStatus(r),
+                QStringLiteral("modem answered %1 to %2")
+                    .arg(HayesModem::name(r), QString::fromLatin1(cmd)));
         if (r == R::Cancelled || r == R::Error) {
             Cancellation::setWatched(false);
             modem.command("ATH0", std::min(timeout, m_opt.hangupReply));
         }
         return;
     }
-    const int speaker = std::clamp<int>(call.speakerState, 0, 3), volume = std::clamp<int>(call.volumeLevel, 0, 3);
-    if (const R r = modem.command(QStringLiteral("ATM%1L%2").arg(speaker).arg(volume).toLatin1(), timeout); r != R::Ok) {
+    const int speaker = std::clamp<int>(call.speakerState, 0, 3),
+              volume = std::clamp<int>(call.volumeLevel, 0, 3);
+    if (const R r =
+            modem.command(QStringLiteral("ATM%1L%2").arg(speaker).arg(volume).toLatin1(), timeout);
+        r != R::Ok) {
         if (r == R::Cancelled || r == R::Timeout || r == R::LineError) {
-            failAll(all, modemStatus(r), QStringLiteral("modem answered %1 to the speaker setting").arg(HayesModem::name(r)));
+            failAll(all, modemStatus(r),
+                    QStringLiteral("modem answered %1 to the speaker setting")
+                        .arg(HayesModem::name(r)));
             if (r == R::Cancelled) endCall(true);
             return;
         }
     }
-    QByteArray dial = tap::transliterate(call.modemDialString.trimmed()).replace('\r', "").replace('\n', "");
+    QByteArray dial =
+        tap::transliterate(call.modemDialString.trimmed()).replace('\r', "").replace('\n', "");
     if (dial.isEmpty()) dial = "ATDT";
 
     if (!tapJobs.isEmpty()) {
-        m_trace->note(QStringLiteral("dialling %1 for %2 page(s)").arg(QString::fromLatin1(*number)).arg(tapJobs.size()));
+        m_trace->note(QStringLiteral("dialling %1 for %2 page(s)")
+                          .arg(QString::fromLatin1(*number))
+                          .arg(tapJobs.size()));
         const R r = modem.command(dial + *number, timeout);
         if (r != R::Connect) {
             failAll(tapJobs, modemStatus(r), QStringLiteral("dial: %1").arg(HayesModem::name(r)));
             if (r == R::Timeout) channel.send("\r");  // any character aborts a dial in progress
             if (r == R::Cancelled || r == R::Timeout) {
                 endCall(true);
-                return failAll(numericJobs, modemStatus(r), QStringLiteral("dial: %1").arg(HayesModem::name(r)));
+                return failAll(numericJobs, modemStatus(r),
+                               QStringLiteral("dial: %1").arg(HayesModem::name(r)));
             }
         } else {
-            m_trace->note(QStringLiteral("connected: %1").arg(QString::fromLatin1(modem.connectLine())));
+            m_trace->note(
+                QStringLiteral("connected: %1").arg(QString::fromLatin1(modem.connectLine())));
             TapClient client(channel, m_opt.tap);
             const QByteArray password = tap::transliterate(call.tapPassword.trimmed());
             const auto logOn = client.logOn(password);
@@ -343,9 +387,14 @@ void Dialer::deliver(QList<Job*> tapJobs, QList<Job*> numericJobs, const PortRec
                 for (Job* job : tapJobs) {
                     if (!client.callUp()) break;
                     switch (client.sendPage(job->blocks)) {
-                        case TapClient::PageResult::Accepted: setStatus(*job, PortStatus::Sent, {}); break;
-                        case TapClient::PageResult::Rejected: setStatus(*job, PortStatus::Failed, client.reason()); break;
-                        case TapClient::PageResult::NotSent: break;
+                        case TapClient::PageResult::Accepted:
+                            setStatus(*job, PortStatus::Sent, {});
+                            break;
+                        case TapClient::PageResult::Rejected:
+                            setStatus(*job, PortStatus::Failed, client.reason());
+                            break;
+                        case TapClient::PageResult::NotSent:
+                            break;
                     }
                 }
                 client.logOff();
@@ -366,8 +415,11 @@ void Dialer::deliver(QList<Job*> tapJobs, QList<Job*> numericJobs, const PortRec
         const int pauses = std::max(1, (job->rec.delay + 1) / 2);
         const QByteArray cmd = dial + *number + QByteArray(pauses, ',') + job->digits + "#;";
         const R r = modem.command(cmd, timeout + std::max<int>(0, job->rec.delay));
-        if (r == R::Ok) setStatus(*job, PortStatus::Sent, {});
-        else setStatus(*job, modemStatus(r), QStringLiteral("numeric dial: %1").arg(HayesModem::name(r)));
+        if (r == R::Ok)
+            setStatus(*job, PortStatus::Sent, {});
+        else
+            setStatus(*job, modemStatus(r),
+                      QStringLiteral("numeric dial: %1").arg(HayesModem::name(r)));
         if (r == R::Connect || r == R::Cancelled || r == R::Timeout) {
             if (r == R::Timeout) channel.send("\r");
             endCall(r != R::Connect);

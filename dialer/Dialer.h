@@ -22,9 +22,9 @@ namespace vts {
 // working directory.
 struct DialerOptions {
     TapTimings tap;
-    double escapeGuard = 1.2;   // silence around "+++", seconds
-    double deviceWait = 300;    // for another dialer to release the device
-    double hangupReply = 3;     // at most this long for each hang-up reply
+    double escapeGuard = 1.2;  // silence around "+++", seconds
+    double deviceWait = 300;   // for another dialer to release the device
+    double hangupReply = 3;    // at most this long for each hang-up reply
     QString devicePath(int comPort) const;
     QList<QPair<int, QString>> ports;  // COMn mappings
 
@@ -33,7 +33,8 @@ struct DialerOptions {
 
 class Dialer {
 public:
-    Dialer(QString workDir, DialerOptions options) : m_dir(std::move(workDir)), m_opt(std::move(options)) {}
+    Dialer(QString workDir, DialerOptions options)
+        : m_dir(std::move(workDir)), m_opt(std::move(options)) {}
 
     // Exit status: 0 every message sent, 1 some failed, 2 nothing to do
     // (no such port file, or its header is not Busy).

@@ -21,17 +21,28 @@ std::optional<HayesModem::Result> HayesModem::classify(const QByteArray& raw) {
 
 QString HayesModem::name(Result r) {
     switch (r) {
-        case Result::Ok: return QStringLiteral("OK");
-        case Result::Connect: return QStringLiteral("CONNECT");
-        case Result::Ring: return QStringLiteral("RING");
-        case Result::NoCarrier: return QStringLiteral("NO CARRIER");
-        case Result::Error: return QStringLiteral("ERROR");
-        case Result::NoDialtone: return QStringLiteral("NO DIALTONE");
-        case Result::Busy: return QStringLiteral("BUSY");
-        case Result::NoAnswer: return QStringLiteral("NO ANSWER");
-        case Result::Timeout: return QStringLiteral("no reply");
-        case Result::Cancelled: return QStringLiteral("stopped");
-        case Result::LineError: return QStringLiteral("line error");
+        case Result::Ok:
+            return QStringLiteral("OK");
+        case Result::Connect:
+            return QStringLiteral("CONNECT");
+        case Result::Ring:
+            return QStringLiteral("RING");
+        case Result::NoCarrier:
+            return QStringLiteral("NO CARRIER");
+        case Result::Error:
+            return QStringLiteral("ERROR");
+        case Result::NoDialtone:
+            return QStringLiteral("NO DIALTONE");
+        case Result::Busy:
+            return QStringLiteral("BUSY");
+        case Result::NoAnswer:
+            return QStringLiteral("NO ANSWER");
+        case Result::Timeout:
+            return QStringLiteral("no reply");
+        case Result::Cancelled:
+            return QStringLiteral("stopped");
+        case Result::LineError:
+            return QStringLiteral("line error");
     }
     return {};
 }
@@ -51,17 +62,22 @@ HayesModem::Result HayesModem::awaitResult(const QByteArray& echo, Deadline dead
             if (end < 0) break;
             const QByteArray line = buf.left(end).trimmed();
             buf.remove(0, end + 1);
-            if (line.isEmpty() || (!echo.isEmpty() && line.compare(echo, Qt::CaseInsensitive) == 0)) continue;
+            if (line.isEmpty() || (!echo.isEmpty() && line.compare(echo, Qt::CaseInsensitive) == 0))
+                continue;
             const auto r = classify(line);
             if (!r || *r == Result::Ring) continue;
             if (*r == Result::Connect) m_connect = line;
             return *r;
         }
         switch (m_channel.receive(deadline)) {
-            case LineWait::Data: break;
-            case LineWait::Timeout: return Result::Timeout;
-            case LineWait::Cancelled: return Result::Cancelled;
-            case LineWait::Closed: return Result::LineError;
+            case LineWait::Data:
+                break;
+            case LineWait::Timeout:
+                return Result::Timeout;
+            case LineWait::Cancelled:
+                return Result::Cancelled;
+            case LineWait::Closed:
+                return Result::LineError;
         }
     }
 }

@@ -4,26 +4,25 @@
 
 #include <QFile>
 
-#include <atomic>
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 
 namespace vts {
 
 Deadline deadlineIn(double seconds) {
-    return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    return Clock::now() +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
-double secondsLeft(Deadline d) {
-    return std::chrono::duration<double>(d - Clock::now()).count();
-}
+double secondsLeft(Deadline d) { return std::chrono::duration<double>(d - Clock::now()).count(); }
 
 namespace {
 
@@ -40,24 +39,36 @@ void onSignal(int) {
 }
 
 int pollTimeoutMs(Deadline deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return 0;
     return left > 60000 ? 60000 : static_cast<int>(left) + 1;
 }
 
 speed_t speedConstant(int speed) {
     switch (speed) {
-        case 110: return B110;
-        case 300: return B300;
-        case 600: return B600;
-        case 1200: return B1200;
-        case 2400: return B2400;
-        case 4800: return B4800;
-        case 9600: return B9600;
-        case 19200: return B19200;
-        case 38400: return B38400;
-        case 57600: return B57600;
-        default: return B115200;
+        case 110:
+            return B110;
+        case 300:
+            return B300;
+        case 600:
+            return B600;
+        case 1200:
+            return B1200;
+        case 2400:
+            return B2400;
+        case 4800:
+            return B4800;
+        case 9600:
+            return B9600;
+        case 19200:
+            return B19200;
+        case 38400:
+            return B38400;
+        case 57600:
+            return B57600;
+        default:
+            return B115200;
     }
 }
 
@@ -83,7 +94,8 @@ void Cancellation::request() { onSignal(0); }
 
 SerialPort::~SerialPort() { close(); }
 
-bool SerialPort::open(const QString& path, const LineSettings& s, double lockWaitSeconds, QString* error) {
+bool SerialPort::open(const QString& path, const LineSettings& s, double lockWaitSeconds,
+                      QString* error) {
     close();
     m_notice.clear();
     auto fail = [&](const QString& why) {
@@ -92,27 +104,42 @@ bool SerialPort::open(const QString& path, const LineSettings& s, double lockWai
         return false;
     };
     m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m_fd < 0) return fail(QStringLiteral("cannot open %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    if (m_fd < 0)
+        return fail(QStringLiteral("cannot open %1: %2")
+                        .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
     if (!::isatty(m_fd)) return fail(QStringLiteral("%1 is not a serial device").arg(path));
     // One dialer per device: a second batch for the same COM port waits.
     const Deadline lockDeadline = deadlineIn(lockWaitSeconds);
     while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR) return fail(QStringLiteral("cannot lock %1").arg(path));
-        if (Clock::now() >= lockDeadline) return fail(QStringLiteral("%1 stays in use by another dialer").arg(path));
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return fail(QStringLiteral("cannot lock %1").arg(path));
+        if (Clock::now() >= lockDeadline)
+            return fail(QStringLiteral("%1 stays in use by another dialer").arg(path));
         pollfd p{Cancellation::watched() ? Cancellation::wakeFd() : -1, POLLIN, 0};
         ::poll(&p, 1, 200);
-        if (Cancellation::requested() && Cancellation::watched()) return fail(QStringLiteral("stopped"));
+        if (Cancellation::requested() && Cancellation::watched())
+            return fail(QStringLiteral("stopped"));
     }
-    termios t {};
-    if (::tcgetattr(m_fd, &t) != 0) return fail(QStringLiteral("cannot read line settings of %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    termios t{};
+    if (::tcgetattr(m_fd, &t) != 0)
+        return fail(QStringLiteral("cannot read line settings of %1: %2")
+                        .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
     ::cfmakeraw(&t);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS);
     t.c_cflag |= CREAD | CLOCAL | HUPCL;
     switch (s.dataBits) {
-        case 5: t.c_cflag |= CS5; break;
-        case 6: t.c_cflag |= CS6; break;
-        case 7: t.c_cflag |= CS7; break;
-        default: t.c_cflag |= CS8; break;
+        case 5:
+            t.c_cflag |= CS5;
+            break;
+        case 6:
+            t.c_cflag |= CS6;
+            break;
+        case 7:
+            t.c_cflag |= CS7;
+            break;
+        default:
+            t.c_cflag |= CS8;
+            break;
     }
     if (s.parity == 'E') t.c_cflag |= PARENB;
     if (s.parity == 'O') t.c_cflag |= PARENB | PARODD;
@@ -137,7 +164,8 @@ bool SerialPort::open(const QString& path, const LineSettings& s, double lockWai
         t.c_cflag |= CS8;
         if (err != EINVAL || ::tcsetattr(m_fd, TCSANOW, &t) != 0) {
             errno = err;
-            return fail(QStringLiteral("cannot set line settings of %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+            return fail(QStringLiteral("cannot set line settings of %1: %2")
+                            .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
         }
         m_notice = QStringLiteral("%1 refused %2 data bits with parity %3; using 8N1")
                        .arg(path)
@@ -160,7 +188,8 @@ bool SerialPort::write(const QByteArray& bytes) {
     qsizetype done = 0;
     const Deadline deadline = deadlineIn(30);
     while (done < bytes.size()) {
-        const ssize_t n = ::write(m_fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        const ssize_t n =
+            ::write(m_fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
         if (n > 0) {
             done += n;
             continue;

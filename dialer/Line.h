@@ -39,7 +39,7 @@ class Cancellation {
 public:
     static void install();  // handlers for SIGTERM and SIGINT
     static bool requested();
-    static int wakeFd();    // readable once a stop was requested (-1 before install)
+    static int wakeFd();  // readable once a stop was requested (-1 before install)
     static void setWatched(bool on);
     static bool watched();
     static void request();  // as if a signal had arrived

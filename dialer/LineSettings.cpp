@@ -15,7 +15,8 @@ std::optional<LineSettings> LineSettings::parse(const QString& text) {
     if (parts.size() < 1 || parts.size() > 5) return std::nullopt;
     bool ok = false;
     s.speed = parts[0].trimmed().toInt(&ok);
-    static const int speeds[] = {110, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+    static const int speeds[] = {110,  300,   600,   1200,  2400,  4800,
+                                 9600, 19200, 38400, 57600, 115200};
     if (!ok || std::find(std::begin(speeds), std::end(speeds), s.speed) == std::end(speeds))
         return std::nullopt;
     if (parts.size() > 1) {

@@ -9,7 +9,8 @@ namespace vts {
 
 using namespace tap;
 
-bool TapClient::nextEvent(QByteArray& buf, QByteArray& line, Event& event, QList<QByteArray>& messages) {
+bool TapClient::nextEvent(QByteArray& buf, QByteArray& line, Event& event,
+                          QList<QByteArray>& messages) {
     qsizetype i = 0;
     auto take = [&](qsizetype n, Event e) {
         buf.remove(0, i + n);
@@ -19,9 +20,12 @@ bool TapClient::nextEvent(QByteArray& buf, QByteArray& line, Event& event, QList
     for (; i < buf.size(); ++i) {
         const char c = buf[i];
         switch (c) {
-            case ACK: return take(1, Event::Ack);
-            case NAK: return take(1, Event::Nak);
-            case RS: return take(1, Event::Rs);
+            case ACK:
+                return take(1, Event::Ack);
+            case NAK:
+                return take(1, Event::Nak);
+            case RS:
+                return take(1, Event::Rs);
             case ESC:
                 if (i + 1 >= buf.size()) {
                     buf.remove(0, i);
@@ -72,8 +76,10 @@ TapClient::Event TapClient::await(Deadline deadline) {
             return e;
         }
         switch (m_channel.receive(deadline)) {
-            case LineWait::Data: continue;
-            case LineWait::Timeout: return Event::Timeout;
+            case LineWait::Data:
+                continue;
+            case LineWait::Timeout:
+                return Event::Timeout;
             case LineWait::Cancelled:
                 m_cancelled = true;
                 down(QStringLiteral("stopped"));
@@ -126,15 +132,22 @@ TapClient::LogOnResult TapClient::logOn(const QByteArray& password) {
         bool retry = false;
         while (!accepted && !retry && m_up) {
             switch (await(d)) {
-                case Event::Ack: accepted = true; break;
-                case Event::GoAhead: accepted = goAhead = true; break;
+                case Event::Ack:
+                    accepted = true;
+                    break;
+                case Event::GoAhead:
+                    accepted = goAhead = true;
+                    break;
                 case Event::Nak:
                 case Event::Id:
-                case Event::Timeout: retry = true; break;
+                case Event::Timeout:
+                    retry = true;
+                    break;
                 case Event::Disconnect:
                     down(QStringLiteral("log-on rejected"));
                     return LogOnResult::Rejected;
-                default: break;
+                default:
+                    break;
             }
         }
     }
@@ -146,14 +159,17 @@ TapClient::LogOnResult TapClient::logOn(const QByteArray& password) {
     const Deadline d = deadlineIn(m_t.t3);
     while (!goAhead && m_up) {
         switch (await(d)) {
-            case Event::GoAhead: goAhead = true; break;
+            case Event::GoAhead:
+                goAhead = true;
+                break;
             case Event::Disconnect:
                 down(QStringLiteral("terminal disconnected after log-on"));
                 return LogOnResult::Rejected;
             case Event::Timeout:
                 down(QStringLiteral("no go-ahead from the terminal"));
                 return LogOnResult::Failed;
-            default: break;
+            default:
+                break;
         }
     }
     return m_up ? LogOnResult::Accepted : LogOnResult::Failed;
@@ -174,7 +190,9 @@ TapClient::PageResult TapClient::sendPage(const QList<QByteArray>& blocks) {
             bool resend = false;
             while (!next && !resend) {
                 switch (await(d)) {
-                    case Event::Ack: next = true; break;
+                    case Event::Ack:
+                        next = true;
+                        break;
                     case Event::Nak:
                         if (++naks > m_t.nakResends) {
                             down(QStringLiteral("block refused %1 times").arg(naks));
@@ -191,14 +209,18 @@ TapClient::PageResult TapClient::sendPage(const QList<QByteArray>& blocks) {
                         break;
                     case Event::Rs:
                         m_reason = QStringLiteral("page rejected");
-                        if (!m_messages.isEmpty()) m_reason += QStringLiteral(": ") + QString::fromLatin1(m_messages.last());
+                        if (!m_messages.isEmpty())
+                            m_reason +=
+                                QStringLiteral(": ") + QString::fromLatin1(m_messages.last());
                         return PageResult::Rejected;
                     case Event::Disconnect:
                         down(QStringLiteral("terminal ended the call"));
                         return PageResult::NotSent;
                     case Event::GoAhead:
-                    case Event::Id: break;
-                    default: return PageResult::NotSent;  // call down
+                    case Event::Id:
+                        break;
+                    default:
+                        return PageResult::NotSent;  // call down
                 }
             }
         }
@@ -216,9 +238,11 @@ void TapClient::logOff() {
     while (m_up) {
         const Event e = await(d);
         if (e == Event::Rs)
-            m_channel.trace().note(QStringLiteral("terminal withdrew an accepted page after log-off"));
+            m_channel.trace().note(
+                QStringLiteral("terminal withdrew an accepted page after log-off"));
         if (e == Event::Disconnect || e == Event::Timeout) {
-            down(e == Event::Disconnect ? QStringLiteral("logged off") : QStringLiteral("no disconnect after log-off"));
+            down(e == Event::Disconnect ? QStringLiteral("logged off")
+                                        : QStringLiteral("no disconnect after log-off"));
             return;
         }
     }

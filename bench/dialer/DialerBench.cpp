@@ -27,10 +27,11 @@ int main(int argc, char** argv) {
     scenario.close();
 
     QProcess sim;
-    sim.start(bin + QStringLiteral("/pagesim"),
-              {QStringLiteral("--dir"), dir, QStringLiteral("--ports"), QStringLiteral("1"), QStringLiteral("--pages"),
-               dir + QStringLiteral("/pages.jsonl"), QStringLiteral("--calls"), dir + QStringLiteral("/calls.jsonl"),
-               QStringLiteral("--scenario"), scenario.fileName()});
+    sim.start(
+        bin + QStringLiteral("/pagesim"),
+        {QStringLiteral("--dir"), dir, QStringLiteral("--ports"), QStringLiteral("1"),
+         QStringLiteral("--pages"), dir + QStringLiteral("/pages.jsonl"), QStringLiteral("--calls"),
+         dir + QStringLiteral("/calls.jsonl"), QStringLiteral("--scenario"), scenario.fileName()});
     QByteArray out;
     while (!out.contains("ready\n")) {
         if (!sim.waitForReadyRead(5000)) {
@@ -47,7 +48,10 @@ int main(int argc, char** argv) {
         r.comPort = 1;
         r.phoneNumber = QStringLiteral("5551000");
         r.pin = QStringLiteral("%1").arg(1000000 + i);
-        r.message = QStringLiteral("Page %1 of the benchmark batch: the quick brown fox jumps over the lazy dog.").arg(i);
+        r.message =
+            QStringLiteral(
+                "Page %1 of the benchmark batch: the quick brown fox jumps over the lazy dog.")
+                .arg(i);
         r.status = 1;
         r.timeout = 30;
         r.index = i;
@@ -77,19 +81,23 @@ int main(int argc, char** argv) {
     const QList<QByteArray> lines = callsFile.readAll().trimmed().split('\n');
     const QJsonObject call = QJsonDocument::fromJson(lines.first()).object();
     const double seconds = call.value(QLatin1String("seconds")).toDouble();
-    const qint64 bytes = call.value(QLatin1String("bytes_in")).toInteger() + call.value(QLatin1String("bytes_out")).toInteger();
-    const double minimum = static_cast<double>(bytes) * 10.0 / bps;  // the terminal adds no delay of its own
+    const qint64 bytes = call.value(QLatin1String("bytes_in")).toInteger() +
+                         call.value(QLatin1String("bytes_out")).toInteger();
+    const double minimum =
+        static_cast<double>(bytes) * 10.0 / bps;  // the terminal adds no delay of its own
     const double ratio = seconds / minimum;
     const int calls = static_cast<int>(lines.size());
     const int logons = call.value(QLatin1String("logons")).toInt();
     const int accepted = call.value(QLatin1String("pages")).toInt();
 
     std::printf("pages %d, calls %d, log-ons %d, accepted %d\n", pages, calls, logons, accepted);
-    std::printf("bytes on the line %lld, minimum %.3f s at %d bit/s\n", static_cast<long long>(bytes), minimum, bps);
+    std::printf("bytes on the line %lld, minimum %.3f s at %d bit/s\n",
+                static_cast<long long>(bytes), minimum, bps);
     std::printf("time on the line %.3f s, ratio to minimum %.3f (aim <= 1.20)\n", seconds, ratio);
-    std::printf("whole dialer run %.3f s (ratio %.3f; includes modem set-up and hang-up)\n", wallSeconds,
-                wallSeconds / minimum);
-    const bool ok = calls == 1 && logons == 1 && accepted == pages && ratio <= 1.2 && dialer.exitCode() == 0;
+    std::printf("whole dialer run %.3f s (ratio %.3f; includes modem set-up and hang-up)\n",
+                wallSeconds, wallSeconds / minimum);
+    const bool ok =
+        calls == 1 && logons == 1 && accepted == pages && ratio <= 1.2 && dialer.exitCode() == 0;
     std::printf("%s\n", ok ? "PASS" : "FAIL");
     return ok ? 0 : 1;
 }

@@ -44,10 +44,11 @@ protected:
 
     // Starts the simulator with the given scenario and fast protocol timings.
     void startSim(const QString& scenario = QString(), const QString& ports = QStringLiteral("1")) {
-        QStringList args{QStringLiteral("--dir"), dir(), QStringLiteral("--ports"), ports,
+        QStringList args{QStringLiteral("--dir"),   dir(),
+                         QStringLiteral("--ports"), ports,
                          QStringLiteral("--pages"), path(QStringLiteral("pages.jsonl")),
                          QStringLiteral("--calls"), path(QStringLiteral("calls.jsonl")),
-                         QStringLiteral("--ini"), path(QStringLiteral("calvex.ini")),
+                         QStringLiteral("--ini"),   path(QStringLiteral("calvex.ini")),
                          QStringLiteral("--guard"), QStringLiteral("0.1")};
         writeFile(QStringLiteral("calvex.ini"),
                   "[tap]\nt1=0.5\nt3=5\n[modem]\nguard=0.15\nhangupreply=1\ndevicewait=5\n");
@@ -93,8 +94,10 @@ protected:
     void expectStatuses(std::int16_t header, const QList<std::int16_t>& messages) {
         QByteArray expected = m_before;
         auto put = [&](int record, std::int16_t s) {
-            expected[(record - 1) * PortRecord::kSize + kStatusOffset] = static_cast<char>(s & 0xFF);
-            expected[(record - 1) * PortRecord::kSize + kStatusOffset + 1] = static_cast<char>((s >> 8) & 0xFF);
+            expected[(record - 1) * PortRecord::kSize + kStatusOffset] =
+                static_cast<char>(s & 0xFF);
+            expected[(record - 1) * PortRecord::kSize + kStatusOffset + 1] =
+                static_cast<char>((s >> 8) & 0xFF);
         };
         put(1, header);
         for (int i = 0; i < messages.size(); ++i) put(i + 2, messages[i]);
@@ -104,7 +107,7 @@ protected:
             const QByteArray a = actual.mid(r * PortRecord::kSize, PortRecord::kSize);
             const QByteArray e = expected.mid(r * PortRecord::kSize, PortRecord::kSize);
             EXPECT_TRUE(a == e) << "record " << r + 1 << " status " << PortRecord::decode(a)->status
-                            << ", expected " << PortRecord::decode(e)->status;
+                                << ", expected " << PortRecord::decode(e)->status;
         }
     }
 
@@ -121,7 +124,9 @@ protected:
     QByteArray m_before;
 };
 
-QString str(const QJsonObject& o, const char* key) { return o.value(QLatin1String(key)).toString(); }
+QString str(const QJsonObject& o, const char* key) {
+    return o.value(QLatin1String(key)).toString();
+}
 
 TEST_F(DialerEndToEnd, OneMessageIsSentAndTraced) {
     startSim();
@@ -147,7 +152,8 @@ TEST_F(DialerEndToEnd, BatchOfFiveTravelsInOneCallWithOneLogOn) {
     expectStatuses(2, {2, 2, 2, 2, 2});
     const auto p = pages();
     ASSERT_EQ(p.size(), 5);
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(str(p[i], "text"), QStringLiteral("Page number %1").arg(i + 1));
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(str(p[i], "text"), QStringLiteral("Page number %1").arg(i + 1));
     const auto c = calls();
     ASSERT_EQ(c.size(), 1);
     EXPECT_EQ(c[0].value(QLatin1String("logons")).toInt(), 1);
@@ -210,7 +216,10 @@ TEST_F(DialerEndToEnd, NumericPageDialsPausesAndDigits) {
 
 TEST_F(DialerEndToEnd, TextFilePageAndMissingFileInOneBatch) {
     startSim();
-    writeFile(QStringLiteral("notes/Alert.txt"), "Server room\r\ntemperature \xe9" "lev\xe9" "e\r\n\r\n");
+    writeFile(QStringLiteral("notes/Alert.txt"),
+              "Server room\r\ntemperature \xe9"
+              "lev\xe9"
+              "e\r\n\r\n");
     PortRecord file = message(1, QString());
     file.kind = 2;
     file.asciiFilename = QStringLiteral("notes\\Alert.txt");
@@ -228,7 +237,8 @@ TEST_F(DialerEndToEnd, TextFilePageAndMissingFileInOneBatch) {
 
 TEST_F(DialerEndToEnd, NonAsciiTextIsTransliterated) {
     startSim();
-    writePortFile({message(1, QString::fromUtf8("Caf\u00e9 \u201eSt\u00fcbli\u201c \u2013 Gr\u00fc\u00dfe \u20ac5"))});
+    writePortFile({message(
+        1, QString::fromUtf8("Caf\u00e9 \u201eSt\u00fcbli\u201c \u2013 Gr\u00fc\u00dfe \u20ac5"))});
     EXPECT_EQ(runDialer(), 0);
     expectStatuses(2, {2});
     ASSERT_EQ(pages().size(), 1);
@@ -245,7 +255,8 @@ struct DialOutcome {
 
 void PrintTo(const DialOutcome& o, std::ostream* os) { *os << o.name; }
 
-class DialerDialOutcome : public DialerEndToEnd, public ::testing::WithParamInterface<DialOutcome> {};
+class DialerDialOutcome : public DialerEndToEnd,
+                          public ::testing::WithParamInterface<DialOutcome> {};
 
 TEST_P(DialerDialOutcome, FailsEveryMessage) {
     startSim(QString::fromLatin1(GetParam().scenario));
@@ -258,20 +269,21 @@ TEST_P(DialerDialOutcome, FailsEveryMessage) {
     EXPECT_TRUE(pages().isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Outcomes, DialerDialOutcome,
-    ::testing::Values(DialOutcome{"Busy", "5551000 busy", 3}, DialOutcome{"NoAnswer", "5551000 noanswer", 3},
-                      DialOutcome{"NoCarrier", "5551000 nocarrier", 3},
-                      DialOutcome{"NoDialtone", "5551000 nodialtone", 5},
-                      DialOutcome{"DialError", "5551000 error", 5},
-                      DialOutcome{"SilentAfterDial", "5551000 silent", 5, 1},
-                      DialOutcome{"DeadModem", "COM1 dead", 5, 1},
-                      DialOutcome{"RejectedLogOn", "5551000 reject-logon", 3}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Outcomes, DialerDialOutcome,
+                         ::testing::Values(DialOutcome{"Busy", "5551000 busy", 3},
+                                           DialOutcome{"NoAnswer", "5551000 noanswer", 3},
+                                           DialOutcome{"NoCarrier", "5551000 nocarrier", 3},
+                                           DialOutcome{"NoDialtone", "5551000 nodialtone", 5},
+                                           DialOutcome{"DialError", "5551000 error", 5},
+                                           DialOutcome{"SilentAfterDial", "5551000 silent", 5, 1},
+                                           DialOutcome{"DeadModem", "COM1 dead", 5, 1},
+                                           DialOutcome{"RejectedLogOn", "5551000 reject-logon", 3}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DialerEndToEnd, RejectedPageFailsOnlyThatMessage) {
     startSim(QStringLiteral("* reject-page=999\n"));
-    writePortFile({message(1, QStringLiteral("one")), message(2, QStringLiteral("two"), QStringLiteral("999")),
+    writePortFile({message(1, QStringLiteral("one")),
+                   message(2, QStringLiteral("two"), QStringLiteral("999")),
                    message(3, QStringLiteral("three"))});
     EXPECT_EQ(runDialer(), 1);
     expectStatuses(3, {2, 3, 2});
@@ -301,7 +313,8 @@ TEST_F(DialerEndToEnd, DroppedCallKeepsTheAcceptedPages) {
 
 TEST_F(DialerEndToEnd, StopSignalHangsUpAndCancelsTheRest) {
     startSim(QStringLiteral("* hold-after=2\n"));
-    writeFile(QStringLiteral("calvex.ini"), readFile(QStringLiteral("calvex.ini")).replace("t3=5", "t3=20"));
+    writeFile(QStringLiteral("calvex.ini"),
+              readFile(QStringLiteral("calvex.ini")).replace("t3=5", "t3=20"));
     QList<PortRecord> recs;
     for (int i = 1; i <= 5; ++i) recs << message(i, QStringLiteral("m%1").arg(i));
     recs[0].timeout = 20;
@@ -344,7 +357,8 @@ TEST_F(DialerEndToEnd, MixedKindsAndAStrayNumberInOneBatch) {
     numeric.kind = 1;
     PortRecord stray = message(4, QStringLiteral("elsewhere"));
     stray.phoneNumber = QStringLiteral("5559999");
-    writePortFile({message(1, QStringLiteral("alpha one")), numeric, message(3, QStringLiteral("alpha two")), stray});
+    writePortFile({message(1, QStringLiteral("alpha one")), numeric,
+                   message(3, QStringLiteral("alpha two")), stray});
     EXPECT_EQ(runDialer(), 1);
     expectStatuses(3, {2, 2, 2, 3});
     const auto p = pages();
@@ -367,7 +381,8 @@ TEST_F(DialerEndToEnd, TwoRunsOnOneComPortTakeTurns) {
     EXPECT_EQ(a.exitCode(), 0);
     EXPECT_EQ(b.exitCode(), 0);
     expectStatuses(2, {2});
-    EXPECT_EQ(PortRecord::decode(readFile(portfile::fileName(2)).left(PortRecord::kSize))->status, 2);
+    EXPECT_EQ(PortRecord::decode(readFile(portfile::fileName(2)).left(PortRecord::kSize))->status,
+              2);
     EXPECT_EQ(pages().size(), 2);
     EXPECT_EQ(calls().size(), 2);
 }

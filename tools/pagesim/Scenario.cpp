@@ -27,9 +27,11 @@ std::optional<Scenario> Scenario::parse(const QString& text, QString* error) {
         };
         Entry e;
         e.selector = words[0].toUpper();
-        if (e.selector != u"*" && !e.selector.startsWith(u"COM") && digitsOf(e.selector.toLatin1()).isEmpty())
+        if (e.selector != u"*" && !e.selector.startsWith(u"COM") &&
+            digitsOf(e.selector.toLatin1()).isEmpty())
             return fail(QStringLiteral("\"%1\" is not a number, COMn or *").arg(words[0]));
-        if (e.selector != u"*" && !e.selector.startsWith(u"COM")) e.selector = QString::fromLatin1(digitsOf(e.selector.toLatin1()));
+        if (e.selector != u"*" && !e.selector.startsWith(u"COM"))
+            e.selector = QString::fromLatin1(digitsOf(e.selector.toLatin1()));
         Behaviour& b = e.behaviour;
         for (int w = 1; w < words.size(); ++w) {
             const QString word = words[w];
@@ -43,30 +45,47 @@ std::optional<Scenario> Scenario::parse(const QString& text, QString* error) {
                 if (v < 0) ok = false;
                 return v;
             };
-            if (key == u"accept") b.dial = Behaviour::Dial::Connect;
-            else if (key == u"busy") b.dial = Behaviour::Dial::Busy;
-            else if (key == u"noanswer" || key == u"no-answer") b.dial = Behaviour::Dial::NoAnswer;
-            else if (key == u"nocarrier" || key == u"no-carrier") b.dial = Behaviour::Dial::NoCarrier;
-            else if (key == u"nodialtone" || key == u"no-dialtone") b.dial = Behaviour::Dial::NoDialtone;
-            else if (key == u"silent") b.dial = Behaviour::Dial::Silent;
-            else if (key == u"error") b.dial = Behaviour::Dial::Error;
-            else if (key == u"dead") b.dead = true;
-            else if (key == u"reject-logon") b.rejectLogon = true;
+            if (key == u"accept")
+                b.dial = Behaviour::Dial::Connect;
+            else if (key == u"busy")
+                b.dial = Behaviour::Dial::Busy;
+            else if (key == u"noanswer" || key == u"no-answer")
+                b.dial = Behaviour::Dial::NoAnswer;
+            else if (key == u"nocarrier" || key == u"no-carrier")
+                b.dial = Behaviour::Dial::NoCarrier;
+            else if (key == u"nodialtone" || key == u"no-dialtone")
+                b.dial = Behaviour::Dial::NoDialtone;
+            else if (key == u"silent")
+                b.dial = Behaviour::Dial::Silent;
+            else if (key == u"error")
+                b.dial = Behaviour::Dial::Error;
+            else if (key == u"dead")
+                b.dead = true;
+            else if (key == u"reject-logon")
+                b.rejectLogon = true;
             else if (key == u"password") {
                 if (value.isEmpty()) return fail(QStringLiteral("password needs a value"));
                 b.password = value.toLatin1();
             } else if (key == u"reject-page") {
-                if (value.isEmpty()) b.rejectAllPages = true;
-                else b.rejectPins.append(value.toLatin1());
-            } else if (key == u"nak-first") b.nakFirst = true;
-            else if (key == u"garbled") b.garbled = true;
-            else if (key == u"drop-after") b.dropAfter = count(0);
-            else if (key == u"hold-after") b.holdAfter = count(0);
-            else if (key == u"slow") b.bps = count(1200);
+                if (value.isEmpty())
+                    b.rejectAllPages = true;
+                else
+                    b.rejectPins.append(value.toLatin1());
+            } else if (key == u"nak-first")
+                b.nakFirst = true;
+            else if (key == u"garbled")
+                b.garbled = true;
+            else if (key == u"drop-after")
+                b.dropAfter = count(0);
+            else if (key == u"hold-after")
+                b.holdAfter = count(0);
+            else if (key == u"slow")
+                b.bps = count(1200);
             else if (key == u"max-block") {
                 b.maxBlock = count(250);
                 if (b.maxBlock < 2 || b.maxBlock > 250) ok = false;
-            } else return fail(QStringLiteral("unknown behaviour \"%1\"").arg(word));
+            } else
+                return fail(QStringLiteral("unknown behaviour \"%1\"").arg(word));
             if (!ok) return fail(QStringLiteral("bad value in \"%1\"").arg(word));
         }
         s.m_entries.append(e);

@@ -24,7 +24,8 @@ public:
     // Called for every accepted page and every finished call.
     using Sink = std::function<void(const QString& kind, QJsonObject record)>;
 
-    SimModem(int comPort, const Scenario& scenario, TapTerminal::Timings timings, double guard, Sink sink);
+    SimModem(int comPort, const Scenario& scenario, TapTerminal::Timings timings, double guard,
+             Sink sink);
 
     void receive(const QByteArray& bytes, double now);
     void tick(double now);
