@@ -371,7 +371,8 @@ void Dialer::deliver(QList<Job*> tapJobs, QList<Job*> numericJobs, const PortRec
         const R r = modem.command(dial + *number, timeout);
         if (r != R::Connect) {
             failAll(tapJobs, modemStatus(r), QStringLiteral("dial: %1").arg(HayesModem::name(r)));
-            if (r == R::Timeout) channel.send("\r");  // any character aborts a dial in progress
+            // Any character aborts a dial in progress.
+            if (r == R::Timeout || r == R::Cancelled) channel.send("\r");
             if (r == R::Cancelled || r == R::Timeout) {
                 endCall(true);
                 return failAll(numericJobs, modemStatus(r),

@@ -224,11 +224,8 @@ int main(int argc, char** argv) {
                 const auto* ev = reinterpret_cast<const inotify_event*>(events + off);
                 for (size_t i = 0; i < ports.size(); ++i) {
                     if (watches[i] != ev->wd) continue;
-                    // Read what the dialer wrote before closing, then hang up.
-                    char buf[1024];
-                    ssize_t got;
-                    while ((got = ::read(ports[i].master, buf, sizeof buf)) > 0)
-                        ports[i].modem->receive(QByteArray(buf, got), now);
+                    // Hang up before reading anything more: what follows
+                    // comes from the next dialer to open the line.
                     ports[i].modem->lineClosed(now);
                     ports[i].pending.clear();
                 }
