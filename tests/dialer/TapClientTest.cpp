@@ -1,6 +1,7 @@
 // The protocol client's retries and give-ups against a scripted terminal.
 // The scripted line answers every write at once and reports silence as an
 // immediate time-out, so no test waits for a real deadline.
+#include "ScriptedLine.h"
 #include "Wire.h"
 
 #include <Line.h>
@@ -10,37 +11,12 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 namespace vts {
 namespace {
 
+using test::ScriptedLine;
 using test::wire;
 using namespace tap;
-
-class ScriptedLine final : public LineDevice {
-public:
-    // Called with every write; returns what the terminal sends back.
-    std::function<QByteArray(const QByteArray&)> respond;
-    QList<QByteArray> written;
-
-    bool write(const QByteArray& bytes) override {
-        written << bytes;
-        m_pending += respond ? respond(bytes) : QByteArray();
-        return true;
-    }
-    LineWait read(QByteArray& out, Deadline) override {
-        if (m_pending.isEmpty()) return LineWait::Timeout;
-        out += m_pending;
-        m_pending.clear();
-        return LineWait::Data;
-    }
-    bool pulseDtr(int) override { return false; }
-    int count(const QByteArray& bytes) const { return static_cast<int>(written.count(bytes)); }
-
-private:
-    QByteArray m_pending;
-};
 
 const QByteArray kLogOnOk = wire("110 1.8<CR><ACK><CR><ESC>[p<CR>");
 const QByteArray kPageOk = wire("211 Page accepted<CR><ACK><CR>");
