@@ -35,8 +35,11 @@ std::int16_t statusOf(PortStatus s) { return static_cast<std::int16_t>(s); }
 }  // namespace
 
 QString DialerOptions::devicePath(int comPort) const {
-    for (const auto& [n, path] : ports)
-        if (n == comPort) return path;
+    for (const auto& [n, path] : ports) {
+        if (n == comPort) {
+            return path;
+        }
+    }
     return QStringLiteral("/dev/ttyS%1").arg(comPort - 1);
 }
 
@@ -45,8 +48,9 @@ DialerOptions DialerOptions::fromIni(const QString& path) {
     const IniFile ini = IniFile::load(path);
     for (int n = 1; n <= 99; ++n) {
         if (auto v = ini.value(QStringLiteral("ports"), QStringLiteral("COM%1").arg(n));
-            v && !v->isEmpty())
+            v && !v->isEmpty()) {
             o.ports.append({n, *v});
+        }
     }
     const QString tap = QStringLiteral("tap"), modem = QStringLiteral("modem");
     o.tap.t1 = std::max(0.1, ini.number(tap, QStringLiteral("t1"), o.tap.t1));
@@ -67,7 +71,9 @@ QByteArray Dialer::prepareText(const QString& text) {
     t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     t.replace(u'\r', u'\n');
     qsizetype end = t.size();
-    while (end > 0 && (t[end - 1] == u' ' || t[end - 1] == u'\n' || t[end - 1] == u'\t')) --end;
+    while (end > 0 && (t[end - 1] == u' ' || t[end - 1] == u'\n' || t[end - 1] == u'\t')) {
+        --end;
+    }
     t.truncate(end);
     return tap::transliterate(t);
 }
@@ -75,26 +81,34 @@ QByteArray Dialer::prepareText(const QString& text) {
 std::optional<QByteArray> Dialer::dialableNumber(const QString& phone) {
     QByteArray out;
     for (QChar c : phone) {
-        if (c == u' ' || c == u'-' || c == u'.' || c == u'(' || c == u')') continue;
-        if (c.isDigit() && c.unicode() < 0x80)
+        if (c == u' ' || c == u'-' || c == u'.' || c == u'(' || c == u')') {
+            continue;
+        }
+        if (c.isDigit() && c.unicode() < 0x80) {
             out.append(static_cast<char>(c.unicode()));
-        else if (QStringLiteral("*#,WwPpTt@!").contains(c))
+        } else if (QStringLiteral("*#,WwPpTt@!").contains(c)) {
             out.append(static_cast<char>(c.toUpper().unicode()));
-        else
+        } else {
             return std::nullopt;
+        }
     }
-    if (out.isEmpty()) return std::nullopt;
+    if (out.isEmpty()) {
+        return std::nullopt;
+    }
     return out;
 }
 
 QByteArray Dialer::numericDigits(const QString& message) {
     QByteArray out;
     for (QChar c : message) {
-        if (c == u' ' || c == u'-' || c == u'.' || c == u'(' || c == u')') continue;
-        if ((c.isDigit() && c.unicode() < 0x80) || c == u'*')
+        if (c == u' ' || c == u'-' || c == u'.' || c == u'(' || c == u')') {
+            continue;
+        }
+        if ((c.isDigit() && c.unicode() < 0x80) || c == u'*') {
             out.append(static_cast<char>(c.unicode()));
-        else
+        } else {
             return {};
+        }
     }
     return out;
 }
@@ -109,7 +123,9 @@ std::optional<QString> Dialer::readTextFile(const QString& path, QString* why) {
     struct stat st {};
     QByteArray bytes;
     bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (!ok) *why = QStringLiteral("%1 is not a regular file").arg(path);
+    if (!ok) {
+        *why = QStringLiteral("%1 is not a regular file").arg(path);
+    }
     if (ok && st.st_size > kMaxFileBytes) {
         *why = QStringLiteral("%1 is larger than %2 bytes").arg(path).arg(kMaxFileBytes);
         ok = false;
@@ -120,8 +136,12 @@ std::optional<QString> Dialer::readTextFile(const QString& path, QString* why) {
         while (got < bytes.size()) {
             const ssize_t n =
                 ::read(fd, bytes.data() + got, static_cast<size_t>(bytes.size() - got));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                break;
+            }
             got += n;
         }
         bytes.truncate(got);
@@ -131,13 +151,17 @@ std::optional<QString> Dialer::readTextFile(const QString& path, QString* why) {
         }
     }
     ::close(fd);
-    if (!ok) return std::nullopt;
+    if (!ok) {
+        return std::nullopt;
+    }
     return text::fromWin1252(bytes);
 }
 
 bool Dialer::writeStatus(int record, std::int16_t status) {
     auto bytes = portfile::readRecord(m_path, record);
-    if (!bytes) return false;
+    if (!bytes) {
+        return false;
+    }
     putStatus(*bytes, status);
     return portfile::writeRecord(m_path, record, *bytes);
 }
@@ -149,13 +173,17 @@ void Dialer::setStatus(Job& job, PortStatus status, const QString& why) {
                       .arg(job.rec.index)
                       .arg(job.status)
                       .arg(why.isEmpty() ? QString() : QStringLiteral(", ") + why));
-    if (!writeStatus(job.record, job.status))
+    if (!writeStatus(job.record, job.status)) {
         m_trace->note(QStringLiteral("cannot write record %1").arg(job.record));
+    }
 }
 
 void Dialer::failAll(const QList<Job*>& jobs, PortStatus status, const QString& why) {
-    for (Job* j : jobs)
-        if (j->status == 1) setStatus(*j, status, why);
+    for (Job* j : jobs) {
+        if (j->status == 1) {
+            setStatus(*j, status, why);
+        }
+    }
 }
 
 void Dialer::finishHeader(std::int16_t status) {
@@ -165,14 +193,20 @@ void Dialer::finishHeader(std::int16_t status) {
         // status; a count that was cut off reads as no messages.
         QFile f(m_path);
         QByteArray have;
-        if (f.open(QIODevice::ReadOnly)) have = f.read(PortRecord::kSize);
+        if (f.open(QIODevice::ReadOnly)) {
+            have = f.read(PortRecord::kSize);
+        }
         const qsizetype had = have.size();
         have.append(QByteArray(PortRecord::kSize - had, ' '));
-        if (had < kIndexOffset + 4) have.replace(kIndexOffset, 4, QByteArray(4, '\0'));
+        if (had < kIndexOffset + 4) {
+            have.replace(kIndexOffset, 4, QByteArray(4, '\0'));
+        }
         bytes = have;
     }
     putStatus(*bytes, status);
-    if (m_trace) m_trace->note(QStringLiteral("header: final status %1").arg(status));
+    if (m_trace) {
+        m_trace->note(QStringLiteral("header: final status %1").arg(status));
+    }
     portfile::writeRecord(m_path, 1, *bytes);
 }
 
@@ -180,15 +214,21 @@ int Dialer::run(int portIndex) {
     m_path = m_dir + u'/' + portfile::fileName(portIndex);
     TraceLog trace;
     m_trace = &trace;
-    if (!QFileInfo(m_path).isFile()) return 2;
+    if (!QFileInfo(m_path).isFile()) {
+        return 2;
+    }
     const auto headerBytes = portfile::readRecord(m_path, 1);
     if (!headerBytes) {
         finishHeader(statusOf(PortStatus::Failed));
         return 1;
     }
     const PortRecord header = *PortRecord::decode(*headerBytes);
-    if (header.status != statusOf(PortStatus::Busy)) return 2;
-    if (header.debugMode == 1) trace.open(m_dir + QStringLiteral("/KRX%1.log").arg(portIndex));
+    if (header.status != statusOf(PortStatus::Busy)) {
+        return 2;
+    }
+    if (header.debugMode == 1) {
+        trace.open(m_dir + QStringLiteral("/KRX%1.log").arg(portIndex));
+    }
     trace.note(QStringLiteral("dialer run for %1").arg(portfile::fileName(portIndex)));
 
     const int count = header.index;
@@ -231,10 +271,11 @@ int Dialer::run(int portIndex) {
         }
         if (rec.kind == 1) {
             job.digits = numericDigits(rec.message.trimmed());
-            if (job.digits.isEmpty())
+            if (job.digits.isEmpty()) {
                 setStatus(job, PortStatus::Failed, QStringLiteral("no digits to send"));
-            else
+            } else {
                 numericJobs.append(&job);
+            }
             continue;
         }
         if (rec.kind != 0 && rec.kind != 2) {
@@ -254,7 +295,9 @@ int Dialer::run(int portIndex) {
                 setStatus(job, PortStatus::Failed, QStringLiteral("no text file named"));
                 continue;
             }
-            if (!name.startsWith(u'/')) name = m_dir + u'/' + name;
+            if (!name.startsWith(u'/')) {
+                name = m_dir + u'/' + name;
+            }
             QString why;
             const auto content = readTextFile(name, &why);
             if (!content || content->trimmed().isEmpty()) {
@@ -268,33 +311,40 @@ int Dialer::run(int portIndex) {
         tapJobs.append(&job);
     }
 
-    if (!tapJobs.isEmpty() || !numericJobs.isEmpty())
+    if (!tapJobs.isEmpty() || !numericJobs.isEmpty()) {
         deliver(tapJobs, numericJobs, (tapJobs.isEmpty() ? numericJobs : tapJobs).first()->rec);
+    }
 
     std::int16_t final =
         m_jobs.isEmpty() ? statusOf(PortStatus::Failed) : statusOf(PortStatus::Sent);
-    for (const Job& j : m_jobs)
+    for (const Job& j : m_jobs) {
         final = std::max(final, j.status == 1 ? statusOf(PortStatus::Failed) : j.status);
+    }
     finishHeader(final);
     return final == statusOf(PortStatus::Sent) ? 0 : 1;
 }
 
-void Dialer::deliver(QList<Job*> tapJobs, QList<Job*> numericJobs, const PortRecord& call) {
+void Dialer::deliver(const QList<Job*>& tapJobs, const QList<Job*>& numericJobs,
+                     const PortRecord& call) {
     const QList<Job*> all = tapJobs + numericJobs;
-    if (Cancellation::requested())
+    if (Cancellation::requested()) {
         return failAll(all, PortStatus::Cancelled, QStringLiteral("stopped"));
+    }
     const double timeout = call.timeout <= 0 ? 60.0 : std::min<double>(call.timeout, 300.0);
     const auto settings = LineSettings::parse(call.comSettings);
-    if (!settings)
+    if (!settings) {
         return failAll(all, PortStatus::ModemError,
                        QStringLiteral("bad line settings \"%1\"").arg(call.comSettings.trimmed()));
+    }
     const auto number = dialableNumber(call.phoneNumber.trimmed());
-    if (!number)
+    if (!number) {
         return failAll(all, PortStatus::Failed,
                        QStringLiteral("phone number \"%1\" cannot be dialled")
                            .arg(call.phoneNumber.trimmed()));
-    if (call.comPort < 1)
+    }
+    if (call.comPort < 1) {
         return failAll(all, PortStatus::ModemError, QStringLiteral("no COM port"));
+    }
 
     const QString device = m_opt.devicePath(call.comPort);
     m_trace->note(
@@ -305,7 +355,9 @@ void Dialer::deliver(QList<Job*> tapJobs, QList<Job*> numericJobs, const PortRec
         return failAll(
             all, Cancellation::requested() ? PortStatus::Cancelled : PortStatus::ModemError, error);
     }
-    if (!port.notice().isEmpty()) m_trace->note(port.notice());
+    if (!port.notice().isEmpty()) {
+        m_trace->note(port.notice());
+    }
     Channel channel(port, *m_trace);
     HayesModem modem(channel);
     using R = HayesModem::Result;
@@ -331,13 +383,16 @@ void Dialer::deliver(QList<Job*> tapJobs, QList<Job*> numericJobs, const PortRec
     QList<QByteArray> init;
     const QByteArray userInit =
         tap::transliterate(call.modemInitString.trimmed()).replace('\r', "").replace('\n', "");
-    if (userInit.isEmpty())
+    if (userInit.isEmpty()) {
         init = {"ATZ", "ATE0V1Q0X4&C1&D2"};
-    else
+    } else {
         init = {userInit};
+    }
     for (const QByteArray& cmd : init) {
         const R r = modem.command(cmd, timeout);
-        if (r == R::Ok) continue;
+        if (r == R::Ok) {
+            continue;
+        }
         failAll(all, modemStatus(r),
                 QStringLiteral("modem answered %1 to %2")
                     .arg(HayesModem::name(r), QString::fromLatin1(cmd)));
@@ -356,13 +411,17 @@ void Dialer::deliver(QList<Job*> tapJobs, QList<Job*> numericJobs, const PortRec
             failAll(all, modemStatus(r),
                     QStringLiteral("modem answered %1 to the speaker setting")
                         .arg(HayesModem::name(r)));
-            if (r == R::Cancelled) endCall(true);
+            if (r == R::Cancelled) {
+                endCall(true);
+            }
             return;
         }
     }
     QByteArray dial =
         tap::transliterate(call.modemDialString.trimmed()).replace('\r', "").replace('\n', "");
-    if (dial.isEmpty()) dial = "ATDT";
+    if (dial.isEmpty()) {
+        dial = "ATDT";
+    }
 
     if (!tapJobs.isEmpty()) {
         m_trace->note(QStringLiteral("dialling %1 for %2 page(s)")
@@ -372,7 +431,9 @@ void Dialer::deliver(QList<Job*> tapJobs, QList<Job*> numericJobs, const PortRec
         if (r != R::Connect) {
             failAll(tapJobs, modemStatus(r), QStringLiteral("dial: %1").arg(HayesModem::name(r)));
             // Any character aborts a dial in progress.
-            if (r == R::Timeout || r == R::Cancelled) channel.send("\r");
+            if (r == R::Timeout || r == R::Cancelled) {
+                channel.send("\r");
+            }
             if (r == R::Cancelled || r == R::Timeout) {
                 endCall(true);
                 return failAll(numericJobs, modemStatus(r),
@@ -386,7 +447,9 @@ void Dialer::deliver(QList<Job*> tapJobs, QList<Job*> numericJobs, const PortRec
             const auto logOn = client.logOn(password);
             if (logOn == TapClient::LogOnResult::Accepted) {
                 for (Job* job : tapJobs) {
-                    if (!client.callUp()) break;
+                    if (!client.callUp()) {
+                        break;
+                    }
                     switch (client.sendPage(job->blocks)) {
                         case TapClient::PageResult::Accepted:
                             setStatus(*job, PortStatus::Sent, {});
@@ -416,13 +479,16 @@ void Dialer::deliver(QList<Job*> tapJobs, QList<Job*> numericJobs, const PortRec
         const int pauses = std::max(1, (job->rec.delay + 1) / 2);
         const QByteArray cmd = dial + *number + QByteArray(pauses, ',') + job->digits + "#;";
         const R r = modem.command(cmd, timeout + std::max<int>(0, job->rec.delay));
-        if (r == R::Ok)
+        if (r == R::Ok) {
             setStatus(*job, PortStatus::Sent, {});
-        else
+        } else {
             setStatus(*job, modemStatus(r),
                       QStringLiteral("numeric dial: %1").arg(HayesModem::name(r)));
+        }
         if (r == R::Connect || r == R::Cancelled || r == R::Timeout) {
-            if (r == R::Timeout) channel.send("\r");
+            if (r == R::Timeout) {
+                channel.send("\r");
+            }
             endCall(r != R::Connect);
         } else {
             Cancellation::setWatched(false);

@@ -50,7 +50,7 @@ public:
     static QByteArray numericDigits(const QString& message);
     // Reads a page's text file: a regular file of at most kMaxFileBytes.
     static std::optional<QString> readTextFile(const QString& path, QString* why);
-    static constexpr qint64 kMaxFileBytes = 16 * 1024;
+    static constexpr qint64 kMaxFileBytes = 16 * qint64{1024};
 
 private:
     struct Job {
@@ -64,7 +64,8 @@ private:
     void setStatus(Job& job, PortStatus status, const QString& why);
     bool writeStatus(int record, std::int16_t status);
     void finishHeader(std::int16_t status);
-    void deliver(QList<Job*> tapJobs, QList<Job*> numericJobs, const PortRecord& call);
+    void deliver(const QList<Job*>& tapJobs, const QList<Job*>& numericJobs,
+                 const PortRecord& call);
     void failAll(const QList<Job*>& jobs, PortStatus status, const QString& why);
 
     QString m_dir;

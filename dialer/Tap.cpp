@@ -6,7 +6,9 @@ namespace vts::tap {
 
 QByteArray checksum(const QByteArray& bytes) {
     unsigned sum = 0;
-    for (char c : bytes) sum += static_cast<unsigned char>(c) & 0x7Fu;
+    for (char c : bytes) {
+        sum += static_cast<unsigned char>(c) & 0x7Fu;
+    }
     sum &= 0xFFFu;
     QByteArray out(3, '0');
     out[0] = static_cast<char>(0x30 + ((sum >> 8) & 0xF));
@@ -53,7 +55,9 @@ QByteArray transliterate(const QString& text) {
             out.append(static_cast<char>(c.unicode()));
             continue;
         }
-        if (c.isHighSurrogate() && i + 1 < text.size()) ++i;  // one '?' per character
+        if (c.isHighSurrogate() && i + 1 < text.size()) {
+            ++i;  // one '?' per character
+        }
         if (auto it = map.constFind(c.unicode()); it != map.constEnd()) {
             out.append(it.value());
             continue;
@@ -63,14 +67,15 @@ QByteArray transliterate(const QString& text) {
         QByteArray plain;
         bool other = false;
         for (QChar d : decomposed) {
-            if (d.unicode() < 0x80)
+            if (d.unicode() < 0x80) {
                 plain.append(static_cast<char>(d.unicode()));
-            else if (d.category() == QChar::Mark_NonSpacing)
+            } else if (d.category() == QChar::Mark_NonSpacing) {
                 continue;
-            else if (auto m = map.constFind(d.unicode()); m != map.constEnd())
+            } else if (auto m = map.constFind(d.unicode()); m != map.constEnd()) {
                 plain.append(m.value());
-            else
+            } else {
                 other = true;
+            }
         }
         out.append(plain.isEmpty() || other ? QByteArray("?") : plain);
     }
@@ -82,16 +87,19 @@ QList<QByteArray> escapeUnits(const QByteArray& field) {
     units.reserve(field.size());
     for (char c : field) {
         const auto u = static_cast<unsigned char>(c) & 0x7Fu;
-        if (u < 0x20)
+        if (u < 0x20) {
             units.append(seq({SUB, static_cast<char>(u + 0x40)}));
-        else
+        } else {
             units.append(QByteArray(1, static_cast<char>(u)));
+        }
     }
     return units;
 }
 
 int effectiveBlockChars(int maxChars) {
-    if (maxChars <= 0 || maxChars > kMaxBlockChars) return kMaxBlockChars;
+    if (maxChars <= 0 || maxChars > kMaxBlockChars) {
+        return kMaxBlockChars;
+    }
     return maxChars < 2 ? 2 : maxChars;
 }
 
@@ -110,13 +118,17 @@ QList<QByteArray> buildBlocks(const QList<QByteArray>& fields, int maxChars) {
         used = 0;
     };
     auto put = [&](const QByteArray& unit, bool endsField) {
-        if (used + unit.size() > limit) finish(atFieldEnd ? ETB : US);
+        if (used + unit.size() > limit) {
+            finish(atFieldEnd ? ETB : US);
+        }
         cur.append(unit);
         used += static_cast<int>(unit.size());
         atFieldEnd = endsField;
     };
     for (const QByteArray& f : fields) {
-        for (const QByteArray& u : escapeUnits(f)) put(u, false);
+        for (const QByteArray& u : escapeUnits(f)) {
+            put(u, false);
+        }
         put(QByteArray(1, CR), true);
     }
     finish(ETX);
@@ -131,9 +143,13 @@ std::optional<QByteArray> unescape(const QByteArray& bytes) {
             out.append(bytes[i]);
             continue;
         }
-        if (i + 1 >= bytes.size()) return std::nullopt;
+        if (i + 1 >= bytes.size()) {
+            return std::nullopt;
+        }
         const int v = static_cast<unsigned char>(bytes[++i]) - 0x40;
-        if (v < 0 || v >= 0x20) return std::nullopt;
+        if (v < 0 || v >= 0x20) {
+            return std::nullopt;
+        }
         out.append(static_cast<char>(v));
     }
     return out;
@@ -146,7 +162,9 @@ ParsedBlock parseBlock(const QByteArray& block, int maxChars) {
         return p;
     }
     qsizetype t = 1;
-    while (t < block.size() && block[t] != ETX && block[t] != ETB && block[t] != US) ++t;
+    while (t < block.size() && block[t] != ETX && block[t] != ETB && block[t] != US) {
+        ++t;
+    }
     if (t >= block.size() || block.size() != t + 5 || block[t + 4] != CR) {
         p.error = ParsedBlock::Error::NoTerminator;
         return p;
@@ -163,8 +181,9 @@ ParsedBlock parseBlock(const QByteArray& block, int maxChars) {
         return p;
     }
     // A transparency pair must not be cut by the block's end.
-    if (!p.content.isEmpty() && p.content.back() == SUB)
+    if (!p.content.isEmpty() && p.content.back() == SUB) {
         p.error = ParsedBlock::Error::BadTransparency;
+    }
     return p;
 }
 
@@ -176,12 +195,13 @@ QString describe(const QByteArray& bytes) {
     QString out;
     for (char ch : bytes) {
         const auto c = static_cast<unsigned char>(ch);
-        if (c < 32)
+        if (c < 32) {
             out += QLatin1Char('<') + QLatin1String(names[c]) + QLatin1Char('>');
-        else if (c < 127)
+        } else if (c < 127) {
             out += QLatin1Char(static_cast<char>(c));
-        else
+        } else {
             out += QStringLiteral("<0x%1>").arg(c, 2, 16, QLatin1Char('0'));
+        }
     }
     return out;
 }

@@ -31,29 +31,38 @@ bool TapClient::nextEvent(QByteArray& buf, QByteArray& line, Event& event,
                     buf.remove(0, i);
                     return false;  // the rest of the sequence is still on its way
                 }
-                if (buf[i + 1] == EOT) return take(2, Event::Disconnect);
+                if (buf[i + 1] == EOT) {
+                    return take(2, Event::Disconnect);
+                }
                 if (buf[i + 1] == '[') {
                     if (i + 2 >= buf.size()) {
                         buf.remove(0, i);
                         return false;
                     }
-                    if (buf[i + 2] == 'p' || buf[i + 2] == 'P') return take(3, Event::GoAhead);
+                    if (buf[i + 2] == 'p' || buf[i + 2] == 'P') {
+                        return take(3, Event::GoAhead);
+                    }
                 }
                 continue;
             case CR:
             case LF: {
                 const QByteArray text = line.trimmed();
                 line.clear();
-                if (text == "NO CARRIER") return take(1, Event::CarrierLost);
+                if (text == "NO CARRIER") {
+                    return take(1, Event::CarrierLost);
+                }
                 if (text.size() >= 3 && std::isdigit(static_cast<unsigned char>(text[0])) &&
                     std::isdigit(static_cast<unsigned char>(text[1])) &&
-                    std::isdigit(static_cast<unsigned char>(text[2])))
+                    std::isdigit(static_cast<unsigned char>(text[2]))) {
                     messages.append(text);
+                }
                 continue;
             }
             default:
                 if (static_cast<unsigned char>(c) >= 0x20) {
-                    if (line.size() < 4096) line.append(c);
+                    if (line.size() < 4096) {
+                        line.append(c);
+                    }
                     if (line.endsWith("ID=")) {
                         line.clear();
                         return take(1, Event::Id);
@@ -92,9 +101,13 @@ TapClient::Event TapClient::await(Deadline deadline) {
 }
 
 void TapClient::down(const QString& why) {
-    if (m_up) m_channel.trace().note(QStringLiteral("call down: %1").arg(why));
+    if (m_up) {
+        m_channel.trace().note(QStringLiteral("call down: %1").arg(why));
+    }
     m_up = false;
-    if (m_reason.isEmpty()) m_reason = why;
+    if (m_reason.isEmpty()) {
+        m_reason = why;
+    }
 }
 
 TapClient::LogOnResult TapClient::logOn(const QByteArray& password) {
@@ -107,15 +120,21 @@ TapClient::LogOnResult TapClient::logOn(const QByteArray& password) {
         const Deadline d = deadlineIn(m_t.t1);
         for (;;) {
             const Event e = await(d);
-            if (e == Event::Id) gotId = true;
-            if (e == Event::Id || e == Event::Timeout || !m_up) break;
+            if (e == Event::Id) {
+                gotId = true;
+            }
+            if (e == Event::Id || e == Event::Timeout || !m_up) {
+                break;
+            }
             if (e == Event::Disconnect) {
                 down(QStringLiteral("terminal disconnected before log-on"));
                 break;
             }
         }
     }
-    if (!m_up) return LogOnResult::Failed;
+    if (!m_up) {
+        return LogOnResult::Failed;
+    }
     if (!gotId) {
         down(QStringLiteral("no ID= from the terminal"));
         return LogOnResult::Failed;
@@ -151,7 +170,9 @@ TapClient::LogOnResult TapClient::logOn(const QByteArray& password) {
             }
         }
     }
-    if (!m_up) return LogOnResult::Failed;
+    if (!m_up) {
+        return LogOnResult::Failed;
+    }
     if (!accepted) {
         down(QStringLiteral("log-on not accepted"));
         return LogOnResult::Rejected;
@@ -176,7 +197,9 @@ TapClient::LogOnResult TapClient::logOn(const QByteArray& password) {
 }
 
 TapClient::PageResult TapClient::sendPage(const QList<QByteArray>& blocks) {
-    if (!m_up) return PageResult::NotSent;
+    if (!m_up) {
+        return PageResult::NotSent;
+    }
     for (const QByteArray& block : blocks) {
         int naks = 0, silences = 0;
         bool next = false;
@@ -209,9 +232,10 @@ TapClient::PageResult TapClient::sendPage(const QList<QByteArray>& blocks) {
                         break;
                     case Event::Rs:
                         m_reason = QStringLiteral("page rejected");
-                        if (!m_messages.isEmpty())
+                        if (!m_messages.isEmpty()) {
                             m_reason +=
                                 QStringLiteral(": ") + QString::fromLatin1(m_messages.last());
+                        }
                         return PageResult::Rejected;
                     case Event::Disconnect:
                         down(QStringLiteral("terminal ended the call"));
@@ -229,7 +253,9 @@ TapClient::PageResult TapClient::sendPage(const QList<QByteArray>& blocks) {
 }
 
 void TapClient::logOff() {
-    if (!m_up) return;
+    if (!m_up) {
+        return;
+    }
     if (!m_channel.send(seq({EOT, CR}))) {
         down(QStringLiteral("line closed"));
         return;
@@ -237,9 +263,10 @@ void TapClient::logOff() {
     const Deadline d = deadlineIn(m_t.t3);
     while (m_up) {
         const Event e = await(d);
-        if (e == Event::Rs)
+        if (e == Event::Rs) {
             m_channel.trace().note(
                 QStringLiteral("terminal withdrew an accepted page after log-off"));
+        }
         if (e == Event::Disconnect || e == Event::Timeout) {
             down(e == Event::Disconnect ? QStringLiteral("logged off")
                                         : QStringLiteral("no disconnect after log-off"));

@@ -12,7 +12,9 @@ bool TraceLog::open(const QString& path) {
 }
 
 void TraceLog::line(const QString& prefix, const QString& text) {
-    if (!m_file.isOpen()) return;
+    if (!m_file.isOpen()) {
+        return;
+    }
     const QString stamp =
         QDateTime::currentDateTime().toString(QStringLiteral("MM/dd/yyyy HH:mm:ss.zzz"));
     m_file.write((stamp + u' ' + prefix + u' ' + text + u'\n').toUtf8());

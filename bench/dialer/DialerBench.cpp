@@ -22,7 +22,9 @@ int main(int argc, char** argv) {
     QTemporaryDir tmp;
     const QString dir = tmp.path();
     QFile scenario(dir + QStringLiteral("/scenario.txt"));
-    if (!scenario.open(QIODevice::WriteOnly)) return 2;
+    if (!scenario.open(QIODevice::WriteOnly)) {
+        return 2;
+    }
     scenario.write(QStringLiteral("* slow=%1\n").arg(bps).toLatin1());
     scenario.close();
 
@@ -60,9 +62,13 @@ int main(int argc, char** argv) {
     vts::PortRecord header = recs.last();
     header.index = pages;
     file = header.encode();
-    for (const auto& r : recs) file += r.encode();
+    for (const auto& r : recs) {
+        file += r.encode();
+    }
     QFile pf(dir + QStringLiteral("/mordax1.dat"));
-    if (!pf.open(QIODevice::WriteOnly)) return 2;
+    if (!pf.open(QIODevice::WriteOnly)) {
+        return 2;
+    }
     pf.write(file);
     pf.close();
 
@@ -71,13 +77,17 @@ int main(int argc, char** argv) {
     QProcess dialer;
     dialer.setWorkingDirectory(dir);
     dialer.start(bin + QStringLiteral("/calvex"), {QStringLiteral(" 1")});
-    if (!dialer.waitForFinished(120000)) return 2;
+    if (!dialer.waitForFinished(120000)) {
+        return 2;
+    }
     const double wallSeconds = static_cast<double>(wall.elapsed()) / 1000.0;
     sim.terminate();
     sim.waitForFinished(5000);
 
     QFile callsFile(dir + QStringLiteral("/calls.jsonl"));
-    if (!callsFile.open(QIODevice::ReadOnly)) return 2;
+    if (!callsFile.open(QIODevice::ReadOnly)) {
+        return 2;
+    }
     const QList<QByteArray> lines = callsFile.readAll().trimmed().split('\n');
     const QJsonObject call = QJsonDocument::fromJson(lines.first()).object();
     const double seconds = call.value(QLatin1String("seconds")).toDouble();

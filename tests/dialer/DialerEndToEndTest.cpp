@@ -71,7 +71,9 @@ protected:
         header.status = 1;
         header.index = static_cast<std::int32_t>(records.size());
         QByteArray bytes = header.encode();
-        for (const PortRecord& r : records) bytes += r.encode();
+        for (const PortRecord& r : records) {
+            bytes += r.encode();
+        }
         writeFile(portfile::fileName(portIndex), bytes);
         m_before = bytes;
     }
@@ -83,8 +85,12 @@ protected:
         p.setWorkingDirectory(dir());
         p.setProcessChannelMode(QProcess::ForwardedChannels);
         p.start(test::binDir() + QStringLiteral("/calvex"), {arg});
-        if (!p.waitForStarted(5000)) return -1;
-        if (proc) return 0;
+        if (!p.waitForStarted(5000)) {
+            return -1;
+        }
+        if (proc) {
+            return 0;
+        }
         EXPECT_TRUE(p.waitForFinished(30000));
         return p.exitCode();
     }
@@ -100,10 +106,12 @@ protected:
                 static_cast<char>((s >> 8) & 0xFF);
         };
         put(1, header);
-        for (int i = 0; i < messages.size(); ++i) put(i + 2, messages[i]);
+        for (int i = 0; i < messages.size(); ++i) {
+            put(i + 2, messages[i]);
+        }
         const QByteArray actual = readFile(portfile::fileName(1));
         ASSERT_EQ(actual.size(), expected.size());
-        for (int r = 0; r < actual.size() / PortRecord::kSize; ++r) {
+        for (qsizetype r = 0; r < actual.size() / PortRecord::kSize; ++r) {
             const QByteArray a = actual.mid(r * PortRecord::kSize, PortRecord::kSize);
             const QByteArray e = expected.mid(r * PortRecord::kSize, PortRecord::kSize);
             EXPECT_TRUE(a == e) << "record " << r + 1 << " status " << PortRecord::decode(a)->status
@@ -113,8 +121,11 @@ protected:
 
     QList<QJsonObject> jsonLines(const QString& name) {
         QList<QJsonObject> out;
-        for (const QByteArray& line : readFile(name).split('\n'))
-            if (!line.isEmpty()) out << QJsonDocument::fromJson(line).object();
+        for (const QByteArray& line : readFile(name).split('\n')) {
+            if (!line.isEmpty()) {
+                out << QJsonDocument::fromJson(line).object();
+            }
+        }
         return out;
     }
     QList<QJsonObject> pages() { return jsonLines(QStringLiteral("pages.jsonl")); }
@@ -146,14 +157,17 @@ TEST_F(DialerEndToEnd, OneMessageIsSentAndTraced) {
 TEST_F(DialerEndToEnd, BatchOfFiveTravelsInOneCallWithOneLogOn) {
     startSim();
     QList<PortRecord> recs;
-    for (int i = 1; i <= 5; ++i) recs << message(i * 3, QStringLiteral("Page number %1").arg(i));
+    for (int i = 1; i <= 5; ++i) {
+        recs << message(i * 3, QStringLiteral("Page number %1").arg(i));
+    }
     writePortFile(recs);
     EXPECT_EQ(runDialer(), 0);
     expectStatuses(2, {2, 2, 2, 2, 2});
     const auto p = pages();
     ASSERT_EQ(p.size(), 5);
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(str(p[i], "text"), QStringLiteral("Page number %1").arg(i + 1));
+    }
     const auto c = calls();
     ASSERT_EQ(c.size(), 1);
     EXPECT_EQ(c[0].value(QLatin1String("logons")).toInt(), 1);
@@ -164,7 +178,9 @@ TEST_F(DialerEndToEnd, BatchOfFiveTravelsInOneCallWithOneLogOn) {
 TEST_F(DialerEndToEnd, LongMessageGoesOverSeveralBlocksUncut) {
     startSim(QStringLiteral("* max-block=60\n"));
     QString text;
-    for (int i = 0; text.size() < 480; ++i) text += QStringLiteral("word%1 ").arg(i);
+    for (int i = 0; text.size() < 480; ++i) {
+        text += QStringLiteral("word%1 ").arg(i);
+    }
     text = text.trimmed();
     PortRecord r = message(1, text + QStringLiteral("\r\nlast line"));
     r.maxCharactersPerBlock = 60;
@@ -304,7 +320,9 @@ TEST_F(DialerEndToEnd, NakedFirstBlockAndLineNoiseStillDeliver) {
 TEST_F(DialerEndToEnd, DroppedCallKeepsTheAcceptedPages) {
     startSim(QStringLiteral("* drop-after=2\n"));
     QList<PortRecord> recs;
-    for (int i = 1; i <= 5; ++i) recs << message(i, QStringLiteral("m%1").arg(i));
+    for (int i = 1; i <= 5; ++i) {
+        recs << message(i, QStringLiteral("m%1").arg(i));
+    }
     writePortFile(recs);
     EXPECT_EQ(runDialer(), 1);
     expectStatuses(3, {2, 2, 3, 3, 3});
@@ -316,18 +334,24 @@ TEST_F(DialerEndToEnd, StopSignalHangsUpAndCancelsTheRest) {
     writeFile(QStringLiteral("calvex.ini"),
               readFile(QStringLiteral("calvex.ini")).replace("t3=5", "t3=20"));
     QList<PortRecord> recs;
-    for (int i = 1; i <= 5; ++i) recs << message(i, QStringLiteral("m%1").arg(i));
+    for (int i = 1; i <= 5; ++i) {
+        recs << message(i, QStringLiteral("m%1").arg(i));
+    }
     recs[0].timeout = 20;
     writePortFile(recs);
     QProcess dialer;
     ASSERT_EQ(runDialer(QStringLiteral(" 1"), &dialer), 0);
-    for (int i = 0; i < 200 && pages().size() < 2; ++i) dialer.waitForFinished(50);
+    for (int i = 0; i < 200 && pages().size() < 2; ++i) {
+        dialer.waitForFinished(50);
+    }
     ASSERT_EQ(pages().size(), 2);
     dialer.waitForFinished(200);  // the third block is on its way
     ::kill(static_cast<pid_t>(dialer.processId()), SIGTERM);
     ASSERT_TRUE(dialer.waitForFinished(10000));
     expectStatuses(4, {2, 2, 4, 4, 4});
-    for (int i = 0; i < 100 && calls().isEmpty(); ++i) m_sim.waitForFinished(20);
+    for (int i = 0; i < 100 && calls().isEmpty(); ++i) {
+        m_sim.waitForFinished(20);
+    }
     ASSERT_EQ(calls().size(), 1);
     EXPECT_EQ(str(calls()[0], "end"), QStringLiteral("hung up by the dialer"));
 }
@@ -337,10 +361,14 @@ TEST_F(DialerEndToEnd, KilledDialerReleasesTheSimulatedLine) {
     writePortFile({message(1, QStringLiteral("m1")), message(2, QStringLiteral("m2"))});
     QProcess dialer;
     ASSERT_EQ(runDialer(QStringLiteral(" 1"), &dialer), 0);
-    for (int i = 0; i < 200 && pages().isEmpty(); ++i) dialer.waitForFinished(50);
+    for (int i = 0; i < 200 && pages().isEmpty(); ++i) {
+        dialer.waitForFinished(50);
+    }
     dialer.kill();
     dialer.waitForFinished(5000);
-    for (int i = 0; i < 100 && calls().isEmpty(); ++i) m_sim.waitForFinished(20);
+    for (int i = 0; i < 100 && calls().isEmpty(); ++i) {
+        m_sim.waitForFinished(20);
+    }
     ASSERT_EQ(calls().size(), 1);
     EXPECT_EQ(str(calls()[0], "end"), QStringLiteral("line closed by the dialer"));
     // The modem is back in command mode for the next run.

@@ -131,7 +131,9 @@ TEST(TapReplies, EventsFromTerminalBytes) {
         QList<QByteArray> messages;
         QList<E> got;
         E e;
-        while (TapClient::nextEvent(buf, line, e, messages)) got << e;
+        while (TapClient::nextEvent(buf, line, e, messages)) {
+            got << e;
+        }
         EXPECT_EQ(got, c.events) << c.name;
         EXPECT_EQ(messages.size(), c.messages) << c.name;
     }
@@ -169,8 +171,9 @@ TEST(DialerModemReplies, Classification) {
         {"ATZ", std::nullopt},
         {"15", std::nullopt},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(HayesModem::classify(QByteArray(c.line)), c.result) << c.line;
+    }
 }
 
 TEST(PagesimScenario, SelectorsAndErrors) {

@@ -23,7 +23,9 @@ public:
         return true;
     }
     LineWait read(QByteArray& out, Deadline) override {
-        if (m_pending.isEmpty()) return LineWait::Timeout;
+        if (m_pending.isEmpty()) {
+            return LineWait::Timeout;
+        }
         out += m_pending;
         m_pending.clear();
         return LineWait::Data;

@@ -25,12 +25,20 @@ class TapClientTest : public ::testing::Test {
 protected:
     TapClient::LogOnResult logOn() { return m_client.logOn({}); }
     // A terminal that accepts the log-on and answers blocks with `blockReply(n)`.
-    void terminal(std::function<QByteArray(int)> blockReply) {
+    void terminal(const std::function<QByteArray(int)>& blockReply) {
         m_line.respond = [this, blockReply](const QByteArray& w) -> QByteArray {
-            if (w == wire("<CR>")) return "ID=";
-            if (w.startsWith(ESC)) return kLogOnOk;
-            if (w.startsWith(STX)) return blockReply(++m_blocks);
-            if (w == seq({EOT, CR})) return wire("115 Bye<CR><ESC><EOT><CR>");
+            if (w == wire("<CR>")) {
+                return "ID=";
+            }
+            if (w.startsWith(ESC)) {
+                return kLogOnOk;
+            }
+            if (w.startsWith(STX)) {
+                return blockReply(++m_blocks);
+            }
+            if (w == seq({EOT, CR})) {
+                return wire("115 Bye<CR><ESC><EOT><CR>");
+            }
             return {};
         };
     }
@@ -46,7 +54,9 @@ protected:
 TEST_F(TapClientTest, ProbesUntilIdThenLogsOn) {
     int probes = 0;
     m_line.respond = [&](const QByteArray& w) -> QByteArray {
-        if (w == wire("<CR>")) return ++probes == 3 ? wire("Welcome<CR>ID=") : QByteArray();
+        if (w == wire("<CR>")) {
+            return ++probes == 3 ? wire("Welcome<CR>ID=") : QByteArray();
+        }
         return w.startsWith(ESC) ? kLogOnOk : QByteArray();
     };
     EXPECT_EQ(logOn(), TapClient::LogOnResult::Accepted);
@@ -92,8 +102,12 @@ TEST_F(TapClientTest, LogOnRepliesDecideTheCall) {
         TapClient client(channel, TapTimings{});
         int sent = 0;
         line.respond = [&](const QByteArray& w) -> QByteArray {
-            if (w == wire("<CR>")) return "ID=";
-            if (!w.startsWith(ESC)) return {};
+            if (w == wire("<CR>")) {
+                return "ID=";
+            }
+            if (!w.startsWith(ESC)) {
+                return {};
+            }
             return sent < c.replies.size() ? c.replies[sent++] : QByteArray();
         };
         EXPECT_EQ(client.logOn("PW1234"), c.result) << c.name;
@@ -157,8 +171,12 @@ TEST_F(TapClientTest, LostCarrierAndTerminalDisconnectEndTheCall) {
     Channel channel(line, trace);
     TapClient client(channel, TapTimings{});
     line.respond = [](const QByteArray& w) -> QByteArray {
-        if (w == wire("<CR>")) return "ID=";
-        if (w.startsWith(ESC)) return kLogOnOk;
+        if (w == wire("<CR>")) {
+            return "ID=";
+        }
+        if (w.startsWith(ESC)) {
+            return kLogOnOk;
+        }
         return wire("501 Time out<CR><ESC><EOT><CR>");
     };
     ASSERT_EQ(client.logOn({}), TapClient::LogOnResult::Accepted);

@@ -30,7 +30,9 @@ TEST(TapChecksum, KnownVectors) {
         {"12-bit mask on a 256-byte block", big, "814"},
         {"high bit ignored", wire("<STX>123<CR><0xc1><0xc2><0xc3><CR><ETX>"), "17;"},
     };
-    for (const auto& c : cases) EXPECT_EQ(checksum(c.bytes), QByteArray(c.expected)) << c.name;
+    for (const auto& c : cases) {
+        EXPECT_EQ(checksum(c.bytes), QByteArray(c.expected)) << c.name;
+    }
 }
 
 TEST(TapBlocks, WorkedExampleIsOneBlock) {
@@ -84,7 +86,9 @@ TEST(TapBlocks, Splitting) {
 
 TEST(TapBlocks, EveryBlockStaysWithinTheLimitAndReassembles) {
     QByteArray text;
-    for (int i = 0; i < 700; ++i) text.append(i % 37 == 0 ? '\n' : static_cast<char>('a' + i % 26));
+    for (int i = 0; i < 700; ++i) {
+        text.append(i % 37 == 0 ? '\n' : static_cast<char>('a' + i % 26));
+    }
     for (int limit : {0, 2, 3, 17, 100, 250, 400}) {
         const QList<QByteArray> blocks = buildBlocks({wire("5551234"), text}, limit);
         QByteArray joined;
@@ -134,8 +138,9 @@ TEST(TapText, Transliteration) {
         {"\u4e2d\u6587 \U0001F600", "?? ?"},
         {"tab\tand\nbreak", "tab\tand\nbreak"},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(transliterate(QString::fromUtf8(c.in)), QByteArray(c.out)) << c.in;
+    }
 }
 
 TEST(TapText, DescribeNamesControlBytes) {

@@ -15,11 +15,13 @@ using namespace vts::tap;
 
 class PagesimTerminal : public ::testing::Test {
 protected:
-    void make(Behaviour b = {}) {
+    void make(const Behaviour& b = {}) {
         m_t = std::make_unique<TapTerminal>(b, TapTerminal::Timings{}, 0.0);
     }
     QByteArray send(const QByteArray& bytes, double now = 0) {
-        for (char c : bytes) m_t->receive(c, now);
+        for (char c : bytes) {
+            m_t->receive(c, now);
+        }
         return m_t->takeOutput();
     }
     void logOn(const QByteArray& password = {}) {
@@ -52,8 +54,10 @@ TEST_F(PagesimTerminal, SampleSessionIsAccepted) {
 TEST_F(PagesimTerminal, MultiBlockTransactionIsReassembled) {
     make();
     logOn();
-    for (const QByteArray& b : buildBlocks({"1234567", "first line\nsecond line that is long"}, 12))
+    for (const QByteArray& b :
+         buildBlocks({"1234567", "first line\nsecond line that is long"}, 12)) {
         send(b);
+    }
     const auto pages = m_t->takePages();
     ASSERT_EQ(pages.size(), 1);
     EXPECT_EQ(pages[0].text, wire("first line<LF>second line that is long"));

@@ -12,10 +12,14 @@ const QByteArray kAck = seq({CR, ACK, CR});
 const QByteArray kDisconnect = seq({ESC, EOT, CR});
 
 bool isPagerId(const QByteArray& pin) {
-    if (pin.isEmpty() || pin.size() > 20) return false;
-    for (char c : pin)
-        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
+    if (pin.isEmpty() || pin.size() > 20) {
+        return false;
+    }
+    for (char c : pin) {
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) {
             return false;
+        }
+    }
     return true;
 }
 }  // namespace
@@ -24,12 +28,16 @@ TapTerminal::TapTerminal(Behaviour behaviour, Timings timings, double now)
     : m_b(std::move(behaviour)), m_t(timings), m_deadline(now + m_t.probeWait) {}
 
 void TapTerminal::reply(const QByteArray& bytes) {
-    if (m_b.garbled) m_out += kNoise;
+    if (m_b.garbled) {
+        m_out += kNoise;
+    }
     m_out += bytes;
 }
 
 void TapTerminal::end(const QByteArray& bytes, const QString& reason) {
-    if (!bytes.isEmpty()) reply(bytes);
+    if (!bytes.isEmpty()) {
+        reply(bytes);
+    }
     m_state = State::Done;
     m_deadline = kNever;
     m_endReason = reason;
@@ -59,7 +67,9 @@ void TapTerminal::rejectTransaction(const QByteArray& message) {
 }
 
 void TapTerminal::tick(double now) {
-    if (now < m_deadline) return;
+    if (now < m_deadline) {
+        return;
+    }
     switch (m_state) {
         case State::AwaitProbe:
             end({}, QStringLiteral("no probe"));
@@ -94,12 +104,18 @@ void TapTerminal::receive(char raw, double now) {
             }
             return;
         case State::AwaitLogon:
-            if (c == LF) return;
-            if (c != CR) {
-                if (m_line.size() < 64) m_line.append(c);
+            if (c == LF) {
                 return;
             }
-            if (m_line.isEmpty()) return;  // a late extra probe
+            if (c != CR) {
+                if (m_line.size() < 64) {
+                    m_line.append(c);
+                }
+                return;
+            }
+            if (m_line.isEmpty()) {
+                return;  // a late extra probe
+            }
             handleLogon(m_line, now);
             m_line.clear();
             return;
@@ -108,8 +124,9 @@ void TapTerminal::receive(char raw, double now) {
                 m_block.append(c);
                 qsizetype t = 1;
                 while (t < m_block.size() && m_block[t] != ETX && m_block[t] != ETB &&
-                       m_block[t] != US)
+                       m_block[t] != US) {
                     ++t;
+                }
                 if (t < m_block.size() && m_block.size() == t + 5) {
                     m_inBlock = false;
                     handleBlock(now);
@@ -199,10 +216,11 @@ void TapTerminal::handleBlock(double now) {
         case ParsedBlock::Error::None:
             break;
         case ParsedBlock::Error::BadChecksum:
-            if (++m_checksumErrors > 3)
+            if (++m_checksumErrors > 3) {
                 rejectTransaction("503 Too many checksum errors");
-            else
+            } else {
                 reply(QByteArray("514 Checksum error") + CR + NAK + CR);
+            }
             return;
         case ParsedBlock::Error::TooLong:
             rejectTransaction("515 Block too long");

@@ -49,9 +49,13 @@ struct Port {
 };
 
 void appendJsonLine(const QString& path, const QJsonObject& obj) {
-    if (path.isEmpty()) return;
+    if (path.isEmpty()) {
+        return;
+    }
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Append)) return;
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        return;
+    }
     f.write(QJsonDocument(obj).toJson(QJsonDocument::Compact) + '\n');
 }
 
@@ -120,15 +124,21 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "pagesim: %s\n", qPrintable(msg));
         return 1;
     };
-    if (!cl.isSet(dirOpt)) return die(QStringLiteral("--dir is required"));
+    if (!cl.isSet(dirOpt)) {
+        return die(QStringLiteral("--dir is required"));
+    }
     const QString dir = QDir(cl.value(dirOpt)).absolutePath();
-    if (!QDir().mkpath(dir)) return die(QStringLiteral("cannot create %1").arg(dir));
+    if (!QDir().mkpath(dir)) {
+        return die(QStringLiteral("cannot create %1").arg(dir));
+    }
 
     vts::sim::Scenario scenario;
     if (cl.isSet(scenarioOpt)) {
         QString error;
         auto s = vts::sim::Scenario::load(cl.value(scenarioOpt), &error);
-        if (!s) return die(error);
+        if (!s) {
+            return die(error);
+        }
         scenario = *s;
     }
     bool ok1 = false, ok2 = false, ok3 = false;
@@ -136,8 +146,9 @@ int main(int argc, char** argv) {
     const double guard = cl.value(guardOpt).toDouble(&ok1);
     timings.t4 = cl.value(t4Opt).toDouble(&ok2);
     timings.t5 = cl.value(t5Opt).toDouble(&ok3);
-    if (!ok1 || !ok2 || !ok3 || guard < 0 || timings.t4 <= 0 || timings.t5 <= 0)
+    if (!ok1 || !ok2 || !ok3 || guard < 0 || timings.t4 <= 0 || timings.t5 <= 0) {
         return die(QStringLiteral("bad --guard, --t4 or --t5"));
+    }
     const QString pagesFile =
         cl.isSet(pagesOpt) ? QFileInfo(cl.value(pagesOpt)).absoluteFilePath() : QString();
     const QString callsFile =
@@ -147,15 +158,20 @@ int main(int argc, char** argv) {
     for (const QString& item : cl.value(portsOpt).split(u',', Qt::SkipEmptyParts)) {
         bool ok = false;
         const int com = item.trimmed().toInt(&ok);
-        if (!ok || com < 1 || com > 99) return die(QStringLiteral("bad COM port \"%1\"").arg(item));
+        if (!ok || com < 1 || com > 99) {
+            return die(QStringLiteral("bad COM port \"%1\"").arg(item));
+        }
         Port p;
         p.com = com;
         ports.push_back(std::move(p));
     }
-    if (ports.empty()) return die(QStringLiteral("no ports"));
+    if (ports.empty()) {
+        return die(QStringLiteral("no ports"));
+    }
 
-    if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         return die(QStringLiteral("cannot create a pipe"));
+    }
     struct sigaction sa {};
     sa.sa_handler = onStop;
     sigemptyset(&sa.sa_mask);
@@ -166,16 +182,19 @@ int main(int argc, char** argv) {
     QList<QPair<QString, QString>> iniPorts;
     for (Port& p : ports) {
         QString error;
-        if (!openPty(p, &error)) return die(error);
+        if (!openPty(p, &error)) {
+            return die(error);
+        }
         p.link = dir + QStringLiteral("/COM%1").arg(p.com);
         QFile::remove(p.link);
         if (::symlink(QFile::encodeName(p.device).constData(),
-                      QFile::encodeName(p.link).constData()) != 0)
+                      QFile::encodeName(p.link).constData()) != 0) {
             return die(QStringLiteral("cannot create the link %1").arg(p.link));
+        }
         const int com = p.com;
         p.modem = std::make_unique<vts::sim::SimModem>(
             com, scenario, timings, guard,
-            [pagesFile, callsFile](const QString& kind, QJsonObject rec) {
+            [pagesFile, callsFile](const QString& kind, const QJsonObject& rec) {
                 appendJsonLine(kind == u"page" ? pagesFile : callsFile, rec);
             });
         iniPorts.append({QStringLiteral("COM%1").arg(com), p.link});
@@ -186,18 +205,22 @@ int main(int argc, char** argv) {
         cl.isSet(iniOpt) ? cl.value(iniOpt) : dir + QStringLiteral("/calvex.ini");
     vts::IniFile ini = vts::IniFile::load(iniPath);
     ini.setSection(QStringLiteral("ports"), iniPorts);
-    if (!ini.save(iniPath)) return die(QStringLiteral("cannot write %1").arg(iniPath));
+    if (!ini.save(iniPath)) {
+        return die(QStringLiteral("cannot write %1").arg(iniPath));
+    }
     std::printf("ready\n");
     std::fflush(stdout);
 
     // Closing the device is how a dialer drops DTR on a pseudo-terminal.
     const int watcher = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     std::vector<int> watches;
-    for (Port& p : ports)
+    watches.reserve(ports.size());
+    for (Port& p : ports) {
         watches.push_back(watcher < 0 ? -1
                                       : ::inotify_add_watch(watcher,
                                                             QFile::encodeName(p.device).constData(),
                                                             IN_CLOSE_WRITE));
+    }
 
     std::vector<pollfd> fds(ports.size() + 2);
     for (;;) {
@@ -211,11 +234,16 @@ int main(int argc, char** argv) {
         fds[ports.size()] = {g_stopPipe[0], POLLIN, 0};
         fds[ports.size() + 1] = {watcher, POLLIN, 0};
         int timeoutMs = -1;
-        if (next != vts::sim::kNever)
+        if (next != vts::sim::kNever) {
             timeoutMs = next <= now0 ? 0 : static_cast<int>((next - now0) * 1000.0) + 1;
+        }
         const int r = ::poll(fds.data(), fds.size(), timeoutMs);
-        if (r < 0 && errno != EINTR) return die(QStringLiteral("poll failed"));
-        if (fds[ports.size()].revents & POLLIN) break;
+        if (r < 0 && errno != EINTR) {
+            return die(QStringLiteral("poll failed"));
+        }
+        if (fds[ports.size()].revents & POLLIN) {
+            break;
+        }
         const double now = nowSeconds();
         if (fds[ports.size() + 1].revents & POLLIN) {
             alignas(inotify_event) char events[4096];
@@ -223,7 +251,9 @@ int main(int argc, char** argv) {
             for (ssize_t off = 0; off < n;) {
                 const auto* ev = reinterpret_cast<const inotify_event*>(events + off);
                 for (size_t i = 0; i < ports.size(); ++i) {
-                    if (watches[i] != ev->wd) continue;
+                    if (watches[i] != ev->wd) {
+                        continue;
+                    }
                     // Hang up before reading anything more: what follows
                     // comes from the next dialer to open the line.
                     ports[i].modem->lineClosed(now);
@@ -237,19 +267,27 @@ int main(int argc, char** argv) {
             if (fds[i].revents & POLLIN) {
                 char buf[1024];
                 const ssize_t n = ::read(p.master, buf, sizeof buf);
-                if (n > 0) p.modem->receive(QByteArray(buf, n), now);
+                if (n > 0) {
+                    p.modem->receive(QByteArray(buf, n), now);
+                }
             }
             p.modem->tick(now);
             p.pending += p.modem->takeOutput(now);
-            if (p.pending.size() > 65536) p.pending = p.pending.right(65536);  // nobody is reading
+            if (p.pending.size() > 65536) {
+                p.pending = p.pending.right(65536);  // nobody is reading
+            }
             while (!p.pending.isEmpty()) {
                 const ssize_t n =
                     ::write(p.master, p.pending.constData(), static_cast<size_t>(p.pending.size()));
-                if (n <= 0) break;
+                if (n <= 0) {
+                    break;
+                }
                 p.pending.remove(0, n);
             }
         }
     }
-    for (Port& p : ports) QFile::remove(p.link);
+    for (Port& p : ports) {
+        QFile::remove(p.link);
+    }
     return 0;
 }
