@@ -22,9 +22,9 @@ namespace vts {
 // working directory.
 struct DialerOptions {
     TapTimings tap;
-    double escapeGuard = 1.2;   // silence around "+++", seconds
-    double deviceWait = 300;    // for another dialer to release the device
-    double hangupReply = 3;     // at most this long for each hang-up reply
+    double escapeGuard = 1.2;  // silence around "+++", seconds
+    double deviceWait = 300;   // for another dialer to release the device
+    double hangupReply = 3;    // at most this long for each hang-up reply
     QString devicePath(int comPort) const;
     QList<QPair<int, QString>> ports;  // COMn mappings
 
@@ -33,7 +33,8 @@ struct DialerOptions {
 
 class Dialer {
 public:
-    Dialer(QString workDir, DialerOptions options) : m_dir(std::move(workDir)), m_opt(std::move(options)) {}
+    Dialer(QString workDir, DialerOptions options)
+        : m_dir(std::move(workDir)), m_opt(std::move(options)) {}
 
     // Exit status: 0 every message sent, 1 some failed, 2 nothing to do
     // (no such port file, or its header is not Busy).
@@ -49,7 +50,7 @@ public:
     static QByteArray numericDigits(const QString& message);
     // Reads a page's text file: a regular file of at most kMaxFileBytes.
     static std::optional<QString> readTextFile(const QString& path, QString* why);
-    static constexpr qint64 kMaxFileBytes = 16 * 1024;
+    static constexpr qint64 kMaxFileBytes = 16 * qint64{1024};
 
 private:
     struct Job {
@@ -63,7 +64,8 @@ private:
     void setStatus(Job& job, PortStatus status, const QString& why);
     bool writeStatus(int record, std::int16_t status);
     void finishHeader(std::int16_t status);
-    void deliver(QList<Job*> tapJobs, QList<Job*> numericJobs, const PortRecord& call);
+    void deliver(const QList<Job*>& tapJobs, const QList<Job*>& numericJobs,
+                 const PortRecord& call);
     void failAll(const QList<Job*>& jobs, PortStatus status, const QString& why);
 
     QString m_dir;

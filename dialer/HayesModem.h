@@ -15,7 +15,19 @@ namespace vts {
 
 class HayesModem {
 public:
-    enum class Result { Ok, Connect, Ring, NoCarrier, Error, NoDialtone, Busy, NoAnswer, Timeout, Cancelled, LineError };
+    enum class Result {
+        Ok,
+        Connect,
+        Ring,
+        NoCarrier,
+        Error,
+        NoDialtone,
+        Busy,
+        NoAnswer,
+        Timeout,
+        Cancelled,
+        LineError
+    };
 
     explicit HayesModem(Channel& channel) : m_channel(channel) {}
 

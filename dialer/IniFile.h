@@ -15,7 +15,7 @@ namespace vts {
 class IniFile {
 public:
     // Reads `path`; a missing or unreadable file gives an empty IniFile.
-    static IniFile load(const QString& path, qint64 maxBytes = 1024 * 1024);
+    static IniFile load(const QString& path, qint64 maxBytes = qint64{1024} * 1024);
     static IniFile parse(const QString& text);
 
     std::optional<QString> value(const QString& section, const QString& key) const;

@@ -39,7 +39,7 @@ class Cancellation {
 public:
     static void install();  // handlers for SIGTERM and SIGINT
     static bool requested();
-    static int wakeFd();    // readable once a stop was requested (-1 before install)
+    static int wakeFd();  // readable once a stop was requested (-1 before install)
     static void setWatched(bool on);
     static bool watched();
     static void request();  // as if a signal had arrived
@@ -58,9 +58,12 @@ public:
     bool write(const QByteArray& bytes) override;
     LineWait read(QByteArray& out, Deadline deadline) override;
     bool pulseDtr(int ms) override;
+    // What open() had to change in the settings to get the line, if anything.
+    QString notice() const { return m_notice; }
 
 private:
     int m_fd = -1;
+    QString m_notice;
 };
 
 // The dialer's view of its line: a receive buffer of 7-bit bytes over a

@@ -11,10 +11,10 @@ namespace vts {
 
 struct LineSettings {
     int speed = 1200;
-    char parity = 'E';   // N, E, O, M or S
-    int dataBits = 7;    // 5..8
-    int stopBits = 1;    // 1 or 2
-    char flow = 'X';     // X (XON/XOFF), R (RTS/CTS) or N (none)
+    char parity = 'E';  // N, E, O, M or S
+    int dataBits = 7;   // 5..8
+    int stopBits = 1;   // 1 or 2
+    char flow = 'X';    // X (XON/XOFF), R (RTS/CTS) or N (none)
 
     // nullopt for text that is not a valid setting.
     static std::optional<LineSettings> parse(const QString& text);

@@ -51,8 +51,8 @@ int effectiveBlockChars(int maxChars);
 struct ParsedBlock {
     enum class Error { None, NoStx, NoTerminator, BadChecksum, TooLong, BadTransparency };
     Error error = Error::None;
-    char terminator = 0;     // ETX, ETB or US
-    QByteArray content;      // information characters as sent (escaped)
+    char terminator = 0;  // ETX, ETB or US
+    QByteArray content;   // information characters as sent (escaped)
     int infoChars = 0;
 };
 

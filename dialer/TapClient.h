@@ -14,17 +14,28 @@
 namespace vts {
 
 struct TapTimings {
-    double t1 = 2;   // between CR probes
-    double t3 = 10;  // for every reply of the terminal
-    int n1 = 3;      // CR probes
-    int n2 = 3;      // resends of a block after no reply
-    int n3 = 3;      // log-on attempts
+    double t1 = 2;       // between CR probes
+    double t3 = 10;      // for every reply of the terminal
+    int n1 = 3;          // CR probes
+    int n2 = 3;          // resends of a block after no reply
+    int n3 = 3;          // log-on attempts
     int nakResends = 3;  // resends of a block the terminal answered with NAK
 };
 
 class TapClient {
 public:
-    enum class Event { Ack, Nak, Rs, Disconnect, GoAhead, Id, CarrierLost, Timeout, Cancelled, LineError };
+    enum class Event {
+        Ack,
+        Nak,
+        Rs,
+        Disconnect,
+        GoAhead,
+        Id,
+        CarrierLost,
+        Timeout,
+        Cancelled,
+        LineError
+    };
     enum class PageResult { Accepted, Rejected, NotSent };
     enum class LogOnResult { Accepted, Rejected, Failed };
 
@@ -47,7 +58,8 @@ public:
     // Takes the next protocol event from `buffer`, consuming what it read;
     // false when the buffer holds no complete event yet. Text lines with a
     // three-digit code go to `messages`.
-    static bool nextEvent(QByteArray& buffer, QByteArray& line, Event& event, QList<QByteArray>& messages);
+    static bool nextEvent(QByteArray& buffer, QByteArray& line, Event& event,
+                          QList<QByteArray>& messages);
 
 private:
     Event await(Deadline deadline);

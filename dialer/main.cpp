@@ -14,7 +14,9 @@ int main(int argc, char** argv) {
     // The pager control passes the index with leading blanks; a shell may
     // also split it off as a separate argument.
     QString arg;
-    for (int i = 1; i < argc; ++i) arg += QString::fromLocal8Bit(argv[i]);
+    for (int i = 1; i < argc; ++i) {
+        arg += QString::fromLocal8Bit(argv[i]);
+    }
     arg = arg.trimmed();
     bool ok = false;
     const int index = arg.toInt(&ok);

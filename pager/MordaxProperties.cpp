@@ -25,9 +25,11 @@ MordaxProperties::MordaxProperties(QWidget* parent) : QWidget(parent) {
 }
 
 QLineEdit* MordaxProperties::textBox(const QString& propertyName) const {
-    for (int i = 0; i < pagerprops::kCount; ++i)
-        if (QString::fromLatin1(pagerprops::pageDefinition(i).name) == propertyName)
+    for (int i = 0; i < pagerprops::kCount; ++i) {
+        if (QString::fromLatin1(pagerprops::pageDefinition(i).name) == propertyName) {
             return textBox(i);
+        }
+    }
     return nullptr;
 }
 
@@ -37,16 +39,24 @@ void MordaxProperties::setSelectedControls(const QList<PagerOCX*>& controls) {
 }
 
 void MordaxProperties::SelectionChanged() {
-    if (m_selected.isEmpty() || !m_selected.first()) return;
+    if (m_selected.isEmpty() || !m_selected.first()) {
+        return;
+    }
     const QStringList texts = pagerprops::pageTexts(*m_selected.first());
-    for (int i = 0; i < pagerprops::kCount; ++i) textBox(i)->setText(texts[i]);
+    for (int i = 0; i < pagerprops::kCount; ++i) {
+        textBox(i)->setText(texts[i]);
+    }
     setChanged(false);
 }
 
 bool MordaxProperties::applyChanges() {
-    if (m_selected.isEmpty() || !m_selected.first()) return true;
+    if (m_selected.isEmpty() || !m_selected.first()) {
+        return true;
+    }
     QStringList texts;
-    for (int i = 0; i < pagerprops::kCount; ++i) texts << textBox(i)->text();
+    for (int i = 0; i < pagerprops::kCount; ++i) {
+        texts << textBox(i)->text();
+    }
     const auto result = pagerprops::applyPageTexts(*m_selected.first(), texts);
     if (!result.ok) {
         emit applyError(result.error);
@@ -57,7 +67,9 @@ bool MordaxProperties::applyChanges() {
 }
 
 void MordaxProperties::setChanged(bool on) {
-    if (m_changed == on) return;
+    if (m_changed == on) {
+        return;
+    }
     m_changed = on;
     emit changedChanged(on);
 }

@@ -17,5 +17,7 @@ void PagerFace::matchButton() { setFixedSize(Command1->size()); }
 
 void PagerFace::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    if (event->size() != Command1->size()) matchButton();
+    if (event->size() != Command1->size()) {
+        matchButton();
+    }
 }

@@ -99,7 +99,9 @@ struct PagerOCX::Impl {
 
     void setValue(int i, qint32 v);
     void startTimer() {
-        if (!stopped) timer->setEnabled(true);
+        if (!stopped) {
+            timer->setEnabled(true);
+        }
     }
     void refuse(const QString& text) {
         dialogs.show(text, kMordax, Dialogs::Icon::Critical, Dialogs::Buttons::Ok);
@@ -131,16 +133,23 @@ void PagerOCX::Impl::deletePortFiles() {
     const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden);
     for (int p = 1; p <= kPortFiles; ++p) {
         const QString name = portfile::fileName(p);
-        for (const QString& e : entries)
-            if (e.compare(name, Qt::CaseInsensitive) == 0) QFile::remove(dir.filePath(e));
+        for (const QString& e : entries) {
+            if (e.compare(name, Qt::CaseInsensitive) == 0) {
+                QFile::remove(dir.filePath(e));
+            }
+        }
     }
 }
 
 std::optional<PortRecord> PagerOCX::Impl::readRecord(int p, int r) {
     const auto bytes = portfile::readRecord(portPath(p), r);
-    if (!bytes) return std::nullopt;
+    if (!bytes) {
+        return std::nullopt;
+    }
     auto rec = PortRecord::decode(*bytes);
-    if (!rec) return std::nullopt;
+    if (!rec) {
+        return std::nullopt;
+    }
     buffer = *rec;
     return rec;
 }
@@ -151,8 +160,11 @@ void PagerOCX::Impl::resetPort(int p) {
     runs[static_cast<size_t>(p)] = {};
     // A run the reset cut off is no longer this port's: its messages stay in
     // it, and a later batch on the port cannot settle them.
-    for (auto& owner : portOf)
-        if (owner == p) owner = 0;
+    for (auto& owner : portOf) {
+        if (owner == p) {
+            owner = 0;
+        }
+    }
 }
 
 void PagerOCX::Impl::setValue(int i, qint32 v) {
@@ -209,27 +221,39 @@ void PagerOCX::Impl::sendPage(QueueSlot slot) {
 // ---- The dispatch timer ------------------------------------------------------
 
 void PagerOCX::Impl::Timer1_Timer() {
-    if (inTick || stopped) return;
+    if (inTick || stopped) {
+        return;
+    }
     inTick = true;
     const auto token = alive;
     timer->stop();
     loop.yield();
-    if (!*token) return;
+    if (!*token) {
+        return;
+    }
 
     bool goOnTick = !stopped && collectResults();
-    if (!*token) return;
+    if (!*token) {
+        return;
+    }
 
     if (goOnTick) {
         bool scan = true;
         const qint32 window = values[kGroupTimeWindow];
         if (window > 0) {
             const QDateTime now = loop.now();
-            if (!lastScan) lastScan = now;
-            if (EventLoop::secondsBetween(*lastScan, now) < window) scan = false;
+            if (!lastScan) {
+                lastScan = now;
+            }
+            if (EventLoop::secondsBetween(*lastScan, now) < window) {
+                scan = false;
+            }
         }
         if (scan) {
             goOnTick = dispatchScan();
-            if (!*token) return;
+            if (!*token) {
+                return;
+            }
         }
     }
     inTick = false;
@@ -240,8 +264,12 @@ bool PagerOCX::Impl::collectResults() {
     const auto token = alive;
     // The port list may change inside an event handler; it is read afresh.
     for (int p = 1; p <= numPorts; ++p) {
-        if (!collectPort(p)) return false;
-        if (!goOn(token)) return false;
+        if (!collectPort(p)) {
+            return false;
+        }
+        if (!goOn(token)) {
+            return false;
+        }
     }
     return true;
 }
@@ -254,11 +282,16 @@ bool PagerOCX::Impl::collectPort(int p) {
     const bool dialerGone = run.startFailed || (run.dialer && !run.dialer->isRunning());
 
     const auto header = readRecord(p, 1);
-    if (!header) return true;  // unreadable: neither finished nor free
+    if (!header) {
+        return true;  // unreadable: neither finished nor free
+    }
     std::int16_t batchStatus = header->status;
-    if (batchStatus == static_cast<std::int16_t>(PortStatus::Busy) && dialerGone)
+    if (batchStatus == static_cast<std::int16_t>(PortStatus::Busy) && dialerGone) {
         batchStatus = static_cast<std::int16_t>(PortStatus::Failed);
-    if (batchStatus < 2 || batchStatus > 5) return true;
+    }
+    if (batchStatus < 2 || batchStatus > 5) {
+        return true;
+    }
 
     // All of the batch is read before anything is reported, so that a record
     // that cannot be read leaves the whole port for the next tick.
@@ -267,7 +300,9 @@ bool PagerOCX::Impl::collectPort(int p) {
     records.reserve(static_cast<size_t>(count));
     for (int r = 2; r <= count + 1; ++r) {
         auto rec = readRecord(p, r);
-        if (!rec) return true;
+        if (!rec) {
+            return true;
+        }
         records.push_back(std::move(*rec));
     }
     const PortRecord last = records.empty() ? *header : records.back();
@@ -276,20 +311,30 @@ bool PagerOCX::Impl::collectPort(int p) {
         const std::int16_t status =
             rec.status == static_cast<std::int16_t>(PortStatus::Busy) ? batchStatus : rec.status;
         const int s = rec.index;
-        if (s < 1 || s > SendQueue::kSlots) continue;
+        if (s < 1 || s > SendQueue::kSlots) {
+            continue;
+        }
         const QueueSlot& slot = queue.at(s);
-        if (!slot.occupied() || !slot.InProgress || portOf[static_cast<size_t>(s)] != p) continue;
-        if (!settle(s, rec, status)) return false;
+        if (!slot.occupied() || !slot.InProgress || portOf[static_cast<size_t>(s)] != p) {
+            continue;
+        }
+        if (!settle(s, rec, status)) {
+            return false;
+        }
     }
     // A message of this run that no record accounted for (the dialer changed
     // a count or an index) takes the batch status, so it is not stranded.
     for (int s = 1; s <= SendQueue::kSlots; ++s) {
         const QueueSlot& slot = queue.at(s);
-        if (!slot.InProgress || portOf[static_cast<size_t>(s)] != p) continue;
+        if (!slot.InProgress || portOf[static_cast<size_t>(s)] != p) {
+            continue;
+        }
         PortRecord rec;
         fillRecord(rec, s, run.comPort);
         rec = *PortRecord::decode(rec.encode());  // cut to the record widths
-        if (!settle(s, rec, batchStatus)) return false;
+        if (!settle(s, rec, batchStatus)) {
+            return false;
+        }
     }
 
     buffer = last;
@@ -325,7 +370,8 @@ bool PagerOCX::Impl::settle(int s, const PortRecord& rec, std::int16_t status) {
                 slot.Retries = static_cast<std::int16_t>(tried + 1);
             } else {
                 const std::int16_t flag =
-                    status == static_cast<std::int16_t>(PortStatus::ModemError) ? rec.comPort : 0;
+                    status == static_cast<std::int16_t>(PortStatus::ModemError) ? rec.comPort
+                                                                                : std::int16_t{0};
                 emit q->MessageFailed(uid, msg, phone, pin, flag);
                 release = true;
             }
@@ -334,8 +380,12 @@ bool PagerOCX::Impl::settle(int s, const PortRecord& rec, std::int16_t status) {
         default:
             break;
     }
-    if (!*token) return false;
-    if (release) queue.release(s);
+    if (!*token) {
+        return false;
+    }
+    if (release) {
+        queue.release(s);
+    }
     slot.InProgress = false;
     portOf[static_cast<size_t>(s)] = 0;
     return !stopped;
@@ -347,17 +397,29 @@ bool PagerOCX::Impl::dispatchScan() {
         const QDateTime now = loop.now();
         const double retryDelay = values[kRetryDelay];
         const int picked = queue.pickOldestEligible(now, retryDelay);
-        if (picked == 0) break;
+        if (picked == 0) {
+            break;
+        }
         const int p = findFreePort();
-        if (p == 0) break;
+        if (p == 0) {
+            break;
+        }
         const std::vector<int> batch =
             queue.gatherBatch(queue.at(picked).PhoneNumber, now, retryDelay);
-        if (!writeBatch(p, batch)) break;
-        if (!waitDialingDelay()) return false;
-        if (!startDialer(p)) return false;
+        if (!writeBatch(p, batch)) {
+            break;
+        }
+        if (!waitDialingDelay()) {
+            return false;
+        }
+        if (!startDialer(p)) {
+            return false;
+        }
     }
     loop.yield();
-    if (!goOn(token)) return false;
+    if (!goOn(token)) {
+        return false;
+    }
     lastScan = loop.now();
     return true;
 }
@@ -365,7 +427,9 @@ bool PagerOCX::Impl::dispatchScan() {
 int PagerOCX::Impl::findFreePort() {
     for (int p = 1; p <= numPorts; ++p) {
         const auto header = readRecord(p, 1);
-        if (header && header->status == static_cast<std::int16_t>(PortStatus::Idle)) return p;
+        if (header && header->status == static_cast<std::int16_t>(PortStatus::Idle)) {
+            return p;
+        }
     }
     return 0;
 }
@@ -383,13 +447,17 @@ bool PagerOCX::Impl::writeBatch(int p, const std::vector<int>& batch) {
     for (size_t k = 0; k < batch.size(); ++k) {
         const int s = batch[k];
         fillRecord(buffer, s, ports[static_cast<size_t>(p)]);
-        if (!writeBuffer(p, static_cast<int>(k) + 2)) return takeBack(k);
+        if (!writeBuffer(p, static_cast<int>(k) + 2)) {
+            return takeBack(k);
+        }
         queue.at(s).InProgress = true;
         portOf[static_cast<size_t>(s)] = static_cast<std::int8_t>(p);
     }
     buffer.status = static_cast<std::int16_t>(PortStatus::Busy);
     buffer.index = static_cast<std::int32_t>(batch.size());
-    if (!writeBuffer(p, 1)) return takeBack(batch.size());
+    if (!writeBuffer(p, 1)) {
+        return takeBack(batch.size());
+    }
     runs[static_cast<size_t>(p)] = {};
     runs[static_cast<size_t>(p)].comPort = ports[static_cast<size_t>(p)];
     return true;
@@ -429,9 +497,13 @@ bool PagerOCX::Impl::waitDialingDelay() {
         // Read on every round: the host may change it while the tick waits.
         const double delay = values[kDialingDelay];
         const double passed = EventLoop::secondsBetween(from, loop.now());
-        if (passed > delay) return true;
+        if (passed > delay) {
+            return true;
+        }
         loop.waitFor(std::max(delay - passed, 0.001));
-        if (!goOn(token)) return false;
+        if (!goOn(token)) {
+            return false;
+        }
     }
 }
 
@@ -445,7 +517,9 @@ bool PagerOCX::Impl::startDialer(int p) {
     request.watch = true;
     PortRun& run = runs[static_cast<size_t>(p)];
     run.dialer = launcher.start(request);
-    if (run.dialer) return true;
+    if (run.dialer) {
+        return true;
+    }
     run.startFailed = true;
     dialogs.show(QStringLiteral("Cannot create calvex process"), QStringLiteral("Error"),
                  Dialogs::Icon::Critical, Dialogs::Buttons::Ok);
@@ -460,14 +534,17 @@ PagerOCX::PagerOCX(EventLoop& loop, Dialogs& dialogs, Launcher& launcher, const 
     d->deletePortFiles();
     d->systemDir = paths::systemDirectory();
     d->timer = loop.createTimer(1000, [this] { d->Timer1_Timer(); });
-    for (int i = 0; i < pagerprops::kCount; ++i)
+    for (int i = 0; i < pagerprops::kCount; ++i) {
         d->values[static_cast<size_t>(i)] =
             pagerprops::definitions()[static_cast<size_t>(i)].newInstance;
+    }
 }
 
 PagerOCX::~PagerOCX() {
     *d->alive = false;
-    if (d->timer) d->timer->stop();
+    if (d->timer) {
+        d->timer->stop();
+    }
 }
 
 void PagerOCX::setAboutPresenter(std::function<void(PagerOCX&)> presenter) {
@@ -484,9 +561,10 @@ void PagerOCX::ShowAbout() {
 }
 
 void PagerOCX::InitProperties() {
-    for (int i = 0; i < pagerprops::kCount; ++i)
+    for (int i = 0; i < pagerprops::kCount; ++i) {
         d->values[static_cast<size_t>(i)] =
             pagerprops::definitions()[static_cast<size_t>(i)].newInstance;
+    }
 }
 
 void PagerOCX::ReadProperties(const PropertyBag& bag) {
@@ -495,15 +573,18 @@ void PagerOCX::ReadProperties(const PropertyBag& bag) {
         qint32 v = bag.read(QString::fromLatin1(def.name), def.readDefault);
         // Taken as stored, unchecked; only a value that cannot be held in
         // 16 bits falls back to the read default instead of being mangled.
-        if (!def.wide && (v < -32768 || v > 32767)) v = def.readDefault;
+        if (!def.wide && (v < -32768 || v > 32767)) {
+            v = def.readDefault;
+        }
         d->values[static_cast<size_t>(i)] = v;
     }
 }
 
 void PagerOCX::WriteProperties(PropertyBag& bag) const {
-    for (int i = 0; i < pagerprops::kCount; ++i)
+    for (int i = 0; i < pagerprops::kCount; ++i) {
         bag.write(QString::fromLatin1(pagerprops::definitions()[static_cast<size_t>(i)].name),
                   d->values[static_cast<size_t>(i)]);
+    }
 }
 
 qint32 PagerOCX::NumberOfRetries() const { return d->values[kNumberOfRetries]; }
@@ -544,7 +625,9 @@ void PagerOCX::AddComPort(std::int16_t port) {
             QStringLiteral("Error: AddComPort method can only accept a number between 1 and 9"));
         return;
     }
-    if (d->numPorts >= kMaxPorts) return;
+    if (d->numPorts >= kMaxPorts) {
+        return;
+    }
     ++d->numPorts;
     d->ports[static_cast<size_t>(d->numPorts)] = port;
     d->resetPort(d->numPorts);
@@ -555,7 +638,9 @@ void PagerOCX::ComPort(std::int16_t port) {
         d->refuse(QStringLiteral("Error: ComPort method can only accept a number between 1 and 9"));
         return;
     }
-    if (port != d->ports[1]) d->resetPort(1);
+    if (port != d->ports[1]) {
+        d->resetPort(1);
+    }
     d->numPorts = 1;
     d->ports[1] = port;
 }
@@ -646,7 +731,9 @@ void PagerOCX::stopDispatch() {
 const SendQueue& PagerOCX::queue() const { return d->queue; }
 int PagerOCX::NumPorts() const { return d->numPorts; }
 std::int16_t PagerOCX::portAt(int position) const {
-    if (position < 1 || position > kMaxPorts) return 0;
+    if (position < 1 || position > kMaxPorts) {
+        return 0;
+    }
     return d->ports[static_cast<size_t>(position)];
 }
 QString PagerOCX::systemDirectory() const { return d->systemDir; }

@@ -48,28 +48,19 @@ public:
     void ReadProperties(const vts::PropertyBag& bag);
     void WriteProperties(vts::PropertyBag& bag) const;
 
-    qint32 NumberOfRetries() const;
-    void setNumberOfRetries(qint32 v);
-    qint32 RetryDelay() const;
-    void setRetryDelay(qint32 v);
-    qint32 Timeout() const;
-    void setTimeout(qint32 v);
-    qint32 DebugMode() const;
-    void setDebugMode(qint32 v);
-    qint32 DialingDelay() const;
-    void setDialingDelay(qint32 v);
-    qint32 WindowState() const;
-    void setWindowState(qint32 v);
-    qint32 VolumeLevel() const;
-    void setVolumeLevel(qint32 v);
-    qint32 SpeakerState() const;
-    void setSpeakerState(qint32 v);
-    qint32 GroupTimeWindow() const;
-    void setGroupTimeWindow(qint32 v);
-    qint32 QueueCount() const;
-    void setQueueCount(qint32 v);  // refuses
-    qint32 SubmitStatus() const;
-    void setSubmitStatus(qint32 v);  // refuses
+    // clang-format off
+    qint32 NumberOfRetries() const;  void setNumberOfRetries(qint32 v);
+    qint32 RetryDelay() const;       void setRetryDelay(qint32 v);
+    qint32 Timeout() const;          void setTimeout(qint32 v);
+    qint32 DebugMode() const;        void setDebugMode(qint32 v);
+    qint32 DialingDelay() const;     void setDialingDelay(qint32 v);
+    qint32 WindowState() const;      void setWindowState(qint32 v);
+    qint32 VolumeLevel() const;      void setVolumeLevel(qint32 v);
+    qint32 SpeakerState() const;     void setSpeakerState(qint32 v);
+    qint32 GroupTimeWindow() const;  void setGroupTimeWindow(qint32 v);
+    qint32 QueueCount() const;       void setQueueCount(qint32 v);    // refuses
+    qint32 SubmitStatus() const;     void setSubmitStatus(qint32 v);  // refuses
+    // clang-format on
 
     void ClearComPorts();
     void AddComPort(std::int16_t port);

@@ -43,23 +43,31 @@ std::optional<qint32> parseText(const QString& text, QString* error) {
         QStringLiteral("^[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?$"));
     const QString t = text.trimmed();
     if (!number.match(t).hasMatch()) {
-        if (error) *error = QStringLiteral("Type mismatch");
+        if (error) {
+            *error = QStringLiteral("Type mismatch");
+        }
         return std::nullopt;
     }
     bool ok = false;
     const double v = t.toDouble(&ok);  // C locale: '.' decimal point
     try {
-        if (!ok) throw conv::OverflowError("overflow");
+        if (!ok) {
+            throw conv::OverflowError("overflow");
+        }
         return conv::toInt32(v);
     } catch (const conv::OverflowError&) {
-        if (error) *error = QStringLiteral("Overflow");
+        if (error) {
+            *error = QStringLiteral("Overflow");
+        }
         return std::nullopt;
     }
 }
 
 QStringList pageTexts(const PagerOCX& control) {
     QStringList out;
-    for (int i = 0; i < kCount; ++i) out << QString::number((control.*pageDefinition(i).get)());
+    for (int i = 0; i < kCount; ++i) {
+        out << QString::number((control.*pageDefinition(i).get)());
+    }
     return out;
 }
 

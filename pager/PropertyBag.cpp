@@ -5,7 +5,9 @@
 namespace vts {
 
 PropertyBag::PropertyBag(std::initializer_list<std::pair<QString, qint32>> entries) {
-    for (const auto& [name, value] : entries) write(name, value);
+    for (const auto& [name, value] : entries) {
+        write(name, value);
+    }
 }
 
 void PropertyBag::write(const QString& name, qint32 value) {
@@ -19,8 +21,11 @@ void PropertyBag::write(const QString& name, qint32 value) {
 }
 
 std::optional<qint32> PropertyBag::read(const QString& name) const {
-    for (const auto& e : m_entries)
-        if (e.first == name) return e.second;
+    for (const auto& e : m_entries) {
+        if (e.first == name) {
+            return e.second;
+        }
+    }
     return std::nullopt;
 }
 
@@ -30,7 +35,9 @@ void PropertyBag::remove(const QString& name) {
 
 QStringList PropertyBag::names() const {
     QStringList out;
-    for (const auto& e : m_entries) out << e.first;
+    for (const auto& e : m_entries) {
+        out << e.first;
+    }
     return out;
 }
 

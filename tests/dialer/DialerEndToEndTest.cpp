@@ -23,7 +23,7 @@ PortRecord message(int slot, const QString& text, const QString& pin = QStringLi
     r.phoneNumber = QStringLiteral("555-1000");
     r.pin = pin;
     r.status = 1;
-    r.timeout = 2;
+    r.timeout = 10;
     r.debugMode = 1;
     r.uniqueId = QString::number(1000 + slot);
     r.speakerState = 1;
@@ -44,13 +44,14 @@ protected:
 
     // Starts the simulator with the given scenario and fast protocol timings.
     void startSim(const QString& scenario = QString(), const QString& ports = QStringLiteral("1")) {
-        QStringList args{QStringLiteral("--dir"), dir(), QStringLiteral("--ports"), ports,
+        QStringList args{QStringLiteral("--dir"),   dir(),
+                         QStringLiteral("--ports"), ports,
                          QStringLiteral("--pages"), path(QStringLiteral("pages.jsonl")),
                          QStringLiteral("--calls"), path(QStringLiteral("calls.jsonl")),
-                         QStringLiteral("--ini"), path(QStringLiteral("calvex.ini")),
+                         QStringLiteral("--ini"),   path(QStringLiteral("calvex.ini")),
                          QStringLiteral("--guard"), QStringLiteral("0.1")};
         writeFile(QStringLiteral("calvex.ini"),
-                  "[tap]\nt1=0.3\nt3=1.5\n[modem]\nguard=0.15\nhangupreply=1\ndevicewait=5\n");
+                  "[tap]\nt1=0.5\nt3=5\n[modem]\nguard=0.15\nhangupreply=1\ndevicewait=5\n");
         if (!scenario.isEmpty()) {
             writeFile(QStringLiteral("scenario.txt"), scenario.toUtf8());
             args << QStringLiteral("--scenario") << path(QStringLiteral("scenario.txt"));
@@ -70,7 +71,9 @@ protected:
         header.status = 1;
         header.index = static_cast<std::int32_t>(records.size());
         QByteArray bytes = header.encode();
-        for (const PortRecord& r : records) bytes += r.encode();
+        for (const PortRecord& r : records) {
+            bytes += r.encode();
+        }
         writeFile(portfile::fileName(portIndex), bytes);
         m_before = bytes;
     }
@@ -82,8 +85,12 @@ protected:
         p.setWorkingDirectory(dir());
         p.setProcessChannelMode(QProcess::ForwardedChannels);
         p.start(test::binDir() + QStringLiteral("/calvex"), {arg});
-        if (!p.waitForStarted(5000)) return -1;
-        if (proc) return 0;
+        if (!p.waitForStarted(5000)) {
+            return -1;
+        }
+        if (proc) {
+            return 0;
+        }
         EXPECT_TRUE(p.waitForFinished(30000));
         return p.exitCode();
     }
@@ -93,25 +100,32 @@ protected:
     void expectStatuses(std::int16_t header, const QList<std::int16_t>& messages) {
         QByteArray expected = m_before;
         auto put = [&](int record, std::int16_t s) {
-            expected[(record - 1) * PortRecord::kSize + kStatusOffset] = static_cast<char>(s & 0xFF);
-            expected[(record - 1) * PortRecord::kSize + kStatusOffset + 1] = static_cast<char>((s >> 8) & 0xFF);
+            expected[(record - 1) * PortRecord::kSize + kStatusOffset] =
+                static_cast<char>(s & 0xFF);
+            expected[(record - 1) * PortRecord::kSize + kStatusOffset + 1] =
+                static_cast<char>((s >> 8) & 0xFF);
         };
         put(1, header);
-        for (int i = 0; i < messages.size(); ++i) put(i + 2, messages[i]);
+        for (int i = 0; i < messages.size(); ++i) {
+            put(i + 2, messages[i]);
+        }
         const QByteArray actual = readFile(portfile::fileName(1));
         ASSERT_EQ(actual.size(), expected.size());
-        for (int r = 0; r < actual.size() / PortRecord::kSize; ++r) {
+        for (qsizetype r = 0; r < actual.size() / PortRecord::kSize; ++r) {
             const QByteArray a = actual.mid(r * PortRecord::kSize, PortRecord::kSize);
             const QByteArray e = expected.mid(r * PortRecord::kSize, PortRecord::kSize);
-            EXPECT_EQ(a, e) << "record " << r + 1 << " status " << PortRecord::decode(a)->status
-                            << ", expected " << PortRecord::decode(e)->status;
+            EXPECT_TRUE(a == e) << "record " << r + 1 << " status " << PortRecord::decode(a)->status
+                                << ", expected " << PortRecord::decode(e)->status;
         }
     }
 
     QList<QJsonObject> jsonLines(const QString& name) {
         QList<QJsonObject> out;
-        for (const QByteArray& line : readFile(name).split('\n'))
-            if (!line.isEmpty()) out << QJsonDocument::fromJson(line).object();
+        for (const QByteArray& line : readFile(name).split('\n')) {
+            if (!line.isEmpty()) {
+                out << QJsonDocument::fromJson(line).object();
+            }
+        }
         return out;
     }
     QList<QJsonObject> pages() { return jsonLines(QStringLiteral("pages.jsonl")); }
@@ -121,7 +135,9 @@ protected:
     QByteArray m_before;
 };
 
-QString str(const QJsonObject& o, const char* key) { return o.value(QLatin1String(key)).toString(); }
+QString str(const QJsonObject& o, const char* key) {
+    return o.value(QLatin1String(key)).toString();
+}
 
 TEST_F(DialerEndToEnd, OneMessageIsSentAndTraced) {
     startSim();
@@ -141,13 +157,17 @@ TEST_F(DialerEndToEnd, OneMessageIsSentAndTraced) {
 TEST_F(DialerEndToEnd, BatchOfFiveTravelsInOneCallWithOneLogOn) {
     startSim();
     QList<PortRecord> recs;
-    for (int i = 1; i <= 5; ++i) recs << message(i * 3, QStringLiteral("Page number %1").arg(i));
+    for (int i = 1; i <= 5; ++i) {
+        recs << message(i * 3, QStringLiteral("Page number %1").arg(i));
+    }
     writePortFile(recs);
     EXPECT_EQ(runDialer(), 0);
     expectStatuses(2, {2, 2, 2, 2, 2});
     const auto p = pages();
     ASSERT_EQ(p.size(), 5);
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(str(p[i], "text"), QStringLiteral("Page number %1").arg(i + 1));
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(str(p[i], "text"), QStringLiteral("Page number %1").arg(i + 1));
+    }
     const auto c = calls();
     ASSERT_EQ(c.size(), 1);
     EXPECT_EQ(c[0].value(QLatin1String("logons")).toInt(), 1);
@@ -158,7 +178,9 @@ TEST_F(DialerEndToEnd, BatchOfFiveTravelsInOneCallWithOneLogOn) {
 TEST_F(DialerEndToEnd, LongMessageGoesOverSeveralBlocksUncut) {
     startSim(QStringLiteral("* max-block=60\n"));
     QString text;
-    for (int i = 0; text.size() < 480; ++i) text += QStringLiteral("word%1 ").arg(i);
+    for (int i = 0; text.size() < 480; ++i) {
+        text += QStringLiteral("word%1 ").arg(i);
+    }
     text = text.trimmed();
     PortRecord r = message(1, text + QStringLiteral("\r\nlast line"));
     r.maxCharactersPerBlock = 60;
@@ -210,7 +232,10 @@ TEST_F(DialerEndToEnd, NumericPageDialsPausesAndDigits) {
 
 TEST_F(DialerEndToEnd, TextFilePageAndMissingFileInOneBatch) {
     startSim();
-    writeFile(QStringLiteral("notes/Alert.txt"), "Server room\r\ntemperature \xe9" "lev\xe9" "e\r\n\r\n");
+    writeFile(QStringLiteral("notes/Alert.txt"),
+              "Server room\r\ntemperature \xe9"
+              "lev\xe9"
+              "e\r\n\r\n");
     PortRecord file = message(1, QString());
     file.kind = 2;
     file.asciiFilename = QStringLiteral("notes\\Alert.txt");
@@ -228,7 +253,8 @@ TEST_F(DialerEndToEnd, TextFilePageAndMissingFileInOneBatch) {
 
 TEST_F(DialerEndToEnd, NonAsciiTextIsTransliterated) {
     startSim();
-    writePortFile({message(1, QString::fromUtf8("Caf\u00e9 \u201eSt\u00fcbli\u201c \u2013 Gr\u00fc\u00dfe \u20ac5"))});
+    writePortFile({message(
+        1, QString::fromUtf8("Caf\u00e9 \u201eSt\u00fcbli\u201c \u2013 Gr\u00fc\u00dfe \u20ac5"))});
     EXPECT_EQ(runDialer(), 0);
     expectStatuses(2, {2});
     ASSERT_EQ(pages().size(), 1);
@@ -240,35 +266,40 @@ struct DialOutcome {
     const char* name;
     const char* scenario;
     std::int16_t status;
+    std::int16_t timeout = 10;  // short only where the modem stays silent
 };
 
 void PrintTo(const DialOutcome& o, std::ostream* os) { *os << o.name; }
 
-class DialerDialOutcome : public DialerEndToEnd, public ::testing::WithParamInterface<DialOutcome> {};
+class DialerDialOutcome : public DialerEndToEnd,
+                          public ::testing::WithParamInterface<DialOutcome> {};
 
 TEST_P(DialerDialOutcome, FailsEveryMessage) {
     startSim(QString::fromLatin1(GetParam().scenario));
-    writePortFile({message(1, QStringLiteral("one")), message(2, QStringLiteral("two"))});
+    PortRecord first = message(1, QStringLiteral("one"));
+    first.timeout = GetParam().timeout;
+    writePortFile({first, message(2, QStringLiteral("two"))});
     EXPECT_EQ(runDialer(), 1);
     const std::int16_t s = GetParam().status;
     expectStatuses(s, {s, s});
     EXPECT_TRUE(pages().isEmpty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Outcomes, DialerDialOutcome,
-    ::testing::Values(DialOutcome{"Busy", "5551000 busy", 3}, DialOutcome{"NoAnswer", "5551000 noanswer", 3},
-                      DialOutcome{"NoCarrier", "5551000 nocarrier", 3},
-                      DialOutcome{"NoDialtone", "5551000 nodialtone", 5},
-                      DialOutcome{"DialError", "5551000 error", 5},
-                      DialOutcome{"SilentAfterDial", "5551000 silent", 5},
-                      DialOutcome{"DeadModem", "COM1 dead", 5},
-                      DialOutcome{"RejectedLogOn", "5551000 reject-logon", 3}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Outcomes, DialerDialOutcome,
+                         ::testing::Values(DialOutcome{"Busy", "5551000 busy", 3},
+                                           DialOutcome{"NoAnswer", "5551000 noanswer", 3},
+                                           DialOutcome{"NoCarrier", "5551000 nocarrier", 3},
+                                           DialOutcome{"NoDialtone", "5551000 nodialtone", 5},
+                                           DialOutcome{"DialError", "5551000 error", 5},
+                                           DialOutcome{"SilentAfterDial", "5551000 silent", 5, 1},
+                                           DialOutcome{"DeadModem", "COM1 dead", 5, 1},
+                                           DialOutcome{"RejectedLogOn", "5551000 reject-logon", 3}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DialerEndToEnd, RejectedPageFailsOnlyThatMessage) {
     startSim(QStringLiteral("* reject-page=999\n"));
-    writePortFile({message(1, QStringLiteral("one")), message(2, QStringLiteral("two"), QStringLiteral("999")),
+    writePortFile({message(1, QStringLiteral("one")),
+                   message(2, QStringLiteral("two"), QStringLiteral("999")),
                    message(3, QStringLiteral("three"))});
     EXPECT_EQ(runDialer(), 1);
     expectStatuses(3, {2, 3, 2});
@@ -289,7 +320,9 @@ TEST_F(DialerEndToEnd, NakedFirstBlockAndLineNoiseStillDeliver) {
 TEST_F(DialerEndToEnd, DroppedCallKeepsTheAcceptedPages) {
     startSim(QStringLiteral("* drop-after=2\n"));
     QList<PortRecord> recs;
-    for (int i = 1; i <= 5; ++i) recs << message(i, QStringLiteral("m%1").arg(i));
+    for (int i = 1; i <= 5; ++i) {
+        recs << message(i, QStringLiteral("m%1").arg(i));
+    }
     writePortFile(recs);
     EXPECT_EQ(runDialer(), 1);
     expectStatuses(3, {2, 2, 3, 3, 3});
@@ -298,22 +331,88 @@ TEST_F(DialerEndToEnd, DroppedCallKeepsTheAcceptedPages) {
 
 TEST_F(DialerEndToEnd, StopSignalHangsUpAndCancelsTheRest) {
     startSim(QStringLiteral("* hold-after=2\n"));
-    writeFile(QStringLiteral("calvex.ini"), readFile(QStringLiteral("calvex.ini")).replace("t3=1.5", "t3=20"));
+    writeFile(QStringLiteral("calvex.ini"),
+              readFile(QStringLiteral("calvex.ini")).replace("t3=5", "t3=20"));
     QList<PortRecord> recs;
-    for (int i = 1; i <= 5; ++i) recs << message(i, QStringLiteral("m%1").arg(i));
+    for (int i = 1; i <= 5; ++i) {
+        recs << message(i, QStringLiteral("m%1").arg(i));
+    }
     recs[0].timeout = 20;
     writePortFile(recs);
     QProcess dialer;
     ASSERT_EQ(runDialer(QStringLiteral(" 1"), &dialer), 0);
-    for (int i = 0; i < 200 && pages().size() < 2; ++i) dialer.waitForFinished(50);
+    for (int i = 0; i < 200 && pages().size() < 2; ++i) {
+        dialer.waitForFinished(50);
+    }
     ASSERT_EQ(pages().size(), 2);
     dialer.waitForFinished(200);  // the third block is on its way
     ::kill(static_cast<pid_t>(dialer.processId()), SIGTERM);
     ASSERT_TRUE(dialer.waitForFinished(10000));
     expectStatuses(4, {2, 2, 4, 4, 4});
-    for (int i = 0; i < 100 && calls().isEmpty(); ++i) m_sim.waitForFinished(20);
+    for (int i = 0; i < 100 && calls().isEmpty(); ++i) {
+        m_sim.waitForFinished(20);
+    }
     ASSERT_EQ(calls().size(), 1);
     EXPECT_EQ(str(calls()[0], "end"), QStringLiteral("hung up by the dialer"));
+}
+
+TEST_F(DialerEndToEnd, KilledDialerReleasesTheSimulatedLine) {
+    startSim(QStringLiteral("5551000 hold-after=1\n5552000 accept\n"));
+    writePortFile({message(1, QStringLiteral("m1")), message(2, QStringLiteral("m2"))});
+    QProcess dialer;
+    ASSERT_EQ(runDialer(QStringLiteral(" 1"), &dialer), 0);
+    for (int i = 0; i < 200 && pages().isEmpty(); ++i) {
+        dialer.waitForFinished(50);
+    }
+    dialer.kill();
+    dialer.waitForFinished(5000);
+    for (int i = 0; i < 100 && calls().isEmpty(); ++i) {
+        m_sim.waitForFinished(20);
+    }
+    ASSERT_EQ(calls().size(), 1);
+    EXPECT_EQ(str(calls()[0], "end"), QStringLiteral("line closed by the dialer"));
+    // The modem is back in command mode for the next run.
+    PortRecord again = message(3, QStringLiteral("m3"));
+    again.phoneNumber = QStringLiteral("5552000");
+    writePortFile({again});
+    EXPECT_EQ(runDialer(), 0) << readFile(QStringLiteral("KRX1.log")).constData();
+    expectStatuses(2, {2});
+}
+
+TEST_F(DialerEndToEnd, MixedKindsAndAStrayNumberInOneBatch) {
+    startSim();
+    PortRecord numeric = message(2, QStringLiteral("42"));
+    numeric.kind = 1;
+    PortRecord stray = message(4, QStringLiteral("elsewhere"));
+    stray.phoneNumber = QStringLiteral("5559999");
+    writePortFile({message(1, QStringLiteral("alpha one")), numeric,
+                   message(3, QStringLiteral("alpha two")), stray});
+    EXPECT_EQ(runDialer(), 1);
+    expectStatuses(3, {2, 2, 2, 3});
+    const auto p = pages();
+    ASSERT_EQ(p.size(), 3);
+    EXPECT_EQ(str(p[0], "text"), QStringLiteral("alpha one"));
+    EXPECT_EQ(str(p[1], "text"), QStringLiteral("alpha two"));
+    EXPECT_EQ(str(p[2], "text"), QStringLiteral("42"));
+    EXPECT_EQ(calls().size(), 1);
+}
+
+TEST_F(DialerEndToEnd, TwoRunsOnOneComPortTakeTurns) {
+    startSim();
+    writePortFile({message(1, QStringLiteral("first"))}, 2);
+    writePortFile({message(2, QStringLiteral("second"))}, 1);
+    QProcess a, b;
+    ASSERT_EQ(runDialer(QStringLiteral(" 1"), &a), 0);
+    ASSERT_EQ(runDialer(QStringLiteral(" 2"), &b), 0);
+    ASSERT_TRUE(a.waitForFinished(20000));
+    ASSERT_TRUE(b.waitForFinished(20000));
+    EXPECT_EQ(a.exitCode(), 0);
+    EXPECT_EQ(b.exitCode(), 0);
+    expectStatuses(2, {2});
+    EXPECT_EQ(PortRecord::decode(readFile(portfile::fileName(2)).left(PortRecord::kSize))->status,
+              2);
+    EXPECT_EQ(pages().size(), 2);
+    EXPECT_EQ(calls().size(), 2);
 }
 
 TEST_F(DialerEndToEnd, MissingDeviceIsAModemError) {

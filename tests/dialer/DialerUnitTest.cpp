@@ -8,10 +8,14 @@
 
 #include <gtest/gtest.h>
 
+#include "Wire.h"
+
 namespace vts {
 namespace {
 
-TEST(LineSettingsTest, ParsesTheUsualForms) {
+using test::wire;
+
+TEST(DialerLineSettings, ParsesTheUsualForms) {
     const struct {
         const char* text;
         bool ok;
@@ -39,20 +43,24 @@ TEST(LineSettingsTest, ParsesTheUsualForms) {
     }
 }
 
-TEST(IniFileTest, SectionsKeysAndRewrite) {
-    IniFile ini = IniFile::parse(QStringLiteral("; comment\n[Ports]\ncom3 = /dev/ttyUSB0\n\n[tap]\nt1=0.5\nt3=x\n"));
-    EXPECT_EQ(ini.value(QStringLiteral("ports"), QStringLiteral("COM3")), QStringLiteral("/dev/ttyUSB0"));
+TEST(DialerIniFile, SectionsKeysAndRewrite) {
+    IniFile ini = IniFile::parse(
+        QStringLiteral("; comment\n[Ports]\ncom3 = /dev/ttyUSB0\n\n[tap]\nt1=0.5\nt3=x\n"));
+    EXPECT_EQ(ini.value(QStringLiteral("ports"), QStringLiteral("COM3")),
+              QStringLiteral("/dev/ttyUSB0"));
     EXPECT_FALSE(ini.value(QStringLiteral("ports"), QStringLiteral("COM4")).has_value());
     EXPECT_DOUBLE_EQ(ini.number(QStringLiteral("TAP"), QStringLiteral("t1"), 2), 0.5);
     EXPECT_DOUBLE_EQ(ini.number(QStringLiteral("tap"), QStringLiteral("t3"), 10), 10);
-    ini.setSection(QStringLiteral("ports"), {{QStringLiteral("COM1"), QStringLiteral("/tmp/COM1")}});
+    ini.setSection(QStringLiteral("ports"),
+                   {{QStringLiteral("COM1"), QStringLiteral("/tmp/COM1")}});
     const IniFile again = IniFile::parse(ini.toText());
     EXPECT_FALSE(again.value(QStringLiteral("ports"), QStringLiteral("COM3")).has_value());
-    EXPECT_EQ(again.value(QStringLiteral("ports"), QStringLiteral("COM1")), QStringLiteral("/tmp/COM1"));
+    EXPECT_EQ(again.value(QStringLiteral("ports"), QStringLiteral("COM1")),
+              QStringLiteral("/tmp/COM1"));
     EXPECT_EQ(again.value(QStringLiteral("tap"), QStringLiteral("t1")), QStringLiteral("0.5"));
 }
 
-TEST(DialerOptionsTest, DevicesFromIniElseSerialPorts) {
+TEST(DialerOptions, DevicesFromIniElseSerialPorts) {
     DialerOptions o;
     o.ports = {{3, QStringLiteral("/dev/ttyUSB0")}};
     EXPECT_EQ(o.devicePath(3), QStringLiteral("/dev/ttyUSB0"));
@@ -65,10 +73,11 @@ TEST(DialerInput, PhoneNumbersThatMayBeDialled) {
         const char* in;
         const char* out;  // nullptr: refused
     } cases[] = {
-        {"555-1234", "5551234"}, {"(0800) 123.456", "0800123456"}, {"9,5551234", "9,5551234"},
-        {"w5551234", "W5551234"}, {"*70#", "*70#"},        {"5551234;ATH", nullptr},
-        {"555\r1234", nullptr},   {"", nullptr},            {"  -  ", nullptr},
-        {"555 ATZ", nullptr},
+        {"555-1234", "5551234"},    {"(0800) 123.456", "0800123456"},
+        {"9,5551234", "9,5551234"}, {"w5551234", "W5551234"},
+        {"*70#", "*70#"},           {"5551234;ATH", nullptr},
+        {"555\r1234", nullptr},     {"", nullptr},
+        {"  -  ", nullptr},         {"555 ATZ", nullptr},
     };
     for (const auto& c : cases) {
         const auto n = Dialer::dialableNumber(QString::fromLatin1(c.in));
@@ -81,8 +90,9 @@ TEST(DialerInput, NumericDigitsAndText) {
     EXPECT_EQ(Dialer::numericDigits(QStringLiteral("*911")), QByteArray("*911"));
     EXPECT_EQ(Dialer::numericDigits(QStringLiteral("12;ATH")), QByteArray());
     EXPECT_EQ(Dialer::numericDigits(QStringLiteral("call me")), QByteArray());
-    EXPECT_EQ(Dialer::prepareText(QStringLiteral("a\r\nb\rc\n  \r\n   ")), QByteArray("a\nb\nc"));
-    EXPECT_EQ(Dialer::prepareText(QStringLiteral("  lead kept, trail cut   ")), QByteArray("  lead kept, trail cut"));
+    EXPECT_EQ(Dialer::prepareText(QStringLiteral("a\r\nb\rc\n  \r\n   ")), wire("a<LF>b<LF>c"));
+    EXPECT_EQ(Dialer::prepareText(QStringLiteral("  lead kept, trail cut   ")),
+              QByteArray("  lead kept, trail cut"));
 }
 
 TEST(DialerInput, TextFilesAreBoundedRegularFiles) {
@@ -101,59 +111,76 @@ TEST(TapReplies, EventsFromTerminalBytes) {
         QList<E> events;
         int messages;
     } cases[] = {
-        {"sample log-on reply", QByteArray("110 1.7\rThank you for calling the PCIA\r\x06\r\x1b[p\r"), {E::Ack, E::GoAhead}, 1},
+        {"sample log-on reply",
+         wire("110 1.7<CR>Thank you for calling the PCIA<CR><ACK><CR><ESC>[p<CR>"),
+         {E::Ack, E::GoAhead},
+         1},
         {"bare ID=", QByteArray("ID="), {E::Id}, 0},
-        {"ID= after a banner", QByteArray("Welcome\r\nID="), {E::Id}, 0},
-        {"page accepted", QByteArray("211 Page accepted \r\x06\r"), {E::Ack}, 1},
-        {"ACK without leading CR", QByteArray("211 ok\x06\r"), {E::Ack}, 1},
-        {"NAK", QByteArray("514 Checksum error\r\x15\r"), {E::Nak}, 1},
-        {"RS", QByteArray("\r\x1e\r"), {E::Rs}, 0},
-        {"forced disconnect", QByteArray("115 Bye\r\x1b\x04\r"), {E::Disconnect}, 1},
-        {"carrier lost", QByteArray("\r\nNO CARRIER\r\n"), {E::CarrierLost}, 0},
-        {"noise is skipped", QByteArray("~~#$%\r\n\x7f\x06"), {E::Ack}, 0},
-        {"ESC split over two reads stays", QByteArray("\x1b"), {}, 0},
+        {"ID= after a banner", wire("Welcome<CR><LF>ID="), {E::Id}, 0},
+        {"page accepted", wire("211 Page accepted <CR><ACK><CR>"), {E::Ack}, 1},
+        {"ACK without leading CR", wire("211 ok<ACK><CR>"), {E::Ack}, 1},
+        {"NAK", wire("514 Checksum error<CR><NAK><CR>"), {E::Nak}, 1},
+        {"RS", wire("<CR><RS><CR>"), {E::Rs}, 0},
+        {"forced disconnect", wire("115 Bye<CR><ESC><EOT><CR>"), {E::Disconnect}, 1},
+        {"carrier lost", wire("<CR><LF>NO CARRIER<CR><LF>"), {E::CarrierLost}, 0},
+        {"noise is skipped", wire("~~#$%<CR><LF><0x7f><ACK>"), {E::Ack}, 0},
+        {"ESC split over two reads stays", wire("<ESC>"), {}, 0},
     };
     for (const auto& c : cases) {
         QByteArray buf = c.bytes, line;
         QList<QByteArray> messages;
         QList<E> got;
         E e;
-        while (TapClient::nextEvent(buf, line, e, messages)) got << e;
+        while (TapClient::nextEvent(buf, line, e, messages)) {
+            got << e;
+        }
         EXPECT_EQ(got, c.events) << c.name;
         EXPECT_EQ(messages.size(), c.messages) << c.name;
     }
-    QByteArray buf("\x1b"), line;
+    QByteArray buf = wire("<ESC>"), line;
     QList<QByteArray> messages;
     E e;
     EXPECT_FALSE(TapClient::nextEvent(buf, line, e, messages));
-    buf += QByteArray("\x04\r");
+    buf += wire("<EOT><CR>");
     ASSERT_TRUE(TapClient::nextEvent(buf, line, e, messages));
     EXPECT_EQ(e, E::Disconnect);
 }
 
-TEST(ModemReplies, Classification) {
+TEST(DialerModemReplies, Classification) {
     using R = HayesModem::Result;
     const struct {
         const char* line;
         std::optional<R> result;
     } cases[] = {
-        {"OK", R::Ok},           {"0", R::Ok},
-        {"CONNECT", R::Connect}, {"CONNECT 1200/REL", R::Connect},
-        {"10", R::Connect},      {"RING", R::Ring},
-        {"NO CARRIER", R::NoCarrier}, {"3", R::NoCarrier},
-        {"ERROR", R::Error},     {"NO DIALTONE", R::NoDialtone},
-        {"NO DIAL TONE", R::NoDialtone}, {"BUSY", R::Busy},
-        {"7", R::Busy},          {"NO ANSWER", R::NoAnswer},
-        {"CARRIER 1200", std::nullopt}, {"PROTOCOL: NONE", std::nullopt},
-        {"ATZ", std::nullopt},   {"15", std::nullopt},
+        {"OK", R::Ok},
+        {"0", R::Ok},
+        {"CONNECT", R::Connect},
+        {"CONNECT 1200/REL", R::Connect},
+        {"10", R::Connect},
+        {"RING", R::Ring},
+        {"NO CARRIER", R::NoCarrier},
+        {"3", R::NoCarrier},
+        {"ERROR", R::Error},
+        {"NO DIALTONE", R::NoDialtone},
+        {"NO DIAL TONE", R::NoDialtone},
+        {"BUSY", R::Busy},
+        {"7", R::Busy},
+        {"NO ANSWER", R::NoAnswer},
+        {"CARRIER 1200", std::nullopt},
+        {"PROTOCOL: NONE", std::nullopt},
+        {"ATZ", std::nullopt},
+        {"15", std::nullopt},
     };
-    for (const auto& c : cases) EXPECT_EQ(HayesModem::classify(QByteArray(c.line)), c.result) << c.line;
+    for (const auto& c : cases) {
+        EXPECT_EQ(HayesModem::classify(QByteArray(c.line)), c.result) << c.line;
+    }
 }
 
-TEST(ScenarioTest, SelectorsAndErrors) {
+TEST(PagesimScenario, SelectorsAndErrors) {
     QString error;
     const auto s = sim::Scenario::parse(
-        QStringLiteral("# test\n555-1000 busy\nCOM2 dead\n* password=ABC123 max-block=80 drop-after=2\n5552000 reject-page=99 slow\n"),
+        QStringLiteral("# test\n555-1000 busy\nCOM2 dead\n* password=ABC123 max-block=80 "
+                       "drop-after=2\n5552000 reject-page=99 slow\n"),
         &error);
     ASSERT_TRUE(s.has_value()) << error.toStdString();
     EXPECT_EQ(s->forCall("5551000", 1).dial, sim::Behaviour::Dial::Busy);
@@ -166,7 +193,8 @@ TEST(ScenarioTest, SelectorsAndErrors) {
     EXPECT_EQ(slow.bps, 1200);
     EXPECT_TRUE(slow.rejects("99"));
     EXPECT_FALSE(slow.rejects("98"));
-    for (const char* bad : {"5551000 explode", "hello busy", "* drop-after=-1", "* max-block=300", "* password"}) {
+    for (const char* bad :
+         {"5551000 explode", "hello busy", "* drop-after=-1", "* max-block=300", "* password"}) {
         EXPECT_FALSE(sim::Scenario::parse(QString::fromLatin1(bad), &error).has_value()) << bad;
         EXPECT_TRUE(error.startsWith(QStringLiteral("line 1"))) << bad;
     }

@@ -4,65 +4,80 @@
 
 #include <gtest/gtest.h>
 
+#include "Wire.h"
+
 namespace vts::sim {
 namespace {
 
+using test::wire;
+
 using namespace vts::tap;
 
-class Terminal : public ::testing::Test {
+class PagesimTerminal : public ::testing::Test {
 protected:
-    void make(Behaviour b = {}) { m_t = std::make_unique<TapTerminal>(b, TapTerminal::Timings{}, 0.0); }
+    void make(const Behaviour& b = {}) {
+        m_t = std::make_unique<TapTerminal>(b, TapTerminal::Timings{}, 0.0);
+    }
     QByteArray send(const QByteArray& bytes, double now = 0) {
-        for (char c : bytes) m_t->receive(c, now);
+        for (char c : bytes) {
+            m_t->receive(c, now);
+        }
         return m_t->takeOutput();
     }
     void logOn(const QByteArray& password = {}) {
-        ASSERT_EQ(send("\r"), QByteArray("ID="));
-        const QByteArray reply = send(QByteArray(1, ESC) + "PG1" + password + "\r");
-        ASSERT_TRUE(reply.contains(seq({ACK, CR, ESC, '[', 'p', CR}))) << describe(reply).toStdString();
+        ASSERT_EQ(send(wire("<CR>")), QByteArray("ID="));
+        const QByteArray reply = send(wire("<ESC>PG1") + password + CR);
+        ASSERT_TRUE(reply.contains(seq({ACK, CR, ESC, '[', 'p', CR})))
+            << describe(reply).toStdString();
     }
-    static QByteArray block(const QByteArray& withoutChecksum) { return withoutChecksum + checksum(withoutChecksum) + CR; }
+    static QByteArray block(const QByteArray& withoutChecksum) {
+        return withoutChecksum + checksum(withoutChecksum) + CR;
+    }
 
     std::unique_ptr<TapTerminal> m_t;
 };
 
-TEST_F(Terminal, SampleSessionIsAccepted) {
+TEST_F(PagesimTerminal, SampleSessionIsAccepted) {
     make();
     logOn();
-    EXPECT_EQ(send("\x02" "123\rABC\r\x03" "17;\r"), QByteArray("211 Page accepted\r\x06\r"));
+    EXPECT_EQ(send(wire("<STX>123<CR>ABC<CR><ETX>17;<CR>")),
+              wire("211 Page accepted<CR><ACK><CR>"));
     const auto pages = m_t->takePages();
     ASSERT_EQ(pages.size(), 1);
     EXPECT_EQ(pages[0].pin, QByteArray("123"));
     EXPECT_EQ(pages[0].text, QByteArray("ABC"));
-    EXPECT_EQ(send(seq({EOT, CR})), QByteArray("115 Thank you for calling\x1b\x04\r"));
+    EXPECT_EQ(send(seq({EOT, CR})), wire("115 Thank you for calling<ESC><EOT><CR>"));
     EXPECT_TRUE(m_t->finished());
     EXPECT_EQ(m_t->logons(), 1);
 }
 
-TEST_F(Terminal, MultiBlockTransactionIsReassembled) {
+TEST_F(PagesimTerminal, MultiBlockTransactionIsReassembled) {
     make();
     logOn();
-    for (const QByteArray& b : buildBlocks({"1234567", "first line\nsecond line that is long"}, 12))
+    for (const QByteArray& b :
+         buildBlocks({"1234567", "first line\nsecond line that is long"}, 12)) {
         send(b);
+    }
     const auto pages = m_t->takePages();
     ASSERT_EQ(pages.size(), 1);
-    EXPECT_EQ(pages[0].text, QByteArray("first line\nsecond line that is long"));
+    EXPECT_EQ(pages[0].text, wire("first line<LF>second line that is long"));
 }
 
-TEST_F(Terminal, DamagedBlocksAreRefused) {
+TEST_F(PagesimTerminal, DamagedBlocksAreRefused) {
     const struct {
         const char* name;
         QByteArray block;
         char reply;
     } cases[] = {
-        {"bad checksum", QByteArray("\x02" "123\rABC\r\x03" "17:\r"), NAK},
-        {"three fields", block("\x02" "123\rABC\rDEF\r\x03"), RS},
-        {"one field", block("\x02" "123\r\x03"), RS},
-        {"ETX without field CR", block("\x02" "123\rABC\x03"), RS},
-        {"ETB inside a field", block("\x02" "123\rAB\x17"), RS},
-        {"bad pager ID", block("\x02" "12-3\rABC\r\x03"), RS},
-        {"broken transparency", block("\x02" "123\rA\x1a!\r\x03"), RS},
-        {"too long for the terminal", block("\x02" "123\r" + QByteArray(80, 'x') + "\r\x03"), RS},
+        {"bad checksum", wire("<STX>123<CR>ABC<CR><ETX>17:<CR>"), NAK},
+        {"three fields", block(wire("<STX>123<CR>ABC<CR>DEF<CR><ETX>")), RS},
+        {"one field", block(wire("<STX>123<CR><ETX>")), RS},
+        {"ETX without field CR", block(wire("<STX>123<CR>ABC<ETX>")), RS},
+        {"ETB inside a field", block(wire("<STX>123<CR>AB<ETB>")), RS},
+        {"bad pager ID", block(wire("<STX>12-3<CR>ABC<CR><ETX>")), RS},
+        {"broken transparency", block(wire("<STX>123<CR>A<SUB>!<CR><ETX>")), RS},
+        {"too long for the terminal",
+         block(wire("<STX>123<CR>") + QByteArray(80, 'x') + wire("<CR><ETX>")), RS},
     };
     for (const auto& c : cases) {
         Behaviour b;
@@ -71,35 +86,36 @@ TEST_F(Terminal, DamagedBlocksAreRefused) {
         logOn();
         const QByteArray reply = send(c.block);
         ASSERT_GE(reply.size(), 2) << c.name;
-        EXPECT_EQ(reply[reply.size() - 2], c.reply) << c.name << ": " << describe(reply).toStdString();
+        EXPECT_EQ(reply[reply.size() - 2], c.reply)
+            << c.name << ": " << describe(reply).toStdString();
         EXPECT_TRUE(m_t->takePages().isEmpty()) << c.name;
         // The terminal is ready for the next transaction.
-        EXPECT_TRUE(send(block("\x02" "123\rok\r\x03")).contains("211")) << c.name;
+        EXPECT_TRUE(send(block(wire("<STX>123<CR>ok<CR><ETX>"))).contains("211")) << c.name;
     }
 }
 
-TEST_F(Terminal, LogOnChecks) {
+TEST_F(PagesimTerminal, LogOnChecks) {
     Behaviour pw;
     pw.password = QByteArray("ABC123");
     make(pw);
     logOn("ABC123");
 
     make(pw);
-    send("\r");
-    EXPECT_TRUE(send("\x1bPG1ABC124\r").endsWith(seq({ESC, EOT, CR})));
+    send(wire("<CR>"));
+    EXPECT_TRUE(send(wire("<ESC>PG1ABC124<CR>")).endsWith(seq({ESC, EOT, CR})));
     EXPECT_TRUE(m_t->finished());
 
     make();
-    send("\r");
-    EXPECT_TRUE(send("\x1bPG3\r").contains(NAK));  // another service: resend
-    EXPECT_TRUE(send("M\r").contains(NAK));        // manual mode is not offered
-    EXPECT_TRUE(send("\x1bPG5\r").endsWith(seq({ESC, EOT, CR})));
+    send(wire("<CR>"));
+    EXPECT_TRUE(send(wire("<ESC>PG3<CR>")).contains(NAK));  // another service: resend
+    EXPECT_TRUE(send(wire("M<CR>")).contains(NAK));         // manual mode is not offered
+    EXPECT_TRUE(send(wire("<ESC>PG5<CR>")).endsWith(seq({ESC, EOT, CR})));
     EXPECT_EQ(m_t->logons(), 0);
 }
 
-TEST_F(Terminal, TimersResendIdThenGiveUp) {
+TEST_F(PagesimTerminal, TimersResendIdThenGiveUp) {
     make();
-    send("\r");
+    send(wire("<CR>"));
     m_t->tick(8.5);
     EXPECT_EQ(m_t->takeOutput(), QByteArray("ID="));
     m_t->tick(17);
@@ -116,13 +132,13 @@ TEST_F(Terminal, TimersResendIdThenGiveUp) {
     EXPECT_TRUE(m_t->finished());
 }
 
-TEST_F(Terminal, ScenarioDropAndHold) {
+TEST_F(PagesimTerminal, ScenarioDropAndHold) {
     Behaviour drop;
     drop.dropAfter = 1;
     make(drop);
     logOn();
-    send(block("\x02" "1\ra\r\x03"));
-    EXPECT_TRUE(send(block("\x02" "1\rb\r\x03")).isEmpty());
+    send(block(wire("<STX>1<CR>a<CR><ETX>")));
+    EXPECT_TRUE(send(block(wire("<STX>1<CR>b<CR><ETX>"))).isEmpty());
     EXPECT_TRUE(m_t->finished());
     EXPECT_TRUE(m_t->dropNow());
 
@@ -130,7 +146,7 @@ TEST_F(Terminal, ScenarioDropAndHold) {
     hold.holdAfter = 0;
     make(hold);
     logOn();
-    EXPECT_TRUE(send(block("\x02" "1\ra\r\x03")).isEmpty());
+    EXPECT_TRUE(send(block(wire("<STX>1<CR>a<CR><ETX>"))).isEmpty());
     m_t->tick(100);
     EXPECT_FALSE(m_t->finished());
 }

@@ -15,17 +15,17 @@ namespace vts::sim {
 struct Behaviour {
     enum class Dial { Connect, Busy, NoAnswer, NoCarrier, NoDialtone, Silent, Error };
     Dial dial = Dial::Connect;
-    bool dead = false;          // the modem answers nothing at all
+    bool dead = false;  // the modem answers nothing at all
     bool rejectLogon = false;
     std::optional<QByteArray> password;  // required log-on password
     bool rejectAllPages = false;
     QList<QByteArray> rejectPins;
-    bool nakFirst = false;      // NAK the call's first block once
-    bool garbled = false;       // line noise before every reply
-    int dropAfter = -1;         // drop the call after this many pages
-    int holdAfter = -1;         // stop answering after this many pages
-    int bps = 0;                // 0: no line delay; else the line's bit rate
-    int maxBlock = 250;         // information characters per block
+    bool nakFirst = false;  // NAK the call's first block once
+    bool garbled = false;   // line noise before every reply
+    int dropAfter = -1;     // drop the call after this many pages
+    int holdAfter = -1;     // stop answering after this many pages
+    int bps = 0;            // 0: no line delay; else the line's bit rate
+    int maxBlock = 250;     // information characters per block
 
     bool rejects(const QByteArray& pin) const { return rejectAllPages || rejectPins.contains(pin); }
 };

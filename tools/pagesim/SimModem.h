@@ -24,7 +24,8 @@ public:
     // Called for every accepted page and every finished call.
     using Sink = std::function<void(const QString& kind, QJsonObject record)>;
 
-    SimModem(int comPort, const Scenario& scenario, TapTerminal::Timings timings, double guard, Sink sink);
+    SimModem(int comPort, const Scenario& scenario, TapTerminal::Timings timings, double guard,
+             Sink sink);
 
     void receive(const QByteArray& bytes, double now);
     void tick(double now);
@@ -32,6 +33,8 @@ public:
     // Bytes due on the line by `now`.
     QByteArray takeOutput(double now);
     bool inCall() const { return m_terminal != nullptr; }
+    // The dialer closed the device: DTR drops, which hangs up (as with &D2).
+    void lineClosed(double now);
 
 private:
     enum class Mode { Command, Dialing, Data };

@@ -12,9 +12,14 @@ const QByteArray kAck = seq({CR, ACK, CR});
 const QByteArray kDisconnect = seq({ESC, EOT, CR});
 
 bool isPagerId(const QByteArray& pin) {
-    if (pin.isEmpty() || pin.size() > 20) return false;
-    for (char c : pin)
-        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) return false;
+    if (pin.isEmpty() || pin.size() > 20) {
+        return false;
+    }
+    for (char c : pin) {
+        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))) {
+            return false;
+        }
+    }
     return true;
 }
 }  // namespace
@@ -23,12 +28,16 @@ TapTerminal::TapTerminal(Behaviour behaviour, Timings timings, double now)
     : m_b(std::move(behaviour)), m_t(timings), m_deadline(now + m_t.probeWait) {}
 
 void TapTerminal::reply(const QByteArray& bytes) {
-    if (m_b.garbled) m_out += kNoise;
+    if (m_b.garbled) {
+        m_out += kNoise;
+    }
     m_out += bytes;
 }
 
 void TapTerminal::end(const QByteArray& bytes, const QString& reason) {
-    if (!bytes.isEmpty()) reply(bytes);
+    if (!bytes.isEmpty()) {
+        reply(bytes);
+    }
     m_state = State::Done;
     m_deadline = kNever;
     m_endReason = reason;
@@ -58,9 +67,13 @@ void TapTerminal::rejectTransaction(const QByteArray& message) {
 }
 
 void TapTerminal::tick(double now) {
-    if (now < m_deadline) return;
+    if (now < m_deadline) {
+        return;
+    }
     switch (m_state) {
-        case State::AwaitProbe: end({}, QStringLiteral("no probe")); break;
+        case State::AwaitProbe:
+            end({}, QStringLiteral("no probe"));
+            break;
         case State::AwaitLogon:
             if (m_idSent >= m_t.n3) {
                 end(QByteArray("501 Time out") + kDisconnect, QStringLiteral("no log-on"));
@@ -70,8 +83,12 @@ void TapTerminal::tick(double now) {
                 m_deadline = now + m_t.t5;
             }
             break;
-        case State::Transactions: end(QByteArray("501 Time out") + kDisconnect, QStringLiteral("client silent")); break;
-        default: m_deadline = kNever; break;
+        case State::Transactions:
+            end(QByteArray("501 Time out") + kDisconnect, QStringLiteral("client silent"));
+            break;
+        default:
+            m_deadline = kNever;
+            break;
     }
 }
 
@@ -87,12 +104,18 @@ void TapTerminal::receive(char raw, double now) {
             }
             return;
         case State::AwaitLogon:
-            if (c == LF) return;
-            if (c != CR) {
-                if (m_line.size() < 64) m_line.append(c);
+            if (c == LF) {
                 return;
             }
-            if (m_line.isEmpty()) return;  // a late extra probe
+            if (c != CR) {
+                if (m_line.size() < 64) {
+                    m_line.append(c);
+                }
+                return;
+            }
+            if (m_line.isEmpty()) {
+                return;  // a late extra probe
+            }
             handleLogon(m_line, now);
             m_line.clear();
             return;
@@ -100,7 +123,10 @@ void TapTerminal::receive(char raw, double now) {
             if (m_inBlock) {
                 m_block.append(c);
                 qsizetype t = 1;
-                while (t < m_block.size() && m_block[t] != ETX && m_block[t] != ETB && m_block[t] != US) ++t;
+                while (t < m_block.size() && m_block[t] != ETX && m_block[t] != ETB &&
+                       m_block[t] != US) {
+                    ++t;
+                }
                 if (t < m_block.size() && m_block.size() == t + 5) {
                     m_inBlock = false;
                     handleBlock(now);
@@ -114,7 +140,8 @@ void TapTerminal::receive(char raw, double now) {
             if (m_sawEot) {
                 m_sawEot = false;
                 if (c == CR) {
-                    end(QByteArray("115 Thank you for calling") + kDisconnect, QStringLiteral("logged off"));
+                    end(QByteArray("115 Thank you for calling") + kDisconnect,
+                        QStringLiteral("logged off"));
                     return;
                 }
             }
@@ -127,7 +154,8 @@ void TapTerminal::receive(char raw, double now) {
             }
             return;  // anything else between transactions is line noise
         case State::Hold:
-        case State::Done: return;
+        case State::Done:
+            return;
     }
 }
 
@@ -143,7 +171,8 @@ void TapTerminal::handleLogon(const QByteArray& line, double now) {
     }
     const QByteArray password = line.mid(4);
     if (m_b.rejectLogon) {
-        end(QByteArray("508 Service not available") + kDisconnect, QStringLiteral("log-on rejected"));
+        end(QByteArray("508 Service not available") + kDisconnect,
+            QStringLiteral("log-on rejected"));
         return;
     }
     if (m_b.password && password != *m_b.password) {
@@ -159,7 +188,8 @@ void TapTerminal::handleLogon(const QByteArray& line, double now) {
         }
     }
     ++m_logons;
-    reply(QByteArray("110 1.8") + CR + "114 Pagesim paging terminal" + CR + ACK + CR + ESC + "[p" + CR);
+    reply(QByteArray("110 1.8") + CR + "114 Pagesim paging terminal" + CR + ACK + CR + ESC + "[p" +
+          CR);
     m_state = State::Transactions;
     m_deadline = now + m_t.t4;
 }
@@ -183,13 +213,21 @@ void TapTerminal::handleBlock(double now) {
     }
     const ParsedBlock p = parseBlock(m_block, m_b.maxBlock);
     switch (p.error) {
-        case ParsedBlock::Error::None: break;
+        case ParsedBlock::Error::None:
+            break;
         case ParsedBlock::Error::BadChecksum:
-            if (++m_checksumErrors > 3) rejectTransaction("503 Too many checksum errors");
-            else reply(QByteArray("514 Checksum error") + CR + NAK + CR);
+            if (++m_checksumErrors > 3) {
+                rejectTransaction("503 Too many checksum errors");
+            } else {
+                reply(QByteArray("514 Checksum error") + CR + NAK + CR);
+            }
             return;
-        case ParsedBlock::Error::TooLong: rejectTransaction("515 Block too long"); return;
-        default: rejectTransaction("515 Format error"); return;
+        case ParsedBlock::Error::TooLong:
+            rejectTransaction("515 Block too long");
+            return;
+        default:
+            rejectTransaction("515 Format error");
+            return;
     }
     const auto content = unescape(p.content);
     if (!content) {
