@@ -65,7 +65,8 @@ void AlertMailer::send(const AlertMail& mail) {
     }
     const QString list = mail.recipientList;
     QMetaObject::invokeMethod(
-        this, [this, list] { emit mailFinished(false, QStringLiteral("too many mails waiting"), list); },
+        this,
+        [this, list] { emit mailFinished(false, QStringLiteral("too many mails waiting"), list); },
         Qt::QueuedConnection);
 }
 
@@ -139,13 +140,14 @@ QString AlertMailer::deliver(const AlertMail& mail) {
     CURL* curl = curl_easy_init();
     if (!curl) return QStringLiteral("mail client could not start");
 
-    const QString date =
-        QLocale::c().toString(QDateTime::currentDateTime(), QStringLiteral("ddd, dd MMM yyyy HH:mm:ss t"));
+    const QString date = QLocale::c().toString(QDateTime::currentDateTime(),
+                                               QStringLiteral("ddd, dd MMM yyyy HH:mm:ss t"));
     UploadState upload{compose(mail, date), 0};
     const QByteArray url = QStringLiteral("smtp://%1:%2").arg(host).arg(port).toUtf8();
     const QByteArray from = "<" + kEnvelopeFrom.toUtf8() + ">";
     curl_slist* rcpt = nullptr;
-    for (const QString& a : to) rcpt = curl_slist_append(rcpt, ("<" + oneLine(a) + ">").toUtf8().constData());
+    for (const QString& a : to)
+        rcpt = curl_slist_append(rcpt, ("<" + oneLine(a) + ">").toUtf8().constData());
 
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.constData());
@@ -163,7 +165,8 @@ QString AlertMailer::deliver(const AlertMail& mail) {
     curl_slist_free_all(rcpt);
     curl_easy_cleanup(curl);
     if (rc == CURLE_OK) return {};
-    const QString reason = errbuf[0] ? QString::fromUtf8(errbuf) : QString::fromUtf8(curl_easy_strerror(rc));
+    const QString reason =
+        errbuf[0] ? QString::fromUtf8(errbuf) : QString::fromUtf8(curl_easy_strerror(rc));
     return reason.isEmpty() ? QStringLiteral("mail not sent") : reason;
 }
 

@@ -15,8 +15,8 @@ namespace vts {
 struct AlertMail {
     QString recipientList;  // addresses separated by ","; empty entries are skipped
     QString subject;
-    QString body;           // one line
-    QString server;         // "host" or "host:port" (port 25 when left out)
+    QString body;    // one line
+    QString server;  // "host" or "host:port" (port 25 when left out)
 };
 
 // Sends alert e-mail over SMTP with libcurl on a worker thread of its own, so

@@ -12,8 +12,8 @@
 #include "MonitorView.h"
 #include "OperatorAlerts.h"
 #include "PagerOCX.h"
-#include "PropertyBag.h"
 #include "Paths.h"
+#include "PropertyBag.h"
 #include "QueueFile.h"
 #include "SingleCopyGuard.h"
 #include "StatusListModel.h"
@@ -66,9 +66,8 @@ void applySavedForm(PagerOCX& pager) {
     pager.ReadProperties(savedForm);
 }
 
-MonitorCore::MonitorCore(EventLoop& loop, Dialogs& dialogs, Launcher& launcher,
-                         MonitorView& view, AlertSound& sound, AlertMailer& mailer,
-                         Options options)
+MonitorCore::MonitorCore(EventLoop& loop, Dialogs& dialogs, Launcher& launcher, MonitorView& view,
+                         AlertSound& sound, AlertMailer& mailer, Options options)
     : m_loop(loop),
       m_dialogs(dialogs),
       m_launcher(launcher),
@@ -156,7 +155,8 @@ bool MonitorCore::start() {
     applySavedForm(*m_pager);
     m_alerts->setPager(m_pager.get());
     connect(m_pager.get(), &PagerOCX::MessageSent, this, &MonitorCore::Pager1_MessageSent);
-    connect(m_pager.get(), &PagerOCX::MessageCancelled, this, &MonitorCore::Pager1_MessageCancelled);
+    connect(m_pager.get(), &PagerOCX::MessageCancelled, this,
+            &MonitorCore::Pager1_MessageCancelled);
     connect(m_pager.get(), &PagerOCX::MessageFailed, this, &MonitorCore::Pager1_MessageFailed);
 
     if (!LoadConfig()) return false;
@@ -308,8 +308,8 @@ void MonitorCore::check() {
     if (!m_lastCheck || EventLoop::secondsBetween(*m_lastCheck, now) > interval) {
         expirySweep();
         bool ok = false;
-        const QStringList names = paths::listFiles(queuePath(QStringLiteral("\\")),
-                                                   QStringLiteral("A*.PMF"), &ok);
+        const QStringList names =
+            paths::listFiles(queuePath(QStringLiteral("\\")), QStringLiteral("A*.PMF"), &ok);
         if (!ok) AddStatus(QStringLiteral("The folder specified for the message queue is invalid"));
         if (!names.isEmpty() && !LoadConfig()) return;
         for (const QString& f : names) {
@@ -352,8 +352,10 @@ bool MonitorCore::registerClient(const QStringList& header) {
     try {
         m_clients->setValue(QStringLiteral("ComputerName"),
                             fitField(t, QStringLiteral("ComputerName"), computer));
-        m_clients->setValue(QStringLiteral("Name"), fitField(t, QStringLiteral("Name"), header.at(3)));
-        m_clients->setValue(QStringLiteral("Path"), fitField(t, QStringLiteral("Path"), header.at(2)));
+        m_clients->setValue(QStringLiteral("Name"),
+                            fitField(t, QStringLiteral("Name"), header.at(3)));
+        m_clients->setValue(QStringLiteral("Path"),
+                            fitField(t, QStringLiteral("Path"), header.at(2)));
         m_clients->update();
     } catch (const db::DbError&) {
         m_clients->cancelUpdate();
@@ -374,7 +376,8 @@ void MonitorCore::takeFile(const QString& f) {
     if (!msg) {
         AddStatus(QStringLiteral("Error: PMF file format error: ") + f);
         if (!moveFile(source, queuePath(kFailed, f)))
-            AddStatus(QStringLiteral("Error: ") + f + QStringLiteral(" cannot be moved to the failed folder"));
+            AddStatus(QStringLiteral("Error: ") + f +
+                      QStringLiteral(" cannot be moved to the failed folder"));
         return;
     }
     // A name already in the pending folder would be overwritten: the file
@@ -426,7 +429,8 @@ void MonitorCore::takeFile(const QString& f) {
         }
     } catch (const db::DbError& e) {
         // Nothing was sent; the file stays in the queue folder for a later check.
-        AddStatus(QStringLiteral("Error: ") + f + QStringLiteral(" cannot be logged: ") + e.message());
+        AddStatus(QStringLiteral("Error: ") + f + QStringLiteral(" cannot be logged: ") +
+                  e.message());
         return;
     }
 
@@ -590,10 +594,10 @@ bool MonitorCore::Form_Unload(bool askOperator) {
     const bool pending =
         !paths::listFiles(queuePath(kPending), QStringLiteral("*.PMF"), &ok).isEmpty();
     if (pending) {
-        const bool yes = !askOperator ||
-                         m_dialogs.show(kPendingQuestion, QStringLiteral("Warning!"),
-                                        Dialogs::Icon::None,
-                                        Dialogs::Buttons::YesNo) == Dialogs::Answer::Yes;
+        const bool yes =
+            !askOperator ||
+            m_dialogs.show(kPendingQuestion, QStringLiteral("Warning!"), Dialogs::Icon::None,
+                           Dialogs::Buttons::YesNo) == Dialogs::Answer::Yes;
         if (m_ended) return true;
         if (!yes) {
             m_timer1->setEnabled(true);

@@ -19,13 +19,13 @@ OperatorAlerts::OperatorAlerts(EventLoop& loop, StatusListModel& status, Monitor
                                AlertSound& sound, AlertMailer& mailer)
     : m_loop(loop), m_status(status), m_view(view), m_sound(sound), m_mailer(mailer) {
     m_timer2 = m_loop.createTimer(kContinuousMs, [this] { m_sound.play(); });
-    m_mailDone = QObject::connect(&m_mailer, &AlertMailer::mailFinished,
-                                  [this](bool ok, const QString& error, const QString& list) {
-                                      if (!ok)
-                                          m_status.AddStatus(
-                                              QStringLiteral("Error: alert e-mail to ") + list +
-                                              QStringLiteral(" was not sent: ") + error);
-                                  });
+    m_mailDone = QObject::connect(
+        &m_mailer, &AlertMailer::mailFinished,
+        [this](bool ok, const QString& error, const QString& list) {
+            if (!ok)
+                m_status.AddStatus(QStringLiteral("Error: alert e-mail to ") + list +
+                                   QStringLiteral(" was not sent: ") + error);
+        });
 }
 
 OperatorAlerts::~OperatorAlerts() { QObject::disconnect(m_mailDone); }
@@ -65,10 +65,12 @@ void OperatorAlerts::page(const ServerSettings& s, Kind kind, const QString& tex
     const bool refused = m_pager->SubmitStatus() >= 1;
     if (kind == Kind::Modem)
         m_status.AddStatus((refused ? QStringLiteral("Error sending an modem alert to pager: ")
-                                    : QStringLiteral("Modem alert sent to pager: ")) + phone);
+                                    : QStringLiteral("Modem alert sent to pager: ")) +
+                           phone);
     else
         m_status.AddStatus((refused ? QStringLiteral("Error sending an error message to pager: ")
-                                    : QStringLiteral("Error message sent to pager: ")) + phone);
+                                    : QStringLiteral("Error message sent to pager: ")) +
+                           phone);
 }
 
 void OperatorAlerts::mail(const ServerSettings& s, const QString& text) {

@@ -28,9 +28,9 @@ struct QueueMessage {
     QString computerName() const { return line(2); }
     QString clientPath() const { return line(3); }
     QString senderName() const { return line(4); }
-    QString phoneNumber() const;  // trimmed L8
-    QString pin() const;          // trimmed L9
-    QDateTime sentTime;           // L7 converted
+    QString phoneNumber() const;     // trimmed L8
+    QString pin() const;             // trimmed L9
+    QDateTime sentTime;              // L7 converted
     std::int16_t maxCharacters = 0;  // numeric value of L11
     bool reverseOrder = false;       // numeric value of L17 != 0
 };

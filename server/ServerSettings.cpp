@@ -17,8 +17,7 @@ qint32 number(const db::Recordset& row, const QString& field) {
     bool ok = false;
     const double d = v.toDouble(&ok);
     if (!ok || !std::isfinite(d)) return 0;
-    if (d < std::numeric_limits<qint32>::min() || d > std::numeric_limits<qint32>::max())
-        return 0;
+    if (d < std::numeric_limits<qint32>::min() || d > std::numeric_limits<qint32>::max()) return 0;
     return static_cast<qint32>(std::llround(d));
 }
 
@@ -66,14 +65,22 @@ namespace settings {
 
 int checkIntervalSeconds(qint32 checkTime) {
     switch (checkTime) {
-        case 1: return 60;
-        case 2: return 300;
-        case 3: return 600;
-        case 4: return 900;
-        case 5: return 1800;
-        case 6: return 3600;
-        case 7: return 24 * 3600;
-        default: return 5;
+        case 1:
+            return 60;
+        case 2:
+            return 300;
+        case 3:
+            return 600;
+        case 4:
+            return 900;
+        case 5:
+            return 1800;
+        case 6:
+            return 3600;
+        case 7:
+            return 24 * 3600;
+        default:
+            return 5;
     }
 }
 
@@ -81,24 +88,56 @@ PagerSettings pagerSettings(const ServerSettings& s) {
     PagerSettings p;
     p.NumberOfRetries = s.NumberOfRetries >= 1 && s.NumberOfRetries <= 10 ? s.NumberOfRetries : 0;
     switch (s.DelayBeforeRetries) {
-        case 1: p.RetryDelay = 1; break;
-        case 3: p.RetryDelay = 30; break;
-        case 4: p.RetryDelay = 45; break;
-        case 5: p.RetryDelay = 60; break;
-        default: p.RetryDelay = 5; break;
+        case 1:
+            p.RetryDelay = 1;
+            break;
+        case 3:
+            p.RetryDelay = 30;
+            break;
+        case 4:
+            p.RetryDelay = 45;
+            break;
+        case 5:
+            p.RetryDelay = 60;
+            break;
+        default:
+            p.RetryDelay = 5;
+            break;
     }
     switch (s.Speaker) {
-        case 0: p.SpeakerState = 0; p.VolumeLevel = 0; break;
-        case 2: p.SpeakerState = 1; p.VolumeLevel = 2; break;
-        case 3: p.SpeakerState = 1; p.VolumeLevel = 3; break;
-        default: p.SpeakerState = 1; p.VolumeLevel = 1; break;
+        case 0:
+            p.SpeakerState = 0;
+            p.VolumeLevel = 0;
+            break;
+        case 2:
+            p.SpeakerState = 1;
+            p.VolumeLevel = 2;
+            break;
+        case 3:
+            p.SpeakerState = 1;
+            p.VolumeLevel = 3;
+            break;
+        default:
+            p.SpeakerState = 1;
+            p.VolumeLevel = 1;
+            break;
     }
     switch (s.TimeOut) {
-        case 0: p.Timeout = 5; break;
-        case 1: p.Timeout = 15; break;
-        case 2: p.Timeout = 30; break;
-        case 4: p.Timeout = 120; break;
-        default: p.Timeout = 60; break;
+        case 0:
+            p.Timeout = 5;
+            break;
+        case 1:
+            p.Timeout = 15;
+            break;
+        case 2:
+            p.Timeout = 30;
+            break;
+        case 4:
+            p.Timeout = 120;
+            break;
+        default:
+            p.Timeout = 60;
+            break;
     }
     p.DebugMode = 1;
     return p;

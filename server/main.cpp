@@ -23,8 +23,8 @@
 #include <memory>
 
 int main(int argc, char** argv) {
-    bool headless = qEnvironmentVariableIsEmpty("DISPLAY") &&
-                    qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    bool headless =
+        qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");

@@ -44,28 +44,47 @@ public:
 };
 
 QStringList queueLines(int i) {
-    return {QStringLiteral("TAP"), QStringLiteral("PC-%1").arg(i % 20), QStringLiteral("C:\\VT"),
-            QStringLiteral("USER%1").arg(i % 20), QStringLiteral("Dept"), QStringLiteral("Bob"),
-            QStringLiteral("07/15/2026 10:30:00"), QStringLiteral("555%1").arg(i % 50, 4, 10, QLatin1Char('0')),
-            QStringLiteral("%1").arg(1000 + i), QString(), QStringLiteral("80"),
-            QStringLiteral("1200,E,7,1"), QStringLiteral("ATZ"), QStringLiteral("ATDT"), QString(),
-            QString(), QStringLiteral("0"), QString(), QString(), QString(), QString(), QString(),
+    return {QStringLiteral("TAP"),
+            QStringLiteral("PC-%1").arg(i % 20),
+            QStringLiteral("C:\\VT"),
+            QStringLiteral("USER%1").arg(i % 20),
+            QStringLiteral("Dept"),
+            QStringLiteral("Bob"),
+            QStringLiteral("07/15/2026 10:30:00"),
+            QStringLiteral("555%1").arg(i % 50, 4, 10, QLatin1Char('0')),
+            QStringLiteral("%1").arg(1000 + i),
+            QString(),
+            QStringLiteral("80"),
+            QStringLiteral("1200,E,7,1"),
+            QStringLiteral("ATZ"),
+            QStringLiteral("ATDT"),
+            QString(),
+            QString(),
+            QStringLiteral("0"),
+            QString(),
+            QString(),
+            QString(),
+            QString(),
+            QString(),
             QStringLiteral("Benchmark message number %1").arg(i)};
 }
 
 void makeQueue(const QString& root) {
     QDir d(root);
-    for (const char* s : {"queue/PENDING", "queue/SENT", "queue/FAILED"}) d.mkpath(QString::fromLatin1(s));
+    for (const char* s : {"queue/PENDING", "queue/SENT", "queue/FAILED"})
+        d.mkpath(QString::fromLatin1(s));
 }
 
 void writeFiles(const QString& queue) {
     for (int i = 0; i < kFiles; ++i)
-        text::writeLines(QDir(queue).filePath(QStringLiteral("A%1.PMF").arg(i, 5, 10, QLatin1Char('0'))),
-                         queueLines(i));
+        text::writeLines(
+            QDir(queue).filePath(QStringLiteral("A%1.PMF").arg(i, 5, 10, QLatin1Char('0'))),
+            queueLines(i));
 }
 
 void prepareStore(const QString& dir) {
-    configstore::createNew(QDir(dir).filePath(configstore::kFileName), QDir(dir).filePath(QStringLiteral("queue")));
+    configstore::createNew(QDir(dir).filePath(configstore::kFileName),
+                           QDir(dir).filePath(QStringLiteral("queue")));
     auto db = configstore::open(dir);
     db->execute(QStringLiteral("delete from tblModems"));
     db->execute(QStringLiteral("insert into tblModems (ComPort) values ('COM1')"));
@@ -102,7 +121,8 @@ double intake() {
     t.start();
     core.Timer1_Timer();
     const double secs = t.nsecsElapsed() / 1e9;
-    const int pending = static_cast<int>(QDir(QDir(dir).filePath(QStringLiteral("queue/PENDING"))).entryList(QDir::Files).size());
+    const int pending = static_cast<int>(
+        QDir(QDir(dir).filePath(QStringLiteral("queue/PENDING"))).entryList(QDir::Files).size());
     const int accepted = core.pager()->QueueCount();
     if (pending != kFiles || accepted != kFiles)
         std::fprintf(stderr, "intake incomplete: %d pending, %d accepted\n", pending, accepted);
@@ -129,14 +149,15 @@ double baseline() {
                  "UniqueID text, Message text)",
                  nullptr, nullptr, nullptr);
     sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db,
-                       "insert into tblLog (Status, StatusDescription, Type, Sender, Department, "
-                       "Recipient, SentTime, TAPPhoneNumber, TAPPIN, TAPPassword, MaximumCharacters, "
-                       "COMPortSetting, ModemInitString, ModemDialString, EMailAddress, SMTPServer, "
-                       "ReverseOrder, UniqueID, Message) values "
-                       "(0,'PENDING','TAP','U','D','R','2026-07-15 10:30:00','5550001','1001','',80,"
-                       "'1200,E,7,1','ATZ','ATDT','','',0,?,?)",
-                       -1, &st, nullptr);
+    sqlite3_prepare_v2(
+        db,
+        "insert into tblLog (Status, StatusDescription, Type, Sender, Department, "
+        "Recipient, SentTime, TAPPhoneNumber, TAPPIN, TAPPassword, MaximumCharacters, "
+        "COMPortSetting, ModemInitString, ModemDialString, EMailAddress, SMTPServer, "
+        "ReverseOrder, UniqueID, Message) values "
+        "(0,'PENDING','TAP','U','D','R','2026-07-15 10:30:00','5550001','1001','',80,"
+        "'1200,E,7,1','ATZ','ATDT','','',0,?,?)",
+        -1, &st, nullptr);
     const QStringList names = QDir(queue).entryList(QDir::Files, QDir::Name);
     QElapsedTimer t;
     t.start();
@@ -146,7 +167,8 @@ double baseline() {
         sqlite3_bind_text(st, 2, "Benchmark message", -1, SQLITE_STATIC);
         sqlite3_step(st);
         sqlite3_reset(st);
-        QFile::rename(QDir(queue).filePath(n), QDir(queue).filePath(QStringLiteral("PENDING/") + n));
+        QFile::rename(QDir(queue).filePath(n),
+                      QDir(queue).filePath(QStringLiteral("PENDING/") + n));
     }
     const double secs = t.nsecsElapsed() / 1e9;
     sqlite3_finalize(st);
@@ -164,7 +186,8 @@ bool cpuAndMemory(qint64 pid, double* cpuSeconds, long* rssKb) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (status.open(QIODevice::ReadOnly))
         for (const QByteArray& line : status.readAll().split('\n'))
-            if (line.startsWith("VmRSS:")) *rssKb = line.mid(6).trimmed().split(' ').value(0).toLong();
+            if (line.startsWith("VmRSS:"))
+                *rssKb = line.mid(6).trimmed().split(' ').value(0).toLong();
     return true;
 }
 
@@ -215,9 +238,10 @@ int main(int argc, char** argv) {
         base = std::max(base, baseline());
         ours = std::max(ours, intake());
     }
-    std::printf("intake: %d files in one check: %.0f files/s; baseline (bare SQLite inserts + renames): "
-                "%.0f files/s; ratio %.2f\n",
-                kFiles, ours, base, ours / base);
+    std::printf(
+        "intake: %d files in one check: %.0f files/s; baseline (bare SQLite inserts + renames): "
+        "%.0f files/s; ratio %.2f\n",
+        kFiles, ours, base, ours / base);
     if (idleSeconds > 0) idle(idleSeconds);
     return 0;
 }

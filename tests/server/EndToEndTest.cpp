@@ -57,14 +57,16 @@ protected:
 
     void startSim() {
         m_sim.setProgram(binDir() + QStringLiteral("/pagesim"));
-        m_sim.setArguments({QStringLiteral("--dir"), path(QStringLiteral("sim")), QStringLiteral("--ports"),
-                            QStringLiteral("1"), QStringLiteral("--pages"), path(QStringLiteral("pages.jsonl")),
+        m_sim.setArguments({QStringLiteral("--dir"), path(QStringLiteral("sim")),
+                            QStringLiteral("--ports"), QStringLiteral("1"),
+                            QStringLiteral("--pages"), path(QStringLiteral("pages.jsonl")),
                             QStringLiteral("--ini"), path(QStringLiteral("calvex.ini"))});
         m_sim.start();
         ASSERT_TRUE(m_sim.waitForStarted(5000));
         QByteArray out;
         QDeadlineTimer dl(10000);
-        while (!out.contains("ready\n") && m_sim.waitForReadyRead(static_cast<int>(dl.remainingTime())))
+        while (!out.contains("ready\n") &&
+               m_sim.waitForReadyRead(static_cast<int>(dl.remainingTime())))
             out += m_sim.readAllStandardOutput();
         ASSERT_TRUE(out.contains("ready\n")) << out.toStdString();
     }
@@ -91,10 +93,11 @@ protected:
 
     QString page(const QString& text) {
         QProcess p;
-        p.start(binDir() + QStringLiteral("/vtspage"),
-                {QStringLiteral("--queue"), path(QStringLiteral("queue")), QStringLiteral("--phone"),
-                 QStringLiteral("5551234"), QStringLiteral("--pin"), QStringLiteral("1001"),
-                 QStringLiteral("--computer"), QStringLiteral("E2E-PC"), text});
+        p.start(
+            binDir() + QStringLiteral("/vtspage"),
+            {QStringLiteral("--queue"), path(QStringLiteral("queue")), QStringLiteral("--phone"),
+             QStringLiteral("5551234"), QStringLiteral("--pin"), QStringLiteral("1001"),
+             QStringLiteral("--computer"), QStringLiteral("E2E-PC"), text});
         p.waitForFinished(10000);
         return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
     }
@@ -115,7 +118,8 @@ TEST_F(EndToEndTest, PagesReachTheTerminalAndSentThenStopSignalEndsCleanly) {
     ASSERT_TRUE(first.startsWith(QLatin1Char('A')) && first.endsWith(QStringLiteral(".PMF")));
     startServer();
     ASSERT_TRUE(waitForOutput(QStringLiteral(" - Vantrel Server started")));
-    ASSERT_TRUE(waitForOutput(QStringLiteral("Message sucessfully sent: Ph#=5551234 PIN=1001 ID=2")))
+    ASSERT_TRUE(
+        waitForOutput(QStringLiteral("Message sucessfully sent: Ph#=5551234 PIN=1001 ID=2")))
         << m_out.toStdString();
     EXPECT_TRUE(m_out.contains(QStringLiteral(" - Submitted to queue: Ph#=5551234 PIN=1001 ID=1")));
     EXPECT_TRUE(m_out.contains(QStringLiteral(" - New client added - Computer:E2E-PC")));
@@ -142,9 +146,11 @@ TEST_F(EndToEndTest, CrashLosesNoPage) {
 
     startSim();
     startServer();
-    ASSERT_TRUE(waitForOutput(QStringLiteral("Returned 1 message file(s) from the pending folder to the queue")))
+    ASSERT_TRUE(waitForOutput(
+        QStringLiteral("Returned 1 message file(s) from the pending folder to the queue")))
         << m_out.toStdString();
-    ASSERT_TRUE(waitForOutput(QStringLiteral("Message sucessfully sent: Ph#=5551234 PIN=1001 ID=2")))
+    ASSERT_TRUE(
+        waitForOutput(QStringLiteral("Message sucessfully sent: Ph#=5551234 PIN=1001 ID=2")))
         << m_out.toStdString();
     EXPECT_EQ(filesIn(QStringLiteral("SENT")), QStringList{name});
     EXPECT_TRUE(readFile(QStringLiteral("pages.jsonl")).contains("Survives a crash"));

@@ -87,7 +87,8 @@ TEST_F(MonitorCoreTest, TapPageIsLoggedSubmittedSentAndMoved) {
     EXPECT_EQ(row.value(QStringLiteral("Message")).toString(), QStringLiteral("HelloWorld"));
     EXPECT_EQ(row.value(QStringLiteral("UniqueID")).toString(), QStringLiteral("A0001.PMF"));
     EXPECT_EQ(row.value(QStringLiteral("MaximumCharacters")).toInt(), 80);
-    EXPECT_EQ(row.value(QStringLiteral("SentTime")).toDateTime(), QDateTime(QDate(2026, 7, 15), QTime(10, 30)));
+    EXPECT_EQ(row.value(QStringLiteral("SentTime")).toDateTime(),
+              QDateTime(QDate(2026, 7, 15), QTime(10, 30)));
 
     run(12);
     ASSERT_EQ(runs.size(), 1u);
@@ -111,7 +112,8 @@ TEST_F(MonitorCoreTest, ThreePagesForOneNumberTravelInOneCall) {
     ASSERT_EQ(runs.size(), 1u);
     ASSERT_EQ(runs[0].messages.size(), 3u);
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(conv::trim(runs[0].messages[static_cast<size_t>(i)].uniqueId), QString::number(i + 1));
+        EXPECT_EQ(conv::trim(runs[0].messages[static_cast<size_t>(i)].uniqueId),
+                  QString::number(i + 1));
     EXPECT_EQ(filesIn(QStringLiteral("SENT")).size(), 3);
     EXPECT_EQ(logRowCount(), 3);
     EXPECT_EQ(clientCount(), 1);  // one computer, registered once
@@ -149,10 +151,14 @@ TEST_F(MonitorCoreTest, FormatErrorsGoToFailedWithoutARow) {
     };
     const std::vector<std::pair<QString, QStringList>> cases = {
         {QStringLiteral("A_SHORT.PMF"), QueueLines().lines().mid(0, 21)},
-        {QStringLiteral("A_DATE.PMF"), with([](QueueLines& q) { q.sentTime = QStringLiteral("soon"); })},
-        {QStringLiteral("A_PHONE.PMF"), with([](QueueLines& q) { q.phone = QString(31, QLatin1Char('5')); })},
-        {QStringLiteral("A_PIN.PMF"), with([](QueueLines& q) { q.pin = QString(21, QLatin1Char('1')); })},
-        {QStringLiteral("A_BLOCK.PMF"), with([](QueueLines& q) { q.block = QStringLiteral("99999"); })},
+        {QStringLiteral("A_DATE.PMF"),
+         with([](QueueLines& q) { q.sentTime = QStringLiteral("soon"); })},
+        {QStringLiteral("A_PHONE.PMF"),
+         with([](QueueLines& q) { q.phone = QString(31, QLatin1Char('5')); })},
+        {QStringLiteral("A_PIN.PMF"),
+         with([](QueueLines& q) { q.pin = QString(21, QLatin1Char('1')); })},
+        {QStringLiteral("A_BLOCK.PMF"),
+         with([](QueueLines& q) { q.block = QStringLiteral("99999"); })},
     };
     for (const auto& [name, lines] : cases) writeQueueFile(name, lines);
     ASSERT_TRUE(startCore());
@@ -192,8 +198,9 @@ TEST_F(MonitorCoreTest, LongDescriptiveValuesAreCutAndQuotesAreOrdinary) {
 TEST_F(MonitorCoreTest, KnownComputerInOtherCaseIsNotRegisteredAgain) {
     {
         auto db = configstore::open(dir());
-        db->execute(QStringLiteral("insert into tblClients (Name, Path, ComputerName) values (?,?,?)"),
-                    {QStringLiteral("ALICE"), QStringLiteral("X"), QStringLiteral("PC-ONE")});
+        db->execute(
+            QStringLiteral("insert into tblClients (Name, Path, ComputerName) values (?,?,?)"),
+            {QStringLiteral("ALICE"), QStringLiteral("X"), QStringLiteral("PC-ONE")});
     }
     QueueLines q;
     q.computer = QStringLiteral("pc-one");
@@ -231,7 +238,8 @@ TEST_F(MonitorCoreTest, CancelledCallEndsInFailedWithStatusThree) {
     writeQueueFile(QStringLiteral("A1.PMF"), QueueLines().lines());
     ASSERT_TRUE(startCore());
     run(15);
-    EXPECT_TRUE(hasStatus(QStringLiteral("Message cancelled during dialing: Ph#=5551234 PIN=1001 ID=1")));
+    EXPECT_TRUE(
+        hasStatus(QStringLiteral("Message cancelled during dialing: Ph#=5551234 PIN=1001 ID=1")));
     EXPECT_EQ(logRow(1).value(QStringLiteral("Status")).toInt(), 3);
     EXPECT_EQ(filesIn(QStringLiteral("FAILED")), QStringList{QStringLiteral("A1.PMF")});
     EXPECT_TRUE(filesIn(QStringLiteral("SENT")).isEmpty());
@@ -248,25 +256,30 @@ TEST_F(MonitorCoreTest, ResultsWithoutRowOrFileAreReportedAndTheServerGoesOn) {
     run(2);
     QFile::remove(QDir(queueDir()).filePath(QStringLiteral("PENDING/A1.PMF")));
     core().ChangeLogStatus(QStringLiteral("1"), 1);
-    EXPECT_TRUE(hasStatus(QStringLiteral("Error: message file A1.PMF is not in the pending folder")));
+    EXPECT_TRUE(
+        hasStatus(QStringLiteral("Error: message file A1.PMF is not in the pending folder")));
     EXPECT_EQ(logRow(1).value(QStringLiteral("Status")).toInt(), 1);
 
     writeQueueFile(QStringLiteral("A2.PMF"), QueueLines().lines());
     run(7);
     writeFile(QStringLiteral("queue/FAILED/A2.PMF"), "older");
     core().ChangeLogStatus(QStringLiteral("2"), 2);
-    EXPECT_TRUE(hasStatus(QStringLiteral("Error: a file named A2.PMF is already in the FAILED folder")));
+    EXPECT_TRUE(
+        hasStatus(QStringLiteral("Error: a file named A2.PMF is already in the FAILED folder")));
     EXPECT_EQ(filesIn(QStringLiteral("PENDING")), QStringList{QStringLiteral("A2.PMF")});
     EXPECT_EQ(readFile(QStringLiteral("queue/FAILED/A2.PMF")), QByteArray("older"));
 }
 
 TEST_F(MonitorCoreTest, AlertResultsTouchNoRowOrFile) {
     ASSERT_TRUE(startCore());
-    core().Pager1_MessageSent(QStringLiteral("Alert"), {}, QStringLiteral("1"), QStringLiteral("2"));
-    core().Pager1_MessageFailed(QStringLiteral("Alert"), {}, QStringLiteral("1"), QStringLiteral("2"), 3);
-    EXPECT_EQ(statusTexts(), (QStringList{QStringLiteral("Vantrel Server started"),
-                                          QStringLiteral("Message sucessfully sent: Ph#=1 PIN=2 ID=Alert"),
-                                          QStringLiteral("Error message alert failed to be sent via a page")}));
+    core().Pager1_MessageSent(QStringLiteral("Alert"), {}, QStringLiteral("1"),
+                              QStringLiteral("2"));
+    core().Pager1_MessageFailed(QStringLiteral("Alert"), {}, QStringLiteral("1"),
+                                QStringLiteral("2"), 3);
+    EXPECT_EQ(statusTexts(),
+              (QStringList{QStringLiteral("Vantrel Server started"),
+                           QStringLiteral("Message sucessfully sent: Ph#=1 PIN=2 ID=Alert"),
+                           QStringLiteral("Error message alert failed to be sent via a page")}));
 }
 
 TEST_F(MonitorCoreTest, CheckIntervalAndExpirySweep) {
@@ -289,7 +302,8 @@ TEST_F(MonitorCoreTest, CheckIntervalAndExpirySweep) {
     clearModems();
     writeQueueFile(QStringLiteral("A1.PMF"), QueueLines().lines());
     run(30);
-    EXPECT_EQ(filesIn(QString()), QStringList{QStringLiteral("A1.PMF")});  // waits for the next check
+    EXPECT_EQ(filesIn(QString()),
+              QStringList{QStringLiteral("A1.PMF")});  // waits for the next check
     run(32);
     EXPECT_TRUE(filesIn(QString()).isEmpty());
 }
@@ -321,7 +335,8 @@ TEST_F(MonitorCoreTest, ExitWithPendingFilesYesReturnsThemNoKeepsRunning) {
 
     dialogs.queueAnswer(Dialogs::Answer::Yes);
     EXPECT_TRUE(core().Shutdown_c_Click());
-    EXPECT_EQ(filesIn(QString()), (QStringList{QStringLiteral("A1.PMF"), QStringLiteral("A2.PMF")}));
+    EXPECT_EQ(filesIn(QString()),
+              (QStringList{QStringLiteral("A1.PMF"), QStringLiteral("A2.PMF")}));
     EXPECT_FALSE(core().storesOpen());
     EXPECT_TRUE(view.events.contains(QStringLiteral("shutdown")));
     EXPECT_EQ(endedWith, 0);
@@ -339,7 +354,8 @@ TEST_F(MonitorCoreTest, FilesLeftPendingByACrashAreReturnedAndSentAtStart) {
     writeFile(QStringLiteral("queue/PENDING/A1.PMF"), QueueLines().lines().join("\r\n").toLatin1());
     writeFile(QStringLiteral("queue/PENDING/A2.PMF"), QueueLines().lines().join("\r\n").toLatin1());
     ASSERT_TRUE(startCore());
-    EXPECT_TRUE(hasStatus(QStringLiteral("Returned 2 message file(s) from the pending folder to the queue")));
+    EXPECT_TRUE(hasStatus(
+        QStringLiteral("Returned 2 message file(s) from the pending folder to the queue")));
     run(15);
     EXPECT_EQ(filesIn(QStringLiteral("SENT")).size(), 2);
 }
@@ -370,7 +386,8 @@ TEST_F(MonitorCoreTest, FullPagerQueueLeavesTheRestInTheQueueFolder) {
     loop.setYieldHook([this] {
         if (core().pager() && core().pager()->QueueCount() == 0 && !core().isChecking()) {
             for (int i = 0; i < 800; ++i)
-                core().pager()->SendMessage(QStringLiteral("x"), QStringLiteral("5550000"), QStringLiteral("1"));
+                core().pager()->SendMessage(QStringLiteral("x"), QStringLiteral("5550000"),
+                                            QStringLiteral("1"));
         }
     });
     ASSERT_TRUE(startCore());
@@ -399,7 +416,8 @@ TEST_F(MonitorCoreTest, SetupButtonStartsTheConfigurationProgramWithoutWaiting) 
     EXPECT_TRUE(core().timer1().isActive());
     launcher.onStart = [](const Launcher::Request&) { return std::shared_ptr<ProcessHandle>(); };
     core().Configure_c_Click();
-    EXPECT_TRUE(statusTexts().last().startsWith(QStringLiteral("Error: VTSCONFIG.EXE cannot be started")));
+    EXPECT_TRUE(
+        statusTexts().last().startsWith(QStringLiteral("Error: VTSCONFIG.EXE cannot be started")));
 }
 
 TEST_F(MonitorCoreTest, StoreRemovedWhileRunningEndsTheProgram) {

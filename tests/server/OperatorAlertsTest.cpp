@@ -90,7 +90,8 @@ TEST_F(OperatorAlertsTest, ModemFailureWithBothAlertsPagesMailsAndShows) {
     setSetting(QStringLiteral("AlertPagerEMailAddress"), QStringLiteral("pager@example.com"));
     setSetting(QStringLiteral("AlertSMTPServer"), QStringLiteral("127.0.0.1:%1").arg(smtp.port()));
     dialer = [](int, const PortRecord& m) {
-        return conv::trim(m.uniqueId) == QStringLiteral("Alert") ? PortStatus::Sent : PortStatus::ModemError;
+        return conv::trim(m.uniqueId) == QStringLiteral("Alert") ? PortStatus::Sent
+                                                                 : PortStatus::ModemError;
     };
     writeQueueFile(QStringLiteral("A1.PMF"), QueueLines().lines());
     ASSERT_TRUE(startCore());
@@ -114,13 +115,15 @@ TEST_F(OperatorAlertsTest, ModemFailureWithBothAlertsPagesMailsAndShows) {
     const auto pages = alertPages();
     ASSERT_EQ(pages.size(), 2u);
     EXPECT_EQ(conv::trim(pages[0].message), QStringLiteral("VT SERVER MODEM ERROR ON COM PORT #1"));
-    EXPECT_EQ(conv::trim(pages[1].message), QStringLiteral("VT SERVER TRANSMISSION ERROR: MESSAGE ID #1"));
+    EXPECT_EQ(conv::trim(pages[1].message),
+              QStringLiteral("VT SERVER TRANSMISSION ERROR: MESSAGE ID #1"));
     EXPECT_EQ(conv::trim(pages[0].phoneNumber), QStringLiteral("5559999"));
     EXPECT_EQ(conv::trim(pages[0].pin), QStringLiteral("42"));
     EXPECT_TRUE(hasStatus(QStringLiteral("Message sucessfully sent: Ph#=5559999 PIN=42 ID=Alert")));
 
     ASSERT_EQ(view.alerts.size(), 2);
-    EXPECT_EQ(view.alerts[0], QStringLiteral("Modem error on COM port #1\r\n\r\nPh#=5551234 PIN=1001 ID=1"));
+    EXPECT_EQ(view.alerts[0],
+              QStringLiteral("Modem error on COM port #1\r\n\r\nPh#=5551234 PIN=1001 ID=1"));
     EXPECT_EQ(view.alerts.last(), QStringLiteral("Message failed: Ph#=5551234 PIN=1001 ID=1"));
 
     ASSERT_TRUE(waitForMails(spy, 2));
@@ -131,7 +134,8 @@ TEST_F(OperatorAlertsTest, ModemFailureWithBothAlertsPagesMailsAndShows) {
     EXPECT_EQ(mails[0].value("to").toArray()[0].toString(), QStringLiteral("ops@example.com"));
     EXPECT_EQ(mails[0].value("to").toArray()[1].toString(), QStringLiteral("pager@example.com"));
     const QString content = mails[0].value("content").toString();
-    EXPECT_TRUE(content.contains(QStringLiteral("Subject: VT Server Alert!"))) << content.toStdString();
+    EXPECT_TRUE(content.contains(QStringLiteral("Subject: VT Server Alert!")))
+        << content.toStdString();
     EXPECT_TRUE(content.contains(QStringLiteral("From: \"VT Server\"")));
     EXPECT_TRUE(content.contains(QStringLiteral("\r\n\r\nVT SERVER MODEM ERROR ON COM PORT #1")) ||
                 content.contains(QStringLiteral("\n\nVT SERVER MODEM ERROR ON COM PORT #1")));
@@ -167,7 +171,8 @@ TEST_F(OperatorAlertsTest, PagerAddressAloneGetsTheOnlyMail) {
     run(1);
     QSignalSpy spy(&mailer, &AlertMailer::mailFinished);
     failOne(0);
-    EXPECT_TRUE(hasStatus(QStringLiteral("Error message e-mailed to pager address: pager@example.com")));
+    EXPECT_TRUE(
+        hasStatus(QStringLiteral("Error message e-mailed to pager address: pager@example.com")));
     EXPECT_FALSE(statusTexts().join('|').contains(QStringLiteral("Error message e-mailed to: ")));
     ASSERT_TRUE(waitForMails(spy, 1));
     const auto mails = smtp.mails();
@@ -186,7 +191,8 @@ TEST_F(OperatorAlertsTest, LoneFirstAddressKeepsItsCommaWhichIsSkipped) {
     EXPECT_TRUE(AlertMailer::parseServer(QStringLiteral("127.0.0.1:2525"), &host, &port));
     EXPECT_EQ(host, QStringLiteral("127.0.0.1"));
     EXPECT_EQ(port, 2525);
-    for (const char* bad : {"", "a b", "host:0", "host:70000", "user@host", "host/x", "smtp://host"})
+    for (const char* bad :
+         {"", "a b", "host:0", "host:70000", "user@host", "host/x", "smtp://host"})
         EXPECT_FALSE(AlertMailer::parseServer(QString::fromLatin1(bad), &host, &port)) << bad;
 }
 
@@ -227,7 +233,8 @@ TEST_F(OperatorAlertsTest, UnreachableMailServerIsReportedAndTheServerGoesOn) {
     EXPECT_TRUE(hasStatus(QStringLiteral("Error message e-mailed to: ops@example.com")));
     ASSERT_TRUE(waitForMails(spy, 1));
     EXPECT_FALSE(spy[0][0].toBool());
-    EXPECT_TRUE(statusTexts().last().startsWith(QStringLiteral("Error: alert e-mail to ops@example.com, was not sent")))
+    EXPECT_TRUE(statusTexts().last().startsWith(
+        QStringLiteral("Error: alert e-mail to ops@example.com, was not sent")))
         << statusTexts().last().toStdString();
     // Queue checks go on.
     writeQueueFile(QStringLiteral("A1.PMF"), QueueLines().lines());

@@ -45,8 +45,10 @@ TEST(QueueFileTest, NumericLinesUseTheLenientConversion) {
         int wantBlock;
         bool wantReverse;
     };
-    const Row rows[] = {{"abc", "0", 0, false},  {"12 chars", "1", 12, true},
-                        {"", "", 0, false},      {"  80", "-1", 80, true},
+    const Row rows[] = {{"abc", "0", 0, false},
+                        {"12 chars", "1", 12, true},
+                        {"", "", 0, false},
+                        {"  80", "-1", 80, true},
                         {"32767", "2x", 32767, true}};
     for (const Row& r : rows) {
         QStringList l = header();

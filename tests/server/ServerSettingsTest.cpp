@@ -10,7 +10,7 @@ using namespace vts;
 namespace {
 
 TEST(ServerSettingsTest, CheckIntervalTable) {
-    const std::pair<int, int> rows[] = {{-1, 5}, {0, 5},    {1, 60},   {2, 300},  {3, 600},
+    const std::pair<int, int> rows[] = {{-1, 5},  {0, 5},    {1, 60},   {2, 300},   {3, 600},
                                         {4, 900}, {5, 1800}, {6, 3600}, {7, 86400}, {8, 5}};
     for (const auto& [stored, seconds] : rows)
         EXPECT_EQ(settings::checkIntervalSeconds(stored), seconds) << stored;
@@ -22,9 +22,9 @@ TEST(ServerSettingsTest, PagerConversionTables) {
         PagerSettings want;
     };
     const Row rows[] = {
-        {0, 0, 0, 0, {0, 5, 0, 0, 5, 1}},      {1, 1, 1, 1, {1, 1, 1, 1, 15, 1}},
-        {10, 3, 2, 2, {10, 30, 1, 2, 30, 1}},  {11, 4, 3, 3, {0, 45, 1, 3, 60, 1}},
-        {-1, 5, 7, 4, {0, 60, 1, 1, 120, 1}},  {5, 2, -1, 9, {5, 5, 1, 1, 60, 1}},
+        {0, 0, 0, 0, {0, 5, 0, 0, 5, 1}},     {1, 1, 1, 1, {1, 1, 1, 1, 15, 1}},
+        {10, 3, 2, 2, {10, 30, 1, 2, 30, 1}}, {11, 4, 3, 3, {0, 45, 1, 3, 60, 1}},
+        {-1, 5, 7, 4, {0, 60, 1, 1, 120, 1}}, {5, 2, -1, 9, {5, 5, 1, 1, 60, 1}},
     };
     for (const Row& r : rows) {
         ServerSettings s;

@@ -14,9 +14,9 @@
 namespace vts::test {
 
 QStringList QueueLines::lines() const {
-    QStringList out{method, computer, clientPath, sender, department, recipient,
-                    sentTime, phone, pin, password, block, serial, init, dial,
-                    email, smtp, reverse, {}, {}, {}, {}, {}};
+    QStringList out{method,  computer, clientPath, sender, department, recipient, sentTime, phone,
+                    pin,     password, block,      serial, init,       dial,      email,    smtp,
+                    reverse, {},       {},         {},     {},         {}};
     out << body;
     return out;
 }

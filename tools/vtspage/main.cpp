@@ -21,24 +21,45 @@ int main(int argc, char** argv) {
         p.addOption(o);
         return o;
     };
-    const auto queue = opt(QStringLiteral("queue"), QStringLiteral("queue folder (required)"), QStringLiteral("dir"));
-    const auto method = opt(QStringLiteral("method"), QStringLiteral("TAP, UCP or the name of a text file"), QStringLiteral("m"), QStringLiteral("TAP"));
-    const auto computer = opt(QStringLiteral("computer"), QStringLiteral("client computer name"), QStringLiteral("name"));
-    const auto clientPath = opt(QStringLiteral("client-path"), QStringLiteral("client database location"), QStringLiteral("path"));
-    const auto sender = opt(QStringLiteral("sender"), QStringLiteral("sender's user name"), QStringLiteral("name"), QStringLiteral("DEMO"));
-    const auto department = opt(QStringLiteral("department"), QStringLiteral("sender's department"), QStringLiteral("text"));
-    const auto recipient = opt(QStringLiteral("recipient"), QStringLiteral("recipient name"), QStringLiteral("name"));
-    const auto phone = opt(QStringLiteral("phone"), QStringLiteral("paging service number (required)"), QStringLiteral("number"));
-    const auto pin = opt(QStringLiteral("pin"), QStringLiteral("pager PIN (required)"), QStringLiteral("pin"));
-    const auto password = opt(QStringLiteral("password"), QStringLiteral("paging service password"), QStringLiteral("text"));
-    const auto block = opt(QStringLiteral("block-size"), QStringLiteral("characters per block (0: service default)"), QStringLiteral("n"), QStringLiteral("0"));
-    const auto serial = opt(QStringLiteral("serial"), QStringLiteral("serial settings"), QStringLiteral("text"), QStringLiteral("1200,E,7,1"));
-    const auto init = opt(QStringLiteral("init"), QStringLiteral("modem initialisation string"), QStringLiteral("text"), QStringLiteral("ATZ"));
-    const auto dial = opt(QStringLiteral("dial"), QStringLiteral("modem dial string"), QStringLiteral("text"), QStringLiteral("ATDT"));
-    const auto email = opt(QStringLiteral("email"), QStringLiteral("e-mail address"), QStringLiteral("addr"));
-    const auto smtp = opt(QStringLiteral("smtp"), QStringLiteral("mail server"), QStringLiteral("host"));
-    const auto reverse = opt(QStringLiteral("reverse"), QStringLiteral("set the reverse-order flag"));
-    p.addPositionalArgument(QStringLiteral("text"), QStringLiteral("message text"), QStringLiteral("text..."));
+    const auto queue = opt(QStringLiteral("queue"), QStringLiteral("queue folder (required)"),
+                           QStringLiteral("dir"));
+    const auto method =
+        opt(QStringLiteral("method"), QStringLiteral("TAP, UCP or the name of a text file"),
+            QStringLiteral("m"), QStringLiteral("TAP"));
+    const auto computer = opt(QStringLiteral("computer"), QStringLiteral("client computer name"),
+                              QStringLiteral("name"));
+    const auto clientPath = opt(QStringLiteral("client-path"),
+                                QStringLiteral("client database location"), QStringLiteral("path"));
+    const auto sender = opt(QStringLiteral("sender"), QStringLiteral("sender's user name"),
+                            QStringLiteral("name"), QStringLiteral("DEMO"));
+    const auto department = opt(QStringLiteral("department"), QStringLiteral("sender's department"),
+                                QStringLiteral("text"));
+    const auto recipient =
+        opt(QStringLiteral("recipient"), QStringLiteral("recipient name"), QStringLiteral("name"));
+    const auto phone =
+        opt(QStringLiteral("phone"), QStringLiteral("paging service number (required)"),
+            QStringLiteral("number"));
+    const auto pin =
+        opt(QStringLiteral("pin"), QStringLiteral("pager PIN (required)"), QStringLiteral("pin"));
+    const auto password = opt(QStringLiteral("password"), QStringLiteral("paging service password"),
+                              QStringLiteral("text"));
+    const auto block = opt(QStringLiteral("block-size"),
+                           QStringLiteral("characters per block (0: service default)"),
+                           QStringLiteral("n"), QStringLiteral("0"));
+    const auto serial = opt(QStringLiteral("serial"), QStringLiteral("serial settings"),
+                            QStringLiteral("text"), QStringLiteral("1200,E,7,1"));
+    const auto init = opt(QStringLiteral("init"), QStringLiteral("modem initialisation string"),
+                          QStringLiteral("text"), QStringLiteral("ATZ"));
+    const auto dial = opt(QStringLiteral("dial"), QStringLiteral("modem dial string"),
+                          QStringLiteral("text"), QStringLiteral("ATDT"));
+    const auto email =
+        opt(QStringLiteral("email"), QStringLiteral("e-mail address"), QStringLiteral("addr"));
+    const auto smtp =
+        opt(QStringLiteral("smtp"), QStringLiteral("mail server"), QStringLiteral("host"));
+    const auto reverse =
+        opt(QStringLiteral("reverse"), QStringLiteral("set the reverse-order flag"));
+    p.addPositionalArgument(QStringLiteral("text"), QStringLiteral("message text"),
+                            QStringLiteral("text..."));
     p.process(app);
 
     auto die = [](const QString& why) {
@@ -46,7 +67,8 @@ int main(int argc, char** argv) {
         return 2;
     };
     if (!p.isSet(queue)) return die(QStringLiteral("--queue is required"));
-    if (!p.isSet(phone) || !p.isSet(pin)) return die(QStringLiteral("--phone and --pin are required"));
+    if (!p.isSet(phone) || !p.isSet(pin))
+        return die(QStringLiteral("--phone and --pin are required"));
     bool ok = false;
     const int blockSize = p.value(block).toInt(&ok);
     if (!ok) return die(QStringLiteral("--block-size takes a number"));
