@@ -20,10 +20,12 @@ struct UploadState {
 
 size_t readPayload(char* buffer, size_t size, size_t count, void* userp) {
     auto* s = static_cast<UploadState*>(userp);
-    const qsizetype room = static_cast<qsizetype>(size * count);
+    const qsizetype room = static_cast<qsizetype>(size) * static_cast<qsizetype>(count);
     const qsizetype left = s->data.size() - s->offset;
     const qsizetype n = left < room ? left : room;
-    if (n <= 0) return 0;
+    if (n <= 0) {
+        return 0;
+    }
     std::memcpy(buffer, s->data.constData() + s->offset, static_cast<size_t>(n));
     s->offset += n;
     return static_cast<size_t>(n);
@@ -51,7 +53,9 @@ AlertMailer::~AlertMailer() {
         m_waiting.clear();
     }
     m_wake.notify_all();
-    if (m_worker.joinable()) m_worker.join();
+    if (m_worker.joinable()) {
+        m_worker.join();
+    }
 }
 
 void AlertMailer::send(const AlertMail& mail) {
@@ -76,7 +80,9 @@ void AlertMailer::run() {
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             m_wake.wait(lock, [this] { return m_stopping || !m_waiting.empty(); });
-            if (m_stopping) return;
+            if (m_stopping) {
+                return;
+            }
             mail = m_waiting.front();
             m_waiting.pop_front();
         }
@@ -95,7 +101,9 @@ QStringList AlertMailer::recipients(const QString& list) {
     QStringList out;
     for (const QString& part : list.split(QLatin1Char(','))) {
         const QString a = part.trimmed();
-        if (!a.isEmpty()) out << a;
+        if (!a.isEmpty()) {
+            out << a;
+        }
     }
     return out;
 }
@@ -104,11 +112,15 @@ bool AlertMailer::parseServer(const QString& server, QString* host, int* port) {
     static const QRegularExpression re(
         QStringLiteral("^([A-Za-z0-9](?:[A-Za-z0-9._-]{0,252}))(?::([0-9]{1,5}))?$"));
     const auto m = re.match(server.trimmed());
-    if (!m.hasMatch()) return false;
+    if (!m.hasMatch()) {
+        return false;
+    }
     int p = 25;
     if (m.hasCaptured(2)) {
         p = m.captured(2).toInt();
-        if (p < 1 || p > 65535) return false;
+        if (p < 1 || p > 65535) {
+            return false;
+        }
     }
     *host = m.captured(1);
     *port = p;
@@ -132,13 +144,18 @@ QByteArray AlertMailer::compose(const AlertMail& mail, const QString& date) {
 QString AlertMailer::deliver(const AlertMail& mail) {
     QString host;
     int port = 0;
-    if (!parseServer(mail.server, &host, &port))
+    if (!parseServer(mail.server, &host, &port)) {
         return QStringLiteral("invalid mail server \"%1\"").arg(oneLine(mail.server));
+    }
     const QStringList to = recipients(mail.recipientList);
-    if (to.isEmpty()) return QStringLiteral("no recipient");
+    if (to.isEmpty()) {
+        return QStringLiteral("no recipient");
+    }
 
     CURL* curl = curl_easy_init();
-    if (!curl) return QStringLiteral("mail client could not start");
+    if (!curl) {
+        return QStringLiteral("mail client could not start");
+    }
 
     const QString date = QLocale::c().toString(QDateTime::currentDateTime(),
                                                QStringLiteral("ddd, dd MMM yyyy HH:mm:ss t"));
@@ -146,8 +163,9 @@ QString AlertMailer::deliver(const AlertMail& mail) {
     const QByteArray url = QStringLiteral("smtp://%1:%2").arg(host).arg(port).toUtf8();
     const QByteArray from = "<" + kEnvelopeFrom.toUtf8() + ">";
     curl_slist* rcpt = nullptr;
-    for (const QString& a : to)
+    for (const QString& a : to) {
         rcpt = curl_slist_append(rcpt, ("<" + oneLine(a) + ">").toUtf8().constData());
+    }
 
     curl_easy_setopt(curl, CURLOPT_URL, url.constData());
     curl_easy_setopt(curl, CURLOPT_MAIL_FROM, from.constData());
@@ -164,7 +182,9 @@ QString AlertMailer::deliver(const AlertMail& mail) {
     const CURLcode rc = curl_easy_perform(curl);
     curl_slist_free_all(rcpt);
     curl_easy_cleanup(curl);
-    if (rc == CURLE_OK) return {};
+    if (rc == CURLE_OK) {
+        return {};
+    }
     const QString reason =
         errbuf[0] ? QString::fromUtf8(errbuf) : QString::fromUtf8(curl_easy_strerror(rc));
     return reason.isEmpty() ? QStringLiteral("mail not sent") : reason;

@@ -25,7 +25,9 @@ class CallbackSound final : public AlertSound {
 public:
     explicit CallbackSound(std::function<void()> fn) : m_fn(std::move(fn)) {}
     void play() override {
-        if (m_fn) m_fn();
+        if (m_fn) {
+            m_fn();
+        }
     }
 
 private:

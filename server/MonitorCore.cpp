@@ -22,6 +22,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cstddef>
 
 namespace vts {
 
@@ -35,11 +36,14 @@ const QString kLockName = QStringLiteral("vtsmonitor.lock");
 // The pager control holds at most this many messages.
 constexpr int kPagerSlots = 800;
 // Queue files larger than this are refused as format errors.
-constexpr qint64 kMaxQueueFileBytes = 1024 * 1024;
+constexpr qint64 kMaxQueueFileBytes = qint64{1024} * 1024;
 
 int fieldWidth(const db::TableDef& table, const QString& field) {
-    for (const auto& f : table.fields)
-        if (f.name.compare(field, Qt::CaseInsensitive) == 0) return f.size;
+    for (const auto& f : table.fields) {
+        if (f.name.compare(field, Qt::CaseInsensitive) == 0) {
+            return f.size;
+        }
+    }
     return 0;
 }
 
@@ -50,7 +54,9 @@ QString fitField(const db::TableDef& table, const QString& field, const QString&
 }
 
 bool moveFile(const QString& from, const QString& to) {
-    if (QFileInfo::exists(to)) return false;
+    if (QFileInfo::exists(to)) {
+        return false;
+    }
     return QFile::rename(from, to);
 }
 
@@ -73,7 +79,9 @@ MonitorCore::MonitorCore(EventLoop& loop, Dialogs& dialogs, Launcher& launcher, 
       m_launcher(launcher),
       m_view(view),
       m_options(std::move(options)) {
-    if (m_options.workingDir.isEmpty()) m_options.workingDir = QDir::currentPath();
+    if (m_options.workingDir.isEmpty()) {
+        m_options.workingDir = QDir::currentPath();
+    }
     m_status = std::make_unique<StatusListModel>(m_loop);
     m_alerts = std::make_unique<OperatorAlerts>(m_loop, *m_status, m_view, sound, mailer);
     m_timer1 = m_loop.createTimer(1000, [this] { Timer1_Timer(); });
@@ -82,7 +90,9 @@ MonitorCore::MonitorCore(EventLoop& loop, Dialogs& dialogs, Launcher& launcher, 
 MonitorCore::~MonitorCore() {
     m_timer1->stop();
     m_alerts->cancel();
-    if (m_pager) m_pager->stopDispatch();
+    if (m_pager) {
+        m_pager->stopDispatch();
+    }
 }
 
 Timer& MonitorCore::timer2() { return m_alerts->timer2(); }
@@ -90,12 +100,16 @@ Timer& MonitorCore::timer2() { return m_alerts->timer2(); }
 void MonitorCore::AddStatus(const QString& text) { m_status->AddStatus(text); }
 
 void MonitorCore::endProgram(int code) {
-    if (m_ended) return;
+    if (m_ended) {
+        return;
+    }
     m_ended = true;
     m_exitCode = code;
     m_timer1->stop();
     m_alerts->cancel();
-    if (m_pager) m_pager->stopDispatch();
+    if (m_pager) {
+        m_pager->stopDispatch();
+    }
     emit ended(code);
 }
 
@@ -159,9 +173,13 @@ bool MonitorCore::start() {
             &MonitorCore::Pager1_MessageCancelled);
     connect(m_pager.get(), &PagerOCX::MessageFailed, this, &MonitorCore::Pager1_MessageFailed);
 
-    if (!LoadConfig()) return false;
+    if (!LoadConfig()) {
+        return false;
+    }
     LoadModems();
-    if (m_ended) return false;
+    if (m_ended) {
+        return false;
+    }
     AddStatus(QStringLiteral("Vantrel Server started"));
     // Files left in PENDING by a run that ended without its exit sequence go
     // back to the queue before the first check, as the operator's Yes would
@@ -172,7 +190,9 @@ bool MonitorCore::start() {
     m_view.showMonitor();
     m_started = true;
     m_loop.yield();
-    if (m_ended) return false;
+    if (m_ended) {
+        return false;
+    }
     m_timer1->setEnabled(true);
     return true;
 }
@@ -184,16 +204,21 @@ void MonitorCore::prepareLogStore() {
     } else {
         m_view.setSplashLabel(QStringLiteral("Compacting Log..."));
         const QString old = paths::resolve(logstore::kOldName, m_options.workingDir);
-        if (QFileInfo(old).isFile()) QFile::remove(old);
+        if (QFileInfo(old).isFile()) {
+            QFile::remove(old);
+        }
     }
 }
 
 void MonitorCore::clearTraceLogs() {
     const QStringList krx = paths::listFiles(m_options.workingDir, QStringLiteral("KRX?.log"));
-    if (krx.isEmpty()) return;
+    if (krx.isEmpty()) {
+        return;
+    }
     const QDir dir(m_options.workingDir);
-    for (const QString& f : paths::listFiles(m_options.workingDir, QStringLiteral("KRXOCX?.log")))
+    for (const QString& f : paths::listFiles(m_options.workingDir, QStringLiteral("KRXOCX?.log"))) {
         QFile::remove(dir.filePath(f));
+    }
 }
 
 bool MonitorCore::LoadConfig() {
@@ -216,7 +241,9 @@ bool MonitorCore::LoadConfig() {
 }
 
 void MonitorCore::LoadModems() {
-    if (!m_pager) return;
+    if (!m_pager) {
+        return;
+    }
     m_pager->ClearComPorts();
     if (!configstore::present(m_options.workingDir)) {
         configstore::showMissing(m_dialogs);
@@ -241,7 +268,9 @@ void MonitorCore::LoadModems() {
 }
 
 void MonitorCore::ApplyPagerSettings() {
-    if (!m_pager) return;
+    if (!m_pager) {
+        return;
+    }
     const PagerSettings p = settings::pagerSettings(m_settings);
     m_pager->setNumberOfRetries(p.NumberOfRetries);
     m_pager->setRetryDelay(p.RetryDelay);
@@ -253,8 +282,9 @@ void MonitorCore::ApplyPagerSettings() {
 
 QString MonitorCore::queuePath(const QString& sub, const QString& name) const {
     QString q = m_settings.MessageQueueLocation;
-    while (q.endsWith(QLatin1Char('\\')) || (q.size() > 1 && q.endsWith(QLatin1Char('/'))))
+    while (q.endsWith(QLatin1Char('\\')) || (q.size() > 1 && q.endsWith(QLatin1Char('/')))) {
         q.chop(1);
+    }
     // Folders are resolved once per check (resolving lists every folder on
     // the way, which a queue of many files makes costly); names are joined
     // as they are, since they come from a listing or a log row.
@@ -262,7 +292,9 @@ QString MonitorCore::queuePath(const QString& sub, const QString& name) const {
     auto it = m_folders.find(key);
     if (it == m_folders.end()) {
         QString folder = paths::resolve(paths::join(q, sub), m_options.workingDir);
-        while (folder.size() > 1 && folder.endsWith(QLatin1Char('/'))) folder.chop(1);
+        while (folder.size() > 1 && folder.endsWith(QLatin1Char('/'))) {
+            folder.chop(1);
+        }
         it = m_folders.insert(key, folder);
     }
     return name.isEmpty() ? *it : *it + QLatin1Char('/') + name;
@@ -274,35 +306,47 @@ void MonitorCore::returnPendingFiles(bool report) {
     int moved = 0;
     for (const QString& f : names) {
         const QString to = queuePath(QStringLiteral("\\"), f);
-        if (moveFile(queuePath(kPending, f), to))
+        if (moveFile(queuePath(kPending, f), to)) {
             ++moved;
-        else
+        } else {
             AddStatus(QStringLiteral("Error: ") + f +
                       QStringLiteral(" cannot be put back into the queue folder"));
+        }
     }
-    if (report && moved > 0)
+    if (report && moved > 0) {
         AddStatus(QStringLiteral("Returned %1 message file(s) from the pending folder to the queue")
                       .arg(moved));
+    }
 }
 
 // ------------------------------------------------------------- queue checks
 
 void MonitorCore::Timer1_Timer() {
-    if (m_checking || abandoned()) return;
+    if (m_checking || abandoned()) {
+        return;
+    }
     m_checking = true;
     check();
     m_checking = false;
-    if (m_exitRequest) runRequestedExit();
+    if (m_exitRequest) {
+        runRequestedExit();
+    }
 }
 
 void MonitorCore::check() {
     m_folders.clear();
     m_loop.yield();
-    if (abandoned() || m_exitRequest) return;
-    if (!LoadConfig()) return;
+    if (abandoned() || m_exitRequest) {
+        return;
+    }
+    if (!LoadConfig()) {
+        return;
+    }
     const int interval = settings::checkIntervalSeconds(m_settings.CheckTime);
     m_loop.yield();
-    if (abandoned() || m_exitRequest) return;
+    if (abandoned() || m_exitRequest) {
+        return;
+    }
 
     const QDateTime now = m_loop.now();
     if (!m_lastCheck || EventLoop::secondsBetween(*m_lastCheck, now) > interval) {
@@ -310,16 +354,26 @@ void MonitorCore::check() {
         bool ok = false;
         const QStringList names =
             paths::listFiles(queuePath(QStringLiteral("\\")), QStringLiteral("A*.PMF"), &ok);
-        if (!ok) AddStatus(QStringLiteral("The folder specified for the message queue is invalid"));
-        if (!names.isEmpty() && !LoadConfig()) return;
+        if (!ok) {
+            AddStatus(QStringLiteral("The folder specified for the message queue is invalid"));
+        }
+        if (!names.isEmpty() && !LoadConfig()) {
+            return;
+        }
         for (const QString& f : names) {
             m_loop.yield();
-            if (abandoned() || m_exitRequest) return;
+            if (abandoned() || m_exitRequest) {
+                return;
+            }
             // A full pager queue takes nothing more: the rest wait in the
             // queue folder for a later check.
-            if (m_pager && m_pager->QueueCount() >= kPagerSlots) break;
+            if (m_pager && m_pager->QueueCount() >= kPagerSlots) {
+                break;
+            }
             takeFile(f);
-            if (abandoned()) return;
+            if (abandoned()) {
+                return;
+            }
         }
         m_lastCheck = m_loop.now();
     }
@@ -327,26 +381,34 @@ void MonitorCore::check() {
 }
 
 void MonitorCore::expirySweep() {
-    if (!m_settings.PMFExpireDays) return;
+    if (!m_settings.PMFExpireDays) {
+        return;
+    }
     const double limit = *m_settings.PMFExpireDays;
     const QDateTime now = m_loop.now();
     for (const QString& sub : {kPending, kSent, kFailed}) {
         bool ok = false;
         const QString folder = queuePath(sub);
         const QStringList names = paths::listFiles(folder, QStringLiteral("*.PMF"), &ok);
-        if (!ok) continue;
+        if (!ok) {
+            continue;
+        }
         for (const QString& f : names) {
             const QString p = queuePath(sub, f);
             const QDateTime modified = QFileInfo(p).lastModified();
             const double ageDays = EventLoop::secondsBetween(modified, now) / 86400.0;
-            if (ageDays > limit) QFile::remove(p);
+            if (ageDays > limit) {
+                QFile::remove(p);
+            }
         }
     }
 }
 
 bool MonitorCore::registerClient(const QStringList& header) {
-    const QString computer = header.at(1);
-    if (m_clients->findFirst(QStringLiteral("ComputerName"), computer.toUpper())) return true;
+    const QString& computer = header.at(1);
+    if (m_clients->findFirst(QStringLiteral("ComputerName"), computer.toUpper())) {
+        return true;
+    }
     const db::TableDef t = configstore::clientsTable();
     m_clients->addNew();
     try {
@@ -369,15 +431,20 @@ void MonitorCore::takeFile(const QString& f) {
     const QString source = queuePath(QStringLiteral("\\"), f);
     bool tooLarge = false;
     const auto lines = text::readLines(source, kMaxQueueFileBytes, &tooLarge);
-    if (!lines && !tooLarge) return;  // cannot be opened now; tried again at the next check
+    if (!lines && !tooLarge) {
+        return;  // cannot be opened now; tried again at the next check
+    }
 
     std::optional<QueueMessage> msg;
-    if (lines) msg = queuefile::parse(*lines);
+    if (lines) {
+        msg = queuefile::parse(*lines);
+    }
     if (!msg) {
         AddStatus(QStringLiteral("Error: PMF file format error: ") + f);
-        if (!moveFile(source, queuePath(kFailed, f)))
+        if (!moveFile(source, queuePath(kFailed, f))) {
             AddStatus(QStringLiteral("Error: ") + f +
                       QStringLiteral(" cannot be moved to the failed folder"));
+        }
         return;
     }
     // A name already in the pending folder would be overwritten: the file
@@ -393,7 +460,9 @@ void MonitorCore::takeFile(const QString& f) {
     try {
         registerClient(h);
         m_loop.yield();
-        if (abandoned()) return;
+        if (abandoned()) {
+            return;
+        }
 
         using namespace logstore;
         m_log->addNew();
@@ -439,7 +508,9 @@ void MonitorCore::takeFile(const QString& f) {
                   QStringLiteral(" cannot be moved to the pending folder; it was not sent"));
         return;
     }
-    if (!m_pager) return;
+    if (!m_pager) {
+        return;
+    }
     ApplyPagerSettings();
     const QString uid = QString::number(id);
     const QString method = h.at(0);
@@ -454,24 +525,28 @@ void MonitorCore::takeFile(const QString& f) {
                            uid, h.at(11), h.at(12), h.at(13));
     }
     const qint32 n = m_pager->SubmitStatus();
-    if (n > 0)
+    if (n > 0) {
         AddStatus(QStringLiteral("Error ") + QString::number(n));
-    else
+    } else {
         AddStatus(QStringLiteral("Submitted to queue: Ph#=") + h.at(7) + QStringLiteral(" PIN=") +
                   h.at(8) + QStringLiteral(" ID=") + uid);
+    }
 }
 
 // ------------------------------------------------------------------ results
 
 void MonitorCore::ChangeLogStatus(const QString& id, qint32 status) {
-    if (!m_logDb) return;  // the stores are closed: nothing is recorded any more
+    if (!m_logDb) {
+        return;  // the stores are closed: nothing is recorded any more
+    }
     bool isNumber = false;
     const qint64 rowId = id.toLongLong(&isNumber);
     QString name;
     try {
         std::unique_ptr<db::Recordset> rs;
-        if (isNumber)
+        if (isNumber) {
             rs = m_logDb->openTableWhere(QStringLiteral("tblLog"), QStringLiteral("ID"), rowId);
+        }
         if (!rs || rs->eof()) {
             AddStatus(QStringLiteral("Error: no log entry for message ID=") + id);
             return;
@@ -489,12 +564,13 @@ void MonitorCore::ChangeLogStatus(const QString& id, qint32 status) {
     m_loop.yield();
 
     QString target;
-    if (status == 1)
+    if (status == 1) {
         target = kSent;
-    else if (status == 2 || status == 3)
+    } else if (status == 2 || status == 3) {
         target = kFailed;
-    else
+    } else {
         return;
+    }
     const QString from = queuePath(kPending, name);
     const QString to = queuePath(target, name);
     const QString folder = target.mid(1, target.size() - 2);
@@ -512,24 +588,34 @@ void MonitorCore::ChangeLogStatus(const QString& id, qint32 status) {
 
 void MonitorCore::Pager1_MessageSent(const QString& UniqueID, const QString&,
                                      const QString& PhoneNumber, const QString& PIN) {
-    if (abandoned()) return;
-    if (UniqueID != kAlert) ChangeLogStatus(UniqueID, 1);
+    if (abandoned()) {
+        return;
+    }
+    if (UniqueID != kAlert) {
+        ChangeLogStatus(UniqueID, 1);
+    }
     AddStatus(QStringLiteral("Message sucessfully sent: Ph#=") + PhoneNumber +
               QStringLiteral(" PIN=") + PIN + QStringLiteral(" ID=") + UniqueID);
 }
 
 void MonitorCore::Pager1_MessageCancelled(const QString& UniqueID, const QString&,
                                           const QString& PhoneNumber, const QString& PIN) {
-    if (abandoned()) return;
+    if (abandoned()) {
+        return;
+    }
     AddStatus(QStringLiteral("Message cancelled during dialing: Ph#=") + PhoneNumber +
               QStringLiteral(" PIN=") + PIN + QStringLiteral(" ID=") + UniqueID);
-    if (UniqueID != kAlert) ChangeLogStatus(UniqueID, 3);
+    if (UniqueID != kAlert) {
+        ChangeLogStatus(UniqueID, 3);
+    }
 }
 
 void MonitorCore::Pager1_MessageFailed(const QString& UniqueID, const QString&,
                                        const QString& PhoneNumber, const QString& PIN,
                                        std::int16_t ModemErrorFlag) {
-    if (abandoned()) return;
+    if (abandoned()) {
+        return;
+    }
     if (UniqueID == kAlert) {
         AddStatus(QStringLiteral("Error message alert failed to be sent via a page"));
         return;
@@ -537,7 +623,9 @@ void MonitorCore::Pager1_MessageFailed(const QString& UniqueID, const QString&,
     ChangeLogStatus(UniqueID, 2);
     AddStatus(QStringLiteral("Message failed: Ph#=") + PhoneNumber + QStringLiteral(" PIN=") + PIN +
               QStringLiteral(" ID=") + UniqueID);
-    if (abandoned()) return;
+    if (abandoned()) {
+        return;
+    }
     m_alerts->raise(m_settings, UniqueID, PhoneNumber, PIN, ModemErrorFlag);
 }
 
@@ -548,15 +636,18 @@ void MonitorCore::ClearEvents_c_Click() { m_status->clear(); }
 void MonitorCore::Command1_Click() { m_alerts->cancel(); }
 
 void MonitorCore::Configure_c_Click() {
-    if (abandoned()) return;
+    if (abandoned()) {
+        return;
+    }
     m_timer1->setEnabled(false);
     Launcher::Request r;
     r.folder = m_options.programDir;
     r.program = QStringLiteral("VTSCONFIG.EXE");
     r.workingDirectory = m_options.workingDir;
     QString error;
-    if (!m_launcher.start(r, &error))
+    if (!m_launcher.start(r, &error)) {
         AddStatus(QStringLiteral("Error: VTSCONFIG.EXE cannot be started: ") + error);
+    }
     m_timer1->setEnabled(true);
 }
 
@@ -572,19 +663,27 @@ void MonitorCore::runRequestedExit() {
 }
 
 bool MonitorCore::Form_Unload(bool askOperator) {
-    if (m_ended) return true;
-    if (m_unloading) return false;
+    if (m_ended) {
+        return true;
+    }
+    if (m_unloading) {
+        return false;
+    }
     if (!m_started) {
         // Stopped during start-up: nothing is open or pending yet.
         m_ended = true;
         m_exitCode = 0;
-        if (m_pager) m_pager->stopDispatch();
+        if (m_pager) {
+            m_pager->stopDispatch();
+        }
         emit ended(0);
         return true;
     }
     if (m_checking) {
         // The check stops at its next yield and the exit runs after it.
-        if (!m_exitRequest || !askOperator) m_exitRequest = askOperator;
+        if (!m_exitRequest || !askOperator) {
+            m_exitRequest = askOperator;
+        }
         return false;
     }
     m_unloading = true;
@@ -598,7 +697,9 @@ bool MonitorCore::Form_Unload(bool askOperator) {
             !askOperator ||
             m_dialogs.show(kPendingQuestion, QStringLiteral("Warning!"), Dialogs::Icon::None,
                            Dialogs::Buttons::YesNo) == Dialogs::Answer::Yes;
-        if (m_ended) return true;
+        if (m_ended) {
+            return true;
+        }
         if (!yes) {
             m_timer1->setEnabled(true);
             m_unloading = false;
@@ -608,7 +709,9 @@ bool MonitorCore::Form_Unload(bool askOperator) {
     }
     // Dispatch and the alert sound stop before the stores close, so no result
     // can reach a closed store.
-    if (m_pager) m_pager->stopDispatch();
+    if (m_pager) {
+        m_pager->stopDispatch();
+    }
     m_alerts->cancel();
     closeStores();
     m_closed = true;
@@ -626,8 +729,12 @@ bool MonitorCore::Form_Unload(bool askOperator) {
 void MonitorCore::closeStores() {
     m_clients.reset();
     m_log.reset();
-    if (m_cfgDb) m_cfgDb->close();
-    if (m_logDb) m_logDb->close();
+    if (m_cfgDb) {
+        m_cfgDb->close();
+    }
+    if (m_logDb) {
+        m_logDb->close();
+    }
     m_cfgDb.reset();
     m_logDb.reset();
 }

@@ -13,11 +13,17 @@ namespace {
 // out-of-range values count as 0.
 qint32 number(const db::Recordset& row, const QString& field) {
     const QVariant v = row.value(field);
-    if (!v.isValid() || v.isNull()) return 0;
+    if (!v.isValid() || v.isNull()) {
+        return 0;
+    }
     bool ok = false;
     const double d = v.toDouble(&ok);
-    if (!ok || !std::isfinite(d)) return 0;
-    if (d < std::numeric_limits<qint32>::min() || d > std::numeric_limits<qint32>::max()) return 0;
+    if (!ok || !std::isfinite(d)) {
+        return 0;
+    }
+    if (d < std::numeric_limits<qint32>::min() || d > std::numeric_limits<qint32>::max()) {
+        return 0;
+    }
     return static_cast<qint32>(std::llround(d));
 }
 
@@ -56,7 +62,9 @@ ServerSettings ServerSettings::fromRow(const db::Recordset& row) {
     if (expire.isValid() && !expire.isNull() && !expire.toString().trimmed().isEmpty()) {
         bool ok = false;
         const double d = expire.toDouble(&ok);
-        if (ok && std::isfinite(d)) s.PMFExpireDays = d;
+        if (ok && std::isfinite(d)) {
+            s.PMFExpireDays = d;
+        }
     }
     return s;
 }

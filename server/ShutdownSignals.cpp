@@ -22,7 +22,9 @@ void onSignal(int sig) {
 }  // namespace
 
 ShutdownSignals::ShutdownSignals(QObject* parent) : QObject(parent) {
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_fds) != 0) return;
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_fds) != 0) {
+        return;
+    }
     ::fcntl(g_fds[0], F_SETFL, ::fcntl(g_fds[0], F_GETFL) | O_NONBLOCK);
     ::fcntl(g_fds[1], F_SETFL, ::fcntl(g_fds[1], F_GETFL) | O_NONBLOCK);
     m_notifier = new QSocketNotifier(g_fds[1], QSocketNotifier::Read, this);
@@ -45,7 +47,9 @@ ShutdownSignals::~ShutdownSignals() {
     delete m_notifier;
     m_notifier = nullptr;
     for (int& fd : g_fds) {
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0) {
+            ::close(fd);
+        }
         fd = -1;
     }
 }
@@ -53,8 +57,12 @@ ShutdownSignals::~ShutdownSignals() {
 void ShutdownSignals::readPipe() {
     unsigned char b = 0;
     int last = 0;
-    while (::read(g_fds[1], &b, 1) == 1) last = b;
-    if (last) emit stopRequested(last);
+    while (::read(g_fds[1], &b, 1) == 1) {
+        last = b;
+    }
+    if (last) {
+        emit stopRequested(last);
+    }
 }
 
 }  // namespace vts

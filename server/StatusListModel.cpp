@@ -23,7 +23,9 @@ void StatusListModel::AddStatus(const QString& text) {
     beginInsertRows({}, row, row);
     m_lines.append(line);
     endInsertRows();
-    if (m_echo) m_echo(line);
+    if (m_echo) {
+        m_echo(line);
+    }
     emit lineAdded(row);
 }
 
@@ -36,7 +38,9 @@ void StatusListModel::clear() {
 QStringList StatusListModel::texts() const {
     QStringList out;
     out.reserve(m_lines.size());
-    for (const QString& l : m_lines) out << l.mid(kStampLength);
+    for (const QString& l : m_lines) {
+        out << l.mid(kStampLength);
+    }
     return out;
 }
 
@@ -45,7 +49,9 @@ int StatusListModel::rowCount(const QModelIndex& parent) const {
 }
 
 QVariant StatusListModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= m_lines.size() || role != Qt::DisplayRole) return {};
+    if (!index.isValid() || index.row() >= m_lines.size() || role != Qt::DisplayRole) {
+        return {};
+    }
     return m_lines.at(index.row());
 }
 

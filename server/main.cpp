@@ -25,10 +25,13 @@
 int main(int argc, char** argv) {
     bool headless =
         qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    if (platform == "offscreen" || platform == "minimal") headless = true;
+    if (platform == "offscreen" || platform == "minimal") {
+        headless = true;
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vantrel Server"));
@@ -36,17 +39,19 @@ int main(int argc, char** argv) {
 
     vts::QtEventLoop loop;
     std::unique_ptr<vts::Dialogs> dialogs;
-    if (headless)
+    if (headless) {
         dialogs = std::make_unique<vts::ConsoleDialogs>(vts::Dialogs::Answer::Yes);
-    else
+    } else {
         dialogs = std::make_unique<vts::QtDialogs>();
+    }
     vts::ProcessLauncher launcher;
     vts::AlertMailer mailer;
     std::unique_ptr<vts::AlertSound> sound;
-    if (headless)
+    if (headless) {
         sound = std::make_unique<vts::TerminalBell>();
-    else
+    } else {
         sound = std::make_unique<vts::MultimediaSound>();
+    }
     vts::WidgetMonitorView view(headless);
 
     vts::MonitorCore::Options options;
@@ -62,7 +67,9 @@ int main(int argc, char** argv) {
     }
     vts::frmMonitor form(core);
     view.setMonitor(&form);
-    if (!headless) static_cast<vts::QtDialogs*>(dialogs.get())->setParent(&form);
+    if (!headless) {
+        static_cast<vts::QtDialogs*>(dialogs.get())->setParent(&form);
+    }
 
     vts::ShutdownSignals stopSignals;
     QObject::connect(&stopSignals, &vts::ShutdownSignals::stopRequested, &core,
@@ -70,6 +77,8 @@ int main(int argc, char** argv) {
     QObject::connect(&core, &vts::MonitorCore::ended, &app,
                      [](int code) { QCoreApplication::exit(code); });
 
-    if (!core.start() || core.hasEnded()) return core.hasEnded() ? core.exitCode() : 1;
+    if (!core.start() || core.hasEnded()) {
+        return core.hasEnded() ? core.exitCode() : 1;
+    }
     return QApplication::exec();
 }

@@ -71,15 +71,17 @@ QStringList queueLines(int i) {
 
 void makeQueue(const QString& root) {
     QDir d(root);
-    for (const char* s : {"queue/PENDING", "queue/SENT", "queue/FAILED"})
+    for (const char* s : {"queue/PENDING", "queue/SENT", "queue/FAILED"}) {
         d.mkpath(QString::fromLatin1(s));
+    }
 }
 
 void writeFiles(const QString& queue) {
-    for (int i = 0; i < kFiles; ++i)
+    for (int i = 0; i < kFiles; ++i) {
         text::writeLines(
             QDir(queue).filePath(QStringLiteral("A%1.PMF").arg(i, 5, 10, QLatin1Char('0'))),
             queueLines(i));
+    }
 }
 
 void prepareStore(const QString& dir) {
@@ -124,8 +126,9 @@ double intake() {
     const int pending = static_cast<int>(
         QDir(QDir(dir).filePath(QStringLiteral("queue/PENDING"))).entryList(QDir::Files).size());
     const int accepted = core.pager()->QueueCount();
-    if (pending != kFiles || accepted != kFiles)
+    if (pending != kFiles || accepted != kFiles) {
         std::fprintf(stderr, "intake incomplete: %d pending, %d accepted\n", pending, accepted);
+    }
     core.Form_Unload(false);
     qunsetenv("VANTREL_SYSTEM_DIR");
     return kFiles / secs;
@@ -178,16 +181,23 @@ double baseline() {
 
 bool cpuAndMemory(qint64 pid, double* cpuSeconds, long* rssKb) {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly)) return false;
+    if (!stat.open(QIODevice::ReadOnly)) {
+        return false;
+    }
     const QByteArray s = stat.readAll();
     const QList<QByteArray> f = s.mid(s.lastIndexOf(')') + 2).split(' ');
-    if (f.size() < 13) return false;
+    if (f.size() < 13) {
+        return false;
+    }
     *cpuSeconds = (f[11].toDouble() + f[12].toDouble()) / static_cast<double>(sysconf(_SC_CLK_TCK));
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (status.open(QIODevice::ReadOnly))
-        for (const QByteArray& line : status.readAll().split('\n'))
-            if (line.startsWith("VmRSS:"))
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if (line.startsWith("VmRSS:")) {
                 *rssKb = line.mid(6).trimmed().split(' ').value(0).toLong();
+            }
+        }
+    }
     return true;
 }
 
@@ -213,9 +223,13 @@ void idle(int seconds) {
     p.waitForFinished(6000);  // start-up (3-second window) and the first checks
     double cpu0 = 0, cpu1 = 0;
     long rss = 0;
-    if (!cpuAndMemory(p.processId(), &cpu0, &rss)) return;
+    if (!cpuAndMemory(p.processId(), &cpu0, &rss)) {
+        return;
+    }
     p.waitForFinished(seconds * 1000);
-    if (!cpuAndMemory(p.processId(), &cpu1, &rss)) return;
+    if (!cpuAndMemory(p.processId(), &cpu1, &rss)) {
+        return;
+    }
     std::printf("idle: %.3f s CPU over %d s = %.3f%% of one core; resident memory %.1f MiB\n",
                 cpu1 - cpu0, seconds, 100.0 * (cpu1 - cpu0) / seconds, rss / 1024.0);
     p.terminate();
@@ -229,7 +243,9 @@ int main(int argc, char** argv) {
     int idleSeconds = 60;
     const QStringList args = app.arguments();
     const qsizetype at = args.indexOf(QStringLiteral("--idle-seconds"));
-    if (at > 0 && at + 1 < args.size()) idleSeconds = args.at(at + 1).toInt();
+    if (at > 0 && at + 1 < args.size()) {
+        idleSeconds = args.at(at + 1).toInt();
+    }
 
     // Disk flushes dominate both and vary from run to run: best of three each,
     // interleaved.
@@ -242,6 +258,8 @@ int main(int argc, char** argv) {
         "intake: %d files in one check: %.0f files/s; baseline (bare SQLite inserts + renames): "
         "%.0f files/s; ratio %.2f\n",
         kFiles, ours, base, ours / base);
-    if (idleSeconds > 0) idle(idleSeconds);
+    if (idleSeconds > 0) {
+        idle(idleSeconds);
+    }
     return 0;
 }

@@ -8,7 +8,9 @@
 namespace vts {
 
 MultimediaSound::MultimediaSound() {
-    if (QMediaDevices::audioOutputs().isEmpty()) return;
+    if (QMediaDevices::audioOutputs().isEmpty()) {
+        return;
+    }
     m_effect = std::make_unique<QSoundEffect>();
     m_effect->setSource(QUrl(QStringLiteral("qrc:/vantrel/alert.wav")));
     m_effect->setVolume(0.8f);

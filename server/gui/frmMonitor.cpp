@@ -75,7 +75,9 @@ frmMonitor::frmMonitor(MonitorCore& core, QWidget* parent) : QWidget(parent), m_
         m_tray = new QSystemTrayIcon(serverIcon(), this);
         connect(m_tray, &QSystemTrayIcon::activated, this,
                 [this](QSystemTrayIcon::ActivationReason r) {
-                    if (r == QSystemTrayIcon::DoubleClick) cSysTray1_MouseDblClick();
+                    if (r == QSystemTrayIcon::DoubleClick) {
+                        cSysTray1_MouseDblClick();
+                    }
                 });
         m_tray->show();
     }
@@ -90,7 +92,9 @@ void frmMonitor::cSysTray1_MouseDblClick() {
 
 void frmMonitor::closeEvent(QCloseEvent* event) {
     if (m_core.Form_Unload(true)) {
-        if (m_tray) m_tray->hide();
+        if (m_tray) {
+            m_tray->hide();
+        }
         event->accept();
     } else {
         event->ignore();

@@ -24,8 +24,9 @@ protected:
     void SetUp() override {
         TempDirTest::SetUp();
         QDir d(dir());
-        for (const char* sub : {"queue/PENDING", "queue/SENT", "queue/FAILED"})
+        for (const char* sub : {"queue/PENDING", "queue/SENT", "queue/FAILED"}) {
             ASSERT_TRUE(d.mkpath(QString::fromLatin1(sub)));
+        }
         configstore::createNew(path(configstore::kFileName), path(QStringLiteral("queue")));
         auto db = configstore::open(dir());
         db->execute(QStringLiteral("delete from tblModems"));
@@ -66,8 +67,9 @@ protected:
         QByteArray out;
         QDeadlineTimer dl(10000);
         while (!out.contains("ready\n") &&
-               m_sim.waitForReadyRead(static_cast<int>(dl.remainingTime())))
+               m_sim.waitForReadyRead(static_cast<int>(dl.remainingTime()))) {
             out += m_sim.readAllStandardOutput();
+        }
         ASSERT_TRUE(out.contains("ready\n")) << out.toStdString();
     }
 
@@ -85,8 +87,12 @@ protected:
         QDeadlineTimer dl(ms);
         for (;;) {
             m_out += QString::fromLocal8Bit(m_server.readAllStandardOutput());
-            if (m_out.contains(text)) return true;
-            if (dl.hasExpired() || m_server.state() == QProcess::NotRunning) return false;
+            if (m_out.contains(text)) {
+                return true;
+            }
+            if (dl.hasExpired() || m_server.state() == QProcess::NotRunning) {
+                return false;
+            }
             m_server.waitForReadyRead(static_cast<int>(std::max<qint64>(dl.remainingTime(), 1)));
         }
     }

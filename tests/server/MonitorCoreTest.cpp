@@ -105,15 +105,17 @@ TEST_F(MonitorCoreTest, TapPageIsLoggedSubmittedSentAndMoved) {
 }
 
 TEST_F(MonitorCoreTest, ThreePagesForOneNumberTravelInOneCall) {
-    for (const char* n : {"A1.PMF", "A2.PMF", "A3.PMF"})
+    for (const char* n : {"A1.PMF", "A2.PMF", "A3.PMF"}) {
         writeQueueFile(QString::fromLatin1(n), QueueLines().lines());
+    }
     ASSERT_TRUE(startCore());
     run(15);
     ASSERT_EQ(runs.size(), 1u);
     ASSERT_EQ(runs[0].messages.size(), 3u);
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(conv::trim(runs[0].messages[static_cast<size_t>(i)].uniqueId),
                   QString::number(i + 1));
+    }
     EXPECT_EQ(filesIn(QStringLiteral("SENT")).size(), 3);
     EXPECT_EQ(logRowCount(), 3);
     EXPECT_EQ(clientCount(), 1);  // one computer, registered once
@@ -144,7 +146,7 @@ TEST_F(MonitorCoreTest, FileNamesAndMethodsDecideWhatIsReadAndHowItIsSent) {
 }
 
 TEST_F(MonitorCoreTest, FormatErrorsGoToFailedWithoutARow) {
-    auto with = [](std::function<void(QueueLines&)> change) {
+    auto with = [](const std::function<void(QueueLines&)>& change) {
         QueueLines q;
         change(q);
         return q.lines();
@@ -160,12 +162,15 @@ TEST_F(MonitorCoreTest, FormatErrorsGoToFailedWithoutARow) {
         {QStringLiteral("A_BLOCK.PMF"),
          with([](QueueLines& q) { q.block = QStringLiteral("99999"); })},
     };
-    for (const auto& [name, lines] : cases) writeQueueFile(name, lines);
+    for (const auto& [name, lines] : cases) {
+        writeQueueFile(name, lines);
+    }
     ASSERT_TRUE(startCore());
     run(2);
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_TRUE(hasStatus(QStringLiteral("Error: PMF file format error: ") + c.first))
             << c.first.toStdString();
+    }
     EXPECT_EQ(filesIn(QStringLiteral("FAILED")).size(), static_cast<int>(cases.size()));
     EXPECT_EQ(logRowCount(), 0);
     EXPECT_EQ(clientCount(), 0);
@@ -361,8 +366,9 @@ TEST_F(MonitorCoreTest, FilesLeftPendingByACrashAreReturnedAndSentAtStart) {
 }
 
 TEST_F(MonitorCoreTest, ExitRequestedDuringACheckWaitsForTheCheck) {
-    for (const char* n : {"A1.PMF", "A2.PMF", "A3.PMF"})
+    for (const char* n : {"A1.PMF", "A2.PMF", "A3.PMF"}) {
         writeQueueFile(QString::fromLatin1(n), QueueLines().lines());
+    }
     ASSERT_TRUE(startCore());
     bool asked = false;
     loop.setYieldHook([&] {
@@ -385,9 +391,10 @@ TEST_F(MonitorCoreTest, FullPagerQueueLeavesTheRestInTheQueueFolder) {
     // Fill the control's 800 slots before the first check.
     loop.setYieldHook([this] {
         if (core().pager() && core().pager()->QueueCount() == 0 && !core().isChecking()) {
-            for (int i = 0; i < 800; ++i)
+            for (int i = 0; i < 800; ++i) {
                 core().pager()->SendMessage(QStringLiteral("x"), QStringLiteral("5550000"),
                                             QStringLiteral("1"));
+            }
         }
     });
     ASSERT_TRUE(startCore());

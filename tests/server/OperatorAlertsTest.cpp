@@ -27,21 +27,29 @@ public:
         m_proc.setProgram(QStringLiteral("/usr/bin/python3"));
         m_proc.setArguments({QStringLiteral(VTS_SMTP_SINK), outFile});
         m_proc.start();
-        if (m_proc.waitForStarted(5000) && m_proc.waitForReadyRead(10000))
+        if (m_proc.waitForStarted(5000) && m_proc.waitForReadyRead(10000)) {
             m_port = QString::fromLatin1(m_proc.readLine()).trimmed().toInt();
+        }
     }
     ~MailServer() {
         m_proc.closeWriteChannel();
-        if (!m_proc.waitForFinished(5000)) m_proc.kill();
+        if (!m_proc.waitForFinished(5000)) {
+            m_proc.kill();
+        }
         m_proc.waitForFinished(2000);
     }
     int port() const { return m_port; }
     QList<QJsonObject> mails() const {
         QList<QJsonObject> out;
         QFile f(m_out);
-        if (!f.open(QIODevice::ReadOnly)) return out;
-        for (const QByteArray& line : f.readAll().split('\n'))
-            if (!line.trimmed().isEmpty()) out << QJsonDocument::fromJson(line).object();
+        if (!f.open(QIODevice::ReadOnly)) {
+            return out;
+        }
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            if (!line.trimmed().isEmpty()) {
+                out << QJsonDocument::fromJson(line).object();
+            }
+        }
         return out;
     }
 
@@ -59,16 +67,23 @@ protected:
     }
     // Waits (in real time, blocking in the event loop) for n finished mails.
     bool waitForMails(QSignalSpy& spy, int n) {
-        while (spy.count() < n)
-            if (!spy.wait(15000)) return false;
+        while (spy.count() < n) {
+            if (!spy.wait(15000)) {
+                return false;
+            }
+        }
         return true;
     }
     // Alert pages written into port files by the pager control.
     std::vector<PortRecord> alertPages() {
         std::vector<PortRecord> out;
-        for (const Run& r : runs)
-            for (const PortRecord& m : r.messages)
-                if (conv::trim(m.uniqueId) == QStringLiteral("Alert")) out.push_back(m);
+        for (const Run& r : runs) {
+            for (const PortRecord& m : r.messages) {
+                if (conv::trim(m.uniqueId) == QStringLiteral("Alert")) {
+                    out.push_back(m);
+                }
+            }
+        }
         return out;
     }
     void alertsOn() {
@@ -192,8 +207,9 @@ TEST_F(OperatorAlertsTest, LoneFirstAddressKeepsItsCommaWhichIsSkipped) {
     EXPECT_EQ(host, QStringLiteral("127.0.0.1"));
     EXPECT_EQ(port, 2525);
     for (const char* bad :
-         {"", "a b", "host:0", "host:70000", "user@host", "host/x", "smtp://host"})
+         {"", "a b", "host:0", "host:70000", "user@host", "host/x", "smtp://host"}) {
         EXPECT_FALSE(AlertMailer::parseServer(QString::fromLatin1(bad), &host, &port)) << bad;
+    }
 }
 
 TEST_F(OperatorAlertsTest, EmptyPortListRefusesTheAlertPage) {

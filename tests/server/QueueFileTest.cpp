@@ -9,7 +9,9 @@ namespace {
 
 QStringList header() {
     QStringList l;
-    for (int i = 1; i <= 22; ++i) l << QString();
+    for (int i = 1; i <= 22; ++i) {
+        l << QString();
+    }
     l[0] = QStringLiteral("TAP");
     l[6] = QStringLiteral("7/15/2026 10:30:00 AM");
     l[7] = QStringLiteral(" 5551234 ");

@@ -12,8 +12,9 @@ namespace {
 TEST(ServerSettingsTest, CheckIntervalTable) {
     const std::pair<int, int> rows[] = {{-1, 5},  {0, 5},    {1, 60},   {2, 300},   {3, 600},
                                         {4, 900}, {5, 1800}, {6, 3600}, {7, 86400}, {8, 5}};
-    for (const auto& [stored, seconds] : rows)
+    for (const auto& [stored, seconds] : rows) {
         EXPECT_EQ(settings::checkIntervalSeconds(stored), seconds) << stored;
+    }
 }
 
 TEST(ServerSettingsTest, PagerConversionTables) {
@@ -47,7 +48,9 @@ TEST(StatusListTest, HoldsAtMost1001LinesNewestLastWithTimeStamps) {
     StatusListModel list(loop);
     QStringList echoed;
     list.setEcho([&](const QString& l) { echoed << l; });
-    for (int i = 1; i <= 1003; ++i) list.AddStatus(QString::number(i));
+    for (int i = 1; i <= 1003; ++i) {
+        list.AddStatus(QString::number(i));
+    }
     EXPECT_EQ(list.rowCount(), 1001);
     EXPECT_EQ(list.lines().first(), QStringLiteral("03/04/2026 05:06:07 - 3"));
     EXPECT_EQ(list.last(), QStringLiteral("03/04/2026 05:06:07 - 1003"));

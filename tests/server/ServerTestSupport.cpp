@@ -24,8 +24,9 @@ QStringList QueueLines::lines() const {
 void ServerTest::SetUp() {
     TempDirTest::SetUp();
     QDir d(dir());
-    for (const char* sub : {"queue", "queue/PENDING", "queue/SENT", "queue/FAILED", "sys"})
+    for (const char* sub : {"queue", "queue/PENDING", "queue/SENT", "queue/FAILED", "sys"}) {
         ASSERT_TRUE(d.mkpath(QString::fromLatin1(sub)));
+    }
     sysDir = path(QStringLiteral("sys"));
     writeFile(QStringLiteral("sys/calvex"), "#!/bin/sh\n");
     QFile::setPermissions(path(QStringLiteral("sys/calvex")),
@@ -47,17 +48,23 @@ void ServerTest::SetUp() {
 
     launcher.onStart = [this](const Launcher::Request& r) -> std::shared_ptr<ProcessHandle> {
         auto h = std::make_shared<RecordingLauncher::Handle>();
-        if (r.program.compare(QStringLiteral("calvex.exe"), Qt::CaseInsensitive) != 0) return h;
+        if (r.program.compare(QStringLiteral("calvex.exe"), Qt::CaseInsensitive) != 0) {
+            return h;
+        }
         const int port = conv::trim(r.arguments.value(0)).toInt();
         const QString file = QDir(dir()).filePath(portfile::fileName(port));
         auto header = PortRecord::decode(portfile::readRecord(file, 1).value_or(QByteArray()));
-        if (!header) return h;
+        if (!header) {
+            return h;
+        }
         Run runInfo;
         runInfo.port = port;
         PortStatus last = PortStatus::Sent;
         for (int r2 = 2; r2 <= header->index + 1; ++r2) {
             auto rec = PortRecord::decode(portfile::readRecord(file, r2).value_or(QByteArray()));
-            if (!rec) continue;
+            if (!rec) {
+                continue;
+            }
             runInfo.messages.push_back(*rec);
             last = dialer ? dialer(static_cast<int>(runs.size()), *rec) : PortStatus::Sent;
             rec->status = static_cast<std::int16_t>(last);
@@ -90,7 +97,9 @@ MonitorCore& ServerTest::core() {
 bool ServerTest::startCore() { return core().start(); }
 
 void ServerTest::run(double seconds) {
-    for (double t = 0; t < seconds; t += 1.0) loop.advance(1.0);
+    for (double t = 0; t < seconds; t += 1.0) {
+        loop.advance(1.0);
+    }
 }
 
 void ServerTest::setSetting(const QString& field, const QVariant& value) {
@@ -121,8 +130,12 @@ QVariantMap ServerTest::logRow(qint64 id) {
     QVariantMap out;
     auto db = logstore::open(dir());
     auto rs = db->openTableWhere(QStringLiteral("tblLog"), QStringLiteral("ID"), id);
-    if (rs->eof()) return out;
-    for (const QString& f : rs->fieldNames()) out.insert(f, rs->value(f));
+    if (rs->eof()) {
+        return out;
+    }
+    for (const QString& f : rs->fieldNames()) {
+        out.insert(f, rs->value(f));
+    }
     return out;
 }
 

@@ -39,7 +39,9 @@ QStringList QueueFileWriter::lines(const PageRequest& p) {
     QString text = p.message;
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    if (!text.isEmpty()) out << text.split(QLatin1Char('\n'));
+    if (!text.isEmpty()) {
+        out << text.split(QLatin1Char('\n'));
+    }
     return out;
 }
 
@@ -59,34 +61,47 @@ QString QueueFileWriter::validate(const PageRequest& p) {
         {"modem dial string", &p.modemDial},
         {"e-mail", &p.email},
         {"SMTP server", &p.smtpServer}};
-    for (const auto& [name, value] : single)
-        if (value->contains(QLatin1Char('\r')) || value->contains(QLatin1Char('\n')))
+    for (const auto& [name, value] : single) {
+        if (value->contains(QLatin1Char('\r')) || value->contains(QLatin1Char('\n'))) {
             return QStringLiteral("the %1 must be one line").arg(QString::fromLatin1(name));
-    if (conv::trim(p.phoneNumber).size() > 30)
+        }
+    }
+    if (conv::trim(p.phoneNumber).size() > 30) {
         return QStringLiteral("the phone number is longer than 30 characters");
-    if (conv::trim(p.pin).size() > 20)
+    }
+    if (conv::trim(p.pin).size() > 20) {
         return QStringLiteral("the PIN is longer than 20 characters");
-    if (p.blockSize < 0 || p.blockSize > 32767)
+    }
+    if (p.blockSize < 0 || p.blockSize > 32767) {
         return QStringLiteral("the block size must be 0 to 32767");
+    }
     return {};
 }
 
 bool QueueFileWriter::nameInUse(const QString& name) const {
-    for (const char* sub : {"\\", "\\PENDING\\", "\\SENT\\", "\\FAILED\\"})
-        if (paths::exists(paths::join(m_queue, QString::fromLatin1(sub), name))) return true;
+    for (const char* sub : {"\\", "\\PENDING\\", "\\SENT\\", "\\FAILED\\"}) {
+        if (paths::exists(paths::join(m_queue, QString::fromLatin1(sub), name))) {
+            return true;
+        }
+    }
     return false;
 }
 
 QString QueueFileWriter::write(const PageRequest& page, QString* error) {
     auto fail = [error](const QString& why) {
-        if (error) *error = why;
+        if (error) {
+            *error = why;
+        }
         return QString();
     };
     const QString problem = validate(page);
-    if (!problem.isEmpty()) return fail(problem);
+    if (!problem.isEmpty()) {
+        return fail(problem);
+    }
     const QString folder = paths::resolve(m_queue);
-    if (!QFileInfo(folder).isDir())
+    if (!QFileInfo(folder).isDir()) {
         return fail(QStringLiteral("no queue folder at %1").arg(m_queue));
+    }
 
     const QString stamp =
         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmsszzz"));
@@ -95,17 +110,22 @@ QString QueueFileWriter::write(const PageRequest& page, QString* error) {
             .arg(QCoreApplication::applicationPid())
             .arg(QRandomGenerator::global()->generate(), 8, 16, QLatin1Char('0'));
     const QString tmpPath = QDir(folder).filePath(tmpName);
-    if (!text::writeLines(tmpPath, lines(page)))
+    if (!text::writeLines(tmpPath, lines(page))) {
         return fail(QStringLiteral("cannot write %1").arg(tmpPath));
+    }
 
     for (int attempt = 0; attempt < 1000; ++attempt) {
         const QString name =
             QStringLiteral("A%1%2.PMF")
                 .arg(stamp)
                 .arg(QRandomGenerator::global()->bounded(100000), 5, 10, QLatin1Char('0'));
-        if (nameInUse(name)) continue;
+        if (nameInUse(name)) {
+            continue;
+        }
         // rename() refuses an existing target, so two writers never clash.
-        if (QFile::rename(tmpPath, QDir(folder).filePath(name))) return name;
+        if (QFile::rename(tmpPath, QDir(folder).filePath(name))) {
+            return name;
+        }
     }
     QFile::remove(tmpPath);
     return fail(QStringLiteral("no free file name in %1").arg(m_queue));

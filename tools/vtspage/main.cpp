@@ -66,12 +66,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vtspage: %s\n", why.toLocal8Bit().constData());
         return 2;
     };
-    if (!p.isSet(queue)) return die(QStringLiteral("--queue is required"));
-    if (!p.isSet(phone) || !p.isSet(pin))
+    if (!p.isSet(queue)) {
+        return die(QStringLiteral("--queue is required"));
+    }
+    if (!p.isSet(phone) || !p.isSet(pin)) {
         return die(QStringLiteral("--phone and --pin are required"));
+    }
     bool ok = false;
     const int blockSize = p.value(block).toInt(&ok);
-    if (!ok) return die(QStringLiteral("--block-size takes a number"));
+    if (!ok) {
+        return die(QStringLiteral("--block-size takes a number"));
+    }
 
     vts::PageRequest r;
     r.method = p.value(method);
@@ -95,7 +100,9 @@ int main(int argc, char** argv) {
 
     QString error;
     const QString name = vts::QueueFileWriter(p.value(queue)).write(r, &error);
-    if (name.isEmpty()) return die(error);
+    if (name.isEmpty()) {
+        return die(error);
+    }
     std::printf("%s\n", name.toLocal8Bit().constData());
     return 0;
 }
