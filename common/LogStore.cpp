@@ -80,4 +80,9 @@ std::unique_ptr<db::Database> open(const QString& dir) {
     return db::Database::open(dir, kFileName);
 }
 
+void removeOldCopy(const QString& dir) {
+    for (const QString& name : paths::listFiles(dir, kOldName))
+        QFile::remove(paths::resolve(name, dir));
+}
+
 }  // namespace vts::logstore

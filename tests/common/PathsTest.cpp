@@ -183,3 +183,14 @@ TEST_F(SingleCopyGuardTest, StaleLockWithAReusedProcessNumberIsTakenOver) {
     SingleCopyGuard g(dir(), QStringLiteral("x.lock"));
     EXPECT_TRUE(g.acquire());
 }
+
+TEST_F(SingleCopyGuardTest, MissingFolderIsAnErrorNotAnotherCopy) {
+    SingleCopyGuard g(path(QStringLiteral("missing")), QStringLiteral("x.lock"));
+    EXPECT_FALSE(g.acquire());
+    EXPECT_FALSE(g.errorText().isEmpty());
+    SingleCopyGuard first(dir(), QStringLiteral("x.lock"));
+    ASSERT_TRUE(first.acquire());
+    SingleCopyGuard second(dir(), QStringLiteral("x.lock"));
+    EXPECT_FALSE(second.acquire());
+    EXPECT_TRUE(second.errorText().isEmpty());
+}

@@ -180,6 +180,17 @@ TEST_F(LogStoreTest, CreatedWithFieldsInOrderAndAnEmptyReportTable) {
     EXPECT_THROW(logstore::create(dir()), DbError);
 }
 
+TEST_F(LogStoreTest, OldCopyIsRemovedAndTheLogLeftAlone) {
+    logstore::create(dir());
+    const QByteArray before = readFile(QStringLiteral("VTSLog.mdb"));
+    writeFile(QStringLiteral("vtslog.OLD"), "old");
+    logstore::removeOldCopy(dir());
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("vtslog.OLD"))));
+    EXPECT_EQ(readFile(QStringLiteral("VTSLog.mdb")), before);
+    logstore::removeOldCopy(dir());  // nothing there: no error
+    logstore::removeOldCopy(path(QStringLiteral("missing")));
+}
+
 TEST_F(LogStoreTest, FirstRowIsOneAndFieldsAreCheckedAgainstTheirWidths) {
     logstore::create(dir());
     auto db = logstore::open(dir());
