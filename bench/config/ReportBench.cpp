@@ -22,8 +22,8 @@
 #include <QGuiApplication>
 #include <QTemporaryDir>
 
-#include <sqlite3.h>
 #include <spawn.h>
+#include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
@@ -41,18 +41,22 @@ void fillLog(const QString& dir, int rows) {
     sqlite3* h = database->handle();
     sqlite3_exec(h, "BEGIN", nullptr, nullptr, nullptr);
     sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(h,
-                       "INSERT INTO tblLog (Status, StatusDescription, Type, Sender, Department, Recipient, SentTime, "
-                       "TAPPhoneNumber, TAPPIN, Message) VALUES (?, '', 'TAP', ?, ?, ?, ?, ?, ?, ?)",
-                       -1, &st, nullptr);
-    static const char* senders[] = {"SMITH", "JONES", "ADAMS", "MILLER", "O'BRIEN", "WILSON", "TAYLOR", "BROWN"};
+    sqlite3_prepare_v2(
+        h,
+        "INSERT INTO tblLog (Status, StatusDescription, Type, Sender, Department, Recipient, "
+        "SentTime, "
+        "TAPPhoneNumber, TAPPIN, Message) VALUES (?, '', 'TAP', ?, ?, ?, ?, ?, ?, ?)",
+        -1, &st, nullptr);
+    static const char* senders[] = {"SMITH",   "JONES",  "ADAMS",  "MILLER",
+                                    "O'BRIEN", "WILSON", "TAYLOR", "BROWN"};
     const QDateTime start(QDate(1998, 1, 1), QTime(0, 0));
     for (int i = 0; i < rows; ++i) {
         // Rows spread evenly over 1998, so the first half of the year is half the log.
         const QDateTime t = start.addSecs(static_cast<qint64>(i) * (365LL * 86400 / rows));
         const QByteArray sent = t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8();
         const QByteArray recipient = QByteArray("RECIPIENT ") + QByteArray::number(i % 977);
-        const QByteArray message = QByteArray("Please call the front desk about order ") + QByteArray::number(i) +
+        const QByteArray message = QByteArray("Please call the front desk about order ") +
+                                   QByteArray::number(i) +
                                    " before the end of the day; the customer is waiting.";
         sqlite3_bind_int(st, 1, 1 + i % 3);
         sqlite3_bind_text(st, 2, senders[i % 8], -1, SQLITE_STATIC);
@@ -79,13 +83,16 @@ int runTask(const QString& task, const QString& dir) {
         auto database = vts::logstore::open(dir);
         sqlite3_stmt* st = nullptr;
         sqlite3_prepare_v2(database->handle(),
-                           "SELECT SentTime, Status, Sender, Department, Recipient, TAPPhoneNumber, TAPPIN, Message "
+                           "SELECT SentTime, Status, Sender, Department, Recipient, "
+                           "TAPPhoneNumber, TAPPIN, Message "
                            "FROM tblLog ORDER BY SentTime, ID",
                            -1, &st, nullptr);
         qint64 chars = 0;
         while (sqlite3_step(st) == SQLITE_ROW)
             for (int c = 0; c < 8; ++c)
-                chars += QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, c))).size();
+                chars +=
+                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, c)))
+                        .size();
         sqlite3_finalize(st);
         std::printf("%lld\n", static_cast<long long>(chars));
         return 0;
@@ -102,7 +109,9 @@ int runTask(const QString& task, const QString& dir) {
     }
     if (task == QLatin1String("delete")) {
         auto database = vts::logstore::open(dir);
-        sqlite3_exec(database->handle(), "DELETE FROM tblLog WHERE SentTime >= '1998-01-01 00:00:00' AND SentTime <= '1998-07-02 23:59:59'",
+        sqlite3_exec(database->handle(),
+                     "DELETE FROM tblLog WHERE SentTime >= '1998-01-01 00:00:00' AND SentTime <= "
+                     "'1998-07-02 23:59:59'",
                      nullptr, nullptr, nullptr);
         std::printf("%d\n", sqlite3_changes(database->handle()));
         return 0;
@@ -133,7 +142,8 @@ Measure spawnTask(const char* self, const char* task, const QString& dir) {
     rusage usage{};
     wait4(pid, &status, 0, &usage);
     const auto t1 = std::chrono::steady_clock::now();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::fprintf(stderr, "task %s failed\n", task);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        std::fprintf(stderr, "task %s failed\n", task);
     return {std::chrono::duration<double>(t1 - t0).count(), usage.ru_maxrss};
 }
 
@@ -186,7 +196,8 @@ int main(int argc, char** argv) {
     std::printf("rows: %d (PDF %.1f MB)\n", rows, pdfSize / 1e6);
     std::printf("%-34s %8s %10s %12s\n", "task", "seconds", "peak MiB", "time ratio");
     auto line = [&](const char* name, const Measure& m, const Measure& base) {
-        std::printf("%-34s %8.2f %10.1f %11.1fx\n", name, m.seconds, m.peakKiB / 1024.0, m.seconds / base.seconds);
+        std::printf("%-34s %8.2f %10.1f %11.1fx\n", name, m.seconds, m.peakKiB / 1024.0,
+                    m.seconds / base.seconds);
     };
     line("bare SQLite read, sorted", query, query);
     line("Normal report to PDF", pdf, query);

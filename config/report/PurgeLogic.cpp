@@ -38,17 +38,20 @@ PurgeLogic::PurgeLogic(QString workingDirectory, Dialogs& dialogs)
 PurgeLogic::Outcome PurgeLogic::purge(const PurgeCriteria& c) {
     m_deleted = 0;
     if (c.selectDate && c.from > c.to) {
-        m_dialogs.message(QStringLiteral("The FROM date is later than the TO date"), QStringLiteral("Error"),
-                          Dialogs::Icon::Critical);
+        m_dialogs.message(QStringLiteral("The FROM date is later than the TO date"),
+                          QStringLiteral("Error"), Dialogs::Icon::Critical);
         return Outcome::DateError;
     }
     const QString condition = purgeCondition(c);
     m_statement = purgeStatement(c);
-    const bool yes = condition.isEmpty()
-                         ? m_dialogs.askYesNo(QStringLiteral("Not selecting any criteria will purge the entire log!"),
-                                              QStringLiteral("Warning!!!"), Dialogs::Icon::Exclamation)
-                         : m_dialogs.askYesNo(QStringLiteral("Are you sure you want to purge the messages from the log?"),
-                                              QStringLiteral("Confirmation"), Dialogs::Icon::Question);
+    const bool yes =
+        condition.isEmpty()
+            ? m_dialogs.askYesNo(
+                  QStringLiteral("Not selecting any criteria will purge the entire log!"),
+                  QStringLiteral("Warning!!!"), Dialogs::Icon::Exclamation)
+            : m_dialogs.askYesNo(
+                  QStringLiteral("Are you sure you want to purge the messages from the log?"),
+                  QStringLiteral("Confirmation"), Dialogs::Icon::Question);
     if (!yes) return Outcome::Declined;
 
     try {

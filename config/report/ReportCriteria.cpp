@@ -35,7 +35,8 @@ Selection buildSelection(const Criteria& c) {
         s.description = QStringLiteral("From ") + c.fromText + QStringLiteral(" to ") + c.toText;
     }
     if (c.statusIndex > 0) {
-        appendCriterion(s.formula, QStringLiteral("{tblLog.Status}=") + QString::number(c.statusIndex));
+        appendCriterion(s.formula,
+                        QStringLiteral("{tblLog.Status}=") + QString::number(c.statusIndex));
         appendDescription(s.description, c.statusText);
     }
     const QString sender = conv::trim(c.sender);

@@ -44,8 +44,8 @@ class Statement {
 public:
     Statement(sqlite3* db, const QString& sql, const QVariantList& params) {
         const QByteArray utf8 = sql.toUtf8();
-        if (sqlite3_prepare_v2(db, utf8.constData(), static_cast<int>(utf8.size()), &m_stmt, nullptr) !=
-            SQLITE_OK)
+        if (sqlite3_prepare_v2(db, utf8.constData(), static_cast<int>(utf8.size()), &m_stmt,
+                               nullptr) != SQLITE_OK)
             throw ReportError(QStringLiteral("The log could not be read: %1")
                                   .arg(QString::fromUtf8(sqlite3_errmsg(db))));
         for (int i = 0; i < params.size(); ++i) bind(i + 1, params[i]);
@@ -56,19 +56,20 @@ public:
 
     void bind(int index, const QVariant& v) {
         switch (v.typeId()) {
-        case QMetaType::Int:
-        case QMetaType::LongLong:
-        case QMetaType::UInt:
-        case QMetaType::ULongLong:
-            sqlite3_bind_int64(m_stmt, index, v.toLongLong());
-            break;
-        case QMetaType::Double:
-            sqlite3_bind_double(m_stmt, index, v.toDouble());
-            break;
-        default: {
-            const QByteArray t = v.toString().toUtf8();
-            sqlite3_bind_text(m_stmt, index, t.constData(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
-        }
+            case QMetaType::Int:
+            case QMetaType::LongLong:
+            case QMetaType::UInt:
+            case QMetaType::ULongLong:
+                sqlite3_bind_int64(m_stmt, index, v.toLongLong());
+                break;
+            case QMetaType::Double:
+                sqlite3_bind_double(m_stmt, index, v.toDouble());
+                break;
+            default: {
+                const QByteArray t = v.toString().toUtf8();
+                sqlite3_bind_text(m_stmt, index, t.constData(), static_cast<int>(t.size()),
+                                  SQLITE_TRANSIENT);
+            }
         }
     }
 
@@ -82,13 +83,16 @@ public:
 
     QVariant value(int col) const {
         switch (sqlite3_column_type(m_stmt, col)) {
-        case SQLITE_NULL: return {};
-        case SQLITE_INTEGER: return static_cast<qint64>(sqlite3_column_int64(m_stmt, col));
-        case SQLITE_FLOAT: return sqlite3_column_double(m_stmt, col);
-        default: {
-            const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, col));
-            return QString::fromUtf8(p, sqlite3_column_bytes(m_stmt, col));
-        }
+            case SQLITE_NULL:
+                return {};
+            case SQLITE_INTEGER:
+                return static_cast<qint64>(sqlite3_column_int64(m_stmt, col));
+            case SQLITE_FLOAT:
+                return sqlite3_column_double(m_stmt, col);
+            default: {
+                const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(m_stmt, col));
+                return QString::fromUtf8(p, sqlite3_column_bytes(m_stmt, col));
+            }
         }
     }
 
@@ -99,7 +103,8 @@ private:
 QString fit(const QString& s, int width) {
     QString one = s;
     for (QChar& c : one)
-        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\t')) c = QLatin1Char(' ');
+        if (c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QLatin1Char('\t'))
+            c = QLatin1Char(' ');
     if (one.size() > width) return one.left(width);
     return one.leftJustified(width, QLatin1Char(' '));
 }
@@ -109,7 +114,8 @@ QString fit(const QString& s, int width) {
 QStringList wrap(const QString& text, int width) {
     QStringList out;
     QString normalized = text;
-    normalized.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    normalized.replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+        .replace(QLatin1Char('\r'), QLatin1Char('\n'));
     for (const QString& para : normalized.split(QLatin1Char('\n'))) {
         QString rest = para;
         rest.replace(QLatin1Char('\t'), QLatin1Char(' '));
@@ -134,25 +140,34 @@ QString displayValue(const QString& field, const QVariant& value) {
     if (!value.isValid() || value.isNull()) return {};
     if (field == QLatin1String("Status")) {
         switch (value.toLongLong()) {
-        case 0: return QStringLiteral("Pending");
-        case 1: return QStringLiteral("Sent");
-        case 2: return QStringLiteral("Failed");
-        case 3: return QStringLiteral("Cancelled");
-        default: return value.toString();
+            case 0:
+                return QStringLiteral("Pending");
+            case 1:
+                return QStringLiteral("Sent");
+            case 2:
+                return QStringLiteral("Failed");
+            case 3:
+                return QStringLiteral("Cancelled");
+            default:
+                return value.toString();
         }
     }
     switch (fieldType(field)) {
-    case db::FieldType::DateTime: {
-        // The stored form "YYYY-MM-DD HH:MM:SS" is rearranged directly: this
-        // runs once per row of a report.
-        const QString t = value.toString();
-        if (t.size() == 19 && t[4] == QLatin1Char('-') && t[7] == QLatin1Char('-') && t[10] == QLatin1Char(' '))
-            return t.mid(5, 2) + QLatin1Char('/') + t.mid(8, 2) + QLatin1Char('/') + t.left(4) + t.mid(10);
-        const auto dt = conv::fromStoreText(t);
-        return dt ? conv::formatDateTime(*dt) : t;
-    }
-    case db::FieldType::YesNo: return value.toLongLong() != 0 ? QStringLiteral("Yes") : QStringLiteral("No");
-    default: return value.toString();
+        case db::FieldType::DateTime: {
+            // The stored form "YYYY-MM-DD HH:MM:SS" is rearranged directly: this
+            // runs once per row of a report.
+            const QString t = value.toString();
+            if (t.size() == 19 && t[4] == QLatin1Char('-') && t[7] == QLatin1Char('-') &&
+                t[10] == QLatin1Char(' '))
+                return t.mid(5, 2) + QLatin1Char('/') + t.mid(8, 2) + QLatin1Char('/') + t.left(4) +
+                       t.mid(10);
+            const auto dt = conv::fromStoreText(t);
+            return dt ? conv::formatDateTime(*dt) : t;
+        }
+        case db::FieldType::YesNo:
+            return value.toLongLong() != 0 ? QStringLiteral("Yes") : QStringLiteral("No");
+        default:
+            return value.toString();
     }
 }
 
@@ -185,7 +200,8 @@ public:
         QStringList cols;
         for (const auto& c : doc.m_layout.columns) cols << c.field;
         cols << QStringLiteral("Message");
-        QString sql = QStringLiteral("SELECT ") + cols.join(QStringLiteral(", ")) + QStringLiteral(" FROM tblLog");
+        QString sql = QStringLiteral("SELECT ") + cols.join(QStringLiteral(", ")) +
+                      QStringLiteral(" FROM tblLog");
         if (!doc.m_filter.where.isEmpty()) sql += QStringLiteral(" WHERE ") + doc.m_filter.where;
         sql += QStringLiteral(" ORDER BY ");
         if (!doc.m_orderBy.isEmpty()) sql += doc.m_orderBy + QStringLiteral(", ");
@@ -205,8 +221,9 @@ public:
             m_done = true;
             m_row = m_nextRow;
             m_pending.push_back({Line::Blank, {}});
-            m_pending.push_back({Line::Text, m_nextRow == 1 ? QStringLiteral("1 message")
-                                                             : QStringLiteral("%1 messages").arg(m_nextRow)});
+            m_pending.push_back({Line::Text, m_nextRow == 1
+                                                 ? QStringLiteral("1 message")
+                                                 : QStringLiteral("%1 messages").arg(m_nextRow)});
             m_taken = 0;
             m_stmt.reset();
             return true;
@@ -237,14 +254,16 @@ private:
         QString line;
         for (size_t i = 0; i < cols.size(); ++i) {
             if (i > 0) line += QLatin1Char(' ');
-            line += fit(displayValue(cols[i].field, m_stmt->value(static_cast<int>(i))), cols[i].width);
+            line +=
+                fit(displayValue(cols[i].field, m_stmt->value(static_cast<int>(i))), cols[i].width);
         }
         m_pending.push_back({Line::Row, line});
         if (m_doc.m_layout.fullMessage) {
             const QString indent(kMessageIndent, QLatin1Char(' '));
             const int width = std::max(10, m_doc.m_layout.totalWidth() - kMessageIndent);
             const QString message = m_stmt->value(static_cast<int>(cols.size())).toString();
-            for (const QString& l : wrap(message, width)) m_pending.push_back({Line::Text, indent + l});
+            for (const QString& l : wrap(message, width))
+                m_pending.push_back({Line::Text, indent + l});
             m_pending.push_back({Line::Blank, {}});
         }
     }
@@ -254,11 +273,14 @@ private:
         const QString where = f.where.isEmpty() ? QString() : QStringLiteral(" WHERE ") + f.where;
         sqlite3* h = m_doc.m_db->handle();
         for (const auto& count : m_doc.m_layout.counts) {
-            const QString group = count.field + (isTextField(count.field) ? QStringLiteral(" COLLATE NOCASE") : QString());
-            Statement st(h,
-                         QStringLiteral("SELECT MIN(%1), COUNT(*) FROM tblLog%2 GROUP BY %3 ORDER BY %3")
-                             .arg(count.field, where, group),
-                         f.params);
+            const QString group =
+                count.field +
+                (isTextField(count.field) ? QStringLiteral(" COLLATE NOCASE") : QString());
+            Statement st(
+                h,
+                QStringLiteral("SELECT MIN(%1), COUNT(*) FROM tblLog%2 GROUP BY %3 ORDER BY %3")
+                    .arg(count.field, where, group),
+                f.params);
             m_pending.push_back({Line::Heading, count.heading});
             qint64 total = 0;
             while (st.step()) {
@@ -266,14 +288,18 @@ private:
                 if (value.isEmpty()) value = QStringLiteral("(none)");
                 const qint64 n = st.value(1).toLongLong();
                 total += n;
-                m_pending.push_back({Line::Text, QStringLiteral("  ") + fit(value, 40) + QStringLiteral(" ") +
+                m_pending.push_back({Line::Text, QStringLiteral("  ") + fit(value, 40) +
+                                                     QStringLiteral(" ") +
                                                      QString::number(n).rightJustified(10)});
                 m_summaryRows.push_back({count.heading, value, QString::number(n)});
             }
             if (m_doc.m_layout.totals) {
-                m_pending.push_back({Line::Text, QStringLiteral("  ") + fit(QStringLiteral("Total"), 40) +
-                                                     QStringLiteral(" ") + QString::number(total).rightJustified(10)});
-                m_summaryRows.push_back({count.heading, QStringLiteral("Total"), QString::number(total)});
+                m_pending.push_back({Line::Text, QStringLiteral("  ") +
+                                                     fit(QStringLiteral("Total"), 40) +
+                                                     QStringLiteral(" ") +
+                                                     QString::number(total).rightJustified(10)});
+                m_summaryRows.push_back(
+                    {count.heading, QStringLiteral("Total"), QString::number(total)});
             }
             m_pending.push_back({Line::Blank, {}});
         }
@@ -292,8 +318,8 @@ private:
     bool m_done = false;
 };
 
-ReportDocument::ReportDocument(std::unique_ptr<db::Database> database, ReportLayout layout, SqlFilter filter,
-                               QString orderBy, ReportTitles titles)
+ReportDocument::ReportDocument(std::unique_ptr<db::Database> database, ReportLayout layout,
+                               SqlFilter filter, QString orderBy, ReportTitles titles)
     : m_db(std::move(database)),
       m_layout(std::move(layout)),
       m_filter(std::move(filter)),
@@ -317,7 +343,8 @@ struct PageMetrics {
 };
 
 double bodyFontSize(const ReportLayout& layout, const QSizeF& page) {
-    const int chars = layout.style == ReportLayout::Style::Summary ? 54 : std::max(1, layout.totalWidth());
+    const int chars =
+        layout.style == ReportLayout::Style::Summary ? 54 : std::max(1, layout.totalWidth());
     const double usable = page.width() - 2 * kMargin;
     return std::min<double>(layout.fontSize, usable / (chars * kCharAdvance));
 }
@@ -348,7 +375,8 @@ QFont makeFont(const QPainter& p, double size, bool bold, bool mono) {
 
 int ReportDocument::linesPerPage() const { return metrics(m_layout, pageSize()).lines; }
 
-std::optional<PageStart> ReportDocument::renderPage(QPainter& p, int pageNumber, PageStart start) const {
+std::optional<PageStart> ReportDocument::renderPage(QPainter& p, int pageNumber,
+                                                    PageStart start) const {
     LineSource source(*this, start);
     if (!drawPage(p, pageNumber, source)) return std::nullopt;
     return source.position();
@@ -393,7 +421,8 @@ bool ReportDocument::drawPage(QPainter& p, int pageNumber, LineSource& source) c
                 bold = !bold;
                 p.setFont(bold ? monoBold : mono);
             }
-            p.drawText(QPointF(kMargin, lineY + m.fontSize), l.kind == Line::Row ? l.text.trimmed() : l.text);
+            p.drawText(QPointF(kMargin, lineY + m.fontSize),
+                       l.kind == Line::Row ? l.text.trimmed() : l.text);
         }
         lineY += m.lineHeight;
     }
@@ -405,13 +434,16 @@ bool ReportDocument::drawPage(QPainter& p, int pageNumber, LineSource& source) c
     return source.peek();
 }
 
-int ReportDocument::renderAll(QPagedPaintDevice& device, const std::function<bool(int)>& progress) const {
+int ReportDocument::renderAll(QPagedPaintDevice& device,
+                              const std::function<bool(int)>& progress) const {
     const QSizeF size = pageSize();
-    device.setPageLayout(QPageLayout(QPageSize(QPageSize::Letter),
-                                     m_layout.landscape ? QPageLayout::Landscape : QPageLayout::Portrait,
-                                     QMarginsF(0, 0, 0, 0)));
+    device.setPageLayout(
+        QPageLayout(QPageSize(QPageSize::Letter),
+                    m_layout.landscape ? QPageLayout::Landscape : QPageLayout::Portrait,
+                    QMarginsF(0, 0, 0, 0)));
     QPainter p;
-    if (!p.begin(&device)) throw ReportError(QStringLiteral("The report output could not be started."));
+    if (!p.begin(&device))
+        throw ReportError(QStringLiteral("The report output could not be started."));
     const QRect target = p.viewport();
     p.setWindow(0, 0, qRound(size.width()), qRound(size.height()));
     p.setViewport(target);
@@ -421,7 +453,8 @@ int ReportDocument::renderAll(QPagedPaintDevice& device, const std::function<boo
     int pages = 0;
     bool more = true;
     while (more) {
-        if (pages > 0 && !device.newPage()) throw ReportError(QStringLiteral("The report output failed."));
+        if (pages > 0 && !device.newPage())
+            throw ReportError(QStringLiteral("The report output failed."));
         ++pages;
         more = drawPage(p, pages, source);
         if (progress && !progress(pages)) break;
@@ -434,8 +467,8 @@ void ReportDocument::writeCsv(QIODevice& out) const {
     QTextStream ts(&out);
     ts.setEncoding(QStringConverter::Utf8);
     auto quote = [](const QString& v) {
-        if (!v.contains(QLatin1Char(',')) && !v.contains(QLatin1Char('"')) && !v.contains(QLatin1Char('\n')) &&
-            !v.contains(QLatin1Char('\r')))
+        if (!v.contains(QLatin1Char(',')) && !v.contains(QLatin1Char('"')) &&
+            !v.contains(QLatin1Char('\n')) && !v.contains(QLatin1Char('\r')))
             return v;
         QString q = v;
         q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
@@ -462,19 +495,23 @@ void ReportDocument::writeCsv(QIODevice& out) const {
         const int n = static_cast<int>(m_layout.columns.size());
         while (st.step()) {
             QStringList cells;
-            for (int i = 0; i < n; ++i) cells << displayValue(m_layout.columns[i].field, st.value(i));
+            for (int i = 0; i < n; ++i)
+                cells << displayValue(m_layout.columns[i].field, st.value(i));
             if (m_layout.fullMessage) cells << st.value(n).toString();
             writeRow(cells);
         }
     }
     ts.flush();
-    if (ts.status() != QTextStream::Ok) throw ReportError(QStringLiteral("The CSV file could not be written."));
+    if (ts.status() != QTextStream::Ok)
+        throw ReportError(QStringLiteral("The CSV file could not be written."));
 }
 
-void ReportDocument::writeFile(const QString& path, const std::function<bool(int)>& progress) const {
+void ReportDocument::writeFile(const QString& path,
+                               const std::function<bool(int)>& progress) const {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        throw ReportError(QStringLiteral("%1 could not be written: %2").arg(path, file.errorString()));
+        throw ReportError(
+            QStringLiteral("%1 could not be written: %2").arg(path, file.errorString()));
     if (path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)) {
         writeCsv(file);
     } else {
@@ -485,7 +522,8 @@ void ReportDocument::writeFile(const QString& path, const std::function<bool(int
         renderAll(pdf, progress);
     }
     if (!file.commit())
-        throw ReportError(QStringLiteral("%1 could not be written: %2").arg(path, file.errorString()));
+        throw ReportError(
+            QStringLiteral("%1 could not be written: %2").arg(path, file.errorString()));
 }
 
 }  // namespace vts::report

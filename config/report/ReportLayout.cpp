@@ -50,7 +50,8 @@ ReportLayout parseLayout(const QString& text) {
         const QString line = lines[i].trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;
         if (!sawMagic) {
-            if (line != kMagic) throw LayoutError(no, QStringLiteral("first line must be \"%1\"").arg(kMagic));
+            if (line != kMagic)
+                throw LayoutError(no, QStringLiteral("first line must be \"%1\"").arg(kMagic));
             sawMagic = true;
             continue;
         }
@@ -60,20 +61,28 @@ ReportLayout parseLayout(const QString& text) {
         const QString value = line.mid(colon + 1).trimmed();
         if (key == QLatin1String("style")) {
             const QString v = value.toLower();
-            if (v == QLatin1String("normal")) layout.style = ReportLayout::Style::Normal;
-            else if (v == QLatin1String("fulltext")) layout.style = ReportLayout::Style::FullText;
-            else if (v == QLatin1String("summary")) layout.style = ReportLayout::Style::Summary;
-            else throw LayoutError(no, QStringLiteral("style must be normal, fulltext or summary"));
+            if (v == QLatin1String("normal"))
+                layout.style = ReportLayout::Style::Normal;
+            else if (v == QLatin1String("fulltext"))
+                layout.style = ReportLayout::Style::FullText;
+            else if (v == QLatin1String("summary"))
+                layout.style = ReportLayout::Style::Summary;
+            else
+                throw LayoutError(no, QStringLiteral("style must be normal, fulltext or summary"));
             sawStyle = true;
         } else if (key == QLatin1String("orientation")) {
             const QString v = value.toLower();
-            if (v == QLatin1String("landscape")) layout.landscape = true;
-            else if (v == QLatin1String("portrait")) layout.landscape = false;
-            else throw LayoutError(no, QStringLiteral("orientation must be portrait or landscape"));
+            if (v == QLatin1String("landscape"))
+                layout.landscape = true;
+            else if (v == QLatin1String("portrait"))
+                layout.landscape = false;
+            else
+                throw LayoutError(no, QStringLiteral("orientation must be portrait or landscape"));
         } else if (key == QLatin1String("fontsize")) {
             bool ok = false;
             const int size = value.toInt(&ok);
-            if (!ok || size < 5 || size > 16) throw LayoutError(no, QStringLiteral("fontsize must be 5 to 16"));
+            if (!ok || size < 5 || size > 16)
+                throw LayoutError(no, QStringLiteral("fontsize must be 5 to 16"));
             layout.fontSize = size;
         } else if (key == QLatin1String("message")) {
             layout.fullMessage = parseYesNo(value, no, key);
@@ -81,17 +90,20 @@ ReportLayout parseLayout(const QString& text) {
             layout.totals = parseYesNo(value, no, key);
         } else if (key == QLatin1String("column")) {
             const QStringList parts = value.split(QLatin1Char(','));
-            if (parts.size() != 3) throw LayoutError(no, QStringLiteral("column needs field, heading, width"));
+            if (parts.size() != 3)
+                throw LayoutError(no, QStringLiteral("column needs field, heading, width"));
             if (static_cast<int>(layout.columns.size()) >= kMaxColumns)
                 throw LayoutError(no, QStringLiteral("more than %1 columns").arg(kMaxColumns));
             bool ok = false;
             const int width = parts[2].trimmed().toInt(&ok);
             if (!ok || width < 1 || width > kMaxColumnWidth)
-                throw LayoutError(no, QStringLiteral("column width must be 1 to %1").arg(kMaxColumnWidth));
+                throw LayoutError(
+                    no, QStringLiteral("column width must be 1 to %1").arg(kMaxColumnWidth));
             layout.columns.push_back({fieldOf(parts[0].trimmed(), no), parts[1].trimmed(), width});
         } else if (key == QLatin1String("count")) {
             const QStringList parts = value.split(QLatin1Char(','));
-            if (parts.size() != 2) throw LayoutError(no, QStringLiteral("count needs field, heading"));
+            if (parts.size() != 2)
+                throw LayoutError(no, QStringLiteral("count needs field, heading"));
             if (static_cast<int>(layout.counts.size()) >= kMaxCounts)
                 throw LayoutError(no, QStringLiteral("more than %1 counts").arg(kMaxCounts));
             layout.counts.push_back({fieldOf(parts[0].trimmed(), no), parts[1].trimmed()});
@@ -99,10 +111,12 @@ ReportLayout parseLayout(const QString& text) {
             throw LayoutError(no, QStringLiteral("unknown key %1").arg(key));
         }
     }
-    if (!sawMagic) throw LayoutError(0, QStringLiteral("not a layout file (no \"%1\" line)").arg(kMagic));
+    if (!sawMagic)
+        throw LayoutError(0, QStringLiteral("not a layout file (no \"%1\" line)").arg(kMagic));
     if (!sawStyle) throw LayoutError(0, QStringLiteral("no style given"));
     if (layout.style == ReportLayout::Style::Summary) {
-        if (layout.counts.empty()) throw LayoutError(0, QStringLiteral("a summary needs at least one count"));
+        if (layout.counts.empty())
+            throw LayoutError(0, QStringLiteral("a summary needs at least one count"));
     } else if (layout.columns.empty()) {
         throw LayoutError(0, QStringLiteral("a report needs at least one column"));
     }
@@ -115,10 +129,12 @@ ReportLayout loadLayout(const QString& path) {
     if (!f.open(QIODevice::ReadOnly))
         throw LayoutError(0, QStringLiteral("cannot read %1: %2").arg(path, f.errorString()));
     if (f.size() > kMaxLayoutBytes)
-        throw LayoutError(0, QStringLiteral("%1 is larger than %2 bytes").arg(path).arg(kMaxLayoutBytes));
+        throw LayoutError(
+            0, QStringLiteral("%1 is larger than %2 bytes").arg(path).arg(kMaxLayoutBytes));
     const QByteArray bytes = f.read(kMaxLayoutBytes + 1);
     if (bytes.size() > kMaxLayoutBytes)
-        throw LayoutError(0, QStringLiteral("%1 is larger than %2 bytes").arg(path).arg(kMaxLayoutBytes));
+        throw LayoutError(
+            0, QStringLiteral("%1 is larger than %2 bytes").arg(path).arg(kMaxLayoutBytes));
     return parseLayout(QString::fromUtf8(bytes));
 }
 
@@ -172,10 +188,11 @@ QString defaultLayoutText(const QString& fileName) {
 QStringList installDefaultLayouts(const QString& dir) {
     QStringList written;
     for (const QString& name : {QStringLiteral("svrrpt1.rpt"), QStringLiteral("svrrpt2.rpt"),
-                               QStringLiteral("svrrpt3.rpt")}) {
+                                QStringLiteral("svrrpt3.rpt")}) {
         if (paths::exists(name, dir)) continue;
         QSaveFile f(QDir(dir).filePath(name));
-        if (!f.open(QIODevice::WriteOnly) || f.write(defaultLayoutText(name).toUtf8()) < 0 || !f.commit())
+        if (!f.open(QIODevice::WriteOnly) || f.write(defaultLayoutText(name).toUtf8()) < 0 ||
+            !f.commit())
             throw std::runtime_error(QStringLiteral("cannot write %1 in %2: %3")
                                          .arg(name, dir, f.errorString())
                                          .toStdString());

@@ -24,9 +24,9 @@ private:
 };
 
 struct LayoutColumn {
-    QString field;    // canonical tblLog field name
+    QString field;  // canonical tblLog field name
     QString heading;
-    int width = 10;   // characters
+    int width = 10;  // characters
 };
 
 struct LayoutCount {

@@ -18,13 +18,14 @@ ReportsPageLogic::Outcome ReportsPageLogic::printClick(int index, const ReportsP
     m_selection = buildSelection(state.criteria);
     m_engine.setSelectionFormula(m_selection.formula);
     m_engine.setWindowSize(m_screen.width() - 180, m_screen.height() - 180);
-    if (const auto file = layoutFileForType(state.reportTypeIndex)) m_engine.setReportFileName(*file);
+    if (const auto file = layoutFileForType(state.reportTypeIndex))
+        m_engine.setReportFileName(*file);
 
     const QString dir = m_engine.workingDirectory();
     if (!QFileInfo(paths::resolve(m_engine.reportFileName(), dir)).isFile() ||
         m_engine.reportFileName().isEmpty()) {
-        m_dialogs.message(kMissingLayoutMessage + m_engine.reportFileName(), QStringLiteral("Error"),
-                          Dialogs::Icon::Critical);
+        m_dialogs.message(kMissingLayoutMessage + m_engine.reportFileName(),
+                          QStringLiteral("Error"), Dialogs::Icon::Critical);
         return Outcome::MissingLayout;
     }
 
@@ -46,21 +47,27 @@ ReportsPageLogic::Outcome ReportsPageLogic::printClick(int index, const ReportsP
     try {
         writeReportInfo(dir, {m_title, m_selection.description});
     } catch (const db::DbError& e) {
-        return fail(QStringLiteral("The report titles could not be written to the log: %1").arg(e.message()),
+        return fail(QStringLiteral("The report titles could not be written to the log: %1")
+                        .arg(e.message()),
                     false);
     }
 
     bool printing = false;
     switch (index) {
-    case 0: m_engine.setDestination(ReportEngine::ToWindow); break;
-    case 1: m_engine.setDestination(ReportEngine::ToFile); break;
-    case 2:
-        // From the printer dialog on, any error ends the operation silently.
-        printing = true;
-        if (!m_choosePrinter || !m_choosePrinter()) return Outcome::Cancelled;
-        m_engine.setDestination(ReportEngine::ToPrinter);
-        break;
-    default: break;
+        case 0:
+            m_engine.setDestination(ReportEngine::ToWindow);
+            break;
+        case 1:
+            m_engine.setDestination(ReportEngine::ToFile);
+            break;
+        case 2:
+            // From the printer dialog on, any error ends the operation silently.
+            printing = true;
+            if (!m_choosePrinter || !m_choosePrinter()) return Outcome::Cancelled;
+            m_engine.setDestination(ReportEngine::ToPrinter);
+            break;
+        default:
+            break;
     }
 
     try {

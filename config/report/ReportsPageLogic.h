@@ -53,6 +53,7 @@ private:
     QString m_error;
 };
 
-inline const QString kMissingLayoutMessage = QStringLiteral("A required report file is not present: ");
+inline const QString kMissingLayoutMessage =
+    QStringLiteral("A required report file is not present: ");
 
 }  // namespace vts::report

@@ -51,7 +51,8 @@ public:
         if (c.isDigit() || (c == QLatin1Char('.') && peekDigit(1))) return number(t);
         if (c.isLetter() || c == QLatin1Char('_')) {
             const qsizetype start = m_i;
-            while (m_i < m_s.size() && (m_s[m_i].isLetterOrNumber() || m_s[m_i] == QLatin1Char('_')))
+            while (m_i < m_s.size() &&
+                   (m_s[m_i].isLetterOrNumber() || m_s[m_i] == QLatin1Char('_')))
                 ++m_i;
             t.kind = Tok::Ident;
             t.text = m_s.mid(start, m_i - start);
@@ -59,23 +60,32 @@ public:
         }
         ++m_i;
         switch (c.unicode()) {
-        case '(': t.kind = Tok::LParen; return t;
-        case ')': t.kind = Tok::RParen; return t;
-        case ',': t.kind = Tok::Comma; return t;
-        case '=': t.kind = Tok::Op; t.text = QStringLiteral("="); return t;
-        case '<':
-        case '>': {
-            t.kind = Tok::Op;
-            t.text = c;
-            if (m_i < m_s.size() && (m_s[m_i] == QLatin1Char('=') ||
-                                     (c == QLatin1Char('<') && m_s[m_i] == QLatin1Char('>')))) {
-                t.text += m_s[m_i];
-                ++m_i;
+            case '(':
+                t.kind = Tok::LParen;
+                return t;
+            case ')':
+                t.kind = Tok::RParen;
+                return t;
+            case ',':
+                t.kind = Tok::Comma;
+                return t;
+            case '=':
+                t.kind = Tok::Op;
+                t.text = QStringLiteral("=");
+                return t;
+            case '<':
+            case '>': {
+                t.kind = Tok::Op;
+                t.text = c;
+                if (m_i < m_s.size() && (m_s[m_i] == QLatin1Char('=') ||
+                                         (c == QLatin1Char('<') && m_s[m_i] == QLatin1Char('>')))) {
+                    t.text += m_s[m_i];
+                    ++m_i;
+                }
+                return t;
             }
-            return t;
-        }
-        default:
-            throw FormulaError(t.pos, QStringLiteral("unexpected character '%1'").arg(c));
+            default:
+                throw FormulaError(t.pos, QStringLiteral("unexpected character '%1'").arg(c));
         }
     }
 
@@ -93,7 +103,8 @@ private:
         const QString table = dot < 0 ? QString() : inner.left(dot).trimmed();
         const QString name = dot < 0 ? inner : inner.mid(dot + 1).trimmed();
         if (dot < 0 || table.compare(QLatin1String("tblLog"), Qt::CaseInsensitive) != 0)
-            throw FormulaError(t.pos, QStringLiteral("field %1 is not a field of tblLog").arg(inner));
+            throw FormulaError(t.pos,
+                               QStringLiteral("field %1 is not a field of tblLog").arg(inner));
         const auto def = logField(name);
         if (!def) throw FormulaError(t.pos, QStringLiteral("tblLog has no field %1").arg(name));
         t.kind = Tok::Field;
@@ -105,7 +116,8 @@ private:
         ++m_i;
         QString value;
         while (true) {
-            if (m_i >= m_s.size()) throw FormulaError(t.pos, QStringLiteral("text without closing quote"));
+            if (m_i >= m_s.size())
+                throw FormulaError(t.pos, QStringLiteral("text without closing quote"));
             const QChar c = m_s[m_i++];
             if (c == quote) {
                 if (m_i < m_s.size() && m_s[m_i] == quote) {
@@ -169,25 +181,34 @@ private:
 
     static QString describe(const Token& t) {
         switch (t.kind) {
-        case Tok::End: return QStringLiteral("end of formula");
-        case Tok::Text: return QStringLiteral("'") + t.text + QStringLiteral("'");
-        case Tok::Field: return QStringLiteral("{tblLog.") + t.text + QStringLiteral("}");
-        case Tok::LParen: return QStringLiteral("(");
-        case Tok::RParen: return QStringLiteral(")");
-        case Tok::Comma: return QStringLiteral(",");
-        default: return t.text;
+            case Tok::End:
+                return QStringLiteral("end of formula");
+            case Tok::Text:
+                return QStringLiteral("'") + t.text + QStringLiteral("'");
+            case Tok::Field:
+                return QStringLiteral("{tblLog.") + t.text + QStringLiteral("}");
+            case Tok::LParen:
+                return QStringLiteral("(");
+            case Tok::RParen:
+                return QStringLiteral(")");
+            case Tok::Comma:
+                return QStringLiteral(",");
+            default:
+                return t.text;
         }
     }
 
     void advance() { m_tok = m_lex.next(); }
 
     bool keyword(const char* word) const {
-        return m_tok.kind == Tok::Ident && m_tok.text.compare(QLatin1String(word), Qt::CaseInsensitive) == 0;
+        return m_tok.kind == Tok::Ident &&
+               m_tok.text.compare(QLatin1String(word), Qt::CaseInsensitive) == 0;
     }
 
     void expect(Tok kind, const char* what) {
         if (m_tok.kind != kind)
-            fail(QStringLiteral("expected %1 but found %2").arg(QLatin1String(what), describe(m_tok)));
+            fail(QStringLiteral("expected %1 but found %2")
+                     .arg(QLatin1String(what), describe(m_tok)));
         advance();
     }
 
@@ -204,7 +225,8 @@ private:
         QString sql = andExpr();
         while (keyword("OR")) {
             advance();
-            sql = QStringLiteral("(") + sql + QStringLiteral(" OR ") + andExpr() + QStringLiteral(")");
+            sql = QStringLiteral("(") + sql + QStringLiteral(" OR ") + andExpr() +
+                  QStringLiteral(")");
         }
         return sql;
     }
@@ -213,7 +235,8 @@ private:
         QString sql = notExpr();
         while (keyword("AND")) {
             advance();
-            sql = QStringLiteral("(") + sql + QStringLiteral(" AND ") + notExpr() + QStringLiteral(")");
+            sql = QStringLiteral("(") + sql + QStringLiteral(" AND ") + notExpr() +
+                  QStringLiteral(")");
         }
         return sql;
     }
@@ -238,36 +261,37 @@ private:
     Operand operand() {
         Operand o{Operand::Number, {}, FieldType::Text, {}, m_tok.pos};
         switch (m_tok.kind) {
-        case Tok::Field: {
-            o.kind = Operand::Field;
-            o.fieldName = m_tok.text;
-            o.fieldType = logField(m_tok.text)->type;
-            advance();
-            return o;
-        }
-        case Tok::Number:
-            o.kind = Operand::Number;
-            o.value = m_tok.number;
-            if (m_tok.number == static_cast<double>(static_cast<qint64>(m_tok.number)))
-                o.value = static_cast<qint64>(m_tok.number);
-            advance();
-            return o;
-        case Tok::Text:
-            o.kind = Operand::Text;
-            o.value = m_tok.text;
-            advance();
-            return o;
-        case Tok::Ident:
-            if (keyword("Date")) return dateCall();
-            fail(QStringLiteral("unknown name %1").arg(m_tok.text));
-        default:
-            fail(QStringLiteral("expected a field, a number, a text or Date(...) but found %1")
-                     .arg(describe(m_tok)));
+            case Tok::Field: {
+                o.kind = Operand::Field;
+                o.fieldName = m_tok.text;
+                o.fieldType = logField(m_tok.text)->type;
+                advance();
+                return o;
+            }
+            case Tok::Number:
+                o.kind = Operand::Number;
+                o.value = m_tok.number;
+                if (m_tok.number == static_cast<double>(static_cast<qint64>(m_tok.number)))
+                    o.value = static_cast<qint64>(m_tok.number);
+                advance();
+                return o;
+            case Tok::Text:
+                o.kind = Operand::Text;
+                o.value = m_tok.text;
+                advance();
+                return o;
+            case Tok::Ident:
+                if (keyword("Date")) return dateCall();
+                fail(QStringLiteral("unknown name %1").arg(m_tok.text));
+            default:
+                fail(QStringLiteral("expected a field, a number, a text or Date(...) but found %1")
+                         .arg(describe(m_tok)));
         }
     }
 
     int dateArg() {
-        if (m_tok.kind != Tok::Number || m_tok.text.contains(QLatin1Char('.')) || m_tok.number > 99999)
+        if (m_tok.kind != Tok::Number || m_tok.text.contains(QLatin1Char('.')) ||
+            m_tok.number > 99999)
             fail(QStringLiteral("expected a whole number in Date(...)"));
         const int v = static_cast<int>(m_tok.number);
         advance();
@@ -285,7 +309,8 @@ private:
         const int d = dateArg();
         const QDate date(y, m, d);
         if (!date.isValid())
-            throw FormulaError(o.pos, QStringLiteral("Date(%1,%2,%3) is not a valid date").arg(y).arg(m).arg(d));
+            throw FormulaError(
+                o.pos, QStringLiteral("Date(%1,%2,%3) is not a valid date").arg(y).arg(m).arg(d));
         expect(Tok::RParen, "')'");
         o.value = date.toString(QStringLiteral("yyyy-MM-dd"));
         return o;
@@ -293,7 +318,8 @@ private:
 
     static bool isText(const Operand& o) {
         return o.kind == Operand::Text ||
-               (o.kind == Operand::Field && (o.fieldType == FieldType::Text || o.fieldType == FieldType::Memo));
+               (o.kind == Operand::Field &&
+                (o.fieldType == FieldType::Text || o.fieldType == FieldType::Memo));
     }
 
     // SQL for one side; a date-and-time field set against a Date(...) gives
@@ -312,7 +338,8 @@ private:
         const Operand left = operand();
         if (keyword("LIKE")) {
             advance();
-            if (m_tok.kind != Tok::Text) fail(QStringLiteral("expected a quoted pattern after LIKE"));
+            if (m_tok.kind != Tok::Text)
+                fail(QStringLiteral("expected a quoted pattern after LIKE"));
             const QString pattern = likePattern(m_tok.text);
             advance();
             Operand dummy{Operand::Text, {}, FieldType::Text, {}, 0};
@@ -329,9 +356,11 @@ private:
             throw FormulaError(left.pos, QStringLiteral("a comparison needs a field on one side"));
         const QString l = sqlOf(left, right);
         const QString r = sqlOf(right, left);
-        const QString collate = isText(left) && isText(right) ? QStringLiteral(" COLLATE NOCASE") : QString();
-        return QStringLiteral("(") + l + QLatin1Char(' ') + (op == QLatin1String("<>") ? QStringLiteral("<>") : op) +
-               QLatin1Char(' ') + r + collate + QStringLiteral(")");
+        const QString collate =
+            isText(left) && isText(right) ? QStringLiteral(" COLLATE NOCASE") : QString();
+        return QStringLiteral("(") + l + QLatin1Char(' ') +
+               (op == QLatin1String("<>") ? QStringLiteral("<>") : op) + QLatin1Char(' ') + r +
+               collate + QStringLiteral(")");
     }
 
     // '*' any run, '?' one character; SQL's own wildcards and the escape
@@ -340,12 +369,15 @@ private:
         QString out;
         out.reserve(p.size() + 4);
         for (const QChar c : p) {
-            if (c == QLatin1Char('*')) out += QLatin1Char('%');
-            else if (c == QLatin1Char('?')) out += QLatin1Char('_');
+            if (c == QLatin1Char('*'))
+                out += QLatin1Char('%');
+            else if (c == QLatin1Char('?'))
+                out += QLatin1Char('_');
             else if (c == QLatin1Char('%') || c == QLatin1Char('_') || c == QLatin1Char('\\')) {
                 out += QLatin1Char('\\');
                 out += c;
-            } else out += c;
+            } else
+                out += c;
         }
         return out;
     }
@@ -360,7 +392,9 @@ private:
 
 SqlFilter parseSelectionFormula(const QString& formula) {
     if (formula.size() > kMaxFormulaLength)
-        throw FormulaError(kMaxFormulaLength + 1, QStringLiteral("formula longer than %1 characters").arg(kMaxFormulaLength));
+        throw FormulaError(
+            kMaxFormulaLength + 1,
+            QStringLiteral("formula longer than %1 characters").arg(kMaxFormulaLength));
     if (formula.trimmed().isEmpty()) return {};
     return Parser(formula).run();
 }
@@ -369,22 +403,28 @@ QString parseSortField(const QString& sortField) {
     const QString s = sortField.trimmed();
     QString direction = QStringLiteral("ASC");
     qsizetype i = 0;
-    if (s.startsWith(QLatin1Char('+'))) i = 1;
+    if (s.startsWith(QLatin1Char('+')))
+        i = 1;
     else if (s.startsWith(QLatin1Char('-'))) {
         direction = QStringLiteral("DESC");
         i = 1;
     }
     const QString ref = s.mid(i).trimmed();
     if (!ref.startsWith(QLatin1Char('{')) || !ref.endsWith(QLatin1Char('}')))
-        throw FormulaError(1, QStringLiteral("sort field %1 is not of the form +{tblLog.Field}").arg(sortField));
+        throw FormulaError(
+            1, QStringLiteral("sort field %1 is not of the form +{tblLog.Field}").arg(sortField));
     const QString inner = ref.mid(1, ref.size() - 2).trimmed();
     const qsizetype dot = inner.indexOf(QLatin1Char('.'));
-    if (dot < 0 || inner.left(dot).trimmed().compare(QLatin1String("tblLog"), Qt::CaseInsensitive) != 0)
-        throw FormulaError(1, QStringLiteral("sort field %1 is not a field of tblLog").arg(sortField));
+    if (dot < 0 ||
+        inner.left(dot).trimmed().compare(QLatin1String("tblLog"), Qt::CaseInsensitive) != 0)
+        throw FormulaError(1,
+                           QStringLiteral("sort field %1 is not a field of tblLog").arg(sortField));
     const auto def = logField(inner.mid(dot + 1).trimmed());
-    if (!def) throw FormulaError(1, QStringLiteral("tblLog has no field %1").arg(inner.mid(dot + 1)));
+    if (!def)
+        throw FormulaError(1, QStringLiteral("tblLog has no field %1").arg(inner.mid(dot + 1)));
     const bool text = def->type == FieldType::Text || def->type == FieldType::Memo;
-    return def->name + (text ? QStringLiteral(" COLLATE NOCASE ") : QStringLiteral(" ")) + direction;
+    return def->name + (text ? QStringLiteral(" COLLATE NOCASE ") : QStringLiteral(" ")) +
+           direction;
 }
 
 QString canonicalLogField(const QString& name) {

@@ -33,7 +33,8 @@ TEST(PurgeStatement, IsBuiltAsWritten) {
               QStringLiteral("delete * from tblLog where SentTime>=#12/15/1998 00:00:00# AND "
                              "SentTime<=#01/05/1999 23:59:59#"));
     EXPECT_EQ(purgeCondition({false, {}, {}, QStringLiteral("  ")}), QString());
-    EXPECT_EQ(purgeCondition({false, {}, {}, QStringLiteral(" O'BRIEN ")}), QStringLiteral("Sender LIKE 'O''BRIEN*'"));
+    EXPECT_EQ(purgeCondition({false, {}, {}, QStringLiteral(" O'BRIEN ")}),
+              QStringLiteral("Sender LIKE 'O''BRIEN*'"));
 }
 
 class PurgeTest : public vts::test::TempDirTest {
@@ -44,7 +45,8 @@ protected:
     }
     // A fresh log with the nine rows below.
     void seed() {
-        for (const char* name : {"VTSLog.mdb", "VTSLog.mdb-wal", "VTSLog.mdb-shm"}) QFile::remove(path(name));
+        for (const char* name : {"VTSLog.mdb", "VTSLog.mdb-wal", "VTSLog.mdb-shm"})
+            QFile::remove(path(name));
         ids = vts::test::reports::createLog(
             dir(), {
                        {1, "SMITH", "", "", "1998-06-30 23:59:59", "", ""},     // 1
@@ -74,7 +76,9 @@ TEST_F(PurgeTest, DeletesExactlyTheMatchingRows) {
     const std::vector<Case> cases = {
         {"SenderOnly", {false, {}, {}, QStringLiteral("SMI")}, {3, 6, 7, 8, 9}},
         {"JulyAndSmi", range(QDate(1998, 7, 1), QDate(1998, 7, 31), "SMI"), {1, 3, 5, 6, 7, 8, 9}},
-        {"EqualDatesTakeTheWholeDay", range(QDate(1998, 7, 31), QDate(1998, 7, 31)), {1, 2, 3, 5, 6, 7, 8, 9}},
+        {"EqualDatesTakeTheWholeDay",
+         range(QDate(1998, 7, 31), QDate(1998, 7, 31)),
+         {1, 2, 3, 5, 6, 7, 8, 9}},
         {"AcrossTheYear", range(QDate(1998, 12, 15), QDate(1999, 1, 5)), {1, 2, 3, 4, 5, 8, 9}},
         {"Apostrophe", {false, {}, {}, QStringLiteral("O'B")}, {1, 2, 3, 4, 5, 7, 8, 9}},
         {"Everything", {}, {}},
@@ -97,7 +101,8 @@ TEST_F(PurgeTest, AsksTheRightQuestionAndNoDeletesNothing) {
     dialogs.queueAnswer(Dialogs::Answer::No);
     EXPECT_EQ(logic.purge({false, {}, {}, QStringLiteral("   ")}), PurgeLogic::Outcome::Declined);
     ASSERT_EQ(dialogs.shown().size(), 1u);
-    EXPECT_EQ(dialogs.shown()[0].text, QStringLiteral("Not selecting any criteria will purge the entire log!"));
+    EXPECT_EQ(dialogs.shown()[0].text,
+              QStringLiteral("Not selecting any criteria will purge the entire log!"));
     EXPECT_EQ(dialogs.shown()[0].title, QStringLiteral("Warning!!!"));
     EXPECT_EQ(dialogs.shown()[0].buttons, Dialogs::Buttons::YesNo);
 
@@ -105,13 +110,15 @@ TEST_F(PurgeTest, AsksTheRightQuestionAndNoDeletesNothing) {
     dialogs.queueAnswer(Dialogs::Answer::No);
     EXPECT_EQ(logic.purge({false, {}, {}, QStringLiteral("SMI")}), PurgeLogic::Outcome::Declined);
     ASSERT_EQ(dialogs.shown().size(), 1u);
-    EXPECT_EQ(dialogs.shown()[0].text, QStringLiteral("Are you sure you want to purge the messages from the log?"));
+    EXPECT_EQ(dialogs.shown()[0].text,
+              QStringLiteral("Are you sure you want to purge the messages from the log?"));
     EXPECT_EQ(dialogs.shown()[0].title, QStringLiteral("Confirmation"));
     EXPECT_EQ(left().size(), 9);
 }
 
 TEST_F(PurgeTest, FromAfterToIsRefusedBeforeAnyQuestion) {
-    EXPECT_EQ(logic.purge(range(QDate(1998, 7, 2), QDate(1998, 7, 1))), PurgeLogic::Outcome::DateError);
+    EXPECT_EQ(logic.purge(range(QDate(1998, 7, 2), QDate(1998, 7, 1))),
+              PurgeLogic::Outcome::DateError);
     ASSERT_EQ(dialogs.shown().size(), 1u);
     EXPECT_EQ(dialogs.shown()[0].text, QStringLiteral("The FROM date is later than the TO date"));
     EXPECT_EQ(dialogs.shown()[0].title, QStringLiteral("Error"));
@@ -139,7 +146,8 @@ TEST_F(PurgeTest, StoreErrorsAreShownAndDeleteNothing) {
     writeFile(QStringLiteral("VTSLog.mdb"), QByteArray(8192, 'x'));
     EXPECT_EQ(logic.purge({false, {}, {}, QStringLiteral("SMI")}), PurgeLogic::Outcome::Failed);
     ASSERT_EQ(dialogs.shown().size(), 2u);
-    EXPECT_TRUE(dialogs.shown()[1].text.startsWith(QStringLiteral("The log could not be purged: ")));
+    EXPECT_TRUE(
+        dialogs.shown()[1].text.startsWith(QStringLiteral("The log could not be purged: ")));
 
     // No log at all.
     dialogs.clear();
@@ -153,7 +161,8 @@ TEST_F(PurgeTest, PurgeWhileAnotherConnectionWritesRemovesOnlyMatches) {
     auto server = vts::logstore::open(dir());
     vts::test::reports::addRow(*server, {0, "SMITH", "", "", "1998-07-10 00:00:00", "", ""});  // 10
     dialogs.queueAnswer(Dialogs::Answer::Yes);
-    EXPECT_EQ(logic.purge(range(QDate(1998, 7, 1), QDate(1998, 7, 31), "SMI")), PurgeLogic::Outcome::Purged);
+    EXPECT_EQ(logic.purge(range(QDate(1998, 7, 1), QDate(1998, 7, 31), "SMI")),
+              PurgeLogic::Outcome::Purged);
     vts::test::reports::addRow(*server, {0, "SMITH", "", "", "1998-07-11 00:00:00", "", ""});  // 11
     EXPECT_EQ(left(), (QList<qint64>{1, 3, 5, 6, 7, 8, 9, 11}));
 }

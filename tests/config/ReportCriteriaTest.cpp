@@ -46,28 +46,33 @@ INSTANTIATE_TEST_SUITE_P(
     Criteria, SelectionTest,
     ::testing::Values(
         SelectionCase{"NoCriteria", Criteria{}, "", ""},
-        SelectionCase{"July1998FailedSmi", with(july1998(), 2, "SMI"),
-                      "{tblLog.SentTime}>=Date(1998,7,1) AND {tblLog.SentTime}<=Date(1998,7,31) AND "
-                      "{tblLog.Status}=2 AND {tblLog.Sender} LIKE 'SMI*'",
-                      "From 07/01/1998 to 07/31/1998, Failed Messages, SMI"},
-        SelectionCase{"SenderOnly", with(Criteria{}, 0, "SMI"), "{tblLog.Sender} LIKE 'SMI*'", "SMI"},
-        SelectionCase{"DateAndStatus", with(july1998(), 1),
-                      "{tblLog.SentTime}>=Date(1998,7,1) AND {tblLog.SentTime}<=Date(1998,7,31) AND "
-                      "{tblLog.Status}=1",
-                      "From 07/01/1998 to 07/31/1998, Successful Messages"},
+        SelectionCase{
+            "July1998FailedSmi", with(july1998(), 2, "SMI"),
+            "{tblLog.SentTime}>=Date(1998,7,1) AND {tblLog.SentTime}<=Date(1998,7,31) AND "
+            "{tblLog.Status}=2 AND {tblLog.Sender} LIKE 'SMI*'",
+            "From 07/01/1998 to 07/31/1998, Failed Messages, SMI"},
+        SelectionCase{"SenderOnly", with(Criteria{}, 0, "SMI"), "{tblLog.Sender} LIKE 'SMI*'",
+                      "SMI"},
+        SelectionCase{
+            "DateAndStatus", with(july1998(), 1),
+            "{tblLog.SentTime}>=Date(1998,7,1) AND {tblLog.SentTime}<=Date(1998,7,31) AND "
+            "{tblLog.Status}=1",
+            "From 07/01/1998 to 07/31/1998, Successful Messages"},
         SelectionCase{"AllMessagesAddsNothing", with(july1998(), 0),
                       "{tblLog.SentTime}>=Date(1998,7,1) AND {tblLog.SentTime}<=Date(1998,7,31)",
                       "From 07/01/1998 to 07/31/1998"},
-        SelectionCase{"SenderTrimmedInFormulaOnly", with(Criteria{}, 0, "  SMI "), "{tblLog.Sender} LIKE 'SMI*'",
-                      "  SMI "},
+        SelectionCase{"SenderTrimmedInFormulaOnly", with(Criteria{}, 0, "  SMI "),
+                      "{tblLog.Sender} LIKE 'SMI*'", "  SMI "},
         SelectionCase{"BlankSenderIsNoCriterion", with(Criteria{}, 3, "   "), "{tblLog.Status}=3",
                       "Cancelled Messages"},
         SelectionCase{"StatusAndDepartment", with(Criteria{}, 2, "", "SALES"),
-                      "{tblLog.Status}=2 AND {tblLog.Department} LIKE 'SALES*'", "Failed Messages, SALES"},
-        SelectionCase{"Everything", with(july1998(), 3, "JO", " IT"),
-                      "{tblLog.SentTime}>=Date(1998,7,1) AND {tblLog.SentTime}<=Date(1998,7,31) AND "
-                      "{tblLog.Status}=3 AND {tblLog.Sender} LIKE 'JO*' AND {tblLog.Department} LIKE 'IT*'",
-                      "From 07/01/1998 to 07/31/1998, Cancelled Messages, JO,  IT"},
+                      "{tblLog.Status}=2 AND {tblLog.Department} LIKE 'SALES*'",
+                      "Failed Messages, SALES"},
+        SelectionCase{
+            "Everything", with(july1998(), 3, "JO", " IT"),
+            "{tblLog.SentTime}>=Date(1998,7,1) AND {tblLog.SentTime}<=Date(1998,7,31) AND "
+            "{tblLog.Status}=3 AND {tblLog.Sender} LIKE 'JO*' AND {tblLog.Department} LIKE 'IT*'",
+            "From 07/01/1998 to 07/31/1998, Cancelled Messages, JO,  IT"},
         SelectionCase{"ApostropheDoubledInFormula", with(Criteria{}, 0, "O'BRIEN"),
                       "{tblLog.Sender} LIKE 'O''BRIEN*'", "O'BRIEN"},
         SelectionCase{"DatesWithoutLeadingZerosAndNotCompared",

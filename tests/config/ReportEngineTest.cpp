@@ -41,10 +41,12 @@ protected:
 
     std::vector<std::pair<QString, QString>> reportInfoRows() {
         auto database = vts::logstore::open(dir());
-        auto rs = database->openQuery(QStringLiteral("SELECT ReportTitle, FilterTitle FROM tblReportInfo"));
+        auto rs = database->openQuery(
+            QStringLiteral("SELECT ReportTitle, FilterTitle FROM tblReportInfo"));
         std::vector<std::pair<QString, QString>> rows;
         for (; !rs->eof(); rs->moveNext())
-            rows.emplace_back(rs->text(QStringLiteral("ReportTitle")), rs->text(QStringLiteral("FilterTitle")));
+            rows.emplace_back(rs->text(QStringLiteral("ReportTitle")),
+                              rs->text(QStringLiteral("FilterTitle")));
         return rows;
     }
 
@@ -61,9 +63,11 @@ TEST_F(ReportRunTest, MissingLayoutStopsBeforeAnythingIsWritten) {
         installDefaultLayouts(dir());
         ASSERT_TRUE(QFile::remove(path(name)));
         dialogs.clear();
-        EXPECT_EQ(save(state(type), QStringLiteral("out.pdf")), ReportsPageLogic::Outcome::MissingLayout);
+        EXPECT_EQ(save(state(type), QStringLiteral("out.pdf")),
+                  ReportsPageLogic::Outcome::MissingLayout);
         ASSERT_EQ(dialogs.shown().size(), 1u);
-        EXPECT_EQ(dialogs.shown()[0].text, QStringLiteral("A required report file is not present: ") + name);
+        EXPECT_EQ(dialogs.shown()[0].text,
+                  QStringLiteral("A required report file is not present: ") + name);
         EXPECT_EQ(dialogs.shown()[0].title, QStringLiteral("Error"));
         EXPECT_EQ(dialogs.shown()[0].icon, Dialogs::Icon::Critical);
         EXPECT_TRUE(reportInfoRows().empty());
@@ -90,7 +94,8 @@ TEST_F(ReportRunTest, FirstReportAddsTheTitleRowLaterOnesEditIt) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0].first, QStringLiteral("Vantrel Message Log By TAP Phone Number"));
     EXPECT_EQ(rows[0].second, QStringLiteral("Failed Messages,  SMI"));
-    EXPECT_EQ(engine.selectionFormula(), QStringLiteral("{tblLog.Status}=2 AND {tblLog.Sender} LIKE 'SMI*'"));
+    EXPECT_EQ(engine.selectionFormula(),
+              QStringLiteral("{tblLog.Status}=2 AND {tblLog.Sender} LIKE 'SMI*'"));
     EXPECT_EQ(engine.sortField(0), QStringLiteral("+{tblLog.TAPPhoneNumber}"));
     EXPECT_EQ(engine.dataFile(0), QStringLiteral("VTSLog.MDB"));
     EXPECT_EQ(engine.destination(), ReportEngine::ToFile);
@@ -116,13 +121,14 @@ TEST_F(ReportRunTest, WindowSizeAndMissingSelectionsKeepEngineSettings) {
 }
 
 TEST_F(ReportRunTest, PdfHoldsTheSelectedRowsInSortOrder) {
-    vts::test::reports::createLog(dir(), {
-                                             {2, "WILSON", "IT", "R1", "1998-07-03 10:00:00", "5551", ""},
-                                             {1, "ADAMS", "IT", "R2", "1998-07-02 10:00:00", "5552", ""},
-                                             {2, "MILLER", "IT", "R3", "1998-07-01 10:00:00", "5553", ""},
-                                             {2, "BAKER", "IT", "R4", "1998-08-01 00:00:00", "5554", ""},
-                                             {2, "CARTER", "IT", "R5", "1998-07-31 23:59:59", "5555", ""},
-                                         });
+    vts::test::reports::createLog(dir(),
+                                  {
+                                      {2, "WILSON", "IT", "R1", "1998-07-03 10:00:00", "5551", ""},
+                                      {1, "ADAMS", "IT", "R2", "1998-07-02 10:00:00", "5552", ""},
+                                      {2, "MILLER", "IT", "R3", "1998-07-01 10:00:00", "5553", ""},
+                                      {2, "BAKER", "IT", "R4", "1998-08-01 00:00:00", "5554", ""},
+                                      {2, "CARTER", "IT", "R5", "1998-07-31 23:59:59", "5555", ""},
+                                  });
     ReportsPageState s = state(0, 1);
     auto& c = s.criteria;
     c.selectDate = true;
@@ -132,7 +138,8 @@ TEST_F(ReportRunTest, PdfHoldsTheSelectedRowsInSortOrder) {
     c.toText = QStringLiteral("07/31/1998");
     c.statusIndex = 2;
     c.statusText = QStringLiteral("Failed Messages");
-    ASSERT_EQ(save(s, QStringLiteral("report.pdf")), ReportsPageLogic::Outcome::Ran) << logic.lastError().toStdString();
+    ASSERT_EQ(save(s, QStringLiteral("report.pdf")), ReportsPageLogic::Outcome::Ran)
+        << logic.lastError().toStdString();
     const QString text = vts::test::reports::pdfText(path(QStringLiteral("report.pdf")));
     ASSERT_FALSE(text.isEmpty());
     EXPECT_TRUE(text.contains(QStringLiteral("Vantrel Message Log By Sender")));
@@ -153,8 +160,12 @@ TEST_F(ReportRunTest, LongReportRunsOverPagesWithEveryRowOnce) {
         vts::test::reports::createLog(dir());
         auto database = vts::logstore::open(dir());
         for (int i = 0; i < 130; ++i)
-            vts::test::reports::addRow(*database, {1, QStringLiteral("S%1").arg(i % 7), "", QStringLiteral("R%1").arg(i, 4, 10, QLatin1Char('0')),
-                                                   QStringLiteral("1998-07-01 10:%1:00").arg(i % 60, 2, 10, QLatin1Char('0')), "", ""});
+            vts::test::reports::addRow(
+                *database,
+                {1, QStringLiteral("S%1").arg(i % 7), "",
+                 QStringLiteral("R%1").arg(i, 4, 10, QLatin1Char('0')),
+                 QStringLiteral("1998-07-01 10:%1:00").arg(i % 60, 2, 10, QLatin1Char('0')), "",
+                 ""});
     }
     ASSERT_EQ(save(state(0, 2), QStringLiteral("long.pdf")), ReportsPageLogic::Outcome::Ran);
     const QString text = vts::test::reports::pdfText(path(QStringLiteral("long.pdf")));
@@ -165,13 +176,15 @@ TEST_F(ReportRunTest, LongReportRunsOverPagesWithEveryRowOnce) {
     for (auto it = matches; it.hasNext();) seen << it.next().captured(1).toInt();
     ASSERT_EQ(seen.size(), 130);
     for (int i = 0; i < 130; ++i) EXPECT_EQ(seen[i], i);
-    EXPECT_EQ(text.count(QStringLiteral("Vantrel Message Log By Recipient")), text.count(QStringLiteral("Page ")));
+    EXPECT_EQ(text.count(QStringLiteral("Vantrel Message Log By Recipient")),
+              text.count(QStringLiteral("Page ")));
 }
 
 TEST_F(ReportRunTest, FullTextPrintsTheWholeMessage) {
     QString message;
     for (int i = 0; i < 60; ++i) message += QStringLiteral("word%1 ").arg(i);
-    vts::test::reports::createLog(dir(), {{1, "SMITH", "", "A", "1998-07-01 10:00:00", "", message.trimmed() + "\r\nLAST LINE"}});
+    vts::test::reports::createLog(dir(), {{1, "SMITH", "", "A", "1998-07-01 10:00:00", "",
+                                           message.trimmed() + "\r\nLAST LINE"}});
     ASSERT_EQ(save(state(1), QStringLiteral("full.pdf")), ReportsPageLogic::Outcome::Ran);
     const QString text = vts::test::reports::pdfText(path(QStringLiteral("full.pdf")));
     qsizetype at = 0;
@@ -196,27 +209,30 @@ TEST_F(ReportRunTest, SummaryCountsByStatusAndSender) {
     s.criteria.from = QDate(1998, 7, 1);
     s.criteria.to = QDate(1998, 7, 31);
     ASSERT_EQ(save(s, QStringLiteral("sum.csv")), ReportsPageLogic::Outcome::Ran);
-    EXPECT_EQ(readFile(QStringLiteral("sum.csv")),
-              QByteArray("Group,Value,Count\r\n"
-                         "Messages by Status,Pending,1\r\n"
-                         "Messages by Status,Sent,1\r\n"
-                         "Messages by Status,Failed,2\r\n"
-                         "Messages by Status,Total,4\r\n"
-                         "Messages by Sender,JONES,2\r\n"
-                         "Messages by Sender,SMITH,2\r\n"
-                         "Messages by Sender,Total,4\r\n"));
+    EXPECT_EQ(readFile(QStringLiteral("sum.csv")), QByteArray("Group,Value,Count\r\n"
+                                                              "Messages by Status,Pending,1\r\n"
+                                                              "Messages by Status,Sent,1\r\n"
+                                                              "Messages by Status,Failed,2\r\n"
+                                                              "Messages by Status,Total,4\r\n"
+                                                              "Messages by Sender,JONES,2\r\n"
+                                                              "Messages by Sender,SMITH,2\r\n"
+                                                              "Messages by Sender,Total,4\r\n"));
     ASSERT_EQ(save(s, QStringLiteral("sum.pdf")), ReportsPageLogic::Outcome::Ran);
     const QString text = vts::test::reports::pdfText(path(QStringLiteral("sum.pdf")));
     EXPECT_TRUE(text.contains(QStringLiteral("Messages by Sender")));
-    EXPECT_TRUE(QRegularExpression(QStringLiteral("Total\\s+4")).match(text).hasMatch()) << text.toStdString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("Total\\s+4")).match(text).hasMatch())
+        << text.toStdString();
 }
 
 TEST_F(ReportRunTest, CsvQuotesWhatNeedsQuoting) {
-    vts::test::reports::createLog(dir(), {{1, "SMITH, J", "IT", "Bo \"B\"", "1998-07-01 10:00:00", "555", "a\nb"}});
+    vts::test::reports::createLog(
+        dir(), {{1, "SMITH, J", "IT", "Bo \"B\"", "1998-07-01 10:00:00", "555", "a\nb"}});
     ASSERT_EQ(save(state(1), QStringLiteral("out.CSV")), ReportsPageLogic::Outcome::Ran);
-    EXPECT_EQ(readFile(QStringLiteral("out.CSV")).toStdString(),
-              QByteArray("Sent,Status,Sender,Department,Recipient,TAP Number,Message Text\r\n"
-                         "07/01/1998 10:00:00,Sent,\"SMITH, J\",IT,\"Bo \"\"B\"\"\",555,\"a\nb\"\r\n").toStdString());
+    EXPECT_EQ(
+        readFile(QStringLiteral("out.CSV")).toStdString(),
+        QByteArray("Sent,Status,Sender,Department,Recipient,TAP Number,Message Text\r\n"
+                   "07/01/1998 10:00:00,Sent,\"SMITH, J\",IT,\"Bo \"\"B\"\"\",555,\"a\nb\"\r\n")
+            .toStdString());
 }
 
 TEST_F(ReportRunTest, EngineAndStoreFaultsAreReported) {
@@ -246,7 +262,8 @@ TEST_F(ReportRunTest, NoLogIsAnErrorMessage) {
 }
 
 TEST(ReportLayoutFile, DefaultsParseAndFaultsNameTheirLine) {
-    for (int i = 0; i < 3; ++i) EXPECT_NO_THROW(parseLayout(defaultLayoutText(*layoutFileForType(i))));
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NO_THROW(parseLayout(defaultLayoutText(*layoutFileForType(i))));
     EXPECT_EQ(parseLayout(defaultLayoutText("svrrpt3.rpt")).style, ReportLayout::Style::Summary);
     EXPECT_TRUE(parseLayout(defaultLayoutText("svrrpt2.rpt")).fullMessage);
 

@@ -17,13 +17,13 @@ protected:
         TempDirTest::SetUp();
         vts::test::reports::createLog(
             dir(), {
-                       {1, "SMITH", "SALES", "A", "1998-06-30 23:59:59", "555", ""},       // 1
-                       {2, "SMITHERS", "SALES", "B", "1998-07-01 00:00:00", "555", ""},    // 2
-                       {2, "smile", "IT", "C", "1998-07-31 23:59:59", "556", ""},          // 3
-                       {2, "JONES", "IT", "D", "1998-08-01 00:00:00", "557", ""},          // 4
-                       {3, "O'BRIEN", "IT", "E", "1998-07-15 12:00:00", "558", ""},        // 5
-                       {1, "50%OFF", "", "F", "1998-07-16 08:00:00", "559", ""},           // 6
-                       {1, "50XOFF", "", "G", "1998-07-16 09:00:00", "559", ""},           // 7
+                       {1, "SMITH", "SALES", "A", "1998-06-30 23:59:59", "555", ""},     // 1
+                       {2, "SMITHERS", "SALES", "B", "1998-07-01 00:00:00", "555", ""},  // 2
+                       {2, "smile", "IT", "C", "1998-07-31 23:59:59", "556", ""},        // 3
+                       {2, "JONES", "IT", "D", "1998-08-01 00:00:00", "557", ""},        // 4
+                       {3, "O'BRIEN", "IT", "E", "1998-07-15 12:00:00", "558", ""},      // 5
+                       {1, "50%OFF", "", "F", "1998-07-16 08:00:00", "559", ""},         // 6
+                       {1, "50XOFF", "", "G", "1998-07-16 09:00:00", "559", ""},         // 7
                    });
     }
 
@@ -44,7 +44,8 @@ TEST_F(FormulaSelectTest, SelectsTheRowsTheFormulaNames) {
         {"", {1, 2, 3, 4, 5, 6, 7}},
         {"   ", {1, 2, 3, 4, 5, 6, 7}},
         // A date range takes the whole of both days.
-        {"{tblLog.SentTime}>=Date(1998,7,1) AND {tblLog.SentTime}<=Date(1998,7,31)", {2, 3, 5, 6, 7}},
+        {"{tblLog.SentTime}>=Date(1998,7,1) AND {tblLog.SentTime}<=Date(1998,7,31)",
+         {2, 3, 5, 6, 7}},
         {"{tblLog.SentTime}>=Date(1998,7,1) AND {tblLog.SentTime}<=Date(1998,7,31) AND "
          "{tblLog.Status}=2 AND {tblLog.Sender} LIKE 'SMI*'",
          {2, 3}},
@@ -65,11 +66,13 @@ TEST_F(FormulaSelectTest, SelectsTheRowsTheFormulaNames) {
         {"2={tblLog.Status}", {2, 3, 4}},
         {"{TBLLOG.sender} like \"JON*\"", {4}},
     };
-    for (const auto& [formula, expected] : cases) EXPECT_EQ(select(QString::fromUtf8(formula)), expected) << formula;
+    for (const auto& [formula, expected] : cases)
+        EXPECT_EQ(select(QString::fromUtf8(formula)), expected) << formula;
 }
 
 TEST_F(FormulaSelectTest, FormulaTextNeverReachesTheSql) {
-    const SqlFilter f = parseSelectionFormula(QStringLiteral("{tblLog.Sender}='x'' OR 1=1; DROP TABLE tblLog; --'"));
+    const SqlFilter f = parseSelectionFormula(
+        QStringLiteral("{tblLog.Sender}='x'' OR 1=1; DROP TABLE tblLog; --'"));
     EXPECT_FALSE(f.where.contains(QStringLiteral("DROP")));
     EXPECT_EQ(f.params.size(), 1);
     EXPECT_TRUE(select(QStringLiteral("{tblLog.Sender}='x'' OR 1=1; --'")).isEmpty());
@@ -106,23 +109,28 @@ TEST(FormulaParse, ReportsThePositionOfTheFault) {
             ADD_FAILURE() << "accepted: " << c.formula;
         } catch (const FormulaError& e) {
             EXPECT_EQ(e.position(), c.position) << c.formula << ": " << e.what();
-            EXPECT_TRUE(e.message().contains(QString::fromUtf8(c.fragment))) << c.formula << ": " << e.what();
-            EXPECT_TRUE(QString::fromUtf8(e.what()).startsWith(QStringLiteral("Formula error at position ")));
+            EXPECT_TRUE(e.message().contains(QString::fromUtf8(c.fragment)))
+                << c.formula << ": " << e.what();
+            EXPECT_TRUE(QString::fromUtf8(e.what()).startsWith(
+                QStringLiteral("Formula error at position ")));
         }
     }
 }
 
 TEST(FormulaParse, DeepNestingAndHugeInputAreRefusedNotCrashed) {
     EXPECT_THROW(parseSelectionFormula(QString(5000, QLatin1Char('('))), FormulaError);
-    EXPECT_THROW(parseSelectionFormula(QString(kMaxFormulaLength + 1, QLatin1Char(' '))), FormulaError);
+    EXPECT_THROW(parseSelectionFormula(QString(kMaxFormulaLength + 1, QLatin1Char(' '))),
+                 FormulaError);
     QString notChain;
     for (int i = 0; i < 5000; ++i) notChain += QStringLiteral("NOT ");
-    EXPECT_THROW(parseSelectionFormula(notChain + QStringLiteral("{tblLog.Status}=1")), FormulaError);
+    EXPECT_THROW(parseSelectionFormula(notChain + QStringLiteral("{tblLog.Status}=1")),
+                 FormulaError);
 }
 
 TEST(SortField, TurnsIntoAnOrderTerm) {
     EXPECT_EQ(parseSortField(QStringLiteral("+{tblLog.SentTime}")), QStringLiteral("SentTime ASC"));
-    EXPECT_EQ(parseSortField(QStringLiteral("+{tblLog.Sender}")), QStringLiteral("Sender COLLATE NOCASE ASC"));
+    EXPECT_EQ(parseSortField(QStringLiteral("+{tblLog.Sender}")),
+              QStringLiteral("Sender COLLATE NOCASE ASC"));
     EXPECT_EQ(parseSortField(QStringLiteral("-{tblLog.tapphonenumber}")),
               QStringLiteral("TAPPhoneNumber COLLATE NOCASE DESC"));
     EXPECT_THROW(parseSortField(QStringLiteral("+{tblLog.Sender; DROP}")), FormulaError);

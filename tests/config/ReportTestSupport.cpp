@@ -8,10 +8,12 @@
 namespace vts::test::reports {
 
 qint64 addRow(db::Database& database, const LogRow& row) {
-    database.execute(QStringLiteral("INSERT INTO tblLog (Status, StatusDescription, Type, Sender, Department, "
-                                    "Recipient, SentTime, TAPPhoneNumber, Message) VALUES (?, '', 'TAP', ?, ?, ?, ?, ?, ?)"),
-                     {row.status, row.sender, row.department, row.recipient, row.sentTime, row.tapPhoneNumber,
-                      row.message});
+    database.execute(
+        QStringLiteral("INSERT INTO tblLog (Status, StatusDescription, Type, Sender, Department, "
+                       "Recipient, SentTime, TAPPhoneNumber, Message) VALUES (?, '', 'TAP', ?, ?, "
+                       "?, ?, ?, ?)"),
+        {row.status, row.sender, row.department, row.recipient, row.sentTime, row.tapPhoneNumber,
+         row.message});
     auto rs = database.openQuery(QStringLiteral("SELECT max(ID) AS ID FROM tblLog"));
     return rs->value(QStringLiteral("ID")).toLongLong();
 }

@@ -33,12 +33,13 @@ protected:
     void SetUp() override {
         TempDirTest::SetUp();
         installDefaultLayouts(dir());
-        vts::test::reports::createLog(dir(), {
-                                                 {1, "SMITH", "SALES", "R1", "1998-07-01 10:00:00", "", "one"},
-                                                 {2, "ADAMS", "IT", "R2", "1998-07-02 10:00:00", "", "two"},
-                                                 {2, "SMITH", "", "R3", "1998-07-03 10:00:00", "", "three"},
-                                                 {3, "JONES", "IT", "R4", "1998-08-03 10:00:00", "", "four"},
-                                             });
+        vts::test::reports::createLog(
+            dir(), {
+                       {1, "SMITH", "SALES", "R1", "1998-07-01 10:00:00", "", "one"},
+                       {2, "ADAMS", "IT", "R2", "1998-07-02 10:00:00", "", "two"},
+                       {2, "SMITH", "", "R3", "1998-07-03 10:00:00", "", "three"},
+                       {3, "JONES", "IT", "R4", "1998-08-03 10:00:00", "", "four"},
+                   });
     }
     ScriptedDialogs dialogs;
 };
@@ -134,7 +135,8 @@ struct Page {
         to.setDisplayFormat(QStringLiteral("MM/dd/yyyy"));
     }
     ReportsPageControls controls() {
-        return {&window, &list, &type, &sort, &status, &selectDate, &from, &to, &sender, &department};
+        return {&window,     &list, &type, &sort,   &status,
+                &selectDate, &from, &to,   &sender, &department};
     }
 };
 
@@ -142,7 +144,8 @@ TEST_F(ReportUiTest, ViewOpensAPagedReportWindow) {
     {
         auto database = vts::logstore::open(dir());
         for (int i = 0; i < 120; ++i)
-            vts::test::reports::addRow(*database, {1, "MANY", "", QStringLiteral("X%1").arg(i), "1998-09-01 10:00:00", "", ""});
+            vts::test::reports::addRow(*database, {1, "MANY", "", QStringLiteral("X%1").arg(i),
+                                                   "1998-09-01 10:00:00", "", ""});
     }
     Page page;
     ReportsPageController controller(page.controls(), dir(), dialogs);
@@ -203,7 +206,8 @@ TEST_F(ReportUiTest, SaveAsksForAFileNameAndCancelWritesNothing) {
     controller.host().setSaveFileAsker([] { return QString(); });
     controller.print_c_Click(1);
     EXPECT_TRUE(dialogs.shown().empty());
-    EXPECT_EQ(QDir(dir()).entryList({QStringLiteral("*.pdf"), QStringLiteral("*.csv")}), QStringList());
+    EXPECT_EQ(QDir(dir()).entryList({QStringLiteral("*.pdf"), QStringLiteral("*.csv")}),
+              QStringList());
 
     controller.host().setSaveFileAsker([this] { return path(QStringLiteral("s.csv")); });
     controller.print_c_Click(1);
@@ -225,15 +229,16 @@ protected:
 
 TEST_F(VtsReportCommandTest, WritesTheSameReportAsThePage) {
     QString out;
-    ASSERT_EQ(run({"--from", "07/01/1998", "--to", "07/31/1998", "--status", "failed", "--sender", "SMI", "--sort",
-                   "sender", "-o", "r.pdf"},
+    ASSERT_EQ(run({"--from", "07/01/1998", "--to", "07/31/1998", "--status", "failed", "--sender",
+                   "SMI", "--sort", "sender", "-o", "r.pdf"},
                   &out),
               0);
     EXPECT_EQ(out, QStringLiteral("Selection formula: {tblLog.SentTime}>=Date(1998,7,1) AND "
                                   "{tblLog.SentTime}<=Date(1998,7,31) AND {tblLog.Status}=2 AND "
                                   "{tblLog.Sender} LIKE 'SMI*'\n"));
     const QString text = vts::test::reports::pdfText(path(QStringLiteral("r.pdf")));
-    EXPECT_TRUE(text.contains(QStringLiteral("From 07/01/1998 to 07/31/1998, Failed Messages, SMI")));
+    EXPECT_TRUE(
+        text.contains(QStringLiteral("From 07/01/1998 to 07/31/1998, Failed Messages, SMI")));
     EXPECT_TRUE(text.contains(QStringLiteral("R3")));
     EXPECT_FALSE(text.contains(QStringLiteral("R1 ")));
 

@@ -42,9 +42,10 @@ int main(int argc, char** argv) {
     const QCommandLineOption type({QStringLiteral("t"), QStringLiteral("type")},
                                   QStringLiteral("Report type: normal, fulltext or summary."),
                                   QStringLiteral("type"), QStringLiteral("normal"));
-    const QCommandLineOption sort({QStringLiteral("s"), QStringLiteral("sort")},
-                                  QStringLiteral("Sort by date, sender, recipient, tap or department."),
-                                  QStringLiteral("field"), QStringLiteral("date"));
+    const QCommandLineOption sort(
+        {QStringLiteral("s"), QStringLiteral("sort")},
+        QStringLiteral("Sort by date, sender, recipient, tap or department."),
+        QStringLiteral("field"), QStringLiteral("date"));
     const QCommandLineOption status(QStringLiteral("status"),
                                     QStringLiteral("all, successful, failed or cancelled."),
                                     QStringLiteral("status"), QStringLiteral("all"));
@@ -52,13 +53,15 @@ int main(int argc, char** argv) {
                                   QStringLiteral("date"));
     const QCommandLineOption to(QStringLiteral("to"), QStringLiteral("Last day, MM/DD/YYYY."),
                                 QStringLiteral("date"));
-    const QCommandLineOption sender(QStringLiteral("sender"), QStringLiteral("Senders beginning with this text."),
+    const QCommandLineOption sender(QStringLiteral("sender"),
+                                    QStringLiteral("Senders beginning with this text."),
                                     QStringLiteral("text"));
     const QCommandLineOption department(QStringLiteral("department"),
                                         QStringLiteral("Departments beginning with this text."),
                                         QStringLiteral("text"));
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")},
-                                    QStringLiteral("The file to write (.pdf or .csv)."), QStringLiteral("file"));
+                                    QStringLiteral("The file to write (.pdf or .csv)."),
+                                    QStringLiteral("file"));
     cli.addOptions({type, sort, status, from, to, sender, department, output});
     cli.process(app);
 
@@ -72,13 +75,15 @@ int main(int argc, char** argv) {
     }
 
     vts::report::ReportsPageState state;
-    state.reportTypeIndex = indexOf({QStringLiteral("normal"), QStringLiteral("fulltext"), QStringLiteral("summary")},
-                                    cli.value(type));
-    state.sortIndex = indexOf({QStringLiteral("date"), QStringLiteral("sender"), QStringLiteral("recipient"),
-                               QStringLiteral("tap"), QStringLiteral("department")},
-                              cli.value(sort));
-    const int statusIndex = indexOf({QStringLiteral("all"), QStringLiteral("successful"), QStringLiteral("failed"),
-                                     QStringLiteral("cancelled")},
+    state.reportTypeIndex =
+        indexOf({QStringLiteral("normal"), QStringLiteral("fulltext"), QStringLiteral("summary")},
+                cli.value(type));
+    state.sortIndex =
+        indexOf({QStringLiteral("date"), QStringLiteral("sender"), QStringLiteral("recipient"),
+                 QStringLiteral("tap"), QStringLiteral("department")},
+                cli.value(sort));
+    const int statusIndex = indexOf({QStringLiteral("all"), QStringLiteral("successful"),
+                                     QStringLiteral("failed"), QStringLiteral("cancelled")},
                                     cli.value(status));
     if (state.reportTypeIndex < 0 || state.sortIndex < 0 || statusIndex < 0) {
         fail(QStringLiteral("unknown report type, sort or status; see --help"));

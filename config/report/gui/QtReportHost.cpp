@@ -14,7 +14,8 @@ QtReportHost::QtReportHost(QWidget* parent)
 
 QtReportHost::~QtReportHost() = default;
 
-void QtReportHost::showPreview(std::shared_ptr<ReportDocument> document, const QString& title, const QSize& size) {
+void QtReportHost::showPreview(std::shared_ptr<ReportDocument> document, const QString& title,
+                               const QSize& size) {
     auto* preview = new ReportPreview(std::move(document), title, size, m_parent);
     preview->setAttribute(Qt::WA_DeleteOnClose);
     preview->show();

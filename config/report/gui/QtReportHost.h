@@ -17,7 +17,6 @@ class EventLoop;
 
 namespace vts::report {
 
-
 // The report engine's surroundings in the configuration program: preview
 // windows, the save-file dialog and the printer chosen in the printer dialog.
 // The dialogs are replaceable so tests answer them without a person.
@@ -26,7 +25,8 @@ public:
     explicit QtReportHost(QWidget* parent = nullptr);
     ~QtReportHost() override;
 
-    void showPreview(std::shared_ptr<ReportDocument> document, const QString& title, const QSize& size) override;
+    void showPreview(std::shared_ptr<ReportDocument> document, const QString& title,
+                     const QSize& size) override;
     QString askSaveFileName() override;
     void print(ReportDocument& document) override;
 
@@ -39,7 +39,9 @@ public:
     // Printing yields to the loop after every page.
     void setEventLoop(EventLoop* loop) { m_loop = loop; }
     void setSaveFileAsker(std::function<QString()> asker) { m_askFile = std::move(asker); }
-    void setPrinterDialog(std::function<bool(QPrinter&)> dialog) { m_printDialog = std::move(dialog); }
+    void setPrinterDialog(std::function<bool(QPrinter&)> dialog) {
+        m_printDialog = std::move(dialog);
+    }
 
 private:
     QWidget* m_parent;

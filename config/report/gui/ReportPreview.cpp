@@ -13,8 +13,8 @@ namespace {
 constexpr double kScreenDpi = 96.0;
 }
 
-ReportPreview::ReportPreview(std::shared_ptr<ReportDocument> document, const QString& title, const QSize& size,
-                             QWidget* parent)
+ReportPreview::ReportPreview(std::shared_ptr<ReportDocument> document, const QString& title,
+                             const QSize& size, QWidget* parent)
     : QDialog(parent), m_document(std::move(document)) {
     setObjectName(QStringLiteral("ReportPreview"));
     setWindowTitle(title);
@@ -51,7 +51,8 @@ void ReportPreview::showPage(int page) {
     if (page < 1 || page > static_cast<int>(m_starts.size())) return;
     const QSizeF points = m_document->pageSize();
     const double scale = kScreenDpi / 72.0;
-    QImage image(qRound(points.width() * scale), qRound(points.height() * scale), QImage::Format_RGB32);
+    QImage image(qRound(points.width() * scale), qRound(points.height() * scale),
+                 QImage::Format_RGB32);
     image.setDotsPerMeterX(qRound(kScreenDpi / 0.0254));
     image.setDotsPerMeterY(qRound(kScreenDpi / 0.0254));
     image.fill(Qt::white);

@@ -21,8 +21,9 @@ public:
 
 private:
     static report::ReportsPageControls controlsOf(frmMain& m) {
-        return {&m,           m.ReportList_c(), m.cboReportType(), m.SortBy_c(), m.Status_c(), m.SelectDate_c(),
-                m.From_c(),   m.To_c(),         m.Sender_c(),      m.Department_c()};
+        return {&m,           m.ReportList_c(), m.cboReportType(), m.SortBy_c(),
+                m.Status_c(), m.SelectDate_c(), m.From_c(),        m.To_c(),
+                m.Sender_c(), m.Department_c()};
     }
     report::ReportsPageController m_controller;
 };

@@ -13,7 +13,8 @@
 
 namespace vts::report {
 
-ReportsPageController::ReportsPageController(ReportsPageControls controls, QString dir, Dialogs& dialogs)
+ReportsPageController::ReportsPageController(ReportsPageControls controls, QString dir,
+                                             Dialogs& dialogs)
     : m_c(controls),
       m_dir(std::move(dir)),
       m_dialogs(dialogs),
@@ -21,7 +22,8 @@ ReportsPageController::ReportsPageController(ReportsPageControls controls, QStri
       m_host(controls.window),
       m_logic(m_engine, dialogs),
       m_sender(std::make_unique<frmSelectSender>(m_dir, dialogs, controls.window)),
-      m_department(std::make_unique<frmSelectDepartment>(m_dir, dialogs, controls.Department_c, controls.window)) {
+      m_department(std::make_unique<frmSelectDepartment>(m_dir, dialogs, controls.Department_c,
+                                                         controls.window)) {
     m_engine.setWindowTitle(kReportWindowTitle);
     m_engine.setHost(&m_host);
     m_engine.setEventLoop(&m_loop);
@@ -59,7 +61,8 @@ ReportsPageState ReportsPageController::state() const {
 void ReportsPageController::print_c_Click(int index) {
     // A click while a long report is still being written waits its turn.
     if (m_engine.isRunning()) return;
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) m_logic.setScreenSize(screen->size());
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        m_logic.setScreenSize(screen->size());
     m_logic.printClick(index, state());
 }
 

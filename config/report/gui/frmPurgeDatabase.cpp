@@ -12,7 +12,8 @@
 
 namespace vts::report {
 
-frmPurgeDatabase::frmPurgeDatabase(QString dir, Dialogs& dialogs, frmSelectSender* senderPicker, QWidget* parent)
+frmPurgeDatabase::frmPurgeDatabase(QString dir, Dialogs& dialogs, frmSelectSender* senderPicker,
+                                   QWidget* parent)
     : QDialog(parent), m_logic(std::move(dir), dialogs), m_picker(senderPicker) {
     setObjectName(QStringLiteral("frmPurgeDatabase"));
     setWindowTitle(QStringLiteral("Purge Database"));

@@ -23,7 +23,8 @@ class frmSelectSender;
 class frmPurgeDatabase final : public QDialog {
     Q_OBJECT
 public:
-    frmPurgeDatabase(QString dir, Dialogs& dialogs, frmSelectSender* senderPicker, QWidget* parent = nullptr);
+    frmPurgeDatabase(QString dir, Dialogs& dialogs, frmSelectSender* senderPicker,
+                     QWidget* parent = nullptr);
 
     QCheckBox* SelectDate_c;
     QDateEdit* From_c;

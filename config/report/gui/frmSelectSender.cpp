@@ -17,9 +17,11 @@ LogValuePicker::LogValuePicker(PickerField field, QString dir, Dialogs& dialogs,
     const bool sender = field == PickerField::Sender;
     setWindowTitle(sender ? QStringLiteral("Select Sender") : QStringLiteral("Select Department"));
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(sender ? QStringLiteral("Sender") : QStringLiteral("Department"), this));
+    layout->addWidget(
+        new QLabel(sender ? QStringLiteral("Sender") : QStringLiteral("Department"), this));
     m_list = new QListWidget(this);
-    m_list->setObjectName(sender ? QStringLiteral("SenderList_c") : QStringLiteral("DepartmentList_c"));
+    m_list->setObjectName(sender ? QStringLiteral("SenderList_c")
+                                 : QStringLiteral("DepartmentList_c"));
     layout->addWidget(m_list, 1);
     auto* buttons = new QHBoxLayout;
     auto* select = new QPushButton(QStringLiteral("Select"), this);
@@ -46,8 +48,8 @@ void LogValuePicker::load() {
     try {
         m_list->addItems(distinctLogValues(m_dir, m_field));
     } catch (const db::DbError& e) {
-        m_dialogs.message(QStringLiteral("The log could not be read: %1").arg(e.message()), QStringLiteral("Error"),
-                          Dialogs::Icon::Critical);
+        m_dialogs.message(QStringLiteral("The log could not be read: %1").arg(e.message()),
+                          QStringLiteral("Error"), Dialogs::Icon::Critical);
     }
 }
 
@@ -69,8 +71,10 @@ QLineEdit* frmSelectSender::target() const {
     return nullptr;
 }
 
-frmSelectDepartment::frmSelectDepartment(QString dir, Dialogs& dialogs, QLineEdit* department, QWidget* parent)
-    : LogValuePicker(PickerField::Department, std::move(dir), dialogs, parent), m_department(department) {
+frmSelectDepartment::frmSelectDepartment(QString dir, Dialogs& dialogs, QLineEdit* department,
+                                         QWidget* parent)
+    : LogValuePicker(PickerField::Department, std::move(dir), dialogs, parent),
+      m_department(department) {
     setObjectName(QStringLiteral("frmSelectDepartment"));
 }
 

@@ -65,7 +65,8 @@ private:
 class frmSelectDepartment final : public LogValuePicker {
     Q_OBJECT
 public:
-    frmSelectDepartment(QString dir, Dialogs& dialogs, QLineEdit* department, QWidget* parent = nullptr);
+    frmSelectDepartment(QString dir, Dialogs& dialogs, QLineEdit* department,
+                        QWidget* parent = nullptr);
 
 protected:
     QLineEdit* target() const override { return m_department; }
