@@ -112,7 +112,7 @@ TEST(TapReplies, EventsFromTerminalBytes) {
         int messages;
     } cases[] = {
         {"sample log-on reply",
-         wire("110 1.7<CR>Thank you for calling the PCIA<CR><ACK><CR><ESC>[p<CR>"),
+         wire("110 1.7<CR>Welcome to the paging service<CR><ACK><CR><ESC>[p<CR>"),
          {E::Ack, E::GoAhead},
          1},
         {"bare ID=", QByteArray("ID="), {E::Id}, 0},

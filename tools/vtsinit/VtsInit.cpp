@@ -3,6 +3,7 @@
 #include "ConfigStore.h"
 #include "Database.h"
 #include "Paths.h"
+#include "ReportLayout.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -99,6 +100,8 @@ Result makeWorkingDirectory(const Options& o) {
     configstore::createNew(store, o.queue);
     r.made
         << QStringLiteral("configuration store %1 (MessageQueueLocation %2)").arg(store, o.queue);
+    for (const QString& layout : report::installDefaultLayouts(o.dir))
+        r.made << QStringLiteral("report layout %1").arg(layout);
     if (!o.modems.isEmpty()) {
         auto db = db::Database::openPath(store);
         auto rs = db->openTable(QStringLiteral("tblModems"));
