@@ -14,10 +14,18 @@ using db::TableDef;
 
 namespace {
 
-FieldDef choice(const char* name) { return {QString::fromLatin1(name), FieldType::Integer, 0, false, true}; }
-FieldDef flag(const char* name) { return {QString::fromLatin1(name), FieldType::YesNo, 0, false, true}; }
-FieldDef text(const char* name, int size) { return {QString::fromLatin1(name), FieldType::Text, size, false, true}; }
-FieldDef number(const char* name) { return {QString::fromLatin1(name), FieldType::Long, 0, false, true}; }
+FieldDef choice(const char* name) {
+    return {QString::fromLatin1(name), FieldType::Integer, 0, false, true};
+}
+FieldDef flag(const char* name) {
+    return {QString::fromLatin1(name), FieldType::YesNo, 0, false, true};
+}
+FieldDef text(const char* name, int size) {
+    return {QString::fromLatin1(name), FieldType::Text, size, false, true};
+}
+FieldDef number(const char* name) {
+    return {QString::fromLatin1(name), FieldType::Long, 0, false, true};
+}
 
 }  // namespace
 
@@ -27,7 +35,9 @@ void showMissing(Dialogs& dialogs) {
     dialogs.show(kMissingText, kMissingTitle, Dialogs::Icon::Critical, Dialogs::Buttons::Ok);
 }
 
-std::unique_ptr<db::Database> open(const QString& dir) { return db::Database::open(dir, kFileName); }
+std::unique_ptr<db::Database> open(const QString& dir) {
+    return db::Database::open(dir, kFileName);
+}
 
 TableDef configTable() {
     TableDef t;
@@ -99,14 +109,29 @@ void createNew(const QString& path, const QString& queueFolder) {
         // never null.
         const QString none = QStringLiteral("");
         const std::pair<const char*, QVariant> defaults[] = {
-            {"CheckTime", 0},          {"DialingDelay", 0},       {"DelayBeforeRetries", 0},
-            {"NumberOfRetries", 3},    {"SystemPassword", none},  {"MessageQueueLocation", queueFolder},
-            {"AlertByPage", false},    {"AlertPIN", none},        {"AlertAlphaPhoneNumber", none},
-            {"ALertByEMail", false},   {"AlertEMailAddress", none}, {"AlertSMTPServer", none},
-            {"AlertPagePassword", none}, {"AlertPagerEMailAddress", none},
-            {"VisualAlert", false},    {"AudioAlert", false},     {"AtIntervalsTime", 0},
-            {"Speaker", 0},            {"TimeOut", 3},            {"PageFailAlert", false},
-            {"ModemFailAlert", false}, {"PMFExpireDays", 30},     {"EnableLoginPassword", false},
+            {"CheckTime", 0},
+            {"DialingDelay", 0},
+            {"DelayBeforeRetries", 0},
+            {"NumberOfRetries", 3},
+            {"SystemPassword", none},
+            {"MessageQueueLocation", queueFolder},
+            {"AlertByPage", false},
+            {"AlertPIN", none},
+            {"AlertAlphaPhoneNumber", none},
+            {"ALertByEMail", false},
+            {"AlertEMailAddress", none},
+            {"AlertSMTPServer", none},
+            {"AlertPagePassword", none},
+            {"AlertPagerEMailAddress", none},
+            {"VisualAlert", false},
+            {"AudioAlert", false},
+            {"AtIntervalsTime", 0},
+            {"Speaker", 0},
+            {"TimeOut", 3},
+            {"PageFailAlert", false},
+            {"ModemFailAlert", false},
+            {"PMFExpireDays", 30},
+            {"EnableLoginPassword", false},
             {"AutoLogoutMinutes", 0},
         };
         for (const auto& [name, value] : defaults) rs->setValue(QString::fromLatin1(name), value);

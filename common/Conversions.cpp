@@ -96,7 +96,8 @@ std::int32_t toInt32(double v) {
 }
 
 std::int16_t narrow16(std::int64_t v) {
-    if (v < std::numeric_limits<std::int16_t>::min() || v > std::numeric_limits<std::int16_t>::max())
+    if (v < std::numeric_limits<std::int16_t>::min() ||
+        v > std::numeric_limits<std::int16_t>::max())
         throw OverflowError("Overflow: " + std::to_string(v) + " does not fit in 16 bits");
     return static_cast<std::int16_t>(v);
 }
@@ -111,9 +112,9 @@ struct TimeOfDay {
 };
 
 int monthFromName(const QString& word) {
-    static const char* const names[] = {"JANUARY", "FEBRUARY", "MARCH",     "APRIL",
-                                        "MAY",     "JUNE",     "JULY",      "AUGUST",
-                                        "SEPTEMBER", "OCTOBER", "NOVEMBER", "DECEMBER"};
+    static const char* const names[] = {"JANUARY",   "FEBRUARY", "MARCH",    "APRIL",
+                                        "MAY",       "JUNE",     "JULY",     "AUGUST",
+                                        "SEPTEMBER", "OCTOBER",  "NOVEMBER", "DECEMBER"};
     const QString w = word.toUpper();
     if (w.size() < 3) return 0;
     for (int i = 0; i < 12; ++i) {
@@ -131,8 +132,8 @@ int expandYear(const QString& text) {
 
 // Reads the time part: "22:30", "10:30:00 AM", "10 PM", "10:30P".
 std::optional<TimeOfDay> parseTime(const QString& t) {
-    static const QRegularExpression re(QStringLiteral(
-        R"(^(\d{1,2})(?::(\d{1,2}))?(?::(\d{1,2}))?\s*(AM|PM|A|P)?$)"),
+    static const QRegularExpression re(
+        QStringLiteral(R"(^(\d{1,2})(?::(\d{1,2}))?(?::(\d{1,2}))?\s*(AM|PM|A|P)?$)"),
         QRegularExpression::CaseInsensitiveOption);
     const auto m = re.match(t);
     if (!m.hasMatch()) return std::nullopt;
@@ -185,7 +186,8 @@ std::optional<QDate> parseDate(const QString& t) {
         return monthDayYear(m.captured(1).toInt(), m.captured(3).toInt(), year);
     }
     if (auto m = md.match(t); m.hasMatch())
-        return monthDayYear(m.captured(1).toInt(), m.captured(2).toInt(), QDate::currentDate().year());
+        return monthDayYear(m.captured(1).toInt(), m.captured(2).toInt(),
+                            QDate::currentDate().year());
     for (const auto* re : {&nameFirst, &dayFirst}) {
         auto m = re->match(t);
         if (!m.hasMatch()) continue;
@@ -193,8 +195,8 @@ std::optional<QDate> parseDate(const QString& t) {
         const int month = monthFromName(m.captured(nf ? 1 : 2));
         if (month == 0) return std::nullopt;
         const int day = m.captured(nf ? 2 : 1).toInt();
-        const int year = m.capturedLength(3) > 0 ? expandYear(m.captured(3))
-                                                 : QDate::currentDate().year();
+        const int year =
+            m.capturedLength(3) > 0 ? expandYear(m.captured(3)) : QDate::currentDate().year();
         QDate d(year, month, day);
         return d.isValid() ? std::optional<QDate>(d) : std::nullopt;
     }
@@ -216,8 +218,9 @@ std::optional<QDateTime> parseDateTime(const QString& s) {
     // AM/PM marker; an ISO "T" between date and time counts as a blank.
     static const QRegularExpression isoT(QStringLiteral(R"(^(\d{4}-\d{1,2}-\d{1,2})T(\d))"));
     t.replace(isoT, QStringLiteral("\\1 \\2"));
-    static const QRegularExpression timeStart(QStringLiteral(
-        R"((?:^|\s)(\d{1,2}(?::\d{1,2}){1,2}(?:\s*(?:AM|PM|A|P))?|\d{1,2}\s*(?:AM|PM|A|P))$)"),
+    static const QRegularExpression timeStart(
+        QStringLiteral(
+            R"((?:^|\s)(\d{1,2}(?::\d{1,2}){1,2}(?:\s*(?:AM|PM|A|P))?|\d{1,2}\s*(?:AM|PM|A|P))$)"),
         QRegularExpression::CaseInsensitiveOption);
     QString datePart = t;
     QString timePart;
@@ -272,7 +275,7 @@ std::optional<QDateTime> fromStoreText(const QString& s) {
 }
 
 QString formatGeneralDate(const QDateTime& dt) {
-    const QString date = dt.date().toString(QStringLiteral("M/d/yyyy"));
+    QString date = dt.date().toString(QStringLiteral("M/d/yyyy"));
     if (dt.time() == QTime(0, 0)) return date;
     return date + QLatin1Char(' ') + dt.time().toString(QStringLiteral("h:mm:ss AP"));
 }

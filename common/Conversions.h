@@ -31,8 +31,8 @@ double val(const QString& s);
 double roundHalfEven(double v);
 
 // Narrowing with a clear overflow error.
-std::int16_t toInt16(double v);   // rounds half-even first; throws OverflowError
-std::int32_t toInt32(double v);   // rounds half-even first; throws OverflowError
+std::int16_t toInt16(double v);         // rounds half-even first; throws OverflowError
+std::int32_t toInt32(double v);         // rounds half-even first; throws OverflowError
 std::int16_t narrow16(std::int64_t v);  // throws OverflowError when outside -32768..32767
 
 // Date and time text under en-US regional settings: "7/15/1998 10:30:00 AM",

@@ -35,7 +35,7 @@ struct Column {
     QString name;
     FieldType type = FieldType::Text;
     int size = 0;
-    bool known = true;     // declared by this layer; false: plain SQLite column
+    bool known = true;  // declared by this layer; false: plain SQLite column
     bool rowidAlias = false;
 };
 
@@ -50,14 +50,21 @@ struct TableInfo {
 
 QString declaredType(const FieldDef& f) {
     switch (f.type) {
-    case FieldType::Long: return f.autoIncrement ? QStringLiteral("INTEGER") : QStringLiteral("LONG");
-    case FieldType::Text: return QStringLiteral("TEXT(%1)").arg(f.size > 0 ? f.size : 255);
-    case FieldType::DateTime: return QStringLiteral("DATETIME");
-    case FieldType::YesNo: return QStringLiteral("YESNO");
-    // TEXT affinity, so a memo holding digits stays text.
-    case FieldType::Memo: return QStringLiteral("LONGTEXT");
-    case FieldType::Double: return QStringLiteral("DOUBLE");
-    case FieldType::Integer: return QStringLiteral("SHORT");
+        case FieldType::Long:
+            return f.autoIncrement ? QStringLiteral("INTEGER") : QStringLiteral("LONG");
+        case FieldType::Text:
+            return QStringLiteral("TEXT(%1)").arg(f.size > 0 ? f.size : 255);
+        case FieldType::DateTime:
+            return QStringLiteral("DATETIME");
+        case FieldType::YesNo:
+            return QStringLiteral("YESNO");
+        // TEXT affinity, so a memo holding digits stays text.
+        case FieldType::Memo:
+            return QStringLiteral("LONGTEXT");
+        case FieldType::Double:
+            return QStringLiteral("DOUBLE");
+        case FieldType::Integer:
+            return QStringLiteral("SHORT");
     }
     return QStringLiteral("TEXT");
 }
@@ -112,7 +119,7 @@ struct Connection {
     QString path;
     std::map<QString, sqlite3_stmt*> statements;
     std::map<QString, std::shared_ptr<const TableInfo>> tables;  // key: lower-case name
-    int pendingAdds = 0;  // rows started by addNew and not yet stored or abandoned
+    int pendingAdds = 0;              // rows started by addNew and not yet stored or abandoned
     QHash<QString, qint64> reserved;  // lower-case table -> highest number handed out
 
     ~Connection() { close(); }
@@ -182,40 +189,46 @@ struct Connection {
             rc = sqlite3_bind_null(st, pos);
         } else {
             switch (v.typeId()) {
-            case QMetaType::Bool: rc = sqlite3_bind_int(st, pos, v.toBool() ? -1 : 0); break;
-            case QMetaType::Int:
-            case QMetaType::Short:
-            case QMetaType::UInt:
-            case QMetaType::LongLong:
-            case QMetaType::Long:
-            case QMetaType::UShort:
-            case QMetaType::Char:
-            case QMetaType::SChar:
-            case QMetaType::UChar: rc = sqlite3_bind_int64(st, pos, v.toLongLong()); break;
-            case QMetaType::Double:
-            case QMetaType::Float: rc = sqlite3_bind_double(st, pos, v.toDouble()); break;
-            case QMetaType::QDateTime: {
-                const QByteArray t = conv::toStoreText(v.toDateTime()).toUtf8();
-                rc = sqlite3_bind_text(st, pos, t.constData(), int(t.size()), SQLITE_TRANSIENT);
-                break;
-            }
-            case QMetaType::QDate: {
-                const QByteArray t =
-                    conv::toStoreText(QDateTime(v.toDate(), QTime(0, 0))).toUtf8();
-                rc = sqlite3_bind_text(st, pos, t.constData(), int(t.size()), SQLITE_TRANSIENT);
-                break;
-            }
-            case QMetaType::QByteArray: {
-                const QByteArray b = v.toByteArray();
-                rc = sqlite3_bind_blob(st, pos, b.constData(), int(b.size()), SQLITE_TRANSIENT);
-                break;
-            }
-            default: {
-                // A null QString is the empty text, never SQL null.
-                const QByteArray t = v.toString().toUtf8();
-                rc = sqlite3_bind_text(st, pos, t.isNull() ? "" : t.constData(), int(t.size()),
-                                       SQLITE_TRANSIENT);
-            }
+                case QMetaType::Bool:
+                    rc = sqlite3_bind_int(st, pos, v.toBool() ? -1 : 0);
+                    break;
+                case QMetaType::Int:
+                case QMetaType::Short:
+                case QMetaType::UInt:
+                case QMetaType::LongLong:
+                case QMetaType::Long:
+                case QMetaType::UShort:
+                case QMetaType::Char:
+                case QMetaType::SChar:
+                case QMetaType::UChar:
+                    rc = sqlite3_bind_int64(st, pos, v.toLongLong());
+                    break;
+                case QMetaType::Double:
+                case QMetaType::Float:
+                    rc = sqlite3_bind_double(st, pos, v.toDouble());
+                    break;
+                case QMetaType::QDateTime: {
+                    const QByteArray t = conv::toStoreText(v.toDateTime()).toUtf8();
+                    rc = sqlite3_bind_text(st, pos, t.constData(), int(t.size()), SQLITE_TRANSIENT);
+                    break;
+                }
+                case QMetaType::QDate: {
+                    const QByteArray t =
+                        conv::toStoreText(QDateTime(v.toDate(), QTime(0, 0))).toUtf8();
+                    rc = sqlite3_bind_text(st, pos, t.constData(), int(t.size()), SQLITE_TRANSIENT);
+                    break;
+                }
+                case QMetaType::QByteArray: {
+                    const QByteArray b = v.toByteArray();
+                    rc = sqlite3_bind_blob(st, pos, b.constData(), int(b.size()), SQLITE_TRANSIENT);
+                    break;
+                }
+                default: {
+                    // A null QString is the empty text, never SQL null.
+                    const QByteArray t = v.toString().toUtf8();
+                    rc = sqlite3_bind_text(st, pos, t.isNull() ? "" : t.constData(), int(t.size()),
+                                           SQLITE_TRANSIENT);
+                }
             }
         }
         if (rc != SQLITE_OK) fail(QStringLiteral("Cannot bind a value"), rc);
@@ -266,15 +279,19 @@ struct Connection {
         }
         auto info = std::make_shared<TableInfo>();
         info->name = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
-        info->autoIncrement = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)))
-                                  .contains(QLatin1String("AUTOINCREMENT"), Qt::CaseInsensitive);
+        info->autoIncrement =
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)))
+                .contains(QLatin1String("AUTOINCREMENT"), Qt::CaseInsensitive);
         sqlite3_reset(st);
 
-        sqlite3_stmt* ti = prepare(QStringLiteral("SELECT name, type, pk FROM pragma_table_info(?)"));
+        sqlite3_stmt* ti =
+            prepare(QStringLiteral("SELECT name, type, pk FROM pragma_table_info(?)"));
         bind(ti, 1, info->name);
         while ((rc = sqlite3_step(ti)) == SQLITE_ROW) {
-            const QString col = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(ti, 0)));
-            const QString decl = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(ti, 1)));
+            const QString col =
+                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(ti, 0)));
+            const QString decl =
+                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(ti, 1)));
             info->index.insert(col.toLower(), int(info->columns.size()));
             info->columns.push_back(columnFromDecl(col, decl, sqlite3_column_int(ti, 2) == 1));
         }
@@ -316,12 +333,16 @@ struct Connection {
             qint64 v = 0;
             if (rc == SQLITE_ROW) v = sqlite3_column_int64(st, 0);
             sqlite3_reset(st);
-            if (rc != SQLITE_ROW && rc != SQLITE_DONE) fail(QStringLiteral("Cannot number the new row"), rc);
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+                fail(QStringLiteral("Cannot number the new row"), rc);
             return v;
         };
         if (t.autoIncrement)
-            top = std::max(top, scalar(QStringLiteral("SELECT seq FROM sqlite_sequence WHERE name = ?"), true));
-        top = std::max(top, scalar(QStringLiteral("SELECT max(rowid) FROM ") + quoteIdent(t.name), false));
+            top = std::max(
+                top,
+                scalar(QStringLiteral("SELECT seq FROM sqlite_sequence WHERE name = ?"), true));
+        top = std::max(
+            top, scalar(QStringLiteral("SELECT max(rowid) FROM ") + quoteIdent(t.name), false));
         const qint64 next = top + 1;
         reserved.insert(t.name.toLower(), next);
         return next;
@@ -331,12 +352,14 @@ struct Connection {
         if (!t.autoIncrement) return;
         if (run(QStringLiteral("UPDATE sqlite_sequence SET seq = ? WHERE name = ? AND seq < ?"),
                 {qlonglong(id), t.name, qlonglong(id)}) == 0)
-            run(QStringLiteral("INSERT INTO sqlite_sequence (name, seq) SELECT ?, ? WHERE NOT EXISTS "
-                               "(SELECT 1 FROM sqlite_sequence WHERE name = ?)"),
+            run(QStringLiteral(
+                    "INSERT INTO sqlite_sequence (name, seq) SELECT ?, ? WHERE NOT EXISTS "
+                    "(SELECT 1 FROM sqlite_sequence WHERE name = ?)"),
                 {t.name, qlonglong(id), t.name});
     }
     void abortAdds() {
-        if (db && !sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        if (db && !sqlite3_get_autocommit(db))
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         pendingAdds = 0;
         reserved.clear();
     }
@@ -354,42 +377,46 @@ QVariant readColumn(sqlite3_stmt* st, int i, const Column& c) {
     };
     if (!c.known) {
         switch (t) {
-        case SQLITE_INTEGER: {
-            const qint64 v = sqlite3_column_int64(st, i);
-            if (v >= INT32_MIN && v <= INT32_MAX) return QVariant(int(v));
-            return QVariant(v);
-        }
-        case SQLITE_FLOAT: return sqlite3_column_double(st, i);
-        case SQLITE_BLOB:
-            return QByteArray(static_cast<const char*>(sqlite3_column_blob(st, i)),
-                              sqlite3_column_bytes(st, i));
-        default: return asText();
+            case SQLITE_INTEGER: {
+                const qint64 v = sqlite3_column_int64(st, i);
+                if (v >= INT32_MIN && v <= INT32_MAX) return QVariant(int(v));
+                return QVariant(v);
+            }
+            case SQLITE_FLOAT:
+                return sqlite3_column_double(st, i);
+            case SQLITE_BLOB:
+                return QByteArray(static_cast<const char*>(sqlite3_column_blob(st, i)),
+                                  sqlite3_column_bytes(st, i));
+            default:
+                return asText();
         }
     }
     switch (c.type) {
-    case FieldType::Long:
-    case FieldType::Integer:
-        if (t == SQLITE_INTEGER || t == SQLITE_FLOAT) {
-            const qint64 v = t == SQLITE_INTEGER
-                                 ? sqlite3_column_int64(st, i)
-                                 : qint64(conv::roundHalfEven(sqlite3_column_double(st, i)));
-            if (v >= INT32_MIN && v <= INT32_MAX) return QVariant(int(v));
-            return QVariant(v);
+        case FieldType::Long:
+        case FieldType::Integer:
+            if (t == SQLITE_INTEGER || t == SQLITE_FLOAT) {
+                const qint64 v = t == SQLITE_INTEGER
+                                     ? sqlite3_column_int64(st, i)
+                                     : qint64(conv::roundHalfEven(sqlite3_column_double(st, i)));
+                if (v >= INT32_MIN && v <= INT32_MAX) return QVariant(int(v));
+                return QVariant(v);
+            }
+            return asText();
+        case FieldType::Double:
+            if (t == SQLITE_INTEGER || t == SQLITE_FLOAT) return sqlite3_column_double(st, i);
+            return asText();
+        case FieldType::YesNo:
+            if (t == SQLITE_INTEGER || t == SQLITE_FLOAT)
+                return sqlite3_column_double(st, i) != 0.0;
+            return asText();
+        case FieldType::DateTime: {
+            const QString s = asText();
+            if (auto dt = conv::fromStoreText(s)) return *dt;
+            return s;
         }
-        return asText();
-    case FieldType::Double:
-        if (t == SQLITE_INTEGER || t == SQLITE_FLOAT) return sqlite3_column_double(st, i);
-        return asText();
-    case FieldType::YesNo:
-        if (t == SQLITE_INTEGER || t == SQLITE_FLOAT) return sqlite3_column_double(st, i) != 0.0;
-        return asText();
-    case FieldType::DateTime: {
-        const QString s = asText();
-        if (auto dt = conv::fromStoreText(s)) return *dt;
-        return s;
-    }
-    case FieldType::Text:
-    case FieldType::Memo: return asText();
+        case FieldType::Text:
+        case FieldType::Memo:
+            return asText();
     }
     return asText();
 }
@@ -408,28 +435,32 @@ std::optional<double> numberFromText(const QString& s) {
 
 std::optional<bool> yesNoFromText(const QString& s) {
     const QString t = s.trimmed().toLower();
-    if (t == QLatin1String("true") || t == QLatin1String("yes") || t == QLatin1String("on")) return true;
-    if (t == QLatin1String("false") || t == QLatin1String("no") || t == QLatin1String("off")) return false;
+    if (t == QLatin1String("true") || t == QLatin1String("yes") || t == QLatin1String("on"))
+        return true;
+    if (t == QLatin1String("false") || t == QLatin1String("no") || t == QLatin1String("off"))
+        return false;
     if (auto n = numberFromText(t)) return *n != 0.0;
     return std::nullopt;
 }
 
 bool isNumberType(const QVariant& v) {
     switch (v.typeId()) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Double:
-    case QMetaType::Float:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::UChar: return true;
-    default: return false;
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::ULongLong:
+        case QMetaType::Long:
+        case QMetaType::ULong:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::Double:
+        case QMetaType::Float:
+        case QMetaType::Char:
+        case QMetaType::SChar:
+        case QMetaType::UChar:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -439,8 +470,10 @@ bool sameValue(const QVariant& a, const QVariant& b) {
     if (!a.isValid() || !b.isValid()) return false;
     if (a.typeId() == QMetaType::QString || b.typeId() == QMetaType::QString) {
         if (isNumberType(a) || isNumberType(b)) {
-            auto na = isNumberType(a) ? std::optional<double>(a.toDouble()) : numberFromText(a.toString());
-            auto nb = isNumberType(b) ? std::optional<double>(b.toDouble()) : numberFromText(b.toString());
+            auto na = isNumberType(a) ? std::optional<double>(a.toDouble())
+                                      : numberFromText(a.toString());
+            auto nb = isNumberType(b) ? std::optional<double>(b.toDouble())
+                                      : numberFromText(b.toString());
             return na && nb && *na == *nb;
         }
         return a.toString().compare(b.toString(), Qt::CaseInsensitive) == 0;
@@ -474,7 +507,8 @@ sqlite3* openHandle(const QString& path, int flags) {
     const int rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &db,
                                    flags | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
-        const QString msg = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
+        const QString msg =
+            db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
         sqlite3_close_v2(db);
         throw DbError(QStringLiteral("Cannot open the database: ") + msg, path);
     }
@@ -534,7 +568,8 @@ void Database::createTable(const TableDef& table) {
         QString col = quoteIdent(f.name) + QLatin1Char(' ') + declaredType(f);
         if (f.autoIncrement) {
             if (f.type != FieldType::Long || !autoField.isEmpty())
-                throw DbError(QStringLiteral("Only one 32-bit integer field may count up by itself"), c.path);
+                throw DbError(
+                    QStringLiteral("Only one 32-bit integer field may count up by itself"), c.path);
             col += QStringLiteral(" PRIMARY KEY AUTOINCREMENT");
             autoField = f.name;
         }
@@ -545,7 +580,8 @@ void Database::createTable(const TableDef& table) {
         cols << col;
     }
     QStringList statements;
-    statements << QStringLiteral("CREATE TABLE %1 (%2)").arg(quoteIdent(table.name), cols.join(QStringLiteral(", ")));
+    statements << QStringLiteral("CREATE TABLE %1 (%2)")
+                      .arg(quoteIdent(table.name), cols.join(QStringLiteral(", ")));
     for (const IndexDef& ix : table.indexes) {
         // The auto-increment key is the table's own row number: already
         // primary, required and unique.
@@ -560,7 +596,8 @@ void Database::createTable(const TableDef& table) {
         for (const QString& s : statements) {
             const QByteArray utf8 = s.toUtf8();
             const int rc = sqlite3_exec(c.db, utf8.constData(), nullptr, nullptr, nullptr);
-            if (rc != SQLITE_OK) c.fail(QStringLiteral("Cannot create the table '%1'").arg(table.name), rc);
+            if (rc != SQLITE_OK)
+                c.fail(QStringLiteral("Cannot create the table '%1'").arg(table.name), rc);
         }
         if (own) c.runPlain("COMMIT");
     } catch (...) {
@@ -573,12 +610,13 @@ void Database::createTable(const TableDef& table) {
 bool Database::hasTable(const QString& table) const {
     Connection& c = *d->conn;
     c.requireOpen();
-    sqlite3_stmt* st = c.prepare(QStringLiteral(
-        "SELECT 1 FROM sqlite_master WHERE type='table' AND name=? COLLATE NOCASE"));
+    sqlite3_stmt* st = c.prepare(
+        QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name=? COLLATE NOCASE"));
     c.bind(st, 1, table);
     const int rc = sqlite3_step(st);
     sqlite3_reset(st);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) c.fail(QStringLiteral("Cannot read the table list"), rc);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        c.fail(QStringLiteral("Cannot read the table list"), rc);
     return rc == SQLITE_ROW;
 }
 
@@ -645,12 +683,13 @@ public:
         if (symbol(QLatin1Char('['))) {
             const qsizetype end = m_s.indexOf(QLatin1Char(']'), m_pos);
             if (end < 0) error(QStringLiteral("missing ]"));
-            const QString name = m_s.mid(m_pos, end - m_pos);
+            QString name = m_s.mid(m_pos, end - m_pos);
             m_pos = end + 1;
             return name;
         }
         const qsizetype start = m_pos;
-        while (m_pos < m_s.size() && (m_s.at(m_pos).isLetterOrNumber() || m_s.at(m_pos) == QLatin1Char('_')))
+        while (m_pos < m_s.size() &&
+               (m_s.at(m_pos).isLetterOrNumber() || m_s.at(m_pos) == QLatin1Char('_')))
             ++m_pos;
         if (m_pos == start) error(QStringLiteral("a name was expected"));
         return m_s.mid(start, m_pos - start);
@@ -659,7 +698,7 @@ public:
         skipBlanks();
         if (keyword("LIKE")) return QStringLiteral("LIKE");
         for (const char* o : {"<=", ">=", "<>", "=", "<", ">"}) {
-            const QString s = QString::fromLatin1(o);
+            QString s = QString::fromLatin1(o);
             if (m_s.mid(m_pos, s.size()) == s) {
                 m_pos += s.size();
                 return s;
@@ -684,8 +723,8 @@ public:
                 m_pos += 2;
                 continue;
             }
-            static const QRegularExpression closer(
-                QStringLiteral(R"(^\s*(;?\s*$|AND\s))"), QRegularExpression::CaseInsensitiveOption);
+            static const QRegularExpression closer(QStringLiteral(R"(^\s*(;?\s*$|AND\s))"),
+                                                   QRegularExpression::CaseInsensitiveOption);
             if (closer.match(m_s.mid(m_pos + 1)).hasMatch()) {
                 ++m_pos;
                 return out;
@@ -748,15 +787,20 @@ QString likePattern(const QString& jet) {
                 inClass = false;
                 continue;
             }
-            if (ch == QLatin1Char('%') || ch == QLatin1Char('_') || ch == QLatin1Char('\\')) out += QLatin1Char('\\');
+            if (ch == QLatin1Char('%') || ch == QLatin1Char('_') || ch == QLatin1Char('\\'))
+                out += QLatin1Char('\\');
             out += ch;
             continue;
         }
-        if (ch == QLatin1Char('*')) out += QLatin1Char('%');
-        else if (ch == QLatin1Char('?')) out += QLatin1Char('_');
-        else if (ch == QLatin1Char('[')) inClass = true;
+        if (ch == QLatin1Char('*'))
+            out += QLatin1Char('%');
+        else if (ch == QLatin1Char('?'))
+            out += QLatin1Char('_');
+        else if (ch == QLatin1Char('['))
+            inClass = true;
         else {
-            if (ch == QLatin1Char('%') || ch == QLatin1Char('_') || ch == QLatin1Char('\\')) out += QLatin1Char('\\');
+            if (ch == QLatin1Char('%') || ch == QLatin1Char('_') || ch == QLatin1Char('\\'))
+                out += QLatin1Char('\\');
             out += ch;
         }
     }
@@ -780,9 +824,11 @@ int Database::executeJet(const QString& statement) {
         do {
             const JetCondition cond = p.condition();
             const int col = table->find(cond.field);
-            if (col < 0) p.error(QStringLiteral("no field '%1' in %2").arg(cond.field, table->name));
+            if (col < 0)
+                p.error(QStringLiteral("no field '%1' in %2").arg(cond.field, table->name));
             const Column& column = table->columns[size_t(col)];
-            QString term = quoteIdent(column.name) + QLatin1Char(' ') + cond.op + QStringLiteral(" ?");
+            QString term =
+                quoteIdent(column.name) + QLatin1Char(' ') + cond.op + QStringLiteral(" ?");
             if (cond.op == QLatin1String("LIKE")) {
                 term += QStringLiteral(" ESCAPE '\\'");
                 params << likePattern(cond.value.toString());
@@ -838,14 +884,18 @@ struct Recordset::Impl {
     }
     int findOrThrow(const QString& field) const {
         const int i = find(field);
-        if (i < 0) throw DbError(QStringLiteral("Item not found in this collection: no field '%1'").arg(field), conn->path);
+        if (i < 0)
+            throw DbError(
+                QStringLiteral("Item not found in this collection: no field '%1'").arg(field),
+                conn->path);
         return i;
     }
     QString where(const QString& extra = QString()) const {
         QStringList parts;
         if (!condSql.isEmpty()) parts << condSql;
         if (!extra.isEmpty()) parts << extra;
-        return parts.isEmpty() ? QString() : QStringLiteral(" WHERE ") + parts.join(QStringLiteral(" AND "));
+        return parts.isEmpty() ? QString()
+                               : QStringLiteral(" WHERE ") + parts.join(QStringLiteral(" AND "));
     }
 
     // Positions on the first row whose rowid is above `after` (or the first
@@ -853,9 +903,11 @@ struct Recordset::Impl {
     bool seek(std::optional<qint64> after, const QString& extra = QString(),
               const QVariant& extraParam = QVariant(), bool keepOnMiss = false) {
         QString cond = extra;
-        if (after) cond = cond.isEmpty() ? QStringLiteral("rowid > ?") : QStringLiteral("rowid > ? AND ") + cond;
-        const QString sql = QStringLiteral("SELECT rowid, * FROM ") + quoteIdent(table->name) + where(cond) +
-                            QStringLiteral(" ORDER BY rowid LIMIT 1");
+        if (after)
+            cond = cond.isEmpty() ? QStringLiteral("rowid > ?")
+                                  : QStringLiteral("rowid > ? AND ") + cond;
+        const QString sql = QStringLiteral("SELECT rowid, * FROM ") + quoteIdent(table->name) +
+                            where(cond) + QStringLiteral(" ORDER BY rowid LIMIT 1");
         sqlite3_stmt* st = conn->prepare(sql);
         int pos = 1;
         if (!condSql.isEmpty()) conn->bind(st, pos++, condParam);
@@ -866,13 +918,15 @@ struct Recordset::Impl {
             rowid = sqlite3_column_int64(st, 0);
             row.assign(table->columns.size(), QVariant());
             const int n = std::min(int(table->columns.size()), sqlite3_column_count(st) - 1);
-            for (int i = 0; i < n; ++i) row[size_t(i)] = readColumn(st, i + 1, table->columns[size_t(i)]);
+            for (int i = 0; i < n; ++i)
+                row[size_t(i)] = readColumn(st, i + 1, table->columns[size_t(i)]);
             deleted = false;
             sqlite3_reset(st);
             return true;
         }
         sqlite3_reset(st);
-        if (rc != SQLITE_DONE) conn->fail(QStringLiteral("Cannot read from '%1'").arg(table->name), rc);
+        if (rc != SQLITE_DONE)
+            conn->fail(QStringLiteral("Cannot read from '%1'").arg(table->name), rc);
         if (!keepOnMiss) {
             rowid.reset();
             row.clear();
@@ -883,17 +937,21 @@ struct Recordset::Impl {
 
     // Re-reads row `id` (after an edit) so the record set shows what is stored.
     void load(qint64 id) {
-        sqlite3_stmt* st = conn->prepare(QStringLiteral("SELECT rowid, * FROM ") + quoteIdent(table->name) +
-                                         QStringLiteral(" WHERE rowid = ?"));
+        sqlite3_stmt* st =
+            conn->prepare(QStringLiteral("SELECT rowid, * FROM ") + quoteIdent(table->name) +
+                          QStringLiteral(" WHERE rowid = ?"));
         conn->bind(st, 1, qlonglong(id));
         const int rc = sqlite3_step(st);
         if (rc == SQLITE_ROW) {
             const int n = std::min(int(table->columns.size()), sqlite3_column_count(st) - 1);
-            for (int i = 0; i < n; ++i) row[size_t(i)] = readColumn(st, i + 1, table->columns[size_t(i)]);
+            for (int i = 0; i < n; ++i)
+                row[size_t(i)] = readColumn(st, i + 1, table->columns[size_t(i)]);
         }
         sqlite3_reset(st);
-        if (rc == SQLITE_DONE) deleted = true;
-        else if (rc != SQLITE_ROW) conn->fail(QStringLiteral("Cannot read from '%1'").arg(table->name), rc);
+        if (rc == SQLITE_DONE)
+            deleted = true;
+        else if (rc != SQLITE_ROW)
+            conn->fail(QStringLiteral("Cannot read from '%1'").arg(table->name), rc);
     }
 
     void requireNoPendingChange(const char* what) const {
@@ -941,7 +999,8 @@ std::unique_ptr<Recordset> Database::openTableWhere(const QString& table, const 
     rs->d->table = d->conn->table(table);
     const int col = rs->d->findOrThrow(field);
     const Column& c = rs->d->table->columns[size_t(col)];
-    rs->d->condSql = (c.rowidAlias ? QStringLiteral("rowid") : quoteIdent(c.name)) + QStringLiteral(" = ?") +
+    rs->d->condSql = (c.rowidAlias ? QStringLiteral("rowid") : quoteIdent(c.name)) +
+                     QStringLiteral(" = ?") +
                      (isTextual(c) ? QStringLiteral(" COLLATE NOCASE") : QString());
     rs->d->condParam = rs->d->convertForField(c, value);
     rs->d->seek(std::nullopt);
@@ -960,8 +1019,9 @@ std::unique_ptr<Recordset> Database::openQuery(const QString& sql, const QVarian
         const QString name = QString::fromUtf8(sqlite3_column_name(st, i));
         const char* decl = sqlite3_column_decltype(st, i);
         const QString origin = QString::fromUtf8(sqlite3_column_origin_name(st, i));
-        Column col = columnFromDecl(name, decl ? QString::fromUtf8(decl) : QString(),
-                                    decl && QByteArray(decl).toUpper() == "INTEGER" && !origin.isEmpty());
+        Column col =
+            columnFromDecl(name, decl ? QString::fromUtf8(decl) : QString(),
+                           decl && QByteArray(decl).toUpper() == "INTEGER" && !origin.isEmpty());
         rs->d->qindex.insert(name.toLower(), i);
         rs->d->qcolumns.push_back(col);
     }
@@ -1029,7 +1089,8 @@ bool Recordset::findFirst(const QString& field, const QVariant& value) {
         return false;  // a text that is no number matches no number field
     }
     if (!v.isValid()) return false;
-    const QString term = (c.rowidAlias ? QStringLiteral("rowid") : quoteIdent(c.name)) + QStringLiteral(" = ?") +
+    const QString term = (c.rowidAlias ? QStringLiteral("rowid") : quoteIdent(c.name)) +
+                         QStringLiteral(" = ?") +
                          (isTextual(c) ? QStringLiteral(" COLLATE NOCASE") : QString());
     return d->seek(std::nullopt, term, v, /*keepOnMiss=*/true);
 }
@@ -1046,10 +1107,14 @@ QString Recordset::text(const QString& field) const {
     const QVariant v = value(field);
     if (!v.isValid()) return {};
     switch (v.typeId()) {
-    case QMetaType::QDateTime: return conv::formatGeneralDate(v.toDateTime());
-    case QMetaType::Bool: return v.toBool() ? QStringLiteral("True") : QStringLiteral("False");
-    case QMetaType::Double: return conv::formatSigned(v.toDouble()).trimmed();
-    default: return v.toString();
+        case QMetaType::QDateTime:
+            return conv::formatGeneralDate(v.toDateTime());
+        case QMetaType::Bool:
+            return v.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+        case QMetaType::Double:
+            return conv::formatSigned(v.toDouble()).trimmed();
+        default:
+            return v.toString();
     }
 }
 
@@ -1098,7 +1163,8 @@ void Recordset::addNew() {
     }
     d->buffer.assign(d->table->columns.size(), QVariant());
     for (size_t i = 0; i < d->table->columns.size(); ++i)
-        if (d->table->columns[i].rowidAlias) d->buffer[i] = QVariant(qlonglong(d->editRowid)).toInt();
+        if (d->table->columns[i].rowidAlias)
+            d->buffer[i] = QVariant(qlonglong(d->editRowid)).toInt();
     d->dirty.assign(d->table->columns.size(), false);
     d->mode = Impl::Mode::Adding;
 }
@@ -1116,90 +1182,100 @@ void Recordset::edit() {
 QVariant Recordset::Impl::convertForField(const Column& c, const QVariant& v) const {
     if (!v.isValid() || v.isNull()) return {};
     const auto bad = [&](const QString& why) -> DbError {
-        return DbError(QStringLiteral("Data type conversion error: %1 for field '%2'").arg(why, c.name), conn->path);
+        return DbError(
+            QStringLiteral("Data type conversion error: %1 for field '%2'").arg(why, c.name),
+            conn->path);
     };
     if (!c.known) return v;
     const bool isText = v.typeId() == QMetaType::QString || v.typeId() == QMetaType::QByteArray;
     switch (c.type) {
-    case FieldType::Long:
-    case FieldType::Integer:
-    case FieldType::Double: {
-        double n;
-        if (v.typeId() == QMetaType::Bool) {
-            n = v.toBool() ? -1 : 0;
-        } else if (isText) {
-            const QString s = v.toString();
-            if (s.trimmed().isEmpty()) return {};  // an empty box stores no value
-            auto parsed = numberFromText(s);
-            if (!parsed) throw bad(QStringLiteral("'%1' is not a number").arg(s.left(40)));
-            n = *parsed;
-        } else if (isNumberType(v)) {
-            n = v.toDouble();
-        } else {
-            throw bad(QStringLiteral("a %1 is not a number").arg(QString::fromLatin1(v.typeName())));
+        case FieldType::Long:
+        case FieldType::Integer:
+        case FieldType::Double: {
+            double n;
+            if (v.typeId() == QMetaType::Bool) {
+                n = v.toBool() ? -1 : 0;
+            } else if (isText) {
+                const QString s = v.toString();
+                if (s.trimmed().isEmpty()) return {};  // an empty box stores no value
+                auto parsed = numberFromText(s);
+                if (!parsed) throw bad(QStringLiteral("'%1' is not a number").arg(s.left(40)));
+                n = *parsed;
+            } else if (isNumberType(v)) {
+                n = v.toDouble();
+            } else {
+                throw bad(
+                    QStringLiteral("a %1 is not a number").arg(QString::fromLatin1(v.typeName())));
+            }
+            if (!std::isfinite(n)) throw bad(QStringLiteral("the number is out of range"));
+            if (c.type == FieldType::Double) return n;
+            try {
+                if (c.type == FieldType::Integer) return int(conv::toInt16(n));
+                return conv::toInt32(n);
+            } catch (const conv::OverflowError&) {
+                throw bad(QStringLiteral("%1 does not fit in %2 bits")
+                              .arg(n)
+                              .arg(c.type == FieldType::Integer ? 16 : 32));
+            }
         }
-        if (!std::isfinite(n)) throw bad(QStringLiteral("the number is out of range"));
-        if (c.type == FieldType::Double) return n;
-        try {
-            if (c.type == FieldType::Integer) return int(conv::toInt16(n));
-            return conv::toInt32(n);
-        } catch (const conv::OverflowError&) {
-            throw bad(QStringLiteral("%1 does not fit in %2 bits")
-                          .arg(n)
-                          .arg(c.type == FieldType::Integer ? 16 : 32));
+        case FieldType::YesNo: {
+            if (v.typeId() == QMetaType::Bool) return v.toBool();
+            if (isNumberType(v)) return v.toDouble() != 0.0;
+            if (isText) {
+                if (v.toString().trimmed().isEmpty()) return {};
+                if (auto b = yesNoFromText(v.toString())) return *b;
+            }
+            throw bad(QStringLiteral("'%1' is not yes or no").arg(v.toString().left(40)));
         }
-    }
-    case FieldType::YesNo: {
-        if (v.typeId() == QMetaType::Bool) return v.toBool();
-        if (isNumberType(v)) return v.toDouble() != 0.0;
-        if (isText) {
-            if (v.toString().trimmed().isEmpty()) return {};
-            if (auto b = yesNoFromText(v.toString())) return *b;
+        case FieldType::DateTime: {
+            if (v.typeId() == QMetaType::QDateTime) {
+                if (!v.toDateTime().isValid()) throw bad(QStringLiteral("an invalid date"));
+                return v.toDateTime();
+            }
+            if (v.typeId() == QMetaType::QDate) {
+                if (!v.toDate().isValid()) throw bad(QStringLiteral("an invalid date"));
+                return QDateTime(v.toDate(), QTime(0, 0));
+            }
+            if (isText) {
+                if (v.toString().trimmed().isEmpty()) return {};
+                if (auto dt = conv::parseDateTime(v.toString())) return *dt;
+            }
+            throw bad(QStringLiteral("'%1' is not a date").arg(v.toString().left(40)));
         }
-        throw bad(QStringLiteral("'%1' is not yes or no").arg(v.toString().left(40)));
-    }
-    case FieldType::DateTime: {
-        if (v.typeId() == QMetaType::QDateTime) {
-            if (!v.toDateTime().isValid()) throw bad(QStringLiteral("an invalid date"));
-            return v.toDateTime();
+        case FieldType::Text:
+        case FieldType::Memo: {
+            QString s;
+            if (v.typeId() == QMetaType::QDateTime)
+                s = conv::formatGeneralDate(v.toDateTime());
+            else if (v.typeId() == QMetaType::Bool)
+                s = v.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+            else if (v.typeId() == QMetaType::Double)
+                s = conv::formatSigned(v.toDouble()).trimmed();
+            else
+                s = v.toString();
+            if (c.type == FieldType::Text && s.size() > c.size)
+                throw DbError(
+                    QStringLiteral("The field '%1' is too small to accept the amount of data you "
+                                   "attempted to add (%2 characters, at most %3)")
+                        .arg(c.name)
+                        .arg(s.size())
+                        .arg(c.size),
+                    conn->path);
+            return s;
         }
-        if (v.typeId() == QMetaType::QDate) {
-            if (!v.toDate().isValid()) throw bad(QStringLiteral("an invalid date"));
-            return QDateTime(v.toDate(), QTime(0, 0));
-        }
-        if (isText) {
-            if (v.toString().trimmed().isEmpty()) return {};
-            if (auto dt = conv::parseDateTime(v.toString())) return *dt;
-        }
-        throw bad(QStringLiteral("'%1' is not a date").arg(v.toString().left(40)));
-    }
-    case FieldType::Text:
-    case FieldType::Memo: {
-        QString s;
-        if (v.typeId() == QMetaType::QDateTime) s = conv::formatGeneralDate(v.toDateTime());
-        else if (v.typeId() == QMetaType::Bool) s = v.toBool() ? QStringLiteral("True") : QStringLiteral("False");
-        else if (v.typeId() == QMetaType::Double) s = conv::formatSigned(v.toDouble()).trimmed();
-        else s = v.toString();
-        if (c.type == FieldType::Text && s.size() > c.size)
-            throw DbError(QStringLiteral("The field '%1' is too small to accept the amount of data you "
-                                         "attempted to add (%2 characters, at most %3)")
-                              .arg(c.name)
-                              .arg(s.size())
-                              .arg(c.size),
-                          conn->path);
-        return s;
-    }
     }
     return v;
 }
 
 void Recordset::setValue(const QString& field, const QVariant& value) {
     if (d->mode == Impl::Mode::None)
-        throw DbError(QStringLiteral("A field can only be assigned after AddNew or Edit"), d->conn->path);
+        throw DbError(QStringLiteral("A field can only be assigned after AddNew or Edit"),
+                      d->conn->path);
     const int col = d->findOrThrow(field);
     const Column& c = d->table->columns[size_t(col)];
     if (c.rowidAlias)
-        throw DbError(QStringLiteral("The field '%1' cannot be updated").arg(c.name), d->conn->path);
+        throw DbError(QStringLiteral("The field '%1' cannot be updated").arg(c.name),
+                      d->conn->path);
     d->buffer[size_t(col)] = d->convertForField(c, value);
     d->dirty[size_t(col)] = true;
 }
@@ -1229,8 +1305,9 @@ void Recordset::update() {
             names.prepend(QStringLiteral("rowid"));
             QStringList marks;
             for (int i = 0; i < names.size(); ++i) marks << QStringLiteral("?");
-            sql = QStringLiteral("INSERT INTO ") + quoteIdent(d->table->name) + QStringLiteral(" (") +
-                  names.join(QStringLiteral(", ")) + QStringLiteral(") VALUES (") + marks.join(QStringLiteral(", ")) +
+            sql = QStringLiteral("INSERT INTO ") + quoteIdent(d->table->name) +
+                  QStringLiteral(" (") + names.join(QStringLiteral(", ")) +
+                  QStringLiteral(") VALUES (") + marks.join(QStringLiteral(", ")) +
                   QLatin1Char(')');
         } else if (!names.isEmpty()) {
             sql = QStringLiteral("UPDATE ") + quoteIdent(d->table->name) + QStringLiteral(" SET ") +
@@ -1274,7 +1351,8 @@ void Recordset::remove() {
     d->requireUpdatable();
     d->requireNoPendingChange("Deleting");
     d->requireCurrent();
-    d->conn->run(QStringLiteral("DELETE FROM ") + quoteIdent(d->table->name) + QStringLiteral(" WHERE rowid = ?"),
+    d->conn->run(QStringLiteral("DELETE FROM ") + quoteIdent(d->table->name) +
+                     QStringLiteral(" WHERE rowid = ?"),
                  {qlonglong(*d->rowid)});
     d->deleted = true;
 }

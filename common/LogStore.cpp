@@ -12,8 +12,12 @@ using db::TableDef;
 
 namespace {
 
-FieldDef text(const char* name, int size) { return {QString::fromLatin1(name), FieldType::Text, size, false, true}; }
-FieldDef field(const char* name, FieldType type) { return {QString::fromLatin1(name), type, 0, false, true}; }
+FieldDef text(const char* name, int size) {
+    return {QString::fromLatin1(name), FieldType::Text, size, false, true};
+}
+FieldDef field(const char* name, FieldType type) {
+    return {QString::fromLatin1(name), type, 0, false, true};
+}
 
 }  // namespace
 
@@ -72,6 +76,13 @@ void create(const QString& dir) {
     }
 }
 
-std::unique_ptr<db::Database> open(const QString& dir) { return db::Database::open(dir, kFileName); }
+std::unique_ptr<db::Database> open(const QString& dir) {
+    return db::Database::open(dir, kFileName);
+}
+
+void removeOldCopy(const QString& dir) {
+    for (const QString& name : paths::listFiles(dir, kOldName))
+        QFile::remove(paths::resolve(name, dir));
+}
 
 }  // namespace vts::logstore

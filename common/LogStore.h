@@ -9,7 +9,7 @@
 // The message log store VTSLog.MDB: tblLog and tblReportInfo.
 namespace vts::logstore {
 
-inline const QString kFileName = QStringLiteral("VTSLog.MDB");   // looked for
+inline const QString kFileName = QStringLiteral("VTSLog.MDB");    // looked for
 inline const QString kCreateName = QStringLiteral("VTSLog.mdb");  // created as
 inline const QString kOldName = QStringLiteral("VTSLog.old");
 
@@ -34,5 +34,8 @@ db::TableDef reportInfoTable();
 // Creates VTSLog.mdb in `dir` with both tables (tblReportInfo empty).
 void create(const QString& dir);
 std::unique_ptr<db::Database> open(const QString& dir);
+// Deletes VTSLog.old (any letter case) from `dir` when there is one; every
+// error (file absent, in use, not removable) is ignored.
+void removeOldCopy(const QString& dir);
 
 }  // namespace vts::logstore

@@ -23,8 +23,8 @@ QString normalised(const QString& path) {
 // first entry (in case-insensitive name order) that equals it ignoring case.
 // Empty when none exists.
 QString matchEntry(const QString& folder, const QString& name) {
-    const QString exact = folder.endsWith(QLatin1Char('/')) ? folder + name
-                                                            : folder + QLatin1Char('/') + name;
+    const QString exact =
+        folder.endsWith(QLatin1Char('/')) ? folder + name : folder + QLatin1Char('/') + name;
     if (QFileInfo::exists(exact)) return name;
     QDir dir(folder);
     if (!dir.exists()) return {};
@@ -92,7 +92,8 @@ bool wildcardMatch(const QString& pattern, const QString& name) {
         if (p < pl && pattern.at(p) == QLatin1Char('*')) {
             starP = p++;
             starN = n;
-        } else if (p < pl && (pattern.at(p) == QLatin1Char('?') || same(pattern.at(p), name.at(n)))) {
+        } else if (p < pl &&
+                   (pattern.at(p) == QLatin1Char('?') || same(pattern.at(p), name.at(n)))) {
             ++p;
             ++n;
         } else if (starP >= 0) {
@@ -124,9 +125,7 @@ QStringList listFiles(const QString& folder, const QString& pattern, bool* ok) {
     return out;
 }
 
-QString join(const QString& a, const QString& b, const QString& c) {
-    return normalised(a + b + c);
-}
+QString join(const QString& a, const QString& b, const QString& c) { return normalised(a + b + c); }
 
 QString systemDirectory() {
     const QByteArray env = qgetenv("VANTREL_SYSTEM_DIR");

@@ -3,6 +3,7 @@
 #include "Paths.h"
 
 #include <QLockFile>
+#include <QString>
 
 namespace vts {
 
@@ -21,13 +22,19 @@ bool SingleCopyGuard::acquire() {
     if (m_held) return true;
     m_held = m_lock->tryLock(0);
     if (!m_held && m_lock->error() == QLockFile::LockFailedError) {
-        // tryLock removes a stale lock and tries once more only when the
-        // stale check ran; ask explicitly for a lock left by a dead process.
+        // A lock file whose process number now belongs to another program
+        // (as after a restart) looks alive to tryLock; it is stale all the
+        // same when nobody holds the file's own lock, which this checks.
         if (m_lock->removeStaleLockFile()) m_held = m_lock->tryLock(0);
     }
+    m_error.clear();
+    if (!m_held && m_lock->error() != QLockFile::LockFailedError)
+        m_error = QStringLiteral("cannot make the lock file %1").arg(m_lock->fileName());
     return m_held;
 }
 
 bool SingleCopyGuard::held() const { return m_held; }
+
+QString SingleCopyGuard::errorText() const { return m_error; }
 
 }  // namespace vts

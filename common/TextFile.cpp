@@ -1,8 +1,8 @@
 #include "TextFile.h"
 
 #include <QFile>
+#include <QHash>
 #include <QStringDecoder>
-#include <QStringEncoder>
 
 namespace vts::text {
 
@@ -12,22 +12,26 @@ QString fromWin1252(const QByteArray& bytes) {
 }
 
 QByteArray toWin1252(const QString& s) {
-    QStringEncoder enc("windows-1252", QStringConverter::Flag::Default);
+    // The code page's upper half, read once from the decoder.
+    static const QHash<char32_t, char> upper = [] {
+        QHash<char32_t, char> map;
+        for (int b = 0x80; b < 0x100; ++b) {
+            const QString c = fromWin1252(QByteArray(1, char(b)));
+            if (c.size() == 1 && c.at(0) != QChar::ReplacementCharacter)
+                map.insert(c.at(0).unicode(), char(b));
+        }
+        return map;
+    }();
     QByteArray out;
     out.reserve(s.size());
-    // Encode character by character so that one unmappable character becomes
-    // '?' instead of spoiling the rest.
-    for (QChar c : s) {
-        if (c.unicode() < 0x80) {
-            out.append(static_cast<char>(c.unicode()));
-            continue;
-        }
-        QStringEncoder one("windows-1252");
-        QByteArray b = one.encode(QString(c));
-        if (one.hasError() || b.size() != 1) out.append('?');
-        else out.append(b);
+    // One '?' per character the code page cannot hold, a pair of surrogates
+    // counting as one character.
+    for (const char32_t cp : s.toUcs4()) {
+        if (cp < 0x80)
+            out.append(char(cp));
+        else
+            out.append(upper.value(cp, '?'));
     }
-    (void)enc;
     return out;
 }
 

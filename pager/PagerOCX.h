@@ -1,16 +1,20 @@
 #pragma once
 
+#include "PropertyBag.h"
+
 #include <QObject>
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 namespace vts {
 class EventLoop;
 class Dialogs;
 class Launcher;
-}
+class SendQueue;
+}  // namespace vts
 
 // The pager control: an 800-slot in-memory send queue, a port list of up to
 // eight COM ports, and a one-second dispatch timer that hands batches to the
@@ -21,9 +25,8 @@ class PagerOCX : public QObject {
 public:
     // Persisted properties, in the order they are saved.
     struct Properties {
-        qint32 NumberOfRetries = 0, RetryDelay = 60, Timeout = 60, DebugMode = 0,
-               DialingDelay = 2, WindowState = 0, VolumeLevel = 2, SpeakerState = 1,
-               GroupTimeWindow = 5;
+        qint32 NumberOfRetries = 0, RetryDelay = 60, Timeout = 60, DebugMode = 0, DialingDelay = 2,
+               WindowState = 0, VolumeLevel = 2, SpeakerState = 1, GroupTimeWindow = 5;
     };
 
     // `workingDir` holds the port files; the dialer is looked for in the
@@ -33,7 +36,19 @@ public:
     ~PagerOCX() override;
 
     void ShowAbout();
+    // What ShowAbout shows. The widget library installs the about box when it
+    // is loaded; without it ShowAbout shows the about text as a message box.
+    static void setAboutPresenter(std::function<void(PagerOCX&)> presenter);
 
+    // Persistence through the host's property bag: a new instance takes the
+    // new-instance values; reading takes each entry as stored (no range
+    // check), the read default for an absent one; writing saves the nine in
+    // their order.
+    void InitProperties();
+    void ReadProperties(const vts::PropertyBag& bag);
+    void WriteProperties(vts::PropertyBag& bag) const;
+
+    // clang-format off
     qint32 NumberOfRetries() const;  void setNumberOfRetries(qint32 v);
     qint32 RetryDelay() const;       void setRetryDelay(qint32 v);
     qint32 Timeout() const;          void setTimeout(qint32 v);
@@ -45,6 +60,7 @@ public:
     qint32 GroupTimeWindow() const;  void setGroupTimeWindow(qint32 v);
     qint32 QueueCount() const;       void setQueueCount(qint32 v);    // refuses
     qint32 SubmitStatus() const;     void setSubmitStatus(qint32 v);  // refuses
+    // clang-format on
 
     void ClearComPorts();
     void AddComPort(std::int16_t port);
@@ -67,6 +83,14 @@ public:
     // stores); no event is raised afterwards.
     void stopDispatch();
 
+    // For hosts and tests that look inside.
+    const vts::SendQueue& queue() const;
+    int NumPorts() const;
+    std::int16_t portAt(int position) const;  // 1..8; 0 when never set
+    QString systemDirectory() const;
+    QString workingDirectory() const;
+    Properties properties() const;
+
 signals:
     void MessageFailed(const QString& UniqueID, const QString& Message, const QString& PhoneNumber,
                        const QString& PIN, std::int16_t ModemErrorFlag);
@@ -74,6 +98,8 @@ signals:
                      const QString& PIN);
     void MessageCancelled(const QString& UniqueID, const QString& Message,
                           const QString& PhoneNumber, const QString& PIN);
+    // A setter stored a new value: the host's saved form needs updating.
+    void propertyChanged(const QString& name);
 
 private:
     struct Impl;

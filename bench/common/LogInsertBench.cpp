@@ -23,8 +23,8 @@
 namespace {
 
 struct Row {
-    QString sender, department, recipient, phone, pin, password, comSettings, init, dial, email, smtp,
-        uniqueId, message;
+    QString sender, department, recipient, phone, pin, password, comSettings, init, dial, email,
+        smtp, uniqueId, message;
     QDateTime sent;
 };
 
@@ -77,7 +77,8 @@ double viaLayer(const QString& dir, int rows, bool sync) {
         rs->setValue(QStringLiteral("Message"), r.message);
         rs->update();
     }
-    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double s =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return rows / s;
 }
 
@@ -96,17 +97,20 @@ double viaSqlite(const QString& dir, int rows, bool sync) {
     vts::logstore::create(dir);
     const QByteArray file = QFile::encodeName(dir + QStringLiteral("/VTSLog.mdb"));
     sqlite3* db = nullptr;
-    check(sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr), db);
+    check(sqlite3_open_v2(file.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                          nullptr),
+          db);
     sqlite3_busy_timeout(db, 5000);
     check(sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr), db);
     if (!sync) check(sqlite3_exec(db, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr), db);
     sqlite3_stmt* ins = nullptr;
-    check(sqlite3_prepare_v2(db,
-                             "INSERT INTO tblLog (Status, StatusDescription, Type, Sender, Department, Recipient, "
-                             "SentTime, TAPPhoneNumber, TAPPIN, TAPPassword, MaximumCharacters, COMPortSetting, "
-                             "ModemInitString, ModemDialString, EMailAddress, SMTPServer, ReverseOrder, UniqueID, "
-                             "Message) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
-                             -1, &ins, nullptr),
+    check(sqlite3_prepare_v2(
+              db,
+              "INSERT INTO tblLog (Status, StatusDescription, Type, Sender, Department, Recipient, "
+              "SentTime, TAPPhoneNumber, TAPPIN, TAPPassword, MaximumCharacters, COMPortSetting, "
+              "ModemInitString, ModemDialString, EMailAddress, SMTPServer, ReverseOrder, UniqueID, "
+              "Message) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
+              -1, &ins, nullptr),
           db);
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < rows; ++i) {
@@ -137,7 +141,8 @@ double viaSqlite(const QString& dir, int rows, bool sync) {
         sqlite3_reset(ins);
         check(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), db);
     }
-    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double s =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     sqlite3_finalize(ins);
     sqlite3_close(db);
     return rows / s;
@@ -175,7 +180,7 @@ int main(int argc, char** argv) {
             layer /= 2;
             bare /= 2;
             std::printf("%s\n", sync ? "with disk flush at each commit (as the programs run):"
-                                    : "without disk flush (processor cost only):");
+                                     : "without disk flush (processor cost only):");
             std::printf("  database layer:         %.0f rows/s\n", layer);
             std::printf("  bare SQLite (baseline): %.0f rows/s\n", bare);
             std::printf("  ratio layer/bare:       %.2f\n", layer / bare);

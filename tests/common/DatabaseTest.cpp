@@ -42,9 +42,10 @@ QString rawValue(const QString& file, const QString& sql) {
     if (sqlite3_prepare_v2(h, sql.toUtf8().constData(), -1, &st, nullptr) == SQLITE_OK) {
         const int rc = sqlite3_step(st);
         if (rc == SQLITE_ROW)
-            out = sqlite3_column_type(st, 0) == SQLITE_NULL
-                      ? QStringLiteral("NULL")
-                      : QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+            out =
+                sqlite3_column_type(st, 0) == SQLITE_NULL
+                    ? QStringLiteral("NULL")
+                    : QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
         else if (rc == SQLITE_DONE)
             out = QStringLiteral("<none>");
     }
@@ -83,7 +84,8 @@ TEST_F(DatabaseTest, OpensByBareNameIgnoringCase) {
     EXPECT_EQ(db->filePath(), path(QStringLiteral("People.db")));
     EXPECT_TRUE(db->hasTable(QStringLiteral("TBLPEOPLE")));
     EXPECT_FALSE(db->hasTable(QStringLiteral("tblNothing")));
-    EXPECT_EQ(rawValue(db->filePath(), QStringLiteral("PRAGMA journal_mode")), QStringLiteral("wal"));
+    EXPECT_EQ(rawValue(db->filePath(), QStringLiteral("PRAGMA journal_mode")),
+              QStringLiteral("wal"));
 }
 
 TEST_F(DatabaseTest, MissingDamagedAndExistingFilesGiveErrorsNamingTheFile) {
@@ -99,7 +101,8 @@ TEST_F(DatabaseTest, MissingDamagedAndExistingFilesGiveErrorsNamingTheFile) {
         Database::open(dir(), QStringLiteral("BAD.MDB"));
         FAIL() << "no error for a damaged file";
     } catch (const DbError& e) {
-        EXPECT_TRUE(e.message().contains(QStringLiteral("not a database or is damaged"))) << e.what();
+        EXPECT_TRUE(e.message().contains(QStringLiteral("not a database or is damaged")))
+            << e.what();
         EXPECT_EQ(e.file(), path(QStringLiteral("bad.mdb")));
     }
     EXPECT_THROW(Database::create(path(QStringLiteral("people.DB"))), DbError);
@@ -114,7 +117,8 @@ TEST_F(DatabaseTest, NewRowNumberIsReadableAtOnceAndStoredOnlyByUpdate) {
     EXPECT_EQ(rs->int32(QStringLiteral("id")), 1);
     rs->setValue(QStringLiteral("NAME"), QStringLiteral("Ann"));
     // Another connection does not see the half-made row.
-    EXPECT_EQ(rawValue(m_db->filePath(), QStringLiteral("select count(*) from tblPeople")), QStringLiteral("0"));
+    EXPECT_EQ(rawValue(m_db->filePath(), QStringLiteral("select count(*) from tblPeople")),
+              QStringLiteral("0"));
     rs->update();
     EXPECT_EQ(rawValue(m_db->filePath(), QStringLiteral("select Name from tblPeople where ID=1")),
               QStringLiteral("Ann"));
@@ -201,9 +205,11 @@ TEST_F(DatabaseTest, ValuesAreConvertedByFieldKind) {
     rs->update();
     const QString f = m_db->filePath();
     EXPECT_EQ(rawValue(f, QStringLiteral("select Age from tblPeople")), QStringLiteral("42"));
-    EXPECT_EQ(rawValue(f, QStringLiteral("select typeof(Age) from tblPeople")), QStringLiteral("integer"));
+    EXPECT_EQ(rawValue(f, QStringLiteral("select typeof(Age) from tblPeople")),
+              QStringLiteral("integer"));
     EXPECT_EQ(rawValue(f, QStringLiteral("select Active from tblPeople")), QStringLiteral("-1"));
-    EXPECT_EQ(rawValue(f, QStringLiteral("select Born from tblPeople")), QStringLiteral("1998-07-15 22:30:00"));
+    EXPECT_EQ(rawValue(f, QStringLiteral("select Born from tblPeople")),
+              QStringLiteral("1998-07-15 22:30:00"));
     EXPECT_EQ(rawValue(f, QStringLiteral("select Notes from tblPeople")), QStringLiteral("0123"));
     EXPECT_EQ(rawValue(f, QStringLiteral("select Score from tblPeople")), QStringLiteral("1234.5"));
 
@@ -231,11 +237,16 @@ TEST_F(DatabaseTest, BadValuesAreRefusedWithAClearError) {
         QVariant value;
     };
     const Case bad[] = {
-        {"Age", QStringLiteral("abc")},          {"Age", QStringLiteral("12abc")},
-        {"Age", 3e9},                            {"Small", 40000},
-        {"Small", QStringLiteral("32768")},      {"Active", QStringLiteral("maybe")},
-        {"Born", QStringLiteral("not a date")},  {"Born", QDateTime()},
-        {"Score", QStringLiteral("1.2.3")},      {"ID", 99},
+        {"Age", QStringLiteral("abc")},
+        {"Age", QStringLiteral("12abc")},
+        {"Age", 3e9},
+        {"Small", 40000},
+        {"Small", QStringLiteral("32768")},
+        {"Active", QStringLiteral("maybe")},
+        {"Born", QStringLiteral("not a date")},
+        {"Born", QDateTime()},
+        {"Score", QStringLiteral("1.2.3")},
+        {"ID", 99},
     };
     for (const auto& c : bad) {
         try {
@@ -330,7 +341,9 @@ TEST_F(DatabaseTest, OpenTableWhereSelectsAndUpdatesMatchingRows) {
     EXPECT_EQ(rawValue(m_db->filePath(), QStringLiteral("select Name from tblPeople where ID=2")),
               QStringLiteral("Bee"));
     EXPECT_TRUE(m_db->openTableWhere(QStringLiteral("tblPeople"), QStringLiteral("ID"), 9)->eof());
-    EXPECT_FALSE(m_db->openTableWhere(QStringLiteral("tblPeople"), QStringLiteral("name"), QStringLiteral("bee"))->eof());
+    EXPECT_FALSE(m_db->openTableWhere(QStringLiteral("tblPeople"), QStringLiteral("name"),
+                                      QStringLiteral("bee"))
+                     ->eof());
     EXPECT_THROW(m_db->openTable(QStringLiteral("tblMissing")), DbError);
 }
 
@@ -348,10 +361,12 @@ TEST_F(DatabaseTest, QueryRecordSetsAreReadOnlyAndGroupTextWithoutCase) {
     EXPECT_TRUE(q->findFirst(QStringLiteral("name"), QStringLiteral("ADAMS")));
     EXPECT_THROW(q->addNew(), DbError);
     EXPECT_THROW(q->edit(), DbError);
-    auto p = m_db->openQuery(QStringLiteral("select * from tblPeople where Name = ?"), {QStringLiteral("adams")});
+    auto p = m_db->openQuery(QStringLiteral("select * from tblPeople where Name = ?"),
+                             {QStringLiteral("adams")});
     EXPECT_EQ(p->int32(QStringLiteral("ID")), 2);
     EXPECT_THROW(m_db->openQuery(QStringLiteral("select * from nothing")), DbError);
-    EXPECT_THROW(m_db->execute(QStringLiteral("delete from tblPeople; drop table tblPeople")), DbError);
+    EXPECT_THROW(m_db->execute(QStringLiteral("delete from tblPeople; drop table tblPeople")),
+                 DbError);
     EXPECT_THROW(m_db->execute(QStringLiteral("delete from tblPeople where ID = ?")), DbError);
     EXPECT_EQ(m_db->execute(QStringLiteral("delete from tblPeople where ID = ?"), {1}), 1);
 }
@@ -397,28 +412,31 @@ TEST_F(PurgeTest, DateRangeIncludesBothDaysWhole) {
     add(QStringLiteral("e"), QDateTime(QDate(1998, 12, 15), QTime(8, 0)));
     add(QStringLiteral("f"), QDateTime(QDate(1999, 1, 5), QTime(23, 0)));
     add(QStringLiteral("g"), QDateTime(QDate(1999, 1, 6), QTime(0, 0)));
-    EXPECT_EQ(m_db->executeJet(QStringLiteral(
-                  "delete * from tblLog where SentTime>=#07/01/1998 00:00:00# AND SentTime<=#07/31/1998 23:59:59#")),
+    EXPECT_EQ(m_db->executeJet(QStringLiteral("delete * from tblLog where SentTime>=#07/01/1998 "
+                                              "00:00:00# AND SentTime<=#07/31/1998 23:59:59#")),
               2);
     EXPECT_EQ(senders(), (QStringList{"a", "d", "e", "f", "g"}));
     // Across a year end.
-    EXPECT_EQ(m_db->executeJet(QStringLiteral(
-                  "delete * from tblLog where SentTime>=#12/15/1998 00:00:00# AND SentTime<=#01/05/1999 23:59:59#")),
+    EXPECT_EQ(m_db->executeJet(QStringLiteral("delete * from tblLog where SentTime>=#12/15/1998 "
+                                              "00:00:00# AND SentTime<=#01/05/1999 23:59:59#")),
               2);
     EXPECT_EQ(senders(), (QStringList{"a", "d", "g"}));
 }
 
 TEST_F(PurgeTest, SenderPrefixMatchesWithoutCaseAndOnlyAsPrefix) {
     const QDateTime t(QDate(1998, 7, 15), QTime(12, 0));
-    for (const char* s : {"SMITH", "smithers", "Blacksmith", "SM", "S_MI", "O'BRIEN", "OBRIEN", "100%"})
+    for (const char* s :
+         {"SMITH", "smithers", "Blacksmith", "SM", "S_MI", "O'BRIEN", "OBRIEN", "100%"})
         add(QString::fromLatin1(s), t);
     EXPECT_EQ(m_db->executeJet(QStringLiteral("delete * from tblLog where Sender LIKE 'SMI*'")), 2);
     EXPECT_EQ(senders(), (QStringList{"Blacksmith", "SM", "S_MI", "O'BRIEN", "OBRIEN", "100%"}));
     // An apostrophe typed into the sender box is just a character.
-    EXPECT_EQ(m_db->executeJet(QStringLiteral("delete * from tblLog where Sender LIKE 'O'BRIEN*'")), 1);
+    EXPECT_EQ(m_db->executeJet(QStringLiteral("delete * from tblLog where Sender LIKE 'O'BRIEN*'")),
+              1);
     // SQL wildcards in the text match only themselves.
     EXPECT_EQ(m_db->executeJet(QStringLiteral("delete * from tblLog where Sender LIKE 'S_*'")), 1);
-    EXPECT_EQ(m_db->executeJet(QStringLiteral("delete * from tblLog where Sender LIKE '100%*'")), 1);
+    EXPECT_EQ(m_db->executeJet(QStringLiteral("delete * from tblLog where Sender LIKE '100%*'")),
+              1);
     EXPECT_EQ(senders(), (QStringList{"Blacksmith", "SM", "OBRIEN"}));
 }
 
@@ -426,9 +444,9 @@ TEST_F(PurgeTest, CombinedCriteriaAndWholeLog) {
     add(QStringLiteral("SMI"), QDateTime(QDate(1998, 7, 10), QTime(9, 0)));
     add(QStringLiteral("SMI"), QDateTime(QDate(1998, 8, 10), QTime(9, 0)));
     add(QStringLiteral("JONES"), QDateTime(QDate(1998, 7, 10), QTime(9, 0)));
-    EXPECT_EQ(m_db->executeJet(QStringLiteral(
-                  "delete * from tblLog where SentTime>=#07/01/1998 00:00:00# AND "
-                  "SentTime<=#07/31/1998 23:59:59# AND Sender LIKE 'SMI*'")),
+    EXPECT_EQ(m_db->executeJet(
+                  QStringLiteral("delete * from tblLog where SentTime>=#07/01/1998 00:00:00# AND "
+                                 "SentTime<=#07/31/1998 23:59:59# AND Sender LIKE 'SMI*'")),
               1);
     EXPECT_EQ(senders().size(), 2);
     EXPECT_EQ(m_db->executeJet(QStringLiteral("delete * from tblLog")), 2);

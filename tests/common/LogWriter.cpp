@@ -28,7 +28,8 @@ int main(int argc, char** argv) {
                 rs->setValue(QStringLiteral("Status"), 0);
                 rs->setValue(QStringLiteral("StatusDescription"), QStringLiteral("PENDING"));
                 rs->setValue(QStringLiteral("Sender"), args.value(4));
-                rs->setValue(QStringLiteral("UniqueID"), QStringLiteral("%1-%2").arg(args.value(4)).arg(i));
+                rs->setValue(QStringLiteral("UniqueID"),
+                             QStringLiteral("%1-%2").arg(args.value(4)).arg(i));
                 rs->setValue(QStringLiteral("SentTime"), QDateTime::currentDateTime());
                 rs->update();
             }

@@ -4,8 +4,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QSysInfo>
 #include <QFile>
+#include <QSysInfo>
 
 #include <gtest/gtest.h>
 
@@ -66,15 +66,28 @@ TEST(Wildcard, MatchesIgnoringCase) {
         bool match;
     };
     const Case cases[] = {
-        {"A*.PMF", "a123.pmf", true},   {"A*.PMF", "A.PMF", true},     {"A*.PMF", "B1.PMF", false},
-        {"A*.PMF", "A1.PMF.bak", false}, {"*.PMF", "x.Pmf", true},     {"*.PMF", "PMF", false},
-        {"KRX?.log", "krx1.LOG", true}, {"KRX?.log", "KRX.log", false}, {"KRX?.log", "KRX12.log", false},
-        {"KRXOCX?.log", "KRXOCX3.log", true}, {"*", "", true},       {"", "", true},
-        {"", "a", false},               {"a*b*c", "aXbYbZc", true},    {"a*b*c", "aXbYbZ", false},
-        {"**x", "abx", true},           {"?", "\u00e9", true},          {"\u00c9*", "\u00e9t\u00e9", true},
+        {"A*.PMF", "a123.pmf", true},
+        {"A*.PMF", "A.PMF", true},
+        {"A*.PMF", "B1.PMF", false},
+        {"A*.PMF", "A1.PMF.bak", false},
+        {"*.PMF", "x.Pmf", true},
+        {"*.PMF", "PMF", false},
+        {"KRX?.log", "krx1.LOG", true},
+        {"KRX?.log", "KRX.log", false},
+        {"KRX?.log", "KRX12.log", false},
+        {"KRXOCX?.log", "KRXOCX3.log", true},
+        {"*", "", true},
+        {"", "", true},
+        {"", "a", false},
+        {"a*b*c", "aXbYbZc", true},
+        {"a*b*c", "aXbYbZ", false},
+        {"**x", "abx", true},
+        {"?", "\u00e9", true},
+        {"\u00c9*", "\u00e9t\u00e9", true},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(paths::wildcardMatch(QString::fromUtf8(c.pattern), QString::fromUtf8(c.name)), c.match)
+        EXPECT_EQ(paths::wildcardMatch(QString::fromUtf8(c.pattern), QString::fromUtf8(c.name)),
+                  c.match)
             << c.pattern << " ~ " << c.name;
 }
 
@@ -91,12 +104,14 @@ TEST_F(PathsTest, ListsRegularFilesByPatternInNameOrder) {
     EXPECT_EQ(paths::listFiles(path(QStringLiteral("q")), QStringLiteral("*.*")).size(), 4);
     EXPECT_TRUE(paths::listFiles(path(QStringLiteral("q")), QStringLiteral("Z*"), &ok).isEmpty());
     EXPECT_TRUE(ok);
-    EXPECT_TRUE(paths::listFiles(path(QStringLiteral("missing")), QStringLiteral("*"), &ok).isEmpty());
+    EXPECT_TRUE(
+        paths::listFiles(path(QStringLiteral("missing")), QStringLiteral("*"), &ok).isEmpty());
     EXPECT_FALSE(ok);
 }
 
 TEST(Paths, JoinConcatenatesAndTurnsBackslashes) {
-    EXPECT_EQ(paths::join(QStringLiteral("/x/QUEUE"), QStringLiteral("\\PENDING\\"), QStringLiteral("A1.PMF")),
+    EXPECT_EQ(paths::join(QStringLiteral("/x/QUEUE"), QStringLiteral("\\PENDING\\"),
+                          QStringLiteral("A1.PMF")),
               QStringLiteral("/x/QUEUE/PENDING/A1.PMF"));
     EXPECT_EQ(paths::join(QStringLiteral("a"), QStringLiteral("b")), QStringLiteral("ab"));
 }
@@ -167,4 +182,15 @@ TEST_F(SingleCopyGuardTest, StaleLockWithAReusedProcessNumberIsTakenOver) {
                   QSysInfo::machineHostName().toUtf8() + '\n');
     SingleCopyGuard g(dir(), QStringLiteral("x.lock"));
     EXPECT_TRUE(g.acquire());
+}
+
+TEST_F(SingleCopyGuardTest, MissingFolderIsAnErrorNotAnotherCopy) {
+    SingleCopyGuard g(path(QStringLiteral("missing")), QStringLiteral("x.lock"));
+    EXPECT_FALSE(g.acquire());
+    EXPECT_FALSE(g.errorText().isEmpty());
+    SingleCopyGuard first(dir(), QStringLiteral("x.lock"));
+    ASSERT_TRUE(first.acquire());
+    SingleCopyGuard second(dir(), QStringLiteral("x.lock"));
+    EXPECT_FALSE(second.acquire());
+    EXPECT_TRUE(second.errorText().isEmpty());
 }

@@ -26,7 +26,8 @@ QStringList columns(const QString& file, const QString& table) {
     const QByteArray t = table.toUtf8();
     sqlite3_bind_text(st, 1, t.constData(), -1, SQLITE_TRANSIENT);
     while (sqlite3_step(st) == SQLITE_ROW)
-        out << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))) + QLatin1Char(' ') +
+        out << QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))) +
+                   QLatin1Char(' ') +
                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
     sqlite3_finalize(st);
     sqlite3_close(h);
@@ -53,8 +54,9 @@ TEST_F(ConfigStoreTest, MissingStoreMessage) {
     configstore::showMissing(dialogs);
     ASSERT_EQ(dialogs.shown().size(), 1u);
     const auto& box = dialogs.shown().front();
-    EXPECT_EQ(box.text, QStringLiteral("Cannot find the VTSCFG.MDB file.  The program cannot continue until "
-                                       "this file is in the working directory"));
+    EXPECT_EQ(box.text,
+              QStringLiteral("Cannot find the VTSCFG.MDB file.  The program cannot continue until "
+                             "this file is in the working directory"));
     EXPECT_EQ(box.title, QStringLiteral("Vantrel Server"));
     EXPECT_EQ(box.icon, Dialogs::Icon::Critical);
     EXPECT_EQ(box.buttons, Dialogs::Buttons::Ok);
@@ -148,21 +150,45 @@ TEST_F(LogStoreTest, CreatedWithFieldsInOrderAndAnEmptyReportTable) {
     EXPECT_TRUE(QFile::exists(path(QStringLiteral("VTSLog.mdb"))));
     EXPECT_TRUE(logstore::present(dir()));
     const QString file = path(QStringLiteral("VTSLog.mdb"));
-    EXPECT_EQ(columns(file, QStringLiteral("tblLog")),
-              (QStringList{"ID INTEGER",           "Status LONG",           "StatusDescription TEXT(100)",
-                           "Type TEXT(255)",       "Sender TEXT(30)",       "Department TEXT(50)",
-                           "Recipient TEXT(30)",   "SentTime DATETIME",     "TAPPhoneNumber TEXT(50)",
-                           "TAPPIN TEXT(20)",      "TAPPassword TEXT(20)",  "MaximumCharacters LONG",
-                           "COMPortSetting TEXT(20)", "ModemInitString TEXT(30)", "ModemDialString TEXT(30)",
-                           "EMailAddress TEXT(50)", "SMTPServer TEXT(50)",  "ReverseOrder YESNO",
-                           "UniqueID TEXT(255)",   "Message LONGTEXT"}));
+    EXPECT_EQ(columns(file, QStringLiteral("tblLog")), (QStringList{"ID INTEGER",
+                                                                    "Status LONG",
+                                                                    "StatusDescription TEXT(100)",
+                                                                    "Type TEXT(255)",
+                                                                    "Sender TEXT(30)",
+                                                                    "Department TEXT(50)",
+                                                                    "Recipient TEXT(30)",
+                                                                    "SentTime DATETIME",
+                                                                    "TAPPhoneNumber TEXT(50)",
+                                                                    "TAPPIN TEXT(20)",
+                                                                    "TAPPassword TEXT(20)",
+                                                                    "MaximumCharacters LONG",
+                                                                    "COMPortSetting TEXT(20)",
+                                                                    "ModemInitString TEXT(30)",
+                                                                    "ModemDialString TEXT(30)",
+                                                                    "EMailAddress TEXT(50)",
+                                                                    "SMTPServer TEXT(50)",
+                                                                    "ReverseOrder YESNO",
+                                                                    "UniqueID TEXT(255)",
+                                                                    "Message LONGTEXT"}));
     EXPECT_EQ(columns(file, QStringLiteral("tblReportInfo")),
               (QStringList{"ReportTitle TEXT(255)", "FilterTitle TEXT(255)"}));
     auto db = logstore::open(dir());
     EXPECT_TRUE(db->openTable(QStringLiteral("tblReportInfo"))->isEmpty());
-    auto idx = db->openQuery(QStringLiteral("select name from sqlite_master where type='index' and name='Status'"));
+    auto idx = db->openQuery(
+        QStringLiteral("select name from sqlite_master where type='index' and name='Status'"));
     EXPECT_FALSE(idx->eof());
     EXPECT_THROW(logstore::create(dir()), DbError);
+}
+
+TEST_F(LogStoreTest, OldCopyIsRemovedAndTheLogLeftAlone) {
+    logstore::create(dir());
+    const QByteArray before = readFile(QStringLiteral("VTSLog.mdb"));
+    writeFile(QStringLiteral("vtslog.OLD"), "old");
+    logstore::removeOldCopy(dir());
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("vtslog.OLD"))));
+    EXPECT_EQ(readFile(QStringLiteral("VTSLog.mdb")), before);
+    logstore::removeOldCopy(dir());  // nothing there: no error
+    logstore::removeOldCopy(path(QStringLiteral("missing")));
 }
 
 TEST_F(LogStoreTest, FirstRowIsOneAndFieldsAreCheckedAgainstTheirWidths) {
@@ -174,7 +200,8 @@ TEST_F(LogStoreTest, FirstRowIsOneAndFieldsAreCheckedAgainstTheirWidths) {
     EXPECT_THROW(rs->setValue(QStringLiteral("Sender"), QString(31, QLatin1Char('s'))), DbError);
     EXPECT_THROW(rs->setValue(QStringLiteral("SentTime"), QStringLiteral("13/13/1998")), DbError);
     rs->setValue(QStringLiteral("Sender"), QString(30, QLatin1Char('s')));
-    rs->setValue(QStringLiteral("Type"), QStringLiteral("C:\\VT\\PAGES\\") + QString(200, QLatin1Char('x')));
+    rs->setValue(QStringLiteral("Type"),
+                 QStringLiteral("C:\\VT\\PAGES\\") + QString(200, QLatin1Char('x')));
     rs->setValue(QStringLiteral("Status"), 2);
     rs->setValue(QStringLiteral("StatusDescription"), QStringLiteral(""));
     rs->setValue(QStringLiteral("ReverseOrder"), 5);
@@ -194,8 +221,10 @@ TEST_F(LogStoreTest, TwoProcessesWritingAtOnceLoseNoRow) {
     auto held = db->openTable(QStringLiteral("tblLog"));
     constexpr int kRows = 300;
     QProcess a, b;
-    a.start(logWriter(), {QStringLiteral("add"), dir(), QString::number(kRows), QStringLiteral("A")});
-    b.start(logWriter(), {QStringLiteral("add"), dir(), QString::number(kRows), QStringLiteral("B")});
+    a.start(logWriter(),
+            {QStringLiteral("add"), dir(), QString::number(kRows), QStringLiteral("A")});
+    b.start(logWriter(),
+            {QStringLiteral("add"), dir(), QString::number(kRows), QStringLiteral("B")});
     // Meanwhile this process adds rows of its own.
     for (int i = 0; i < 20; ++i) {
         held->addNew();
@@ -206,8 +235,9 @@ TEST_F(LogStoreTest, TwoProcessesWritingAtOnceLoseNoRow) {
     ASSERT_TRUE(b.waitForFinished(60000));
     EXPECT_EQ(a.exitCode(), 0) << a.readAllStandardError().toStdString();
     EXPECT_EQ(b.exitCode(), 0) << b.readAllStandardError().toStdString();
-    auto q = db->openQuery(QStringLiteral(
-        "select Sender, count(*) as n, count(distinct UniqueID) as u from tblLog group by Sender order by Sender"));
+    auto q =
+        db->openQuery(QStringLiteral("select Sender, count(*) as n, count(distinct UniqueID) as u "
+                                     "from tblLog group by Sender order by Sender"));
     ASSERT_FALSE(q->eof());
     EXPECT_EQ(q->text(QStringLiteral("Sender")), QStringLiteral("A"));
     EXPECT_EQ(q->int32(QStringLiteral("n")), kRows);
@@ -217,7 +247,8 @@ TEST_F(LogStoreTest, TwoProcessesWritingAtOnceLoseNoRow) {
     EXPECT_EQ(q->int32(QStringLiteral("n")), kRows);
     q->moveNext();
     EXPECT_EQ(q->int32(QStringLiteral("n")), 20);
-    auto ids = db->openQuery(QStringLiteral("select min(ID) as lo, max(ID) as hi, count(*) as n from tblLog"));
+    auto ids = db->openQuery(
+        QStringLiteral("select min(ID) as lo, max(ID) as hi, count(*) as n from tblLog"));
     EXPECT_EQ(ids->int32(QStringLiteral("lo")), 1);
     EXPECT_EQ(ids->int32(QStringLiteral("hi")), 2 * kRows + 20);
     EXPECT_EQ(ids->int32(QStringLiteral("n")), 2 * kRows + 20);

@@ -3,6 +3,7 @@
 #include "ConfigStore.h"
 #include "Database.h"
 #include "Paths.h"
+#include "ReportLayout.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -12,11 +13,12 @@
 namespace vts::vtsinit {
 
 QString usage() {
-    return QStringLiteral("usage: vtsinit DIR [--queue PATH] [--modem N]...\n"
-                          "  Creates DIR with a new VTSCFG.MDB and the queue folder DIR/QUEUE\n"
-                          "  (PENDING, SENT, FAILED).\n"
-                          "  --queue PATH  use PATH as the queue folder instead\n"
-                          "  --modem N     add the modem port COMN (1 to 32); may be repeated\n");
+    return QStringLiteral(
+        "usage: vtsinit DIR [--queue PATH] [--modem N]...\n"
+        "  Creates DIR with a new VTSCFG.MDB and the queue folder DIR/QUEUE\n"
+        "  (PENDING, SENT, FAILED).\n"
+        "  --queue PATH  use PATH as the queue folder instead\n"
+        "  --modem N     add the modem port COMN (1 to 32); may be repeated\n");
 }
 
 std::optional<Options> parseArguments(const QStringList& args, QString* error) {
@@ -29,7 +31,7 @@ std::optional<Options> parseArguments(const QStringList& args, QString* error) {
                 *error = a + QStringLiteral(" needs a value");
                 return std::nullopt;
             }
-            const QString v = args.at(++i);
+            const QString& v = args.at(++i);
             if (a == QLatin1String("--queue")) {
                 if (v.trimmed().isEmpty()) {
                     *error = QStringLiteral("--queue needs a folder");
@@ -41,7 +43,8 @@ std::optional<Options> parseArguments(const QStringList& args, QString* error) {
             bool ok = false;
             const int n = v.toInt(&ok);
             if (!ok || n < 1 || n > 32) {
-                *error = QStringLiteral("--modem wants a port number from 1 to 32, not '%1'").arg(v);
+                *error =
+                    QStringLiteral("--modem wants a port number from 1 to 32, not '%1'").arg(v);
                 return std::nullopt;
             }
             if (o.modems.contains(n)) {
@@ -72,7 +75,8 @@ std::optional<Options> parseArguments(const QStringList& args, QString* error) {
 Result makeWorkingDirectory(const Options& o) {
     Result r;
     if (QFileInfo::exists(o.dir) && !QFileInfo(o.dir).isDir())
-        throw std::runtime_error(QStringLiteral("%1 exists and is not a directory").arg(o.dir).toStdString());
+        throw std::runtime_error(
+            QStringLiteral("%1 exists and is not a directory").arg(o.dir).toStdString());
     if (QFileInfo(o.dir).isDir() && configstore::present(o.dir))
         throw std::runtime_error(
             QStringLiteral("%1 already holds a configuration store (%2); nothing was changed")
@@ -94,7 +98,10 @@ Result makeWorkingDirectory(const Options& o) {
 
     const QString store = o.dir + QLatin1Char('/') + configstore::kFileName;
     configstore::createNew(store, o.queue);
-    r.made << QStringLiteral("configuration store %1 (MessageQueueLocation %2)").arg(store, o.queue);
+    r.made
+        << QStringLiteral("configuration store %1 (MessageQueueLocation %2)").arg(store, o.queue);
+    for (const QString& layout : report::installDefaultLayouts(o.dir))
+        r.made << QStringLiteral("report layout %1").arg(layout);
     if (!o.modems.isEmpty()) {
         auto db = db::Database::openPath(store);
         auto rs = db->openTable(QStringLiteral("tblModems"));

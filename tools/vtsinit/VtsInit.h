@@ -11,9 +11,9 @@
 namespace vts::vtsinit {
 
 struct Options {
-    QString dir;            // the working directory to make (absolute)
-    QString queue;          // the queue folder (absolute); default DIR/QUEUE
-    QList<int> modems;      // COM port numbers for tblModems, in order
+    QString dir;        // the working directory to make (absolute)
+    QString queue;      // the queue folder (absolute); default DIR/QUEUE
+    QList<int> modems;  // COM port numbers for tblModems, in order
 };
 
 // Parses "DIR [--queue PATH] [--modem N]...". Relative paths are taken from

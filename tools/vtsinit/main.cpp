@@ -11,7 +11,8 @@ int main(int argc, char** argv) {
     QString error;
     const auto options = vts::vtsinit::parseArguments(app.arguments().mid(1), &error);
     if (!options) {
-        std::fprintf(stderr, "vtsinit: %s\n%s", qPrintable(error), qPrintable(vts::vtsinit::usage()));
+        std::fprintf(stderr, "vtsinit: %s\n%s", qPrintable(error),
+                     qPrintable(vts::vtsinit::usage()));
         return 2;
     }
     try {

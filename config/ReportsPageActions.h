@@ -1,0 +1,31 @@
+#pragma once
+
+#include <memory>
+
+class frmMain;
+
+namespace vts {
+
+// The actions behind the Reports page of frmMain. frmMain places and fills
+// the page's controls and forwards its four button handlers here; the
+// report engine, the pickers and the purge implement them. Without an
+// implementation set, the buttons do nothing.
+class ReportsPageActions {
+public:
+    virtual ~ReportsPageActions() = default;
+    // index 0 View, 1 Save, 2 Print.
+    virtual void print_c_Click(int index) = 0;
+    virtual void SelectSender_c_Click() = 0;
+    virtual void cmdSelectDepartment_Click() = 0;
+    virtual void PurgeDatabase_c_Click() = 0;
+};
+
+// Provided by the reports library (target vtsreportui, built from
+// config/report/). When that target exists, config/CMakeLists.txt links it
+// into vtsconfig and defines VTS_WITH_REPORTS, and main() installs the
+// returned object with frmMain::setReportsActions(). The object may keep
+// `main` for the life of the window (it reads the page's controls through
+// frmMain's accessors and its context()).
+std::unique_ptr<ReportsPageActions> createReportsPageActions(frmMain& main);
+
+}  // namespace vts

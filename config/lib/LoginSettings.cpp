@@ -1,0 +1,76 @@
+#include "LoginSettings.h"
+
+#include "ConfigStore.h"
+#include "Conversions.h"
+
+namespace vts::login {
+
+namespace {
+const QString kTable = QStringLiteral("tblConfig");
+const QString kEnabled = QStringLiteral("EnableLoginPassword");
+const QString kPassword = QStringLiteral("SystemPassword");
+const QString kIdle = QStringLiteral("AutoLogoutMinutes");
+
+bool isNull(const QVariant& v) { return !v.isValid() || v.isNull(); }
+
+std::unique_ptr<db::Recordset> firstRow(db::Database& db) {
+    auto rs = db.openTable(kTable);
+    if (rs->isEmpty())
+        throw db::DbError(QStringLiteral("The settings row is missing from tblConfig"),
+                          db.filePath());
+    rs->moveFirst();
+    return rs;
+}
+}  // namespace
+
+Row read(const QString& dir) {
+    Row row;
+    auto db = configstore::open(dir);
+    {
+        auto rs = firstRow(*db);
+        row.enabled = rs->value(kEnabled);
+        row.password = rs->text(kPassword);
+        const QVariant idle = rs->value(kIdle);
+        row.idleMinutes = isNull(idle) ? QString() : QString::number(idle.toLongLong());
+    }
+    db->close();
+    return row;
+}
+
+bool loginRequired(const Row& row) { return isNull(row.enabled) || row.enabled.toLongLong() != 0; }
+
+bool enabledBox(const Row& row) { return !isNull(row.enabled) && row.enabled.toLongLong() != 0; }
+
+QString normalised(const QString& password) { return conv::trim(password).toUpper(); }
+
+bool passwordsMatch(const QString& typed, const QString& stored) {
+    return normalised(typed) == normalised(stored);
+}
+
+bool validIdleMinutes(const QString& text) {
+    const QString t = conv::trim(text);
+    if (t.isEmpty()) return true;
+    bool ok = false;
+    const int n = t.toInt(&ok);
+    return ok && n >= 0 && n <= 32767;
+}
+
+void write(const QString& dir, const QString& idleMinutes, bool enabled) {
+    auto db = configstore::open(dir);
+    {
+        auto rs = firstRow(*db);
+        rs->edit();
+        try {
+            const QString t = conv::trim(idleMinutes);
+            rs->setValue(kIdle, t.isEmpty() ? QVariant() : QVariant(t.toInt()));
+            rs->setValue(kEnabled, enabled ? 1 : 0);
+            rs->update();
+        } catch (...) {
+            rs->cancelUpdate();
+            throw;
+        }
+    }
+    db->close();
+}
+
+}  // namespace vts::login

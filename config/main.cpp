@@ -1,0 +1,56 @@
+#include "ConfigProgram.h"
+#include "Dialogs.h"
+#include "QtDialogs.h"
+#include "frmMain.h"
+
+#ifdef VTS_WITH_REPORTS
+#include "ReportsPageActions.h"
+#endif
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QUrl>
+
+// VTSConfig: the configuration program. Runs with the folder holding the
+// stores as its working directory. Without a display it runs on the
+// offscreen platform and writes its message boxes to standard error, so a
+// start that cannot go on (second copy, missing store) ends with status 1.
+int main(int argc, char** argv) {
+    const bool headless = qEnvironmentVariableIsEmpty("DISPLAY") &&
+                          qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+                          qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (headless) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("VTSConfig"));
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    vts::QtDialogs windowDialogs;
+    vts::ConsoleDialogs consoleDialogs(vts::Dialogs::Answer::No);
+    const bool console = QGuiApplication::platformName() == QLatin1String("offscreen");
+    vts::Dialogs& dialogs = console ? static_cast<vts::Dialogs&>(consoleDialogs) : windowDialogs;
+    bool ended = false;
+    vts::ConfigContext context;
+    context.workDir = QDir::currentPath();
+    context.programDir = QCoreApplication::applicationDirPath();
+    context.dialogs = &dialogs;
+    context.endProgram = [&ended] {
+        ended = true;
+        QCoreApplication::exit(0);
+    };
+    context.openFolder = [](const QString& folder) {
+        return QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    };
+
+    vts::ConfigProgram program(context);
+    program.onMainCreated = [&windowDialogs](frmMain& main) {
+        windowDialogs.setParent(&main);
+#ifdef VTS_WITH_REPORTS
+        main.setReportsActions(vts::createReportsPageActions(main));
+#endif
+    };
+    if (!program.start()) return 1;
+    if (ended) return 0;
+    return QApplication::exec();
+}

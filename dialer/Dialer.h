@@ -1,0 +1,78 @@
+#pragma once
+
+#include "TapClient.h"
+
+#include <PortRecord.h>
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+// One dialer run over one port file: reads the batch the pager control
+// wrote, delivers it in one call (plus one dial per numeric page), and
+// writes each message's status and then the header's final status. The
+// header never stays Busy once the run has read it: every path out of
+// run(), including damaged files, missing devices and stop requests, ends
+// with a final status.
+namespace vts {
+
+// Settings that do not travel in the port file, from calvex.ini in the
+// working directory.
+struct DialerOptions {
+    TapTimings tap;
+    double escapeGuard = 1.2;  // silence around "+++", seconds
+    double deviceWait = 300;   // for another dialer to release the device
+    double hangupReply = 3;    // at most this long for each hang-up reply
+    QString devicePath(int comPort) const;
+    QList<QPair<int, QString>> ports;  // COMn mappings
+
+    static DialerOptions fromIni(const QString& path);
+};
+
+class Dialer {
+public:
+    Dialer(QString workDir, DialerOptions options)
+        : m_dir(std::move(workDir)), m_opt(std::move(options)) {}
+
+    // Exit status: 0 every message sent, 1 some failed, 2 nothing to do
+    // (no such port file, or its header is not Busy).
+    int run(int portIndex);
+
+    // Text of a message made ready for the line: line breaks as LF,
+    // trailing blanks and breaks removed, 7-bit.
+    static QByteArray prepareText(const QString& text);
+    // A dialable phone number (blanks, dashes, dots and brackets removed);
+    // nullopt when it holds anything a dial command must not carry.
+    static std::optional<QByteArray> dialableNumber(const QString& phone);
+    // DTMF digits of a numeric page; empty when there are none.
+    static QByteArray numericDigits(const QString& message);
+    // Reads a page's text file: a regular file of at most kMaxFileBytes.
+    static std::optional<QString> readTextFile(const QString& path, QString* why);
+    static constexpr qint64 kMaxFileBytes = 16 * qint64{1024};
+
+private:
+    struct Job {
+        int record = 0;  // record number in the port file
+        PortRecord rec;
+        QList<QByteArray> blocks;  // alphanumeric and file pages
+        QByteArray digits;         // numeric pages
+        std::int16_t status = 1;
+    };
+
+    void setStatus(Job& job, PortStatus status, const QString& why);
+    bool writeStatus(int record, std::int16_t status);
+    void finishHeader(std::int16_t status);
+    void deliver(const QList<Job*>& tapJobs, const QList<Job*>& numericJobs,
+                 const PortRecord& call);
+    void failAll(const QList<Job*>& jobs, PortStatus status, const QString& why);
+
+    QString m_dir;
+    DialerOptions m_opt;
+    QString m_path;
+    QList<Job> m_jobs;
+    class TraceLog* m_trace = nullptr;
+};
+
+}  // namespace vts

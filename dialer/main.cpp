@@ -1,0 +1,30 @@
+// calvex PORTINDEX: delivers the batch in "mordax<PORTINDEX>.dat" of the
+// working directory and writes the results back into it.
+#include "Dialer.h"
+#include "Line.h"
+
+#include <QCoreApplication>
+#include <QDir>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    vts::Cancellation::install();
+    // The pager control passes the index with leading blanks; a shell may
+    // also split it off as a separate argument.
+    QString arg;
+    for (int i = 1; i < argc; ++i) {
+        arg += QString::fromLocal8Bit(argv[i]);
+    }
+    arg = arg.trimmed();
+    bool ok = false;
+    const int index = arg.toInt(&ok);
+    if (!ok || index < 1 || index > 8 || arg.startsWith(u'+') || arg.startsWith(u'-')) {
+        std::fprintf(stderr, "usage: calvex PORTINDEX (1 to 8)\n");
+        return 2;
+    }
+    const QString dir = QDir::currentPath();
+    vts::Dialer dialer(dir, vts::DialerOptions::fromIni(dir + QStringLiteral("/calvex.ini")));
+    return dialer.run(index);
+}

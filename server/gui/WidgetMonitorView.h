@@ -1,0 +1,44 @@
+#pragma once
+
+#include "MonitorView.h"
+
+#include <memory>
+
+namespace vts {
+
+class frmMonitor;
+class frmShutdown;
+class frmSplash;
+class frmVisualAlert;
+
+// MonitorView on real widgets. Without a display (headless) the windows are
+// never shown and the alert text goes to standard error.
+class WidgetMonitorView final : public MonitorView {
+public:
+    explicit WidgetMonitorView(bool headless);
+    ~WidgetMonitorView() override;
+    void setMonitor(frmMonitor* monitor) { m_monitor = monitor; }
+
+    void showSplash() override;
+    void setSplashLabel(const QString& text) override;
+    void setBusyCursor(bool busy) override;
+    void closeSplash() override;
+    void showMonitor() override;
+    void showVisualAlert(const QString& text) override;
+    void showShutdownNotice() override;
+    void closeShutdownNotice() override;
+
+    frmVisualAlert* visualAlert() const { return m_alert.get(); }
+    frmSplash* splash() const { return m_splash.get(); }
+
+private:
+    bool m_headless;
+    bool m_busy = false;
+    frmMonitor* m_monitor = nullptr;
+    std::unique_ptr<frmSplash> m_splash;
+    std::unique_ptr<frmVisualAlert> m_alert;
+    std::unique_ptr<frmShutdown> m_shutdown;
+    ConsoleMonitorView m_console;
+};
+
+}  // namespace vts

@@ -1,0 +1,104 @@
+#include "frmMonitor.h"
+
+#include "MonitorCore.h"
+#include "StatusListModel.h"
+
+#include <QCloseEvent>
+#include <QIcon>
+#include <QListView>
+#include <QPainter>
+#include <QPixmap>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+
+namespace vts {
+
+namespace {
+
+QRect twips(int left, int top, int width, int height) {
+    const int k = frmMonitor::kTwipsPerPixel;
+    return {left / k, top / k, width / k, height / k};
+}
+
+}  // namespace
+
+QIcon serverIcon() {
+    QPixmap pm(32, 32);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(QColor(0, 90, 160));
+    p.setPen(Qt::NoPen);
+    p.drawRoundedRect(2, 6, 28, 20, 4, 4);
+    p.setBrush(QColor(180, 230, 140));
+    p.drawRect(6, 10, 20, 8);
+    return QIcon(pm);
+}
+
+frmMonitor::frmMonitor(MonitorCore& core, QWidget* parent) : QWidget(parent), m_core(core) {
+    setWindowTitle(QStringLiteral("Vantrel Server Monitor"));
+    setWindowIcon(serverIcon());
+    m_clear = new QPushButton(QStringLiteral("Clear Events"), this);
+    m_clear->setObjectName(QStringLiteral("ClearEvents_c"));
+    m_clear->setGeometry(twips(120, 150, 1470, 315));
+    m_cancelAlert = new QPushButton(QStringLiteral("Cancel Alert"), this);
+    m_cancelAlert->setObjectName(QStringLiteral("Command1"));
+    m_cancelAlert->setGeometry(twips(1590, 150, 1470, 315));
+    m_configure = new QPushButton(QStringLiteral("Setup / Reports"), this);
+    m_configure->setObjectName(QStringLiteral("Configure_c"));
+    m_configure->setGeometry(twips(3060, 150, 1470, 315));
+    m_shutdown = new QPushButton(QStringLiteral("Shut Down"), this);
+    m_shutdown->setObjectName(QStringLiteral("Shutdown_c"));
+    m_shutdown->setGeometry(twips(4530, 150, 1470, 315));
+
+    m_status = new QListView(this);
+    m_status->setObjectName(QStringLiteral("Status_c"));
+    m_status->setGeometry(twips(60, 540, 8580, 4350));
+    m_status->setModel(&m_core.status());
+    m_status->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_status->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_status->setUniformItemSizes(true);
+    connect(&m_core.status(), &StatusListModel::lineAdded, this, [this](int row) {
+        const QModelIndex last = m_core.status().index(row);
+        m_status->setCurrentIndex(last);
+        m_status->scrollTo(last);
+    });
+
+    setFixedSize(8580 / kTwipsPerPixel + 8, (540 + 4350) / kTwipsPerPixel + 6);
+
+    connect(m_clear, &QPushButton::clicked, this, [this] { m_core.ClearEvents_c_Click(); });
+    connect(m_cancelAlert, &QPushButton::clicked, this, [this] { m_core.Command1_Click(); });
+    connect(m_configure, &QPushButton::clicked, this, [this] { m_core.Configure_c_Click(); });
+    connect(m_shutdown, &QPushButton::clicked, this, [this] { m_core.Shutdown_c_Click(); });
+
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        m_tray = new QSystemTrayIcon(serverIcon(), this);
+        connect(m_tray, &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason r) {
+                    if (r == QSystemTrayIcon::DoubleClick) {
+                        cSysTray1_MouseDblClick();
+                    }
+                });
+        m_tray->show();
+    }
+}
+
+void frmMonitor::cSysTray1_MouseDblClick() {
+    setWindowState(windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized));
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void frmMonitor::closeEvent(QCloseEvent* event) {
+    if (m_core.Form_Unload(true)) {
+        if (m_tray) {
+            m_tray->hide();
+        }
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+}  // namespace vts

@@ -1,0 +1,477 @@
+// calvex against pagesim over pseudo-terminals: each test writes a port
+// file, runs the dialer in the test's working directory and checks the
+// port file byte for byte and the pages the terminal recorded.
+#include <PortRecord.h>
+#include <TestSupport.h>
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <csignal>
+
+namespace vts {
+namespace {
+
+constexpr int kStatusOffset = 634;
+
+PortRecord message(int slot, const QString& text, const QString& pin = QStringLiteral("1234567")) {
+    PortRecord r;
+    r.comPort = 1;
+    r.message = text;
+    r.phoneNumber = QStringLiteral("555-1000");
+    r.pin = pin;
+    r.status = 1;
+    r.timeout = 10;
+    r.debugMode = 1;
+    r.uniqueId = QString::number(1000 + slot);
+    r.speakerState = 1;
+    r.volumeLevel = 2;
+    r.index = slot;
+    return r;
+}
+
+class DialerEndToEnd : public test::TempDirTest {
+protected:
+    void TearDown() override {
+        if (m_sim.state() != QProcess::NotRunning) {
+            m_sim.terminate();
+            m_sim.waitForFinished(5000);
+        }
+        test::TempDirTest::TearDown();
+    }
+
+    // Starts the simulator with the given scenario and fast protocol timings.
+    void startSim(const QString& scenario = QString(), const QString& ports = QStringLiteral("1")) {
+        QStringList args{QStringLiteral("--dir"),   dir(),
+                         QStringLiteral("--ports"), ports,
+                         QStringLiteral("--pages"), path(QStringLiteral("pages.jsonl")),
+                         QStringLiteral("--calls"), path(QStringLiteral("calls.jsonl")),
+                         QStringLiteral("--ini"),   path(QStringLiteral("calvex.ini")),
+                         QStringLiteral("--guard"), QStringLiteral("0.1")};
+        writeFile(QStringLiteral("calvex.ini"),
+                  "[tap]\nt1=0.5\nt3=5\n[modem]\nguard=0.15\nhangupreply=1\ndevicewait=5\n");
+        if (!scenario.isEmpty()) {
+            writeFile(QStringLiteral("scenario.txt"), scenario.toUtf8());
+            args << QStringLiteral("--scenario") << path(QStringLiteral("scenario.txt"));
+        }
+        m_sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_sim.start(test::binDir() + QStringLiteral("/pagesim"), args);
+        ASSERT_TRUE(m_sim.waitForStarted(5000));
+        QByteArray out;
+        while (!out.contains("ready\n")) {
+            ASSERT_TRUE(m_sim.waitForReadyRead(5000)) << "pagesim did not get ready";
+            out += m_sim.readAllStandardOutput();
+        }
+    }
+
+    void writePortFile(const QList<PortRecord>& records, int portIndex = 1) {
+        PortRecord header = records.last();
+        header.status = 1;
+        header.index = static_cast<std::int32_t>(records.size());
+        QByteArray bytes = header.encode();
+        for (const PortRecord& r : records) {
+            bytes += r.encode();
+        }
+        writeFile(portfile::fileName(portIndex), bytes);
+        m_before = bytes;
+    }
+
+    // Runs calvex with the argument as the pager control passes it.
+    int runDialer(const QString& arg = QStringLiteral(" 1"), QProcess* proc = nullptr) {
+        QProcess own;
+        QProcess& p = proc ? *proc : own;
+        p.setWorkingDirectory(dir());
+        p.setProcessChannelMode(QProcess::ForwardedChannels);
+        p.start(test::binDir() + QStringLiteral("/calvex"), {arg});
+        if (!p.waitForStarted(5000)) {
+            return -1;
+        }
+        if (proc) {
+            return 0;
+        }
+        EXPECT_TRUE(p.waitForFinished(30000));
+        return p.exitCode();
+    }
+
+    // The port file must equal what was written with only the Status fields
+    // changed: header first, then one per message record.
+    void expectStatuses(std::int16_t header, const QList<std::int16_t>& messages) {
+        QByteArray expected = m_before;
+        auto put = [&](int record, std::int16_t s) {
+            expected[(record - 1) * PortRecord::kSize + kStatusOffset] =
+                static_cast<char>(s & 0xFF);
+            expected[(record - 1) * PortRecord::kSize + kStatusOffset + 1] =
+                static_cast<char>((s >> 8) & 0xFF);
+        };
+        put(1, header);
+        for (int i = 0; i < messages.size(); ++i) {
+            put(i + 2, messages[i]);
+        }
+        const QByteArray actual = readFile(portfile::fileName(1));
+        ASSERT_EQ(actual.size(), expected.size());
+        for (qsizetype r = 0; r < actual.size() / PortRecord::kSize; ++r) {
+            const QByteArray a = actual.mid(r * PortRecord::kSize, PortRecord::kSize);
+            const QByteArray e = expected.mid(r * PortRecord::kSize, PortRecord::kSize);
+            EXPECT_TRUE(a == e) << "record " << r + 1 << " status " << PortRecord::decode(a)->status
+                                << ", expected " << PortRecord::decode(e)->status;
+        }
+    }
+
+    QList<QJsonObject> jsonLines(const QString& name) {
+        QList<QJsonObject> out;
+        for (const QByteArray& line : readFile(name).split('\n')) {
+            if (!line.isEmpty()) {
+                out << QJsonDocument::fromJson(line).object();
+            }
+        }
+        return out;
+    }
+    QList<QJsonObject> pages() { return jsonLines(QStringLiteral("pages.jsonl")); }
+    QList<QJsonObject> calls() { return jsonLines(QStringLiteral("calls.jsonl")); }
+
+    QProcess m_sim;
+    QByteArray m_before;
+};
+
+QString str(const QJsonObject& o, const char* key) {
+    return o.value(QLatin1String(key)).toString();
+}
+
+TEST_F(DialerEndToEnd, OneMessageIsSentAndTraced) {
+    startSim();
+    writePortFile({message(7, QStringLiteral("Hello World"), QStringLiteral("5551234"))});
+    EXPECT_EQ(runDialer(), 0);
+    expectStatuses(2, {2});
+    const auto p = pages();
+    ASSERT_EQ(p.size(), 1);
+    EXPECT_EQ(str(p[0], "number"), QStringLiteral("5551000"));
+    EXPECT_EQ(str(p[0], "pin"), QStringLiteral("5551234"));
+    EXPECT_EQ(str(p[0], "text"), QStringLiteral("Hello World"));
+    const QByteArray trace = readFile(QStringLiteral("KRX1.log"));
+    EXPECT_TRUE(trace.contains("<STX>5551234<CR>Hello World<CR><ETX>5:4<CR>")) << trace.constData();
+    EXPECT_TRUE(trace.contains("<ESC>PG1<CR>"));
+}
+
+TEST_F(DialerEndToEnd, BatchOfFiveTravelsInOneCallWithOneLogOn) {
+    startSim();
+    QList<PortRecord> recs;
+    for (int i = 1; i <= 5; ++i) {
+        recs << message(i * 3, QStringLiteral("Page number %1").arg(i));
+    }
+    writePortFile(recs);
+    EXPECT_EQ(runDialer(), 0);
+    expectStatuses(2, {2, 2, 2, 2, 2});
+    const auto p = pages();
+    ASSERT_EQ(p.size(), 5);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(str(p[i], "text"), QStringLiteral("Page number %1").arg(i + 1));
+    }
+    const auto c = calls();
+    ASSERT_EQ(c.size(), 1);
+    EXPECT_EQ(c[0].value(QLatin1String("logons")).toInt(), 1);
+    EXPECT_EQ(str(c[0], "end"), QStringLiteral("logged off"));
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("KRX2.log"))));
+}
+
+TEST_F(DialerEndToEnd, LongMessageGoesOverSeveralBlocksUncut) {
+    startSim(QStringLiteral("* max-block=60\n"));
+    QString text;
+    for (int i = 0; text.size() < 480; ++i) {
+        text += QStringLiteral("word%1 ").arg(i);
+    }
+    text = text.trimmed();
+    PortRecord r = message(1, text + QStringLiteral("\r\nlast line"));
+    r.maxCharactersPerBlock = 60;
+    writePortFile({r});
+    EXPECT_EQ(runDialer(), 0);
+    expectStatuses(2, {2});
+    const auto p = pages();
+    ASSERT_EQ(p.size(), 1);
+    EXPECT_EQ(str(p[0], "text"), text + QStringLiteral("\nlast line"));
+    EXPECT_GE(readFile(QStringLiteral("KRX1.log")).count("<US>"), 7);
+}
+
+TEST_F(DialerEndToEnd, PasswordIsSentInTheLogOn) {
+    startSim(QStringLiteral("5551000 password=AB12CD\n5552000 password=ZZZZZZ\n"));
+    PortRecord r = message(1, QStringLiteral("secret"));
+    r.tapPassword = QStringLiteral("AB12CD");
+    writePortFile({r});
+    EXPECT_EQ(runDialer(), 0);
+    expectStatuses(2, {2});
+    EXPECT_EQ(pages().size(), 1);
+}
+
+TEST_F(DialerEndToEnd, WrongPasswordFailsTheBatch) {
+    startSim(QStringLiteral("5551000 password=AB12CD\n"));
+    PortRecord r = message(1, QStringLiteral("secret"));
+    r.tapPassword = QStringLiteral("WRONG1");
+    writePortFile({r, message(2, QStringLiteral("two"))});
+    EXPECT_EQ(runDialer(), 1);
+    expectStatuses(3, {3, 3});
+    EXPECT_TRUE(pages().isEmpty());
+}
+
+TEST_F(DialerEndToEnd, NumericPageDialsPausesAndDigits) {
+    startSim();
+    PortRecord r = message(4, QStringLiteral(" 555-0123 "));
+    r.kind = 1;
+    r.delay = 6;
+    writePortFile({r});
+    EXPECT_EQ(runDialer(), 0);
+    expectStatuses(2, {2});
+    const auto p = pages();
+    ASSERT_EQ(p.size(), 1);
+    EXPECT_EQ(str(p[0], "kind"), QStringLiteral("numeric"));
+    EXPECT_EQ(str(p[0], "text"), QStringLiteral("5550123"));
+    EXPECT_EQ(p[0].value(QLatin1String("pause_seconds")).toInt(), 6);
+    EXPECT_TRUE(p[0].value(QLatin1String("terminated")).toBool());
+    EXPECT_TRUE(calls().isEmpty());  // no carrier for a numeric page
+}
+
+TEST_F(DialerEndToEnd, TextFilePageAndMissingFileInOneBatch) {
+    startSim();
+    writeFile(QStringLiteral("notes/Alert.txt"),
+              "Server room\r\ntemperature \xe9"
+              "lev\xe9"
+              "e\r\n\r\n");
+    PortRecord file = message(1, QString());
+    file.kind = 2;
+    file.asciiFilename = QStringLiteral("notes\\Alert.txt");
+    PortRecord missing = message(2, QString());
+    missing.kind = 2;
+    missing.asciiFilename = QStringLiteral("notes/none.txt");
+    writePortFile({file, missing, message(3, QStringLiteral("plain"))});
+    EXPECT_EQ(runDialer(), 1);
+    expectStatuses(3, {2, 3, 2});
+    const auto p = pages();
+    ASSERT_EQ(p.size(), 2);
+    EXPECT_EQ(str(p[0], "text"), QStringLiteral("Server room\ntemperature elevee"));
+    EXPECT_EQ(str(p[1], "text"), QStringLiteral("plain"));
+}
+
+TEST_F(DialerEndToEnd, NonAsciiTextIsTransliterated) {
+    startSim();
+    writePortFile({message(
+        1, QString::fromUtf8("Caf\u00e9 \u201eSt\u00fcbli\u201c \u2013 Gr\u00fc\u00dfe \u20ac5"))});
+    EXPECT_EQ(runDialer(), 0);
+    expectStatuses(2, {2});
+    ASSERT_EQ(pages().size(), 1);
+    EXPECT_EQ(str(pages()[0], "text"), QStringLiteral("Cafe \"Stubli\" - Grusse EUR5"));
+}
+
+// Outcomes decided before or at the dial: every message gets the status.
+struct DialOutcome {
+    const char* name;
+    const char* scenario;
+    std::int16_t status;
+    std::int16_t timeout = 10;  // short only where the modem stays silent
+};
+
+void PrintTo(const DialOutcome& o, std::ostream* os) { *os << o.name; }
+
+class DialerDialOutcome : public DialerEndToEnd,
+                          public ::testing::WithParamInterface<DialOutcome> {};
+
+TEST_P(DialerDialOutcome, FailsEveryMessage) {
+    startSim(QString::fromLatin1(GetParam().scenario));
+    PortRecord first = message(1, QStringLiteral("one"));
+    first.timeout = GetParam().timeout;
+    writePortFile({first, message(2, QStringLiteral("two"))});
+    EXPECT_EQ(runDialer(), 1);
+    const std::int16_t s = GetParam().status;
+    expectStatuses(s, {s, s});
+    EXPECT_TRUE(pages().isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Outcomes, DialerDialOutcome,
+                         ::testing::Values(DialOutcome{"Busy", "5551000 busy", 3},
+                                           DialOutcome{"NoAnswer", "5551000 noanswer", 3},
+                                           DialOutcome{"NoCarrier", "5551000 nocarrier", 3},
+                                           DialOutcome{"NoDialtone", "5551000 nodialtone", 5},
+                                           DialOutcome{"DialError", "5551000 error", 5},
+                                           DialOutcome{"SilentAfterDial", "5551000 silent", 5, 1},
+                                           DialOutcome{"DeadModem", "COM1 dead", 5, 1},
+                                           DialOutcome{"RejectedLogOn", "5551000 reject-logon", 3}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(DialerEndToEnd, RejectedPageFailsOnlyThatMessage) {
+    startSim(QStringLiteral("* reject-page=999\n"));
+    writePortFile({message(1, QStringLiteral("one")),
+                   message(2, QStringLiteral("two"), QStringLiteral("999")),
+                   message(3, QStringLiteral("three"))});
+    EXPECT_EQ(runDialer(), 1);
+    expectStatuses(3, {2, 3, 2});
+    EXPECT_EQ(pages().size(), 2);
+}
+
+TEST_F(DialerEndToEnd, NakedFirstBlockAndLineNoiseStillDeliver) {
+    startSim(QStringLiteral("* nak-first garbled\n"));
+    writePortFile({message(1, QStringLiteral("one")), message(2, QStringLiteral("two"))});
+    EXPECT_EQ(runDialer(), 0);
+    expectStatuses(2, {2, 2});
+    ASSERT_EQ(pages().size(), 2);
+    EXPECT_EQ(str(pages()[0], "text"), QStringLiteral("one"));
+    // The first block went out twice.
+    EXPECT_EQ(readFile(QStringLiteral("KRX1.log")).count("-> <STX>1234567<CR>one<CR>"), 2);
+}
+
+TEST_F(DialerEndToEnd, DroppedCallKeepsTheAcceptedPages) {
+    startSim(QStringLiteral("* drop-after=2\n"));
+    QList<PortRecord> recs;
+    for (int i = 1; i <= 5; ++i) {
+        recs << message(i, QStringLiteral("m%1").arg(i));
+    }
+    writePortFile(recs);
+    EXPECT_EQ(runDialer(), 1);
+    expectStatuses(3, {2, 2, 3, 3, 3});
+    EXPECT_EQ(pages().size(), 2);
+}
+
+TEST_F(DialerEndToEnd, StopSignalHangsUpAndCancelsTheRest) {
+    startSim(QStringLiteral("* hold-after=2\n"));
+    writeFile(QStringLiteral("calvex.ini"),
+              readFile(QStringLiteral("calvex.ini")).replace("t3=5", "t3=20"));
+    QList<PortRecord> recs;
+    for (int i = 1; i <= 5; ++i) {
+        recs << message(i, QStringLiteral("m%1").arg(i));
+    }
+    recs[0].timeout = 20;
+    writePortFile(recs);
+    QProcess dialer;
+    ASSERT_EQ(runDialer(QStringLiteral(" 1"), &dialer), 0);
+    for (int i = 0; i < 200 && pages().size() < 2; ++i) {
+        dialer.waitForFinished(50);
+    }
+    ASSERT_EQ(pages().size(), 2);
+    dialer.waitForFinished(200);  // the third block is on its way
+    ::kill(static_cast<pid_t>(dialer.processId()), SIGTERM);
+    ASSERT_TRUE(dialer.waitForFinished(10000));
+    expectStatuses(4, {2, 2, 4, 4, 4});
+    for (int i = 0; i < 100 && calls().isEmpty(); ++i) {
+        m_sim.waitForFinished(20);
+    }
+    ASSERT_EQ(calls().size(), 1);
+    EXPECT_EQ(str(calls()[0], "end"), QStringLiteral("hung up by the dialer"));
+}
+
+TEST_F(DialerEndToEnd, KilledDialerReleasesTheSimulatedLine) {
+    startSim(QStringLiteral("5551000 hold-after=1\n5552000 accept\n"));
+    writePortFile({message(1, QStringLiteral("m1")), message(2, QStringLiteral("m2"))});
+    QProcess dialer;
+    ASSERT_EQ(runDialer(QStringLiteral(" 1"), &dialer), 0);
+    for (int i = 0; i < 200 && pages().isEmpty(); ++i) {
+        dialer.waitForFinished(50);
+    }
+    dialer.kill();
+    dialer.waitForFinished(5000);
+    for (int i = 0; i < 100 && calls().isEmpty(); ++i) {
+        m_sim.waitForFinished(20);
+    }
+    ASSERT_EQ(calls().size(), 1);
+    EXPECT_EQ(str(calls()[0], "end"), QStringLiteral("line closed by the dialer"));
+    // The modem is back in command mode for the next run.
+    PortRecord again = message(3, QStringLiteral("m3"));
+    again.phoneNumber = QStringLiteral("5552000");
+    writePortFile({again});
+    EXPECT_EQ(runDialer(), 0) << readFile(QStringLiteral("KRX1.log")).constData();
+    expectStatuses(2, {2});
+}
+
+TEST_F(DialerEndToEnd, MixedKindsAndAStrayNumberInOneBatch) {
+    startSim();
+    PortRecord numeric = message(2, QStringLiteral("42"));
+    numeric.kind = 1;
+    PortRecord stray = message(4, QStringLiteral("elsewhere"));
+    stray.phoneNumber = QStringLiteral("5559999");
+    writePortFile({message(1, QStringLiteral("alpha one")), numeric,
+                   message(3, QStringLiteral("alpha two")), stray});
+    EXPECT_EQ(runDialer(), 1);
+    expectStatuses(3, {2, 2, 2, 3});
+    const auto p = pages();
+    ASSERT_EQ(p.size(), 3);
+    EXPECT_EQ(str(p[0], "text"), QStringLiteral("alpha one"));
+    EXPECT_EQ(str(p[1], "text"), QStringLiteral("alpha two"));
+    EXPECT_EQ(str(p[2], "text"), QStringLiteral("42"));
+    EXPECT_EQ(calls().size(), 1);
+}
+
+TEST_F(DialerEndToEnd, TwoRunsOnOneComPortTakeTurns) {
+    startSim();
+    writePortFile({message(1, QStringLiteral("first"))}, 2);
+    writePortFile({message(2, QStringLiteral("second"))}, 1);
+    QProcess a, b;
+    ASSERT_EQ(runDialer(QStringLiteral(" 1"), &a), 0);
+    ASSERT_EQ(runDialer(QStringLiteral(" 2"), &b), 0);
+    ASSERT_TRUE(a.waitForFinished(20000));
+    ASSERT_TRUE(b.waitForFinished(20000));
+    EXPECT_EQ(a.exitCode(), 0);
+    EXPECT_EQ(b.exitCode(), 0);
+    expectStatuses(2, {2});
+    EXPECT_EQ(PortRecord::decode(readFile(portfile::fileName(2)).left(PortRecord::kSize))->status,
+              2);
+    EXPECT_EQ(pages().size(), 2);
+    EXPECT_EQ(calls().size(), 2);
+}
+
+TEST_F(DialerEndToEnd, MissingDeviceIsAModemError) {
+    writeFile(QStringLiteral("calvex.ini"), "[ports]\nCOM1=/nonexistent/ttyX\n");
+    writePortFile({message(1, QStringLiteral("one"))});
+    EXPECT_EQ(runDialer(), 1);
+    expectStatuses(5, {5});
+}
+
+TEST_F(DialerEndToEnd, LeadingBlanksAndSecondPortIndex) {
+    startSim(QString(), QStringLiteral("1,2"));
+    PortRecord r = message(1, QStringLiteral("via two"));
+    r.comPort = 2;
+    r.debugMode = 0;
+    PortRecord header = r;
+    header.index = 1;
+    const QByteArray bytes = header.encode() + r.encode();
+    writeFile(QStringLiteral("mordax3.dat"), bytes);
+    EXPECT_EQ(runDialer(QStringLiteral("  3")), 0);
+    const QByteArray after = readFile(QStringLiteral("mordax3.dat"));
+    EXPECT_EQ(PortRecord::decode(after.left(PortRecord::kSize))->status, 2);
+    EXPECT_EQ(PortRecord::decode(after.mid(PortRecord::kSize))->status, 2);
+    ASSERT_EQ(pages().size(), 1);
+    EXPECT_EQ(pages()[0].value(QLatin1String("port")).toInt(), 2);
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("KRX3.log"))));
+}
+
+// Damaged port files: the dialer finishes the header and never dials.
+TEST_F(DialerEndToEnd, ShortHeaderIsCompletedAsFailed) {
+    writeFile(QStringLiteral("mordax1.dat"), QByteArray(100, 'x'));
+    EXPECT_EQ(runDialer(), 1);
+    const QByteArray after = readFile(QStringLiteral("mordax1.dat"));
+    ASSERT_EQ(after.size(), PortRecord::kSize);
+    const auto h = PortRecord::decode(after);
+    EXPECT_EQ(h->status, 3);
+    EXPECT_EQ(h->index, 0);
+    EXPECT_EQ(after.left(100), QByteArray(100, 'x'));
+}
+
+TEST_F(DialerEndToEnd, CountBeyondTheRecordsFailsTheHeaderOnly) {
+    writePortFile({message(1, QStringLiteral("one"))});
+    QByteArray bytes = m_before;
+    bytes[738] = 3;  // count 3, but one message record
+    writeFile(QStringLiteral("mordax1.dat"), bytes);
+    m_before = bytes;
+    EXPECT_EQ(runDialer(), 1);
+    expectStatuses(3, {1});
+}
+
+TEST_F(DialerEndToEnd, IdleOrMissingPortFileIsLeftAlone) {
+    EXPECT_EQ(runDialer(), 2);
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("mordax1.dat"))));
+    writePortFile({message(1, QStringLiteral("one"))});
+    m_before[kStatusOffset] = 0;
+    writeFile(QStringLiteral("mordax1.dat"), m_before);
+    EXPECT_EQ(runDialer(), 2);
+    EXPECT_EQ(readFile(QStringLiteral("mordax1.dat")), m_before);
+    EXPECT_EQ(runDialer(QStringLiteral("9")), 2);
+}
+
+}  // namespace
+}  // namespace vts

@@ -1,0 +1,95 @@
+// The server's windows on real widgets (offscreen): the main window's
+// controls, the exit through its close box, the alert window and the
+// notification-area double click.
+#include "ServerTestSupport.h"
+
+#include "StatusListModel.h"
+#include "WidgetMonitorView.h"
+#include "frmMonitor.h"
+#include "frmVisualAlert.h"
+
+#include <QLabel>
+#include <QListView>
+#include <QPushButton>
+
+using namespace vts;
+using namespace vts::test;
+
+namespace {
+
+class MonitorWindowTest : public ServerTest {};
+
+TEST_F(MonitorWindowTest, ButtonsSitAtTheirTwipPositionsWithTheirCaptions) {
+    ASSERT_TRUE(startCore());
+    frmMonitor form(core());
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("Vantrel Server Monitor"));
+    struct Row {
+        QPushButton* button;
+        const char* caption;
+        int left;
+    };
+    const Row rows[] = {{form.ClearEvents_c(), "Clear Events", 8},
+                        {form.Command1(), "Cancel Alert", 106},
+                        {form.Configure_c(), "Setup / Reports", 204},
+                        {form.Shutdown_c(), "Shut Down", 302}};
+    for (const Row& r : rows) {
+        EXPECT_EQ(r.button->text(), QString::fromLatin1(r.caption));
+        EXPECT_EQ(r.button->geometry(), QRect(r.left, 10, 98, 21)) << r.caption;
+    }
+    EXPECT_EQ(form.Status_c()->geometry(), QRect(4, 36, 572, 290));
+}
+
+TEST_F(MonitorWindowTest, StatusListSelectsTheNewestLineAndClearEventsEmptiesIt) {
+    ASSERT_TRUE(startCore());
+    frmMonitor form(core());
+    form.show();
+    core().AddStatus(QStringLiteral("second"));
+    EXPECT_EQ(form.Status_c()->currentIndex().row(), 1);
+    form.ClearEvents_c()->click();
+    EXPECT_EQ(core().status().rowCount(), 0);
+    core().AddStatus(QStringLiteral("after"));
+    EXPECT_EQ(core().status().rowCount(), 1);
+}
+
+TEST_F(MonitorWindowTest, CloseBoxWithPendingFilesAndNoKeepsTheWindowOpen) {
+    clearModems();
+    writeQueueFile(QStringLiteral("A1.PMF"), QueueLines().lines());
+    ASSERT_TRUE(startCore());
+    run(2);
+    frmMonitor form(core());
+    form.show();
+    dialogs.queueAnswer(Dialogs::Answer::No);
+    EXPECT_FALSE(form.close());
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_TRUE(core().timer1().isActive());
+    dialogs.queueAnswer(Dialogs::Answer::Yes);
+    EXPECT_TRUE(form.close());
+    EXPECT_EQ(filesIn(QString()), QStringList{QStringLiteral("A1.PMF")});
+}
+
+TEST_F(MonitorWindowTest, AlertWindowTakesTheNewestTextAndCloses) {
+    WidgetMonitorView widgets(false);
+    widgets.showVisualAlert(QStringLiteral("Modem error on COM port #2\r\n\r\nPh#=1 PIN=2 ID=3"));
+    ASSERT_NE(widgets.visualAlert(), nullptr);
+    frmVisualAlert* w = widgets.visualAlert();
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("Vantrel Server Alert!"));
+    EXPECT_FALSE(w->isModal());
+    EXPECT_TRUE(w->isVisible());
+    widgets.showVisualAlert(QStringLiteral("Message failed: Ph#=1 PIN=2 ID=3"));
+    EXPECT_EQ(widgets.visualAlert(), w);
+    EXPECT_EQ(w->Label1()->text(), QStringLiteral("Message failed: Ph#=1 PIN=2 ID=3"));
+    EXPECT_EQ(w->closeButton()->text(), QStringLiteral("Close"));
+    w->closeButton()->click();
+    EXPECT_FALSE(w->isVisible());
+}
+
+TEST_F(MonitorWindowTest, DoubleClickOnTheTrayIconRestoresTheWindow) {
+    ASSERT_TRUE(startCore());
+    frmMonitor form(core());
+    form.showMinimized();
+    form.cSysTray1_MouseDblClick();
+    EXPECT_FALSE(form.windowState() & Qt::WindowMinimized);
+    EXPECT_FALSE(form.windowState() & Qt::WindowMaximized);
+}
+
+}  // namespace

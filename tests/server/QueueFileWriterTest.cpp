@@ -1,0 +1,81 @@
+// vtspage's writer: what it writes is what the server reads, under a fresh
+// collectable name, with nothing left behind.
+#include "QueueFile.h"
+#include "QueueFileWriter.h"
+#include "TestSupport.h"
+#include "TextFile.h"
+
+#include <QDir>
+
+using namespace vts;
+using namespace vts::test;
+
+namespace {
+
+class QueueFileWriterTest : public TempDirTest {
+protected:
+    void SetUp() override {
+        TempDirTest::SetUp();
+        for (const char* sub : {"q/PENDING", "q/SENT", "q/FAILED"})
+            ASSERT_TRUE(QDir(dir()).mkpath(QString::fromLatin1(sub)));
+    }
+};
+
+TEST_F(QueueFileWriterTest, WrittenFileReadsBackAsTheSamePage) {
+    PageRequest r;
+    r.computer = QStringLiteral("PC-1");
+    r.sender = QStringLiteral("Zoë");
+    r.phoneNumber = QStringLiteral("5551234");
+    r.pin = QStringLiteral("77");
+    r.blockSize = 80;
+    r.reverseOrder = true;
+    r.sentTime = QDateTime(QDate(2026, 2, 3), QTime(4, 5, 6));
+    r.message = QStringLiteral("Hello\nWorld");
+    QString error;
+    const QString name = QueueFileWriter(path(QStringLiteral("q"))).write(r, &error);
+    ASSERT_FALSE(name.isEmpty()) << error.toStdString();
+    EXPECT_TRUE(name.startsWith(QLatin1Char('A')) && name.endsWith(QStringLiteral(".PMF")));
+    // Only the final file is left in the queue folder.
+    EXPECT_EQ(QDir(path(QStringLiteral("q"))).entryList(QDir::Files | QDir::Hidden),
+              QStringList{name});
+
+    const auto lines = text::readLines(path(QStringLiteral("q/") + name));
+    ASSERT_TRUE(lines);
+    const auto m = queuefile::parse(*lines);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->line(4), QStringLiteral("Zoë"));
+    EXPECT_EQ(m->message, QStringLiteral("HelloWorld"));
+    EXPECT_EQ(m->sentTime, r.sentTime);
+    EXPECT_EQ(m->maxCharacters, 80);
+    EXPECT_TRUE(m->reverseOrder);
+}
+
+TEST_F(QueueFileWriterTest, NamesAreFreshAndBadValuesAreRefused) {
+    PageRequest r;
+    r.phoneNumber = QStringLiteral("1");
+    r.pin = QStringLiteral("2");
+    r.message = QStringLiteral("x");
+    QueueFileWriter w(path(QStringLiteral("q")));
+    QStringList names;
+    for (int i = 0; i < 20; ++i) names << w.write(r);
+    names.removeDuplicates();
+    EXPECT_EQ(names.size(), 20);
+
+    const std::pair<const char*, std::function<void(PageRequest&)>> bad[] = {
+        {"line break", [](PageRequest& p) { p.sender = QStringLiteral("a\nb"); }},
+        {"long phone", [](PageRequest& p) { p.phoneNumber = QString(31, QLatin1Char('1')); }},
+        {"long PIN", [](PageRequest& p) { p.pin = QString(21, QLatin1Char('1')); }},
+        {"block size", [](PageRequest& p) { p.blockSize = 40000; }},
+    };
+    for (const auto& [what, change] : bad) {
+        PageRequest p = r;
+        change(p);
+        QString error;
+        EXPECT_TRUE(w.write(p, &error).isEmpty()) << what;
+        EXPECT_FALSE(error.isEmpty()) << what;
+    }
+    QString error;
+    EXPECT_TRUE(QueueFileWriter(path(QStringLiteral("missing"))).write(r, &error).isEmpty());
+}
+
+}  // namespace
