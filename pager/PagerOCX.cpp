@@ -685,10 +685,13 @@ void PagerOCX::SendNumeric(const QString& Message, const QString& PhoneNumber, c
     d->place(n, std::move(slot));
 }
 
-void PagerOCX::SendMessage(const QString& Message, const QString& PhoneNumber, const QString& PIN,
-                           std::int16_t MaxCharactersPerBlock, const QString& UniqueID,
-                           const QString& ComSettings, const QString& ModemInitString,
-                           const QString& ModemDialString, const QString& TAPPassword) {
+namespace {
+
+// The fields an alphanumeric page and a file page share.
+QueueSlot textPageSlot(const QString& Message, const QString& PhoneNumber, const QString& PIN,
+                       std::int16_t MaxCharactersPerBlock, const QString& UniqueID,
+                       const QString& ComSettings, const QString& ModemInitString,
+                       const QString& ModemDialString, const QString& TAPPassword) {
     QueueSlot slot;
     slot.Message = Message;
     slot.PhoneNumber = PhoneNumber;
@@ -699,6 +702,17 @@ void PagerOCX::SendMessage(const QString& Message, const QString& PhoneNumber, c
     slot.ModemInitString = ModemInitString;
     slot.ModemDialString = ModemDialString;
     slot.TAPPassword = TAPPassword;
+    return slot;
+}
+
+}  // namespace
+
+void PagerOCX::SendMessage(const QString& Message, const QString& PhoneNumber, const QString& PIN,
+                           std::int16_t MaxCharactersPerBlock, const QString& UniqueID,
+                           const QString& ComSettings, const QString& ModemInitString,
+                           const QString& ModemDialString, const QString& TAPPassword) {
+    QueueSlot slot = textPageSlot(Message, PhoneNumber, PIN, MaxCharactersPerBlock, UniqueID,
+                                  ComSettings, ModemInitString, ModemDialString, TAPPassword);
     slot.Kind = QueueSlot::Alpha;
     d->sendPage(std::move(slot));
 }
@@ -708,17 +722,9 @@ void PagerOCX::SendAscii(const QString& Message, const QString& PhoneNumber, con
                          const QString& UniqueID, const QString& ComSettings,
                          const QString& ModemInitString, const QString& ModemDialString,
                          const QString& TAPPassword) {
-    QueueSlot slot;
-    slot.Message = Message;
-    slot.PhoneNumber = PhoneNumber;
-    slot.PIN = PIN;
+    QueueSlot slot = textPageSlot(Message, PhoneNumber, PIN, MaxCharactersPerBlock, UniqueID,
+                                  ComSettings, ModemInitString, ModemDialString, TAPPassword);
     slot.AsciiFilename = AsciiFilename;
-    slot.MaxCharactersPerBlock = MaxCharactersPerBlock;
-    slot.UniqueID = UniqueID;
-    slot.ComSettings = ComSettings;
-    slot.ModemInitString = ModemInitString;
-    slot.ModemDialString = ModemDialString;
-    slot.TAPPassword = TAPPassword;
     slot.Kind = QueueSlot::AsciiFile;
     d->sendPage(std::move(slot));
 }
