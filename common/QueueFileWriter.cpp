@@ -167,7 +167,7 @@ QString QueueFileWriter::write(const PageRequest& page, QString* error) {
     }
 
     for (int attempt = 0; attempt < 1000; ++attempt) {
-        const QString name =
+        QString name =
             QStringLiteral("A%1%2.PMF")
                 .arg(stamp)
                 .arg(QRandomGenerator::global()->bounded(100000), 5, 10, QLatin1Char('0'));
@@ -191,8 +191,9 @@ QString QueueFileWriter::write(const PageRequest& page, QString* error) {
             continue;
         }
         if (errno != EEXIST) {
-            const QString why = QStringLiteral("cannot name %1 in %2: %3")
-                                    .arg(name, m_queue, QString::fromLocal8Bit(std::strerror(errno)));
+            const QString why =
+                QStringLiteral("cannot name %1 in %2: %3")
+                    .arg(name, m_queue, QString::fromLocal8Bit(std::strerror(errno)));
             QFile::remove(tmpPath);
             return fail(why);
         }

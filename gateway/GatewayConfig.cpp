@@ -8,7 +8,7 @@ namespace vts::gate {
 
 namespace {
 
-constexpr qint64 kMaxIniBytes = 1024 * 1024;
+constexpr qint64 kMaxIniBytes = qint64{1024} * 1024;
 
 // "127.0.0.1:2525", "[::1]:2525", "0.0.0.0:25" or a bare port (loopback).
 std::optional<Listen> parseListen(const QString& v) {
@@ -169,7 +169,8 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
                 why = QStringLiteral("%1 is named twice").arg(key);
             }
             if (!why.isEmpty()) {
-                c.warnings << QStringLiteral("line %1: recipient %2 skipped: %3").arg(no).arg(key, why);
+                c.warnings
+                    << QStringLiteral("line %1: recipient %2 skipped: %3").arg(no).arg(key, why);
                 continue;
             }
             c.recipients.insert(key.toUpper(), r);
@@ -271,8 +272,8 @@ const GatewayConfig& ConfigSource::current(QString* message) {
             m_stamp = fi.lastModified();
             m_size = fi.size();
             if (message) {
-                *message = QStringLiteral("changed file refused, previous settings kept: %1")
-                               .arg(error);
+                *message =
+                    QStringLiteral("changed file refused, previous settings kept: %1").arg(error);
             }
         }
     }

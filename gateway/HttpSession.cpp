@@ -13,21 +13,36 @@ namespace {
 
 QByteArray reason(int status) {
     switch (status) {
-    case 200: return "OK";
-    case 201: return "Created";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 408: return "Request Timeout";
-    case 411: return "Length Required";
-    case 413: return "Content Too Large";
-    case 429: return "Too Many Requests";
-    case 431: return "Request Header Fields Too Large";
-    case 501: return "Not Implemented";
-    case 503: return "Service Unavailable";
-    default: return "Error";
+        case 200:
+            return "OK";
+        case 201:
+            return "Created";
+        case 400:
+            return "Bad Request";
+        case 401:
+            return "Unauthorized";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 408:
+            return "Request Timeout";
+        case 411:
+            return "Length Required";
+        case 413:
+            return "Content Too Large";
+        case 429:
+            return "Too Many Requests";
+        case 431:
+            return "Request Header Fields Too Large";
+        case 501:
+            return "Not Implemented";
+        case 503:
+            return "Service Unavailable";
+        default:
+            return "Error";
     }
 }
 
@@ -68,7 +83,11 @@ void HttpSession::fail(int status, const QString& message, const QList<QByteArra
     if (status != 408 && status != 403) {
         log(QStringLiteral("refused (%1): %2").arg(status).arg(message));
     }
-    respond(status, QJsonDocument(QJsonObject{{QStringLiteral("error"), message}}).toJson(QJsonDocument::Compact) + '\n', extra);
+    respond(status,
+            QJsonDocument(QJsonObject{{QStringLiteral("error"), message}})
+                    .toJson(QJsonDocument::Compact) +
+                '\n',
+            extra);
 }
 
 void HttpSession::receive(const QByteArray& bytes) {
@@ -86,7 +105,8 @@ void HttpSession::receive(const QByteArray& bytes) {
         }
         if (end < 0) {
             if (m_buffer.size() > limits.maxHeader) {
-                fail(431, QStringLiteral("request headers larger than %1 bytes").arg(limits.maxHeader));
+                fail(431,
+                     QStringLiteral("request headers larger than %1 bytes").arg(limits.maxHeader));
             }
             return;
         }
@@ -108,7 +128,8 @@ void HttpSession::receive(const QByteArray& bytes) {
                 fail(400, QStringLiteral("bad header line"));
                 return;
             }
-            m_headers.insert(lines[i].left(colon).trimmed().toLower(), lines[i].mid(colon + 1).trimmed());
+            m_headers.insert(lines[i].left(colon).trimmed().toLower(),
+                             lines[i].mid(colon + 1).trimmed());
         }
         m_buffer.remove(0, end + sep);
         m_headerDone = true;
@@ -141,7 +162,8 @@ void HttpSession::receive(const QByteArray& bytes) {
 }
 
 void HttpSession::handle() {
-    const QByteArray path = m_target.left(m_target.indexOf('?') < 0 ? m_target.size() : m_target.indexOf('?'));
+    const QByteArray path =
+        m_target.left(m_target.indexOf('?') < 0 ? m_target.size() : m_target.indexOf('?'));
     if (path == "/api/health") {
         if (m_method != "GET") {
             fail(405, QStringLiteral("use GET"), {"Allow: GET"});
@@ -163,7 +185,8 @@ void HttpSession::health() {
     QString error;
     const QString folder = m_desk.queueFolder(&error);
     const int recipients = static_cast<int>(m_desk.settings().recipients.size());
-    QJsonObject o{{QStringLiteral("status"), folder.isEmpty() ? QStringLiteral("error") : QStringLiteral("ok")},
+    QJsonObject o{{QStringLiteral("status"),
+                   folder.isEmpty() ? QStringLiteral("error") : QStringLiteral("ok")},
                   {QStringLiteral("recipients"), recipients}};
     if (!folder.isEmpty()) {
         o.insert(QStringLiteral("queue"), QStringLiteral("ok"));
@@ -201,7 +224,7 @@ void HttpSession::pages() {
     if (to.isString()) {
         order.to << to.toString();
     } else if (to.isArray()) {
-        for (const QJsonValue& v : to.toArray()) {
+        for (const auto& v : to.toArray()) {
             if (!v.isString()) {
                 fail(400, QStringLiteral("\"to\" must hold names"));
                 return;
@@ -231,25 +254,36 @@ void HttpSession::pages() {
     order.sender = from.toString();
     const SubmitResult r = m_desk.submit(order);
     switch (r.status) {
-    case SubmitResult::Status::Ok: {
-        QJsonArray files;
-        for (const QString& f : r.files) {
-            files.append(f);
+        case SubmitResult::Status::Ok: {
+            QJsonArray files;
+            for (const QString& f : r.files) {
+                files.append(f);
+            }
+            respond(201, QJsonDocument(QJsonObject{{QStringLiteral("files"), files}})
+                                 .toJson(QJsonDocument::Compact) +
+                             '\n');
+            break;
         }
-        respond(201, QJsonDocument(QJsonObject{{QStringLiteral("files"), files}}).toJson(QJsonDocument::Compact) + '\n');
-        break;
-    }
-    case SubmitResult::Status::UnknownRecipient:
-    case SubmitResult::Status::BadText:
-        respond(400, QJsonDocument(QJsonObject{{QStringLiteral("error"), r.message}}).toJson(QJsonDocument::Compact) + '\n');
-        break;
-    case SubmitResult::Status::RateLimited:
-        respond(429, QJsonDocument(QJsonObject{{QStringLiteral("error"), r.message}}).toJson(QJsonDocument::Compact) + '\n',
-                {"Retry-After: " + QByteArray::number(r.retryAfter)});
-        break;
-    case SubmitResult::Status::QueueUnavailable:
-        respond(503, QJsonDocument(QJsonObject{{QStringLiteral("error"), QStringLiteral("page not queued, try again later")}}).toJson(QJsonDocument::Compact) + '\n');
-        break;
+        case SubmitResult::Status::UnknownRecipient:
+        case SubmitResult::Status::BadText:
+            respond(400, QJsonDocument(QJsonObject{{QStringLiteral("error"), r.message}})
+                                 .toJson(QJsonDocument::Compact) +
+                             '\n');
+            break;
+        case SubmitResult::Status::RateLimited:
+            respond(429,
+                    QJsonDocument(QJsonObject{{QStringLiteral("error"), r.message}})
+                            .toJson(QJsonDocument::Compact) +
+                        '\n',
+                    {"Retry-After: " + QByteArray::number(r.retryAfter)});
+            break;
+        case SubmitResult::Status::QueueUnavailable:
+            respond(503,
+                    QJsonDocument(QJsonObject{{QStringLiteral("error"),
+                                               QStringLiteral("page not queued, try again later")}})
+                            .toJson(QJsonDocument::Compact) +
+                        '\n');
+            break;
     }
 }
 

@@ -32,7 +32,8 @@ Part splitPart(const QByteArray& raw) {
     auto flush = [&] {
         const auto colon = current.indexOf(':');
         if (colon > 0) {
-            p.headers.append({current.left(colon).trimmed().toLower(), current.mid(colon + 1).trimmed()});
+            p.headers.append(
+                {current.left(colon).trimmed().toLower(), current.mid(colon + 1).trimmed()});
         }
         current.clear();
     };
@@ -118,7 +119,8 @@ void walk(const QByteArray& raw, int depth, Found& found) {
     const Part p = splitPart(raw);
     QHash<QByteArray, QByteArray> params;
     const QByteArray type = mediaType(p.header("content-type"), &params);
-    const bool attachment = p.header("content-disposition").trimmed().toLower().startsWith("attachment");
+    const bool attachment =
+        p.header("content-disposition").trimmed().toLower().startsWith("attachment");
     if (type.startsWith("multipart/")) {
         const QByteArray boundary = params.value("boundary");
         if (boundary.isEmpty()) {
@@ -169,8 +171,9 @@ void walk(const QByteArray& raw, int depth, Found& found) {
                                     params.value("charset"));
         found.hasPlain = true;
     } else if (type == "text/html" && !found.hasHtml) {
-        found.html = htmlToText(decodeCharset(
-            decodeTransfer(p.body, p.header("content-transfer-encoding")), params.value("charset")));
+        found.html =
+            htmlToText(decodeCharset(decodeTransfer(p.body, p.header("content-transfer-encoding")),
+                                     params.value("charset")));
         found.hasHtml = true;
     }
 }
@@ -271,19 +274,25 @@ QString htmlToText(const QString& html) {
         QStringLiteral("<(br|/p|/div|/li|/tr|/h[1-6]|p|div|li|tr)\\b[^>]*>"),
         QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression tags(QStringLiteral("<[^>]*>"));
-    static const QRegularExpression entity(QStringLiteral("&(#[0-9]{1,7}|#[xX][0-9a-fA-F]{1,6}|[a-zA-Z]{2,8});"));
+    static const QRegularExpression entity(
+        QStringLiteral("&(#[0-9]{1,7}|#[xX][0-9a-fA-F]{1,6}|[a-zA-Z]{2,8});"));
     QString t = html;
     t.replace(dropped, QString());
     t.replace(QLatin1Char('\n'), QLatin1Char(' '));
     t.replace(breaks, QStringLiteral("\n"));
     t.replace(tags, QString());
-    static const QHash<QString, QString> named{
-        {QStringLiteral("amp"), QStringLiteral("&")},   {QStringLiteral("lt"), QStringLiteral("<")},
-        {QStringLiteral("gt"), QStringLiteral(">")},    {QStringLiteral("quot"), QStringLiteral("\"")},
-        {QStringLiteral("apos"), QStringLiteral("'")},  {QStringLiteral("nbsp"), QStringLiteral(" ")},
-        {QStringLiteral("euro"), QStringLiteral("€")},  {QStringLiteral("copy"), QStringLiteral("©")},
-        {QStringLiteral("deg"), QStringLiteral("°")},   {QStringLiteral("ndash"), QStringLiteral("–")},
-        {QStringLiteral("mdash"), QStringLiteral("—")}, {QStringLiteral("hellip"), QStringLiteral("…")}};
+    static const QHash<QString, QString> named{{QStringLiteral("amp"), QStringLiteral("&")},
+                                               {QStringLiteral("lt"), QStringLiteral("<")},
+                                               {QStringLiteral("gt"), QStringLiteral(">")},
+                                               {QStringLiteral("quot"), QStringLiteral("\"")},
+                                               {QStringLiteral("apos"), QStringLiteral("'")},
+                                               {QStringLiteral("nbsp"), QStringLiteral(" ")},
+                                               {QStringLiteral("euro"), QStringLiteral("€")},
+                                               {QStringLiteral("copy"), QStringLiteral("©")},
+                                               {QStringLiteral("deg"), QStringLiteral("°")},
+                                               {QStringLiteral("ndash"), QStringLiteral("–")},
+                                               {QStringLiteral("mdash"), QStringLiteral("—")},
+                                               {QStringLiteral("hellip"), QStringLiteral("…")}};
     QString out;
     qsizetype last = 0;
     auto it = entity.globalMatch(t);

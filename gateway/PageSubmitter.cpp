@@ -84,7 +84,7 @@ QString PageSubmitter::headerValue(const QString& value, int width) {
 
 QString PageSubmitter::pageText(const QString& subject, const QString& body) {
     const QString s = headerValue(subject, 100000);
-    const QString b = headerValue(body, 1000000);
+    QString b = headerValue(body, 1000000);
     if (s.isEmpty()) {
         return b;
     }
@@ -111,7 +111,7 @@ QString PageSubmitter::queueFolder(QString* error) const {
             *error = QStringLiteral("MessageQueueLocation is empty");
             return {};
         }
-        const QString folder = paths::resolve(q, m_workDir);
+        QString folder = paths::resolve(q, m_workDir);
         if (!QFileInfo(folder).isDir()) {
             *error = QStringLiteral("queue folder %1 does not exist").arg(q);
             return {};
@@ -166,8 +166,8 @@ SubmitResult PageSubmitter::submit(const PageOrder& order) {
                           .arg(r.retryAfter));
     }
 
-    const QString computer = headerValue(
-        c.computer.isEmpty() ? QSysInfo::machineHostName().toUpper() : c.computer, 30);
+    const QString computer =
+        headerValue(c.computer.isEmpty() ? QSysInfo::machineHostName().toUpper() : c.computer, 30);
     QueueFileWriter writer(folder);
     for (const Recipient& p : pagers) {
         PageRequest page;
@@ -189,9 +189,9 @@ SubmitResult PageSubmitter::submit(const PageOrder& order) {
             // Files already written for earlier recipients stay: those pages
             // are on their way, and the reply names them.
             r.message = error;
-            return refuse(SubmitResult::Status::QueueUnavailable,
-                          QStringLiteral("cannot write the queue file for %1: %2")
-                              .arg(p.name, error));
+            return refuse(
+                SubmitResult::Status::QueueUnavailable,
+                QStringLiteral("cannot write the queue file for %1: %2").arg(p.name, error));
         }
         r.files << name;
         m_log.write(order.protocol, order.peer,

@@ -58,9 +58,9 @@ struct PageOrder {
 struct SubmitResult {
     enum class Status { Ok, UnknownRecipient, BadText, RateLimited, QueueUnavailable };
     Status status = Status::Ok;
-    QStringList files;  // names written, in the order of `to`
-    QString message;    // why not, for the client's reply
-    int retryAfter = 0; // seconds, for RateLimited
+    QStringList files;   // names written, in the order of `to`
+    QString message;     // why not, for the client's reply
+    int retryAfter = 0;  // seconds, for RateLimited
     bool ok() const { return status == Status::Ok; }
 };
 

@@ -85,7 +85,8 @@ void SmtpSession::command(const LineReader::Line& line) {
     const QString arg = text.section(QLatin1Char(' '), 1).trimmed();
     if (verb == QLatin1String("EHLO")) {
         resetTransaction();
-        reply(QStringLiteral("250-%1 greets %2").arg(domain(), PageSubmitter::headerValue(arg, 100)));
+        reply(
+            QStringLiteral("250-%1 greets %2").arg(domain(), PageSubmitter::headerValue(arg, 100)));
         reply(QStringLiteral("250-SIZE %1").arg(limits.maxMail));
         reply(QStringLiteral("250-8BITMIME"));
         reply(QStringLiteral("250 HELP"));
@@ -192,9 +193,9 @@ void SmtpSession::dataLine(const LineReader::Line& line) {
 void SmtpSession::finishData() {
     const Limits limits = m_desk.settings().limits;
     if (m_mailTooBig || m_lineTooLong) {
-        const QString why = m_mailTooBig
-                                ? QStringLiteral("mail larger than %1 bytes").arg(limits.maxMail)
-                                : QStringLiteral("mail line longer than %1 bytes").arg(limits.maxLine);
+        const QString why =
+            m_mailTooBig ? QStringLiteral("mail larger than %1 bytes").arg(limits.maxMail)
+                         : QStringLiteral("mail line longer than %1 bytes").arg(limits.maxLine);
         log(QStringLiteral("refused: ") + why);
         reply(QStringLiteral("552 5.3.4 Message refused: %1").arg(why));
         resetTransaction();
@@ -211,21 +212,21 @@ void SmtpSession::finishData() {
     const SubmitResult r = m_desk.submit(order);
     resetTransaction();
     switch (r.status) {
-    case SubmitResult::Status::Ok:
-        reply(QStringLiteral("250 2.0.0 OK queued as %1").arg(r.files.join(QLatin1Char(' '))));
-        break;
-    case SubmitResult::Status::UnknownRecipient:
-        reply(QStringLiteral("550 5.1.1 %1").arg(r.message));
-        break;
-    case SubmitResult::Status::BadText:
-        reply(QStringLiteral("554 5.6.0 Cannot page this mail: %1").arg(r.message));
-        break;
-    case SubmitResult::Status::RateLimited:
-        reply(QStringLiteral("451 4.7.1 Too many pages: %1").arg(r.message));
-        break;
-    case SubmitResult::Status::QueueUnavailable:
-        reply(QStringLiteral("451 4.3.0 Page not queued, try again later"));
-        break;
+        case SubmitResult::Status::Ok:
+            reply(QStringLiteral("250 2.0.0 OK queued as %1").arg(r.files.join(QLatin1Char(' '))));
+            break;
+        case SubmitResult::Status::UnknownRecipient:
+            reply(QStringLiteral("550 5.1.1 %1").arg(r.message));
+            break;
+        case SubmitResult::Status::BadText:
+            reply(QStringLiteral("554 5.6.0 Cannot page this mail: %1").arg(r.message));
+            break;
+        case SubmitResult::Status::RateLimited:
+            reply(QStringLiteral("451 4.7.1 Too many pages: %1").arg(r.message));
+            break;
+        case SubmitResult::Status::QueueUnavailable:
+            reply(QStringLiteral("451 4.3.0 Page not queued, try again later"));
+            break;
     }
 }
 

@@ -89,10 +89,12 @@ void SnppSession::command(const LineReader::Line& line) {
         if (id.isEmpty()) {
             reply(QStringLiteral("550 Error, Invalid Pager ID"));
         } else if (!m_desk.settings().find(id)) {
-            log(QStringLiteral("refused: unknown recipient %1").arg(PageSubmitter::headerValue(id, 60)));
+            log(QStringLiteral("refused: unknown recipient %1")
+                    .arg(PageSubmitter::headerValue(id, 60)));
             reply(QStringLiteral("550 Error, Invalid Pager ID"));
         } else if (m_pagers.size() >= limits.maxRecipients) {
-            log(QStringLiteral("refused: more than %1 pagers in one page").arg(limits.maxRecipients));
+            log(QStringLiteral("refused: more than %1 pagers in one page")
+                    .arg(limits.maxRecipients));
             reply(QStringLiteral("552 Error, Maximum Entries Exceeded"));
         } else {
             m_pagers << id;
@@ -105,7 +107,8 @@ void SnppSession::command(const LineReader::Line& line) {
             reply(QStringLiteral("550 Error, Invalid Message"));
         } else if (arg.size() > limits.maxText) {
             log(QStringLiteral("refused: message longer than %1 characters").arg(limits.maxText));
-            reply(QStringLiteral("550 Error, message longer than %1 characters").arg(limits.maxText));
+            reply(
+                QStringLiteral("550 Error, message longer than %1 characters").arg(limits.maxText));
         } else {
             m_message = arg;
             m_haveMessage = true;
@@ -173,21 +176,21 @@ void SnppSession::send() {
     const SubmitResult r = m_desk.submit(order);
     reset();
     switch (r.status) {
-    case SubmitResult::Status::Ok:
-        reply(QStringLiteral("250 Message Sent Successfully"));
-        break;
-    case SubmitResult::Status::UnknownRecipient:
-        reply(QStringLiteral("550 Error, Invalid Pager ID"));
-        break;
-    case SubmitResult::Status::BadText:
-        reply(QStringLiteral("550 Error, %1").arg(r.message));
-        break;
-    case SubmitResult::Status::RateLimited:
-        reply(QStringLiteral("554 Error, too many pages: %1").arg(r.message));
-        break;
-    case SubmitResult::Status::QueueUnavailable:
-        reply(QStringLiteral("554 Error, page not queued, try again later"));
-        break;
+        case SubmitResult::Status::Ok:
+            reply(QStringLiteral("250 Message Sent Successfully"));
+            break;
+        case SubmitResult::Status::UnknownRecipient:
+            reply(QStringLiteral("550 Error, Invalid Pager ID"));
+            break;
+        case SubmitResult::Status::BadText:
+            reply(QStringLiteral("550 Error, %1").arg(r.message));
+            break;
+        case SubmitResult::Status::RateLimited:
+            reply(QStringLiteral("554 Error, too many pages: %1").arg(r.message));
+            break;
+        case SubmitResult::Status::QueueUnavailable:
+            reply(QStringLiteral("554 Error, page not queued, try again later"));
+            break;
     }
 }
 

@@ -45,9 +45,9 @@ int main(int argc, char** argv) {
     const QCommandLineOption dirOption(
         QStringLiteral("dir"), QStringLiteral("working directory (default: the current one)"),
         QStringLiteral("dir"));
-    const QCommandLineOption iniOption(
-        QStringLiteral("config"), QStringLiteral("settings file (default: vtsgate.ini there)"),
-        QStringLiteral("file"));
+    const QCommandLineOption iniOption(QStringLiteral("config"),
+                                       QStringLiteral("settings file (default: vtsgate.ini there)"),
+                                       QStringLiteral("file"));
     const QCommandLineOption checkOption(QStringLiteral("check"),
                                          QStringLiteral("check the settings file and exit"));
     p.addOption(dirOption);
@@ -66,8 +66,9 @@ int main(int argc, char** argv) {
     if (!vts::configstore::present(workDir)) {
         return die(QStringLiteral("no VTSCFG.MDB in %1 (make one with vtsinit)").arg(workDir));
     }
-    vts::gate::ConfigSource config(p.isSet(iniOption) ? p.value(iniOption)
-                                                      : QDir(workDir).filePath(QStringLiteral("vtsgate.ini")));
+    vts::gate::ConfigSource config(p.isSet(iniOption)
+                                       ? p.value(iniOption)
+                                       : QDir(workDir).filePath(QStringLiteral("vtsgate.ini")));
     QString error;
     if (!config.load(&error)) {
         return die(error);

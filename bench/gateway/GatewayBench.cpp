@@ -147,8 +147,10 @@ int httpClient(int port, int pages) {
     for (int i = 0; i < pages; ++i) {
         Conn c(port);
         const std::string body = R"({"to":"bob","text":"bench page )" + std::to_string(i) + "\"}";
-        c.send("POST /api/pages HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer bench\r\nContent-Length: " +
-               std::to_string(body.size()) + "\r\n\r\n" + body);
+        c.send(
+            "POST /api/pages HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer "
+            "bench\r\nContent-Length: " +
+            std::to_string(body.size()) + "\r\n\r\n" + body);
         ok += c.readAll().rfind("HTTP/1.1 201", 0) == 0 ? 1 : 0;
     }
     return ok;
@@ -187,8 +189,9 @@ double vtspageRate(const QString& queue, int total) {
         while (static_cast<int>(running.size()) < kClients && started < total) {
             auto p = std::make_unique<QProcess>();
             p->start(kBin + QStringLiteral("/vtspage"),
-                     {QStringLiteral("--queue"), queue, QStringLiteral("--phone"), QStringLiteral("5551234"),
-                      QStringLiteral("--pin"), QStringLiteral("1001"), QStringLiteral("bench page")});
+                     {QStringLiteral("--queue"), queue, QStringLiteral("--phone"),
+                      QStringLiteral("5551234"), QStringLiteral("--pin"), QStringLiteral("1001"),
+                      QStringLiteral("bench page")});
             running.push_back(std::move(p));
             ++started;
         }
@@ -227,9 +230,10 @@ int main(int argc, char** argv) {
     vts::configstore::createNew(work + QStringLiteral("/VTSCFG.MDB"), queue);
     QFile ini(work + QStringLiteral("/vtsgate.ini"));
     ini.open(QIODevice::WriteOnly);
-    ini.write("[snpp]\nlisten = 127.0.0.1:0\n[smtp]\nlisten = 127.0.0.1:0\ndomain = pager.local\n"
-              "[http]\nlisten = 127.0.0.1:0\ntoken = bench\n[limits]\npages_per_minute = 0\n"
-              "[recipients]\nBOB = 5551234, 1001\n");
+    ini.write(
+        "[snpp]\nlisten = 127.0.0.1:0\n[smtp]\nlisten = 127.0.0.1:0\ndomain = pager.local\n"
+        "[http]\nlisten = 127.0.0.1:0\ntoken = bench\n[limits]\npages_per_minute = 0\n"
+        "[recipients]\nBOB = 5551234, 1001\n");
     ini.close();
 
     // The gateway logs one line per page; it goes to a file, as with a
@@ -239,7 +243,8 @@ int main(int argc, char** argv) {
     gate.setStandardOutputFile(logPath);
     gate.start(kBin + QStringLiteral("/vtsgate"), {QStringLiteral("--dir"), work});
     QHash<QString, int> ports;
-    static const QRegularExpression re(QStringLiteral("(SNPP|SMTP|HTTP) listening on 127.0.0.1:(\\d+)"));
+    static const QRegularExpression re(
+        QStringLiteral("(SNPP|SMTP|HTTP) listening on 127.0.0.1:(\\d+)"));
     QElapsedTimer wait;
     wait.start();
     QString out;
@@ -265,19 +270,23 @@ int main(int argc, char** argv) {
     const double writer = writerRate(queue, total);
     clearQueue(queue);
     std::printf("%d pages per measurement, %d concurrent clients\n", total, kClients);
-    std::printf("%-34s %9.1f pages/s  ratio 1.00 (baseline)\n", "vtspage, 4 processes at a time", baseline);
-    std::printf("%-34s %9.1f pages/s  ratio %.2f\n", "queue-file writer in one process", writer, writer / baseline);
+    std::printf("%-34s %9.1f pages/s  ratio 1.00 (baseline)\n", "vtspage, 4 processes at a time",
+                baseline);
+    std::printf("%-34s %9.1f pages/s  ratio %.2f\n", "queue-file writer in one process", writer,
+                writer / baseline);
     const std::pair<const char*, int (*)(int, int)> protocols[] = {
         {"SNPP", snppClient}, {"SMTP", smtpClient}, {"HTTP", httpClient}};
     bool allAccepted = true;
     for (const auto& [name, client] : protocols) {
         int accepted = 0;
-        const double rate = concurrently(client, ports[QString::fromLatin1(name)], perClient, &accepted);
-        const int files = static_cast<int>(QDir(queue).entryList({QStringLiteral("A*.PMF")}, QDir::Files).size());
+        const double rate =
+            concurrently(client, ports[QString::fromLatin1(name)], perClient, &accepted);
+        const int files =
+            static_cast<int>(QDir(queue).entryList({QStringLiteral("A*.PMF")}, QDir::Files).size());
         clearQueue(queue);
         allAccepted = allAccepted && accepted == total && files == total;
-        std::printf("vtsgate %-26s %9.1f pages/s  ratio %.2f  (%d accepted, %d files)\n", name, rate,
-                    rate / baseline, accepted, files);
+        std::printf("vtsgate %-26s %9.1f pages/s  ratio %.2f  (%d accepted, %d files)\n", name,
+                    rate, rate / baseline, accepted, files);
     }
     gate.terminate();
     gate.waitForFinished(10000);

@@ -27,7 +27,8 @@ TEST(GatewayConfigTest, ListenAddresses) {
                  {"[::1]:8088", "::1", 8088},
                  {"localhost:1", "127.0.0.1", 1}};
     for (const auto& c : cases) {
-        const GatewayConfig g = parsed(QStringLiteral("[http]\nlisten = %1\n").arg(QString::fromLatin1(c.value)));
+        const GatewayConfig g =
+            parsed(QStringLiteral("[http]\nlisten = %1\n").arg(QString::fromLatin1(c.value)));
         EXPECT_TRUE(g.http.enabled) << c.value;
         EXPECT_FALSE(g.snpp.enabled) << c.value;
         EXPECT_EQ(g.http.address.toString(), QString::fromLatin1(c.address)) << c.value;
@@ -35,7 +36,10 @@ TEST(GatewayConfigTest, ListenAddresses) {
     }
     for (const char* bad : {"host.example:25", "127.0.0.1:99999", "[::1:25", "25x"}) {
         QString error;
-        EXPECT_FALSE(GatewayConfig::parse(QStringLiteral("[smtp]\ndomain=x\nlisten = %1\n").arg(QString::fromLatin1(bad)), &error)) << bad;
+        EXPECT_FALSE(GatewayConfig::parse(
+            QStringLiteral("[smtp]\ndomain=x\nlisten = %1\n").arg(QString::fromLatin1(bad)),
+            &error))
+            << bad;
         EXPECT_TRUE(error.contains(QStringLiteral("line 3"))) << error.toStdString();
     }
 }
@@ -61,7 +65,8 @@ TEST(GatewayConfigTest, AllowListDefaultsToLoopback) {
     EXPECT_TRUE(loop.allowed(QHostAddress(QStringLiteral("::ffff:127.0.0.1"))));
     EXPECT_TRUE(loop.allowed(QHostAddress(QStringLiteral("::1"))));
     EXPECT_FALSE(loop.allowed(QHostAddress(QStringLiteral("10.1.2.3"))));
-    const GatewayConfig lan = parsed(QStringLiteral("[gateway]\nallow = 10.0.0.0/8, 192.168.1.7\n"));
+    const GatewayConfig lan =
+        parsed(QStringLiteral("[gateway]\nallow = 10.0.0.0/8, 192.168.1.7\n"));
     EXPECT_TRUE(lan.allowed(QHostAddress(QStringLiteral("10.1.2.3"))));
     EXPECT_TRUE(lan.allowed(QHostAddress(QStringLiteral("192.168.1.7"))));
     EXPECT_FALSE(lan.allowed(QHostAddress(QStringLiteral("192.168.1.8"))));
@@ -106,29 +111,41 @@ INSTANTIATE_TEST_SUITE_P(
     Mail, MailTextTest,
     ::testing::Values(
         MailCase{"Plain", "Subject: Hello\r\n\r\nbody text\r\n", "Hello", "body text"},
-        MailCase{"LfOnlyAndFoldedSubject", "Subject: a long\n  subject\n\nx\n", "a long subject", "x"},
+        MailCase{"LfOnlyAndFoldedSubject", "Subject: a long\n  subject\n\nx\n", "a long subject",
+                 "x"},
         MailCase{"QuotedPrintable",
                  "Subject: s\r\nContent-Type: text/plain; charset=iso-8859-1\r\n"
                  "Content-Transfer-Encoding: quoted-printable\r\n\r\nCaf=E9 soft=\r\nbreak =3D ok",
                  "s", "Café softbreak = ok"},
-        MailCase{"Base64Utf8", "Content-Type: text/plain; charset=\"UTF-8\"\r\nContent-Transfer-Encoding: base64\r\n\r\nR3LDvMOfZQ==\r\n", "", "Grüße"},
-        MailCase{"EncodedWordsJoin", "Subject: =?utf-8?B?w4RyZ2Vy?= =?utf-8?Q?_im_B=C3=BCro?=\r\n\r\nx", "Ärger im Büro", "x"},
-        MailCase{"HtmlOnly",
-                 "Content-Type: text/html\r\n\r\n<html><head><title>t</title><style>p{}</style></head>"
-                 "<body><p>Disk&nbsp;full</p><script>alert(1)</script>on &lt;web1&gt;<br>&#8364;5 &amp; &#x41;</body></html>",
-                 "", "Disk full on <web1> €5 & A"},
+        MailCase{"Base64Utf8",
+                 "Content-Type: text/plain; charset=\"UTF-8\"\r\nContent-Transfer-Encoding: "
+                 "base64\r\n\r\nR3LDvMOfZQ==\r\n",
+                 "", "Grüße"},
+        MailCase{"EncodedWordsJoin",
+                 "Subject: =?utf-8?B?w4RyZ2Vy?= =?utf-8?Q?_im_B=C3=BCro?=\r\n\r\nx",
+                 "Ärger im Büro", "x"},
+        MailCase{
+            "HtmlOnly",
+            "Content-Type: text/html\r\n\r\n<html><head><title>t</title><style>p{}</style></head>"
+            "<body><p>Disk&nbsp;full</p><script>alert(1)</script>on &lt;web1&gt;<br>&#8364;5 &amp; "
+            "&#x41;</body></html>",
+            "", "Disk full on <web1> €5 & A"},
         MailCase{"AlternativePrefersPlain",
                  "Content-Type: multipart/alternative; boundary=XY\r\n\r\npreamble\r\n--XY\r\n"
-                 "Content-Type: text/html\r\n\r\n<b>html</b>\r\n--XY\r\nContent-Type: text/plain\r\n\r\nplain\r\n--XY--\r\n",
+                 "Content-Type: text/html\r\n\r\n<b>html</b>\r\n--XY\r\nContent-Type: "
+                 "text/plain\r\n\r\nplain\r\n--XY--\r\n",
                  "", "plain"},
         MailCase{"MixedWithAttachmentAndNestedAlternative",
                  "Content-Type: multipart/mixed; boundary=\"o\"\r\n\r\n--o\r\n"
-                 "Content-Type: multipart/alternative; boundary=\"i\"\r\n\r\n--i\r\nContent-Type: text/plain\r\n\r\n"
-                 "inner text\r\n--i--\r\n--o\r\nContent-Type: text/plain\r\nContent-Disposition: attachment; filename=a.txt\r\n\r\n"
+                 "Content-Type: multipart/alternative; boundary=\"i\"\r\n\r\n--i\r\nContent-Type: "
+                 "text/plain\r\n\r\n"
+                 "inner text\r\n--i--\r\n--o\r\nContent-Type: text/plain\r\nContent-Disposition: "
+                 "attachment; filename=a.txt\r\n\r\n"
                  "attached\r\n--o--\r\n",
                  "", "inner text"},
         MailCase{"OnlyAttachment",
-                 "Content-Type: multipart/mixed; boundary=o\r\n\r\n--o\r\nContent-Type: application/pdf\r\n"
+                 "Content-Type: multipart/mixed; boundary=o\r\n\r\n--o\r\nContent-Type: "
+                 "application/pdf\r\n"
                  "Content-Transfer-Encoding: base64\r\n\r\nJVBERi0=\r\n--o--\r\n",
                  "", ""}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -45,7 +45,8 @@ protected:
     static int run(const QString& program, const QStringList& args) {
         QProcess p;
         p.start(program, args);
-        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit ? p.exitCode()
+                                                                                  : -1;
     }
 
     QProcess m_gate;
@@ -54,12 +55,15 @@ protected:
 };
 
 TEST_F(GatewayEndToEndTest, PagesByHttpSnppAndMailReachTheSimulatedTerminal) {
-    ASSERT_EQ(run(binDir() + QStringLiteral("/vtsinit"), {dir() + QStringLiteral("/w"), QStringLiteral("--modem"), QStringLiteral("1")}), 0);
+    ASSERT_EQ(run(binDir() + QStringLiteral("/vtsinit"),
+                  {dir() + QStringLiteral("/w"), QStringLiteral("--modem"), QStringLiteral("1")}),
+              0);
     const QString work = path(QStringLiteral("w"));
     {
         auto db = configstore::open(work);
-        db->execute(QStringLiteral("update tblConfig set CheckTime=0, NumberOfRetries=0, DelayBeforeRetries=1, "
-                                   "TimeOut=1, PageFailAlert=0, ModemFailAlert=0, AudioAlert=0, VisualAlert=0"));
+        db->execute(QStringLiteral(
+            "update tblConfig set CheckTime=0, NumberOfRetries=0, DelayBeforeRetries=1, "
+            "TimeOut=1, PageFailAlert=0, ModemFailAlert=0, AudioAlert=0, VisualAlert=0"));
     }
     writeFile(QStringLiteral("w/vtsgate.ini"),
               "[snpp]\nlisten = 127.0.0.1:0\n[smtp]\nlisten = 127.0.0.1:0\ndomain = pager.local\n"
@@ -68,27 +72,39 @@ TEST_F(GatewayEndToEndTest, PagesByHttpSnppAndMailReachTheSimulatedTerminal) {
     QString simOut;
     m_sim.setWorkingDirectory(work);
     m_sim.start(binDir() + QStringLiteral("/pagesim"),
-                {QStringLiteral("--dir"), QStringLiteral("sim"), QStringLiteral("--ports"), QStringLiteral("1"),
-                 QStringLiteral("--pages"), QStringLiteral("pages.jsonl"), QStringLiteral("--ini"), QStringLiteral("calvex.ini")});
+                {QStringLiteral("--dir"), QStringLiteral("sim"), QStringLiteral("--ports"),
+                 QStringLiteral("1"), QStringLiteral("--pages"), QStringLiteral("pages.jsonl"),
+                 QStringLiteral("--ini"), QStringLiteral("calvex.ini")});
     ASSERT_TRUE(waitForOutput(m_sim, simOut, QStringLiteral("ready\n"))) << simOut.toStdString();
 
     QString gateOut;
     m_gate.start(binDir() + QStringLiteral("/vtsgate"), {QStringLiteral("--dir"), work});
-    ASSERT_TRUE(waitForOutput(m_gate, gateOut, QStringLiteral(" started in "))) << gateOut.toStdString();
+    ASSERT_TRUE(waitForOutput(m_gate, gateOut, QStringLiteral(" started in ")))
+        << gateOut.toStdString();
     QHash<QString, QString> ports;
-    static const QRegularExpression re(QStringLiteral("(SNPP|SMTP|HTTP) listening on 127.0.0.1:(\\d+)"));
+    static const QRegularExpression re(
+        QStringLiteral("(SNPP|SMTP|HTTP) listening on 127.0.0.1:(\\d+)"));
     for (auto it = re.globalMatch(gateOut); it.hasNext();) {
         const auto m = it.next();
         ports[m.captured(1)] = m.captured(2);
     }
     const QString scripts = QStringLiteral(VTS_GATEWAY_TEST_DIR);
-    ASSERT_EQ(run(QStringLiteral("curl"), {QStringLiteral("-sSf"), QStringLiteral("-H"), QStringLiteral("Authorization: Bearer e2e"),
-                                           QStringLiteral("--json"), QStringLiteral(R"({"to":"bob","text":"Page by HTTP"})"),
-                                           QStringLiteral("http://127.0.0.1:%1/api/pages").arg(ports[QStringLiteral("HTTP")])}), 0);
-    ASSERT_EQ(run(QStringLiteral("perl"), {scripts + QStringLiteral("/snpp_client.pl"), ports[QStringLiteral("SNPP")],
-                                           QStringLiteral("BOB"), QStringLiteral("Page by SNPP")}), 0);
-    ASSERT_EQ(run(QStringLiteral("python3"), {scripts + QStringLiteral("/clients.py"), QStringLiteral("plain"), ports[QStringLiteral("SMTP")],
-                                              QStringLiteral("bob@pager.local"), QStringLiteral("Mail"), QStringLiteral("Page by SMTP")}), 0);
+    ASSERT_EQ(
+        run(QStringLiteral("curl"),
+            {QStringLiteral("-sSf"), QStringLiteral("-H"),
+             QStringLiteral("Authorization: Bearer e2e"), QStringLiteral("--json"),
+             QStringLiteral(R"({"to":"bob","text":"Page by HTTP"})"),
+             QStringLiteral("http://127.0.0.1:%1/api/pages").arg(ports[QStringLiteral("HTTP")])}),
+        0);
+    ASSERT_EQ(run(QStringLiteral("perl"),
+                  {scripts + QStringLiteral("/snpp_client.pl"), ports[QStringLiteral("SNPP")],
+                   QStringLiteral("BOB"), QStringLiteral("Page by SNPP")}),
+              0);
+    ASSERT_EQ(run(QStringLiteral("python3"),
+                  {scripts + QStringLiteral("/clients.py"), QStringLiteral("plain"),
+                   ports[QStringLiteral("SMTP")], QStringLiteral("bob@pager.local"),
+                   QStringLiteral("Mail"), QStringLiteral("Page by SMTP")}),
+              0);
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("DISPLAY"));
@@ -100,15 +116,22 @@ TEST_F(GatewayEndToEndTest, PagesByHttpSnppAndMailReachTheSimulatedTerminal) {
     m_server.start(binDir() + QStringLiteral("/vtsmonitor"), QStringList());
     QString serverOut;
     QDeadlineTimer dl(90000);
-    while (QDir(work + QStringLiteral("/QUEUE/SENT")).entryList({QStringLiteral("*.PMF")}, QDir::Files).size() < 3 &&
+    while (QDir(work + QStringLiteral("/QUEUE/SENT"))
+                   .entryList({QStringLiteral("*.PMF")}, QDir::Files)
+                   .size() < 3 &&
            !dl.hasExpired() && m_server.state() != QProcess::NotRunning) {
         m_server.waitForReadyRead(500);
         serverOut += QString::fromLocal8Bit(m_server.readAllStandardOutput());
     }
     serverOut += QString::fromLocal8Bit(m_server.readAllStandardOutput());
-    EXPECT_EQ(QDir(work + QStringLiteral("/QUEUE/SENT")).entryList({QStringLiteral("*.PMF")}, QDir::Files).size(), 3)
+    EXPECT_EQ(QDir(work + QStringLiteral("/QUEUE/SENT"))
+                  .entryList({QStringLiteral("*.PMF")}, QDir::Files)
+                  .size(),
+              3)
         << serverOut.toStdString();
-    EXPECT_TRUE(serverOut.contains(QStringLiteral("Message sucessfully sent: Ph#=5551234 PIN=1001"))) << serverOut.toStdString();
+    EXPECT_TRUE(
+        serverOut.contains(QStringLiteral("Message sucessfully sent: Ph#=5551234 PIN=1001")))
+        << serverOut.toStdString();
     QFile pages(work + QStringLiteral("/pages.jsonl"));
     ASSERT_TRUE(pages.open(QIODevice::ReadOnly));
     const QByteArray received = pages.readAll();

@@ -44,7 +44,8 @@ protected:
     void writeIni(const QByteArray& text) { writeFile(QStringLiteral("vtsgate.ini"), text); }
 
     QStringList queued() const {
-        return QDir(path(QStringLiteral("QUEUE"))).entryList({QStringLiteral("A*.PMF")}, QDir::Files, QDir::Name);
+        return QDir(path(QStringLiteral("QUEUE")))
+            .entryList({QStringLiteral("A*.PMF")}, QDir::Files, QDir::Name);
     }
     // A queued file's lines.
     QStringList fileLines(const QString& name) const {

@@ -41,15 +41,38 @@ TEST_P(SnppScriptTest, RepliesAndFiles) {
 INSTANTIATE_TEST_SUITE_P(
     Snpp, SnppScriptTest,
     ::testing::Values(
-        Script{"OnePage", {{"PAGE bob", "250"}, {"MESS Disk full", "250"}, {"SEND", "250"}, {"QUIT", "221"}}, 1},
-        Script{"TwoPagersOneSend", {{"PAGE BOB", "250"}, {"PAGE oncall", "250"}, {"MESS x", "250"}, {"SEND", "250"}}, 2},
-        Script{"UnknownPagerRefusedAtPage", {{"PAGE ZED", "550"}, {"MESS x", "250"}, {"SEND", "503"}}, 0},
+        Script{"OnePage",
+               {{"PAGE bob", "250"}, {"MESS Disk full", "250"}, {"SEND", "250"}, {"QUIT", "221"}},
+               1},
+        Script{"TwoPagersOneSend",
+               {{"PAGE BOB", "250"}, {"PAGE oncall", "250"}, {"MESS x", "250"}, {"SEND", "250"}},
+               2},
+        Script{"UnknownPagerRefusedAtPage",
+               {{"PAGE ZED", "550"}, {"MESS x", "250"}, {"SEND", "503"}},
+               0},
         Script{"SendWithoutMessage", {{"PAGE BOB", "250"}, {"SEND", "503"}}, 0},
         Script{"SecondMessageRefused", {{"MESS a", "250"}, {"MESS b", "503"}, {"DATA", "503"}}, 0},
-        Script{"ResetForgetsPagers", {{"PAGE BOB", "250"}, {"RESE", "250"}, {"MESS x", "250"}, {"SEND", "503"}}, 0},
-        Script{"SendStartsAfresh", {{"PAGE BOB", "250"}, {"MESS x", "250"}, {"SEND", "250"}, {"SEND", "503"}}, 1},
-        Script{"DataAndSubject", {{"LOGI alice", "250"}, {"SUBJ Alarm", "250"}, {"PAGE BOB", "250"}, {"DATA", "354"}, {"line one\r\n..dot\r\n.", "250"}, {"SEND", "250"}}, 1},
-        Script{"HelpAndUnknownCommands", {{"HELP", "214"}, {"ALER 1", "500"}, {"XYZZY", "500"}, {"LEVE 1", "250"}, {"LEVE 99", "550"}}, 0}),
+        Script{"ResetForgetsPagers",
+               {{"PAGE BOB", "250"}, {"RESE", "250"}, {"MESS x", "250"}, {"SEND", "503"}},
+               0},
+        Script{"SendStartsAfresh",
+               {{"PAGE BOB", "250"}, {"MESS x", "250"}, {"SEND", "250"}, {"SEND", "503"}},
+               1},
+        Script{"DataAndSubject",
+               {{"LOGI alice", "250"},
+                {"SUBJ Alarm", "250"},
+                {"PAGE BOB", "250"},
+                {"DATA", "354"},
+                {"line one\r\n..dot\r\n.", "250"},
+                {"SEND", "250"}},
+               1},
+        Script{"HelpAndUnknownCommands",
+               {{"HELP", "214"},
+                {"ALER 1", "500"},
+                {"XYZZY", "500"},
+                {"LEVE 1", "250"},
+                {"LEVE 99", "550"}},
+               0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(GatewayFixture, SnppPageWritesLines8And9AndTheText) {
@@ -75,8 +98,10 @@ TEST_F(GatewayFixture, SnppLimitsComeFromTheIni) {
     writeIni(kIni + "[limits]\nmax_text = 10\nmax_line = 100\n");
     SessionDriver<SnppSession> snpp(*m_desk);
     snpp.start();
-    EXPECT_TRUE(snpp("MESS " + QByteArray(11, 'x') + "\r\n").startsWith("550 Error, message longer than 10"));
-    EXPECT_TRUE(snpp("MESS " + QByteArray(200, 'x') + "\r\n").startsWith("550 Error, line longer than 100"));
+    EXPECT_TRUE(snpp("MESS " + QByteArray(11, 'x') + "\r\n")
+                    .startsWith("550 Error, message longer than 10"));
+    EXPECT_TRUE(snpp("MESS " + QByteArray(200, 'x') + "\r\n")
+                    .startsWith("550 Error, line longer than 100"));
     EXPECT_TRUE(snpp("DATA\r\n").startsWith("354"));
     EXPECT_TRUE(snpp(QByteArray(60, 'y') + "\r\n.\r\n").startsWith("550"));
     EXPECT_TRUE(logged(QStringLiteral("refused: message longer than 10 characters")));
@@ -119,13 +144,18 @@ TEST_F(GatewayFixture, QueueFolderIsReadFromTheStoreAtEveryPage) {
     ASSERT_TRUE(QDir(dir()).mkpath(QStringLiteral("Q2/PENDING")));
     {
         auto db = configstore::open(dir());
-        db->execute(QStringLiteral("update tblConfig set MessageQueueLocation=?"), {QStringLiteral("Q2\\")});
+        db->execute(QStringLiteral("update tblConfig set MessageQueueLocation=?"),
+                    {QStringLiteral("Q2\\")});
     }
-    EXPECT_TRUE(snpp("PAGE BOB\r\nMESS moved\r\nSEND\r\n").endsWith("250 Message Sent Successfully\r\n"));
-    EXPECT_EQ(QDir(path(QStringLiteral("Q2"))).entryList({QStringLiteral("A*.PMF")}, QDir::Files).size(), 1);
+    EXPECT_TRUE(
+        snpp("PAGE BOB\r\nMESS moved\r\nSEND\r\n").endsWith("250 Message Sent Successfully\r\n"));
+    EXPECT_EQ(
+        QDir(path(QStringLiteral("Q2"))).entryList({QStringLiteral("A*.PMF")}, QDir::Files).size(),
+        1);
     {
         auto db = configstore::open(dir());
-        db->execute(QStringLiteral("update tblConfig set MessageQueueLocation=?"), {QStringLiteral("nowhere")});
+        db->execute(QStringLiteral("update tblConfig set MessageQueueLocation=?"),
+                    {QStringLiteral("nowhere")});
     }
     EXPECT_TRUE(snpp("PAGE BOB\r\nMESS lost?\r\nSEND\r\n").contains("554 Error, page not queued"));
     EXPECT_TRUE(logged(QStringLiteral("refused: queue folder nowhere does not exist")));
@@ -148,13 +178,46 @@ TEST_P(SmtpScriptTest, RepliesAndFiles) {
 INSTANTIATE_TEST_SUITE_P(
     Smtp, SmtpScriptTest,
     ::testing::Values(
-        Script{"PlainMail", {{"EHLO me", "250-pager.local"}, {"MAIL FROM:<a@b.c>", "250"}, {"RCPT TO:<bob@Pager.Local>", "250"}, {"DATA", "354"}, {"Subject: Hi\r\n\r\nbody\r\n.", "250 2.0.0 OK queued as A"}, {"QUIT", "221"}}, 1},
-        Script{"TwoRecipients", {{"HELO me", "250"}, {"MAIL FROM:<a@b.c>", "250"}, {"RCPT TO:<bob@pager.local>", "250"}, {"RCPT TO:<ONCALL@pager.local>", "250"}, {"DATA", "354"}, {"\r\nx\r\n.", "250"}}, 2},
-        Script{"UnknownRecipientAtRcpt", {{"MAIL FROM:<a@b.c>", "250"}, {"RCPT TO:<zed@pager.local>", "550 5.1.1"}, {"DATA", "503"}}, 0},
-        Script{"OtherDomainIsNoRelay", {{"MAIL FROM:<a@b.c>", "250"}, {"RCPT TO:<bob@example.com>", "550 5.7.1"}}, 0},
+        Script{"PlainMail",
+               {{"EHLO me", "250-pager.local"},
+                {"MAIL FROM:<a@b.c>", "250"},
+                {"RCPT TO:<bob@Pager.Local>", "250"},
+                {"DATA", "354"},
+                {"Subject: Hi\r\n\r\nbody\r\n.", "250 2.0.0 OK queued as A"},
+                {"QUIT", "221"}},
+               1},
+        Script{"TwoRecipients",
+               {{"HELO me", "250"},
+                {"MAIL FROM:<a@b.c>", "250"},
+                {"RCPT TO:<bob@pager.local>", "250"},
+                {"RCPT TO:<ONCALL@pager.local>", "250"},
+                {"DATA", "354"},
+                {"\r\nx\r\n.", "250"}},
+               2},
+        Script{"UnknownRecipientAtRcpt",
+               {{"MAIL FROM:<a@b.c>", "250"},
+                {"RCPT TO:<zed@pager.local>", "550 5.1.1"},
+                {"DATA", "503"}},
+               0},
+        Script{"OtherDomainIsNoRelay",
+               {{"MAIL FROM:<a@b.c>", "250"}, {"RCPT TO:<bob@example.com>", "550 5.7.1"}},
+               0},
         Script{"SizeAnnouncedTooLarge", {{"MAIL FROM:<a@b.c> SIZE=999999999", "552"}}, 0},
-        Script{"OrderOfCommands", {{"RCPT TO:<bob@pager.local>", "503"}, {"DATA", "503"}, {"MAIL FROM:<a@b.c>", "250"}, {"MAIL FROM:<a@b.c>", "503"}, {"RSET", "250"}, {"STARTTLS", "502"}, {"VRFY bob", "252"}}, 0},
-        Script{"EmptyMailIsRefused", {{"MAIL FROM:<a@b.c>", "250"}, {"RCPT TO:<bob@pager.local>", "250"}, {"DATA", "354"}, {"Subject:\r\n\r\n.", "554"}}, 0}),
+        Script{"OrderOfCommands",
+               {{"RCPT TO:<bob@pager.local>", "503"},
+                {"DATA", "503"},
+                {"MAIL FROM:<a@b.c>", "250"},
+                {"MAIL FROM:<a@b.c>", "503"},
+                {"RSET", "250"},
+                {"STARTTLS", "502"},
+                {"VRFY bob", "252"}},
+               0},
+        Script{"EmptyMailIsRefused",
+               {{"MAIL FROM:<a@b.c>", "250"},
+                {"RCPT TO:<bob@pager.local>", "250"},
+                {"DATA", "354"},
+                {"Subject:\r\n\r\n.", "554"}},
+               0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(GatewayFixture, SmtpMimeMailBecomesOnePageWithSubjectAndPlainText) {
@@ -164,7 +227,8 @@ TEST_F(GatewayFixture, SmtpMimeMailBecomesOnePageWithSubjectAndPlainText) {
     const QByteArray reply = smtp(
         "From: Nagios <nagios@example.com>\r\nSubject: =?UTF-8?Q?Caf=C3=A9_down?=\r\n"
         "MIME-Version: 1.0\r\nContent-Type: multipart/alternative; boundary=\"b1\"\r\n\r\n"
-        "--b1\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\n"
+        "--b1\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Transfer-Encoding: "
+        "quoted-printable\r\n\r\n"
         "Host web1 is =\r\nDOWN =E2=80=93 check\r\n"
         "--b1\r\nContent-Type: text/html\r\n\r\n<p>ignored</p>\r\n--b1--\r\n.\r\n");
     EXPECT_TRUE(reply.startsWith("250")) << reply.toStdString();
@@ -225,18 +289,25 @@ TEST_P(HttpCaseTest, Answers) {
 INSTANTIATE_TEST_SUITE_P(
     Http, HttpCaseTest,
     ::testing::Values(
-        HttpCase{"OnePage", post(R"({"to":"bob","text":"hi","from":"cron"})"), 201, "\"files\":[\"A"},
+        HttpCase{"OnePage", post(R"({"to":"bob","text":"hi","from":"cron"})"), 201,
+                 "\"files\":[\"A"},
         HttpCase{"ListOfNames", post(R"({"to":["BOB","oncall"],"text":"hi"})"), 201, ".PMF\",\"A"},
-        HttpCase{"MissingToken", post(R"({"to":"bob","text":"hi"})", ""), 401, "missing bearer token"},
-        HttpCase{"WrongToken", post(R"({"to":"bob","text":"hi"})", "Bearer nope"), 401, "wrong bearer token"},
-        HttpCase{"BasicIsNoToken", post(R"({"to":"bob","text":"hi"})", "Basic czNjcmV0"), 401, "missing"},
+        HttpCase{"MissingToken", post(R"({"to":"bob","text":"hi"})", ""), 401,
+                 "missing bearer token"},
+        HttpCase{"WrongToken", post(R"({"to":"bob","text":"hi"})", "Bearer nope"), 401,
+                 "wrong bearer token"},
+        HttpCase{"BasicIsNoToken", post(R"({"to":"bob","text":"hi"})", "Basic czNjcmV0"), 401,
+                 "missing"},
         HttpCase{"BadJson", post(R"({"to":"bob",)"), 400, "bad JSON"},
         HttpCase{"NotAnObject", post(R"(["bob"])"), 400, "JSON object"},
-        HttpCase{"UnknownName", post(R"({"to":["bob","zed"],"text":"hi"})"), 400, "unknown recipient zed"},
+        HttpCase{"UnknownName", post(R"({"to":["bob","zed"],"text":"hi"})"), 400,
+                 "unknown recipient zed"},
         HttpCase{"NoText", post(R"({"to":"bob"})"), 400, "\\\"text\\\""},
         HttpCase{"NumberAsName", post(R"({"to":[7],"text":"x"})"), 400, "names"},
-        HttpCase{"TooLarge", "POST /api/pages HTTP/1.1\r\nContent-Length: 99999999\r\n\r\n", 413, "larger than"},
-        HttpCase{"Chunked", "POST /api/pages HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", 411, "Content-Length"},
+        HttpCase{"TooLarge", "POST /api/pages HTTP/1.1\r\nContent-Length: 99999999\r\n\r\n", 413,
+                 "larger than"},
+        HttpCase{"Chunked", "POST /api/pages HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", 411,
+                 "Content-Length"},
         HttpCase{"WrongMethod", "GET /api/pages HTTP/1.1\r\n\r\n", 405, "POST"},
         HttpCase{"NoSuchPath", "GET /etc/passwd HTTP/1.1\r\n\r\n", 404, "no such resource"},
         HttpCase{"Health", "GET /api/health HTTP/1.1\r\n\r\n", 200, "\"status\":\"ok\""},
@@ -245,7 +316,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(GatewayFixture, HttpPageFileAndHeadersInPieces) {
     SessionDriver<HttpSession> http(*m_desk);
-    const QByteArray request = post(R"({"to":"OnCall","text":"Line one\nline two","from":"monitor"})");
+    const QByteArray request =
+        post(R"({"to":"OnCall","text":"Line one\nline two","from":"monitor"})");
     QByteArray out;
     for (const char c : request) {
         out += http(QByteArray(1, c));  // a byte at a time
