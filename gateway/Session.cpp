@@ -42,6 +42,9 @@ std::optional<LineReader::Line> LineReader::next() {
     return l;
 }
 
-void Session::log(const QString& text) { m_desk.log().write(protocol(), m_peer, text); }
+void Session::log(const QString& text) {
+    m_desk.log().write(protocol(), m_peer, text);
+    m_explained = true;
+}
 
 }  // namespace vts::gate

@@ -65,7 +65,19 @@ protected:
             m_io.send(bytes);
         }
     }
-    void reply(const QString& line) { send(line.toUtf8() + "\r\n"); }
+    // Sends one reply line. A refusal (a 4xx or 5xx reply) that no log line
+    // has explained since the last reply gets one naming the reply itself,
+    // so every refusal shows in the log.
+    void reply(const QString& line) {
+        if ((line.startsWith(QLatin1Char('4')) || line.startsWith(QLatin1Char('5'))) &&
+            !m_explained) {
+            log(QStringLiteral("refused: ") + line);
+        }
+        m_explained = false;
+        send(line.toUtf8() + "\r\n");
+    }
+    // The next refusal is already explained by a log line written elsewhere.
+    void explained() { m_explained = true; }
     void close() {
         if (!m_closed) {
             m_closed = true;
@@ -80,6 +92,7 @@ protected:
 private:
     Io m_io;
     bool m_closed = false;
+    bool m_explained = false;
 };
 
 }  // namespace vts::gate

@@ -39,6 +39,7 @@ void SmtpSession::start() {
 }
 
 void SmtpSession::refuse(const QString& why) {
+    explained();  // the server logged the refusal
     reply(QStringLiteral("421 4.7.0 %1, closing").arg(why));
     close();
 }
@@ -148,6 +149,7 @@ void SmtpSession::command(const LineReader::Line& line) {
         } else {
             m_inData = true;
             m_mail.clear();
+            m_maxMail = limits.maxMail;
             reply(QStringLiteral("354 End data with <CR><LF>.<CR><LF>"));
         }
     } else if (verb == QLatin1String("RSET")) {
@@ -181,7 +183,7 @@ void SmtpSession::dataLine(const LineReader::Line& line) {
         return;
     }
     const QByteArray text = line.text.startsWith('.') ? line.text.mid(1) : line.text;
-    if (m_mail.size() + text.size() + 2 > m_desk.settings().limits.maxMail) {
+    if (m_mail.size() + text.size() + 2 > m_maxMail) {
         m_mailTooBig = true;
         m_mail.clear();
         return;
@@ -210,6 +212,7 @@ void SmtpSession::finishData() {
     order.subject = content.subject;
     order.text = content.text;
     const SubmitResult r = m_desk.submit(order);
+    explained();  // the desk logs every page it refuses
     resetTransaction();
     switch (r.status) {
         case SubmitResult::Status::Ok:

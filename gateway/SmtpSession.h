@@ -33,6 +33,7 @@ private:
     QStringList m_to;
     bool m_inData = false;
     QByteArray m_mail;
+    qint64 m_maxMail = 0;  // the limit when DATA began
     bool m_mailTooBig = false;
     bool m_lineTooLong = false;
 };

@@ -10,6 +10,7 @@ void SnppSession::start() {
 }
 
 void SnppSession::refuse(const QString& why) {
+    explained();  // the server logged the refusal
     reply(QStringLiteral("421 %1, closing").arg(why));
     close();
 }
@@ -174,6 +175,7 @@ void SnppSession::send() {
     order.subject = m_subject;
     order.text = m_message;
     const SubmitResult r = m_desk.submit(order);
+    explained();  // the desk logs every page it refuses
     reset();
     switch (r.status) {
         case SubmitResult::Status::Ok:

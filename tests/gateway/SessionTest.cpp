@@ -94,6 +94,26 @@ TEST_F(GatewayFixture, SnppPageWritesLines8And9AndTheText) {
     EXPECT_TRUE(logged(QStringLiteral("SNPP 127.0.0.1 queued A")));
 }
 
+TEST_F(GatewayFixture, EveryRefusalHasOneLogLine) {
+    SessionDriver<SnppSession> snpp(*m_desk);
+    SessionDriver<SmtpSession> smtp(*m_desk);
+    snpp.start();
+    smtp.start();
+    snpp("SEND\r\nPAGE zed\r\nPAGE BOB\r\nMESS ok\r\nSEND\r\n");
+    smtp("DATA\r\nBDAT 1\r\n");
+    const QStringList expected{
+        QStringLiteral("SNPP 127.0.0.1 refused: 503 Error, Pager ID or Message Incomplete"),
+        QStringLiteral("SNPP 127.0.0.1 refused: unknown recipient zed"),
+        QStringLiteral("SNPP 127.0.0.1 queued A"),
+        QStringLiteral("SMTP 127.0.0.1 refused: 503 5.5.1 Need MAIL and RCPT before DATA"),
+        QStringLiteral("SMTP 127.0.0.1 refused: 502 5.5.1 Command not implemented")};
+    ASSERT_EQ(m_logLines.size(), expected.size())
+        << m_logLines.join(QLatin1Char('\n')).toStdString();
+    for (qsizetype i = 0; i < expected.size(); ++i) {
+        EXPECT_TRUE(m_logLines[i].contains(expected[i])) << m_logLines[i].toStdString();
+    }
+}
+
 TEST_F(GatewayFixture, SnppLimitsComeFromTheIni) {
     writeIni(kIni + "[limits]\nmax_text = 10\nmax_line = 100\n");
     SessionDriver<SnppSession> snpp(*m_desk);
