@@ -104,11 +104,18 @@ void GatewayServer::accept(QTcpServer* server, const QString& protocol) {
         auto c = std::make_unique<Connection>();
         c->session = std::move(session);
         Session* s = c->session.get();
-        c->idle = m_loop.createTimer(config.limits.idleSeconds * 1000, [s] { s->timedOut(); });
+        c->idle = m_loop.createTimer(config.limits.idleSeconds * 1000, [s] {
+            if (!s->closed()) {
+                s->timedOut();
+            }
+        });
         c->idle->setSingleShot(true);
         c->idle->start();
-        c->lifetime =
-            m_loop.createTimer(config.limits.sessionSeconds * 1000, [s] { s->timedOut(); });
+        c->lifetime = m_loop.createTimer(config.limits.sessionSeconds * 1000, [s] {
+            if (!s->closed()) {
+                s->timedOut();
+            }
+        });
         c->lifetime->setSingleShot(true);
         c->lifetime->start();
         Timer* idle = c->idle.get();
