@@ -9,6 +9,7 @@ packages=(
   libsqlite3-dev sqlite3 libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-aiosmtpd poppler-utils
+  curl libnet-snpp-perl hylafax-client
   xvfb xauth fonts-dejavu-core
 )
 

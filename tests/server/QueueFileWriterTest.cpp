@@ -7,6 +7,10 @@
 
 #include <QDir>
 
+#include <csignal>
+
+#include <sys/resource.h>
+
 using namespace vts;
 using namespace vts::test;
 
@@ -76,6 +80,44 @@ TEST_F(QueueFileWriterTest, NamesAreFreshAndBadValuesAreRefused) {
     }
     QString error;
     EXPECT_TRUE(QueueFileWriter(path(QStringLiteral("missing"))).write(r, &error).isEmpty());
+}
+
+TEST_F(QueueFileWriterTest, AFailedWriteLeavesNothingInTheQueueFolder) {
+    PageRequest r;
+    r.phoneNumber = QStringLiteral("1");
+    r.pin = QStringLiteral("2");
+    r.message = QStringLiteral("a page that does not fit");
+    // A file-size limit makes the write stop part way with an error, the
+    // way a full disk does, without needing a small file system.
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit tiny = old;
+    tiny.rlim_cur = 40;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &tiny), 0);
+    QString error;
+    const QString name = QueueFileWriter(path(QStringLiteral("q"))).write(r, &error);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_TRUE(name.isEmpty());
+    EXPECT_TRUE(error.startsWith(QStringLiteral("cannot write"))) << error.toStdString();
+    EXPECT_TRUE(QDir(path(QStringLiteral("q")))
+                    .entryList(QDir::Files | QDir::Hidden | QDir::System)
+                    .isEmpty());
+    // The same writer works again once there is room.
+    EXPECT_FALSE(QueueFileWriter(path(QStringLiteral("q"))).write(r).isEmpty());
+}
+
+TEST_F(QueueFileWriterTest, TextOutsideTheCodePageIsReplacedVisibly) {
+    PageRequest r;
+    r.phoneNumber = QStringLiteral("1");
+    r.pin = QStringLiteral("2");
+    r.sentTime = QDateTime(QDate(2026, 2, 3), QTime(4, 5, 6));
+    r.message = QStringLiteral("Zoë € 東京");
+    const QByteArray bytes = QueueFileWriter::encode(r);
+    EXPECT_EQ(bytes.count("\r\n"), 23);
+    EXPECT_TRUE(bytes.endsWith("Zo\xEB \x80 ??\r\n"));
 }
 
 }  // namespace

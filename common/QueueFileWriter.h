@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <utility>
+
 namespace vts {
 
 // The header values and text of one page as a client writes it.
@@ -31,7 +33,9 @@ struct PageRequest {
 // Writes queue message files the way a careful client does: the whole file
 // under a temporary name that the server never collects, then one rename to
 // a fresh "A*.PMF" name that is not used in the queue folder or any of its
-// three subfolders. The server therefore never reads half a file.
+// three subfolders. The server therefore never reads half a file. The
+// temporary name is ".<program>-<pid>-<random>.tmp". vtspage and vtsgate both
+// write through this class.
 class QueueFileWriter {
 public:
     explicit QueueFileWriter(QString queueFolder) : m_queue(std::move(queueFolder)) {}
@@ -42,7 +46,12 @@ public:
     // widths the server accepts. Returns an empty text when the page is fine.
     static QString validate(const PageRequest& page);
 
+    // The file's bytes: each line in Windows-1252 (a character the code page
+    // cannot hold becomes '?') followed by CR LF.
+    static QByteArray encode(const PageRequest& page);
+
     // Writes the file; returns its final name, or an empty text and *error.
+    // On every failure the temporary file is removed again.
     QString write(const PageRequest& page, QString* error = nullptr);
 
 private:

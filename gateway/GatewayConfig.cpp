@@ -1,0 +1,283 @@
+#include "GatewayConfig.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace vts::gate {
+
+namespace {
+
+constexpr qint64 kMaxIniBytes = qint64{1024} * 1024;
+
+// "127.0.0.1:2525", "[::1]:2525", "0.0.0.0:25" or a bare port (loopback).
+std::optional<Listen> parseListen(const QString& v) {
+    Listen l;
+    l.enabled = true;
+    QString host;
+    QString port = v;
+    if (v.startsWith(QLatin1Char('['))) {
+        const auto close = v.indexOf(QStringLiteral("]:"));
+        if (close < 0) {
+            return std::nullopt;
+        }
+        host = v.mid(1, close - 1);
+        port = v.mid(close + 2);
+    } else if (v.count(QLatin1Char(':')) == 1) {
+        host = v.section(QLatin1Char(':'), 0, 0);
+        port = v.section(QLatin1Char(':'), 1);
+    }
+    bool ok = false;
+    const uint n = port.toUInt(&ok);
+    if (!ok || n > 65535) {
+        return std::nullopt;
+    }
+    l.port = static_cast<quint16>(n);
+    if (!host.isEmpty()) {
+        if (host == QLatin1String("localhost")) {
+            host = QStringLiteral("127.0.0.1");
+        }
+        l.address = QHostAddress(host);
+        if (l.address.isNull()) {
+            return std::nullopt;
+        }
+    }
+    return l;
+}
+
+bool validName(const QString& name) {
+    static const QRegularExpression re(QStringLiteral("^[A-Za-z0-9._-]{1,30}$"));
+    return re.match(name).hasMatch();
+}
+
+bool parseLimit(Limits& l, const QString& key, const QString& value) {
+    bool ok = false;
+    const qint64 n = value.toLongLong(&ok);
+    if (!ok || n < 0 || n > 1'000'000'000) {
+        return false;
+    }
+    const int i = static_cast<int>(n);
+    if (key == QLatin1String("max_line")) {
+        l.maxLine = std::max(i, 80);
+    } else if (key == QLatin1String("max_text")) {
+        l.maxText = std::max(i, 1);
+    } else if (key == QLatin1String("max_mail")) {
+        l.maxMail = std::max<qint64>(n, 1024);
+    } else if (key == QLatin1String("max_body")) {
+        l.maxBody = std::max<qint64>(n, 256);
+    } else if (key == QLatin1String("max_header")) {
+        l.maxHeader = std::max(i, 1024);
+    } else if (key == QLatin1String("max_recipients")) {
+        l.maxRecipients = std::max(i, 1);
+    } else if (key == QLatin1String("idle_timeout")) {
+        l.idleSeconds = std::max(i, 1);
+    } else if (key == QLatin1String("session_timeout")) {
+        l.sessionSeconds = std::max(i, 1);
+    } else if (key == QLatin1String("pages_per_minute")) {
+        l.pagesPerMinute = i;
+    } else if (key == QLatin1String("max_connections")) {
+        l.maxConnections = std::max(i, 1);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+const Recipient* GatewayConfig::find(const QString& name) const {
+    const auto it = recipients.constFind(name.trimmed().toUpper());
+    return it == recipients.constEnd() ? nullptr : &*it;
+}
+
+bool GatewayConfig::allowed(const QHostAddress& peer) const {
+    QHostAddress p = peer;
+    bool v4 = false;
+    const quint32 mapped = p.toIPv4Address(&v4);
+    if (v4) {
+        p = QHostAddress(mapped);  // "::ffff:127.0.0.1" is 127.0.0.1
+    }
+    for (const auto& net : allow) {
+        if (p.isInSubnet(net)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* error) {
+    GatewayConfig c;
+    auto fail = [error](int line, const QString& why) {
+        if (error) {
+            *error = QStringLiteral("line %1: %2").arg(line).arg(why);
+        }
+        return std::nullopt;
+    };
+    QString section;
+    bool allowSeen = false;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (int i = 0; i < lines.size(); ++i) {
+        const int no = i + 1;
+        const QString line = lines[i].trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) ||
+            line.startsWith(QLatin1Char('#'))) {
+            continue;
+        }
+        if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+            section = line.mid(1, line.size() - 2).trimmed().toLower();
+            if (section == QLatin1String("snpp")) {
+                c.snpp.enabled = true;
+            } else if (section == QLatin1String("smtp")) {
+                c.smtp.enabled = true;
+            } else if (section == QLatin1String("http")) {
+                c.http.enabled = true;
+            }
+            continue;
+        }
+        const auto eq = line.indexOf(QLatin1Char('='));
+        if (eq <= 0) {
+            if (section == QLatin1String("recipients")) {
+                c.warnings << QStringLiteral("line %1: no '=' in recipient line, skipped").arg(no);
+                continue;
+            }
+            return fail(no, QStringLiteral("expected key = value"));
+        }
+        const QString key = line.left(eq).trimmed();
+        const QString value = line.mid(eq + 1).trimmed();
+        const QString k = key.toLower();
+        if (section == QLatin1String("recipients")) {
+            const QStringList parts = value.split(QLatin1Char(','));
+            Recipient r;
+            r.name = key;
+            r.phone = parts.value(0).trimmed();
+            r.pin = parts.value(1).trimmed();
+            bool ok = true;
+            if (parts.size() > 2) {
+                r.maxChars = parts[2].trimmed().toInt(&ok);
+            }
+            QString why;
+            if (!validName(key)) {
+                why = QStringLiteral("name must be 1 to 30 letters, digits, '.', '_' or '-'");
+            } else if (parts.size() < 2 || parts.size() > 3 || r.phone.isEmpty() ||
+                       r.pin.isEmpty()) {
+                why = QStringLiteral("expected: number, PIN [, maximum characters]");
+            } else if (r.phone.size() > 30 || r.pin.size() > 20) {
+                why = QStringLiteral("number longer than 30 or PIN longer than 20 characters");
+            } else if (!ok || r.maxChars < 0 || r.maxChars > 32767) {
+                why = QStringLiteral("maximum characters must be 0 to 32767");
+            } else if (c.recipients.contains(key.toUpper())) {
+                why = QStringLiteral("%1 is named twice").arg(key);
+            }
+            if (!why.isEmpty()) {
+                c.warnings
+                    << QStringLiteral("line %1: recipient %2 skipped: %3").arg(no).arg(key, why);
+                continue;
+            }
+            c.recipients.insert(key.toUpper(), r);
+            continue;
+        }
+        bool known = true;
+        if (k == QLatin1String("listen") &&
+            (section == QLatin1String("snpp") || section == QLatin1String("smtp") ||
+             section == QLatin1String("http"))) {
+            const auto l = parseListen(value);
+            if (!l) {
+                return fail(no, QStringLiteral("listen takes ADDRESS:PORT or PORT"));
+            }
+            (section == QLatin1String("snpp")   ? c.snpp
+             : section == QLatin1String("smtp") ? c.smtp
+                                                : c.http) = *l;
+        } else if (section == QLatin1String("smtp") && k == QLatin1String("domain")) {
+            c.domain = value.toLower();
+        } else if (section == QLatin1String("http") && k == QLatin1String("token")) {
+            c.token = value;
+        } else if (section == QLatin1String("gateway") && k == QLatin1String("computer")) {
+            c.computer = value;
+        } else if (section == QLatin1String("gateway") && k == QLatin1String("allow")) {
+            allowSeen = true;
+            for (const QString& item : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+                QString net = item.trimmed();
+                if (!net.contains(QLatin1Char('/'))) {
+                    net += net.contains(QLatin1Char(':')) ? QStringLiteral("/128")
+                                                          : QStringLiteral("/32");
+                }
+                const auto parsed = QHostAddress::parseSubnet(net);
+                if (parsed.first.isNull()) {
+                    return fail(no, QStringLiteral("not a network: %1").arg(item.trimmed()));
+                }
+                c.allow << parsed;
+            }
+        } else if (section == QLatin1String("limits")) {
+            if (!parseLimit(c.limits, k, value)) {
+                return fail(no, QStringLiteral("unknown limit or bad number: %1").arg(key));
+            }
+        } else {
+            known = false;
+        }
+        if (!known) {
+            return fail(no, QStringLiteral("unknown setting %1 in [%2]").arg(key, section));
+        }
+    }
+    if (!allowSeen) {
+        c.allow << QHostAddress::parseSubnet(QStringLiteral("127.0.0.0/8"))
+                << QHostAddress::parseSubnet(QStringLiteral("::1/128"));
+    }
+    if (c.smtp.enabled && c.domain.isEmpty()) {
+        return fail(0, QStringLiteral("[smtp] needs domain = the part after @"));
+    }
+    return c;
+}
+
+bool ConfigSource::load(QString* error) {
+    const QFileInfo fi(m_path);
+    QFile f(m_path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1").arg(m_path);
+        return false;
+    }
+    if (f.size() > kMaxIniBytes) {
+        *error = QStringLiteral("%1 is larger than 1 MB").arg(m_path);
+        return false;
+    }
+    QString why;
+    auto parsed = GatewayConfig::parse(QString::fromUtf8(f.read(kMaxIniBytes)), &why);
+    if (!parsed) {
+        *error = QStringLiteral("%1: %2").arg(m_path, why);
+        return false;
+    }
+    m_config = std::move(*parsed);
+    m_stamp = fi.lastModified();
+    m_size = fi.size();
+    return true;
+}
+
+const GatewayConfig& ConfigSource::current(QString* message) {
+    const QFileInfo fi(m_path);
+    if (fi.exists() && (fi.lastModified() != m_stamp || fi.size() != m_size)) {
+        GatewayConfig previous = m_config;
+        QString error;
+        if (load(&error)) {
+            if (message) {
+                *message = QStringLiteral("reloaded %1: %2 recipients")
+                               .arg(m_path)
+                               .arg(m_config.recipients.size());
+                for (const QString& w : m_config.warnings) {
+                    *message += QStringLiteral("; ") + w;
+                }
+            }
+        } else {
+            // Keep the last good contents; note the stamp so the refusal is
+            // logged once per change, not at every page.
+            m_config = std::move(previous);
+            m_stamp = fi.lastModified();
+            m_size = fi.size();
+            if (message) {
+                *message =
+                    QStringLiteral("changed file refused, previous settings kept: %1").arg(error);
+            }
+        }
+    }
+    return m_config;
+}
+
+}  // namespace vts::gate

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "Session.h"
+
+#include <QHash>
+
+namespace vts::gate {
+
+// The HTTP API: POST /api/pages with a JSON body {"to": "NAME" or [names],
+// "text": "...", "from": "..."} and "Authorization: Bearer TOKEN" answers
+// 201 with the queue file names; GET /api/health answers 200 while the queue
+// folder can be written (503 otherwise). One request per connection.
+class HttpSession final : public Session {
+public:
+    using Session::Session;
+    QString protocol() const override { return QStringLiteral("HTTP"); }
+    void start() override {}
+    void receive(const QByteArray& bytes) override;
+    void timedOut() override;
+    void refuse(const QString& why) override;
+
+private:
+    void handle();
+    void respond(int status, const QByteArray& json, const QList<QByteArray>& extraHeaders = {});
+    void fail(int status, const QString& message, const QList<QByteArray>& extraHeaders = {});
+    void pages();
+    void health();
+
+    QByteArray m_buffer;
+    bool m_headerDone = false;
+    QByteArray m_method;
+    QByteArray m_target;
+    QHash<QByteArray, QByteArray> m_headers;
+    qint64 m_length = 0;
+};
+
+}  // namespace vts::gate

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "GatewayConfig.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace vts {
+class EventLoop;
+}
+
+namespace vts::gate {
+
+// The gateway's log: one line per event on standard output (tests collect
+// the lines instead). A line: "YYYY-MM-DD HH:MM:SS PROTOCOL PEER text".
+class GatewayLog {
+public:
+    using Sink = std::function<void(const QString&)>;
+    explicit GatewayLog(Sink sink = {});
+    void write(const QString& protocol, const QString& peer, const QString& text);
+
+private:
+    Sink m_sink;
+};
+
+// Pages per client address: a bucket of `perMinute` pages that refills at
+// `perMinute` pages a minute, so a client may send a burst of that many and
+// then that many a minute. 0 turns the limit off.
+class RateLimiter {
+public:
+    // Takes `count` pages from the address's bucket; false (and nothing
+    // taken, *waitSeconds set) when the bucket does not hold them.
+    bool take(const QString& address, int count, int perMinute, const QDateTime& now,
+              int* waitSeconds = nullptr);
+
+private:
+    struct Bucket {
+        double pages = 0;
+        QDateTime at;
+    };
+    QHash<QString, Bucket> m_buckets;
+};
+
+// One page as a protocol hands it over.
+struct PageOrder {
+    QString protocol;  // "SNPP", "SMTP", "HTTP": also queue file line 5
+    QString peer;      // client address, for the rate limit and the log
+    QString sender;    // queue file line 4
+    QStringList to;    // recipient names as the client wrote them
+    QString subject;
+    QString text;
+};
+
+struct SubmitResult {
+    enum class Status { Ok, UnknownRecipient, BadText, RateLimited, QueueUnavailable };
+    Status status = Status::Ok;
+    QStringList files;   // names written, in the order of `to`
+    QString message;     // why not, for the client's reply
+    int retryAfter = 0;  // seconds, for RateLimited
+    bool ok() const { return status == Status::Ok; }
+};
+
+// Turns page orders into queue message files: one per recipient, through the
+// shared queue-file writer, in the queue folder named by MessageQueueLocation
+// in the configuration store of the working directory, read at every page.
+class PageSubmitter {
+public:
+    PageSubmitter(QString workDir, ConfigSource& config, GatewayLog& log, EventLoop& loop);
+
+    SubmitResult submit(const PageOrder& order);
+    // The queue folder now, or an empty text and *error.
+    QString queueFolder(QString* error) const;
+    // The page text a subject and a body make: white space runs (line
+    // breaks included) become one blank, control characters go, and a
+    // subject comes first followed by ": ".
+    static QString pageText(const QString& subject, const QString& body);
+    // A header value: one line, no control characters, at most `width`.
+    static QString headerValue(const QString& value, int width);
+
+    ConfigSource& config() { return m_config; }
+    GatewayLog& log() { return m_log; }
+    EventLoop& loop() { return m_loop; }
+    // The current settings, logging a reload when the file changed.
+    const GatewayConfig& settings();
+
+private:
+    QString m_workDir;
+    ConfigSource& m_config;
+    GatewayLog& m_log;
+    EventLoop& m_loop;
+    RateLimiter m_rate;
+};
+
+}  // namespace vts::gate

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace vts::gate {
+
+class PageSubmitter;
+
+// Cuts received bytes into lines (ending in LF, a CR before it dropped). A
+// line longer than the limit is not kept: its bytes are thrown away up to
+// its end and `tooLong` marks it, so one oversized line never grows memory.
+class LineReader {
+public:
+    struct Line {
+        QByteArray text;
+        bool tooLong = false;
+    };
+    explicit LineReader(int maxLine) : m_max(maxLine) {}
+    void append(const QByteArray& bytes) { m_buffer += bytes; }
+    // The next complete line, or nothing until more bytes arrive.
+    std::optional<Line> next();
+    void setLimit(int maxLine) { m_max = maxLine; }
+
+private:
+    QByteArray m_buffer;
+    qsizetype m_pos = 0;
+    int m_max;
+    bool m_discarding = false;
+};
+
+// One client connection's protocol, independent of sockets and timers: the
+// server feeds it the bytes received and sends what it writes. Tests drive
+// it directly.
+class Session {
+public:
+    struct Io {
+        std::function<void(const QByteArray&)> send;
+        std::function<void()> close;  // after what was sent has gone out
+    };
+    Session(PageSubmitter& desk, QString peer, Io io)
+        : m_desk(desk), m_peer(std::move(peer)), m_io(std::move(io)) {}
+    virtual ~Session() = default;
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    virtual QString protocol() const = 0;
+    // The greeting, sent when the client connects.
+    virtual void start() = 0;
+    virtual void receive(const QByteArray& bytes) = 0;
+    // The client sent nothing for too long (or stayed too long): a last
+    // reply, then the connection is closed.
+    virtual void timedOut() = 0;
+    // Refuses a client before any exchange (address not allowed, too many
+    // connections) with the protocol's own reply.
+    virtual void refuse(const QString& why) = 0;
+    bool closed() const { return m_closed; }
+
+protected:
+    void send(const QByteArray& bytes) {
+        if (!m_closed) {
+            m_io.send(bytes);
+        }
+    }
+    // Sends one reply line. A refusal (a 4xx or 5xx reply) that no log line
+    // has explained since the last reply gets one naming the reply itself,
+    // so every refusal shows in the log.
+    void reply(const QString& line) {
+        if ((line.startsWith(QLatin1Char('4')) || line.startsWith(QLatin1Char('5'))) &&
+            !m_explained) {
+            log(QStringLiteral("refused: ") + line);
+        }
+        m_explained = false;
+        send(line.toUtf8() + "\r\n");
+    }
+    // The next refusal is already explained by a log line written elsewhere.
+    void explained() { m_explained = true; }
+    void close() {
+        if (!m_closed) {
+            m_closed = true;
+            m_io.close();
+        }
+    }
+    void log(const QString& text);
+
+    PageSubmitter& m_desk;
+    QString m_peer;
+
+private:
+    Io m_io;
+    bool m_closed = false;
+    bool m_explained = false;
+};
+
+}  // namespace vts::gate

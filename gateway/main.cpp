@@ -1,0 +1,119 @@
+// vtsgate: takes pages over SNPP, SMTP and HTTP and writes them into the queue
+// folder as queue message files. Runs in a working directory made by
+// vtsinit, with vtsgate.ini beside VTSCFG.MDB; logs one line per event on
+// standard output.
+#include "ConfigStore.h"
+#include "GatewayConfig.h"
+#include "GatewayServer.h"
+#include "PageSubmitter.h"
+#include "QtEventLoop.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_signalFds[2] = {-1, -1};
+
+void onSignal(int) {
+    const char c = 1;
+    // Nothing else is safe inside a signal handler; the loop reads the byte.
+    [[maybe_unused]] const auto n = ::write(g_signalFds[0], &c, 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("vtsgate"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VTS_VERSION));
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral(
+        "Takes pages over SNPP, SMTP and HTTP and writes them as queue message files into the\n"
+        "queue folder named by MessageQueueLocation in VTSCFG.MDB. Reads vtsgate.ini in the\n"
+        "working directory; see docs/gateway.md."));
+    p.addHelpOption();
+    p.addVersionOption();
+    const QCommandLineOption dirOption(
+        QStringLiteral("dir"), QStringLiteral("working directory (default: the current one)"),
+        QStringLiteral("dir"));
+    const QCommandLineOption iniOption(QStringLiteral("config"),
+                                       QStringLiteral("settings file (default: vtsgate.ini there)"),
+                                       QStringLiteral("file"));
+    const QCommandLineOption checkOption(QStringLiteral("check"),
+                                         QStringLiteral("check the settings file and exit"));
+    p.addOption(dirOption);
+    p.addOption(iniOption);
+    p.addOption(checkOption);
+    p.process(app);
+
+    auto die = [](const QString& why) {
+        std::fprintf(stderr, "vtsgate: %s\n", why.toLocal8Bit().constData());
+        return 1;
+    };
+    if (p.isSet(dirOption) && !QDir::setCurrent(p.value(dirOption))) {
+        return die(QStringLiteral("cannot change to %1").arg(p.value(dirOption)));
+    }
+    const QString workDir = QDir::currentPath();
+    if (!vts::configstore::present(workDir)) {
+        return die(QStringLiteral("no VTSCFG.MDB in %1 (make one with vtsinit)").arg(workDir));
+    }
+    vts::gate::ConfigSource config(p.isSet(iniOption)
+                                       ? p.value(iniOption)
+                                       : QDir(workDir).filePath(QStringLiteral("vtsgate.ini")));
+    QString error;
+    if (!config.load(&error)) {
+        return die(error);
+    }
+    vts::gate::GatewayLog log;
+    for (const QString& w : config.current().warnings) {
+        log.write(QStringLiteral("CONFIG"), QString(), w);
+    }
+    if (p.isSet(checkOption)) {
+        std::printf("%s: %lld recipients\n", config.path().toLocal8Bit().constData(),
+                    static_cast<long long>(config.current().recipients.size()));
+        return config.current().warnings.isEmpty() ? 0 : 1;
+    }
+
+    vts::QtEventLoop loop;
+    vts::gate::PageSubmitter desk(workDir, config, log, loop);
+    vts::gate::GatewayServer server(desk, loop);
+    if (!server.listen(config.current(), &error)) {
+        return die(error);
+    }
+    if (config.current().http.enabled && config.current().token.isEmpty()) {
+        log.write(QStringLiteral("HTTP"), QString(),
+                  QStringLiteral("no token in [http]: every page request is refused"));
+    }
+
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalFds) != 0) {
+        return die(QStringLiteral("cannot set up signal handling"));
+    }
+    QSocketNotifier notifier(g_signalFds[1], QSocketNotifier::Read);
+    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&log] {
+        char c = 0;
+        [[maybe_unused]] const auto n = ::read(g_signalFds[1], &c, 1);
+        log.write(QStringLiteral("GATEWAY"), QString(), QStringLiteral("stopping"));
+        QCoreApplication::quit();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    ::sigemptyset(&sa.sa_mask);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+
+    log.write(QStringLiteral("GATEWAY"), QString(),
+              QStringLiteral("vtsgate %1 started in %2 with %3 recipients")
+                  .arg(QCoreApplication::applicationVersion(), workDir)
+                  .arg(config.current().recipients.size()));
+    return QCoreApplication::exec();
+}
