@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-aiosmtpd poppler-utils
   xvfb xauth fonts-dejavu-core
+  scdoc man-db groff-base dpkg-dev file systemd
 )
 
 missing=()

@@ -1,6 +1,7 @@
 // pagesim: simulated Hayes modems on pseudo-terminals, each connected on
 // dialling to a strict paging terminal. Writes the matching calvex.ini,
 // prints "ready" and records accepted pages (and calls) as JSON lines.
+#include "ProgramOptions.h"
 #include "Scenario.h"
 #include "SimModem.h"
 
@@ -88,6 +89,8 @@ int main(int argc, char** argv) {
     cl.setApplicationDescription(
         QStringLiteral("Simulated modems and paging terminal on pseudo-terminals."));
     cl.addHelpOption();
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(vts::suiteVersion()));
+    cl.addVersionOption();
     const QCommandLineOption dirOpt(QStringLiteral("dir"),
                                     QStringLiteral("Folder for the device links COMn."),
                                     QStringLiteral("DIR"));

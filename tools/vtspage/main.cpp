@@ -1,6 +1,7 @@
 // vtspage: drops one page into a queue folder as a queue message file, for
 // scripts and demonstrations. Prints the file's name.
 #include "Conversions.h"
+#include "ProgramOptions.h"
 #include "QueueFileWriter.h"
 
 #include <QCommandLineParser>
@@ -15,6 +16,8 @@ int main(int argc, char** argv) {
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral("Writes one page into a Vantrel queue folder."));
     p.addHelpOption();
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(vts::suiteVersion()));
+    p.addVersionOption();
     auto opt = [&p](const QString& name, const QString& help, const QString& value = QString(),
                     const QString& def = QString()) {
         QCommandLineOption o(name, help, value, def);
