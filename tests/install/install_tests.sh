@@ -16,6 +16,12 @@ build=${VANTREL_BUILD_DIR:?}
 prefix=${VANTREL_PREFIX:?}
 version=${VANTREL_VERSION:?}
 programs=(vtsmonitor vtsconfig calvex vtsinit vtspage vtsreport pagesim updater)
+# The gateway, with its unit, when this tree builds it.
+gateway=no
+if [ -x "$build/bin/vtsgate" ]; then
+    programs+=(vtsgate)
+    gateway=yes
+fi
 # Which programs carry a manual page in section 8 (the rest: section 1).
 admin_programs=" vtsmonitor calvex vtsinit vtsgate "
 
@@ -72,6 +78,9 @@ case_install_tree() {
             s=$(section_of "$p")
             [ -f "$prefix/$VANTREL_MANDIR/man$s/$p.$s" ] || fail "manual page $p.$s is not installed"
         done
+    fi
+    if [ "$gateway" = yes ]; then
+        [ -f "$prefix/$VANTREL_UNITDIR/vantrel-gateway.service" ] || fail "vantrel-gateway.service is not installed"
     fi
     local unit=$prefix/$VANTREL_UNITDIR/vantrel-monitor.service
     if [ -f "$unit" ]; then
@@ -203,9 +212,7 @@ case_install_help_version() {
     [ -x "$prefix/bin/vtsmonitor" ] && dirs+=("$prefix/bin")
     unset DISPLAY WAYLAND_DISPLAY
     for d in "${dirs[@]}"; do
-        local list=("${programs[@]}")
-        [ -x "$d/vtsgate" ] && list+=(vtsgate)
-        for p in "${list[@]}"; do
+        for p in "${programs[@]}"; do
             local out status
             status=0
             out=$(timeout 30 "$d/$p" --help 2>&1) || status=$?
@@ -223,9 +230,7 @@ case_install_help_version() {
 case_install_man_pages() {
     [ -n "${VANTREL_MAN_DIR:-}" ] || skip "manual pages are not built (scdoc is missing)"
     command -v man >/dev/null || skip "man is not installed (package man-db)"
-    local list=("${programs[@]}")
-    [ -f "$VANTREL_MAN_DIR/vtsgate.8" ] && list+=(vtsgate)
-    for p in "${list[@]}"; do
+    for p in "${programs[@]}"; do
         local s page text err
         s=$(section_of "$p")
         page=$VANTREL_MAN_DIR/$p.$s
@@ -264,6 +269,7 @@ case_install_package() {
     local list
     list=$(dpkg-deb -c "$deb" | awk '{print $6}')
     local want=(./usr/lib/systemd/system/vantrel-monitor.service ./usr/share/doc/vantrel/README.md)
+    [ "$gateway" = yes ] && want+=(./usr/lib/systemd/system/vantrel-gateway.service)
     for p in "${programs[@]}"; do want+=("./usr/bin/$p"); done
     want+=("./usr/$VANTREL_LIBDIR/libkrx.so")
     if [ -n "${VANTREL_MAN_DIR:-}" ]; then
