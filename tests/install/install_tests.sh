@@ -18,7 +18,7 @@ version=${VANTREL_VERSION:?}
 programs=(vtsmonitor vtsconfig calvex vtsinit vtspage vtsreport pagesim updater)
 # The gateway, with its unit, when this tree builds it.
 gateway=no
-if [ -x "$build/bin/vtsgate" ]; then
+if [ "${VANTREL_GATEWAY:-0}" = 1 ]; then
     programs+=(vtsgate)
     gateway=yes
 fi
