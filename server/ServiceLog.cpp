@@ -56,17 +56,19 @@ bool journalStreamMatches(const QByteArray& journalStream, dev_t device, ino_t i
            i == static_cast<qulonglong>(inode);
 }
 
-bool stdoutIsJournal() {
+bool isJournal(int fd) {
     const char* env = std::getenv("JOURNAL_STREAM");
     if (env == nullptr) {
         return false;
     }
     struct stat st {};
-    if (::fstat(STDOUT_FILENO, &st) != 0) {
+    if (::fstat(fd, &st) != 0) {
         return false;
     }
     return journalStreamMatches(QByteArray(env), st.st_dev, st.st_ino);
 }
+
+bool stdoutIsJournal() { return isJournal(STDOUT_FILENO); }
 
 QString rootWarning(uid_t effectiveUser) {
     if (effectiveUser != 0) {
@@ -76,6 +78,24 @@ QString rootWarning(uid_t effectiveUser) {
         "Warning: the server is running as root. Run it as its own user (vantrel): a queue "
         "message may name a file for the dialer to read and page, and it is read with the "
         "server's rights");
+}
+
+int JournalDialogs::priorityOf(Icon icon) {
+    switch (icon) {
+        case Icon::Critical:
+            return kError;
+        case Icon::Exclamation:
+            return kWarning;
+        default:
+            return kInfo;
+    }
+}
+
+Dialogs::Answer JournalDialogs::show(const QString& text, const QString& title, Icon icon,
+                                     Buttons buttons) {
+    std::fprintf(m_out, "<%d>", priorityOf(icon));
+    std::fflush(m_out);
+    return m_inner->show(text, title, icon, buttons);
 }
 
 }  // namespace vts::servicelog

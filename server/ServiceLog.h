@@ -1,9 +1,14 @@
 #pragma once
 
+#include "Dialogs.h"
+
 #include <QByteArray>
 #include <QString>
 
 #include <sys/types.h>
+
+#include <cstdio>
+#include <memory>
 
 // The headless server as a service: status lines carry the syslog priority
 // prefix the journal understands when standard output is the journal, and a
@@ -29,10 +34,29 @@ QString journalLine(const QString& line);
 // decimal) names the file with this device and inode.
 bool journalStreamMatches(const QByteArray& journalStream, dev_t device, ino_t inode);
 
-// True when standard output is the stream systemd connected to the journal.
+// True when the file descriptor is the stream systemd connected to the
+// journal (standard output and standard error share it in a service).
+bool isJournal(int fd);
 bool stdoutIsJournal();
 
 // The one status line a server started by root writes; empty for anyone else.
 QString rootWarning(uid_t effectiveUser);
+
+// Message boxes of the headless server when standard error is the journal:
+// `inner` (which writes each box as one line to standard error) shows the
+// box; the line starts with the priority its icon gives: Critical 3,
+// Exclamation 4, any other 6. A fatal start-up message is thus an error.
+class JournalDialogs final : public Dialogs {
+public:
+    explicit JournalDialogs(std::unique_ptr<Dialogs> inner, std::FILE* out = stderr)
+        : m_inner(std::move(inner)), m_out(out) {}
+    Answer show(const QString& text, const QString& title, Icon icon, Buttons buttons) override;
+
+    static int priorityOf(Icon icon);
+
+private:
+    std::unique_ptr<Dialogs> m_inner;
+    std::FILE* m_out;
+};
 
 }  // namespace vts::servicelog

@@ -56,6 +56,9 @@ int main(int argc, char** argv) {
     std::unique_ptr<vts::Dialogs> dialogs;
     if (headless) {
         dialogs = std::make_unique<vts::ConsoleDialogs>(vts::Dialogs::Answer::Yes);
+        if (vts::servicelog::isJournal(STDERR_FILENO)) {
+            dialogs = std::make_unique<vts::servicelog::JournalDialogs>(std::move(dialogs));
+        }
     } else {
         dialogs = std::make_unique<vts::QtDialogs>();
     }

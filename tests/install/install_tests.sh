@@ -34,6 +34,10 @@ skip() {
     echo "SKIPPED: $*"
     exit 77
 }
+# In a subshell: its failures end it with status 1 (counted by the caller).
+finish_subshell() {
+    [ "$failures" -eq 0 ]
+}
 finish() {
     if [ "$failures" -ne 0 ]; then
         echo "$failures check(s) failed"
@@ -128,6 +132,20 @@ case_install_delivers_page() {
     export PATH=/usr/sbin:/usr/bin:/sbin:/bin
     unset LD_LIBRARY_PATH VANTREL_SYSTEM_DIR DISPLAY WAYLAND_DISPLAY QT_QPA_PLATFORM
     cd "$work"
+    # A fatal start-up message reaches the journal as an error: standard
+    # output and standard error are one journal stream in a service.
+    mkdir empty
+    (
+        cd empty
+        : >journal
+        local status=0
+        JOURNAL_STREAM=$(stat -c '%d:%i' journal) "$bin/vtsmonitor" >journal 2>&1 || status=$?
+        [ "$status" -eq 1 ] || fail "without VTSCFG.MDB vtsmonitor ended with $status, not 1"
+        grep -q '^<3>.*VTSCFG.MDB' journal || fail "the missing store is not an error line: $(cat journal)"
+        [ ! -e VTSLog.MDB ] && [ ! -e VTSLog.mdb ] || fail "a server without its store made a log store"
+        finish_subshell
+    ) || failures=$((failures + 1))
+
     "$bin/vtsinit" "$work/vts" --modem 1 >/dev/null || { fail "vtsinit"; finish; }
     cd "$work/vts"
     "$bin/pagesim" --dir sim --ports 1 --pages pages.jsonl --ini calvex.ini >sim.log 2>&1 &

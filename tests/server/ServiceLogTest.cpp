@@ -104,3 +104,38 @@ TEST(RootWarning, OnlyForRootAndSaysWhy) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(JournalDialogs, PrefixesEachBoxByItsIconAndPassesTheAnswerOn) {
+    struct Case {
+        Dialogs::Icon icon;
+        const char* prefix;
+    };
+    auto inner = std::make_unique<ScriptedDialogs>();
+    ScriptedDialogs* scripted = inner.get();
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    servicelog::JournalDialogs dialogs(std::move(inner), out);
+    std::string expected;
+    for (const Case& c :
+         {Case{Dialogs::Icon::Critical, "<3>"}, Case{Dialogs::Icon::Exclamation, "<4>"},
+          Case{Dialogs::Icon::Information, "<6>"}, Case{Dialogs::Icon::None, "<6>"},
+          Case{Dialogs::Icon::Question, "<6>"}}) {
+        scripted->queueAnswer(Dialogs::Answer::No);
+        EXPECT_EQ(dialogs.show(QStringLiteral("text"), QStringLiteral("title"), c.icon,
+                               Dialogs::Buttons::YesNo),
+                  Dialogs::Answer::No);
+        expected += c.prefix;
+    }
+    ASSERT_EQ(scripted->shown().size(), 5U);
+    EXPECT_EQ(scripted->shown().front().text, QStringLiteral("text"));
+    EXPECT_EQ(scripted->shown().front().icon, Dialogs::Icon::Critical);
+    std::rewind(out);
+    char buffer[64] = {};
+    const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, out);
+    EXPECT_EQ(std::string(buffer, n), expected);
+    std::fclose(out);
+}
+
+}  // namespace
