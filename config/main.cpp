@@ -1,7 +1,7 @@
 #include "ConfigProgram.h"
 #include "Dialogs.h"
-#include "ProgramOptions.h"
 #include "QtDialogs.h"
+#include "Version.h"
 #include "frmMain.h"
 
 #ifdef VTS_WITH_REPORTS

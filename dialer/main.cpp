@@ -2,7 +2,7 @@
 // working directory and writes the results back into it.
 #include "Dialer.h"
 #include "Line.h"
-#include "ProgramOptions.h"
+#include "Version.h"
 
 #include <QCoreApplication>
 #include <QDir>

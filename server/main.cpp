@@ -9,12 +9,12 @@
 #include "Launcher.h"
 #include "MonitorCore.h"
 #include "MultimediaSound.h"
-#include "ProgramOptions.h"
 #include "QtDialogs.h"
 #include "QtEventLoop.h"
 #include "ServiceLog.h"
 #include "ShutdownSignals.h"
 #include "StatusListModel.h"
+#include "Version.h"
 #include "WidgetMonitorView.h"
 #include "frmMonitor.h"
 

@@ -1,9 +1,9 @@
 // pagesim: simulated Hayes modems on pseudo-terminals, each connected on
 // dialling to a strict paging terminal. Writes the matching calvex.ini,
 // prints "ready" and records accepted pages (and calls) as JSON lines.
-#include "ProgramOptions.h"
 #include "Scenario.h"
 #include "SimModem.h"
+#include "Version.h"
 
 #include <IniFile.h>
 

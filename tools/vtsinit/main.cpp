@@ -1,5 +1,5 @@
 // vtsinit DIR [--queue PATH] [--modem N]...: makes a ready working directory.
-#include "ProgramOptions.h"
+#include "Version.h"
 #include "VtsInit.h"
 
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 // vtspage: drops one page into a queue folder as a queue message file, for
 // scripts and demonstrations. Prints the file's name.
 #include "Conversions.h"
-#include "ProgramOptions.h"
 #include "QueueFileWriter.h"
+#include "Version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -5,8 +5,8 @@
 
 #include "Conversions.h"
 #include "Dialogs.h"
-#include "ProgramOptions.h"
 #include "ReportsPageLogic.h"
+#include "Version.h"
 
 #include <QCommandLineParser>
 #include <QDir>

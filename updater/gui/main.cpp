@@ -1,10 +1,10 @@
 #include "OnlyOne.h"
 #include "ProgramFolder.h"
-#include "ProgramOptions.h"
 #include "QtDialogs.h"
 #include "QtEventLoop.h"
 #include "ServerAddress.h"
 #include "UpdaterActions.h"
+#include "Version.h"
 #include "frmUpdateVT.h"
 
 #include "Launcher.h"

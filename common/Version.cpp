@@ -1,6 +1,6 @@
-#include "ProgramOptions.h"
-
 #include "Version.h"
+
+#include "VersionNumber.h"
 
 #include <cstdio>
 #include <cstring>
