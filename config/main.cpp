@@ -1,6 +1,7 @@
 #include "ConfigProgram.h"
 #include "Dialogs.h"
 #include "QtDialogs.h"
+#include "Version.h"
 #include "frmMain.h"
 
 #ifdef VTS_WITH_REPORTS
@@ -18,6 +19,17 @@
 // offscreen platform and writes its message boxes to standard error, so a
 // start that cannot go on (second copy, missing store) ends with status 1.
 int main(int argc, char** argv) {
+    if (const int done = vts::handleHelpAndVersion(
+            argc, argv, "vtsconfig",
+            "usage: vtsconfig\n"
+            "The Vantrel configuration program: settings, modems, clients, reports,\n"
+            "log purge and pending files. Run it in the working directory that holds\n"
+            "VTSCFG.MDB.\n"
+            "  --help     show this text\n"
+            "  --version  show the version\n");
+        done >= 0) {
+        return done;
+    }
     const bool headless = qEnvironmentVariableIsEmpty("DISPLAY") &&
                           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
                           qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");

@@ -2,6 +2,7 @@
 // working directory and writes the results back into it.
 #include "Dialer.h"
 #include "Line.h"
+#include "Version.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,6 +10,17 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    if (const int done = vts::handleHelpAndVersion(
+            argc, argv, "calvex",
+            "usage: calvex PORTINDEX (1 to 8)\n"
+            "The Vantrel dialer: delivers the batch in mordax<PORTINDEX>.dat of the\n"
+            "working directory and writes the results back into it. The pager control\n"
+            "starts it; calvex.ini maps COM ports to devices and network carriers.\n"
+            "  --help     show this text\n"
+            "  --version  show the version\n");
+        done >= 0) {
+        return done;
+    }
     QCoreApplication app(argc, argv);
     vts::Cancellation::install();
     // The pager control passes the index with leading blanks; a shell may

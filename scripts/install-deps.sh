@@ -11,6 +11,7 @@ packages=(
   python3 python3-aiosmtpd poppler-utils
   curl libnet-snpp-perl hylafax-client
   xvfb xauth fonts-dejavu-core
+  scdoc man-db groff-base dpkg-dev file systemd
 )
 
 missing=()

@@ -11,18 +11,33 @@
 #include "MultimediaSound.h"
 #include "QtDialogs.h"
 #include "QtEventLoop.h"
+#include "ServiceLog.h"
 #include "ShutdownSignals.h"
 #include "StatusListModel.h"
+#include "Version.h"
 #include "WidgetMonitorView.h"
 #include "frmMonitor.h"
 
 #include <QApplication>
 #include <QDir>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <memory>
 
 int main(int argc, char** argv) {
+    if (const int done = vts::handleHelpAndVersion(
+            argc, argv, "vtsmonitor",
+            "usage: vtsmonitor\n"
+            "The Vantrel paging server. Run it in the working directory that holds\n"
+            "VTSCFG.MDB (vtsinit makes one). Without a display it writes its status\n"
+            "lines to standard output; SIGTERM or SIGINT runs the orderly exit.\n"
+            "  --help     show this text\n"
+            "  --version  show the version\n");
+        done >= 0) {
+        return done;
+    }
     bool headless =
         qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
@@ -41,6 +56,9 @@ int main(int argc, char** argv) {
     std::unique_ptr<vts::Dialogs> dialogs;
     if (headless) {
         dialogs = std::make_unique<vts::ConsoleDialogs>(vts::Dialogs::Answer::Yes);
+        if (vts::servicelog::isJournal(STDERR_FILENO)) {
+            dialogs = std::make_unique<vts::servicelog::JournalDialogs>(std::move(dialogs));
+        }
     } else {
         dialogs = std::make_unique<vts::QtDialogs>();
     }
@@ -59,8 +77,10 @@ int main(int argc, char** argv) {
     options.programDir = QCoreApplication::applicationDirPath();
     vts::MonitorCore core(loop, *dialogs, launcher, view, *sound, mailer, options);
     if (headless) {
-        core.status().setEcho([](const QString& line) {
-            const QByteArray bytes = line.toLocal8Bit();
+        const bool journal = vts::servicelog::stdoutIsJournal();
+        core.status().setEcho([journal](const QString& line) {
+            const QByteArray bytes =
+                (journal ? vts::servicelog::journalLine(line) : line).toLocal8Bit();
             std::fprintf(stdout, "%s\n", bytes.constData());
             std::fflush(stdout);
         });
@@ -79,6 +99,9 @@ int main(int argc, char** argv) {
 
     if (!core.start() || core.hasEnded()) {
         return core.hasEnded() ? core.exitCode() : 1;
+    }
+    if (const QString warning = vts::servicelog::rootWarning(::geteuid()); !warning.isEmpty()) {
+        core.AddStatus(warning);
     }
     return QApplication::exec();
 }

@@ -3,6 +3,7 @@
 // prints "ready" and records accepted pages (and calls) as JSON lines.
 #include "Scenario.h"
 #include "SimModem.h"
+#include "Version.h"
 
 #include <IniFile.h>
 
@@ -88,6 +89,8 @@ int main(int argc, char** argv) {
     cl.setApplicationDescription(
         QStringLiteral("Simulated modems and paging terminal on pseudo-terminals."));
     cl.addHelpOption();
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(vts::suiteVersion()));
+    cl.addVersionOption();
     const QCommandLineOption dirOpt(QStringLiteral("dir"),
                                     QStringLiteral("Folder for the device links COMn."),
                                     QStringLiteral("DIR"));

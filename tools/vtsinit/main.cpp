@@ -1,4 +1,5 @@
 // vtsinit DIR [--queue PATH] [--modem N]...: makes a ready working directory.
+#include "Version.h"
 #include "VtsInit.h"
 
 #include <QCoreApplication>
@@ -7,6 +8,11 @@
 #include <exception>
 
 int main(int argc, char** argv) {
+    if (const int done =
+            vts::handleHelpAndVersion(argc, argv, "vtsinit", qPrintable(vts::vtsinit::usage()));
+        done >= 0) {
+        return done;
+    }
     QCoreApplication app(argc, argv);
     QString error;
     const auto options = vts::vtsinit::parseArguments(app.arguments().mid(1), &error);

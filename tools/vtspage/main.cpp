@@ -2,6 +2,7 @@
 // scripts and demonstrations. Prints the file's name.
 #include "Conversions.h"
 #include "QueueFileWriter.h"
+#include "Version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -15,6 +16,8 @@ int main(int argc, char** argv) {
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral("Writes one page into a Vantrel queue folder."));
     p.addHelpOption();
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(vts::suiteVersion()));
+    p.addVersionOption();
     auto opt = [&p](const QString& name, const QString& help, const QString& value = QString(),
                     const QString& def = QString()) {
         QCommandLineOption o(name, help, value, def);

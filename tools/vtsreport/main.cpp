@@ -6,6 +6,7 @@
 #include "Conversions.h"
 #include "Dialogs.h"
 #include "ReportsPageLogic.h"
+#include "Version.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -44,6 +45,8 @@ int main(int argc, char** argv) {
     cli.setApplicationDescription(QStringLiteral(
         "Writes a message log report of the working directory to a PDF or CSV file."));
     cli.addHelpOption();
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(vts::suiteVersion()));
+    cli.addVersionOption();
     const QCommandLineOption type({QStringLiteral("t"), QStringLiteral("type")},
                                   QStringLiteral("Report type: normal, fulltext or summary."),
                                   QStringLiteral("type"), QStringLiteral("normal"));

@@ -4,6 +4,7 @@
 #include "QtEventLoop.h"
 #include "ServerAddress.h"
 #include "UpdaterActions.h"
+#include "Version.h"
 #include "frmUpdateVT.h"
 
 #include "Launcher.h"
@@ -11,6 +12,17 @@
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    if (const int done = vts::handleHelpAndVersion(
+            argc, argv, "updater",
+            "usage: updater\n"
+            "The Vantrel client updater: compares FILEINFO.TXT in its own folder with\n"
+            "the update server's and, when they differ, downloads the new client\n"
+            "program VT.EXE there. updater.ini beside it names the server.\n"
+            "  --help     show this text\n"
+            "  --version  show the version\n");
+        done >= 0) {
+        return done;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("updater"));
     const QString folder = QCoreApplication::applicationDirPath();
