@@ -1,6 +1,7 @@
 #include "ConfigProgram.h"
+#include "QuietStart.h"
 #include "Dialogs.h"
-#include "QtDialogs.h"
+#include "WindowDialogs.h"
 #include "frmMain.h"
 
 #ifdef VTS_WITH_REPORTS
@@ -18,6 +19,7 @@
 // offscreen platform and writes its message boxes to standard error, so a
 // start that cannot go on (second copy, missing store) ends with status 1.
 int main(int argc, char** argv) {
+    vts::quietStart();
     const bool headless = qEnvironmentVariableIsEmpty("DISPLAY") &&
                           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
                           qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
@@ -26,7 +28,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("VTSConfig"));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    vts::QtDialogs windowDialogs;
+    vts::WindowDialogs windowDialogs;
     vts::ConsoleDialogs consoleDialogs(vts::Dialogs::Answer::No);
     const bool console = QGuiApplication::platformName() == QLatin1String("offscreen");
     vts::Dialogs& dialogs = console ? static_cast<vts::Dialogs&>(consoleDialogs) : windowDialogs;
@@ -45,7 +47,7 @@ int main(int argc, char** argv) {
 
     vts::ConfigProgram program(context);
     program.onMainCreated = [&windowDialogs](frmMain& main) {
-        windowDialogs.setParent(&main);
+        windowDialogs.setFallback(&main);
 #ifdef VTS_WITH_REPORTS
         main.setReportsActions(vts::createReportsPageActions(main));
 #endif

@@ -10,6 +10,7 @@
 #include "MonitorCore.h"
 #include "MultimediaSound.h"
 #include "QtDialogs.h"
+#include "QuietStart.h"
 #include "QtEventLoop.h"
 #include "ShutdownSignals.h"
 #include "StatusListModel.h"
@@ -23,6 +24,7 @@
 #include <memory>
 
 int main(int argc, char** argv) {
+    vts::quietStart();
     bool headless =
         qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {

@@ -6,18 +6,28 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
 // The real program, started without a display in a temporary working
 // directory.
 class Program : public vts::test::TempDirTest {
 protected:
-    int run(QString* err) {
+    int run(QString* err, bool unprivileged = false) {
         QProcess p;
+        if (unprivileged && geteuid() == 0) {
+            // Root writes everywhere; a read-only folder needs an ordinary user.
+            p.setChildProcessModifier([] {
+                if (setgid(65534) != 0 || setuid(65534) != 0) _exit(99);
+            });
+        }
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("DISPLAY");
         env.remove("WAYLAND_DISPLAY");
         env.remove("QT_QPA_PLATFORM");
+        env.remove("XDG_RUNTIME_DIR");
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(dir());
         p.start(vts::test::binDir() + "/vtsconfig", {});
@@ -31,6 +41,8 @@ TEST_F(Program, MissingStoreEndsWithTheMessageAndTouchesNothing) {
     QString err;
     EXPECT_EQ(run(&err), 1);
     EXPECT_TRUE(err.contains(vts::configstore::kMissingText)) << err.toStdString();
+    // Nothing else: no start-up noise the operator cannot act on.
+    EXPECT_EQ(err.trimmed().count('\n'), 0) << err.toStdString();
     EXPECT_TRUE(QDir(dir()).entryList(QDir::Files).filter("MDB", Qt::CaseInsensitive).isEmpty());
 }
 
@@ -41,6 +53,18 @@ TEST_F(Program, SecondCopyIsRefused) {
     QString err;
     EXPECT_EQ(run(&err), 1);
     EXPECT_TRUE(err.contains("Vantrel Server Configuration is already running")) << err.toStdString();
+}
+
+TEST_F(Program, AWorkingFolderThatCannotBeWrittenIsNamedNotTakenForAnotherCopy) {
+    vts::configstore::createNew(path("VTSCFG.MDB"), path("queue"));
+    ASSERT_EQ(chmod(QFile::encodeName(dir()).constData(), 0555), 0);
+    QString err;
+    const int code = run(&err, true);
+    chmod(QFile::encodeName(dir()).constData(), 0755);
+    EXPECT_EQ(code, 1);
+    EXPECT_FALSE(err.contains("already running")) << err.toStdString();
+    EXPECT_TRUE(err.contains("Vantrel Server Configuration cannot start.")) << err.toStdString();
+    EXPECT_TRUE(err.contains(QDir::toNativeSeparators(dir()))) << err.toStdString();
 }
 
 }  // namespace
