@@ -7,11 +7,11 @@
 #include <QLockFile>
 #include <QString>
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 namespace vts {
 
@@ -67,8 +67,9 @@ QString SingleCopyGuard::describeFailure() const {
     } else if (!folder.isDir()) {
         reason = QStringLiteral("it is not a folder");
     } else if (QFileInfo(m_path).exists() || QFileInfo(m_path).isSymLink()) {
-        reason = QStringLiteral("the lock file %1 is left from an earlier run and cannot be "
-                                "replaced")
+        reason = QStringLiteral(
+                     "the lock file %1 is left from an earlier run and cannot be "
+                     "replaced")
                      .arg(lockName);
     } else if (::access(QFile::encodeName(m_folder).constData(), W_OK | X_OK) != 0) {
         reason = QStringLiteral("the lock file %1 cannot be made there (%2)")

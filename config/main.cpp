@@ -1,6 +1,6 @@
 #include "ConfigProgram.h"
-#include "QuietStart.h"
 #include "Dialogs.h"
+#include "QuietStart.h"
 #include "WindowDialogs.h"
 #include "frmMain.h"
 

@@ -73,7 +73,8 @@ QString serverWarning(const QStringList& ports) {
         QString names = unusable.mid(0, kNamed).join(QStringLiteral(", "));
         if (unusable.size() > kNamed)
             names += QStringLiteral(" and %1 more").arg(unusable.size() - kNamed);
-        parts << QStringLiteral("The server can use only ports 1 to 9; it cannot use %1.").arg(names);
+        parts
+            << QStringLiteral("The server can use only ports 1 to 9; it cannot use %1.").arg(names);
     }
     if (ports.size() > 8)
         parts << QStringLiteral("The server uses only the first eight ports listed.");

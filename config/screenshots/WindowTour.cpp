@@ -39,7 +39,8 @@ void sampleStore(const QString& dir, int ports) {
         rs->addNew();
         rs->setValue(QStringLiteral("Name"), QString::fromLatin1(n));
         rs->setValue(QStringLiteral("Path"), dir.toUpper() + QStringLiteral("/CLIENT/VT.MDB"));
-        rs->setValue(QStringLiteral("ComputerName"), QStringLiteral("PC-") + QString::fromLatin1(n));
+        rs->setValue(QStringLiteral("ComputerName"),
+                     QStringLiteral("PC-") + QString::fromLatin1(n));
         rs->update();
     }
 }
@@ -69,10 +70,9 @@ bool visitAll(const ConfigContext& ctx,
     }
     frmMain main(ctx);
     if (!main.Form_Load()) return false;
-    const QStringList pages = {QStringLiteral("frmMain-1-ServerSetup"),
-                               QStringLiteral("frmMain-2-Alerts"),
-                               QStringLiteral("frmMain-3-Reports"),
-                               QStringLiteral("frmMain-4-ConfigureClient")};
+    const QStringList pages = {
+        QStringLiteral("frmMain-1-ServerSetup"), QStringLiteral("frmMain-2-Alerts"),
+        QStringLiteral("frmMain-3-Reports"), QStringLiteral("frmMain-4-ConfigureClient")};
     for (int i = 0; i < 4; ++i) {
         main.SwitchFrame_c_Click(i + 1);
         present(main, pages.at(i), visit);

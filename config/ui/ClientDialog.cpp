@@ -60,7 +60,8 @@ ClientDialog::ClientDialog(const vts::ConfigContext& context, const QString& nam
 
     chooseFile = [this] {
         const std::unique_ptr<QFileDialog> dialog = makeFileDialog();
-        if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return QString();
+        if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+            return QString();
         return dialog->selectedFiles().first();
     };
 }

@@ -145,7 +145,8 @@ void frmMain::buildSetupPage(QFrame* page) {
     auto* remove = button(page, QStringLiteral("Command3"), QStringLiteral("Remove"), 518, 84, 78);
     connect(add, &QPushButton::clicked, this, &frmMain::Command2_Click);
     connect(remove, &QPushButton::clicked, this, &frmMain::Command3_Click);
-    m_lblModemWarning = label(page, QString(), 400, 236, 196, 146, QStringLiteral("lblModemWarning"));
+    m_lblModemWarning =
+        label(page, QString(), 400, 236, 196, 146, QStringLiteral("lblModemWarning"));
     m_lblModemWarning->setWordWrap(true);
     m_lblModemWarning->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     m_lblModemWarning->setStyleSheet(QStringLiteral("color: #C00000;"));

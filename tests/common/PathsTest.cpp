@@ -228,7 +228,8 @@ protected:
             if (g.acquire()) _exit(0);
             if (g.otherCopyRunning()) _exit(g.errorText().isEmpty() ? 1 : 8);
             const QString text = g.refusalText(QStringLiteral("running"), QStringLiteral("P"));
-            _exit(text.contains(QDir::toNativeSeparators(folder)) && text.startsWith("P cannot start.")
+            _exit(text.contains(QDir::toNativeSeparators(folder)) &&
+                          text.startsWith("P cannot start.")
                       ? 2
                       : 3);
         }

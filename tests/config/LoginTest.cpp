@@ -42,7 +42,8 @@ TEST_F(Login, ALockThatCannotBeMadeIsNamedNotTakenForAnotherCopy) {
     EXPECT_FALSE(program.start());
     ASSERT_EQ(dialogs.shown().size(), 1u);
     const QString text = dialogs.shown()[0].text;
-    EXPECT_TRUE(text.startsWith("Vantrel Server Configuration cannot start.\n")) << text.toStdString();
+    EXPECT_TRUE(text.startsWith("Vantrel Server Configuration cannot start.\n"))
+        << text.toStdString();
     EXPECT_TRUE(text.contains(QDir::toNativeSeparators(dir()))) << text.toStdString();
     EXPECT_FALSE(text.contains("already running"));
     EXPECT_EQ(dialogs.shown()[0].title, "Error");
@@ -203,7 +204,8 @@ TEST_F(LoginSettingsDialog, PasswordBoxesAgreeWithTheStoredFieldsWidth) {
     auto w = open();
     EXPECT_EQ(w->SystemPassword_c()->maxLength(), 50);
     frmChangePassword change(context, *w->SystemPassword_c());
-    for (QLineEdit* box : {change.OldPassword_c(), change.NewPassword_c(), change.ConfirmPassword_c()})
+    for (QLineEdit* box :
+         {change.OldPassword_c(), change.NewPassword_c(), change.ConfirmPassword_c()})
         EXPECT_EQ(box->maxLength(), 50) << box->objectName().toStdString();
     // A pasted text longer than the box is cut the same way in every box, so
     // what was set is what logs in.

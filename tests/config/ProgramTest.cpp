@@ -1,5 +1,6 @@
 #include "ConfigStore.h"
 #include "LoginSettings.h"
+#include "QuietStart.h"
 #include "SingleCopyGuard.h"
 #include "TestSupport.h"
 
@@ -53,6 +54,25 @@ TEST_F(Program, SecondCopyIsRefused) {
     QString err;
     EXPECT_EQ(run(&err), 1);
     EXPECT_TRUE(err.contains("Vantrel Server Configuration is already running")) << err.toStdString();
+}
+
+TEST(QuietStart, DropsOnlyQtsNoticesNobodyCanActOn) {
+    struct Case {
+        QtMsgType type;
+        const char* text;
+        bool dropped;
+    };
+    const Case cases[] = {
+        {QtWarningMsg, "QStandardPaths: XDG_RUNTIME_DIR not set, defaulting to '/tmp/runtime-root'",
+         true},
+        {QtWarningMsg, "PulseAudioService: pa_context_connect() failed", true},
+        {QtWarningMsg, "QStandardPaths: wrong permissions on runtime directory /run/user/0", false},
+        {QtWarningMsg, "PulseAudioService: Connection failure: x", false},
+        {QtCriticalMsg, "PulseAudioService: pa_context_connect() failed", false},
+        {QtWarningMsg, "The settings could not be saved", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(vts::isStartupNoise(c.type, QString::fromLatin1(c.text)), c.dropped) << c.text;
 }
 
 TEST_F(Program, AWorkingFolderThatCannotBeWrittenIsNamedNotTakenForAnotherCopy) {

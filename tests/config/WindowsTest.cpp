@@ -51,7 +51,8 @@ TEST_F(Windows, TheFitCheckFindsAClippedLabel) {
     EXPECT_TRUE(found.join("\n").contains("tooNarrow"));
     l->setGeometry(10, 10, 280, 20);
     b->setGeometry(10, 40, 200, 26);
-    EXPECT_TRUE(test::clippedTexts(&w).isEmpty()) << test::clippedTexts(&w).join("\n").toStdString();
+    EXPECT_TRUE(test::clippedTexts(&w).isEmpty())
+        << test::clippedTexts(&w).join("\n").toStdString();
 }
 
 TEST_F(Windows, ClientDialogsTabFromTheLocationToBrowseAndOnToTheComputerName) {
@@ -67,8 +68,8 @@ TEST_F(Windows, ClientDialogsTabFromTheLocationToBrowseAndOnToTheComputerName) {
             while (!(w->focusPolicy() & Qt::TabFocus)) w = w->nextInFocusChain();
             order << w->objectName();
         }
-        EXPECT_EQ(order, QStringList({"Username_c", "ClientLocation_c", "Command3", "ComputerName_c",
-                                      "Command2", "Command1"}))
+        EXPECT_EQ(order, QStringList({"Username_c", "ClientLocation_c", "Command3",
+                                      "ComputerName_c", "Command2", "Command1"}))
             << d->objectName().toStdString();
     }
 }

@@ -73,7 +73,8 @@ inline QStringList clippedTexts(QWidget* window, const QStringList& machineLists
             const QSize hint = l->sizeHint();
             if (l->wordWrap()) {
                 const int need = l->heightForWidth(l->width());
-                if (need > l->height()) found << describe(l, l->text(), need, l->height()) + " (height)";
+                if (need > l->height())
+                    found << describe(l, l->text(), need, l->height()) + " (height)";
             } else if (hint.width() > l->width()) {
                 found << describe(l, l->text(), hint.width(), l->width());
             } else if (fm.height() > l->height()) {
@@ -81,7 +82,8 @@ inline QStringList clippedTexts(QWidget* window, const QStringList& machineLists
             }
         } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
             const int need = fm.horizontalAdvance(plain(g->title())) + 16;
-            if (!g->title().isEmpty() && need > g->width()) found << describe(g, g->title(), need, g->width());
+            if (!g->title().isEmpty() && need > g->width())
+                found << describe(g, g->title(), need, g->width());
         } else if (qobject_cast<QCheckBox*>(w) || qobject_cast<QRadioButton*>(w)) {
             auto* b = static_cast<QAbstractButton*>(w);
             const int need = b->sizeHint().width();
@@ -89,7 +91,8 @@ inline QStringList clippedTexts(QWidget* window, const QStringList& machineLists
         } else if (auto* b = qobject_cast<QAbstractButton*>(w)) {
             // Room for the frame and a little padding on each side.
             const int need = fm.horizontalAdvance(plain(b->text())) + 12;
-            if (!b->text().isEmpty() && need > b->width()) found << describe(b, b->text(), need, b->width());
+            if (!b->text().isEmpty() && need > b->width())
+                found << describe(b, b->text(), need, b->width());
         } else if (auto* c = qobject_cast<QComboBox*>(w);
                    c && !machineLists.contains(c->objectName())) {
             // The entry's text plus the drop-down arrow and the frame.

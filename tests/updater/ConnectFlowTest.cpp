@@ -144,7 +144,7 @@ TEST_F(ConnectFlowTest, EveryEndingStartsTheClientOnceAndLetsTheWindowClose) {
         EXPECT_TRUE(m_flow->cancel());  // the connect window closing
         m_actions->decline();           // the main window closing
         m_actions->startClientAndQuit();
-        m_flow->getUpdate();            // a late click on Update
+        m_flow->getUpdate();  // a late click on Update
         EXPECT_FALSE(m_flow->running());
         EXPECT_TRUE(startedClient()) << m_launcher.requests.size();
         EXPECT_FALSE(m_instructions);

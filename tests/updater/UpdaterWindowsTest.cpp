@@ -8,9 +8,9 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QPointer>
 #include <QFileInfo>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 
