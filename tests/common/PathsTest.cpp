@@ -224,6 +224,8 @@ protected:
         if (child == 0) {
             if (geteuid() == 0 && setgid(65534) != 0) _exit(9);
             if (geteuid() == 0 && setuid(65534) != 0) _exit(9);
+            // The test folder's parents may be closed to an ordinary user.
+            if (::access(QFile::encodeName(dir()).constData(), X_OK) != 0) _exit(7);
             SingleCopyGuard g(folder, QStringLiteral("x.lock"));
             if (g.acquire()) _exit(0);
             if (g.otherCopyRunning()) _exit(g.errorText().isEmpty() ? 1 : 8);
@@ -265,6 +267,7 @@ TEST_P(SingleCopyRefusal, OnlyARunningCopyCountsAsAnotherCopy) {
     }
     const int outcome = tryInChild(folder);
     if (c.readOnly) chmod(QFile::encodeName(folder).constData(), 0755);
+    if (outcome == 7) GTEST_SKIP() << "an ordinary user cannot reach " << dir().toStdString();
     EXPECT_EQ(outcome, c.expectOtherCopy ? 1 : 2);
 }
 

@@ -47,6 +47,7 @@ inline QStringList clippedTexts(QWidget* window, const QStringList& machineLists
     QStringList found;
     window->ensurePolished();
     for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (w->window() != window) continue;  // a dialog of its own is checked on its own
         w->ensurePolished();
         // A child of a combo box, scroll area or similar is laid out by it.
         QWidget* parent = w->parentWidget();

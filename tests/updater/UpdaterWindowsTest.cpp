@@ -5,6 +5,7 @@
 #include "TestServer.h"
 #include "TestSupport.h"
 #include "VirtualEventLoop.h"
+#include "WindowFit.h"
 
 #include <QApplication>
 #include <QDir>
@@ -71,6 +72,22 @@ TEST_F(UpdaterWindowsTest, MainWindowOffersTheUpdate) {
     EXPECT_EQ(m_window->btnCancel->text(), "Cancel");
     EXPECT_EQ(m_window->palette().color(QPalette::Window), QColor(0, 128, 128));
     EXPECT_EQ(m_window->minimumSize(), m_window->maximumSize());
+}
+
+TEST_F(UpdaterWindowsTest, EveryWindowShowsItsTextsWhole) {
+    makeWindow();
+    m_window->btnContinue->click();
+    m_window->connectWindow()->Label7->setText(" Updating...please wait.");
+    frmDontrun instructions;
+    instructions.show();
+    for (QWidget* w :
+         {static_cast<QWidget*>(m_window.get()), static_cast<QWidget*>(m_window->connectWindow()),
+          static_cast<QWidget*>(&instructions)}) {
+        EXPECT_TRUE(test::measuresText(w)) << "no usable font";
+        const QStringList clipped = test::clippedTexts(w);
+        EXPECT_TRUE(clipped.isEmpty())
+            << w->objectName().toStdString() << ": " << clipped.join("\n").toStdString();
+    }
 }
 
 TEST_F(UpdaterWindowsTest, CancelRecordsTheDecisionShowsInstructionsThenStartsTheClient) {
