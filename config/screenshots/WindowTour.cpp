@@ -14,6 +14,7 @@
 #include "frmSMTP.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -54,7 +55,8 @@ void settle() {
 void present(QWidget& w, const QString& name,
              const std::function<void(QWidget&, const QString&)>& visit) {
     w.show();
-    w.raise();
+    // The offscreen platform has no stacking (and says so when asked).
+    if (QGuiApplication::platformName() != QLatin1String("offscreen")) w.raise();
     settle();
     visit(w, name);
     w.hide();
