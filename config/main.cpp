@@ -1,7 +1,8 @@
 #include "ConfigProgram.h"
 #include "Dialogs.h"
-#include "QtDialogs.h"
 #include "Version.h"
+#include "QuietStart.h"
+#include "WindowDialogs.h"
 #include "frmMain.h"
 
 #ifdef VTS_WITH_REPORTS
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
         done >= 0) {
         return done;
     }
+    vts::quietStart();
     const bool headless = qEnvironmentVariableIsEmpty("DISPLAY") &&
                           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
                           qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
@@ -38,7 +40,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("VTSConfig"));
     QApplication::setQuitOnLastWindowClosed(false);
 
-    vts::QtDialogs windowDialogs;
+    vts::WindowDialogs windowDialogs;
     vts::ConsoleDialogs consoleDialogs(vts::Dialogs::Answer::No);
     const bool console = QGuiApplication::platformName() == QLatin1String("offscreen");
     vts::Dialogs& dialogs = console ? static_cast<vts::Dialogs&>(consoleDialogs) : windowDialogs;
@@ -57,7 +59,7 @@ int main(int argc, char** argv) {
 
     vts::ConfigProgram program(context);
     program.onMainCreated = [&windowDialogs](frmMain& main) {
-        windowDialogs.setParent(&main);
+        windowDialogs.setFallback(&main);
 #ifdef VTS_WITH_REPORTS
         main.setReportsActions(vts::createReportsPageActions(main));
 #endif

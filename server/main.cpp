@@ -12,6 +12,7 @@
 #include "QtDialogs.h"
 #include "QtEventLoop.h"
 #include "ServiceLog.h"
+#include "QuietStart.h"
 #include "ShutdownSignals.h"
 #include "StatusListModel.h"
 #include "Version.h"
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
         done >= 0) {
         return done;
     }
+    vts::quietStart();
     bool headless =
         qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
     if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {

@@ -74,7 +74,7 @@ void ConnectFlow::setProgress(int p) {
 }
 
 void ConnectFlow::getUpdate() {
-    if (m_busy || m_running) return;
+    if (m_busy || m_running || m_actions.ending()) return;
     m_running = true;
     m_copyVersionFile = false;
     m_contentLength = 0;
@@ -91,6 +91,8 @@ void ConnectFlow::getUpdate() {
 }
 
 bool ConnectFlow::cancel() {
+    // On the way out (VT.EXE started) the window just closes.
+    if (m_actions.ending()) return true;
     if (m_busy) return false;
     m_fetch.abort();
     m_download.abort();
@@ -121,10 +123,13 @@ void ConnectFlow::onFetchFinished(bool ok) {
         const auto remoteLine = text::readFirstLine(remote);
         if (localLine && remoteLine) {
             if (*localLine == *remoteLine) {
+                // The fetch is over: nothing is busy any more, so the window
+                // can close on the way out.
+                m_busy = false;
+                m_running = false;
                 setStatus(QString());
                 m_actions.dialogs().show(QString::fromLatin1(kLatest), kTitle,
                                          Dialogs::Icon::Information, Dialogs::Buttons::Ok);
-                m_running = false;
                 m_actions.startClientAndQuit();
                 return;
             }

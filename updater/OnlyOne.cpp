@@ -45,6 +45,7 @@ QString OnlyOne::guardName(const QString& appTitle) {
 
 bool OnlyOne::claim() {
     if (m_first) return true;
+    m_error.clear();
     m_lock = std::make_unique<SingleCopyGuard>(QFileInfo(m_lockPath).path(),
                                                QFileInfo(m_lockPath).fileName());
     if (m_lock->acquire()) {
@@ -54,6 +55,11 @@ bool OnlyOne::claim() {
         connect(m_server.get(), &QLocalServer::newConnection, this, &OnlyOne::onNewConnection);
         m_server->listen(m_serverName);
         return true;
+    }
+    if (!m_lock->otherCopyRunning()) {
+        m_error = m_lock->errorText();
+        m_lock.reset();
+        return false;
     }
     m_lock.reset();
     QLocalSocket socket;

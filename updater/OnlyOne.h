@@ -18,6 +18,8 @@ class SingleCopyGuard;
 // a later copy finds the lock taken, asks the first copy through that
 // socket to come to the front, and is told to quit. A lock left by a copy
 // that died is taken over. The lock is released when the guard goes away.
+// Only a lock held by a running copy means "another copy runs"; a folder
+// the lock cannot be made in is reported through error().
 class OnlyOne : public QObject {
     Q_OBJECT
 public:
@@ -30,9 +32,13 @@ public:
     QString serverName() const { return m_serverName; }
 
     // True when this is the first copy (it now listens for later ones).
-    // False when another copy runs; that copy has been asked to come forward.
+    // False when another copy runs (that copy has been asked to come
+    // forward), or when the lock cannot be taken at all (error() says why).
     bool claim();
     bool isFirst() const { return m_first; }
+    // Empty unless the last claim() failed for a reason other than another
+    // running copy (a program folder that cannot be written); names the folder.
+    const QString& error() const { return m_error; }
 
 signals:
     // A later copy asked this one to come to the front.
@@ -46,6 +52,7 @@ private:
     std::unique_ptr<SingleCopyGuard> m_lock;
     std::unique_ptr<QLocalServer> m_server;
     bool m_first = false;
+    QString m_error;
 };
 
 }  // namespace vts

@@ -18,11 +18,14 @@ void UpdaterActions::recordDecision() {
 }
 
 void UpdaterActions::decline() {
+    if (m_ending) return;
     recordDecision();
     emit instructionsRequested();
 }
 
 void UpdaterActions::startClientAndQuit() {
+    if (m_ending) return;
+    m_ending = true;
     Launcher::Request r;
     r.folder = m_folder.path();
     r.program = QStringLiteral("VT.EXE");

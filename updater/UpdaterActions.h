@@ -31,8 +31,13 @@ public:
     // Writes UPDATED.TXT with the loop's current time; warns when it cannot.
     void recordDecision();
     // Declining: records the decision, then asks for the instructions window.
+    // Does nothing once the program is ending.
     void decline();
+    // Starts VT.EXE and asks the program to quit, once: every later call
+    // (windows closing on the way out, a second ending) does nothing.
     void startClientAndQuit();
+    // True once startClientAndQuit() ran: the program is on its way out.
+    bool ending() const { return m_ending; }
     // Tells the user which files could not be written (nothing when none).
     void warnUnwritten(const QStringList& files);
 
@@ -46,6 +51,7 @@ private:
     EventLoop& m_loop;
     Dialogs& m_dialogs;
     Launcher& m_launcher;
+    bool m_ending = false;
 };
 
 }  // namespace vts

@@ -17,7 +17,7 @@ namespace vts {
 class VersionFileFetch : public QObject {
     Q_OBJECT
 public:
-    static constexpr qint64 kMaxBodyBytes = 1024 * 1024;
+    static constexpr qint64 kMaxBodyBytes = 1024LL * 1024;
     static constexpr int kDefaultTimeoutMs = 30000;
 
     explicit VersionFileFetch(EventLoop& loop, QObject* parent = nullptr);

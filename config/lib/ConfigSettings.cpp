@@ -92,7 +92,7 @@ QStringList save(const QString& dir, const Values& values) {
                 const QString text = conv::trim(v.toString());
                 if (text.isEmpty())
                     rs->setValue(f.name, QVariant());
-                else if (isNumberText(text))
+                else if (numberProblem(f.name, text).isEmpty())
                     rs->setValue(f.name, QLocale::c().toDouble(text));
                 else
                     refused << f.name;
@@ -116,8 +116,17 @@ bool isNumberText(const QString& text) {
     const QString t = conv::trim(text);
     if (t.isEmpty()) return true;
     bool ok = false;
-    QLocale::c().toDouble(t, &ok);
-    return ok;
+    const double d = QLocale::c().toDouble(t, &ok);
+    return ok && qIsFinite(d);
+}
+
+QString numberProblem(const QString& label, const QString& text) {
+    const QString t = conv::trim(text);
+    if (!isNumberText(t))
+        return QStringLiteral("\"%1\" is not a number of days and was not saved.").arg(text);
+    if (!t.isEmpty() && QLocale::c().toDouble(t) < 0)
+        return QStringLiteral("%1 cannot be negative; \"%2\" was not saved.").arg(label, text);
+    return {};
 }
 
 }  // namespace vts::settings

@@ -33,9 +33,10 @@ Values load(const QString& dir);
 
 // Writes `values` into the first row, field by field in order, in one
 // update: choices as positions, flags as 1/0, texts unchanged. A number
-// field takes its text: blank stores null, a number stores that number;
-// any other text leaves the stored value as it was and its field name is
-// returned, so the caller can tell the operator. Throws db::DbError.
+// field takes its text: blank stores null, a number not below 0 stores that
+// number; any other text (a negative number among them) leaves the stored
+// value as it was and its field name is returned, so the caller can tell
+// the operator (numberProblem()). Throws db::DbError.
 QStringList save(const QString& dir, const Values& values);
 
 // The position to store for a drop-down list: the shown position, or the
@@ -43,7 +44,14 @@ QStringList save(const QString& dir, const Values& values);
 // shown as no entry and kept as it was).
 int choiceToStore(int loaded, int shown);
 
-// True for a blank text or one that reads completely as a decimal number.
+// True for a blank text or one that reads completely as a finite decimal
+// number.
 bool isNumberText(const QString& text);
+
+// Why the text of the number field labelled `label` cannot be stored, as a
+// message for the operator; empty when it can (blank, or a number not below
+// 0: a negative number of days would make the server delete every message
+// file it keeps).
+QString numberProblem(const QString& label, const QString& text);
 
 }  // namespace vts::settings

@@ -43,6 +43,14 @@ bool enabledBox(const Row& row) { return !isNull(row.enabled) && row.enabled.toL
 
 QString normalised(const QString& password) { return conv::trim(password).toUpper(); }
 
+int passwordWidth() {
+    for (const auto& f : configstore::configTable().fields)
+        if (f.name.compare(kPassword, Qt::CaseInsensitive) == 0 && f.size > 0) return f.size;
+    return 255;
+}
+
+bool passwordFits(const QString& typed) { return normalised(typed).size() <= passwordWidth(); }
+
 bool passwordsMatch(const QString& typed, const QString& stored) {
     return normalised(typed) == normalised(stored);
 }

@@ -11,9 +11,14 @@ namespace vts::login {
 
 inline const QString kAlreadyRunningText =
     QStringLiteral("Vantrel Server Configuration is already running");
+inline const QString kProgramName = QStringLiteral("Vantrel Server Configuration");
 inline const QString kInvalidPasswordText = QStringLiteral("Invalid Password");
 inline const QString kOldPasswordText = QStringLiteral("The old password is invalid");
 inline const QString kErrorTitle = QStringLiteral("Error");
+// Shown (with the width) when a new password in capitals is longer than the
+// store's SystemPassword field.
+inline const QString kPasswordTooLongText =
+    QStringLiteral("The new password is too long. A password can have at most %1 characters.");
 // The lock file that keeps one copy per working directory.
 inline const QString kLockName = QStringLiteral("vtsconfig.lock");
 
@@ -32,6 +37,12 @@ bool loginRequired(const Row& row);
 bool enabledBox(const Row& row);
 
 QString normalised(const QString& password);
+// The width of the SystemPassword field: the most characters every
+// password box takes and the longest password that is stored whole.
+int passwordWidth();
+// True when the password, as it would be stored (trimmed, in capitals,
+// which can lengthen some letters), fits the SystemPassword field.
+bool passwordFits(const QString& typed);
 bool passwordsMatch(const QString& typed, const QString& stored);
 
 // True for a blank text or a whole number of minutes from 0 to 32767.

@@ -67,9 +67,15 @@ QString serverWarning(const QStringList& ports) {
         if (n < 1 || n > 9) unusable << p;
     }
     QStringList parts;
-    if (!unusable.isEmpty())
-        parts << QStringLiteral("The server can use only ports 1 to 9; it cannot use %1.")
-                     .arg(unusable.join(QStringLiteral(", ")));
+    // A few names and a count keep the note short beside a long list.
+    constexpr int kNamed = 3;
+    if (!unusable.isEmpty()) {
+        QString names = unusable.mid(0, kNamed).join(QStringLiteral(", "));
+        if (unusable.size() > kNamed)
+            names += QStringLiteral(" and %1 more").arg(unusable.size() - kNamed);
+        parts
+            << QStringLiteral("The server can use only ports 1 to 9; it cannot use %1.").arg(names);
+    }
     if (ports.size() > 8)
         parts << QStringLiteral("The server uses only the first eight ports listed.");
     return parts.join(QLatin1Char(' '));

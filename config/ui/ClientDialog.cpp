@@ -50,15 +50,31 @@ ClientDialog::ClientDialog(const vts::ConfigContext& context, const QString& nam
     connect(ok, &QPushButton::clicked, this, &ClientDialog::Command2_Click);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
+    // Tab goes through the boxes in reading order, Browse right after the
+    // location it fills, so Tab from the last box lands on OK's row.
+    setTabOrder(m_Username_c, m_ClientLocation_c);
+    setTabOrder(m_ClientLocation_c, browse);
+    setTabOrder(browse, m_ComputerName_c);
+    setTabOrder(m_ComputerName_c, ok);
+    setTabOrder(ok, cancel);
+
     chooseFile = [this] {
-        QFileDialog dialog(this);
-        dialog.setObjectName(QStringLiteral("CommonDialog1"));
-        dialog.setFileMode(QFileDialog::ExistingFile);
-        dialog.setOption(QFileDialog::DontUseNativeDialog);
-        dialog.setNameFilter(QStringLiteral("Vantrel Client ([Vv][Tt].[Mm][Dd][Bb])"));
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
-        return dialog.selectedFiles().first();
+        const std::unique_ptr<QFileDialog> dialog = makeFileDialog();
+        if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty())
+            return QString();
+        return dialog->selectedFiles().first();
     };
+}
+
+std::unique_ptr<QFileDialog> ClientDialog::makeFileDialog() {
+    auto dialog = std::make_unique<QFileDialog>(this);
+    dialog->setObjectName(QStringLiteral("CommonDialog1"));
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    // The list shows the filter's name; the pattern takes VT.MDB in any case.
+    dialog->setOption(QFileDialog::HideNameFilterDetails);
+    dialog->setNameFilter(QStringLiteral("Vantrel Client ([Vv][Tt].[Mm][Dd][Bb])"));
+    return dialog;
 }
 
 void ClientDialog::Command3_Click() {

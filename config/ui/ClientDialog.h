@@ -5,7 +5,9 @@
 #include <QDialog>
 
 #include <functional>
+#include <memory>
 
+class QFileDialog;
 class QLineEdit;
 class frmMain;
 
@@ -24,6 +26,8 @@ public:
 
     // Returns the chosen file's full path, or "" when nothing was chosen.
     std::function<QString()> chooseFile;
+    // The file dialog Browse shows (not yet shown).
+    std::unique_ptr<QFileDialog> makeFileDialog();
 
 public slots:
     void Command3_Click();          // Browse

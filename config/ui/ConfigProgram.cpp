@@ -20,8 +20,11 @@ ConfigProgram::~ConfigProgram() {
 bool ConfigProgram::start() {
     m_guard = std::make_unique<SingleCopyGuard>(m_ctx.workDir, login::kLockName);
     if (!m_guard->acquire()) {
-        m_ctx.dialogs->message(login::kAlreadyRunningText, login::kErrorTitle,
-                               Dialogs::Icon::Critical);
+        // Only a copy that is running means "already running"; a folder the
+        // lock cannot be made in gets its own message naming it.
+        m_ctx.dialogs->message(
+            m_guard->refusalText(login::kAlreadyRunningText, login::kProgramName),
+            login::kErrorTitle, Dialogs::Icon::Critical);
         return false;
     }
     if (!configstore::present(m_ctx.workDir)) {

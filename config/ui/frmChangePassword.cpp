@@ -12,7 +12,7 @@ namespace login = vts::login;
 void vts::form::maskPassword(QLineEdit* box) {
     box->setEchoMode(QLineEdit::Password);
     box->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
-    box->setMaxLength(255);
+    box->setMaxLength(vts::login::passwordWidth());
 }
 
 frmChangePassword::frmChangePassword(const vts::ConfigContext& context, QLineEdit& systemPassword,
@@ -41,7 +41,16 @@ void frmChangePassword::Command1_Click() {
                                vts::Dialogs::Icon::Critical);
         return;
     }
-    if (login::passwordsMatch(m_NewPassword_c->text(), m_ConfirmPassword_c->text()))
+    if (login::passwordsMatch(m_NewPassword_c->text(), m_ConfirmPassword_c->text())) {
+        // A password the store would cut would lock the operator out after
+        // the next start: refuse it before anything changes.
+        if (!login::passwordFits(m_NewPassword_c->text())) {
+            m_ctx.dialogs->message(login::kPasswordTooLongText.arg(login::passwordWidth()),
+                                   login::kErrorTitle, vts::Dialogs::Icon::Critical);
+            m_NewPassword_c->setFocus();
+            return;
+        }
         m_systemPassword.setText(login::normalised(m_NewPassword_c->text()));
+    }
     accept();
 }

@@ -99,8 +99,9 @@ frmMain::frmMain(const vts::ConfigContext& context, QWidget* parent)
     buildReportsPage(m_frames[2]);
     buildClientsPage(m_frames[3]);
 
-    m_directDial = std::make_unique<frmDirectDial>(*m_ctx.dialogs);
-    m_smtp = std::make_unique<frmSMTP>();
+    // Both dialogs belong to the main window, so they stay above it.
+    m_directDial = std::make_unique<frmDirectDial>(*m_ctx.dialogs, this);
+    m_smtp = std::make_unique<frmSMTP>(this);
     for (QLineEdit* box : {m_directDial->AlertPIN_c(), m_directDial->AlertAlphaPhoneNumber_c(),
                            m_directDial->AlertPagePassword_c(), m_smtp->AlertPagerEMailAddress_c()})
         box->setMaxLength(widthOf(box->objectName().chopped(2)));
@@ -144,7 +145,8 @@ void frmMain::buildSetupPage(QFrame* page) {
     auto* remove = button(page, QStringLiteral("Command3"), QStringLiteral("Remove"), 518, 84, 78);
     connect(add, &QPushButton::clicked, this, &frmMain::Command2_Click);
     connect(remove, &QPushButton::clicked, this, &frmMain::Command3_Click);
-    m_lblModemWarning = label(page, QString(), 400, 236, 196, 76, QStringLiteral("lblModemWarning"));
+    m_lblModemWarning =
+        label(page, QString(), 400, 236, 196, 146, QStringLiteral("lblModemWarning"));
     m_lblModemWarning->setWordWrap(true);
     m_lblModemWarning->setAlignment(Qt::AlignTop | Qt::AlignLeft);
     m_lblModemWarning->setStyleSheet(QStringLiteral("color: #C00000;"));
@@ -366,8 +368,8 @@ bool frmMain::SaveConfig() {
         const QStringList refused = settings::save(m_ctx.workDir, values);
         if (!refused.isEmpty())
             m_ctx.dialogs->message(
-                QStringLiteral("\"%1\" is not a number of days and was not saved.")
-                    .arg(m_txtPMFExpireDays->text()),
+                settings::numberProblem(QStringLiteral("Message file expire days"),
+                                        m_txtPMFExpireDays->text()),
                 QStringLiteral("Warning"), Dialogs::Icon::Exclamation);
     } catch (const vts::db::DbError& e) {
         storeError(QStringLiteral("The settings could not be saved: ") + e.message());

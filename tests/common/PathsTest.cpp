@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -193,4 +196,103 @@ TEST_F(SingleCopyGuardTest, MissingFolderIsAnErrorNotAnotherCopy) {
     SingleCopyGuard second(dir(), QStringLiteral("x.lock"));
     EXPECT_FALSE(second.acquire());
     EXPECT_TRUE(second.errorText().isEmpty());
+}
+
+// Why a guard was refused, as seen by a copy that cannot write the folder.
+// Each case prepares the folder, then a child process (dropped to an
+// unprivileged user when the tests run as root, since root writes
+// everywhere) tries to take the lock there.
+struct RefusalCase {
+    const char* name;
+    const char* folder;    // relative to the test directory
+    bool runningCopy;      // this process holds the lock while the child tries
+    bool staleLock;        // a crashed copy left its lock file behind
+    bool lockIsAFolder;    // something else sits where the lock file goes
+    bool readOnly;         // the folder is made read-only before the child runs
+    bool expectOtherCopy;  // else a failure whose text names the folder
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+
+class SingleCopyRefusal : public test::TempDirTest,
+                          public ::testing::WithParamInterface<RefusalCase> {
+protected:
+    // 0: lock taken; 1: another copy reported; 2: failure naming the folder;
+    // 3: a failure text that does not name the folder.
+    int tryInChild(const QString& folder) {
+        const pid_t child = fork();
+        if (child == 0) {
+            if (geteuid() == 0 && setgid(65534) != 0) _exit(9);
+            if (geteuid() == 0 && setuid(65534) != 0) _exit(9);
+            // The test folder's parents may be closed to an ordinary user.
+            if (::access(QFile::encodeName(dir()).constData(), X_OK) != 0) _exit(7);
+            SingleCopyGuard g(folder, QStringLiteral("x.lock"));
+            if (g.acquire()) _exit(0);
+            if (g.otherCopyRunning()) _exit(g.errorText().isEmpty() ? 1 : 8);
+            const QString text = g.refusalText(QStringLiteral("running"), QStringLiteral("P"));
+            _exit(text.contains(QDir::toNativeSeparators(folder)) &&
+                          text.startsWith("P cannot start.")
+                      ? 2
+                      : 3);
+        }
+        int status = 0;
+        if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+        return WEXITSTATUS(status);
+    }
+};
+
+TEST_P(SingleCopyRefusal, OnlyARunningCopyCountsAsAnotherCopy) {
+    const RefusalCase& c = GetParam();
+    ASSERT_EQ(chmod(QFile::encodeName(dir()).constData(), 0755), 0);
+    const QString folder = path(QString::fromLatin1(c.folder));
+    if (QString::fromLatin1(c.folder) != QLatin1String("missing")) QDir().mkpath(folder);
+    if (c.staleLock) {
+        const pid_t child = fork();
+        if (child == 0) {
+            auto* g = new SingleCopyGuard(folder, QStringLiteral("x.lock"));
+            _exit(g->acquire() ? 0 : 1);  // no destructor: the lock file stays behind
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(QFile::exists(folder + "/x.lock"));
+    }
+    if (c.lockIsAFolder) QDir().mkpath(folder + "/x.lock");
+    std::unique_ptr<SingleCopyGuard> running;
+    if (c.runningCopy) {
+        running = std::make_unique<SingleCopyGuard>(folder, QStringLiteral("x.lock"));
+        ASSERT_TRUE(running->acquire());
+    }
+    if (c.readOnly) {
+        ASSERT_EQ(chmod(QFile::encodeName(folder).constData(), 0555), 0);
+    }
+    const int outcome = tryInChild(folder);
+    if (c.readOnly) chmod(QFile::encodeName(folder).constData(), 0755);
+    if (outcome == 7) GTEST_SKIP() << "an ordinary user cannot reach " << dir().toStdString();
+    EXPECT_EQ(outcome, c.expectOtherCopy ? 1 : 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, SingleCopyRefusal,
+    ::testing::Values(
+        RefusalCase{"RunningCopy", "w", true, false, false, false, true},
+        RefusalCase{"RunningCopyInReadOnlyFolder", "w", true, false, false, true, true},
+        RefusalCase{"ReadOnlyFolder", "w", false, false, false, true, false},
+        RefusalCase{"ReadOnlyFolderWithStaleLock", "w", false, true, false, true, false},
+        RefusalCase{"MissingFolder", "missing", false, false, false, false, false},
+        RefusalCase{"LockNameTakenByAFolder", "w", false, false, true, false, false}),
+    [](const ::testing::TestParamInfo<RefusalCase>& info) { return std::string(info.param.name); });
+
+TEST_F(SingleCopyGuardTest, ACrashedCopysLockIsNotARunningCopy) {
+    // The crashed copy's lock file is replaced, not mistaken for a running copy.
+    const pid_t child = fork();
+    if (child == 0) {
+        auto* g = new SingleCopyGuard(dir(), QStringLiteral("x.lock"));
+        _exit(g->acquire() ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_FALSE(SingleCopyGuard::heldByRunningCopy(path("x.lock")));
+    SingleCopyGuard next(dir(), QStringLiteral("x.lock"));
+    EXPECT_TRUE(next.acquire());
+    EXPECT_TRUE(SingleCopyGuard::heldByRunningCopy(path("x.lock")));
 }

@@ -34,6 +34,12 @@ TEST(ModemWarning, NamesPortsTheServerCannotUse) {
     QStringList nine;
     for (int i = 1; i <= 9; ++i) nine << QStringLiteral("COM%1").arg(i);
     EXPECT_TRUE(modems::serverWarning(nine).contains("first eight"));
+    // A long list is named in part, so the note stays short.
+    QStringList many;
+    for (int i = 1; i <= 32; ++i) many << QStringLiteral("COM%1").arg(i);
+    EXPECT_EQ(modems::serverWarning(many),
+              "The server can use only ports 1 to 9; it cannot use COM10, COM11, COM12 and 20 "
+              "more. The server uses only the first eight ports listed.");
     EXPECT_EQ(modems::serverPortNumber("COM3x"), 3);
     EXPECT_EQ(modems::serverPortNumber("COM05"), 5);
 }

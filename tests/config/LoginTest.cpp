@@ -2,6 +2,7 @@
 #include "ConfigTestSupport.h"
 #include "LoginSettings.h"
 #include "SingleCopyGuard.h"
+#include "frmChangePassword.h"
 #include "frmConfigLogin.h"
 #include "frmLogin.h"
 #include "frmMain.h"
@@ -31,6 +32,21 @@ TEST_F(Login, SecondCopyInTheSameFolderIsRefused) {
     EXPECT_EQ(dialogs.texts(), QStringList({"Vantrel Server Configuration is already running"}));
     EXPECT_EQ(dialogs.shown()[0].title, "Error");
     EXPECT_EQ(program.login(), nullptr);
+    EXPECT_EQ(program.main(), nullptr);
+}
+
+TEST_F(Login, ALockThatCannotBeMadeIsNamedNotTakenForAnotherCopy) {
+    // Something that is no lock file sits where the lock goes, and no copy runs.
+    ASSERT_TRUE(QDir().mkpath(path(login::kLockName)));
+    ConfigProgram program(context);
+    EXPECT_FALSE(program.start());
+    ASSERT_EQ(dialogs.shown().size(), 1u);
+    const QString text = dialogs.shown()[0].text;
+    EXPECT_TRUE(text.startsWith("Vantrel Server Configuration cannot start.\n"))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QDir::toNativeSeparators(dir()))) << text.toStdString();
+    EXPECT_FALSE(text.contains("already running"));
+    EXPECT_EQ(dialogs.shown()[0].title, "Error");
     EXPECT_EQ(program.main(), nullptr);
 }
 
@@ -179,6 +195,78 @@ TEST_F(LoginSettingsDialog, CancelAfterAChangeLeavesTheNewPasswordUnsavedUntilEx
     EXPECT_EQ(config("AutoLogoutMinutes").toInt(), 5);
     w->Exit_c_Click();
     EXPECT_EQ(config("SystemPassword").toString(), "PW");
+}
+
+TEST_F(LoginSettingsDialog, PasswordBoxesAgreeWithTheStoredFieldsWidth) {
+    ASSERT_EQ(login::passwordWidth(), 50);
+    frmLogin loginWindow(context, "X");
+    EXPECT_EQ(loginWindow.SystemPassword_c()->maxLength(), 50);
+    auto w = open();
+    EXPECT_EQ(w->SystemPassword_c()->maxLength(), 50);
+    frmChangePassword change(context, *w->SystemPassword_c());
+    for (QLineEdit* box :
+         {change.OldPassword_c(), change.NewPassword_c(), change.ConfirmPassword_c()})
+        EXPECT_EQ(box->maxLength(), 50) << box->objectName().toStdString();
+    // A pasted text longer than the box is cut the same way in every box, so
+    // what was set is what logs in.
+    change.NewPassword_c()->setText(QString(60, 'k'));
+    EXPECT_EQ(change.NewPassword_c()->text(), QString(50, 'k'));
+    loginWindow.SystemPassword_c()->setText(QString(60, 'k'));
+    EXPECT_EQ(loginWindow.SystemPassword_c()->text(), QString(50, 'k'));
+}
+
+TEST_F(LoginSettingsDialog, APasswordLongerThanTheFieldInCapitalsIsRefusedBeforeAnythingIsStored) {
+    struct Case {
+        const char* name;
+        QString typed;
+        bool stored;
+    };
+    const Case cases[] = {
+        {"FiftyLetters", QString(50, 'a'), true},
+        {"FiftyCharactersWithBlanksAround", "  " + QString(46, 'b') + "  ", true},
+        // "ß" is one letter, "SS" in capitals: 26 of them make 52.
+        {"GrowsInCapitals", QString(26, QChar(0x00DF)), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        setConfig("SystemPassword", "OLD");
+        dialogs.clear();
+        auto w = open();
+        onModal([&](QWidget* d) {
+            onModal([&](QWidget* cp) {
+                child<QLineEdit>(cp, "OldPassword_c")->setText("old");
+                child<QLineEdit>(cp, "NewPassword_c")->setText(c.typed);
+                child<QLineEdit>(cp, "ConfirmPassword_c")->setText(c.typed);
+                child<QPushButton>(cp, "Command1")->click();
+                EXPECT_EQ(cp->isVisible(), !c.stored);
+                if (cp->isVisible()) child<QPushButton>(cp, "Command2")->click();
+            });
+            child<QPushButton>(d, "cmdChangePW")->click();
+            child<QPushButton>(d, "cmdOkay")->click();
+        });
+        w->ChangePassword_c_Click();
+        const QString expected = c.stored ? login::normalised(c.typed) : QStringLiteral("OLD");
+        EXPECT_EQ(w->SystemPassword_c()->text(), expected);
+        EXPECT_EQ(config("SystemPassword").toString(), expected);
+        if (c.stored) {
+            EXPECT_TRUE(dialogs.shown().empty());
+        } else {
+            ASSERT_EQ(dialogs.shown().size(), 1u);
+            EXPECT_EQ(dialogs.shown()[0].text,
+                      "The new password is too long. A password can have at most 50 characters.");
+            EXPECT_EQ(dialogs.shown()[0].title, "Error");
+        }
+        w->Exit_c_Click();
+        EXPECT_EQ(config("SystemPassword").toString(), expected);
+
+        // After a restart the password as typed logs in.
+        setConfig("EnableLoginPassword", 1);
+        ConfigProgram program(context);
+        ASSERT_TRUE(program.start());
+        typeAndOk(*program.login(), c.stored ? c.typed.toLower() : QStringLiteral("old"));
+        ASSERT_NE(program.main(), nullptr);
+        program.main()->hide();
+    }
 }
 
 TEST_F(LoginSettingsDialog, IdleMinutesThatAreNotANumberKeepTheDialogOpen) {

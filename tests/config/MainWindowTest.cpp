@@ -238,6 +238,46 @@ TEST_F(MainWindow, ABadExpireDaysIsReportedAndTheRestSaved) {
     EXPECT_EQ(dialogs.shown()[0].title, "Warning");
 }
 
+TEST_F(MainWindow, ExpireDaysMustBeANumberNotBelowZero) {
+    // A negative number of days would have the server delete every kept
+    // message file at every check: it is refused like a text that is no number.
+    struct Case {
+        const char* typed;
+        QVariant stored;      // what the store holds afterwards (14 = kept)
+        const char* message;  // part of the warning, "" for none
+    };
+    const Case cases[] = {
+        {"-1", 14, "Message file expire days cannot be negative; \"-1\" was not saved."},
+        {" -0.5 ", 14, "cannot be negative"},
+        {"inf", 14, "is not a number of days"},
+        {"nan", 14, "is not a number of days"},
+        {"0", 0, ""},
+        {"-0", 0, ""},
+        {" 7 ", 7, ""},
+        {"", QVariant(), ""},
+    };
+    auto w = open();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed);
+        setConfig("PMFExpireDays", 14);
+        dialogs.clear();
+        child<QLineEdit>(w.get(), "txtPMFExpireDays")->setText(QString::fromLatin1(c.typed));
+        EXPECT_TRUE(w->SaveConfig());
+        if (c.stored.isValid())
+            EXPECT_DOUBLE_EQ(config("PMFExpireDays").toDouble(), c.stored.toDouble());
+        else
+            EXPECT_TRUE(config("PMFExpireDays").isNull());
+        if (*c.message) {
+            ASSERT_EQ(dialogs.shown().size(), 1u);
+            EXPECT_TRUE(dialogs.shown()[0].text.contains(QString::fromLatin1(c.message)))
+                << dialogs.shown()[0].text.toStdString();
+            EXPECT_EQ(dialogs.shown()[0].title, "Warning");
+        } else {
+            EXPECT_TRUE(dialogs.shown().empty());
+        }
+    }
+}
+
 TEST_F(MainWindow, AFailedSaveOnExitAsksBeforeLeaving) {
     auto w = open();
     {

@@ -121,6 +121,38 @@ TEST_F(ConnectFlowTest, IdenticalFirstLinesMeanLatestVersion) {
     EXPECT_TRUE(m_flow->status().isEmpty());
 }
 
+TEST_F(ConnectFlowTest, EveryEndingStartsTheClientOnceAndLetsTheWindowClose) {
+    // On the way out the windows close, which runs Cancel once more: that
+    // must neither decline nor start VT.EXE again, and must not be refused
+    // as if a transfer were still busy.
+    struct Case {
+        const char* name;
+        QByteArray served;
+    };
+    for (const Case& c : {Case{"LatestVersion", kOldVersion}, Case{"Downloaded", kNewVersion}}) {
+        SCOPED_TRACE(c.name);
+        serve(c.served, "new program");
+        local(kOldVersion);
+        QFile::remove(prog("UPDATED.TXT"));
+        m_launcher.requests.clear();
+        m_quit = m_instructions = false;
+        startPython();
+        runUpdate();
+        ASSERT_TRUE(m_quit);
+        EXPECT_FALSE(m_flow->busy());
+        const bool updatedBefore = QFileInfo::exists(prog("UPDATED.TXT"));
+        EXPECT_TRUE(m_flow->cancel());  // the connect window closing
+        m_actions->decline();           // the main window closing
+        m_actions->startClientAndQuit();
+        m_flow->getUpdate();  // a late click on Update
+        EXPECT_FALSE(m_flow->running());
+        EXPECT_TRUE(startedClient()) << m_launcher.requests.size();
+        EXPECT_FALSE(m_instructions);
+        EXPECT_EQ(QFileInfo::exists(prog("UPDATED.TXT")), updatedBefore);
+        m_dialogs.clear();
+    }
+}
+
 TEST_F(ConnectFlowTest, OnlyTheFirstLineCounts) {
     serve("VT 3.0.1\r\nsomething else entirely\r\n", "new program");
     local(kOldVersion);

@@ -48,6 +48,8 @@ struct Case {
     QByteArray body;
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
 class ParserCases : public ::testing::TestWithParam<Case> {};
 
 TEST_P(ParserCases, SameResultWhateverThePieceSize) {

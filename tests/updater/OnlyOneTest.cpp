@@ -66,6 +66,23 @@ TEST_F(OnlyOneTest, LockLeftByADeadCopyIsTakenOver) {
     EXPECT_TRUE(g.claim());
 }
 
+TEST_F(OnlyOneTest, AFolderTheLockCannotBeMadeInIsAnErrorNotAnotherCopy) {
+    // Something that is no lock file sits where the lock goes; no copy runs.
+    ASSERT_TRUE(QDir().mkpath(path("OnlyOneupdater.lock")));
+    OnlyOne g(dir(), "updater");
+    EXPECT_FALSE(g.claim());
+    EXPECT_FALSE(g.isFirst());
+    EXPECT_TRUE(g.error().contains(QDir::toNativeSeparators(QDir(dir()).canonicalPath())))
+        << g.error().toStdString();
+    // A running first copy is no error.
+    QDir().mkpath(path("other"));
+    OnlyOne first(path("other"), "updater");
+    ASSERT_TRUE(first.claim());
+    OnlyOne second(path("other"), "updater");
+    EXPECT_FALSE(second.claim());
+    EXPECT_TRUE(second.error().isEmpty());
+}
+
 // The real program, copied into a program folder of the test's own.
 TEST_F(OnlyOneTest, SecondRunningProgramEndsWhileTheFirstKeepsRunning) {
     QDir().mkpath(path("prog"));

@@ -5,10 +5,13 @@
 #include "TestServer.h"
 #include "TestSupport.h"
 #include "VirtualEventLoop.h"
+#include "WindowFit.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -69,6 +72,22 @@ TEST_F(UpdaterWindowsTest, MainWindowOffersTheUpdate) {
     EXPECT_EQ(m_window->btnCancel->text(), "Cancel");
     EXPECT_EQ(m_window->palette().color(QPalette::Window), QColor(0, 128, 128));
     EXPECT_EQ(m_window->minimumSize(), m_window->maximumSize());
+}
+
+TEST_F(UpdaterWindowsTest, EveryWindowShowsItsTextsWhole) {
+    makeWindow();
+    m_window->btnContinue->click();
+    m_window->connectWindow()->Label7->setText(" Updating...please wait.");
+    frmDontrun instructions;
+    instructions.show();
+    for (QWidget* w :
+         {static_cast<QWidget*>(m_window.get()), static_cast<QWidget*>(m_window->connectWindow()),
+          static_cast<QWidget*>(&instructions)}) {
+        EXPECT_TRUE(test::measuresText(w)) << "no usable font";
+        const QStringList clipped = test::clippedTexts(w);
+        EXPECT_TRUE(clipped.isEmpty())
+            << w->objectName().toStdString() << ": " << clipped.join("\n").toStdString();
+    }
 }
 
 TEST_F(UpdaterWindowsTest, CancelRecordsTheDecisionShowsInstructionsThenStartsTheClient) {
@@ -156,6 +175,42 @@ TEST_F(UpdaterWindowsTest, DownloadBarReachesTheEnd) {
     EXPECT_EQ(c->DownloadBar->value(), 100);
     EXPECT_TRUE(c->Label7->text().isEmpty());
     EXPECT_EQ(readFile("VT.EXE"), QByteArray(40000, 'n'));
+}
+
+// Quitting the application closes every open window before the event loop
+// ends (QCoreApplication::quit does this); the test does the same, as the
+// program's main() does, through a queued call.
+TEST_F(UpdaterWindowsTest, AfterAnyEndingTheClientStartsOnceAndEveryWindowCloses) {
+    struct Case {
+        const char* name;
+        QByteArray served;
+    };
+    for (const Case& kase : {Case{"LatestVersion", "VT 1\r\n"}, Case{"Downloaded", "VT 2\r\n"}}) {
+        SCOPED_TRACE(kase.name);
+        writeFile("www/zupdate/fileinfo.txt", kase.served);
+        writeFile("www/zupdate/vtupdate.exe", QByteArray(40000, 'n'));
+        auto server = test::TestServer::pythonHttpServer(path("www"));
+        ASSERT_TRUE(server->ok());
+        m_server.port = server->port();
+        m_launcher.requests.clear();
+        m_dialogs.clear();
+        m_quit = false;
+        makeWindow();
+        QObject::connect(m_actions.get(), &UpdaterActions::quitRequested, qApp,
+                         &QApplication::closeAllWindows, Qt::QueuedConnection);
+        m_window->btnContinue->click();
+        QPointer<frmConnectISP> c = m_window->connectWindow();
+        ASSERT_TRUE(c);
+        c->btnGetUpdate->click();
+        ASSERT_TRUE(pumpUntil([this] { return m_quit; }));
+        ASSERT_TRUE(pumpUntil([&] { return c.isNull() && !m_window->isVisible(); }))
+            << "a window stayed open";
+        for (int i = 0; i < 20; ++i) QApplication::processEvents();
+        EXPECT_EQ(m_launcher.requests.size(), 1u);
+        EXPECT_EQ(m_window->instructionsWindow(), nullptr);
+        m_window.reset();
+        m_actions.reset();
+    }
 }
 
 TEST_F(UpdaterWindowsTest, SecondCopyBringsTheMinimizedWindowBack) {

@@ -2,6 +2,7 @@
 #include "ProgramFolder.h"
 #include "QtDialogs.h"
 #include "QtEventLoop.h"
+#include "QuietStart.h"
 #include "ServerAddress.h"
 #include "UpdaterActions.h"
 #include "Version.h"
@@ -10,6 +11,7 @@
 #include "Launcher.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 
 int main(int argc, char** argv) {
     if (const int done = vts::handleHelpAndVersion(
@@ -23,18 +25,34 @@ int main(int argc, char** argv) {
         done >= 0) {
         return done;
     }
+    vts::quietStart();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("updater"));
     const QString folder = QCoreApplication::applicationDirPath();
 
+    vts::QtDialogs dialogs;
     vts::OnlyOne guard(folder, QCoreApplication::applicationName());
-    if (!guard.claim()) return 0;
+    if (!guard.claim()) {
+        // Another copy runs and has been asked to the front; or the program
+        // folder cannot hold the guard's lock file, which is said, naming it.
+        if (guard.error().isEmpty()) return 0;
+        // Without a screen the message goes to standard error.
+        vts::ConsoleDialogs console;
+        vts::Dialogs& say = QGuiApplication::platformName() == QLatin1String("offscreen")
+                                ? static_cast<vts::Dialogs&>(console)
+                                : dialogs;
+        say.show(QStringLiteral("The updater cannot start.\n") + guard.error(),
+                 QString::fromLatin1(vts::UpdaterActions::kWarningTitle),
+                 vts::Dialogs::Icon::Critical, vts::Dialogs::Buttons::Ok);
+        return 1;
+    }
 
     vts::QtEventLoop loop;
-    vts::QtDialogs dialogs;
     vts::ProcessLauncher launcher;
     vts::UpdaterActions actions(vts::ProgramFolder(folder), vts::ServerAddress::load(folder), loop,
                                 dialogs, launcher);
+    // Quitting closes the open windows first; the actions make sure that
+    // this neither declines nor starts VT.EXE a second time.
     QObject::connect(&actions, &vts::UpdaterActions::quitRequested, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     vts::frmUpdateVT w(actions, &guard);

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include <cstdio>
+
+// Start-up notices from Qt itself that an operator cannot act on: Qt falls
+// back to a private runtime folder when the session sets none (a service,
+// cron, su), and Qt Multimedia reports a machine without a sound server,
+// where the programs use the terminal bell instead. Each program installs
+// quietStart() first thing in main(), before the application object, so a
+// normal start prints only what the programs themselves have to say.
+namespace vts {
+
+// True for the notices above; every other message passes.
+inline bool isStartupNoise(QtMsgType type, const QString& message) {
+    if (type != QtWarningMsg && type != QtInfoMsg && type != QtDebugMsg) return false;
+    return message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set")) ||
+           message.startsWith(QLatin1String("PulseAudioService: pa_context_connect() failed"));
+}
+
+namespace quietstart {
+inline QtMessageHandler& previous() {
+    static QtMessageHandler handler = nullptr;
+    return handler;
+}
+
+inline void filter(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (isStartupNoise(type, message)) return;
+    if (QtMessageHandler next = previous()) {
+        next(type, context, message);
+        return;
+    }
+    const QByteArray line = qFormatLogMessage(type, context, message).toLocal8Bit();
+    std::fprintf(stderr, "%s\n", line.constData());
+    std::fflush(stderr);
+}
+}  // namespace quietstart
+
+// Installs the filter in front of the message handler in use.
+inline void quietStart() {
+    QtMessageHandler before = qInstallMessageHandler(quietstart::filter);
+    if (before != quietstart::filter) quietstart::previous() = before;
+}
+
+}  // namespace vts
