@@ -238,7 +238,7 @@ TEST_F(VtsReportCommandTest, WritesTheSameReportAsThePage) {
                                   "{tblLog.Sender} LIKE 'SMI*'\n"));
     const QString text = vts::test::reports::pdfText(path(QStringLiteral("r.pdf")));
     EXPECT_TRUE(
-        text.contains(QStringLiteral("From 07/01/1998 to 07/31/1998, Failed Messages, SMI")));
+        text.contains(QStringLiteral("From 7/1/1998 to 7/31/1998, Failed Messages, SMI")));
     EXPECT_TRUE(text.contains(QStringLiteral("R3")));
     EXPECT_FALSE(text.contains(QStringLiteral("R1 ")));
 
