@@ -206,14 +206,19 @@ struct Line {
 // the store only as lines are taken.
 class ReportDocument::LineSource {
 public:
-    LineSource(const ReportDocument& doc, const PageStart& start)
-        : m_doc(doc), m_row(start.row) {
+    // With `chunk` > 0 the rows are read that many at a time, each chunk
+    // by its own query from the place the last one ended: the store then
+    // sorts only what one chunk needs, so a page far into the report costs
+    // what the first one does. With 0 one query reads every row (a whole
+    // report written at once).
+    LineSource(const ReportDocument& doc, const PageStart& start, qint64 chunk = 0)
+        : m_doc(doc), m_row(start.row), m_chunk(chunk) {
         if (doc.m_layout.style == ReportLayout::Style::Summary) {
             buildSummary();
             m_nextRow = 1;
         } else {
             QVariantList params = doc.m_filter.params;
-            QString sql = rowSql(doc, start, params);
+            QString sql = rowSql(doc, start, params, chunk);
             m_stmt = std::make_unique<Statement>(doc.m_db->handle(), sql, params);
             m_nextRow = start.row;
         }
@@ -250,8 +255,8 @@ public:
     // The rows of the report from `start` on: the layout's columns, the
     // message, the sort value and the ID. With a known place in the sort
     // order the rows before it are left out by the condition, not skipped.
-    static QString rowSql(const ReportDocument& doc, const PageStart& start,
-                          QVariantList& params) {
+    static QString rowSql(const ReportDocument& doc, const PageStart& start, QVariantList& params,
+                          qint64 limit = 0) {
         const Order o = order(doc);
         QStringList cols;
         for (const auto& c : doc.m_layout.columns) {
@@ -280,8 +285,8 @@ public:
             } else {
                 where << (o.descending
                               ? QStringLiteral("(%1 < ? OR (%1 = ? AND ID >= ?) OR %2 IS NULL)")
-                              : QStringLiteral("(%1 > ? OR (%1 = ? AND ID >= ?))"))
-                             .arg(o.term, o.column);
+                                    .arg(o.term, o.column)
+                              : QStringLiteral("(%1 > ? OR (%1 = ? AND ID >= ?))").arg(o.term));
                 params << start.key << start.key << start.keyId;
             }
         }
@@ -293,11 +298,38 @@ public:
             sql += doc.m_orderBy + QStringLiteral(", ");
         }
         sql += QStringLiteral("ID");
+        if (limit > 0 || (!keyed && start.row > 0)) {
+            sql += QStringLiteral(" LIMIT ?");
+            params << (limit > 0 ? limit : qint64{-1});
+        }
         if (!keyed && start.row > 0) {
-            sql += QStringLiteral(" LIMIT -1 OFFSET ?");
+            sql += QStringLiteral(" OFFSET ?");
             params << start.row;
         }
         return sql;
+    }
+
+    // The next row from the store, starting the next chunk's query when one
+    // chunk is used up.
+    bool fetch() {
+        if (m_stmt->step()) {
+            ++m_chunkRows;
+            return true;
+        }
+        if (m_chunk <= 0 || m_chunkRows < m_chunk) {
+            return false;
+        }
+        // After the last row read: same sort value, a higher ID, or later.
+        const PageStart after{m_nextRow, 0, m_rowKey, m_rowId + 1};
+        QVariantList params = m_doc.m_filter.params;
+        const QString sql = rowSql(m_doc, after, params, m_chunk);
+        m_stmt = std::make_unique<Statement>(m_doc.m_db->handle(), sql, params);
+        m_chunkRows = 0;
+        if (m_stmt->step()) {
+            ++m_chunkRows;
+            return true;
+        }
+        return false;
     }
 
     // Lines of the whole report, for a summary (built at once).
@@ -315,7 +347,7 @@ public:
             m_done = true;
             return false;
         }
-        if (!m_stmt->step()) {
+        if (!fetch()) {
             m_done = true;
             m_row = m_nextRow;
             m_pending.push_back({Line::Blank, {}});
@@ -427,6 +459,8 @@ private:
     qint64 m_nextRow = 0;  // the row the statement yields next
     QVariant m_rowKey;     // sort value and ID of m_row
     qint64 m_rowId = -1;
+    qint64 m_chunk = 0;      // rows per query; 0: one query
+    qint64 m_chunkRows = 0;  // rows read by the current query
     int m_taken = 0;       // lines of m_row already taken
     bool m_done = false;
 };
@@ -549,7 +583,7 @@ std::optional<PageStart> ReportDocument::renderPage(PageCanvas& canvas, int page
                                                     PageStart start) const {
     if (!m_cursor || !(m_cursor->position() == start)) {
         m_cursor.reset();
-        m_cursor = std::make_unique<LineSource>(*this, start);
+        m_cursor = std::make_unique<LineSource>(*this, start, qint64{4} * linesPerPage());
     }
     if (!drawPage(canvas, pageNumber, *m_cursor)) {
         m_cursor.reset();

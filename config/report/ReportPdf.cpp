@@ -61,23 +61,27 @@ QByteArray textString(const QString& s) {
 
 }  // namespace
 
+namespace {
+
+char windows1252(char16_t c) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+        return static_cast<char>(c);
+    }
+    for (size_t i = 0; i < kHigh.size(); ++i) {
+        if (kHigh[i] == c) {
+            return static_cast<char>(0x80 + i);
+        }
+    }
+    return '?';
+}
+
+}  // namespace
+
 QByteArray toWindows1252(const QString& text) {
     QByteArray out;
     out.reserve(text.size());
     for (const QChar ch : text) {
-        const char16_t c = ch.unicode();
-        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-            out += static_cast<char>(c);
-            continue;
-        }
-        char b = '?';
-        for (size_t i = 0; i < kHigh.size(); ++i) {
-            if (kHigh[i] == c) {
-                b = static_cast<char>(0x80 + i);
-                break;
-            }
-        }
-        out += b;
+        out += windows1252(ch.unicode());
     }
     return out;
 }
@@ -112,15 +116,18 @@ public:
         m_ops += ' ';
         number(m_ops, m_height - baseline);
         m_ops += " Tm (";
-        for (const char b : toWindows1252(text)) {
+        // Written in place: at most two bytes a character.
+        const qsizetype at = m_ops.size();
+        m_ops.resize(at + 2 * text.size());
+        char* out = m_ops.data() + at;
+        for (const QChar ch : text) {
+            const char b = windows1252(ch.unicode());
             if (b == '(' || b == ')' || b == '\\') {
-                m_ops += '\\';
-            } else if (b == '\r' || b == '\n') {
-                m_ops += ' ';
-                continue;
+                *out++ = '\\';
             }
-            m_ops += b;
+            *out++ = (b == '\r' || b == '\n') ? ' ' : b;
         }
+        m_ops.truncate(out - m_ops.constData());
         m_ops += ") Tj\n";
     }
 
