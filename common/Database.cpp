@@ -659,8 +659,7 @@ void likeFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
 }
 
 void registerTextFunctions(sqlite3* db) {
-    sqlite3_create_collation_v2(db, kNoCaseCollation, SQLITE_UTF8, nullptr, compareNoCase,
-                                nullptr);
+    sqlite3_create_collation_v2(db, kNoCaseCollation, SQLITE_UTF8, nullptr, compareNoCase, nullptr);
     for (int args : {2, 3}) {
         sqlite3_create_function_v2(db, "like", args,
                                    SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
@@ -1167,8 +1166,7 @@ std::unique_ptr<Recordset> Database::openTableWhere(const QString& table, const 
     const int col = rs->d->findOrThrow(field);
     const Column& c = rs->d->table->columns[size_t(col)];
     rs->d->condSql = (c.rowidAlias ? QStringLiteral("rowid") : quoteIdent(c.name)) +
-                     QStringLiteral(" = ?") +
-                     (isTextual(c) ? noCase() : QString());
+                     QStringLiteral(" = ?") + (isTextual(c) ? noCase() : QString());
     rs->d->condParam = rs->d->convertForField(c, value);
     rs->d->seek(std::nullopt);
     return rs;
@@ -1257,8 +1255,7 @@ bool Recordset::findFirst(const QString& field, const QVariant& value) {
     }
     if (!v.isValid()) return false;
     const QString term = (c.rowidAlias ? QStringLiteral("rowid") : quoteIdent(c.name)) +
-                         QStringLiteral(" = ?") +
-                         (isTextual(c) ? noCase() : QString());
+                         QStringLiteral(" = ?") + (isTextual(c) ? noCase() : QString());
     return d->seek(std::nullopt, term, v, /*keepOnMiss=*/true);
 }
 

@@ -29,9 +29,9 @@ namespace vts {
 class ExpirySweep final {
 public:
     struct Stats {
-        int deleted = 0;     // files deleted by the last run
-        int timesRead = 0;   // file times read by the last run
-        int fullScans = 0;   // folders listed whole by the last run
+        int deleted = 0;       // files deleted by the last run
+        int timesRead = 0;     // file times read by the last run
+        int fullScans = 0;     // folders listed whole by the last run
         bool watched = false;  // every folder of the last run had a kernel watch
     };
 

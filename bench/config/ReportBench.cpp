@@ -93,8 +93,7 @@ public:
 
 // One page drawn as the report window draws it; its time in seconds.
 double showPage(const vts::report::ReportDocument& doc, int page,
-                const vts::report::PageStart& start,
-                std::optional<vts::report::PageStart>* next) {
+                const vts::report::PageStart& start, std::optional<vts::report::PageStart>* next) {
     QElapsedTimer t;
     t.start();
     const double scale = 96.0 / 72.0;
@@ -128,8 +127,7 @@ int pageTurns(const QString& dir) {
         // Walk (without drawing) to `page`, then draw it and the page after.
         NullCanvas null;
         while (static_cast<int>(starts.size()) < page) {
-            const auto n = doc->renderPage(null, static_cast<int>(starts.size()),
-                                           starts.back());
+            const auto n = doc->renderPage(null, static_cast<int>(starts.size()), starts.back());
             if (!n) {
                 return false;
             }

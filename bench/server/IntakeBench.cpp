@@ -36,8 +36,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <vector>
 #include <cstdio>
+#include <vector>
 
 using namespace vts;
 

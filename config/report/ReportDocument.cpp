@@ -22,7 +22,7 @@ namespace vts::report {
 
 namespace {
 
-constexpr double kMargin = 36.0;        // half an inch
+constexpr double kMargin = 36.0;  // half an inch
 constexpr double kCharAdvance = kMonoAdvance;
 constexpr double kLineFactor = 1.3;
 constexpr int kMessageIndent = 4;
@@ -262,8 +262,8 @@ public:
         for (const auto& c : doc.m_layout.columns) {
             cols << c.field;
         }
-        cols << QStringLiteral("Message") << (o.column.isEmpty() ? QStringLiteral("NULL") : o.column)
-             << QStringLiteral("ID");
+        cols << QStringLiteral("Message")
+             << (o.column.isEmpty() ? QStringLiteral("NULL") : o.column) << QStringLiteral("ID");
         QString sql = QStringLiteral("SELECT ") + cols.join(QStringLiteral(", ")) +
                       QStringLiteral(" FROM tblLog");
         QStringList where;
@@ -415,8 +415,7 @@ private:
         sqlite3* h = m_doc.m_db->handle();
         for (const auto& count : m_doc.m_layout.counts) {
             const QString group =
-                count.field +
-                (isTextField(count.field) ? db::noCase() : QString());
+                count.field + (isTextField(count.field) ? db::noCase() : QString());
             Statement st(
                 h,
                 QStringLiteral("SELECT MIN(%1), COUNT(*) FROM tblLog%2 GROUP BY %3 ORDER BY %3")
@@ -461,7 +460,7 @@ private:
     qint64 m_rowId = -1;
     qint64 m_chunk = 0;      // rows per query; 0: one query
     qint64 m_chunkRows = 0;  // rows read by the current query
-    int m_taken = 0;       // lines of m_row already taken
+    int m_taken = 0;         // lines of m_row already taken
     bool m_done = false;
 };
 

@@ -70,8 +70,7 @@ public:
     // they stopped; any other page is found by its start's place in the sort
     // order. Either way no earlier row is read again.
     std::optional<PageStart> renderPage(QPainter& painter, int pageNumber, PageStart start) const;
-    std::optional<PageStart> renderPage(PageCanvas& canvas, int pageNumber,
-                                        PageStart start) const;
+    std::optional<PageStart> renderPage(PageCanvas& canvas, int pageNumber, PageStart start) const;
 
     // Draws every page on `device`, calling `progress` after each one; a
     // false return stops early. Returns the number of pages drawn.

@@ -20,8 +20,7 @@ constexpr int kInfo = 4;
 constexpr int kFirstFont = 5;  // five to eight: the four faces
 constexpr int kFaces = 4;
 
-const char* const kFontNames[kFaces] = {"Helvetica-Bold", "Helvetica", "Courier",
-                                        "Courier-Bold"};
+const char* const kFontNames[kFaces] = {"Helvetica-Bold", "Helvetica", "Courier", "Courier-Bold"};
 
 // Windows-1252 bytes 0x80 to 0x9F; 0 where the code page has no character.
 constexpr std::array<char16_t, 32> kHigh = {
@@ -178,8 +177,8 @@ PdfFile::PdfFile(QIODevice& out, const QSizeF& pageSize, const QString& title)
     beginObject(kResources);
     QByteArray res = "<< /Font <<";
     for (int i = 0; i < kFaces; ++i) {
-        res += " /F" + QByteArray::number(i + 1) + ' ' + QByteArray::number(kFirstFont + i) +
-               " 0 R";
+        res +=
+            " /F" + QByteArray::number(i + 1) + ' ' + QByteArray::number(kFirstFont + i) + " 0 R";
     }
     put(res + " >> /ProcSet [/PDF /Text] >>\nendobj\n");
 }
@@ -256,7 +255,8 @@ bool PdfFile::finish() {
         now.toString(QStringLiteral("yyyyMMddHHmmss")).toLatin1() + ") >>\nendobj\n");
 
     const qint64 xref = m_pos;
-    QByteArray table = "xref\n0 " + QByteArray::number(static_cast<qsizetype>(m_offsets.size()) + 1) +
+    QByteArray table = "xref\n0 " +
+                       QByteArray::number(static_cast<qsizetype>(m_offsets.size()) + 1) +
                        "\n0000000000 65535 f \n";
     for (const qint64 off : m_offsets) {
         table += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";

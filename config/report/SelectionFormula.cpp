@@ -175,8 +175,7 @@ private:
             // compared with hold nothing larger.
             const qint64 whole = t.text.toLongLong(&ok);
             if (!ok) {
-                throw FormulaError(t.pos,
-                                   QStringLiteral("the number %1 is too large").arg(t.text));
+                throw FormulaError(t.pos, QStringLiteral("the number %1 is too large").arg(t.text));
             }
             t.whole = whole;
         }
@@ -411,8 +410,7 @@ private:
         }
         const QString l = sqlOf(left, right);
         const QString r = sqlOf(right, left);
-        const QString collate =
-            isText(left) && isText(right) ? db::noCase() : QString();
+        const QString collate = isText(left) && isText(right) ? db::noCase() : QString();
         return QStringLiteral("(") + l + QLatin1Char(' ') +
                (op == QLatin1String("<>") ? QStringLiteral("<>") : op) + QLatin1Char(' ') + r +
                collate + QStringLiteral(")");

@@ -341,15 +341,16 @@ TEST_P(ReportPagingTest, EveryPageIsTheSameReachedInOrderOrDirectly) {
     const char* senders[] = {"SMITH", "smith", "Ågren", "ÅGREN", "", "ADAMS", "jones"};
     // More rows than the window reads in one query, so it continues.
     for (int i = 0; i < 420; ++i) {
-        const QString message = i % 9 == 0 ? QStringLiteral("word ").repeated(120)
-                                           : QStringLiteral("short %1").arg(i);
-        rows << LogRow{1 + i % 3,
-                       QString::fromUtf8(senders[i % 7]),
-                       QStringLiteral("D%1").arg(i % 4),
-                       QStringLiteral("R%1").arg(i % 5),
-                       QStringLiteral("1998-07-%1 10:00:00").arg(1 + i % 28, 2, 10, QLatin1Char('0')),
-                       QStringLiteral("555"),
-                       message};
+        const QString message =
+            i % 9 == 0 ? QStringLiteral("word ").repeated(120) : QStringLiteral("short %1").arg(i);
+        rows << LogRow{
+            1 + i % 3,
+            QString::fromUtf8(senders[i % 7]),
+            QStringLiteral("D%1").arg(i % 4),
+            QStringLiteral("R%1").arg(i % 5),
+            QStringLiteral("1998-07-%1 10:00:00").arg(1 + i % 28, 2, 10, QLatin1Char('0')),
+            QStringLiteral("555"),
+            message};
     }
     vts::test::reports::createLog(dir(), rows);
     {
@@ -397,9 +398,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ReportRunTest, NormalLayoutMarksCutValuesAndFootsPagesWithTimeAndCount) {
     QList<LogRow> rows;
     for (int i = 0; i < 60; ++i) {
-        rows << LogRow{1, QStringLiteral("SMITH"), QStringLiteral("IT"),
+        rows << LogRow{1,
+                       QStringLiteral("SMITH"),
+                       QStringLiteral("IT"),
                        QStringLiteral("A recipient whose name is far too long"),
-                       QStringLiteral("1998-07-01 10:00:00"), QStringLiteral("555"),
+                       QStringLiteral("1998-07-01 10:00:00"),
+                       QStringLiteral("555"),
                        QStringLiteral("Short")};
     }
     rows[0].message = QStringLiteral("A message that is longer than the forty characters shown");
@@ -437,7 +441,8 @@ TEST_F(ReportRunTest, NormalLayoutMarksCutValuesAndFootsPagesWithTimeAndCount) {
 
 TEST(ReportPdfText, WindowsCodePageWithQuestionMarksForTheRest) {
     EXPECT_EQ(toWindows1252(QStringLiteral("Ågren \u20AC5 \u2026 \u0142\u4E2D")),
-              QByteArray("\xC5gren \x80" "5 \x85 ??"));
+              QByteArray("\xC5gren \x80"
+                         "5 \x85 ??"));
 }
 
 TEST_F(ReportRunTest, NoLogIsAnErrorMessage) {

@@ -59,8 +59,8 @@ protected:
             const QDir d(folder);
             for (const QFileInfo& fi :
                  d.entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name)) {
-                const bool queueFile = fi.fileName().endsWith(QLatin1String(".pmf"),
-                                                              Qt::CaseInsensitive);
+                const bool queueFile =
+                    fi.fileName().endsWith(QLatin1String(".pmf"), Qt::CaseInsensitive);
                 const double ageDays = fi.lastModified().msecsTo(m_now) / 1000.0 / 86400.0;
                 if (!queueFile || !(ageDays > limitDays)) {
                     left << d.dirName() + QLatin1Char('/') + fi.fileName();
