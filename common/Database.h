@@ -59,6 +59,18 @@ struct TableDef {
     std::vector<IndexDef> indexes;
 };
 
+// Text compared without regard to letter case over the whole of Unicode
+// (full case folding: "ÅGREN" = "ågren", "STRASSE" = "straße"). Every
+// connection of this layer registers this collation and a LIKE of the same
+// kind. Queries name the collation ("... = ? COLLATE VTS_NOCASE"); table
+// definitions keep SQLite's own NOCASE, so the stores stay readable and
+// writable by any SQLite client (which then compares A-Z only).
+inline constexpr char kNoCaseCollation[] = "VTS_NOCASE";
+// " COLLATE VTS_NOCASE", to follow a text term in SQL.
+QString noCase();
+// The text folded for comparison: equal for texts that differ only in case.
+QString foldCase(const QString& text);
+
 class Recordset;
 
 class Database {

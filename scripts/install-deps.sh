@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build ccache pkg-config
   qt6-base-dev qt6-multimedia-dev libqt6opengl6-dev
-  libsqlite3-dev sqlite3 libcurl4-openssl-dev
+  libsqlite3-dev sqlite3 libcurl4-openssl-dev libicu-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-aiosmtpd poppler-utils
   curl libnet-snpp-perl hylafax-client

@@ -7,6 +7,7 @@
 #include "Database.h"
 #include "Dialogs.h"
 #include "EventLoop.h"
+#include "ExpirySweep.h"
 #include "Launcher.h"
 #include "LogStore.h"
 #include "MonitorView.h"
@@ -381,27 +382,11 @@ void MonitorCore::check() {
 }
 
 void MonitorCore::expirySweep() {
-    if (!m_settings.PMFExpireDays) {
-        return;
+    if (!m_sweep) {
+        m_sweep = std::make_unique<ExpirySweep>([this](const QString& s) { AddStatus(s); });
     }
-    const double limit = *m_settings.PMFExpireDays;
-    const QDateTime now = m_loop.now();
-    for (const QString& sub : {kPending, kSent, kFailed}) {
-        bool ok = false;
-        const QString folder = queuePath(sub);
-        const QStringList names = paths::listFiles(folder, QStringLiteral("*.PMF"), &ok);
-        if (!ok) {
-            continue;
-        }
-        for (const QString& f : names) {
-            const QString p = queuePath(sub, f);
-            const QDateTime modified = QFileInfo(p).lastModified();
-            const double ageDays = EventLoop::secondsBetween(modified, now) / 86400.0;
-            if (ageDays > limit) {
-                QFile::remove(p);
-            }
-        }
-    }
+    m_sweep->run({queuePath(kPending), queuePath(kSent), queuePath(kFailed)},
+                 m_settings.PMFExpireDays, m_loop.now());
 }
 
 bool MonitorCore::registerClient(const QStringList& header) {

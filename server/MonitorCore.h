@@ -19,6 +19,7 @@ class AlertMailer;
 class AlertSound;
 class Dialogs;
 class EventLoop;
+class ExpirySweep;
 class Launcher;
 class MonitorView;
 class OperatorAlerts;
@@ -131,6 +132,7 @@ private:
     std::unique_ptr<PagerOCX> m_pager;
     std::unique_ptr<OperatorAlerts> m_alerts;
     std::unique_ptr<Timer> m_timer1;
+    std::unique_ptr<ExpirySweep> m_sweep;
 
     ServerSettings m_settings;
     mutable QHash<QString, QString> m_folders;  // resolved queue folders of this check

@@ -1,16 +1,19 @@
 // Report and purge benchmark: a log of N rows (100,000 by default); time and
 // peak memory of a Normal report of every row to PDF and to CSV and of a
 // purge of half the rows, each against a bare SQLite pass over the same rows
-// in the same run. Every task runs in a child process of its own so its peak
-// resident size is its own.
+// in the same run; and the time of a page turn in the report window at page
+// 1 and at page 1,000 (the next page, and a page seen before). Every task
+// runs in a child process of its own so its peak resident size is its own.
 //
 //   reportbench [rows]
-//   reportbench --fill DIR rows      (only makes the log and the layouts)
+//   reportbench --fill DIR rows      (only makes the log and the layouts in
+//                                     DIR, which must exist)
 
 #include "Database.h"
 #include "Dialogs.h"
 #include "LogStore.h"
 #include "PurgeLogic.h"
+#include "ReportCanvas.h"
 #include "ReportEngine.h"
 #include "ReportLayout.h"
 
@@ -20,6 +23,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
 #include <QTemporaryDir>
 
 #include <spawn.h>
@@ -27,9 +32,12 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 extern char** environ;
 
@@ -75,6 +83,83 @@ void fillLog(const QString& dir, int rows) {
     vts::report::installDefaultLayouts(dir);
 }
 
+// Draws nothing: moves through pages as fast as the rows can be read.
+class NullCanvas final : public vts::report::PageCanvas {
+public:
+    void setFont(Face, double) override {}
+    void text(double, double, const QString&) override {}
+    void line(double, double, double, double) override {}
+};
+
+// One page drawn as the report window draws it; its time in seconds.
+double showPage(const vts::report::ReportDocument& doc, int page,
+                const vts::report::PageStart& start, std::optional<vts::report::PageStart>* next) {
+    QElapsedTimer t;
+    t.start();
+    const double scale = 96.0 / 72.0;
+    QImage image(qRound(doc.pageSize().width() * scale), qRound(doc.pageSize().height() * scale),
+                 QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter p(&image);
+    p.setRenderHint(QPainter::TextAntialiasing);
+    p.scale(scale, scale);
+    *next = doc.renderPage(p, page, start);
+    p.end();
+    return t.nsecsElapsed() / 1e9;
+}
+
+// Page turns in the report window at page 1 and at page 1,000: the next
+// page (the window continues the rows) and a page seen before (found again
+// by its place in the sort order). Writes four times in seconds to pages.txt.
+int pageTurns(const QString& dir) {
+    vts::report::ReportEngine engine(dir);
+    engine.setReportFileName(QStringLiteral("svrrpt1.rpt"));
+    engine.setDataFile(0, QStringLiteral("VTSLog.MDB"));
+    engine.setSortField(0, QStringLiteral("+{tblLog.Sender}"));
+    const auto doc = engine.prepare();
+    std::vector<vts::report::PageStart> starts{vts::report::PageStart{}};
+    std::optional<vts::report::PageStart> next;
+    auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    auto turnsAt = [&](int page, double* forward, double* revisit) {
+        // Walk (without drawing) to `page`, then draw it and the page after.
+        NullCanvas null;
+        while (static_cast<int>(starts.size()) < page) {
+            const auto n = doc->renderPage(null, static_cast<int>(starts.size()), starts.back());
+            if (!n) {
+                return false;
+            }
+            starts.push_back(*n);
+        }
+        std::vector<double> f, r;
+        for (int round = 0; round < 5; ++round) {
+            showPage(*doc, page, starts[page - 1], &next);  // the window is at `page`
+            if (!next) {
+                return false;
+            }
+            f.push_back(showPage(*doc, page + 1, *next, &next));
+            // Back to `page` from its remembered start (the window is elsewhere).
+            r.push_back(showPage(*doc, page, starts[page - 1], &next));
+        }
+        *forward = median(f);
+        *revisit = median(r);
+        return true;
+    };
+    double f1 = 0, r1 = 0, f1000 = 0, r1000 = 0;
+    if (!turnsAt(1, &f1, &r1) || !turnsAt(1000, &f1000, &r1000)) {
+        std::fprintf(stderr, "the report has fewer than 1,001 pages\n");
+        return 1;
+    }
+    QFile out(QDir(dir).filePath(QStringLiteral("pages.txt")));
+    if (!out.open(QIODevice::WriteOnly)) {
+        return 1;
+    }
+    out.write(QStringLiteral("%1 %2 %3 %4\n").arg(f1).arg(r1).arg(f1000).arg(r1000).toLatin1());
+    return 0;
+}
+
 // The tasks, run in the child.
 int runTask(const QString& task, const QString& dir) {
     QDir::setCurrent(dir);
@@ -108,6 +193,9 @@ int runTask(const QString& task, const QString& dir) {
         engine.setPrintFileName(QStringLiteral("out.") + task);
         engine.run();
         return 0;
+    }
+    if (task == QLatin1String("pages")) {
+        return pageTurns(dir);
     }
     if (task == QLatin1String("delete")) {
         auto database = vts::logstore::open(dir);
@@ -171,8 +259,24 @@ int main(int argc, char** argv) {
         return runTask(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     }
     QCoreApplication app(argc, argv);
-    if (argc == 4 && std::strcmp(argv[1], "--fill") == 0) {  // a log to look at or profile
-        fillLog(QString::fromLocal8Bit(argv[2]), std::max(1, std::atoi(argv[3])));
+    if (argc >= 2 && std::strcmp(argv[1], "--fill") == 0) {  // a log to look at or profile
+        if (argc != 4) {
+            std::fprintf(stderr, "usage: reportbench --fill DIR rows\n");
+            return 2;
+        }
+        const QString dir = QString::fromLocal8Bit(argv[2]);
+        if (!QFileInfo(dir).isDir()) {
+            std::fprintf(stderr, "reportbench: the folder %s does not exist; make it first\n",
+                         argv[2]);
+            return 2;
+        }
+        try {
+            fillLog(dir, std::max(1, std::atoi(argv[3])));
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "reportbench: the log in %s could not be made: %s\n", argv[2],
+                         e.what());
+            return 1;
+        }
         return 0;
     }
     const int rows = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100000;
@@ -195,6 +299,7 @@ int main(int argc, char** argv) {
     const Measure pdf = spawnTask(exe, "pdf", master);
     const Measure csv = spawnTask(exe, "csv", master);
     const Measure pdfSmall = spawnTask(exe, "pdf", small);
+    const Measure pages = spawnTask(exe, "pages", master);
     const QString work = tmp.filePath(QStringLiteral("work"));
     copyLog(master, work);
     const Measure del = spawnTask(exe, "delete", work);
@@ -216,5 +321,20 @@ int main(int argc, char** argv) {
     line("purge of half", purge, del);
     std::printf("PDF peak memory, all rows / tenth of rows: %.2f\n",
                 static_cast<double>(pdf.peakKiB) / std::max(1L, pdfSmall.peakKiB));
+    std::printf("PDF time / CSV time: %.2f\n", pdf.seconds / csv.seconds);
+
+    QFile turns(QDir(master).filePath(QStringLiteral("pages.txt")));
+    if (pages.seconds > 0 && turns.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> t = turns.readAll().simplified().split(' ');
+        if (t.size() == 4) {
+            const double f1 = t[0].toDouble(), r1 = t[1].toDouble();
+            const double f1000 = t[2].toDouble(), r1000 = t[3].toDouble();
+            std::printf("report window, sorted by sender (ms)  at page 1  at page 1000  ratio\n");
+            std::printf("  next page                          %9.2f %13.2f %6.2f\n", f1 * 1e3,
+                        f1000 * 1e3, f1000 / f1);
+            std::printf("  a page seen before                 %9.2f %13.2f %6.2f\n", r1 * 1e3,
+                        r1000 * 1e3, r1000 / r1);
+        }
+    }
     return 0;
 }

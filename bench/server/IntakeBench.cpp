@@ -1,10 +1,16 @@
-// bench_server [--idle-seconds N]
+// bench_server [--idle-seconds N] [--kept N,N,...]
 // 1. Intake: 800 well-formed files in the queue folder, one check; time until
 //    all 800 are logged, moved to PENDING and accepted by the pager control.
 //    Baseline in the same run: bare SQLite inserts (same store settings) plus
 //    renames of 800 files. Prints files per second for both and the ratio.
-// 2. Idle: a real headless vtsmonitor; CPU time over N idle seconds (default
-//    60) as a share of one core, and its resident memory.
+// 2. Kept files: with 0, 10,000 and 100,000 files (by default) kept in SENT,
+//    none of them due (files kept 30 days, every file one day old):
+//    - the time of one check with an empty queue folder, in the process
+//      (the first check, which reads the folders whole, and the median of
+//      the checks after it), against the empty case;
+//    - a real headless vtsmonitor checking every 5 seconds: CPU time over N
+//      idle seconds (default 60) as a share of one core, and its resident
+//      memory, against the empty case.
 #include "AlertMailer.h"
 #include "AlertSound.h"
 #include "ConfigStore.h"
@@ -31,6 +37,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 using namespace vts;
 
@@ -84,13 +91,72 @@ void writeFiles(const QString& queue) {
     }
 }
 
-void prepareStore(const QString& dir) {
+void prepareStore(const QString& dir, const QVariant& expireDays = {}) {
     configstore::createNew(QDir(dir).filePath(configstore::kFileName),
                            QDir(dir).filePath(QStringLiteral("queue")));
     auto db = configstore::open(dir);
     db->execute(QStringLiteral("delete from tblModems"));
     db->execute(QStringLiteral("insert into tblModems (ComPort) values ('COM1')"));
-    db->execute(QStringLiteral("update tblConfig set CheckTime=0, PMFExpireDays=NULL"));
+    db->execute(QStringLiteral("update tblConfig set CheckTime=0, PMFExpireDays=?"), {expireDays});
+}
+
+// `count` sent files of one day old: kept, none due.
+void fillSent(const QString& dir, int count) {
+    const QString sent = QDir(dir).filePath(QStringLiteral("queue/SENT"));
+    const QByteArray body = queueLines(1).join(QStringLiteral("\r\n")).toLatin1();
+    const QDateTime dayOld = QDateTime::currentDateTime().addDays(-1);
+    for (int i = 0; i < count; ++i) {
+        QFile f(QDir(sent).filePath(QStringLiteral("A%1.PMF").arg(i, 6, 10, QLatin1Char('0'))));
+        if (!f.open(QIODevice::WriteOnly)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(f.fileName()));
+            return;
+        }
+        f.write(body);
+        f.setFileTime(dayOld, QFileDevice::FileModificationTime);
+    }
+}
+
+struct CheckTimes {
+    double first = 0;   // seconds
+    double steady = 0;  // median of the later checks
+};
+
+CheckTimes checkTimes(int kept) {
+    QTemporaryDir tmp;
+    const QString dir = tmp.path();
+    makeQueue(dir);
+    prepareStore(dir, 30);
+    fillSent(dir, kept);
+    VirtualEventLoop loop(QDateTime::currentDateTime());
+    ScriptedDialogs dialogs;
+    RecordingLauncher launcher;
+    NullView view;
+    TerminalBell bell;
+    AlertMailer mailer;
+    MonitorCore::Options o;
+    o.workingDir = dir;
+    MonitorCore core(loop, dialogs, launcher, view, bell, mailer, o);
+    if (!core.start()) {
+        std::fprintf(stderr, "start-up failed\n");
+        return {};
+    }
+    core.timer1().stop();
+    CheckTimes out;
+    QElapsedTimer t;
+    t.start();
+    core.Timer1_Timer();
+    out.first = t.nsecsElapsed() / 1e9;
+    std::vector<double> later;
+    for (int i = 0; i < 9; ++i) {
+        loop.advance(6);
+        t.restart();
+        core.Timer1_Timer();
+        later.push_back(t.nsecsElapsed() / 1e9);
+    }
+    std::sort(later.begin(), later.end());
+    out.steady = later[later.size() / 2];
+    core.Form_Unload(false);
+    return out;
 }
 
 double intake() {
@@ -201,11 +267,17 @@ bool cpuAndMemory(qint64 pid, double* cpuSeconds, long* rssKb) {
     return true;
 }
 
-void idle(int seconds) {
+struct Idle {
+    double cpuShare = 0;  // of one core
+    double rssMiB = 0;
+};
+
+Idle idle(int seconds, int kept) {
     QTemporaryDir tmp;
     const QString dir = tmp.path();
     makeQueue(dir);
-    prepareStore(dir);
+    prepareStore(dir, 30);
+    fillSent(dir, kept);
     QProcess p;
     p.setWorkingDirectory(dir);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -218,22 +290,21 @@ void idle(int seconds) {
     p.start(QStringLiteral(VTS_BIN_DIR "/vtsmonitor"), {});
     if (!p.waitForStarted(5000)) {
         std::fprintf(stderr, "vtsmonitor did not start\n");
-        return;
+        return {};
     }
-    p.waitForFinished(6000);  // start-up (3-second window) and the first checks
+    p.waitForFinished(8000);  // start-up (3-second window) and the first checks
     double cpu0 = 0, cpu1 = 0;
     long rss = 0;
     if (!cpuAndMemory(p.processId(), &cpu0, &rss)) {
-        return;
+        return {};
     }
     p.waitForFinished(seconds * 1000);
     if (!cpuAndMemory(p.processId(), &cpu1, &rss)) {
-        return;
+        return {};
     }
-    std::printf("idle: %.3f s CPU over %d s = %.3f%% of one core; resident memory %.1f MiB\n",
-                cpu1 - cpu0, seconds, 100.0 * (cpu1 - cpu0) / seconds, rss / 1024.0);
     p.terminate();
     p.waitForFinished(10000);
+    return {(cpu1 - cpu0) / seconds, rss / 1024.0};
 }
 
 }  // namespace
@@ -241,10 +312,18 @@ void idle(int seconds) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     int idleSeconds = 60;
+    std::vector<int> kept = {0, 10000, 100000};
     const QStringList args = app.arguments();
     const qsizetype at = args.indexOf(QStringLiteral("--idle-seconds"));
     if (at > 0 && at + 1 < args.size()) {
         idleSeconds = args.at(at + 1).toInt();
+    }
+    const qsizetype k = args.indexOf(QStringLiteral("--kept"));
+    if (k > 0 && k + 1 < args.size()) {
+        kept.clear();
+        for (const QString& n : args.at(k + 1).split(QLatin1Char(','))) {
+            kept.push_back(n.toInt());
+        }
     }
 
     // Disk flushes dominate both and vary from run to run: best of three each,
@@ -258,8 +337,28 @@ int main(int argc, char** argv) {
         "intake: %d files in one check: %.0f files/s; baseline (bare SQLite inserts + renames): "
         "%.0f files/s; ratio %.2f\n",
         kFiles, ours, base, ours / base);
+
+    std::vector<CheckTimes> checks;
+    for (int n : kept) {
+        checks.push_back(checkTimes(n));
+    }
+    std::printf("%-10s %14s %14s %12s\n", "kept files", "first check ms", "later check ms",
+                "ratio later");
+    for (size_t i = 0; i < kept.size(); ++i) {
+        std::printf("%-10d %14.2f %14.3f %11.2fx\n", kept[i], checks[i].first * 1e3,
+                    checks[i].steady * 1e3, checks[i].steady / checks[0].steady);
+    }
     if (idleSeconds > 0) {
-        idle(idleSeconds);
+        std::vector<Idle> idles;
+        for (int n : kept) {
+            idles.push_back(idle(idleSeconds, n));
+        }
+        std::printf("%-10s %18s %12s %14s\n", "kept files", "idle CPU, % core", "ratio",
+                    "resident MiB");
+        for (size_t i = 0; i < kept.size(); ++i) {
+            std::printf("%-10d %18.3f %11.2fx %14.1f\n", kept[i], idles[i].cpuShare * 100,
+                        idles[i].cpuShare / std::max(1e-9, idles[0].cpuShare), idles[i].rssMiB);
+        }
     }
     return 0;
 }

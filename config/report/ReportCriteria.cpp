@@ -36,7 +36,8 @@ Selection buildSelection(const Criteria& c) {
     if (c.selectDate) {
         s.formula = QStringLiteral("{tblLog.SentTime}>=") + dateCall(c.from) +
                     QStringLiteral(" AND {tblLog.SentTime}<=") + dateCall(c.to);
-        s.description = QStringLiteral("From ") + c.fromText + QStringLiteral(" to ") + c.toText;
+        s.description = QStringLiteral("From ") + criteriaDateText(c.from) +
+                        QStringLiteral(" to ") + criteriaDateText(c.to);
     }
     if (c.statusIndex > 0) {
         appendCriterion(s.formula,
@@ -58,7 +59,7 @@ Selection buildSelection(const Criteria& c) {
     return s;
 }
 
-QString criteriaDateText(const QDate& d) { return d.toString(QStringLiteral("MM/dd/yyyy")); }
+QString criteriaDateText(const QDate& d) { return d.toString(kCriteriaDateFormat); }
 
 QStringList reportTypes() {
     return {QStringLiteral("Normal"), QStringLiteral("Full Text"), QStringLiteral("Summary")};

@@ -16,8 +16,6 @@ struct Criteria {
     bool selectDate = false;
     QDate from;
     QDate to;
-    QString fromText;  // the dates as the operator sees them (description only)
-    QString toText;
     int statusIndex = 0;  // 0 all, 1 successful, 2 failed, 3 cancelled
     QString statusText;   // the text of the chosen status entry
     QString sender;       // as typed; trimmed for the formula only
@@ -31,10 +29,14 @@ struct Selection {
 
 // Builds the formula and description in the fixed order date range, status,
 // sender, department. A quote inside a sender or department is doubled in the
-// formula, so it stays one quoted text.
+// formula, so it stays one quoted text. The description shows the dates as
+// the date pickers of the page show them (criteriaDateText). The Reports page
+// and vtsreport both build their selection here and nowhere else.
 Selection buildSelection(const Criteria& c);
 
-// The display form of a criteria date ("07/01/1998").
+// How the page's date pickers show a date, and so how the description
+// gives it: the en-US short date, "7/1/1998".
+inline const QString kCriteriaDateFormat = QStringLiteral("M/d/yyyy");
 QString criteriaDateText(const QDate& d);
 
 // Report types in list order and their layout files; nullopt outside 0..2.

@@ -3,6 +3,7 @@
 #include "Conversions.h"
 #include "Database.h"
 #include "LogStore.h"
+#include "ReportPdf.h"
 
 #include <QFileInfo>
 #include <QFont>
@@ -10,7 +11,6 @@
 #include <QPageSize>
 #include <QPagedPaintDevice>
 #include <QPainter>
-#include <QPdfWriter>
 #include <QSaveFile>
 #include <QTextStream>
 
@@ -22,10 +22,12 @@ namespace vts::report {
 
 namespace {
 
-constexpr double kMargin = 36.0;        // half an inch
-constexpr double kCharAdvance = 0.602;  // of the font size, for the monospaced face
+constexpr double kMargin = 36.0;  // half an inch
+constexpr double kCharAdvance = kMonoAdvance;
 constexpr double kLineFactor = 1.3;
 constexpr int kMessageIndent = 4;
+constexpr double kFooterSize = 8.0;
+const QChar kEllipsis(0x2026);
 
 db::FieldType fieldType(const QString& field) {
     static const db::TableDef table = logstore::logTable();
@@ -110,6 +112,8 @@ private:
     sqlite3_stmt* m_stmt = nullptr;
 };
 
+// The value on one line in exactly `width` characters: padded, or cut with
+// an ellipsis as its last character so a reader sees that text is missing.
 QString fit(const QString& s, int width) {
     QString one = s;
     for (QChar& c : one) {
@@ -118,7 +122,7 @@ QString fit(const QString& s, int width) {
         }
     }
     if (one.size() > width) {
-        return one.left(width);
+        return width > 1 ? one.left(width - 1) + kEllipsis : one.left(width);
     }
     return one.leftJustified(width, QLatin1Char(' '));
 }
@@ -202,14 +206,20 @@ struct Line {
 // the store only as lines are taken.
 class ReportDocument::LineSource {
 public:
-    LineSource(const ReportDocument& doc, PageStart start) : m_doc(doc), m_row(start.row) {
+    // With `chunk` > 0 the rows are read that many at a time, each chunk
+    // by its own query from the place the last one ended: the store then
+    // sorts only what one chunk needs, so a page far into the report costs
+    // what the first one does. With 0 one query reads every row (a whole
+    // report written at once).
+    LineSource(const ReportDocument& doc, const PageStart& start, qint64 chunk = 0)
+        : m_doc(doc), m_row(start.row), m_chunk(chunk) {
         if (doc.m_layout.style == ReportLayout::Style::Summary) {
             buildSummary();
             m_nextRow = 1;
         } else {
             QVariantList params = doc.m_filter.params;
-            params << start.row;
-            m_stmt = std::make_unique<Statement>(doc.m_db->handle(), rowSql(doc), params);
+            QString sql = rowSql(doc, start, params, chunk);
+            m_stmt = std::make_unique<Statement>(doc.m_db->handle(), sql, params);
             m_nextRow = start.row;
         }
         if (peek()) {
@@ -219,24 +229,111 @@ public:
         }
     }
 
-    static QString rowSql(const ReportDocument& doc) {
+    // The sort term split into its column (with collation) and direction.
+    struct Order {
+        QString column;  // bare field name; empty: by ID only
+        QString term;    // the field with its collation
+        bool descending = false;
+    };
+    static Order order(const ReportDocument& doc) {
+        Order o;
+        QString t = doc.m_orderBy.trimmed();
+        if (t.isEmpty()) {
+            return o;
+        }
+        if (t.endsWith(QLatin1String(" DESC"), Qt::CaseInsensitive)) {
+            o.descending = true;
+            t.chop(5);
+        } else if (t.endsWith(QLatin1String(" ASC"), Qt::CaseInsensitive)) {
+            t.chop(4);
+        }
+        o.term = t.trimmed();
+        o.column = o.term.section(QLatin1Char(' '), 0, 0);
+        return o;
+    }
+
+    // The rows of the report from `start` on: the layout's columns, the
+    // message, the sort value and the ID. With a known place in the sort
+    // order the rows before it are left out by the condition, not skipped.
+    static QString rowSql(const ReportDocument& doc, const PageStart& start, QVariantList& params,
+                          qint64 limit = 0) {
+        const Order o = order(doc);
         QStringList cols;
         for (const auto& c : doc.m_layout.columns) {
             cols << c.field;
         }
-        cols << QStringLiteral("Message");
+        cols << QStringLiteral("Message")
+             << (o.column.isEmpty() ? QStringLiteral("NULL") : o.column) << QStringLiteral("ID");
         QString sql = QStringLiteral("SELECT ") + cols.join(QStringLiteral(", ")) +
                       QStringLiteral(" FROM tblLog");
+        QStringList where;
         if (!doc.m_filter.where.isEmpty()) {
-            sql += QStringLiteral(" WHERE ") + doc.m_filter.where;
+            where << QStringLiteral("(") + doc.m_filter.where + QStringLiteral(")");
+        }
+        const bool keyed = start.keyId >= 0;
+        if (keyed) {
+            if (o.column.isEmpty()) {
+                where << QStringLiteral("ID >= ?");
+                params << start.keyId;
+            } else if (start.key.isNull() || !start.key.isValid()) {
+                // Nulls sort first going up and last going down.
+                where << (o.descending
+                              ? QStringLiteral("(%1 IS NULL AND ID >= ?)").arg(o.column)
+                              : QStringLiteral("((%1 IS NULL AND ID >= ?) OR %1 IS NOT NULL)")
+                                    .arg(o.column));
+                params << start.keyId;
+            } else {
+                where << (o.descending
+                              ? QStringLiteral("(%1 < ? OR (%1 = ? AND ID >= ?) OR %2 IS NULL)")
+                                    .arg(o.term, o.column)
+                              : QStringLiteral("(%1 > ? OR (%1 = ? AND ID >= ?))").arg(o.term));
+                params << start.key << start.key << start.keyId;
+            }
+        }
+        if (!where.isEmpty()) {
+            sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
         }
         sql += QStringLiteral(" ORDER BY ");
         if (!doc.m_orderBy.isEmpty()) {
             sql += doc.m_orderBy + QStringLiteral(", ");
         }
-        sql += QStringLiteral("ID LIMIT -1 OFFSET ?");
+        sql += QStringLiteral("ID");
+        if (limit > 0 || (!keyed && start.row > 0)) {
+            sql += QStringLiteral(" LIMIT ?");
+            params << (limit > 0 ? limit : qint64{-1});
+        }
+        if (!keyed && start.row > 0) {
+            sql += QStringLiteral(" OFFSET ?");
+            params << start.row;
+        }
         return sql;
     }
+
+    // The next row from the store, starting the next chunk's query when one
+    // chunk is used up.
+    bool fetch() {
+        if (m_stmt->step()) {
+            ++m_chunkRows;
+            return true;
+        }
+        if (m_chunk <= 0 || m_chunkRows < m_chunk) {
+            return false;
+        }
+        // After the last row read: same sort value, a higher ID, or later.
+        const PageStart after{m_nextRow, 0, m_rowKey, m_rowId + 1};
+        QVariantList params = m_doc.m_filter.params;
+        const QString sql = rowSql(m_doc, after, params, m_chunk);
+        m_stmt = std::make_unique<Statement>(m_doc.m_db->handle(), sql, params);
+        m_chunkRows = 0;
+        if (m_stmt->step()) {
+            ++m_chunkRows;
+            return true;
+        }
+        return false;
+    }
+
+    // Lines of the whole report, for a summary (built at once).
+    qsizetype pendingLines() const { return m_pending.size(); }
 
     // True while a line is left; loads the next row's lines when needed.
     bool peek() {
@@ -250,7 +347,7 @@ public:
             m_done = true;
             return false;
         }
-        if (!m_stmt->step()) {
+        if (!fetch()) {
             m_done = true;
             m_row = m_nextRow;
             m_pending.push_back({Line::Blank, {}});
@@ -263,6 +360,9 @@ public:
         }
         m_row = m_nextRow++;
         m_taken = 0;
+        const int n = static_cast<int>(m_doc.m_layout.columns.size());
+        m_rowKey = m_stmt->value(n + 1);
+        m_rowId = m_stmt->value(n + 2).toLongLong();
         rowLines();
         return true;
     }
@@ -276,9 +376,12 @@ public:
 
     PageStart position() {
         if (!peek()) {
-            return {m_nextRow + 1, 0};
+            return {m_nextRow + 1, 0, {}, -1};
         }
-        return {m_row, m_taken};
+        if (!m_stmt) {
+            return {m_row, m_taken, {}, -1};  // a summary, or the closing lines
+        }
+        return {m_row, m_taken, m_rowKey, m_rowId};
     }
 
     const std::vector<QStringList>& summaryRows() const { return m_summaryRows; }
@@ -312,8 +415,7 @@ private:
         sqlite3* h = m_doc.m_db->handle();
         for (const auto& count : m_doc.m_layout.counts) {
             const QString group =
-                count.field +
-                (isTextField(count.field) ? QStringLiteral(" COLLATE NOCASE") : QString());
+                count.field + (isTextField(count.field) ? db::noCase() : QString());
             Statement st(
                 h,
                 QStringLiteral("SELECT MIN(%1), COUNT(*) FROM tblLog%2 GROUP BY %3 ORDER BY %3")
@@ -354,7 +456,11 @@ private:
     std::vector<QStringList> m_summaryRows;
     qint64 m_row = 0;      // the row whose lines are pending
     qint64 m_nextRow = 0;  // the row the statement yields next
-    int m_taken = 0;       // lines of m_row already taken
+    QVariant m_rowKey;     // sort value and ID of m_row
+    qint64 m_rowId = -1;
+    qint64 m_chunk = 0;      // rows per query; 0: one query
+    qint64 m_chunkRows = 0;  // rows read by the current query
+    int m_taken = 0;         // lines of m_row already taken
     bool m_done = false;
 };
 
@@ -364,7 +470,8 @@ ReportDocument::ReportDocument(std::unique_ptr<db::Database> database, ReportLay
       m_layout(std::move(layout)),
       m_filter(std::move(filter)),
       m_orderBy(std::move(orderBy)),
-      m_titles(std::move(titles)) {}
+      m_titles(std::move(titles)),
+      m_printedAt(QDateTime::currentDateTime()) {}
 
 ReportDocument::~ReportDocument() = default;
 
@@ -413,33 +520,89 @@ QFont makeFont(const QPainter& p, double size, bool bold, bool mono) {
 
 }  // namespace
 
+void PainterCanvas::setFont(Face face, double size) {
+    // A font change is a state change on the device: made only when needed.
+    if (face == m_face && size == m_size) {
+        return;
+    }
+    m_face = face;
+    m_size = size;
+    const bool mono = face == Face::Mono || face == Face::MonoBold;
+    const bool bold = face == Face::Title || face == Face::MonoBold;
+    m_p.setFont(makeFont(m_p, size, bold, mono));
+}
+
+void PainterCanvas::text(double x, double baseline, const QString& text) {
+    m_p.drawText(QPointF(x, baseline), text);
+}
+
+void PainterCanvas::line(double x1, double y1, double x2, double y2) {
+    m_p.drawLine(QPointF(x1, y1), QPointF(x2, y2));
+}
+
 int ReportDocument::linesPerPage() const { return metrics(m_layout, pageSize()).lines; }
+
+std::optional<int> ReportDocument::pageCount() const {
+    if (m_pageCount) {
+        return *m_pageCount;
+    }
+    const qint64 perPage = linesPerPage();
+    auto pages = [perPage](qint64 lines) {
+        return static_cast<int>(std::max<qint64>(1, (lines + perPage - 1) / perPage));
+    };
+    if (m_layout.style == ReportLayout::Style::Summary) {
+        LineSource source(*this, PageStart{});
+        m_pageCount = std::optional<int>(pages(source.pendingLines()));
+    } else if (m_layout.fullMessage) {
+        m_pageCount = std::optional<int>();  // known only once every text is wrapped
+    } else {
+        // One line per row, then a blank line and the count.
+        QString sql = QStringLiteral("SELECT COUNT(*) FROM tblLog");
+        if (!m_filter.where.isEmpty()) {
+            sql += QStringLiteral(" WHERE ") + m_filter.where;
+        }
+        Statement st(m_db->handle(), sql, m_filter.params);
+        const qint64 rows = st.step() ? st.value(0).toLongLong() : 0;
+        m_pageCount = std::optional<int>(pages(rows + 2));
+    }
+    return *m_pageCount;
+}
 
 std::optional<PageStart> ReportDocument::renderPage(QPainter& p, int pageNumber,
                                                     PageStart start) const {
-    LineSource source(*this, start);
-    if (!drawPage(p, pageNumber, source)) {
-        return std::nullopt;
-    }
-    return source.position();
-}
-
-bool ReportDocument::drawPage(QPainter& p, int pageNumber, LineSource& source) const {
-    const QSizeF page = pageSize();
-    const PageMetrics m = metrics(m_layout, page);
+    PainterCanvas canvas(p);
     p.save();
     p.setPen(Qt::black);
+    auto next = renderPage(canvas, pageNumber, std::move(start));
+    p.restore();
+    return next;
+}
+
+std::optional<PageStart> ReportDocument::renderPage(PageCanvas& canvas, int pageNumber,
+                                                    PageStart start) const {
+    if (!m_cursor || !(m_cursor->position() == start)) {
+        m_cursor.reset();
+        m_cursor = std::make_unique<LineSource>(*this, start, qint64{4} * linesPerPage());
+    }
+    if (!drawPage(canvas, pageNumber, *m_cursor)) {
+        m_cursor.reset();
+        return std::nullopt;
+    }
+    return m_cursor->position();
+}
+
+bool ReportDocument::drawPage(PageCanvas& c, int pageNumber, LineSource& source) const {
+    const QSizeF page = pageSize();
+    const PageMetrics m = metrics(m_layout, page);
 
     double y = kMargin;
-    p.setFont(makeFont(p, 14, true, false));
-    p.drawText(QPointF(kMargin, y + 14), m_titles.reportTitle);
+    c.setFont(PageCanvas::Face::Title, 14);
+    c.text(kMargin, y + 14, m_titles.reportTitle);
     y += 14 * kLineFactor;
-    p.setFont(makeFont(p, 10, false, false));
-    p.drawText(QPointF(kMargin, y + 10), m_titles.filterTitle);
+    c.setFont(PageCanvas::Face::Filter, 10);
+    c.text(kMargin, y + 10, m_titles.filterTitle);
     y += 10 * kLineFactor;
 
-    const QFont mono = makeFont(p, m.fontSize, false, true);
-    const QFont monoBold = makeFont(p, m.fontSize, true, true);
     if (m_layout.style != ReportLayout::Style::Summary) {
         QString headings;
         for (size_t i = 0; i < m_layout.columns.size(); ++i) {
@@ -448,33 +611,35 @@ bool ReportDocument::drawPage(QPainter& p, int pageNumber, LineSource& source) c
             }
             headings += fit(m_layout.columns[i].heading, m_layout.columns[i].width);
         }
-        p.setFont(monoBold);
-        p.drawText(QPointF(kMargin, y + m.fontSize), headings.trimmed());
+        c.setFont(PageCanvas::Face::MonoBold, m.fontSize);
+        c.text(kMargin, y + m.fontSize, headings.trimmed());
     }
     y += m.lineHeight + 3;
-    p.drawLine(QPointF(kMargin, y), QPointF(page.width() - kMargin, y));
+    c.line(kMargin, y, page.width() - kMargin, y);
 
     double lineY = m.bodyTop;
-    // A font change is a state change on the device: make it only when needed.
     bool bold = false;
-    p.setFont(mono);
+    c.setFont(PageCanvas::Face::Mono, m.fontSize);
     for (int n = 0; n < m.lines && source.peek(); ++n) {
         const Line l = source.take();
         if (l.kind != Line::Blank) {
             if ((l.kind == Line::Heading) != bold) {
                 bold = !bold;
-                p.setFont(bold ? monoBold : mono);
+                c.setFont(bold ? PageCanvas::Face::MonoBold : PageCanvas::Face::Mono, m.fontSize);
             }
-            p.drawText(QPointF(kMargin, lineY + m.fontSize),
-                       l.kind == Line::Row ? l.text.trimmed() : l.text);
+            c.text(kMargin, lineY + m.fontSize, l.kind == Line::Row ? l.text.trimmed() : l.text);
         }
         lineY += m.lineHeight;
     }
 
-    p.setFont(makeFont(p, 9, false, false));
-    p.drawText(QRectF(kMargin, page.height() - kMargin - 12, page.width() - 2 * kMargin, 12),
-               Qt::AlignHCenter | Qt::AlignBottom, QStringLiteral("Page %1").arg(pageNumber));
-    p.restore();
+    // Footer: when the report was printed, and the page number.
+    const double footerY = page.height() - kMargin;
+    c.setFont(PageCanvas::Face::Mono, kFooterSize);
+    c.text(kMargin, footerY, QStringLiteral("Printed ") + conv::formatDateTime(m_printedAt));
+    const std::optional<int> total = pageCount();
+    const QString number = total ? QStringLiteral("Page %1 of %2").arg(pageNumber).arg(*total)
+                                 : QStringLiteral("Page %1").arg(pageNumber);
+    c.text(page.width() - kMargin - number.size() * kCharAdvance * kFooterSize, footerY, number);
     return source.peek();
 }
 
@@ -492,6 +657,8 @@ int ReportDocument::renderAll(QPagedPaintDevice& device,
     const QRect target = p.viewport();
     p.setWindow(0, 0, qRound(size.width()), qRound(size.height()));
     p.setViewport(target);
+    p.setPen(Qt::black);
+    PainterCanvas canvas(p);
 
     // One source for all pages: every row is read once, in order.
     LineSource source(*this, PageStart{});
@@ -502,13 +669,31 @@ int ReportDocument::renderAll(QPagedPaintDevice& device,
             throw ReportError(QStringLiteral("The report output failed."));
         }
         ++pages;
-        more = drawPage(p, pages, source);
+        more = drawPage(canvas, pages, source);
         if (progress && !progress(pages)) {
             break;
         }
     }
     p.end();
     return pages;
+}
+
+void ReportDocument::writePdf(QIODevice& out, const std::function<bool(int)>& progress) const {
+    PdfFile pdf(out, pageSize(), m_titles.reportTitle);
+    LineSource source(*this, PageStart{});
+    int pages = 0;
+    bool more = true;
+    while (more) {
+        ++pages;
+        more = drawPage(pdf.beginPage(), pages, source);
+        pdf.endPage();
+        if (progress && !progress(pages)) {
+            break;
+        }
+    }
+    if (!pdf.finish()) {
+        throw ReportError(QStringLiteral("The PDF file could not be written."));
+    }
 }
 
 void ReportDocument::writeCsv(QIODevice& out) const {
@@ -547,8 +732,7 @@ void ReportDocument::writeCsv(QIODevice& out) const {
         writeRow(headings);
         // Its own statement: every selected row once, in report order.
         QVariantList params = m_filter.params;
-        params << 0;
-        Statement st(m_db->handle(), LineSource::rowSql(*this), params);
+        Statement st(m_db->handle(), LineSource::rowSql(*this, PageStart{}, params), params);
         const int n = static_cast<int>(m_layout.columns.size());
         while (st.step()) {
             QStringList cells;
@@ -577,11 +761,7 @@ void ReportDocument::writeFile(const QString& path,
     if (path.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive)) {
         writeCsv(file);
     } else {
-        QPdfWriter pdf(&file);
-        pdf.setResolution(72);
-        pdf.setTitle(m_titles.reportTitle);
-        pdf.setCreator(QStringLiteral("Vantrel"));
-        renderAll(pdf, progress);
+        writePdf(file, progress);
     }
     if (!file.commit()) {
         throw ReportError(

@@ -4,6 +4,7 @@
 
 #include <QDate>
 
+#include <cmath>
 #include <optional>
 
 namespace vts::report {
@@ -36,7 +37,8 @@ struct Token {
     Tok kind = Tok::End;
     QString text;  // field name, identifier, operator, or the unquoted text
     double number = 0;
-    int pos = 0;  // 1-based
+    std::optional<qint64> whole;  // a number written without a decimal point
+    int pos = 0;                  // 1-based
 };
 
 class Lexer {
@@ -168,6 +170,15 @@ private:
         bool ok = false;
         t.kind = Tok::Number;
         t.text = m_s.mid(start, m_i - start);
+        if (!t.text.contains(QLatin1Char('.'))) {
+            // A whole number must fit a 64-bit integer: the fields it is
+            // compared with hold nothing larger.
+            const qint64 whole = t.text.toLongLong(&ok);
+            if (!ok) {
+                throw FormulaError(t.pos, QStringLiteral("the number %1 is too large").arg(t.text));
+            }
+            t.whole = whole;
+        }
         t.number = t.text.toDouble(&ok);
         if (!ok) {
             throw FormulaError(t.pos, QStringLiteral("bad number %1").arg(t.text));
@@ -302,7 +313,10 @@ private:
             case Tok::Number:
                 o.kind = Operand::Number;
                 o.value = m_tok.number;
-                if (m_tok.number == static_cast<double>(static_cast<qint64>(m_tok.number))) {
+                if (m_tok.whole) {
+                    o.value = *m_tok.whole;
+                } else if (std::abs(m_tok.number) < 9.0e18 &&
+                           m_tok.number == std::trunc(m_tok.number)) {
                     o.value = static_cast<qint64>(m_tok.number);
                 }
                 advance();
@@ -396,8 +410,7 @@ private:
         }
         const QString l = sqlOf(left, right);
         const QString r = sqlOf(right, left);
-        const QString collate =
-            isText(left) && isText(right) ? QStringLiteral(" COLLATE NOCASE") : QString();
+        const QString collate = isText(left) && isText(right) ? db::noCase() : QString();
         return QStringLiteral("(") + l + QLatin1Char(' ') +
                (op == QLatin1String("<>") ? QStringLiteral("<>") : op) + QLatin1Char(' ') + r +
                collate + QStringLiteral(")");
@@ -470,8 +483,7 @@ QString parseSortField(const QString& sortField) {
         throw FormulaError(1, QStringLiteral("tblLog has no field %1").arg(inner.mid(dot + 1)));
     }
     const bool text = def->type == FieldType::Text || def->type == FieldType::Memo;
-    return def->name + (text ? QStringLiteral(" COLLATE NOCASE ") : QStringLiteral(" ")) +
-           direction;
+    return def->name + (text ? db::noCase() : QString()) + QLatin1Char(' ') + direction;
 }
 
 QString canonicalLogField(const QString& name) {

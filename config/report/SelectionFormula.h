@@ -36,7 +36,7 @@ inline constexpr int kMaxFormulaLength = 8192;
 SqlFilter parseSelectionFormula(const QString& formula);
 
 // A sort field of the form "+{tblLog.Field}" or "-{tblLog.Field}" as an
-// ORDER BY term ("Sender COLLATE NOCASE ASC"); throws FormulaError.
+// ORDER BY term ("Sender COLLATE VTS_NOCASE ASC"); throws FormulaError.
 QString parseSortField(const QString& sortField);
 
 // The canonical spelling of a tblLog field name given in any case, or empty.

@@ -1,8 +1,11 @@
 #include "Database.h"
 #include "Dialogs.h"
+#include "LogPickerSource.h"
 #include "LogStore.h"
+#include "PurgeLogic.h"
 #include "ReportEngine.h"
 #include "ReportLayout.h"
+#include "ReportPdf.h"
 #include "ReportTestSupport.h"
 #include "ReportsPageLogic.h"
 #include "TestSupport.h"
@@ -134,8 +137,6 @@ TEST_F(ReportRunTest, PdfHoldsTheSelectedRowsInSortOrder) {
     c.selectDate = true;
     c.from = QDate(1998, 7, 1);
     c.to = QDate(1998, 7, 31);
-    c.fromText = QStringLiteral("07/01/1998");
-    c.toText = QStringLiteral("07/31/1998");
     c.statusIndex = 2;
     c.statusText = QStringLiteral("Failed Messages");
     ASSERT_EQ(save(s, QStringLiteral("report.pdf")), ReportsPageLogic::Outcome::Ran)
@@ -143,7 +144,7 @@ TEST_F(ReportRunTest, PdfHoldsTheSelectedRowsInSortOrder) {
     const QString text = vts::test::reports::pdfText(path(QStringLiteral("report.pdf")));
     ASSERT_FALSE(text.isEmpty());
     EXPECT_TRUE(text.contains(QStringLiteral("Vantrel Message Log By Sender")));
-    EXPECT_TRUE(text.contains(QStringLiteral("From 07/01/1998 to 07/31/1998, Failed Messages")));
+    EXPECT_TRUE(text.contains(QStringLiteral("From 7/1/1998 to 7/31/1998, Failed Messages")));
     EXPECT_TRUE(text.contains(QStringLiteral("Page 1")));
     const qsizetype carter = text.indexOf(QStringLiteral("CARTER"));
     const qsizetype miller = text.indexOf(QStringLiteral("MILLER"));
@@ -224,6 +225,63 @@ TEST_F(ReportRunTest, SummaryCountsByStatusAndSender) {
         << text.toStdString();
 }
 
+// Letter case is ignored over the whole of Unicode, the same way in the
+// criteria, the summary, the pickers, the purge and a store's look-up.
+TEST_F(ReportRunTest, LetterCaseIsIgnoredBeyondAsciiEverywhere) {
+    vts::test::reports::createLog(dir(), {
+                                             {1, "Ågren", "", "A", "1998-07-01 10:00:00", "", ""},
+                                             {2, "ågren", "", "B", "1998-07-02 10:00:00", "", ""},
+                                             {1, "Straße", "", "C", "1998-07-03 10:00:00", "", ""},
+                                             {1, "STRASSE", "", "D", "1998-07-04 10:00:00", "", ""},
+                                             {1, "Jones", "", "E", "1998-07-05 10:00:00", "", ""},
+                                         });
+    auto rows = [this](const QString& file) {
+        return readFile(file).count('\n') - 1;  // less the heading
+    };
+    {
+        SCOPED_TRACE("criteria");
+        ReportsPageState s = state(0);
+        s.criteria.sender = QStringLiteral("ÅGR");
+        ASSERT_EQ(save(s, QStringLiteral("a.csv")), ReportsPageLogic::Outcome::Ran);
+        EXPECT_EQ(rows(QStringLiteral("a.csv")), 2);
+        s.criteria.sender = QStringLiteral("strasse");  // ß folds to ss
+        ASSERT_EQ(save(s, QStringLiteral("b.csv")), ReportsPageLogic::Outcome::Ran);
+        EXPECT_EQ(rows(QStringLiteral("b.csv")), 2);
+        engine.setSelectionFormula(QStringLiteral("{tblLog.Sender} = 'ÅGREN'"));
+        engine.setPrintFileName(path(QStringLiteral("c.csv")));
+        engine.run();
+        EXPECT_EQ(rows(QStringLiteral("c.csv")), 2);
+    }
+    {
+        SCOPED_TRACE("summary");
+        ASSERT_EQ(save(state(2), QStringLiteral("sum.csv")), ReportsPageLogic::Outcome::Ran);
+        const QByteArray sum = readFile(QStringLiteral("sum.csv"));
+        EXPECT_EQ(sum.count("Messages by Sender,"), 4) << sum.toStdString();  // 3 and the total
+    }
+    {
+        SCOPED_TRACE("pickers");
+        EXPECT_EQ(distinctLogValues(dir(), PickerField::Sender).size(), 3);
+    }
+    {
+        SCOPED_TRACE("purge");
+        ScriptedDialogs yes;
+        yes.queueAnswer(Dialogs::Answer::Yes);
+        PurgeLogic purge(dir(), yes);
+        ASSERT_EQ(purge.purge({false, {}, {}, QStringLiteral("ÅGREN")}),
+                  PurgeLogic::Outcome::Purged);
+        EXPECT_EQ(purge.lastDeleted(), 2);
+    }
+    {
+        SCOPED_TRACE("look-up");
+        auto database = vts::logstore::open(dir());
+        auto rs = database->openTable(QStringLiteral("tblLog"));
+        EXPECT_TRUE(rs->findFirst(QStringLiteral("Sender"), QStringLiteral("straSSE")));
+        EXPECT_FALSE(rs->findFirst(QStringLiteral("Sender"), QStringLiteral("Strass")));
+        EXPECT_EQ(vts::db::foldCase(QStringLiteral("ÅGREN")),
+                  vts::db::foldCase(QStringLiteral("ågren")));
+    }
+}
+
 TEST_F(ReportRunTest, CsvQuotesWhatNeedsQuoting) {
     vts::test::reports::createLog(
         dir(), {{1, "SMITH, J", "IT", "Bo \"B\"", "1998-07-01 10:00:00", "555", "a\nb"}});
@@ -253,6 +311,138 @@ TEST_F(ReportRunTest, EngineAndStoreFaultsAreReported) {
     EXPECT_EQ(dialogs.shown()[0].title, QStringLiteral("Error"));
     EXPECT_TRUE(dialogs.shown()[0].text.contains(QStringLiteral("VantrelLayout 1")));
     EXPECT_FALSE(QFile::exists(path(QStringLiteral("y.pdf"))));
+}
+
+// Records what a page draws, as text lines.
+class TextCanvas final : public PageCanvas {
+public:
+    void setFont(Face, double) override {}
+    void text(double, double, const QString& t) override { lines << t; }
+    void line(double, double, double, double) override {}
+    QStringList lines;
+};
+
+struct PagingCase {
+    const char* name;
+    const char* layout;  // file name
+    const char* sort;    // "" for none
+};
+
+void PrintTo(const PagingCase& c, std::ostream* os) { *os << c.name; }
+
+class ReportPagingTest : public ReportRunTest, public ::testing::WithParamInterface<PagingCase> {};
+
+// A page turned to from its remembered start (found again by its row's place
+// in the sort order) shows exactly what the page showed when the rows were
+// read in one pass, for every sort, with equal and missing sort values, and
+// with pages that start inside a message's text.
+TEST_P(ReportPagingTest, EveryPageIsTheSameReachedInOrderOrDirectly) {
+    QList<LogRow> rows;
+    const char* senders[] = {"SMITH", "smith", "Ågren", "ÅGREN", "", "ADAMS", "jones"};
+    // More rows than the window reads in one query, so it continues.
+    for (int i = 0; i < 420; ++i) {
+        const QString message =
+            i % 9 == 0 ? QStringLiteral("word ").repeated(120) : QStringLiteral("short %1").arg(i);
+        rows << LogRow{
+            1 + i % 3,
+            QString::fromUtf8(senders[i % 7]),
+            QStringLiteral("D%1").arg(i % 4),
+            QStringLiteral("R%1").arg(i % 5),
+            QStringLiteral("1998-07-%1 10:00:00").arg(1 + i % 28, 2, 10, QLatin1Char('0')),
+            QStringLiteral("555"),
+            message};
+    }
+    vts::test::reports::createLog(dir(), rows);
+    {
+        // Some senders missing altogether (NULL), not only empty.
+        auto database = vts::logstore::open(dir());
+        database->execute(QStringLiteral("UPDATE tblLog SET Sender = NULL WHERE ID % 11 = 0"));
+    }
+    const PagingCase& p = GetParam();
+    engine.setReportFileName(QString::fromLatin1(p.layout));
+    engine.setSortField(0, QString::fromLatin1(p.sort));
+    auto inOrder = engine.prepare();
+    std::vector<PageStart> starts{PageStart{}};
+    QList<QStringList> pages;
+    for (int n = 1;; ++n) {
+        TextCanvas c;
+        const auto next = inOrder->renderPage(c, n, starts.back());
+        pages << c.lines;
+        if (!next) break;
+        starts.push_back(*next);
+    }
+    ASSERT_GT(pages.size(), 3);
+    if (const auto total = inOrder->pageCount()) {
+        EXPECT_EQ(*total, pages.size());
+    }
+    // Backwards, each page from its start, on a fresh document.
+    auto direct = engine.prepare();
+    direct->setPrintedAt(inOrder->printedAt());
+    for (int n = static_cast<int>(pages.size()); n >= 1; --n) {
+        TextCanvas c;
+        direct->renderPage(c, n, starts[size_t(n - 1)]);
+        EXPECT_EQ(c.lines, pages[n - 1]) << "page " << n;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sorts, ReportPagingTest,
+    ::testing::Values(PagingCase{"NormalBySender", "svrrpt1.rpt", "+{tblLog.Sender}"},
+                      PagingCase{"NormalBySenderDown", "svrrpt1.rpt", "-{tblLog.Sender}"},
+                      PagingCase{"NormalByDate", "svrrpt1.rpt", "+{tblLog.SentTime}"},
+                      PagingCase{"NormalUnsorted", "svrrpt1.rpt", ""},
+                      PagingCase{"FullTextBySender", "svrrpt2.rpt", "+{tblLog.Sender}"},
+                      PagingCase{"FullTextByRecipientDown", "svrrpt2.rpt", "-{tblLog.Recipient}"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ReportRunTest, NormalLayoutMarksCutValuesAndFootsPagesWithTimeAndCount) {
+    QList<LogRow> rows;
+    for (int i = 0; i < 60; ++i) {
+        rows << LogRow{1,
+                       QStringLiteral("SMITH"),
+                       QStringLiteral("IT"),
+                       QStringLiteral("A recipient whose name is far too long"),
+                       QStringLiteral("1998-07-01 10:00:00"),
+                       QStringLiteral("555"),
+                       QStringLiteral("Short")};
+    }
+    rows[0].message = QStringLiteral("A message that is longer than the forty characters shown");
+    vts::test::reports::createLog(dir(), rows);
+    engine.setReportFileName(QStringLiteral("svrrpt1.rpt"));
+    auto doc = engine.prepare();
+    doc->setPrintedAt(QDateTime(QDate(2026, 12, 7), QTime(14, 5, 9)));
+    ASSERT_EQ(doc->pageCount(), std::optional<int>(2));
+    TextCanvas first;
+    ASSERT_TRUE(doc->renderPage(first, 1, PageStart{}));
+    const QString page = first.lines.join(QLatin1Char('\n'));
+    EXPECT_TRUE(page.contains(QStringLiteral("A recipient whose\u2026"))) << page.toStdString();
+    EXPECT_TRUE(page.contains(QStringLiteral("A message that is longer than the forty\u2026")))
+        << page.toStdString();
+    EXPECT_TRUE(page.contains(QStringLiteral("Short"))) << page.toStdString();
+    EXPECT_TRUE(first.lines.contains(QStringLiteral("Printed 12/07/2026 14:05:09")));
+    EXPECT_TRUE(first.lines.contains(QStringLiteral("Page 1 of 2")));
+
+    // A full-text report does not know its length before it is drawn.
+    engine.setReportFileName(QStringLiteral("svrrpt2.rpt"));
+    auto full = engine.prepare();
+    EXPECT_EQ(full->pageCount(), std::nullopt);
+    TextCanvas f;
+    full->renderPage(f, 1, PageStart{});
+    EXPECT_TRUE(f.lines.contains(QStringLiteral("Page 1")));
+
+    // The PDF file carries the same marks; its text is Windows-1252.
+    engine.setReportFileName(QStringLiteral("svrrpt1.rpt"));
+    ASSERT_EQ(save(state(0), QStringLiteral("cut.pdf")), ReportsPageLogic::Outcome::Ran);
+    const QString text = vts::test::reports::pdfText(path(QStringLiteral("cut.pdf")));
+    EXPECT_TRUE(text.contains(QStringLiteral("forty\u2026"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("Page 2 of 2"))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("Printed "))) << text.toStdString();
+}
+
+TEST(ReportPdfText, WindowsCodePageWithQuestionMarksForTheRest) {
+    EXPECT_EQ(toWindows1252(QStringLiteral("Ågren \u20AC5 \u2026 \u0142\u4E2D")),
+              QByteArray("\xC5gren \x80"
+                         "5 \x85 ??"));
 }
 
 TEST_F(ReportRunTest, NoLogIsAnErrorMessage) {

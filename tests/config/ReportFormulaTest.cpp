@@ -127,12 +127,47 @@ TEST(FormulaParse, DeepNestingAndHugeInputAreRefusedNotCrashed) {
                  FormulaError);
 }
 
+TEST(FormulaParse, NumbersTooLargeForAnIntegerAreAParseError) {
+    struct Case {
+        const char* formula;
+        bool ok;
+    };
+    const Case cases[] = {
+        {"{tblLog.ID} > 99999999999999999999", false},
+        {"{tblLog.ID} > 9223372036854775808", false},
+        {"{tblLog.ID} > 9223372036854775807", true},
+        {"{tblLog.ID} > 99999999999999999999.5", true},  // a decimal stays a decimal
+        {"{tblLog.ID} = 1.0", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.formula);
+        const QString f = QString::fromLatin1(c.formula);
+        if (c.ok) {
+            EXPECT_NO_THROW(parseSelectionFormula(f));
+            continue;
+        }
+        try {
+            parseSelectionFormula(f);
+            ADD_FAILURE() << "no error";
+        } catch (const FormulaError& e) {
+            EXPECT_EQ(e.position(), 15);
+            EXPECT_TRUE(e.message().contains(QStringLiteral("too large"))) << e.what();
+        }
+    }
+}
+
+TEST_F(FormulaSelectTest, WholeNumbersCompareAsBefore) {
+    EXPECT_EQ(select(QStringLiteral("{tblLog.ID} > 9223372036854775807")), QList<qint64>{});
+    EXPECT_EQ(select(QStringLiteral("{tblLog.ID} = 2.0")), QList<qint64>{2});
+    EXPECT_EQ(select(QStringLiteral("{tblLog.ID} > 6.5")), QList<qint64>{7});
+}
+
 TEST(SortField, TurnsIntoAnOrderTerm) {
     EXPECT_EQ(parseSortField(QStringLiteral("+{tblLog.SentTime}")), QStringLiteral("SentTime ASC"));
     EXPECT_EQ(parseSortField(QStringLiteral("+{tblLog.Sender}")),
-              QStringLiteral("Sender COLLATE NOCASE ASC"));
+              QStringLiteral("Sender COLLATE VTS_NOCASE ASC"));
     EXPECT_EQ(parseSortField(QStringLiteral("-{tblLog.tapphonenumber}")),
-              QStringLiteral("TAPPhoneNumber COLLATE NOCASE DESC"));
+              QStringLiteral("TAPPhoneNumber COLLATE VTS_NOCASE DESC"));
     EXPECT_THROW(parseSortField(QStringLiteral("+{tblLog.Sender; DROP}")), FormulaError);
     EXPECT_THROW(parseSortField(QStringLiteral("Sender")), FormulaError);
 }

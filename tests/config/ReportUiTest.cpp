@@ -237,14 +237,55 @@ TEST_F(VtsReportCommandTest, WritesTheSameReportAsThePage) {
                                   "{tblLog.SentTime}<=Date(1998,7,31) AND {tblLog.Status}=2 AND "
                                   "{tblLog.Sender} LIKE 'SMI*'\n"));
     const QString text = vts::test::reports::pdfText(path(QStringLiteral("r.pdf")));
-    EXPECT_TRUE(
-        text.contains(QStringLiteral("From 07/01/1998 to 07/31/1998, Failed Messages, SMI")));
+    EXPECT_TRUE(text.contains(QStringLiteral("From 7/1/1998 to 7/31/1998, Failed Messages, SMI")));
     EXPECT_TRUE(text.contains(QStringLiteral("R3")));
     EXPECT_FALSE(text.contains(QStringLiteral("R1 ")));
 
     ASSERT_EQ(run({"--type", "summary", "--output", "s.csv"}, &out), 0);
     EXPECT_EQ(out, QStringLiteral("Selection formula: \n"));
     EXPECT_TRUE(readFile(QStringLiteral("s.csv")).contains("Messages by Status,Total,4"));
+}
+
+TEST_F(VtsReportCommandTest, PageAndCommandWriteTheSameFormulaAndDescription) {
+    auto titleRow = [this] {
+        auto database = vts::logstore::open(dir());
+        auto rs = database->openTable(QStringLiteral("tblReportInfo"));
+        return rs->text(QStringLiteral("FilterTitle"));
+    };
+    Page page;  // its pickers set to another date form than the page's own
+    ReportsPageController controller(page.controls(), dir(), dialogs);
+    page.selectDate.setChecked(true);
+    page.from.setDate(QDate(1998, 7, 1));
+    page.to.setDate(QDate(1998, 7, 31));
+    page.status.setCurrentIndex(2);
+    page.sender.setText(QStringLiteral("SMI"));
+    controller.host().setSaveFileAsker([this] { return path(QStringLiteral("p.csv")); });
+    controller.print_c_Click(1);
+    ASSERT_TRUE(dialogs.shown().empty()) << dialogs.texts().join(QLatin1Char('\n')).toStdString();
+    const QString fromPage = titleRow();
+    EXPECT_EQ(page.from.text(), QStringLiteral("7/1/1998"));  // as the description gives it
+
+    QString out;
+    ASSERT_EQ(run({"--from", "07/01/1998", "--to", "07/31/1998", "--status", "failed", "--sender",
+                   "SMI", "-o", "c.csv"},
+                  &out),
+              0);
+    EXPECT_EQ(titleRow(), fromPage);
+    EXPECT_EQ(fromPage, QStringLiteral("From 7/1/1998 to 7/31/1998, Failed Messages, SMI"));
+    EXPECT_EQ(out, QStringLiteral("Selection formula: ") +
+                       buildSelection([&] {
+                           Criteria c;
+                           c.selectDate = true;
+                           c.from = page.from.date();
+                           c.to = page.to.date();
+                           c.statusIndex = 2;
+                           c.statusText = page.status.currentText();
+                           c.sender = page.sender.text();
+                           return c;
+                       }())
+                           .formula +
+                       QLatin1Char('\n'));
+    EXPECT_EQ(readFile(QStringLiteral("p.csv")), readFile(QStringLiteral("c.csv")));
 }
 
 TEST_F(VtsReportCommandTest, RefusesBadArgumentsAndReportsMissingLayouts) {

@@ -110,8 +110,6 @@ int main(int argc, char** argv) {
         c.selectDate = true;
         c.from = f->date();
         c.to = t->date();
-        c.fromText = vts::report::criteriaDateText(c.from);
-        c.toText = vts::report::criteriaDateText(c.to);
     }
     c.sender = cli.value(sender);
     c.department = cli.value(department);

@@ -87,7 +87,14 @@ void ReportPreview::showPage(int page) {
 }
 
 void ReportPreview::updateButtons() {
-    m_pageLabel->setText(tr("Page %1").arg(m_page));
+    std::optional<int> total;
+    try {
+        total = m_document->pageCount();
+    } catch (const std::exception&) {
+        // The page itself shows the error.
+    }
+    m_pageLabel->setText(total ? tr("Page %1 of %2").arg(m_page).arg(*total)
+                               : tr("Page %1").arg(m_page));
     m_first->setEnabled(m_page > 1);
     m_previous->setEnabled(m_page > 1);
     m_next->setEnabled(hasNextPage());

@@ -15,8 +15,8 @@ namespace vts::report {
 
 // The report window: shows one page of a report at a time, drawn when it is
 // turned to, so opening a report of any size is quick. Remembers where each
-// page seen so far starts, so paging back redraws without reading from the
-// beginning.
+// page seen so far starts (its row's place in the sort order), so turning to
+// any page seen costs the same wherever it lies in the report.
 class ReportPreview final : public QDialog {
     Q_OBJECT
 public:

@@ -30,6 +30,12 @@ ReportsPageController::ReportsPageController(ReportsPageControls controls, QStri
     m_host.setEventLoop(&m_loop);
     m_logic.setPrinterChooser([this] { return m_host.choosePrinter(); });
     m_sender->setReportsTarget(controls.Sender_c);
+    // The pickers show dates as the description gives them.
+    for (QDateEdit* d : {controls.From_c, controls.To_c}) {
+        if (d) {
+            d->setDisplayFormat(kCriteriaDateFormat);
+        }
+    }
 }
 
 ReportsPageController::~ReportsPageController() = default;
@@ -43,11 +49,9 @@ ReportsPageState ReportsPageController::state() const {
     c.selectDate = m_c.SelectDate_c && m_c.SelectDate_c->isChecked();
     if (m_c.From_c) {
         c.from = m_c.From_c->date();
-        c.fromText = m_c.From_c->text();
     }
     if (m_c.To_c) {
         c.to = m_c.To_c->date();
-        c.toText = m_c.To_c->text();
     }
     if (m_c.Status_c) {
         c.statusIndex = std::max(0, m_c.Status_c->currentIndex());
