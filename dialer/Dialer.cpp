@@ -462,6 +462,14 @@ void Dialer::deliver(const QList<Job*>& tapJobs, const QList<Job*>& numericJobs,
                     }
                 }
                 client.logOff();
+                if (client.withdrawn()) {
+                    for (Job* job : tapJobs) {
+                        if (job->status == statusOf(PortStatus::Sent)) {
+                            setStatus(*job, PortStatus::Failed,
+                                      QStringLiteral("rejected by the terminal after log-off"));
+                        }
+                    }
+                }
             }
             const auto rest = client.cancelled() ? PortStatus::Cancelled : PortStatus::Failed;
             failAll(tapJobs, rest, client.reason());

@@ -5,6 +5,7 @@
 #include <TestSupport.h>
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -130,6 +131,17 @@ protected:
     }
     QList<QJsonObject> pages() { return jsonLines(QStringLiteral("pages.jsonl")); }
     QList<QJsonObject> calls() { return jsonLines(QStringLiteral("calls.jsonl")); }
+    // The simulated terminal found nothing the protocol forbids in any call.
+    void expectNoViolations() {
+        for (int i = 0; i < 100 && calls().isEmpty(); ++i) {
+            m_sim.waitForFinished(20);
+        }
+        ASSERT_FALSE(calls().isEmpty());
+        for (const QJsonObject& c : calls()) {
+            EXPECT_TRUE(c.value(QLatin1String("violations")).toArray().isEmpty())
+                << QJsonDocument(c).toJson().constData();
+        }
+    }
 
     QProcess m_sim;
     QByteArray m_before;
@@ -152,6 +164,7 @@ TEST_F(DialerEndToEnd, OneMessageIsSentAndTraced) {
     const QByteArray trace = readFile(QStringLiteral("KRX1.log"));
     EXPECT_TRUE(trace.contains("<STX>5551234<CR>Hello World<CR><ETX>5:4<CR>")) << trace.constData();
     EXPECT_TRUE(trace.contains("<ESC>PG1<CR>"));
+    expectNoViolations();
 }
 
 TEST_F(DialerEndToEnd, BatchOfFiveTravelsInOneCallWithOneLogOn) {
@@ -191,6 +204,7 @@ TEST_F(DialerEndToEnd, LongMessageGoesOverSeveralBlocksUncut) {
     ASSERT_EQ(p.size(), 1);
     EXPECT_EQ(str(p[0], "text"), text + QStringLiteral("\nlast line"));
     EXPECT_GE(readFile(QStringLiteral("KRX1.log")).count("<US>"), 7);
+    expectNoViolations();
 }
 
 TEST_F(DialerEndToEnd, PasswordIsSentInTheLogOn) {
@@ -259,6 +273,26 @@ TEST_F(DialerEndToEnd, NonAsciiTextIsTransliterated) {
     expectStatuses(2, {2});
     ASSERT_EQ(pages().size(), 1);
     EXPECT_EQ(str(pages()[0], "text"), QStringLiteral("Cafe \"Stubli\" - Grusse EUR5"));
+    expectNoViolations();
+}
+
+TEST_F(DialerEndToEnd, RejectionAfterLogOffFailsTheAcceptedPages) {
+    startSim(QStringLiteral("* withdraw\n"));
+    writePortFile({message(1, QStringLiteral("one")), message(2, QStringLiteral("two"))});
+    EXPECT_EQ(runDialer(), 1);
+    expectStatuses(3, {3, 3});
+    const QByteArray trace = readFile(QStringLiteral("KRX1.log"));
+    EXPECT_TRUE(trace.contains("<RS>")) << trace.constData();
+    EXPECT_TRUE(trace.contains("after log-off (RS)")) << trace.constData();
+}
+
+TEST_F(DialerEndToEnd, RepeatedIdPromptBringsNoSecondLogOn) {
+    startSim(QStringLiteral("* double-id\n"));
+    writePortFile({message(1, QStringLiteral("one")), message(2, QStringLiteral("two"))});
+    EXPECT_EQ(runDialer(), 0);
+    expectStatuses(2, {2, 2});
+    EXPECT_EQ(readFile(QStringLiteral("KRX1.log")).count("-> <ESC>PG1<CR>"), 1);
+    expectNoViolations();
 }
 
 // Outcomes decided before or at the dial: every message gets the status.

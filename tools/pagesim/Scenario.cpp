@@ -91,6 +91,10 @@ std::optional<Scenario> Scenario::parse(const QString& text, QString* error) {
                 }
             } else if (key == u"nak-first") {
                 b.nakFirst = true;
+            } else if (key == u"withdraw") {
+                b.withdraw = true;
+            } else if (key == u"double-id") {
+                b.doubleId = true;
             } else if (key == u"garbled") {
                 b.garbled = true;
             } else if (key == u"drop-after") {

@@ -26,6 +26,8 @@ struct Behaviour {
     int holdAfter = -1;     // stop answering after this many pages
     int bps = 0;            // 0: no line delay; else the line's bit rate
     int maxBlock = 250;     // information characters per block
+    bool withdraw = false;  // answer the log-off with RS (rejects the call's pages)
+    bool doubleId = false;  // answer the first probe with "ID=" twice
 
     bool rejects(const QByteArray& pin) const { return rejectAllPages || rejectPins.contains(pin); }
 };
