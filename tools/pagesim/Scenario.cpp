@@ -93,6 +93,11 @@ std::optional<Scenario> Scenario::parse(const QString& text, QString* error) {
                 b.nakFirst = true;
             } else if (key == u"withdraw") {
                 b.withdraw = true;
+            } else if (key == u"sim-pin") {
+                if (value.isEmpty()) {
+                    return fail(QStringLiteral("sim-pin needs a value"));
+                }
+                b.simPin = value.toLatin1();
             } else if (key == u"double-id") {
                 b.doubleId = true;
             } else if (key == u"garbled") {
