@@ -9,6 +9,7 @@ packages=(
   libsqlite3-dev sqlite3 libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-aiosmtpd poppler-utils
+  libnet-snpp-perl libdevice-gsm-perl
   xvfb xauth fonts-dejavu-core
 )
 
