@@ -6,6 +6,8 @@
 
 #include <QFile>
 
+#include <csignal>
+
 namespace vts {
 namespace {
 
@@ -147,6 +149,38 @@ TEST_P(NetworkEndToEnd, EndpointThatNeverAnswers) {
     const std::int16_t s = GetParam().silentStatus;
     expectStatuses(s, {s, s});
     EXPECT_TRUE(pages().isEmpty());
+}
+
+TEST_P(NetworkEndToEnd, NumericPageTravelsAsItsDigits) {
+    start();
+    PortRecord numeric = page(1, QStringLiteral(" 555-0123 "));
+    numeric.kind = 1;
+    writePortFile({numeric, page(2, QStringLiteral("text after it"))});
+    EXPECT_EQ(runDialer(), 0) << readFile(QStringLiteral("KRX1.log")).constData();
+    expectStatuses(2, {2, 2});
+    ASSERT_EQ(pages().size(), 2);
+    EXPECT_EQ(str(pages()[0], "text"), QStringLiteral("5550123"));
+    EXPECT_EQ(str(pages()[1], "text"), QStringLiteral("text after it"));
+}
+
+TEST_P(NetworkEndToEnd, StopSignalCancelsThePagesNotConfirmed) {
+    start(QStringLiteral("COM1 hold-after=2\n"));
+    QList<PortRecord> recs;
+    for (int i = 1; i <= 5; ++i) {
+        recs << page(i, QStringLiteral("m%1").arg(i));
+    }
+    recs[0].timeout = 30;
+    writePortFile(recs);
+    QProcess dialer;
+    ASSERT_EQ(runDialer(QStringLiteral(" 1"), &dialer), 0);
+    for (int i = 0; i < 200 && pages().size() < 2; ++i) {
+        dialer.waitForFinished(50);
+    }
+    ASSERT_EQ(pages().size(), 2);
+    dialer.waitForFinished(300);  // the third page is on its way
+    ::kill(static_cast<pid_t>(dialer.processId()), SIGTERM);
+    ASSERT_TRUE(dialer.waitForFinished(10000));
+    expectStatuses(4, {2, 2, 4, 4, 4});
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, NetworkEndToEnd,
