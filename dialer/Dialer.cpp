@@ -1,10 +1,10 @@
 #include "Dialer.h"
 
-#include "HayesModem.h"
 #include "IniFile.h"
 #include "Line.h"
 #include "Tap.h"
 #include "TraceLog.h"
+#include "Transport.h"
 
 #include <TextFile.h>
 
@@ -63,10 +63,22 @@ DialerOptions DialerOptions::fromIni(const QString& path) {
     o.escapeGuard = ini.number(modem, QStringLiteral("guard"), o.escapeGuard);
     o.deviceWait = ini.number(modem, QStringLiteral("devicewait"), o.deviceWait);
     o.hangupReply = ini.number(modem, QStringLiteral("hangupreply"), o.hangupReply);
+    const QString snpp = QStringLiteral("snpp");
+    o.snppMessMax = std::clamp(
+        static_cast<int>(ini.number(snpp, QStringLiteral("messmax"), o.snppMessMax)), 1, 10000);
+    o.wctpOriginator = ini.value(QStringLiteral("wctp"), QStringLiteral("originator"))
+                           .value_or(o.wctpOriginator)
+                           .trimmed();
+    o.gsmPin =
+        ini.value(QStringLiteral("gsm"), QStringLiteral("pin")).value_or(QString()).trimmed();
     return o;
 }
 
 QByteArray Dialer::prepareText(const QString& text) {
+    return tap::transliterate(prepareUnicode(text));
+}
+
+QString Dialer::prepareUnicode(const QString& text) {
     QString t = text;
     t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     t.replace(u'\r', u'\n');
@@ -75,7 +87,7 @@ QByteArray Dialer::prepareText(const QString& text) {
         --end;
     }
     t.truncate(end);
-    return tap::transliterate(t);
+    return t;
 }
 
 std::optional<QByteArray> Dialer::dialableNumber(const QString& phone) {
@@ -166,7 +178,7 @@ bool Dialer::writeStatus(int record, std::int16_t status) {
     return portfile::writeRecord(m_path, record, *bytes);
 }
 
-void Dialer::setStatus(Job& job, PortStatus status, const QString& why) {
+void Dialer::setStatus(Page& job, PortStatus status, const QString& why) {
     job.status = statusOf(status);
     m_trace->note(QStringLiteral("record %1 (slot %2): status %3%4")
                       .arg(job.record)
@@ -178,8 +190,8 @@ void Dialer::setStatus(Job& job, PortStatus status, const QString& why) {
     }
 }
 
-void Dialer::failAll(const QList<Job*>& jobs, PortStatus status, const QString& why) {
-    for (Job* j : jobs) {
+void Dialer::failAll(const QList<Page*>& jobs, PortStatus status, const QString& why) {
+    for (Page* j : jobs) {
         if (j->status == 1) {
             setStatus(*j, status, why);
         }
@@ -246,7 +258,7 @@ int Dialer::run(int portIndex) {
             finishHeader(statusOf(PortStatus::Failed));
             return 1;
         }
-        Job job;
+        Page job;
         job.record = r;
         job.rec = *PortRecord::decode(*bytes);
         if (job.rec.status != statusOf(PortStatus::Busy)) {
@@ -258,11 +270,12 @@ int Dialer::run(int portIndex) {
         m_jobs.append(job);
     }
 
-    QList<Job*> tapJobs, numericJobs;
+    QList<Page*> todo;
     const QString callNumber =
         m_jobs.isEmpty() ? QString() : m_jobs.first().rec.phoneNumber.trimmed();
-    for (Job& job : m_jobs) {
+    for (Page& job : m_jobs) {
         const PortRecord& rec = job.rec;
+        job.pin = rec.pin.trimmed();
         if (rec.phoneNumber.trimmed() != callNumber) {
             // One run makes one call; a page for another service must not go to this one.
             setStatus(job, PortStatus::Failed,
@@ -274,7 +287,8 @@ int Dialer::run(int portIndex) {
             if (job.digits.isEmpty()) {
                 setStatus(job, PortStatus::Failed, QStringLiteral("no digits to send"));
             } else {
-                numericJobs.append(&job);
+                job.text = QString::fromLatin1(job.digits);
+                todo.append(&job);
             }
             continue;
         }
@@ -282,7 +296,7 @@ int Dialer::run(int portIndex) {
             setStatus(job, PortStatus::Failed, QStringLiteral("unknown kind %1").arg(rec.kind));
             continue;
         }
-        const QByteArray pin = tap::transliterate(rec.pin.trimmed());
+        const QByteArray pin = tap::transliterate(job.pin);
         if (pin.isEmpty()) {
             setStatus(job, PortStatus::Failed, QStringLiteral("no PIN"));
             continue;
@@ -307,195 +321,56 @@ int Dialer::run(int portIndex) {
             }
             text = *content;
         }
-        job.blocks = tap::buildBlocks({pin, prepareText(text)}, rec.maxCharactersPerBlock);
-        tapJobs.append(&job);
+        job.text = prepareUnicode(text);
+        job.blocks =
+            tap::buildBlocks({pin, tap::transliterate(job.text)}, rec.maxCharactersPerBlock);
+        todo.append(&job);
     }
 
-    if (!tapJobs.isEmpty() || !numericJobs.isEmpty()) {
-        deliver(tapJobs, numericJobs, (tapJobs.isEmpty() ? numericJobs : tapJobs).first()->rec);
+    if (!todo.isEmpty()) {
+        deliver(todo);
     }
 
     std::int16_t final =
         m_jobs.isEmpty() ? statusOf(PortStatus::Failed) : statusOf(PortStatus::Sent);
-    for (const Job& j : m_jobs) {
+    for (const Page& j : m_jobs) {
         final = std::max(final, j.status == 1 ? statusOf(PortStatus::Failed) : j.status);
     }
     finishHeader(final);
     return final == statusOf(PortStatus::Sent) ? 0 : 1;
 }
 
-void Dialer::deliver(const QList<Job*>& tapJobs, const QList<Job*>& numericJobs,
-                     const PortRecord& call) {
-    const QList<Job*> all = tapJobs + numericJobs;
+void Dialer::deliver(const QList<Page*>& pages) {
+    // The batch's settings come from its first text page (the call), else
+    // its first numeric page.
+    const Page* first = pages.first();
+    for (const Page* p : pages) {
+        if (!p->numeric()) {
+            first = p;
+            break;
+        }
+    }
+    const PortRecord& call = first->rec;
     if (Cancellation::requested()) {
-        return failAll(all, PortStatus::Cancelled, QStringLiteral("stopped"));
-    }
-    const double timeout = call.timeout <= 0 ? 60.0 : std::min<double>(call.timeout, 300.0);
-    const auto settings = LineSettings::parse(call.comSettings);
-    if (!settings) {
-        return failAll(all, PortStatus::ModemError,
-                       QStringLiteral("bad line settings \"%1\"").arg(call.comSettings.trimmed()));
-    }
-    const auto number = dialableNumber(call.phoneNumber.trimmed());
-    if (!number) {
-        return failAll(all, PortStatus::Failed,
-                       QStringLiteral("phone number \"%1\" cannot be dialled")
-                           .arg(call.phoneNumber.trimmed()));
+        return failAll(pages, PortStatus::Cancelled, QStringLiteral("stopped"));
     }
     if (call.comPort < 1) {
-        return failAll(all, PortStatus::ModemError, QStringLiteral("no COM port"));
+        return failAll(pages, PortStatus::ModemError, QStringLiteral("no COM port"));
     }
-
-    const QString device = m_opt.devicePath(call.comPort);
-    m_trace->note(
-        QStringLiteral("COM%1 is %2, %3").arg(call.comPort).arg(device, settings->toString()));
-    SerialPort port;
     QString error;
-    if (!port.open(device, *settings, m_opt.deviceWait, &error)) {
-        return failAll(
-            all, Cancellation::requested() ? PortStatus::Cancelled : PortStatus::ModemError, error);
+    const auto target = PortTarget::parse(m_opt.devicePath(call.comPort), &error);
+    if (!target) {
+        return failAll(pages, PortStatus::ModemError,
+                       QStringLiteral("COM%1 in calvex.ini: %2").arg(call.comPort).arg(error));
     }
-    if (!port.notice().isEmpty()) {
-        m_trace->note(port.notice());
+    if (target->kind != PortTarget::Kind::Modem) {
+        m_trace->note(QStringLiteral("COM%1 is the %2").arg(call.comPort).arg(target->describe()));
     }
-    Channel channel(port, *m_trace);
-    HayesModem modem(channel);
-    using R = HayesModem::Result;
-    auto modemStatus = [](R r) {
-        switch (r) {
-            case R::Cancelled:
-                return PortStatus::Cancelled;
-            case R::Busy:
-            case R::NoAnswer:
-            case R::NoCarrier:
-            case R::Connect:
-                return PortStatus::Failed;
-            default:
-                return PortStatus::ModemError;
-        }
-    };
-    auto endCall = [&](bool carrierGone) {
-        Cancellation::setWatched(false);
-        modem.hangUp(carrierGone, m_opt.escapeGuard, std::min(timeout, m_opt.hangupReply));
-        Cancellation::setWatched(true);
-    };
-
-    QList<QByteArray> init;
-    const QByteArray userInit =
-        tap::transliterate(call.modemInitString.trimmed()).replace('\r', "").replace('\n', "");
-    if (userInit.isEmpty()) {
-        init = {"ATZ", "ATE0V1Q0X4&C1&D2"};
-    } else {
-        init = {userInit};
-    }
-    for (const QByteArray& cmd : init) {
-        const R r = modem.command(cmd, timeout);
-        if (r == R::Ok) {
-            continue;
-        }
-        failAll(all, modemStatus(r),
-                QStringLiteral("modem answered %1 to %2")
-                    .arg(HayesModem::name(r), QString::fromLatin1(cmd)));
-        if (r == R::Cancelled || r == R::Error) {
-            Cancellation::setWatched(false);
-            modem.command("ATH0", std::min(timeout, m_opt.hangupReply));
-        }
-        return;
-    }
-    const int speaker = std::clamp<int>(call.speakerState, 0, 3),
-              volume = std::clamp<int>(call.volumeLevel, 0, 3);
-    if (const R r =
-            modem.command(QStringLiteral("ATM%1L%2").arg(speaker).arg(volume).toLatin1(), timeout);
-        r != R::Ok) {
-        if (r == R::Cancelled || r == R::Timeout || r == R::LineError) {
-            failAll(all, modemStatus(r),
-                    QStringLiteral("modem answered %1 to the speaker setting")
-                        .arg(HayesModem::name(r)));
-            if (r == R::Cancelled) {
-                endCall(true);
-            }
-            return;
-        }
-    }
-    QByteArray dial =
-        tap::transliterate(call.modemDialString.trimmed()).replace('\r', "").replace('\n', "");
-    if (dial.isEmpty()) {
-        dial = "ATDT";
-    }
-
-    if (!tapJobs.isEmpty()) {
-        m_trace->note(QStringLiteral("dialling %1 for %2 page(s)")
-                          .arg(QString::fromLatin1(*number))
-                          .arg(tapJobs.size()));
-        const R r = modem.command(dial + *number, timeout);
-        if (r != R::Connect) {
-            failAll(tapJobs, modemStatus(r), QStringLiteral("dial: %1").arg(HayesModem::name(r)));
-            // Any character aborts a dial in progress.
-            if (r == R::Timeout || r == R::Cancelled) {
-                channel.send("\r");
-            }
-            if (r == R::Cancelled || r == R::Timeout) {
-                endCall(true);
-                return failAll(numericJobs, modemStatus(r),
-                               QStringLiteral("dial: %1").arg(HayesModem::name(r)));
-            }
-        } else {
-            m_trace->note(
-                QStringLiteral("connected: %1").arg(QString::fromLatin1(modem.connectLine())));
-            TapClient client(channel, m_opt.tap);
-            const QByteArray password = tap::transliterate(call.tapPassword.trimmed());
-            const auto logOn = client.logOn(password);
-            if (logOn == TapClient::LogOnResult::Accepted) {
-                for (Job* job : tapJobs) {
-                    if (!client.callUp()) {
-                        break;
-                    }
-                    switch (client.sendPage(job->blocks)) {
-                        case TapClient::PageResult::Accepted:
-                            setStatus(*job, PortStatus::Sent, {});
-                            break;
-                        case TapClient::PageResult::Rejected:
-                            setStatus(*job, PortStatus::Failed, client.reason());
-                            break;
-                        case TapClient::PageResult::NotSent:
-                            break;
-                    }
-                }
-                client.logOff();
-            }
-            const auto rest = client.cancelled() ? PortStatus::Cancelled : PortStatus::Failed;
-            failAll(tapJobs, rest, client.reason());
-            endCall(client.carrierLost());
-        }
-    }
-
-    for (Job* job : numericJobs) {
-        if (Cancellation::requested()) {
-            setStatus(*job, PortStatus::Cancelled, QStringLiteral("stopped"));
-            continue;
-        }
-        // A comma waits 2 s; at least one, since tones sent before the
-        // service answers are lost.
-        const int pauses = std::max(1, (job->rec.delay + 1) / 2);
-        const QByteArray cmd = dial + *number + QByteArray(pauses, ',') + job->digits + "#;";
-        const R r = modem.command(cmd, timeout + std::max<int>(0, job->rec.delay));
-        if (r == R::Ok) {
-            setStatus(*job, PortStatus::Sent, {});
-        } else {
-            setStatus(*job, modemStatus(r),
-                      QStringLiteral("numeric dial: %1").arg(HayesModem::name(r)));
-        }
-        if (r == R::Connect || r == R::Cancelled || r == R::Timeout) {
-            if (r == R::Timeout) {
-                channel.send("\r");
-            }
-            endCall(r != R::Connect);
-        } else {
-            Cancellation::setWatched(false);
-            modem.command("ATH0", std::min(timeout, m_opt.hangupReply));
-            Cancellation::setWatched(true);
-        }
-    }
+    const auto transport = Transport::create(*target, m_opt);
+    transport->deliver(pages, call, *this);
+    const QString why = transport->reason();
+    failAll(pages, Cancellation::requested() ? PortStatus::Cancelled : PortStatus::Failed,
+            why.isEmpty() ? QStringLiteral("not confirmed") : why);
 }
 
 }  // namespace vts

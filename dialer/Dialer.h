@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TapClient.h"
+#include "Transport.h"
 
 #include <PortRecord.h>
 
@@ -22,16 +23,20 @@ namespace vts {
 // working directory.
 struct DialerOptions {
     TapTimings tap;
-    double escapeGuard = 1.2;  // silence around "+++", seconds
-    double deviceWait = 300;   // for another dialer to release the device
-    double hangupReply = 3;    // at most this long for each hang-up reply
+    double escapeGuard = 1.2;                            // silence around "+++", seconds
+    double deviceWait = 300;                             // for another dialer to release the device
+    double hangupReply = 3;                              // at most this long for each hang-up reply
+    int snppMessMax = 128;                               // longer texts go by DATA
+    QString wctpOriginator = QStringLiteral("vantrel");  // senderID of WCTP submissions
+    QString gsmPin;                                      // the SIM's PIN, when it asks
+    // The port's entry in calvex.ini (see PortTarget), else /dev/ttyS<n-1>.
     QString devicePath(int comPort) const;
     QList<QPair<int, QString>> ports;  // COMn mappings
 
     static DialerOptions fromIni(const QString& path);
 };
 
-class Dialer {
+class Dialer final : public Batch {
 public:
     Dialer(QString workDir, DialerOptions options)
         : m_dir(std::move(workDir)), m_opt(std::move(options)) {}
@@ -43,6 +48,8 @@ public:
     // Text of a message made ready for the line: line breaks as LF,
     // trailing blanks and breaks removed, 7-bit.
     static QByteArray prepareText(const QString& text);
+    // The same text before it is made 7-bit, for transports that carry Unicode.
+    static QString prepareUnicode(const QString& text);
     // A dialable phone number (blanks, dashes, dots and brackets removed);
     // nullopt when it holds anything a dial command must not carry.
     static std::optional<QByteArray> dialableNumber(const QString& phone);
@@ -52,26 +59,20 @@ public:
     static std::optional<QString> readTextFile(const QString& path, QString* why);
     static constexpr qint64 kMaxFileBytes = 16 * qint64{1024};
 
-private:
-    struct Job {
-        int record = 0;  // record number in the port file
-        PortRecord rec;
-        QList<QByteArray> blocks;  // alphanumeric and file pages
-        QByteArray digits;         // numeric pages
-        std::int16_t status = 1;
-    };
+    // Batch: the status goes into the port file at once.
+    void setStatus(Page& page, PortStatus status, const QString& why) override;
+    TraceLog& trace() override { return *m_trace; }
 
-    void setStatus(Job& job, PortStatus status, const QString& why);
+private:
     bool writeStatus(int record, std::int16_t status);
     void finishHeader(std::int16_t status);
-    void deliver(const QList<Job*>& tapJobs, const QList<Job*>& numericJobs,
-                 const PortRecord& call);
-    void failAll(const QList<Job*>& jobs, PortStatus status, const QString& why);
+    void deliver(const QList<Page*>& pages);
+    void failAll(const QList<Page*>& pages, PortStatus status, const QString& why);
 
     QString m_dir;
     DialerOptions m_opt;
     QString m_path;
-    QList<Job> m_jobs;
+    QList<Page> m_jobs;
     class TraceLog* m_trace = nullptr;
 };
 

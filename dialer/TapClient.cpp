@@ -122,6 +122,10 @@ TapClient::LogOnResult TapClient::logOn(const QByteArray& password) {
             const Event e = await(d);
             if (e == Event::Id) {
                 gotId = true;
+                // A second "ID=" already on its way (the answer to an
+                // earlier probe, or an unprompted one) is not a new prompt.
+                m_channel.discardInput();
+                m_line.clear();
             }
             if (e == Event::Id || e == Event::Timeout || !m_up) {
                 break;
@@ -148,6 +152,9 @@ TapClient::LogOnResult TapClient::logOn(const QByteArray& password) {
             break;
         }
         const Deadline d = deadlineIn(m_t.t3);
+        // An "ID=" sooner than the terminal could have read the log-on is
+        // a repeated prompt, not a request for another log-on.
+        const Deadline stalePrompts = deadlineIn(kPromptEcho);
         bool retry = false;
         while (!accepted && !retry && m_up) {
             switch (await(d)) {
@@ -157,8 +164,14 @@ TapClient::LogOnResult TapClient::logOn(const QByteArray& password) {
                 case Event::GoAhead:
                     accepted = goAhead = true;
                     break;
-                case Event::Nak:
                 case Event::Id:
+                    if (Clock::now() < stalePrompts) {
+                        m_channel.trace().note(QStringLiteral("repeated ID= ignored"));
+                        break;
+                    }
+                    retry = true;
+                    break;
+                case Event::Nak:
                 case Event::Timeout:
                     retry = true;
                     break;
@@ -193,7 +206,14 @@ TapClient::LogOnResult TapClient::logOn(const QByteArray& password) {
                 break;
         }
     }
-    return m_up ? LogOnResult::Accepted : LogOnResult::Failed;
+    if (!m_up) {
+        return LogOnResult::Failed;
+    }
+    // Whatever else came with the go-ahead (a late prompt, a banner) must
+    // not be read as the reply to the first block.
+    m_channel.discardInput();
+    m_line.clear();
+    return LogOnResult::Accepted;
 }
 
 TapClient::PageResult TapClient::sendPage(const QList<QByteArray>& blocks) {
@@ -256,6 +276,7 @@ void TapClient::logOff() {
     if (!m_up) {
         return;
     }
+    m_messages.clear();
     if (!m_channel.send(seq({EOT, CR}))) {
         down(QStringLiteral("line closed"));
         return;
@@ -264,8 +285,14 @@ void TapClient::logOff() {
     while (m_up) {
         const Event e = await(d);
         if (e == Event::Rs) {
-            m_channel.trace().note(
-                QStringLiteral("terminal withdrew an accepted page after log-off"));
+            // The terminal takes back something it had accepted and does
+            // not say what: none of the call's pages can count as sent.
+            m_withdrawn = true;
+            QString why = QStringLiteral("terminal rejected the call's pages after log-off (RS)");
+            if (!m_messages.isEmpty()) {
+                why += QStringLiteral(": ") + QString::fromLatin1(m_messages.last());
+            }
+            m_channel.trace().note(why);
         }
         if (e == Event::Disconnect || e == Event::Timeout) {
             down(e == Event::Disconnect ? QStringLiteral("logged off")

@@ -50,6 +50,9 @@ public:
     bool callUp() const { return m_up; }
     bool carrierLost() const { return m_carrierLost; }
     bool cancelled() const { return m_cancelled; }
+    // The terminal answered the log-off with RS: it rejected something it
+    // had accepted during the call.
+    bool withdrawn() const { return m_withdrawn; }
     // Why the call went down or a page failed, for the trace.
     QString reason() const { return m_reason; }
     // Response-code lines ("211 Page accepted") since the last send.
@@ -62,6 +65,10 @@ public:
                           QList<QByteArray>& messages);
 
 private:
+    // How long after the log-on an "ID=" still counts as an earlier prompt
+    // (the terminal's own deadline for answering a CR).
+    static constexpr double kPromptEcho = 1.0;
+
     Event await(Deadline deadline);
     void down(const QString& why);
 
@@ -72,6 +79,7 @@ private:
     bool m_up = true;
     bool m_carrierLost = false;
     bool m_cancelled = false;
+    bool m_withdrawn = false;
     QString m_reason;
 };
 

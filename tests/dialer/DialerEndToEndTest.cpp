@@ -1,10 +1,10 @@
 // calvex against pagesim over pseudo-terminals: each test writes a port
 // file, runs the dialer in the test's working directory and checks the
 // port file byte for byte and the pages the terminal recorded.
-#include <PortRecord.h>
-#include <TestSupport.h>
+#include "DialerRun.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -14,130 +14,11 @@
 namespace vts {
 namespace {
 
-constexpr int kStatusOffset = 634;
+using test::message;
+using test::str;
+constexpr int kStatusOffset = test::kStatusOffset;
 
-PortRecord message(int slot, const QString& text, const QString& pin = QStringLiteral("1234567")) {
-    PortRecord r;
-    r.comPort = 1;
-    r.message = text;
-    r.phoneNumber = QStringLiteral("555-1000");
-    r.pin = pin;
-    r.status = 1;
-    r.timeout = 10;
-    r.debugMode = 1;
-    r.uniqueId = QString::number(1000 + slot);
-    r.speakerState = 1;
-    r.volumeLevel = 2;
-    r.index = slot;
-    return r;
-}
-
-class DialerEndToEnd : public test::TempDirTest {
-protected:
-    void TearDown() override {
-        if (m_sim.state() != QProcess::NotRunning) {
-            m_sim.terminate();
-            m_sim.waitForFinished(5000);
-        }
-        test::TempDirTest::TearDown();
-    }
-
-    // Starts the simulator with the given scenario and fast protocol timings.
-    void startSim(const QString& scenario = QString(), const QString& ports = QStringLiteral("1")) {
-        QStringList args{QStringLiteral("--dir"),   dir(),
-                         QStringLiteral("--ports"), ports,
-                         QStringLiteral("--pages"), path(QStringLiteral("pages.jsonl")),
-                         QStringLiteral("--calls"), path(QStringLiteral("calls.jsonl")),
-                         QStringLiteral("--ini"),   path(QStringLiteral("calvex.ini")),
-                         QStringLiteral("--guard"), QStringLiteral("0.1")};
-        writeFile(QStringLiteral("calvex.ini"),
-                  "[tap]\nt1=0.5\nt3=5\n[modem]\nguard=0.15\nhangupreply=1\ndevicewait=5\n");
-        if (!scenario.isEmpty()) {
-            writeFile(QStringLiteral("scenario.txt"), scenario.toUtf8());
-            args << QStringLiteral("--scenario") << path(QStringLiteral("scenario.txt"));
-        }
-        m_sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_sim.start(test::binDir() + QStringLiteral("/pagesim"), args);
-        ASSERT_TRUE(m_sim.waitForStarted(5000));
-        QByteArray out;
-        while (!out.contains("ready\n")) {
-            ASSERT_TRUE(m_sim.waitForReadyRead(5000)) << "pagesim did not get ready";
-            out += m_sim.readAllStandardOutput();
-        }
-    }
-
-    void writePortFile(const QList<PortRecord>& records, int portIndex = 1) {
-        PortRecord header = records.last();
-        header.status = 1;
-        header.index = static_cast<std::int32_t>(records.size());
-        QByteArray bytes = header.encode();
-        for (const PortRecord& r : records) {
-            bytes += r.encode();
-        }
-        writeFile(portfile::fileName(portIndex), bytes);
-        m_before = bytes;
-    }
-
-    // Runs calvex with the argument as the pager control passes it.
-    int runDialer(const QString& arg = QStringLiteral(" 1"), QProcess* proc = nullptr) {
-        QProcess own;
-        QProcess& p = proc ? *proc : own;
-        p.setWorkingDirectory(dir());
-        p.setProcessChannelMode(QProcess::ForwardedChannels);
-        p.start(test::binDir() + QStringLiteral("/calvex"), {arg});
-        if (!p.waitForStarted(5000)) {
-            return -1;
-        }
-        if (proc) {
-            return 0;
-        }
-        EXPECT_TRUE(p.waitForFinished(30000));
-        return p.exitCode();
-    }
-
-    // The port file must equal what was written with only the Status fields
-    // changed: header first, then one per message record.
-    void expectStatuses(std::int16_t header, const QList<std::int16_t>& messages) {
-        QByteArray expected = m_before;
-        auto put = [&](int record, std::int16_t s) {
-            expected[(record - 1) * PortRecord::kSize + kStatusOffset] =
-                static_cast<char>(s & 0xFF);
-            expected[(record - 1) * PortRecord::kSize + kStatusOffset + 1] =
-                static_cast<char>((s >> 8) & 0xFF);
-        };
-        put(1, header);
-        for (int i = 0; i < messages.size(); ++i) {
-            put(i + 2, messages[i]);
-        }
-        const QByteArray actual = readFile(portfile::fileName(1));
-        ASSERT_EQ(actual.size(), expected.size());
-        for (qsizetype r = 0; r < actual.size() / PortRecord::kSize; ++r) {
-            const QByteArray a = actual.mid(r * PortRecord::kSize, PortRecord::kSize);
-            const QByteArray e = expected.mid(r * PortRecord::kSize, PortRecord::kSize);
-            EXPECT_TRUE(a == e) << "record " << r + 1 << " status " << PortRecord::decode(a)->status
-                                << ", expected " << PortRecord::decode(e)->status;
-        }
-    }
-
-    QList<QJsonObject> jsonLines(const QString& name) {
-        QList<QJsonObject> out;
-        for (const QByteArray& line : readFile(name).split('\n')) {
-            if (!line.isEmpty()) {
-                out << QJsonDocument::fromJson(line).object();
-            }
-        }
-        return out;
-    }
-    QList<QJsonObject> pages() { return jsonLines(QStringLiteral("pages.jsonl")); }
-    QList<QJsonObject> calls() { return jsonLines(QStringLiteral("calls.jsonl")); }
-
-    QProcess m_sim;
-    QByteArray m_before;
-};
-
-QString str(const QJsonObject& o, const char* key) {
-    return o.value(QLatin1String(key)).toString();
-}
+class DialerEndToEnd : public test::DialerRun {};
 
 TEST_F(DialerEndToEnd, OneMessageIsSentAndTraced) {
     startSim();
@@ -152,6 +33,7 @@ TEST_F(DialerEndToEnd, OneMessageIsSentAndTraced) {
     const QByteArray trace = readFile(QStringLiteral("KRX1.log"));
     EXPECT_TRUE(trace.contains("<STX>5551234<CR>Hello World<CR><ETX>5:4<CR>")) << trace.constData();
     EXPECT_TRUE(trace.contains("<ESC>PG1<CR>"));
+    expectNoViolations();
 }
 
 TEST_F(DialerEndToEnd, BatchOfFiveTravelsInOneCallWithOneLogOn) {
@@ -191,6 +73,7 @@ TEST_F(DialerEndToEnd, LongMessageGoesOverSeveralBlocksUncut) {
     ASSERT_EQ(p.size(), 1);
     EXPECT_EQ(str(p[0], "text"), text + QStringLiteral("\nlast line"));
     EXPECT_GE(readFile(QStringLiteral("KRX1.log")).count("<US>"), 7);
+    expectNoViolations();
 }
 
 TEST_F(DialerEndToEnd, PasswordIsSentInTheLogOn) {
@@ -259,6 +142,26 @@ TEST_F(DialerEndToEnd, NonAsciiTextIsTransliterated) {
     expectStatuses(2, {2});
     ASSERT_EQ(pages().size(), 1);
     EXPECT_EQ(str(pages()[0], "text"), QStringLiteral("Cafe \"Stubli\" - Grusse EUR5"));
+    expectNoViolations();
+}
+
+TEST_F(DialerEndToEnd, RejectionAfterLogOffFailsTheAcceptedPages) {
+    startSim(QStringLiteral("* withdraw\n"));
+    writePortFile({message(1, QStringLiteral("one")), message(2, QStringLiteral("two"))});
+    EXPECT_EQ(runDialer(), 1);
+    expectStatuses(3, {3, 3});
+    const QByteArray trace = readFile(QStringLiteral("KRX1.log"));
+    EXPECT_TRUE(trace.contains("<RS>")) << trace.constData();
+    EXPECT_TRUE(trace.contains("after log-off (RS)")) << trace.constData();
+}
+
+TEST_F(DialerEndToEnd, RepeatedIdPromptBringsNoSecondLogOn) {
+    startSim(QStringLiteral("* double-id\n"));
+    writePortFile({message(1, QStringLiteral("one")), message(2, QStringLiteral("two"))});
+    EXPECT_EQ(runDialer(), 0);
+    expectStatuses(2, {2, 2});
+    EXPECT_EQ(readFile(QStringLiteral("KRX1.log")).count("-> <ESC>PG1<CR>"), 1);
+    expectNoViolations();
 }
 
 // Outcomes decided before or at the dial: every message gets the status.

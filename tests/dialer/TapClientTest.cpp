@@ -185,14 +185,57 @@ TEST_F(TapClientTest, LostCarrierAndTerminalDisconnectEndTheCall) {
     EXPECT_FALSE(client.callUp());
 }
 
-TEST_F(TapClientTest, WithdrawalAfterLogOffIsOnlyNoted) {
+TEST_F(TapClientTest, WithdrawalAfterLogOffIsReported) {
     terminal([](int) { return kPageOk; });
     ASSERT_EQ(logOn(), TapClient::LogOnResult::Accepted);
     ASSERT_EQ(m_client.sendPage(page("one")), TapClient::PageResult::Accepted);
-    m_line.respond = [](const QByteArray&) { return wire("<RS><CR><ESC><EOT><CR>"); };
+    m_line.respond = [](const QByteArray&) { return wire("115 Bye<CR><RS><CR><ESC><EOT><CR>"); };
     m_client.logOff();
     EXPECT_FALSE(m_client.callUp());
+    EXPECT_TRUE(m_client.withdrawn());
     EXPECT_EQ(m_client.reason(), QStringLiteral("logged off"));
+
+    TapClient plain(m_channel, TapTimings{});
+    terminal([](int) { return kPageOk; });
+    ASSERT_EQ(plain.logOn({}), TapClient::LogOnResult::Accepted);
+    plain.logOff();
+    EXPECT_FALSE(plain.withdrawn());
+}
+
+// A second "ID=" (an answer to an earlier probe, or an unprompted one) must
+// not bring a second log-on, which the terminal would read as junk.
+TEST_F(TapClientTest, RepeatedIdPromptIsIgnored) {
+    const struct {
+        const char* name;
+        const char* probeReply;
+        const char* logOnReply;
+    } cases[] = {
+        {"two prompts at once", "ID=ID=", "110 1.8<CR><ACK><CR><ESC>[p<CR>"},
+        {"prompt again just before the ACK", "ID=", "ID=<CR><ACK><CR><ESC>[p<CR>"},
+        {"prompt again after the go-ahead", "ID=", "<CR><ACK><CR><ESC>[p<CR>ID=<CR><ACK><CR>"},
+    };
+    for (const auto& c : cases) {
+        ScriptedLine line;
+        TraceLog trace;
+        Channel channel(line, trace);
+        TapClient client(channel, TapTimings{});
+        line.respond = [&](const QByteArray& w) -> QByteArray {
+            if (w == wire("<CR>")) {
+                return wire(c.probeReply);
+            }
+            if (w.startsWith(ESC)) {
+                return wire(c.logOnReply);
+            }
+            return w.startsWith(STX) ? kPageOk : QByteArray();
+        };
+        EXPECT_EQ(client.logOn({}), TapClient::LogOnResult::Accepted) << c.name;
+        EXPECT_EQ(line.count(wire("<ESC>PG1<CR>")), 1) << c.name;
+        // The stale ACK after the go-ahead is not taken as the block's reply.
+        int blocksBefore = static_cast<int>(line.written.size());
+        EXPECT_EQ(client.sendPage(page("x")), TapClient::PageResult::Accepted) << c.name;
+        EXPECT_EQ(line.written.size(), blocksBefore + 1) << c.name;
+        EXPECT_TRUE(line.written.last().startsWith(STX)) << c.name;
+    }
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ TEST_F(PagesimTerminal, SampleSessionIsAccepted) {
     ASSERT_EQ(pages.size(), 1);
     EXPECT_EQ(pages[0].pin, QByteArray("123"));
     EXPECT_EQ(pages[0].text, QByteArray("ABC"));
-    EXPECT_EQ(send(seq({EOT, CR})), wire("115 Thank you for calling<ESC><EOT><CR>"));
+    EXPECT_EQ(send(seq({EOT, CR})), wire("115 Thank you for calling<CR><ESC><EOT><CR>"));
     EXPECT_TRUE(m_t->finished());
     EXPECT_EQ(m_t->logons(), 1);
 }
@@ -107,10 +107,66 @@ TEST_F(PagesimTerminal, LogOnChecks) {
 
     make();
     send(wire("<CR>"));
-    EXPECT_TRUE(send(wire("<ESC>PG3<CR>")).contains(NAK));  // another service: resend
-    EXPECT_TRUE(send(wire("M<CR>")).contains(NAK));         // manual mode is not offered
+    EXPECT_EQ(send(wire("<ESC>PG3<CR>")),  // another service: resend
+              wire("508 Service not supported<CR><NAK><CR>"));
+    EXPECT_TRUE(send(wire("M<CR>")).contains(NAK));  // manual mode is not offered
     EXPECT_TRUE(send(wire("<ESC>PG5<CR>")).endsWith(seq({ESC, EOT, CR})));
     EXPECT_EQ(m_t->logons(), 0);
+}
+
+// What a TAP 1.8 terminal refuses, and what the simulator records for it.
+TEST_F(PagesimTerminal, ProtocolViolationsAreRefusedAndRecorded) {
+    const struct {
+        const char* name;
+        QByteArray bytes;  // sent after the log-on
+        QByteArray replyEnd;
+        bool callEnds;
+    } cases[] = {
+        {"raw LF in a field", block(wire("<STX>123<CR>A<LF>B<CR><ETX>")), wire("<RS><CR>"), false},
+        {"raw ESC in a field", block(wire("<STX>123<CR>A<ESC>B<CR><ETX>")), wire("<RS><CR>"),
+         false},
+        {"8-bit byte in a field", block(wire("<STX>123<CR>Caf<0xe9><CR><ETX>")), wire("<RS><CR>"),
+         false},
+        {"second log-on before a block", wire("<ESC>PG1<CR>"), wire("<CR><ESC><EOT><CR>"), true},
+        {"text before a block", wire("hello"), wire("<CR><ESC><EOT><CR>"), true},
+        {"EOT without its CR", wire("<EOT>x"), wire("<CR><ESC><EOT><CR>"), true},
+    };
+    for (const auto& c : cases) {
+        make();
+        logOn();
+        const QByteArray reply = send(c.bytes);
+        EXPECT_TRUE(reply.endsWith(c.replyEnd)) << c.name << ": " << describe(reply).toStdString();
+        EXPECT_EQ(m_t->finished(), c.callEnds) << c.name;
+        EXPECT_EQ(m_t->violations().size(), 1) << c.name;
+        EXPECT_TRUE(m_t->takePages().isEmpty()) << c.name;
+    }
+
+    // Only a bare CR is a probe.
+    make();
+    EXPECT_TRUE(send(wire("AT<CR>")).isEmpty());
+    EXPECT_EQ(m_t->violations().size(), 1);
+    EXPECT_EQ(send(wire("<CR>")), QByteArray("ID="));
+
+    // Reserved and three-field device types, and 8-bit log-ons.
+    for (const char* logon : {"<ESC>PG7<CR>", "<ESC>PG3<CR>"}) {
+        make();
+        send(wire("<CR>"));
+        EXPECT_TRUE(send(wire(logon)).startsWith("508 ")) << logon;
+    }
+    make();
+    send(wire("<CR>"));
+    EXPECT_TRUE(send(wire("<ESC>PG1<0xc1><CR>")).startsWith("507 "));
+}
+
+TEST_F(PagesimTerminal, ContinuedBlockIsAcknowledgedWithAMessage) {
+    make();
+    logOn();
+    const QList<QByteArray> blocks = buildBlocks({"1234567", QByteArray(30, 'x')}, 12);
+    ASSERT_GT(blocks.size(), 2);
+    const QByteArray reply = send(blocks[0]);
+    EXPECT_TRUE(reply.startsWith("111 ")) << describe(reply).toStdString();
+    EXPECT_TRUE(reply.endsWith(wire("<CR><ACK><CR>")));
+    EXPECT_TRUE(m_t->violations().isEmpty());
 }
 
 TEST_F(PagesimTerminal, TimersResendIdThenGiveUp) {

@@ -91,6 +91,15 @@ std::optional<Scenario> Scenario::parse(const QString& text, QString* error) {
                 }
             } else if (key == u"nak-first") {
                 b.nakFirst = true;
+            } else if (key == u"withdraw") {
+                b.withdraw = true;
+            } else if (key == u"sim-pin") {
+                if (value.isEmpty()) {
+                    return fail(QStringLiteral("sim-pin needs a value"));
+                }
+                b.simPin = value.toLatin1();
+            } else if (key == u"double-id") {
+                b.doubleId = true;
             } else if (key == u"garbled") {
                 b.garbled = true;
             } else if (key == u"drop-after") {

@@ -20,12 +20,15 @@ struct Behaviour {
     std::optional<QByteArray> password;  // required log-on password
     bool rejectAllPages = false;
     QList<QByteArray> rejectPins;
-    bool nakFirst = false;  // NAK the call's first block once
-    bool garbled = false;   // line noise before every reply
-    int dropAfter = -1;     // drop the call after this many pages
-    int holdAfter = -1;     // stop answering after this many pages
-    int bps = 0;            // 0: no line delay; else the line's bit rate
-    int maxBlock = 250;     // information characters per block
+    bool nakFirst = false;             // NAK the call's first block once
+    bool garbled = false;              // line noise before every reply
+    int dropAfter = -1;                // drop the call after this many pages
+    int holdAfter = -1;                // stop answering after this many pages
+    int bps = 0;                       // 0: no line delay; else the line's bit rate
+    int maxBlock = 250;                // information characters per block
+    bool withdraw = false;             // answer the log-off with RS (rejects the call's pages)
+    bool doubleId = false;             // answer the first probe with "ID=" twice
+    std::optional<QByteArray> simPin;  // GSM: the SIM asks for this PIN
 
     bool rejects(const QByteArray& pin) const { return rejectAllPages || rejectPins.contains(pin); }
 };

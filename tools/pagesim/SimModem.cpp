@@ -1,6 +1,7 @@
 #include "SimModem.h"
 
 #include <QDateTime>
+#include <QJsonArray>
 
 #include <algorithm>
 
@@ -195,7 +196,8 @@ void SimModem::endCall(const QString& how, double now, bool sayNoCarrier) {
         {QStringLiteral("bps"), m_call.bps},
         {QStringLiteral("logons"), m_terminal->logons()},
         {QStringLiteral("pages"), m_terminal->pagesAccepted()},
-        {QStringLiteral("end"), how}};
+        {QStringLiteral("end"), how},
+        {QStringLiteral("violations"), QJsonArray::fromStringList(m_terminal->violations())}};
     m_terminal.reset();
     m_in.clear();
     m_escapeAt = kNever;

@@ -2,6 +2,8 @@
 
 #include <Tap.h>
 
+#include <algorithm>
+
 namespace vts::sim {
 
 using namespace vts::tap;
@@ -9,7 +11,8 @@ using namespace vts::tap;
 namespace {
 const QByteArray kNoise = QByteArray("\xa3\xbf~ line noise ~\xfe") + CR;
 const QByteArray kAck = seq({CR, ACK, CR});
-const QByteArray kDisconnect = seq({ESC, EOT, CR});
+// The CR ends the message sequence before it, as it does before an ACK.
+const QByteArray kDisconnect = seq({CR, ESC, EOT, CR});
 
 bool isPagerId(const QByteArray& pin) {
     if (pin.isEmpty() || pin.size() > 20) {
@@ -66,6 +69,12 @@ void TapTerminal::rejectTransaction(const QByteArray& message) {
     reply(message + CR + RS + CR);
 }
 
+void TapTerminal::violation(const QString& what) {
+    if (m_violations.size() < 50) {
+        m_violations.append(what);
+    }
+}
+
 void TapTerminal::tick(double now) {
     if (now < m_deadline) {
         return;
@@ -93,23 +102,33 @@ void TapTerminal::tick(double now) {
 }
 
 void TapTerminal::receive(char raw, double now) {
+    // The line is 7-bit: a byte with the high bit set is never valid
+    // protocol; framing still reads its low seven bits.
     const char c = static_cast<char>(raw & 0x7F);
+    const bool highBit = (static_cast<unsigned char>(raw) & 0x80) != 0;
     switch (m_state) {
         case State::AwaitProbe:
-            if (c == CR) {
-                m_out += "ID=";
-                m_idSent = 1;
-                m_state = State::AwaitLogon;
-                m_deadline = now + m_t.t5;
-            }
-            return;
-        case State::AwaitLogon:
-            if (c == LF) {
+            if (c != CR || highBit) {
+                if (m_line.size() < 64) {
+                    m_line.append(raw);
+                }
                 return;
             }
-            if (c != CR) {
+            if (!m_line.isEmpty()) {
+                // Only a bare CR is a probe.
+                violation(QStringLiteral("junk before the first probe: %1").arg(describe(m_line)));
+                m_line.clear();
+                return;
+            }
+            m_out += m_b.doubleId ? QByteArray("ID=") + CR + "ID=" : QByteArray("ID=");
+            m_idSent = 1;
+            m_state = State::AwaitLogon;
+            m_deadline = now + m_t.t5;
+            return;
+        case State::AwaitLogon:
+            if (c != CR || highBit) {
                 if (m_line.size() < 64) {
-                    m_line.append(c);
+                    m_line.append(raw);
                 }
                 return;
             }
@@ -122,6 +141,7 @@ void TapTerminal::receive(char raw, double now) {
         case State::Transactions:
             if (m_inBlock) {
                 m_block.append(c);
+                m_blockHighBit = m_blockHighBit || highBit;
                 qsizetype t = 1;
                 while (t < m_block.size() && m_block[t] != ETX && m_block[t] != ETB &&
                        m_block[t] != US) {
@@ -139,33 +159,56 @@ void TapTerminal::receive(char raw, double now) {
             }
             if (m_sawEot) {
                 m_sawEot = false;
-                if (c == CR) {
-                    end(QByteArray("115 Thank you for calling") + kDisconnect,
+                if (c == CR && !highBit) {
+                    end(QByteArray("115 Thank you for calling") +
+                            (m_b.withdraw ? QByteArray(1, CR) + RS : QByteArray()) + kDisconnect,
                         QStringLiteral("logged off"));
                     return;
                 }
+                junk(seq({EOT}) + raw);
+                return;
             }
-            if (c == STX) {
+            if (c == STX && !highBit) {
                 m_inBlock = true;
+                m_blockHighBit = false;
                 m_block = QByteArray(1, STX);
                 m_deadline = now + m_t.t4;
-            } else if (c == EOT) {
+            } else if (c == EOT && !highBit) {
                 m_sawEot = true;
+            } else {
+                junk(QByteArray(1, raw));
             }
-            return;  // anything else between transactions is line noise
+            return;
         case State::Hold:
         case State::Done:
             return;
     }
 }
 
+void TapTerminal::junk(const QByteArray& bytes) {
+    // Between transactions only STX or EOT CR may come (reply code 502).
+    violation(
+        QStringLiteral("unexpected characters between transactions: %1").arg(describe(bytes)));
+    end(QByteArray("502 Unexpected characters") + kDisconnect,
+        QStringLiteral("unexpected characters"));
+}
+
 void TapTerminal::handleLogon(const QByteArray& line, double now) {
-    if (!line.startsWith(ESC) || !line.startsWith(QByteArray(1, ESC) + "PG1")) {
+    const bool sevenBit =
+        std::all_of(line.begin(), line.end(), [](char b) { return (b & 0x80) == 0; });
+    const bool otherType = line.size() >= 4 && line.startsWith(QByteArray(1, ESC) + "PG") &&
+                           line[3] >= '0' && line[3] <= '9' && line[3] != '1';
+    if (!sevenBit || !line.startsWith(QByteArray(1, ESC) + "PG1")) {
+        // Another device type (PG3 three-field, PG7 to PG9 reserved) is a
+        // well-formed log-on for a service this terminal does not offer.
+        const QByteArray message =
+            otherType && sevenBit ? "508 Service not supported" : "507 Invalid log-on";
+        violation(QStringLiteral("log-on refused: %1").arg(describe(line)));
         if (++m_badLogons >= m_t.n3) {
-            end(QByteArray("507 Invalid log-on") + kDisconnect, QStringLiteral("bad log-on"));
+            end(message + kDisconnect, QStringLiteral("bad log-on"));
             return;
         }
-        reply(QByteArray("507 Invalid log-on") + CR + NAK + CR);
+        reply(message + CR + NAK + CR);
         m_deadline = now + m_t.t5;
         return;
     }
@@ -211,6 +254,11 @@ void TapTerminal::handleBlock(double now) {
         reply(QByteArray("514 Checksum error") + CR + NAK + CR);
         return;
     }
+    if (m_blockHighBit) {
+        violation(QStringLiteral("8-bit byte in a block"));
+        rejectTransaction("515 Format error");
+        return;
+    }
     const ParsedBlock p = parseBlock(m_block, m_b.maxBlock);
     switch (p.error) {
         case ParsedBlock::Error::None:
@@ -228,6 +276,15 @@ void TapTerminal::handleBlock(double now) {
         default:
             rejectTransaction("515 Format error");
             return;
+    }
+    for (char b : p.content) {
+        if (static_cast<unsigned char>(b) < 0x20 && b != CR && b != SUB) {
+            // Control characters other than the field CR travel escaped.
+            violation(QStringLiteral("raw control character %1 in a field")
+                          .arg(describe(QByteArray(1, b))));
+            rejectTransaction("515 Format error");
+            return;
+        }
     }
     const auto content = unescape(p.content);
     if (!content) {
@@ -248,7 +305,7 @@ void TapTerminal::handleBlock(double now) {
         return;
     }
     if (p.terminator != ETX) {
-        reply(kAck);
+        reply(QByteArray("111 Block received, send the next") + kAck);
         return;
     }
     if (m_fields.size() != 2) {

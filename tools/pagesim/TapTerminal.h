@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <limits>
 
@@ -45,6 +46,8 @@ public:
     QString endReason() const { return m_endReason; }
     int logons() const { return m_logons; }
     int pagesAccepted() const { return m_pages; }
+    // What the client did that the protocol forbids, in order.
+    const QStringList& violations() const { return m_violations; }
 
 private:
     enum class State { AwaitProbe, AwaitLogon, Transactions, Hold, Done };
@@ -54,6 +57,8 @@ private:
     void handleBlock(double now);
     void rejectTransaction(const QByteArray& message);
     void resetTransaction();
+    void violation(const QString& what);
+    void junk(const QByteArray& bytes);
 
     Behaviour m_b;
     Timings m_t;
@@ -63,6 +68,7 @@ private:
     QByteArray m_line;
     QByteArray m_block;
     bool m_inBlock = false;
+    bool m_blockHighBit = false;
     bool m_sawEot = false;
     QList<QByteArray> m_fields;  // complete fields of the open transaction
     QByteArray m_field;          // field continued across a US block
@@ -75,6 +81,7 @@ private:
     bool m_dropNow = false;
     QString m_endReason;
     QList<AcceptedPage> m_accepted;
+    QStringList m_violations;
 };
 
 inline constexpr double kNever = std::numeric_limits<double>::infinity();

@@ -1,8 +1,14 @@
 // pagesim: simulated Hayes modems on pseudo-terminals, each connected on
-// dialling to a strict paging terminal. Writes the matching calvex.ini,
-// prints "ready" and records accepted pages (and calls) as JSON lines.
+// dialling to a strict paging terminal; paging terminals, SNPP servers and
+// WCTP endpoints on loopback TCP ports; GSM modems on pseudo-terminals.
+// Writes the matching calvex.ini, prints "ready" and records accepted
+// pages (and calls) as JSON lines.
+#include "GsmModem.h"
 #include "Scenario.h"
 #include "SimModem.h"
+#include "SnppSession.h"
+#include "TapTcpSession.h"
+#include "WctpSession.h"
 #include "Version.h"
 
 #include <IniFile.h>
@@ -14,11 +20,15 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -45,9 +55,66 @@ struct Port {
     int master = -1;
     int slave = -1;  // held open so the master never sees a hang-up
     QString device, link;
-    std::unique_ptr<vts::sim::SimModem> modem;
-    QByteArray pending;  // output the pseudo-terminal could not take yet
+    std::unique_ptr<vts::sim::SimModem> modem;  // a Hayes modem, or
+    std::unique_ptr<vts::sim::GsmModem> gsm;    // a GSM modem
+    QByteArray pending;                         // output the pseudo-terminal could not take yet
 };
+
+enum class NetKind { Tap, Snpp, Wctp };
+
+struct Listener {
+    int com = 0;
+    NetKind kind = NetKind::Tap;
+    int fd = -1;
+    quint16 port = 0;
+    std::shared_ptr<vts::sim::WctpSession::PortState> wctp =
+        std::make_shared<vts::sim::WctpSession::PortState>();
+};
+
+struct Connection {
+    int fd = -1;
+    std::unique_ptr<vts::sim::Session> session;
+    QByteArray pending;
+    bool closing = false;  // close once `pending` is out
+};
+
+int listenLoopback(quint16* port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = 0;  // an ephemeral port
+    socklen_t len = sizeof a;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    *port = ntohs(a.sin_port);
+    return fd;
+}
+
+// Writes what it can without blocking; false when the peer is gone.
+bool flush(int fd, QByteArray& pending, bool socket) {
+    while (!pending.isEmpty()) {
+        const ssize_t n =
+            socket
+                ? ::send(fd, pending.constData(), static_cast<size_t>(pending.size()), MSG_NOSIGNAL)
+                : ::write(fd, pending.constData(), static_cast<size_t>(pending.size()));
+        if (n > 0) {
+            pending.remove(0, n);
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            return true;
+        }
+        return !socket;
+    }
+    return true;
+}
 
 void appendJsonLine(const QString& path, const QJsonObject& obj) {
     if (path.isEmpty()) {
@@ -119,8 +186,21 @@ int main(int argc, char** argv) {
     const QCommandLineOption t5Opt(QStringLiteral("t5"),
                                    QStringLiteral("Terminal's wait for a log-on (default 8)."),
                                    QStringLiteral("S"), QStringLiteral("8"));
-    cl.addOptions(
-        {dirOpt, portsOpt, pagesOpt, callsOpt, scenarioOpt, iniOpt, guardOpt, t4Opt, t5Opt});
+    const QCommandLineOption tcpOpt(
+        QStringLiteral("tcp"),
+        QStringLiteral("COM ports served by a paging terminal on a TCP port."),
+        QStringLiteral("LIST"));
+    const QCommandLineOption snppOpt(QStringLiteral("snpp"),
+                                     QStringLiteral("COM ports served by an SNPP server."),
+                                     QStringLiteral("LIST"));
+    const QCommandLineOption wctpOpt(QStringLiteral("wctp"),
+                                     QStringLiteral("COM ports served by a WCTP endpoint."),
+                                     QStringLiteral("LIST"));
+    const QCommandLineOption gsmOpt(QStringLiteral("gsm"),
+                                    QStringLiteral("COM ports with a simulated GSM modem."),
+                                    QStringLiteral("LIST"));
+    cl.addOptions({dirOpt, portsOpt, pagesOpt, callsOpt, scenarioOpt, iniOpt, guardOpt, t4Opt,
+                   t5Opt, tcpOpt, snppOpt, wctpOpt, gsmOpt});
     cl.process(app);
 
     auto die = [](const QString& msg) {
@@ -157,19 +237,38 @@ int main(int argc, char** argv) {
     const QString callsFile =
         cl.isSet(callsOpt) ? QFileInfo(cl.value(callsOpt)).absoluteFilePath() : QString();
 
-    std::vector<Port> ports;
-    for (const QString& item : cl.value(portsOpt).split(u',', Qt::SkipEmptyParts)) {
-        bool ok = false;
-        const int com = item.trimmed().toInt(&ok);
-        if (!ok || com < 1 || com > 99) {
-            return die(QStringLiteral("bad COM port \"%1\"").arg(item));
+    // Without --ports, a simulated modem serves COM1 unless other kinds are asked for.
+    const bool otherKinds =
+        cl.isSet(tcpOpt) || cl.isSet(snppOpt) || cl.isSet(wctpOpt) || cl.isSet(gsmOpt);
+    QList<int> used;
+    auto comList = [&](const QString& text, QList<int>* out) {
+        for (const QString& item : text.split(u',', Qt::SkipEmptyParts)) {
+            bool ok = false;
+            const int com = item.trimmed().toInt(&ok);
+            if (!ok || com < 1 || com > 99 || used.contains(com)) {
+                std::fprintf(stderr, "pagesim: bad or repeated COM port \"%s\"\n",
+                             qPrintable(item));
+                return false;
+            }
+            used.append(com);
+            out->append(com);
         }
+        return true;
+    };
+    QList<int> modemComs, gsmComs, tcpComs, snppComs, wctpComs;
+    if (!comList(cl.isSet(portsOpt) || !otherKinds ? cl.value(portsOpt) : QString(), &modemComs) ||
+        !comList(cl.value(gsmOpt), &gsmComs) || !comList(cl.value(tcpOpt), &tcpComs) ||
+        !comList(cl.value(snppOpt), &snppComs) || !comList(cl.value(wctpOpt), &wctpComs)) {
+        return 1;
+    }
+    if (used.isEmpty()) {
+        return die(QStringLiteral("no ports"));
+    }
+    std::vector<Port> ports;
+    for (int com : modemComs + gsmComs) {
         Port p;
         p.com = com;
         ports.push_back(std::move(p));
-    }
-    if (ports.empty()) {
-        return die(QStringLiteral("no ports"));
     }
 
     if (::pipe2(g_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -182,6 +281,10 @@ int main(int argc, char** argv) {
     ::sigaction(SIGINT, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    const vts::sim::Sink sink = [pagesFile, callsFile](const QString& kind,
+                                                       const QJsonObject& rec) {
+        appendJsonLine(kind == u"page" ? pagesFile : callsFile, rec);
+    };
     QList<QPair<QString, QString>> iniPorts;
     for (Port& p : ports) {
         QString error;
@@ -195,14 +298,40 @@ int main(int argc, char** argv) {
             return die(QStringLiteral("cannot create the link %1").arg(p.link));
         }
         const int com = p.com;
-        p.modem = std::make_unique<vts::sim::SimModem>(
-            com, scenario, timings, guard,
-            [pagesFile, callsFile](const QString& kind, const QJsonObject& rec) {
-                appendJsonLine(kind == u"page" ? pagesFile : callsFile, rec);
-            });
-        iniPorts.append({QStringLiteral("COM%1").arg(com), p.link});
+        if (gsmComs.contains(com)) {
+            p.gsm = std::make_unique<vts::sim::GsmModem>(com, scenario, sink);
+            iniPorts.append({QStringLiteral("COM%1").arg(com), QStringLiteral("gsm:") + p.link});
+        } else {
+            p.modem = std::make_unique<vts::sim::SimModem>(com, scenario, timings, guard, sink);
+            iniPorts.append({QStringLiteral("COM%1").arg(com), p.link});
+        }
         std::printf("COM%d %s %s\n", com, qPrintable(p.device), qPrintable(p.link));
     }
+    std::vector<Listener> listeners;
+    const QList<QPair<NetKind, QList<int>>> netKinds = {
+        {NetKind::Tap, tcpComs}, {NetKind::Snpp, snppComs}, {NetKind::Wctp, wctpComs}};
+    for (const auto& [kind, coms] : netKinds) {
+        for (int com : coms) {
+            Listener l;
+            l.com = com;
+            l.kind = kind;
+            l.fd = listenLoopback(&l.port);
+            if (l.fd < 0) {
+                return die(QStringLiteral("cannot listen on a loopback port"));
+            }
+            const QString where = kind == NetKind::Tap
+                                      ? QStringLiteral("tcp:127.0.0.1:%1").arg(l.port)
+                                  : kind == NetKind::Snpp
+                                      ? QStringLiteral("snpp:127.0.0.1:%1").arg(l.port)
+                                      : QStringLiteral("wctp:http://127.0.0.1:%1/wctp").arg(l.port);
+            iniPorts.append({QStringLiteral("COM%1").arg(com), where});
+            std::printf("COM%d %s\n", com, qPrintable(where));
+            listeners.push_back(l);
+        }
+    }
+    std::sort(iniPorts.begin(), iniPorts.end(), [](const auto& a, const auto& b) {
+        return a.first.mid(3).toInt() < b.first.mid(3).toInt();
+    });
     // calvex.ini appears, complete, only once every port is ready.
     const QString iniPath =
         cl.isSet(iniOpt) ? cl.value(iniOpt) : dir + QStringLiteral("/calvex.ini");
@@ -225,17 +354,28 @@ int main(int argc, char** argv) {
                                                             IN_CLOSE_WRITE));
     }
 
-    std::vector<pollfd> fds(ports.size() + 2);
+    std::vector<Connection> conns;
+    std::vector<pollfd> fds;
     for (;;) {
-        double next = vts::sim::kNever;
         const double now0 = nowSeconds();
-        for (size_t i = 0; i < ports.size(); ++i) {
-            next = std::min(next, ports[i].modem->nextDeadline());
-            fds[i] = {ports[i].master,
-                      static_cast<short>(POLLIN | (ports[i].pending.isEmpty() ? 0 : POLLOUT)), 0};
+        double next = vts::sim::kNever;
+        fds.clear();
+        for (Port& p : ports) {
+            next = std::min(next, p.modem ? p.modem->nextDeadline() : p.gsm->nextDeadline());
+            fds.push_back(
+                {p.master, static_cast<short>(POLLIN | (p.pending.isEmpty() ? 0 : POLLOUT)), 0});
         }
-        fds[ports.size()] = {g_stopPipe[0], POLLIN, 0};
-        fds[ports.size() + 1] = {watcher, POLLIN, 0};
+        for (const Listener& l : listeners) {
+            fds.push_back({l.fd, POLLIN, 0});
+        }
+        for (const Connection& c : conns) {
+            next = std::min(next, c.session->nextDeadline());
+            fds.push_back(
+                {c.fd, static_cast<short>(POLLIN | (c.pending.isEmpty() ? 0 : POLLOUT)), 0});
+        }
+        const size_t stopAt = fds.size();
+        fds.push_back({g_stopPipe[0], POLLIN, 0});
+        fds.push_back({watcher, POLLIN, 0});
         int timeoutMs = -1;
         if (next != vts::sim::kNever) {
             timeoutMs = next <= now0 ? 0 : static_cast<int>((next - now0) * 1000.0) + 1;
@@ -244,11 +384,11 @@ int main(int argc, char** argv) {
         if (r < 0 && errno != EINTR) {
             return die(QStringLiteral("poll failed"));
         }
-        if (fds[ports.size()].revents & POLLIN) {
+        if (fds[stopAt].revents & POLLIN) {
             break;
         }
         const double now = nowSeconds();
-        if (fds[ports.size() + 1].revents & POLLIN) {
+        if (fds[stopAt + 1].revents & POLLIN) {
             alignas(inotify_event) char events[4096];
             const ssize_t n = ::read(watcher, events, sizeof events);
             for (ssize_t off = 0; off < n;) {
@@ -259,7 +399,11 @@ int main(int argc, char** argv) {
                     }
                     // Hang up before reading anything more: what follows
                     // comes from the next dialer to open the line.
-                    ports[i].modem->lineClosed(now);
+                    if (ports[i].modem) {
+                        ports[i].modem->lineClosed(now);
+                    } else {
+                        ports[i].gsm->closed(now);
+                    }
                     ports[i].pending.clear();
                 }
                 off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
@@ -271,23 +415,92 @@ int main(int argc, char** argv) {
                 char buf[1024];
                 const ssize_t n = ::read(p.master, buf, sizeof buf);
                 if (n > 0) {
-                    p.modem->receive(QByteArray(buf, n), now);
+                    if (p.modem) {
+                        p.modem->receive(QByteArray(buf, n), now);
+                    } else {
+                        p.gsm->receive(QByteArray(buf, n), now);
+                    }
                 }
             }
-            p.modem->tick(now);
-            p.pending += p.modem->takeOutput(now);
+            if (p.modem) {
+                p.modem->tick(now);
+                p.pending += p.modem->takeOutput(now);
+            } else {
+                p.gsm->tick(now);
+                p.pending += p.gsm->takeOutput();
+            }
             if (p.pending.size() > 65536) {
                 p.pending = p.pending.right(65536);  // nobody is reading
             }
-            while (!p.pending.isEmpty()) {
-                const ssize_t n =
-                    ::write(p.master, p.pending.constData(), static_cast<size_t>(p.pending.size()));
-                if (n <= 0) {
+            flush(p.master, p.pending, false);
+        }
+        for (size_t i = 0; i < listeners.size(); ++i) {
+            if (!(fds[ports.size() + i].revents & POLLIN)) {
+                continue;
+            }
+            const Listener& l = listeners[i];
+            const int fd = ::accept4(l.fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+            if (fd < 0) {
+                continue;
+            }
+            const vts::sim::Behaviour b = scenario.forPort(l.com);
+            Connection c;
+            c.fd = fd;
+            switch (l.kind) {
+                case NetKind::Tap:
+                    c.session =
+                        std::make_unique<vts::sim::TapTcpSession>(l.com, b, timings, now, sink);
                     break;
+                case NetKind::Snpp:
+                    c.session = std::make_unique<vts::sim::SnppSession>(l.com, b, now, sink);
+                    break;
+                case NetKind::Wctp:
+                    c.session =
+                        std::make_unique<vts::sim::WctpSession>(l.com, b, *l.wctp, now, sink);
+                    break;
+            }
+            conns.push_back(std::move(c));
+        }
+        const size_t connBase = ports.size() + listeners.size();
+        const size_t polled = stopAt - connBase;  // connections accepted now were not polled
+        for (size_t i = 0; i < conns.size(); ++i) {
+            Connection& c = conns[i];
+            bool gone = false;
+            if (i < polled && (fds[connBase + i].revents & (POLLIN | POLLHUP | POLLERR))) {
+                char buf[4096];
+                const ssize_t n = ::recv(c.fd, buf, sizeof buf, 0);
+                if (n > 0) {
+                    c.session->receive(QByteArray(buf, n), now);
+                } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                    gone = true;
                 }
-                p.pending.remove(0, n);
+            }
+            c.session->tick(now);
+            if (c.session->dropNow()) {
+                c.pending.clear();
+                gone = true;
+            } else {
+                c.pending += c.session->takeOutput();
+                if (!flush(c.fd, c.pending, true)) {
+                    gone = true;
+                }
+                if (c.session->wantsClose() && c.pending.isEmpty()) {
+                    gone = true;
+                }
+            }
+            if (gone) {
+                c.session->closed(now);
+                ::close(c.fd);
+                c.fd = -1;
             }
         }
+        conns.erase(std::remove_if(conns.begin(), conns.end(),
+                                   [](const Connection& c) { return c.fd < 0; }),
+                    conns.end());
+    }
+    for (Connection& c : conns) {
+        c.session->closed(nowSeconds());
+        ::close(c.fd);
     }
     for (Port& p : ports) {
         QFile::remove(p.link);

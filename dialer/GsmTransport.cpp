@@ -1,0 +1,268 @@
+#include "GsmTransport.h"
+
+#include "Line.h"
+#include "SmsPdu.h"
+#include "TraceLog.h"
+
+#include <QRandomGenerator>
+
+namespace vts {
+
+namespace {
+
+// The modem's answer to one command.
+struct AtReply {
+    enum class Kind { Ok, Error, CmsError, CmeError, Prompt, Timeout, Cancelled, Closed };
+    Kind kind = Kind::Timeout;
+    int code = -1;            // +CMS/+CME ERROR code
+    QList<QByteArray> lines;  // information lines ("+CPIN: READY", "+CMGS: 12")
+};
+
+class AtChannel {
+public:
+    AtChannel(Channel& channel, double timeout) : m_channel(channel), m_timeout(timeout) {}
+
+    // Sends `bytes` and reads lines until a final result (or, with
+    // `prompt`, the "> " that asks for the PDU).
+    AtReply exchange(const QByteArray& bytes, bool prompt = false) {
+        AtReply r;
+        if (!m_channel.send(bytes)) {
+            r.kind = AtReply::Kind::Closed;
+            return r;
+        }
+        const Deadline d = deadlineIn(m_timeout);
+        for (;;) {
+            QByteArray& buf = m_channel.buffer();
+            while (true) {
+                if (prompt) {
+                    const qsizetype gt = buf.indexOf('>');
+                    const qsizetype nl = buf.indexOf('\n');
+                    if (gt >= 0 && (nl < 0 || gt < nl)) {
+                        buf.remove(0, gt + 1);
+                        r.kind = AtReply::Kind::Prompt;
+                        return r;
+                    }
+                }
+                const qsizetype nl = buf.indexOf('\n');
+                const qsizetype cr = buf.indexOf('\r');
+                qsizetype end = nl < 0 ? cr : (cr < 0 ? nl : std::min(nl, cr));
+                if (end < 0) {
+                    break;
+                }
+                const QByteArray line = buf.left(end).trimmed();
+                buf.remove(0, end + 1);
+                if (line.isEmpty() || line == bytes.trimmed()) {
+                    continue;  // blank, or the command echoed
+                }
+                if (line == "OK") {
+                    r.kind = AtReply::Kind::Ok;
+                    return r;
+                }
+                if (line == "ERROR" || line == "NO CARRIER") {
+                    r.kind = AtReply::Kind::Error;
+                    return r;
+                }
+                if (line.startsWith("+CMS ERROR:") || line.startsWith("+CME ERROR:")) {
+                    r.kind =
+                        line.startsWith("+CMS") ? AtReply::Kind::CmsError : AtReply::Kind::CmeError;
+                    bool ok = false;
+                    r.code = line.mid(11).trimmed().toInt(&ok);
+                    if (!ok) {
+                        r.code = -1;
+                        r.lines.append(line.mid(11).trimmed());
+                    }
+                    return r;
+                }
+                if (r.lines.size() < 32) {
+                    r.lines.append(line);
+                }
+            }
+            if (buf.size() > 8192) {
+                buf.clear();
+            }
+            switch (m_channel.receive(d)) {
+                case LineWait::Data:
+                    continue;
+                case LineWait::Timeout:
+                    r.kind = AtReply::Kind::Timeout;
+                    return r;
+                case LineWait::Cancelled:
+                    r.kind = AtReply::Kind::Cancelled;
+                    return r;
+                case LineWait::Closed:
+                    r.kind = AtReply::Kind::Closed;
+                    return r;
+            }
+        }
+    }
+    AtReply command(const QByteArray& cmd) { return exchange(cmd + '\r'); }
+
+private:
+    Channel& m_channel;
+    double m_timeout;
+};
+
+QString describe(const AtReply& r) {
+    switch (r.kind) {
+        case AtReply::Kind::Ok:
+            return QStringLiteral("OK");
+        case AtReply::Kind::Error:
+            return QStringLiteral("ERROR");
+        case AtReply::Kind::CmsError:
+            return QStringLiteral("+CMS ERROR %1").arg(r.code);
+        case AtReply::Kind::CmeError:
+            return QStringLiteral("+CME ERROR %1").arg(r.code);
+        case AtReply::Kind::Prompt:
+            return QStringLiteral("the PDU prompt");
+        case AtReply::Kind::Timeout:
+            return QStringLiteral("no reply");
+        case AtReply::Kind::Cancelled:
+            return QStringLiteral("stopped");
+        case AtReply::Kind::Closed:
+            return QStringLiteral("the line closed");
+    }
+    return {};
+}
+
+bool lineDown(const AtReply& r) {
+    return r.kind == AtReply::Kind::Timeout || r.kind == AtReply::Kind::Cancelled ||
+           r.kind == AtReply::Kind::Closed;
+}
+
+}  // namespace
+
+void GsmTransport::deliver(const QList<Page*>& pages, const PortRecord& call, Batch& batch) {
+    TraceLog& trace = batch.trace();
+    const double timeout = callTimeout(call);
+    auto failAll = [&](PortStatus status, const QString& why) {
+        for (Page* p : pages) {
+            if (p->waiting()) {
+                batch.setStatus(*p, status, why);
+            }
+        }
+    };
+    // GSM modems talk 8N1 without flow control unless the record says otherwise.
+    const QString wanted = call.comSettings.trimmed();
+    const auto settings =
+        LineSettings::parse(wanted.isEmpty() ? QStringLiteral("115200,N,8,1,N") : wanted);
+    if (!settings) {
+        return failAll(PortStatus::ModemError,
+                       QStringLiteral("bad line settings \"%1\"").arg(wanted));
+    }
+    trace.note(QStringLiteral("GSM modem on %1, %2").arg(m_target.device, settings->toString()));
+    SerialPort port;
+    QString error;
+    if (!port.open(m_target.device, *settings, m_opt.deviceWait, &error)) {
+        return failAll(Cancellation::requested() ? PortStatus::Cancelled : PortStatus::ModemError,
+                       error);
+    }
+    Channel channel(port, trace);
+    AtChannel at(channel, timeout);
+    auto setupFailed = [&](const QByteArray& cmd, const AtReply& r) {
+        const QString why =
+            QStringLiteral("modem answered %1 to %2").arg(describe(r), QString::fromLatin1(cmd));
+        failAll(r.kind == AtReply::Kind::Cancelled ? PortStatus::Cancelled : PortStatus::ModemError,
+                why);
+    };
+    for (const QByteArray& cmd : {QByteArray("AT"), QByteArray("ATE0"), QByteArray("AT+CMEE=1")}) {
+        const AtReply r = at.command(cmd);
+        if (r.kind != AtReply::Kind::Ok && (cmd != "AT+CMEE=1" || lineDown(r))) {
+            return setupFailed(cmd, r);
+        }
+    }
+    AtReply r = at.command("AT+CPIN?");
+    if (r.kind != AtReply::Kind::Ok) {
+        return setupFailed("AT+CPIN?", r);
+    }
+    const QByteArray state = r.lines.isEmpty() ? QByteArray("+CPIN: READY") : r.lines.first();
+    if (state.contains("SIM PIN")) {
+        if (m_opt.gsmPin.isEmpty()) {
+            return failAll(PortStatus::ModemError,
+                           QStringLiteral("the SIM asks for a PIN and calvex.ini has none"));
+        }
+        bool digits = !m_opt.gsmPin.isEmpty() && m_opt.gsmPin.size() <= 8;
+        for (QChar c : m_opt.gsmPin) {
+            digits = digits && c.isDigit() && c.unicode() < 0x80;
+        }
+        if (!digits) {
+            return failAll(PortStatus::ModemError,
+                           QStringLiteral("the SIM PIN in calvex.ini is not 4 to 8 digits"));
+        }
+        trace.note(QStringLiteral("entering the SIM PIN"));
+        // One try only: a wrong PIN tried again would lock the SIM.
+        r = at.command("AT+CPIN=\"" + m_opt.gsmPin.toLatin1() + '"');
+        if (r.kind != AtReply::Kind::Ok) {
+            return failAll(
+                r.kind == AtReply::Kind::Cancelled ? PortStatus::Cancelled : PortStatus::ModemError,
+                QStringLiteral("the SIM refused the PIN (%1)").arg(describe(r)));
+        }
+    } else if (!state.contains("READY")) {
+        return failAll(PortStatus::ModemError,
+                       QStringLiteral("the SIM is not ready: %1").arg(QString::fromLatin1(state)));
+    }
+    r = at.command("AT+CMGF=0");
+    if (r.kind != AtReply::Kind::Ok) {
+        return setupFailed("AT+CMGF=0", r);
+    }
+
+    int reference = QRandomGenerator::global()->bounded(256);
+    for (Page* p : pages) {
+        if (Cancellation::requested()) {
+            break;
+        }
+        const auto number = sms::phoneNumber(p->pin);
+        if (!number) {
+            batch.setStatus(*p, PortStatus::Failed,
+                            QStringLiteral("PIN \"%1\" is not a mobile number").arg(p->pin));
+            continue;
+        }
+        sms::Coding coding = sms::Coding::Gsm7;
+        const QList<sms::Part> parts = sms::encode(*number, p->text, reference, &coding);
+        reference = (reference + 1) % 256;
+        if (parts.isEmpty()) {
+            batch.setStatus(*p, PortStatus::Failed, QStringLiteral("text too long for SMS"));
+            continue;
+        }
+        trace.note(QStringLiteral("SMS to %1: %2 part(s), %3")
+                       .arg(QString::fromLatin1(*number))
+                       .arg(parts.size())
+                       .arg(coding == sms::Coding::Gsm7 ? QStringLiteral("GSM 7-bit")
+                                                        : QStringLiteral("UCS-2")));
+        bool ok = true;
+        QStringList refs;
+        for (const sms::Part& part : parts) {
+            r = at.exchange("AT+CMGS=" + QByteArray::number(part.tpduLength) + '\r', true);
+            if (r.kind == AtReply::Kind::Prompt) {
+                r = at.exchange(part.hex + '\x1a');
+            }
+            if (r.kind == AtReply::Kind::Ok) {
+                for (const QByteArray& line : r.lines) {
+                    if (line.startsWith("+CMGS:")) {
+                        refs << QString::fromLatin1(line.mid(6).trimmed());
+                    }
+                }
+                continue;
+            }
+            ok = false;
+            break;
+        }
+        if (ok) {
+            trace.note(QStringLiteral("modem reference(s) %1").arg(refs.join(u',')));
+            batch.setStatus(*p, PortStatus::Sent, {});
+            continue;
+        }
+        const QString why = QStringLiteral("modem answered %1 to AT+CMGS").arg(describe(r));
+        if (lineDown(r)) {
+            // The modem is gone or stuck: nothing after this can be confirmed.
+            if (r.kind == AtReply::Kind::Timeout) {
+                channel.send(QByteArray(1, '\x1b'));  // abandons a PDU being entered
+            }
+            setReason(why);
+            break;
+        }
+        batch.setStatus(*p, PortStatus::Failed, why);
+    }
+    port.close();
+}
+
+}  // namespace vts

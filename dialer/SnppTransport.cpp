@@ -1,0 +1,239 @@
+#include "SnppTransport.h"
+
+#include "Tap.h"
+#include "TcpLine.h"
+#include "TraceLog.h"
+
+namespace vts {
+
+namespace {
+
+constexpr qsizetype kMaxReplyLine = 4096;
+
+// The client's view of the connection: commands out, replies in.
+class SnppSession {
+public:
+    SnppSession(Channel& channel, double timeout) : m_channel(channel), m_timeout(timeout) {}
+
+    // Waits for one reply; code 0 with `m_down` set when none came.
+    SnppTransport::Reply await() {
+        SnppTransport::Reply r;
+        const Deadline d = deadlineIn(m_timeout);
+        for (;;) {
+            if (SnppTransport::takeReply(m_channel.buffer(), r)) {
+                if (r.code == 421 || (r.code >= 400 && r.code < 500)) {
+                    down(QStringLiteral("server: %1").arg(QString::fromLatin1(r.text)));
+                }
+                return r;
+            }
+            if (m_channel.buffer().size() > kMaxReplyLine) {
+                down(QStringLiteral("reply line too long"));
+                return {};
+            }
+            switch (m_channel.receive(d)) {
+                case LineWait::Data:
+                    continue;
+                case LineWait::Timeout:
+                    down(QStringLiteral("no reply from the server in %1 s").arg(m_timeout));
+                    return {};
+                case LineWait::Cancelled:
+                    down(QStringLiteral("stopped"));
+                    return {};
+                case LineWait::Closed:
+                    down(QStringLiteral("connection lost"));
+                    return {};
+            }
+        }
+    }
+    SnppTransport::Reply command(const QByteArray& line) {
+        if (!m_up) {
+            return {};
+        }
+        if (!m_channel.send(line + "\r\n")) {
+            down(QStringLiteral("connection lost"));
+            return {};
+        }
+        return await();
+    }
+    bool up() const { return m_up; }
+    QString reason() const { return m_reason; }
+    void down(const QString& why) {
+        if (m_up) {
+            m_channel.trace().note(QStringLiteral("connection down: %1").arg(why));
+            m_reason = why;
+        }
+        m_up = false;
+    }
+    Channel& channel() { return m_channel; }
+
+private:
+    Channel& m_channel;
+    double m_timeout;
+    bool m_up = true;
+    QString m_reason;
+};
+
+bool positive(const SnppTransport::Reply& r) { return r.code >= 200 && r.code < 300; }
+
+QString replyText(const SnppTransport::Reply& r) {
+    return QStringLiteral("server answered %1").arg(QString::fromLatin1(r.text));
+}
+
+}  // namespace
+
+bool SnppTransport::takeReply(QByteArray& buffer, Reply& reply) {
+    for (;;) {
+        const qsizetype nl = buffer.indexOf('\n');
+        if (nl < 0) {
+            return false;
+        }
+        QByteArray line = buffer.left(nl);
+        buffer.remove(0, nl + 1);
+        while (line.endsWith('\r')) {
+            line.chop(1);
+        }
+        const bool coded = line.size() >= 3 && std::isdigit(static_cast<unsigned char>(line[0])) &&
+                           std::isdigit(static_cast<unsigned char>(line[1])) &&
+                           std::isdigit(static_cast<unsigned char>(line[2]));
+        if (coded && line.size() > 3 && line[3] == '-') {
+            continue;  // a continuation line; the last line carries the code
+        }
+        if (line.trimmed().isEmpty()) {
+            continue;
+        }
+        reply.code = coded ? line.left(3).toInt() : 0;
+        reply.text = line.trimmed();
+        return true;
+    }
+}
+
+QByteArray SnppTransport::dataBody(const QByteArray& text) {
+    QByteArray out;
+    for (QByteArray line : text.split('\n')) {
+        if (line.startsWith('.')) {
+            line.prepend('.');
+        }
+        out += line + "\r\n";
+    }
+    return out + ".\r\n";
+}
+
+QByteArray SnppTransport::messText(const QByteArray& text) {
+    QByteArray t = text;
+    t.replace('\n', ' ');
+    for (char& c : t) {
+        if (static_cast<unsigned char>(c) < 0x20) {
+            c = ' ';
+        }
+    }
+    return t;
+}
+
+void SnppTransport::deliver(const QList<Page*>& pages, const PortRecord& call, Batch& batch) {
+    TraceLog& trace = batch.trace();
+    const double timeout = callTimeout(call);
+    QList<Page*> todo;
+    for (Page* p : pages) {
+        const QByteArray pin = tap::transliterate(p->pin);
+        if (pin.isEmpty() || pin.contains(' ')) {
+            batch.setStatus(*p, PortStatus::Failed,
+                            pin.isEmpty() ? QStringLiteral("no PIN")
+                                          : QStringLiteral("a PIN with blanks cannot be sent"));
+            continue;
+        }
+        todo.append(p);
+    }
+    if (todo.isEmpty()) {
+        return;
+    }
+    trace.note(QStringLiteral("connecting to %1 port %2 for %3 page(s)")
+                   .arg(m_target.host)
+                   .arg(m_target.port)
+                   .arg(todo.size()));
+    TcpLine line;
+    QString error;
+    if (!line.connect(m_target.host, m_target.port, deadlineIn(timeout), &error)) {
+        setReason(error);
+        trace.note(error);
+        return;
+    }
+    Channel channel(line, trace);
+    SnppSession s(channel, timeout);
+    const Reply greeting = s.await();
+    if (s.up() && !positive(greeting)) {
+        s.down(QStringLiteral("not ready: %1").arg(QString::fromLatin1(greeting.text)));
+    }
+    const QByteArray password = tap::transliterate(call.tapPassword.trimmed());
+    bool dataRefused = false;
+    for (Page* p : todo) {
+        if (!s.up()) {
+            break;
+        }
+        QByteArray pageCmd = "PAGE " + tap::transliterate(p->pin);
+        if (!password.isEmpty() && !password.contains(' ')) {
+            pageCmd += ' ' + password;
+        }
+        Reply r = s.command(pageCmd);
+        if (!s.up()) {
+            break;
+        }
+        if (!positive(r)) {
+            batch.setStatus(*p, PortStatus::Failed, replyText(r));
+            s.command("RESE");
+            continue;
+        }
+        const QByteArray text = tap::transliterate(p->text);
+        const bool useData =
+            !dataRefused && (text.contains('\n') || text.size() > m_opt.snppMessMax);
+        bool entered = false;
+        if (useData) {
+            r = s.command("DATA");
+            if (r.code == 354) {
+                if (!channel.send(dataBody(text))) {
+                    s.down(QStringLiteral("connection lost"));
+                    break;
+                }
+                r = s.await();
+                entered = positive(r);
+            } else if (s.up() && (r.code == 500 || r.code == 502)) {
+                // A level 1 server: the text goes on one line.
+                trace.note(QStringLiteral("the server has no DATA; using MESS"));
+                dataRefused = true;
+            } else if (s.up()) {
+                batch.setStatus(*p, PortStatus::Failed, replyText(r));
+                s.command("RESE");
+                continue;
+            }
+        }
+        if (!entered && s.up() && (!useData || dataRefused)) {
+            r = s.command("MESS " + messText(text));
+            entered = positive(r);
+        }
+        if (!s.up()) {
+            break;
+        }
+        if (!entered) {
+            batch.setStatus(*p, PortStatus::Failed, replyText(r));
+            s.command("RESE");
+            continue;
+        }
+        r = s.command("SEND");
+        if (!s.up()) {
+            break;
+        }
+        if (positive(r)) {
+            batch.setStatus(*p, PortStatus::Sent, {});
+        } else {
+            batch.setStatus(*p, PortStatus::Failed, replyText(r));
+            s.command("RESE");
+        }
+    }
+    if (s.up()) {
+        s.command("QUIT");
+    }
+    setReason(s.reason());
+    line.close();
+    trace.note(QStringLiteral("connection closed"));
+}
+
+}  // namespace vts

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "Line.h"
+
+#include <QString>
+
+// A byte line over a TCP connection: the name is resolved by the system
+// resolver and the connection made within a deadline, and both can be
+// stopped by a stop request. Reads and writes behave as on a serial line;
+// the peer closing the connection reads as Closed.
+namespace vts {
+
+class TcpLine final : public LineDevice {
+public:
+    ~TcpLine() override;
+    // False with a reason ("connection refused", "no answer within 10 s").
+    bool connect(const QString& host, quint16 port, Deadline deadline, QString* error);
+    void close();
+    bool write(const QByteArray& bytes) override;
+    LineWait read(QByteArray& out, Deadline deadline) override;
+    bool pulseDtr(int) override { return false; }
+    // Waits until the peer has closed its side or the deadline passes.
+    bool awaitClose(Deadline deadline);
+
+private:
+    int m_fd = -1;
+};
+
+}  // namespace vts

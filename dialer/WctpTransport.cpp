@@ -1,0 +1,203 @@
+#include "WctpTransport.h"
+
+#include "Line.h"
+#include "TraceLog.h"
+
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+#include <curl/curl.h>
+
+namespace vts {
+
+namespace {
+
+constexpr qsizetype kMaxReply = 64 * qsizetype{1024};
+
+struct Transfer {
+    QByteArray body;
+    bool tooLong = false;
+};
+
+size_t onBody(char* data, size_t size, size_t count, void* user) {
+    auto* t = static_cast<Transfer*>(user);
+    const size_t n = size * count;
+    if (t->body.size() + static_cast<qsizetype>(n) > kMaxReply) {
+        t->tooLong = true;
+        return 0;  // aborts the transfer
+    }
+    t->body.append(data, static_cast<qsizetype>(n));
+    return n;
+}
+
+int onProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return Cancellation::requested() ? 1 : 0;
+}
+
+QString readable(const QByteArray& xml) { return QString::fromUtf8(xml).simplified(); }
+
+}  // namespace
+
+QByteArray WctpTransport::submitRequest(const Submit& s) {
+    QByteArray out;
+    QXmlStreamWriter w(&out);
+    w.setAutoFormatting(true);
+    w.writeStartDocument(QStringLiteral("1.0"));
+    w.writeDTD(QStringLiteral(
+        "<!DOCTYPE wctp-Operation SYSTEM \"http://dtd.wctp.org/wctp-dtd-v1r3.dtd\">"));
+    w.writeStartElement(QStringLiteral("wctp-Operation"));
+    w.writeAttribute(QStringLiteral("wctpVersion"), QStringLiteral("wctp-dtd-v1r3"));
+    w.writeStartElement(QStringLiteral("wctp-SubmitRequest"));
+    w.writeStartElement(QStringLiteral("wctp-SubmitHeader"));
+    w.writeAttribute(QStringLiteral("submitTimestamp"),
+                     s.timestamp.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")));
+    w.writeEmptyElement(QStringLiteral("wctp-Originator"));
+    w.writeAttribute(QStringLiteral("senderID"), s.senderId);
+    if (!s.securityCode.isEmpty()) {
+        w.writeAttribute(QStringLiteral("securityCode"), s.securityCode);
+    }
+    w.writeEmptyElement(QStringLiteral("wctp-MessageControl"));
+    w.writeAttribute(QStringLiteral("messageID"), s.messageId);
+    w.writeAttribute(QStringLiteral("allowResponse"), QStringLiteral("false"));
+    w.writeEmptyElement(QStringLiteral("wctp-Recipient"));
+    w.writeAttribute(QStringLiteral("recipientID"), s.recipientId);
+    w.writeEndElement();  // wctp-SubmitHeader
+    w.writeStartElement(QStringLiteral("wctp-Payload"));
+    w.writeTextElement(QStringLiteral("wctp-Alphanumeric"), s.text);
+    w.writeEndElement();  // wctp-Payload
+    w.writeEndElement();  // wctp-SubmitRequest
+    w.writeEndElement();  // wctp-Operation
+    w.writeEndDocument();
+    return out;
+}
+
+WctpTransport::Confirmation WctpTransport::parseConfirmation(const QByteArray& xml) {
+    Confirmation c;
+    QXmlStreamReader r(xml);
+    bool inConfirmation = false, sawOperation = false;
+    while (!r.atEnd()) {
+        const auto token = r.readNext();
+        if (token == QXmlStreamReader::StartElement) {
+            const auto name = r.name();
+            if (!sawOperation) {
+                if (name != u"wctp-Operation") {
+                    return {};
+                }
+                sawOperation = true;
+                continue;
+            }
+            if (name == u"wctp-Confirmation") {
+                inConfirmation = true;
+            } else if (inConfirmation && (name == u"wctp-Success" || name == u"wctp-Failure") &&
+                       c.kind == Confirmation::Kind::Unreadable) {
+                const bool ok = name == u"wctp-Success";
+                const auto attrs = r.attributes();
+                c.code =
+                    attrs.value(ok ? QStringLiteral("successCode") : QStringLiteral("errorCode"))
+                        .toInt();
+                c.text =
+                    attrs.value(ok ? QStringLiteral("successText") : QStringLiteral("errorText"))
+                        .toString()
+                        .simplified();
+                const QString content = r.readElementText(QXmlStreamReader::SkipChildElements);
+                if (c.text.isEmpty()) {
+                    c.text = content.simplified();
+                }
+                c.kind = ok ? Confirmation::Kind::Success : Confirmation::Kind::Failure;
+            }
+        } else if (token == QXmlStreamReader::EndElement && r.name() == u"wctp-Confirmation") {
+            inConfirmation = false;
+        }
+    }
+    if (r.hasError()) {
+        return {};
+    }
+    return c;
+}
+
+void WctpTransport::deliver(const QList<Page*>& pages, const PortRecord& call, Batch& batch) {
+    TraceLog& trace = batch.trace();
+    const double timeout = callTimeout(call);
+    static const bool curlReady = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    if (!curlReady) {
+        setReason(QStringLiteral("cannot start the HTTP library"));
+        return;
+    }
+    CURL* curl = curl_easy_init();
+    if (!curl) {
+        setReason(QStringLiteral("cannot start the HTTP library"));
+        return;
+    }
+    const QByteArray url = m_target.url.toUtf8();
+    curl_slist* headers = nullptr;
+    headers = curl_slist_append(headers, "Content-Type: text/xml; charset=utf-8");
+    headers = curl_slist_append(headers, "Expect:");
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout * 1000));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeout * 1000));
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(curl, CURLOPT_USERAGENT, "calvex");
+    const QString password = call.tapPassword.trimmed();
+    trace.note(QStringLiteral("posting %1 page(s) to %2").arg(pages.size()).arg(m_target.url));
+    for (Page* p : pages) {
+        if (Cancellation::requested()) {
+            break;
+        }
+        if (p->pin.isEmpty()) {
+            batch.setStatus(*p, PortStatus::Failed, QStringLiteral("no PIN"));
+            continue;
+        }
+        Submit s;
+        s.senderId = m_opt.wctpOriginator;
+        s.securityCode = password;
+        s.messageId = (p->rec.uniqueId.trimmed() + u'-' + QString::number(p->rec.index)).left(32);
+        s.recipientId = p->pin;
+        s.text = p->text;
+        s.timestamp = QDateTime::currentDateTimeUtc();
+        const QByteArray request = submitRequest(s);
+        trace.note(QStringLiteral("-> %1").arg(readable(request)));
+        Transfer t;
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.constData());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(request.size()));
+        const CURLcode rc = curl_easy_perform(curl);
+        long http = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &http);
+        if (rc != CURLE_OK) {
+            QString why = rc == CURLE_ABORTED_BY_CALLBACK ? QStringLiteral("stopped")
+                          : t.tooLong ? QStringLiteral("reply larger than %1 bytes").arg(kMaxReply)
+                                      : QString::fromUtf8(curl_easy_strerror(rc));
+            trace.note(QStringLiteral("transfer failed: %1").arg(why));
+            if (t.tooLong) {
+                batch.setStatus(*p, PortStatus::Failed, why);
+                continue;
+            }
+            setReason(why);
+            break;
+        }
+        trace.note(QStringLiteral("<- HTTP %1 %2").arg(http).arg(readable(t.body)));
+        const Confirmation c = parseConfirmation(t.body);
+        switch (c.kind) {
+            case Confirmation::Kind::Success:
+                batch.setStatus(*p, PortStatus::Sent, {});
+                break;
+            case Confirmation::Kind::Failure:
+                batch.setStatus(*p, PortStatus::Failed,
+                                QStringLiteral("carrier error %1: %2").arg(c.code).arg(c.text));
+                break;
+            case Confirmation::Kind::Unreadable:
+                batch.setStatus(*p, PortStatus::Failed,
+                                QStringLiteral("HTTP %1 without a WCTP confirmation").arg(http));
+                break;
+        }
+    }
+    curl_slist_free_all(headers);
+    curl_easy_cleanup(curl);
+}
+
+}  // namespace vts

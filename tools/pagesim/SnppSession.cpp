@@ -1,0 +1,215 @@
+#include "SnppSession.h"
+
+#include "TapTerminal.h"
+
+#include <Tap.h>
+
+#include <QJsonArray>
+
+namespace vts::sim {
+
+namespace {
+constexpr qsizetype kMaxLine = 4096;
+constexpr qsizetype kMaxMessage = 32 * qsizetype{1024};
+
+bool isPin(const QByteArray& pin) {
+    if (pin.isEmpty() || pin.size() > 32) {
+        return false;
+    }
+    for (char c : pin) {
+        if (!std::isalnum(static_cast<unsigned char>(c))) {
+            return false;
+        }
+    }
+    return true;
+}
+}  // namespace
+
+SnppSession::SnppSession(int comPort, const Behaviour& behaviour, double now, Sink sink)
+    : m_com(comPort), m_b(behaviour), m_sink(std::move(sink)), m_start(now) {
+    m_answering = !m_b.dead && m_b.dial != Behaviour::Dial::Silent;
+    if (m_answering) {
+        reply("220 pagesim SNPP server ready");
+    }
+}
+
+double SnppSession::nextDeadline() const { return kNever; }
+
+QByteArray SnppSession::takeOutput() {
+    QByteArray o;
+    o.swap(m_out);
+    return o;
+}
+
+void SnppSession::violation(const QString& what) {
+    if (m_violations.size() < 50) {
+        m_violations.append(what);
+    }
+}
+
+void SnppSession::receive(const QByteArray& bytes, double) {
+    if (!m_answering || m_close) {
+        return;
+    }
+    m_in += bytes;
+    for (;;) {
+        const qsizetype nl = m_in.indexOf('\n');
+        if (nl < 0) {
+            if (m_in.size() > kMaxLine) {
+                violation(QStringLiteral("line longer than %1 bytes").arg(kMaxLine));
+                reply("421 Line too long, goodbye");
+                m_end = QStringLiteral("line too long");
+                m_close = true;
+            }
+            return;
+        }
+        QByteArray text = m_in.left(nl);
+        m_in.remove(0, nl + 1);
+        if (!text.endsWith('\r')) {
+            violation(QStringLiteral("line ended by LF alone"));
+        } else {
+            text.chop(1);
+        }
+        line(text);
+        if (m_close || !m_answering) {
+            return;
+        }
+    }
+}
+
+void SnppSession::line(QByteArray text) {
+    for (char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x80 || (u < 0x20 && c != '\t')) {
+            violation(QStringLiteral("8-bit or control byte in \"%1\"")
+                          .arg(tap::describe(text.left(60))));
+            if (m_inData) {
+                m_inData = false;
+                m_data.clear();
+            }
+            reply("550 Error, only 7-bit text is accepted");
+            return;
+        }
+    }
+    if (m_inData) {
+        if (text == ".") {
+            m_inData = false;
+            if (m_data.isEmpty()) {
+                reply("550 Error, Blank Message");
+            } else {
+                m_message = m_data;
+                reply("250 Message OK");
+            }
+            m_data.clear();
+            return;
+        }
+        if (text.startsWith('.')) {
+            text.remove(0, 1);
+        }
+        if (m_data.size() + text.size() < kMaxMessage) {
+            m_data += text + '\n';
+        }
+        return;
+    }
+    const qsizetype sp = text.indexOf(' ');
+    const QByteArray cmd = text.left(sp < 0 ? text.size() : sp).left(4).toUpper();
+    const QByteArray arg = sp < 0 ? QByteArray() : text.mid(sp + 1);
+    if (cmd == "PAGE") {
+        const QList<QByteArray> words = arg.simplified().split(' ');
+        const QByteArray pin = words.value(0);
+        const QByteArray password = words.value(1);
+        if (!isPin(pin) || m_b.rejects(pin)) {
+            reply("550 Error, Invalid Pager ID");
+        } else if (m_b.password && password != *m_b.password) {
+            reply("550 Error, Invalid Password");
+        } else {
+            m_pin = pin;
+            m_havePin = true;
+            reply("250 Pager ID Accepted");
+        }
+    } else if (cmd == "MESS") {
+        if (m_message) {
+            reply("503 ERROR, Message Already Entered");
+        } else if (arg.trimmed().isEmpty()) {
+            reply("550 ERROR, Invalid Message");
+        } else {
+            m_message = arg;
+            reply("250 Message OK");
+        }
+    } else if (cmd == "DATA") {
+        if (m_message) {
+            reply("503 ERROR, Message Already Entered");
+        } else {
+            m_inData = true;
+            m_data.clear();
+            reply("354 Begin Input; End with <CRLF>'.'<CRLF>");
+        }
+    } else if (cmd == "SEND") {
+        if (!m_havePin || !m_message) {
+            reply("503 Error, Pager ID or Message Incomplete");
+            return;
+        }
+        if (m_b.dropAfter >= 0 && m_pages >= m_b.dropAfter) {
+            m_drop = m_close = true;
+            m_end = QStringLiteral("dropped after %1 page(s)").arg(m_pages);
+            return;
+        }
+        if (m_b.holdAfter >= 0 && m_pages >= m_b.holdAfter) {
+            m_answering = false;
+            m_end = QStringLiteral("stopped answering after %1 page(s)").arg(m_pages);
+            return;
+        }
+        QByteArray message = *m_message;
+        if (message.endsWith('\n')) {
+            message.chop(1);
+        }
+        ++m_pages;
+        m_sink(QStringLiteral("page"),
+               QJsonObject{{QStringLiteral("time"), recordTime()},
+                           {QStringLiteral("port"), m_com},
+                           {QStringLiteral("endpoint"), QStringLiteral("snpp")},
+                           {QStringLiteral("kind"), QStringLiteral("alpha")},
+                           {QStringLiteral("pin"), QString::fromLatin1(m_pin)},
+                           {QStringLiteral("text"), QString::fromLatin1(message)}});
+        m_havePin = false;
+        m_message.reset();
+        reply("250 Message Sent Successfully");
+    } else if (cmd == "RESE") {
+        m_havePin = false;
+        m_message.reset();
+        reply("250 RESET OK");
+    } else if (cmd == "QUIT") {
+        reply("221 OK, Goodbye");
+        m_end = QStringLiteral("quit");
+        m_close = true;
+    } else if (cmd == "LEVE") {
+        reply("250 OK");
+    } else if (cmd == "HELP") {
+        reply("214-pagesim SNPP server");
+        reply("214 PAGE MESS DATA SEND RESE QUIT LEVE HELP");
+    } else {
+        reply("500 Command Not Implemented, Try Again");
+    }
+}
+
+void SnppSession::closed(double now) {
+    if (m_recorded) {
+        return;
+    }
+    m_recorded = true;
+    QString end = m_end;
+    if (end.isEmpty()) {
+        end = m_answering || m_pages > 0 ? QStringLiteral("connection closed by the dialer")
+                                         : QStringLiteral("never answered");
+    }
+    m_sink(QStringLiteral("call"),
+           QJsonObject{{QStringLiteral("time"), recordTime()},
+                       {QStringLiteral("port"), m_com},
+                       {QStringLiteral("endpoint"), QStringLiteral("snpp")},
+                       {QStringLiteral("seconds"), now - m_start},
+                       {QStringLiteral("pages"), m_pages},
+                       {QStringLiteral("end"), end},
+                       {QStringLiteral("violations"), QJsonArray::fromStringList(m_violations)}});
+}
+
+}  // namespace vts::sim
