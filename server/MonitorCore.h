@@ -10,11 +10,13 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class PagerOCX;
 
 namespace vts {
 
+struct QueueMessage;
 class AlertMailer;
 class AlertSound;
 class Dialogs;
@@ -22,7 +24,10 @@ class EventLoop;
 class Launcher;
 class MonitorView;
 class OperatorAlerts;
+class ResultJournal;
 class SingleCopyGuard;
+class StatusConditions;
+struct PortRecord;
 class StatusListModel;
 class Timer;
 
@@ -45,6 +50,9 @@ public:
         QString programDir;  // where "VTSCONFIG.EXE" is looked for
         int shutdownNoticeMs = 2000;
         int splashMs = 3000;
+        // At start-up, how long a dialer of an earlier run is given to let go
+        // of its port file before the port is left unused.
+        double dialerStopSeconds = 20;
     };
 
     static inline const QString kPendingQuestion = QStringLiteral(
@@ -112,6 +120,22 @@ private:
     void prepareLogStore();
     void closeStores();
     void runRequestedExit();
+
+    // Result handling. A result the log cannot take is journalled and
+    // applied by applyJournal once the log takes writes again.
+    enum class RowUpdate { Done, NoRow, StoreError };
+    RowUpdate updateLogRow(qint64 id, qint32 status, QString* name, QString* error);
+    void moveResultFile(const QString& name, qint32 status);
+    void applyJournal();
+    // Start-up: the outcomes left in port files by a run that ended without
+    // its exit sequence, read once their dialers have let go of them, and
+    // applied once the pager control is up.
+    std::vector<PortRecord> readLeftOverResults();
+    void applyLeftOverResults(const std::vector<PortRecord>& records);
+    // Queue intake helpers.
+    void setAsideEntries();
+    bool submitFilePage(const QString& f, const QueueMessage& msg, qint64 id);
+    void failMessage(const QString& f, const QueueMessage& msg, qint64 id, const QString& why);
     // Q + sub + name, resolved ignoring letter case.
     QString queuePath(const QString& sub, const QString& name = QString()) const;
     bool abandoned() const { return m_ended || m_closed; }
@@ -131,10 +155,13 @@ private:
     std::unique_ptr<PagerOCX> m_pager;
     std::unique_ptr<OperatorAlerts> m_alerts;
     std::unique_ptr<Timer> m_timer1;
+    std::unique_ptr<StatusConditions> m_conditions;
+    std::unique_ptr<ResultJournal> m_journal;
 
     ServerSettings m_settings;
     mutable QHash<QString, QString> m_folders;  // resolved queue folders of this check
     std::optional<QDateTime> m_lastCheck;
+    std::optional<QDateTime> m_journalTried;  // last attempt to record kept results
     bool m_checking = false;
     bool m_unloading = false;
     bool m_closed = false;
