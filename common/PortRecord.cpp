@@ -4,12 +4,12 @@
 
 #include <QFile>
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 namespace vts {
 namespace {
@@ -189,7 +189,8 @@ bool PortLock::tryLock() {
     if (m_fd >= 0) return true;
     // Close-on-exec: a dialer started while the control holds the lock must
     // not inherit it.
-    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int fd =
+        ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return false;
     int rc = 0;
     do {

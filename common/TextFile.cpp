@@ -4,11 +4,11 @@
 #include <QHash>
 #include <QStringDecoder>
 
-#include <algorithm>
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
 
 namespace vts::text {
 
@@ -68,8 +68,8 @@ std::optional<QByteArray> readBounded(const QString& path, qint64 maxBytes, Read
         return std::nullopt;
     };
     if (error) *error = ReadError::None;
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return fail(ReadError::CannotOpen);
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

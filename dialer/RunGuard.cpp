@@ -4,10 +4,10 @@
 
 #include <PortRecord.h>
 
-#include <atomic>
-#include <csignal>
 #include <sys/prctl.h>
 #include <unistd.h>
+#include <atomic>
+#include <csignal>
 
 namespace vts {
 

@@ -17,7 +17,8 @@ QString canonicalFolder(const QString& path) {
 }
 
 QString textPath(const QString& workingDir, qint64 id) {
-    return QDir(workingDir).filePath(QStringLiteral("%1/%2.txt").arg(QLatin1String(kFolder)).arg(id));
+    return QDir(workingDir)
+        .filePath(QStringLiteral("%1/%2.txt").arg(QLatin1String(kFolder)).arg(id));
 }
 
 }  // namespace
@@ -27,7 +28,8 @@ QStringList allowedFolders(const QString& workingDir, const QString& queueFolder
     if (const QString q = canonicalFolder(queueFolder); !q.isEmpty()) {
         out << q;
     }
-    const auto lines = text::readLines(QDir(workingDir).filePath(QLatin1String(kIniName)), 64 * 1024);
+    const auto lines =
+        text::readLines(QDir(workingDir).filePath(QLatin1String(kIniName)), qint64{64} * 1024);
     if (!lines) {
         return out;
     }
@@ -84,8 +86,8 @@ std::optional<QByteArray> readAllowed(const QString& name, const QString& workin
     if (!bytes) {
         *why = error == text::ReadError::TooLarge
                    ? QStringLiteral("larger than %1 bytes").arg(kMaxBytes)
-                   : error == text::ReadError::NotRegular ? QStringLiteral("not a regular file")
-                                                          : QStringLiteral("cannot be read");
+               : error == text::ReadError::NotRegular ? QStringLiteral("not a regular file")
+                                                      : QStringLiteral("cannot be read");
         return std::nullopt;
     }
     return bytes;

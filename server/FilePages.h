@@ -23,7 +23,7 @@ namespace vts::filepages {
 inline constexpr const char* kIniName = "vtsmonitor.ini";
 inline constexpr const char* kFolder = "pagetext";
 // The most the dialer sends from one file.
-inline constexpr qint64 kMaxBytes = 16 * 1024;
+inline constexpr qint64 kMaxBytes = qint64{16} * 1024;
 
 // The queue folder plus the folders of the settings file, as canonical
 // paths; folders that do not exist are left out.

@@ -253,9 +253,10 @@ bool MonitorCore::LoadConfig() {
     try {
         auto row = m_cfgDb->openTable(QStringLiteral("tblConfig"));
         if (row->eof()) {
-            m_conditions->raise(QStringLiteral("settings-row"),
-                                QStringLiteral("Error: the settings row is missing from VTSCFG.MDB"),
-                                QStringLiteral("The settings row of VTSCFG.MDB is back"));
+            m_conditions->raise(
+                QStringLiteral("settings-row"),
+                QStringLiteral("Error: the settings row is missing from VTSCFG.MDB"),
+                QStringLiteral("The settings row of VTSCFG.MDB is back"));
             return true;
         }
         m_settings = ServerSettings::fromRow(*row);
@@ -430,20 +431,23 @@ void MonitorCore::check() {
                     // Never opened: opening a FIFO or a device could wait for good.
                     m_conditions->raise(
                         kQueueGroup + QStringLiteral("odd:") + e.name,
-                        QStringLiteral("Error: ") + e.name + QStringLiteral(" in the queue folder is ") +
-                            (e.kind == Kind::Dangling ? QStringLiteral("a link that leads nowhere")
-                                                      : QStringLiteral("a ") + e.what +
-                                                            QStringLiteral(", not a file")) +
+                        QStringLiteral("Error: ") + e.name +
+                            QStringLiteral(" in the queue folder is ") +
+                            (e.kind == Kind::Dangling
+                                 ? QStringLiteral("a link that leads nowhere")
+                                 : QStringLiteral("a ") + e.what + QStringLiteral(", not a file")) +
                             QStringLiteral("; it is left alone"),
                         e.name + QStringLiteral(" is no longer in the queue folder"));
                     break;
                 case Kind::Undecodable:
                     if (queueentries::moveRaw(queue, e.rawName, queuePath(kFailed))) {
-                        AddStatus(QStringLiteral("Error: the name of a queue file cannot be read (") +
-                                  e.name + QStringLiteral("); it was moved to the failed folder"));
+                        AddStatus(
+                            QStringLiteral("Error: the name of a queue file cannot be read (") +
+                            e.name + QStringLiteral("); it was moved to the failed folder"));
                     } else {
                         m_conditions->raise(
-                            kQueueGroup + QStringLiteral("name:") + QString::fromLatin1(e.rawName.toHex()),
+                            kQueueGroup + QStringLiteral("name:") +
+                                QString::fromLatin1(e.rawName.toHex()),
                             QStringLiteral("Error: the name of a queue file cannot be read (") +
                                 e.name +
                                 QStringLiteral(") and it cannot be moved to the failed folder"));
@@ -536,7 +540,8 @@ void MonitorCore::takeFile(const QString& f) {
     }
     // A name already in the pending folder would be overwritten: the file
     // waits until that one has left.
-    if (QFileInfo::exists(queuePath(kPending, f)) || QFileInfo(queuePath(kPending, f)).isSymLink()) {
+    if (QFileInfo::exists(queuePath(kPending, f)) ||
+        QFileInfo(queuePath(kPending, f)).isSymLink()) {
         m_conditions->raise(kQueueGroup + QStringLiteral("pending:") + f,
                             QStringLiteral("Error: a file named ") + f +
                                 QStringLiteral(" is already in the pending folder"),
@@ -588,10 +593,10 @@ void MonitorCore::takeFile(const QString& f) {
         }
     } catch (const db::DbError& e) {
         // Nothing was sent; the file stays in the queue folder for a later check.
-        m_conditions->raise(kQueueGroup + QStringLiteral("log:") + f,
-                            QStringLiteral("Error: ") + f + QStringLiteral(" cannot be logged: ") +
-                                e.message(),
-                            f + QStringLiteral(" no longer waits to be logged"));
+        m_conditions->raise(
+            kQueueGroup + QStringLiteral("log:") + f,
+            QStringLiteral("Error: ") + f + QStringLiteral(" cannot be logged: ") + e.message(),
+            f + QStringLiteral(" no longer waits to be logged"));
         return;
     }
 
@@ -858,10 +863,10 @@ void MonitorCore::applyLeftOverResults(const std::vector<PortRecord>& records) {
                 if (rec.retries >= 0 && rec.retries < retries) {
                     break;
                 }
-                Pager1_MessageFailed(
-                    uid, msg, phone, pin,
-                    rec.status == static_cast<std::int16_t>(PortStatus::ModemError) ? rec.comPort
-                                                                                    : std::int16_t{0});
+                Pager1_MessageFailed(uid, msg, phone, pin,
+                                     rec.status == static_cast<std::int16_t>(PortStatus::ModemError)
+                                         ? rec.comPort
+                                         : std::int16_t{0});
                 break;
             default:
                 break;

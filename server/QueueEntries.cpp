@@ -5,13 +5,13 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <algorithm>
-#include <cerrno>
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
 
 namespace vts::queueentries {
 
@@ -22,9 +22,15 @@ QByteArray joinRaw(const QString& folder, const QByteArray& name) {
 }
 
 QString kindOf(mode_t mode) {
-    if (S_ISDIR(mode)) return QStringLiteral("folder");
-    if (S_ISFIFO(mode)) return QStringLiteral("FIFO");
-    if (S_ISSOCK(mode)) return QStringLiteral("socket");
+    if (S_ISDIR(mode)) {
+        return QStringLiteral("folder");
+    }
+    if (S_ISFIFO(mode)) {
+        return QStringLiteral("FIFO");
+    }
+    if (S_ISSOCK(mode)) {
+        return QStringLiteral("socket");
+    }
     return QStringLiteral("device");
 }
 

@@ -22,7 +22,7 @@ struct Entry {
     QString name;        // as the program sees it (lossy for Undecodable)
     QByteArray rawName;  // the bytes on disk
     Kind kind = Kind::File;
-    QString what;        // for Special: "folder", "FIFO", "socket", "device"
+    QString what;  // for Special: "folder", "FIFO", "socket", "device"
 };
 
 // Entries of `folder` whose (decoded) names match `pattern`, sorted by name

@@ -6,7 +6,7 @@
 
 namespace vts {
 
-ResultJournal::ResultJournal(QString workingDir)
+ResultJournal::ResultJournal(const QString& workingDir)
     : m_path(QDir(workingDir).filePath(QString::fromLatin1(kFileName))) {}
 
 void ResultJournal::load() {
@@ -16,7 +16,7 @@ void ResultJournal::load() {
         return;
     }
     // A journal is a handful of lines; anything longer is not one of ours.
-    const QByteArray bytes = f.read(1024 * 1024);
+    const QByteArray bytes = f.read(qint64{1024} * 1024);
     for (const QByteArray& line : bytes.split('\n')) {
         const QList<QByteArray> parts = line.trimmed().split(' ');
         if (parts.size() < 2) {

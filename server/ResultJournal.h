@@ -22,7 +22,7 @@ public:
         QString name;             // the message file, when known
     };
 
-    explicit ResultJournal(QString workingDir);
+    explicit ResultJournal(const QString& workingDir);
 
     // Reads what a previous run left; lines that do not parse are skipped.
     void load();

@@ -4,8 +4,7 @@
 
 namespace vts {
 
-void StatusConditions::raise(const QString& key, const QString& text,
-                             const QString& clearedText) {
+void StatusConditions::raise(const QString& key, const QString& text, const QString& clearedText) {
     const QDateTime now = m_loop.now();
     for (auto it = m_rounds.begin(); it != m_rounds.end(); ++it) {
         if (key.startsWith(it.key())) {

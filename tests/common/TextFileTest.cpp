@@ -93,11 +93,9 @@ TEST_F(TextFileTest, BoundedReadsTakeRegularFilesOnlyAndNeverWait) {
         text::ReadError error;
     };
     const Case cases[] = {
-        {"f.txt", 10, text::ReadError::None},
-        {"f.txt", 9, text::ReadError::TooLarge},
+        {"f.txt", 10, text::ReadError::None},       {"f.txt", 9, text::ReadError::TooLarge},
         {"fifo", 100, text::ReadError::NotRegular},  // would block a plain open for good
-        {"sub", 100, text::ReadError::NotRegular},
-        {"missing", 100, text::ReadError::CannotOpen},
+        {"sub", 100, text::ReadError::NotRegular},  {"missing", 100, text::ReadError::CannotOpen},
     };
     for (const auto& c : cases) {
         text::ReadError error = text::ReadError::None;

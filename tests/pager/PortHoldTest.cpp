@@ -6,6 +6,7 @@
 #include "PagerFixture.h"
 
 #include <QFile>
+#include <QProcess>
 
 using namespace vts;
 using namespace vts::test;
@@ -98,4 +99,28 @@ TEST_F(PortHoldTest, ACountBeyondTheRecordsInTheFileEndsEveryMessageOfTheRun) {
     send("c");
     ticks(2);
     EXPECT_EQ(eventIds(), QStringList({"a", "b", "c"}));
+}
+
+// The real dialer leaves a port file alone while another run holds its port.
+TEST_F(PortHoldTest, TheDialerLeavesAPortAnotherRunHoldsUntouched) {
+    PortRecord header;
+    header.status = 1;
+    header.index = 1;
+    PortRecord message;
+    message.status = 1;
+    message.index = 1;
+    message.phoneNumber = "5551000";
+    message.pin = "1";
+    message.message = "hello";
+    const QByteArray before = header.encode() + message.encode();
+    writeFile("mordax1.dat", before);
+    PortLock other(dir(), 1);
+    ASSERT_TRUE(other.tryLock());
+    QProcess calvex;
+    calvex.setWorkingDirectory(dir());
+    calvex.start(binDir() + "/calvex", {" 1"});
+    ASSERT_TRUE(calvex.waitForFinished(20000));
+    EXPECT_EQ(calvex.exitCode(), 3);
+    EXPECT_TRUE(calvex.readAllStandardError().contains("another dialer run holds this port"));
+    EXPECT_EQ(readFile("mordax1.dat"), before);
 }

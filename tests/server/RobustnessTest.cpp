@@ -16,12 +16,12 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <cstring>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <cstring>
 
 using namespace vts;
 using namespace vts::test;
@@ -104,14 +104,14 @@ TEST_F(RobustnessTest, LeftOverPortFilesAreReadBeforePendingFilesAreReturned) {
     };
     for (const auto& c : cases) {
         EXPECT_EQ(rowStatus(c.id), c.status) << c.name;
-        EXPECT_TRUE(filesIn(QString::fromLatin1(c.folder))
-                        .contains(QStringLiteral("A%1.PMF").arg(c.id)))
+        EXPECT_TRUE(
+            filesIn(QString::fromLatin1(c.folder)).contains(QStringLiteral("A%1.PMF").arg(c.id)))
             << c.name;
     }
     EXPECT_TRUE(hasStatus(QStringLiteral("Message sucessfully sent: Ph#=5551234 PIN=1001 ID=1")));
     EXPECT_TRUE(hasStatus(QStringLiteral("Message failed: Ph#=5551234 PIN=1001 ID=2")));
-    EXPECT_TRUE(hasStatus(
-        QStringLiteral("Message cancelled during dialing: Ph#=5551234 PIN=1001 ID=3")));
+    EXPECT_TRUE(
+        hasStatus(QStringLiteral("Message cancelled during dialing: Ph#=5551234 PIN=1001 ID=3")));
     EXPECT_TRUE(hasStatus(
         QStringLiteral("Returned 2 message file(s) from the pending folder to the queue")));
     EXPECT_FALSE(hasStatus(QStringLiteral("Error: no log entry for message ID=999")));
@@ -234,9 +234,9 @@ TEST_F(RobustnessTest, AFileWhoseNameCannotBeReadGoesToFailedWithALine) {
     ::close(fd);
     ASSERT_TRUE(startCore());
     run(5);
-    EXPECT_EQ(countStatusStartingWith(
-                  QStringLiteral("Error: the name of a queue file cannot be read (")),
-              1);
+    EXPECT_EQ(
+        countStatusStartingWith(QStringLiteral("Error: the name of a queue file cannot be read (")),
+        1);
     struct stat st {};
     EXPECT_EQ(::stat((QFile::encodeName(queueDir()) + "/FAILED/A\xff\xfe.PMF").constData(), &st),
               0);
@@ -272,9 +272,9 @@ TEST_F(RobustnessTest, LastingConditionsDoNotFloodTheStatusList) {
     QFile::remove(QDir(queueDir()).filePath(QStringLiteral("PENDING/A1.PMF")));
     run(10);
     EXPECT_EQ(countStatus(QStringLiteral("The settings row of VTSCFG.MDB is back")), 1);
-    EXPECT_EQ(countStatus(
-                  QStringLiteral("The file named A1.PMF no longer waits for the pending folder")),
-              1)
+    EXPECT_EQ(
+        countStatus(QStringLiteral("The file named A1.PMF no longer waits for the pending folder")),
+        1)
         << statusTexts().join(QLatin1Char('\n')).toStdString();
     EXPECT_EQ(countStatus(missing), 2);
 }

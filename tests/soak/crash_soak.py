@@ -116,10 +116,15 @@ class Road:
         db.close()
         with open(os.path.join(self.work, "calvex.ini"), "w") as f:
             f.write("[modem]\nguard=0.2\nhangupreply=2\n")
+        # Bytes take their real time on a 2400 bit/s line, so a call lasts
+        # long enough for a kill to land in it.
+        scenario = os.path.join(self.work, "scenario.txt")
+        with open(scenario, "w") as f:
+            f.write("* slow=2400\n")
         self.sim = subprocess.Popen(
             [os.path.join(self.bin, "pagesim"), "--dir", os.path.join(self.work, "sim"), "--ports", "1,2",
              "--pages", os.path.join(self.work, "pages.jsonl"), "--ini",
-             os.path.join(self.work, "calvex.ini"), "--guard", "0.2"],
+             os.path.join(self.work, "calvex.ini"), "--guard", "0.2", "--scenario", scenario],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=self.env())
         for line in self.sim.stdout:
             if line.strip() == b"ready":
