@@ -61,6 +61,8 @@ namespace portfile {
 // Messages the pager control holds at most, and so the most a batch (and
 // the count in a header) can hold.
 inline constexpr int kQueueSlots = 800;
+// Port files (and so dialer runs at once) the pager control uses at most.
+inline constexpr int kPortFiles = 8;
 
 QString fileName(int portIndex);  // "mordax<N>.dat"
 

@@ -171,7 +171,7 @@ void Dialer::setStatus(Job& job, PortStatus status, const QString& why) {
     // A run stopped because its server ended was not cancelled by anyone:
     // its unfinished pages failed this attempt and are retried.
     QString reason = why;
-    if (status == PortStatus::Cancelled && RunGuard::parentGone()) {
+    if (status == PortStatus::Cancelled && RunGuard::stoppedByParentDeath()) {
         status = PortStatus::Failed;
         reason = QStringLiteral("the server that started this run has ended");
     }

@@ -4,6 +4,8 @@
 
 #include <PortRecord.h>
 
+#include <QFile>
+
 #include <sys/prctl.h>
 #include <unistd.h>
 #include <atomic>
@@ -36,9 +38,42 @@ bool RunGuard::begin(QString* why) {
     return true;
 }
 
+bool RunGuard::stoppedByParentDeath() {
+    static const bool gone = [] {
+        for (int i = 0; i < 5; ++i) {
+            if (parentGone()) {
+                return true;
+            }
+            ::usleep(20 * 1000);
+        }
+        return false;
+    }();
+    return gone;
+}
+
 bool RunGuard::parentGone() {
     const pid_t p = g_parent.load();
-    return p != 0 && ::getppid() != p;
+    if (p == 0) {
+        return false;
+    }
+    if (::getppid() != p) {
+        return true;
+    }
+    // The stop signal comes when the thread that started this run ends;
+    // while the rest of a killed server is still being torn down the run is
+    // not yet handed to another parent, but the server's main thread is
+    // already a zombie.
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(p));
+    if (!stat.open(QIODevice::ReadOnly)) {
+        return true;
+    }
+    const QByteArray line = stat.read(4096);
+    const qsizetype close = line.lastIndexOf(')');
+    if (close < 0 || close + 2 >= line.size()) {
+        return false;
+    }
+    const char state = line.at(close + 2);
+    return state == 'Z' || state == 'X' || state == 'x';
 }
 
 }  // namespace vts

@@ -24,8 +24,12 @@ public:
     // port.
     bool begin(QString* why);
 
-    // True once the process that started this run has ended.
+    // True once the process that started this run has ended or is ending.
     static bool parentGone();
+    // Whether a stop request came from the end of the starting process:
+    // decided at the first call, giving a dying parent a moment to be seen
+    // as gone.
+    static bool stoppedByParentDeath();
 
 private:
     std::unique_ptr<PortLock> m_lock;

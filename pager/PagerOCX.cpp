@@ -20,8 +20,8 @@ using namespace vts;
 
 namespace {
 
-constexpr int kMaxPorts = 8;
-constexpr int kPortFiles = 8;
+constexpr int kMaxPorts = portfile::kPortFiles;
+constexpr int kPortFiles = portfile::kPortFiles;
 const QString kMordax = QStringLiteral("Mordax");
 const QString kDialer = QStringLiteral("calvex.exe");
 

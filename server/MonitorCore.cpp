@@ -801,7 +801,7 @@ std::vector<PortRecord> MonitorCore::readLeftOverResults() {
     std::vector<PortRecord> out;
     const QDir dir(m_options.workingDir);
     const QDateTime from = m_loop.now();
-    for (int p = 1; p <= 8; ++p) {
+    for (int p = 1; p <= portfile::kPortFiles; ++p) {
         const QString path = dir.filePath(portfile::fileName(p));
         if (!QFileInfo(path).isFile()) {
             continue;

@@ -19,7 +19,7 @@ std::vector<PortRecord> knownOutcomes(const QString& portFilePath) {
         return out;  // collected already, or never handed out
     }
     const int present = std::max(portfile::recordCount(portFilePath) - 1, 0);
-    const int count = std::min(std::clamp<qint32>(header.index, 0, 800), present);
+    const int count = std::min(std::clamp<qint32>(header.index, 0, portfile::kQueueSlots), present);
     for (int r = 2; r <= count + 1; ++r) {
         const auto bytes = portfile::readRecord(portFilePath, r);
         if (!bytes) {
