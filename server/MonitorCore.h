@@ -1,5 +1,6 @@
 #pragma once
 
+#include "QueueScanner.h"
 #include "ServerSettings.h"
 
 #include <QDateTime>
@@ -42,7 +43,7 @@ class Recordset;
 // thread; handlers interleave only at the yields. Invariants: no two checks
 // run at once; nothing touches the stores once the exit sequence has closed
 // them; once ended() has been emitted nothing else happens.
-class MonitorCore final : public QObject {
+class MonitorCore final : public QObject, private QueueScanner::Host {
     Q_OBJECT
 public:
     struct Options {
@@ -113,8 +114,6 @@ private:
     void endProgram(int code);
     void check();
     void expirySweep();
-    void takeFile(const QString& name);
-    bool registerClient(const QStringList& header);
     void returnPendingFiles(bool report);
     void clearTraceLogs();
     void prepareLogStore();
@@ -132,13 +131,15 @@ private:
     // applied once the pager control is up.
     std::vector<PortRecord> readLeftOverResults();
     void applyLeftOverResults(const std::vector<PortRecord>& records);
-    // Queue intake helpers.
-    void setAsideEntries();
-    bool submitFilePage(const QString& f, const QueueMessage& msg, qint64 id);
-    void failMessage(const QString& f, const QueueMessage& msg, qint64 id, const QString& why);
+
+    // QueueScanner::Host
+    bool stopRequested() const override { return abandoned() || m_exitRequest.has_value(); }
+    bool abandoned() const override { return m_ended || m_closed; }
+    void addStatus(const QString& text) override { AddStatus(text); }
+    void applyPagerSettings() override { ApplyPagerSettings(); }
+    void messageFailed(const QString& id, const QueueMessage& message) override;
     // Q + sub + name, resolved ignoring letter case.
-    QString queuePath(const QString& sub, const QString& name = QString()) const;
-    bool abandoned() const { return m_ended || m_closed; }
+    QString queuePath(const QString& sub, const QString& name = QString()) const override;
 
     EventLoop& m_loop;
     Dialogs& m_dialogs;
@@ -157,6 +158,7 @@ private:
     std::unique_ptr<Timer> m_timer1;
     std::unique_ptr<StatusConditions> m_conditions;
     std::unique_ptr<ResultJournal> m_journal;
+    std::unique_ptr<QueueScanner> m_scanner;
 
     ServerSettings m_settings;
     mutable QHash<QString, QString> m_folders;  // resolved queue folders of this check

@@ -216,14 +216,14 @@ def main():
             if w == len(kills):
                 break
             kind = kills[w]
-            # Wait for a dialer run (of the current server, for a server kill).
+            # Wait for a dialer run of the current server (not one of a
+            # killed server that is still hanging up).
             deadline = time.time() + 120
             pids = []
             while time.time() < deadline:
                 if road.server.poll() is not None:
                     raise RuntimeError(f"the server ended by itself (status {road.server.returncode})")
-                pids = [pid for pid, parent in dialers(work)
-                        if kind == "dialer" or parent == road.server.pid]
+                pids = [pid for pid, parent in dialers(work) if parent == road.server.pid]
                 if pids:
                     break
                 time.sleep(0.01)
