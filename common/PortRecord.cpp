@@ -4,11 +4,12 @@
 
 #include <QFile>
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 namespace vts {
 namespace {
@@ -175,5 +176,39 @@ int recordCount(const QString& path) {
     return static_cast<int>(st.st_size / PortRecord::kSize);
 }
 
+QString lockName(int portIndex) { return QStringLiteral("mordax%1.lck").arg(portIndex); }
+
 }  // namespace portfile
+
+PortLock::PortLock(const QString& dir, int portIndex)
+    : m_path(dir + u'/' + portfile::lockName(portIndex)) {}
+
+PortLock::~PortLock() { release(); }
+
+bool PortLock::tryLock() {
+    if (m_fd >= 0) return true;
+    // Close-on-exec: a dialer started while the control holds the lock must
+    // not inherit it.
+    const int fd =
+        ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    int rc = 0;
+    do {
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc != 0) {
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+void PortLock::release() {
+    if (m_fd >= 0) {
+        ::close(m_fd);  // closing the descriptor drops the flock
+        m_fd = -1;
+    }
+}
+
 }  // namespace vts

@@ -58,6 +58,12 @@ struct PortRecord {
 // numbered from 1. Nothing here shortens a file.
 namespace portfile {
 
+// Messages the pager control holds at most, and so the most a batch (and
+// the count in a header) can hold.
+inline constexpr int kQueueSlots = 800;
+// Port files (and so dialer runs at once) the pager control uses at most.
+inline constexpr int kPortFiles = 8;
+
 QString fileName(int portIndex);  // "mordax<N>.dat"
 
 // Reads record r; nullopt when the file cannot be opened or holds no whole
@@ -68,5 +74,33 @@ bool writeRecord(const QString& path, int r, const QByteArray& bytes);
 // Number of whole records in the file (-1 when it cannot be opened).
 int recordCount(const QString& path);
 
+// Name of the lock file beside port file N: "mordax<N>.lck".
+QString lockName(int portIndex);
+
 }  // namespace portfile
+
+// The hold on one port index. A dialer holds it for its whole run; the
+// pager control takes it before it deletes, resets or reuses the port file,
+// so a dialer of an earlier run (whose server died) can never write into a
+// batch handed out since. It is an flock(2) on "mordax<N>.lck" beside the
+// port file, which the kernel releases when the holder exits or dies; it is
+// separate from the record locks on the port file itself, which every open
+// and close of that file would otherwise release. The lock file is never
+// deleted. Not copyable; releasing happens on destruction.
+class PortLock final {
+public:
+    PortLock(const QString& dir, int portIndex);
+    ~PortLock();
+    PortLock(const PortLock&) = delete;
+    PortLock& operator=(const PortLock&) = delete;
+
+    // Takes the hold without waiting; true when held (also when already held).
+    bool tryLock();
+    bool held() const { return m_fd >= 0; }
+    void release();
+
+private:
+    QString m_path;
+    int m_fd = -1;
+};
 }  // namespace vts

@@ -4,6 +4,12 @@
 #include <QHash>
 #include <QStringDecoder>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+
 namespace vts::text {
 
 QString fromWin1252(const QByteArray& bytes) {
@@ -35,7 +41,7 @@ QByteArray toWin1252(const QString& s) {
     return out;
 }
 
-QStringList splitLines(const QString& t) {
+QStringList splitLines(const QString& t, LineEnds ends) {
     QStringList lines;
     QString cur;
     const int n = static_cast<int>(t.size());
@@ -45,7 +51,7 @@ QStringList splitLines(const QString& t) {
             lines << cur;
             cur.clear();
             if (i + 1 < n && t[i + 1] == u'\n') ++i;
-        } else if (c == u'\n') {
+        } else if (c == u'\n' && ends == LineEnds::CrOrLf) {
             lines << cur;
             cur.clear();
         } else {
@@ -56,20 +62,55 @@ QStringList splitLines(const QString& t) {
     return lines;
 }
 
-std::optional<QStringList> readLines(const QString& path, qint64 maxBytes, bool* tooLarge) {
-    if (tooLarge) *tooLarge = false;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return std::nullopt;
-    if (f.size() > maxBytes) {
-        if (tooLarge) *tooLarge = true;
+std::optional<QByteArray> readBounded(const QString& path, qint64 maxBytes, ReadError* error) {
+    auto fail = [error](ReadError e) -> std::optional<QByteArray> {
+        if (error) *error = e;
         return std::nullopt;
+    };
+    if (error) *error = ReadError::None;
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return fail(ReadError::CannotOpen);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return fail(ReadError::NotRegular);
     }
-    QByteArray bytes = f.read(maxBytes + 1);
-    if (bytes.size() > maxBytes) {
-        if (tooLarge) *tooLarge = true;
-        return std::nullopt;
+    if (st.st_size > maxBytes) {
+        ::close(fd);
+        return fail(ReadError::TooLarge);
     }
-    return splitLines(fromWin1252(bytes));
+    // Read up to one byte past the bound, which tells a file that grew.
+    QByteArray bytes;
+    qsizetype got = 0;
+    for (;;) {
+        if (got == bytes.size()) {
+            const qint64 room = maxBytes + 1 - got;
+            if (room <= 0) break;
+            bytes.resize(got + static_cast<qsizetype>(std::min<qint64>(room, st.st_size + 4096)));
+        }
+        const ssize_t n = ::read(fd, bytes.data() + got, static_cast<size_t>(bytes.size() - got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ::close(fd);
+            return fail(ReadError::CannotOpen);
+        }
+        if (n == 0) break;
+        got += n;
+    }
+    ::close(fd);
+    if (got > maxBytes) return fail(ReadError::TooLarge);
+    bytes.truncate(got);
+    return bytes;
+}
+
+std::optional<QStringList> readLines(const QString& path, qint64 maxBytes, bool* tooLarge,
+                                     LineEnds ends) {
+    ReadError error = ReadError::None;
+    const auto bytes = readBounded(path, maxBytes, &error);
+    if (tooLarge) *tooLarge = error == ReadError::TooLarge;
+    if (!bytes) return std::nullopt;
+    return splitLines(fromWin1252(*bytes), ends);
 }
 
 std::optional<QString> readFirstLine(const QString& path) {

@@ -2,6 +2,7 @@
 
 #include "IniFile.h"
 #include "Line.h"
+#include "RunGuard.h"
 #include "Tap.h"
 #include "TraceLog.h"
 #include "Transport.h"
@@ -179,12 +180,19 @@ bool Dialer::writeStatus(int record, std::int16_t status) {
 }
 
 void Dialer::setStatus(Page& job, PortStatus status, const QString& why) {
+    // A run stopped because its server ended was not cancelled by anyone:
+    // its unfinished pages failed this attempt and are retried.
+    QString reason = why;
+    if (status == PortStatus::Cancelled && RunGuard::stoppedByParentDeath()) {
+        status = PortStatus::Failed;
+        reason = QStringLiteral("the server that started this run has ended");
+    }
     job.status = statusOf(status);
     m_trace->note(QStringLiteral("record %1 (slot %2): status %3%4")
                       .arg(job.record)
                       .arg(job.rec.index)
                       .arg(job.status)
-                      .arg(why.isEmpty() ? QString() : QStringLiteral(", ") + why));
+                      .arg(reason.isEmpty() ? QString() : QStringLiteral(", ") + reason));
     if (!writeStatus(job.record, job.status)) {
         m_trace->note(QStringLiteral("cannot write record %1").arg(job.record));
     }

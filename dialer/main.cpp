@@ -1,8 +1,11 @@
 // calvex PORTINDEX: delivers the batch in "mordax<PORTINDEX>.dat" of the
-// working directory and writes the results back into it.
+// working directory and writes the results back into it. Exit status 3: the
+// run did not touch the port file (its server had ended, or another run
+// holds the port).
 #include "Dialer.h"
 #include "Line.h"
 #include "Version.h"
+#include "RunGuard.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -37,6 +40,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString dir = QDir::currentPath();
+    vts::RunGuard guard(dir, index);
+    if (QString why; !guard.begin(&why)) {
+        std::fprintf(stderr, "calvex: port %d left alone: %s\n", index, qPrintable(why));
+        return 3;
+    }
     vts::Dialer dialer(dir, vts::DialerOptions::fromIni(dir + QStringLiteral("/calvex.ini")));
     return dialer.run(index);
 }

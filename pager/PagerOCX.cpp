@@ -20,8 +20,8 @@ using namespace vts;
 
 namespace {
 
-constexpr int kMaxPorts = 8;
-constexpr int kPortFiles = 8;
+constexpr int kMaxPorts = portfile::kPortFiles;
+constexpr int kPortFiles = portfile::kPortFiles;
 const QString kMordax = QStringLiteral("Mordax");
 const QString kDialer = QStringLiteral("calvex.exe");
 
@@ -84,6 +84,10 @@ struct PagerOCX::Impl {
     bool stopped = false;
     std::array<PortRun, kMaxPorts + 1> runs;
     std::array<std::int8_t, SendQueue::kSlots + 1> portOf{};
+    // Port indexes whose file a dialer outside this control holds; `told`
+    // marks the ones the host has been told about.
+    std::array<bool, kPortFiles + 1> held{};
+    std::array<bool, kPortFiles + 1> told{};
     std::shared_ptr<bool> alive = std::make_shared<bool>(true);
 
     QString portPath(int p) const { return QDir(workingDir).filePath(portfile::fileName(p)); }
@@ -96,6 +100,10 @@ struct PagerOCX::Impl {
         return portfile::writeRecord(portPath(p), r, buffer.encode());
     }
     void resetPort(int p);
+    // Takes port p's lock, or marks the port held by another dialer (and
+    // tells the host once); a port that is free again is reset and said so.
+    bool lockPort(PortLock& lock, int p);
+    void reportHeldPorts();
 
     void setValue(int i, qint32 v);
     void startTimer() {
@@ -133,10 +141,52 @@ void PagerOCX::Impl::deletePortFiles() {
     const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden);
     for (int p = 1; p <= kPortFiles; ++p) {
         const QString name = portfile::fileName(p);
+        PortLock lock(workingDir, p);
+        if (!lock.tryLock()) {
+            held[static_cast<size_t>(p)] = true;  // a dialer still writes it
+            continue;
+        }
         for (const QString& e : entries) {
             if (e.compare(name, Qt::CaseInsensitive) == 0) {
                 QFile::remove(dir.filePath(e));
             }
+        }
+    }
+}
+
+bool PagerOCX::Impl::lockPort(PortLock& lock, int p) {
+    const auto i = static_cast<size_t>(p);
+    if (!lock.tryLock()) {
+        if (held[i] && !told[i]) {
+            told[i] = true;
+            emit q->notice(QStringLiteral("Error: %1 is still held by a dialer of an earlier run; "
+                                          "port %2 is not used until it is released")
+                               .arg(portfile::fileName(p))
+                               .arg(p));
+        }
+        return false;
+    }
+    if (held[i]) {
+        held[i] = false;
+        if (told[i]) {
+            emit q->notice(QStringLiteral("%1 was released; port %2 is used again")
+                               .arg(portfile::fileName(p))
+                               .arg(p));
+        }
+        told[i] = false;
+        buffer.status = static_cast<std::int16_t>(PortStatus::Idle);
+        buffer.index = 0;
+        writeBuffer(p, 1);
+    }
+    return true;
+}
+
+void PagerOCX::Impl::reportHeldPorts() {
+    const auto token = alive;
+    for (int p = 1; p <= numPorts && *token; ++p) {
+        if (held[static_cast<size_t>(p)]) {
+            PortLock lock(workingDir, p);
+            lockPort(lock, p);
         }
     }
 }
@@ -155,8 +205,13 @@ std::optional<PortRecord> PagerOCX::Impl::readRecord(int p, int r) {
 }
 
 void PagerOCX::Impl::resetPort(int p) {
-    buffer.status = static_cast<std::int16_t>(PortStatus::Idle);
-    writeBuffer(p, 1);  // a file that cannot be written is passed over
+    PortLock lock(workingDir, p);
+    if (lock.tryLock()) {
+        buffer.status = static_cast<std::int16_t>(PortStatus::Idle);
+        writeBuffer(p, 1);  // a file that cannot be written is passed over
+    } else {
+        held[static_cast<size_t>(p)] = true;  // reset once the hold ends
+    }
     runs[static_cast<size_t>(p)] = {};
     // A run the reset cut off is no longer this port's: its messages stay in
     // it, and a later batch on the port cannot settle them.
@@ -262,6 +317,10 @@ void PagerOCX::Impl::Timer1_Timer() {
 
 bool PagerOCX::Impl::collectResults() {
     const auto token = alive;
+    reportHeldPorts();
+    if (!goOn(token)) {
+        return false;
+    }
     // The port list may change inside an event handler; it is read afresh.
     for (int p = 1; p <= numPorts; ++p) {
         if (!collectPort(p)) {
@@ -292,10 +351,20 @@ bool PagerOCX::Impl::collectPort(int p) {
     if (batchStatus < 2 || batchStatus > 5) {
         return true;
     }
+    // The port is reset only once its dialer has let go of it; until then
+    // the results wait for a later tick.
+    PortLock lock(workingDir, p);
+    if (!lockPort(lock, p)) {
+        return true;
+    }
 
     // All of the batch is read before anything is reported, so that a record
-    // that cannot be read leaves the whole port for the next tick.
-    const int count = std::clamp<qint32>(header->index, 0, SendQueue::kSlots);
+    // that cannot be read leaves the whole port for the next tick. A count
+    // beyond the records in the file (a damaged file, finished as failed)
+    // takes the records there are; the messages no record accounts for take
+    // the batch status below.
+    const int present = std::max(portfile::recordCount(portPath(p)) - 1, 0);
+    const int count = std::min(std::clamp<qint32>(header->index, 0, SendQueue::kSlots), present);
     std::vector<PortRecord> records;
     records.reserve(static_cast<size_t>(count));
     for (int r = 2; r <= count + 1; ++r) {
@@ -323,7 +392,12 @@ bool PagerOCX::Impl::collectPort(int p) {
         }
     }
     // A message of this run that no record accounted for (the dialer changed
-    // a count or an index) takes the batch status, so it is not stranded.
+    // a count or an index, or the file lost records) takes the batch status,
+    // so it is not stranded; but nothing says it was delivered, so a batch
+    // that says "sent" counts it as failed (and so retried), never as sent.
+    const std::int16_t unaccounted = batchStatus == static_cast<std::int16_t>(PortStatus::Sent)
+                                         ? static_cast<std::int16_t>(PortStatus::Failed)
+                                         : batchStatus;
     for (int s = 1; s <= SendQueue::kSlots; ++s) {
         const QueueSlot& slot = queue.at(s);
         if (!slot.InProgress || portOf[static_cast<size_t>(s)] != p) {
@@ -332,7 +406,7 @@ bool PagerOCX::Impl::collectPort(int p) {
         PortRecord rec;
         fillRecord(rec, s, run.comPort);
         rec = *PortRecord::decode(rec.encode());  // cut to the record widths
-        if (!settle(s, rec, batchStatus)) {
+        if (!settle(s, rec, unaccounted)) {
             return false;
         }
     }
@@ -406,12 +480,16 @@ bool PagerOCX::Impl::dispatchScan() {
         }
         const std::vector<int> batch =
             queue.gatherBatch(queue.at(picked).PhoneNumber, now, retryDelay);
-        if (!writeBatch(p, batch)) {
+        // Held from writing the batch until the dialer is started, which
+        // then holds it for its run.
+        PortLock lock(workingDir, p);
+        if (!lockPort(lock, p) || !writeBatch(p, batch)) {
             break;
         }
         if (!waitDialingDelay()) {
             return false;
         }
+        lock.release();
         if (!startDialer(p)) {
             return false;
         }
@@ -426,6 +504,9 @@ bool PagerOCX::Impl::dispatchScan() {
 
 int PagerOCX::Impl::findFreePort() {
     for (int p = 1; p <= numPorts; ++p) {
+        if (held[static_cast<size_t>(p)]) {
+            continue;
+        }
         const auto header = readRecord(p, 1);
         if (header && header->status == static_cast<std::int16_t>(PortStatus::Idle)) {
             return p;
@@ -645,6 +726,35 @@ void PagerOCX::ComPort(std::int16_t port) {
     d->ports[1] = port;
 }
 
+namespace {
+
+// The numeric value of a delay text: leading blanks, then an optional sign,
+// digits and a decimal part, read up to the first character that does not
+// belong ("1 2" and "1e3" are 1); no leading number gives 0.
+double numericDelay(const QString& text) {
+    qsizetype i = 0;
+    while (i < text.size() && text[i] == u' ') {
+        ++i;
+    }
+    double sign = 1;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+        sign = text[i++] == u'-' ? -1 : 1;
+    }
+    double value = 0;
+    while (i < text.size() && text[i] >= u'0' && text[i] <= u'9') {
+        value = value * 10 + (text[i++].unicode() - u'0');  // a long run ends up infinite
+    }
+    if (i < text.size() && text[i] == u'.') {
+        double scale = 0.1;
+        for (++i; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i, scale /= 10) {
+            value += (text[i].unicode() - u'0') * scale;
+        }
+    }
+    return sign * value;
+}
+
+}  // namespace
+
 void PagerOCX::SendNumeric(const QString& Message, const QString& PhoneNumber, const QString& Delay,
                            const QString& UniqueID, const QString& ComSettings,
                            const QString& ModemInitString, const QString& ModemDialString) {
@@ -672,7 +782,7 @@ void PagerOCX::SendNumeric(const QString& Message, const QString& PhoneNumber, c
         return;
     }
     // Converted before the slot is taken: an overflow leaves the queue as it was.
-    const std::int16_t delay = conv::toInt16(conv::val(Delay));
+    const std::int16_t delay = conv::toInt16(numericDelay(Delay));
     QueueSlot slot;
     slot.Message = Message;
     slot.PhoneNumber = PhoneNumber;

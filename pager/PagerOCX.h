@@ -30,7 +30,9 @@ public:
     };
 
     // `workingDir` holds the port files; the dialer is looked for in the
-    // system directory. Creation deletes mordax1.dat..mordax8.dat.
+    // system directory. Creation deletes mordax1.dat..mordax8.dat, except a
+    // file whose port a dialer still holds (see PortLock): that port is left
+    // alone and not used until the hold ends.
     PagerOCX(vts::EventLoop& loop, vts::Dialogs& dialogs, vts::Launcher& launcher,
              const QString& workingDir, QObject* parent = nullptr);
     ~PagerOCX() override;
@@ -100,6 +102,9 @@ signals:
                           const QString& PhoneNumber, const QString& PIN);
     // A setter stored a new value: the host's saved form needs updating.
     void propertyChanged(const QString& name);
+    // A line for the host's status list: a port held by a dialer of an
+    // earlier run is not used (and, later, is free again).
+    void notice(const QString& text);
 
 private:
     struct Impl;

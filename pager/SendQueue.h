@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PortRecord.h"
+
 #include <QDateTime>
 #include <QString>
 
@@ -39,7 +41,7 @@ struct QueueSlot {
 // the oldest; the dispatcher decides what to do with them.
 class SendQueue {
 public:
-    static constexpr int kSlots = 800;
+    static constexpr int kSlots = portfile::kQueueSlots;
 
     // Slot n, 1 <= n <= kSlots.
     QueueSlot& at(int n) { return m_slots[static_cast<size_t>(n - 1)]; }

@@ -8,15 +8,21 @@
 #include "Dialogs.h"
 #include "EventLoop.h"
 #include "ExpirySweep.h"
+#include "FilePages.h"
 #include "Launcher.h"
 #include "LogStore.h"
 #include "MonitorView.h"
 #include "OperatorAlerts.h"
 #include "PagerOCX.h"
 #include "Paths.h"
+#include "PortRecord.h"
+#include "PortRecovery.h"
 #include "PropertyBag.h"
+#include "QueueEntries.h"
 #include "QueueFile.h"
+#include "ResultJournal.h"
 #include "SingleCopyGuard.h"
+#include "StatusConditions.h"
 #include "StatusListModel.h"
 #include "TextFile.h"
 
@@ -34,32 +40,9 @@ const QString kSent = QStringLiteral("\\SENT\\");
 const QString kFailed = QStringLiteral("\\FAILED\\");
 const QString kAlert = QStringLiteral("Alert");
 const QString kLockName = QStringLiteral("vtsmonitor.lock");
-// The pager control holds at most this many messages.
-constexpr int kPagerSlots = 800;
-// Queue files larger than this are refused as format errors.
-constexpr qint64 kMaxQueueFileBytes = qint64{1024} * 1024;
+constexpr double kJournalRetrySeconds = 30;
 
-int fieldWidth(const db::TableDef& table, const QString& field) {
-    for (const auto& f : table.fields) {
-        if (f.name.compare(field, Qt::CaseInsensitive) == 0) {
-            return f.size;
-        }
-    }
-    return 0;
-}
-
-// A value cut to its field's width when the field has one.
-QString fitField(const db::TableDef& table, const QString& field, const QString& value) {
-    const int w = fieldWidth(table, field);
-    return w > 0 ? queuefile::fit(value, w) : value;
-}
-
-bool moveFile(const QString& from, const QString& to) {
-    if (QFileInfo::exists(to)) {
-        return false;
-    }
-    return QFile::rename(from, to);
-}
+bool moveFile(const QString& from, const QString& to) { return queueentries::move(from, to); }
 
 }  // namespace
 
@@ -86,6 +69,11 @@ MonitorCore::MonitorCore(EventLoop& loop, Dialogs& dialogs, Launcher& launcher, 
     m_status = std::make_unique<StatusListModel>(m_loop);
     m_alerts = std::make_unique<OperatorAlerts>(m_loop, *m_status, m_view, sound, mailer);
     m_timer1 = m_loop.createTimer(1000, [this] { Timer1_Timer(); });
+    m_conditions = std::make_unique<StatusConditions>(
+        m_loop, [this](const QString& text) { AddStatus(text); });
+    m_journal = std::make_unique<ResultJournal>(m_options.workingDir);
+    m_scanner = std::make_unique<QueueScanner>(
+        m_loop, *m_conditions, static_cast<QueueScanner::Host&>(*this), m_options.workingDir);
 }
 
 MonitorCore::~MonitorCore() {
@@ -119,8 +107,9 @@ void MonitorCore::endProgram(int code) {
 bool MonitorCore::start() {
     m_guard = std::make_unique<SingleCopyGuard>(m_options.workingDir, kLockName);
     if (!m_guard->acquire()) {
-        m_dialogs.show(QStringLiteral("Vantrel Server is already running"), QStringLiteral("Error"),
-                       Dialogs::Icon::Critical, Dialogs::Buttons::Ok);
+        m_dialogs.show(m_guard->refusalText(QStringLiteral("Vantrel Server is already running"),
+                                            QStringLiteral("Vantrel Server")),
+                       QStringLiteral("Error"), Dialogs::Icon::Critical, Dialogs::Buttons::Ok);
         m_ended = true;
         return false;
     }
@@ -166,9 +155,19 @@ bool MonitorCore::start() {
         return false;
     }
 
+    // Before the pager control clears the port files: what they say about
+    // the messages of a run that ended without its exit sequence.
+    const std::vector<PortRecord> leftOver = readLeftOverResults();
+    if (m_ended) {
+        closeStores();
+        return false;
+    }
+
     m_pager = std::make_unique<PagerOCX>(m_loop, m_dialogs, m_launcher, m_options.workingDir);
+    connect(m_pager.get(), &PagerOCX::notice, this, &MonitorCore::AddStatus);
     applySavedForm(*m_pager);
     m_alerts->setPager(m_pager.get());
+    m_scanner->attach(m_clients.get(), m_log.get(), m_pager.get());
     connect(m_pager.get(), &PagerOCX::MessageSent, this, &MonitorCore::Pager1_MessageSent);
     connect(m_pager.get(), &PagerOCX::MessageCancelled, this,
             &MonitorCore::Pager1_MessageCancelled);
@@ -182,9 +181,17 @@ bool MonitorCore::start() {
         return false;
     }
     AddStatus(QStringLiteral("Vantrel Server started"));
-    // Files left in PENDING by a run that ended without its exit sequence go
-    // back to the queue before the first check, as the operator's Yes would
-    // have done.
+    // Results the log could not take in an earlier run, then the outcomes
+    // the port files hold; only files whose outcome is still unknown go back
+    // to the queue before the first check, as the operator's Yes would have
+    // done.
+    m_journal->load();
+    applyJournal();
+    applyLeftOverResults(leftOver);
+    if (m_ended) {
+        return false;
+    }
+    filepages::clearAll(m_options.workingDir);
     returnPendingFiles(true);
     m_timer1->setEnabled(true);
     clearTraceLogs();
@@ -231,12 +238,19 @@ bool MonitorCore::LoadConfig() {
     try {
         auto row = m_cfgDb->openTable(QStringLiteral("tblConfig"));
         if (row->eof()) {
-            AddStatus(QStringLiteral("Error: the settings row is missing from VTSCFG.MDB"));
+            m_conditions->raise(
+                QStringLiteral("settings-row"),
+                QStringLiteral("Error: the settings row is missing from VTSCFG.MDB"),
+                QStringLiteral("The settings row of VTSCFG.MDB is back"));
             return true;
         }
         m_settings = ServerSettings::fromRow(*row);
+        m_conditions->clear(QStringLiteral("settings-row"));
+        m_conditions->clear(QStringLiteral("settings-read"));
     } catch (const db::DbError& e) {
-        AddStatus(QStringLiteral("Error: settings cannot be read: ") + e.message());
+        m_conditions->raise(QStringLiteral("settings-read"),
+                            QStringLiteral("Error: settings cannot be read: ") + e.message(),
+                            QStringLiteral("The settings can be read again"));
     }
     return true;
 }
@@ -306,6 +320,9 @@ void MonitorCore::returnPendingFiles(bool report) {
     const QStringList names = paths::listFiles(queuePath(kPending), QStringLiteral("*.PMF"), &ok);
     int moved = 0;
     for (const QString& f : names) {
+        if (m_journal->holdsFile(f)) {
+            continue;  // its result is known; it waits for the log, not for a new send
+        }
         const QString to = queuePath(QStringLiteral("\\"), f);
         if (moveFile(queuePath(kPending, f), to)) {
             ++moved;
@@ -349,32 +366,22 @@ void MonitorCore::check() {
         return;
     }
 
+    // A log that takes no writes makes every attempt wait for the store's
+    // busy time, so kept results are retried only every so often.
+    if (!m_journal->isEmpty() &&
+        (!m_journalTried ||
+         EventLoop::secondsBetween(*m_journalTried, m_loop.now()) >= kJournalRetrySeconds)) {
+        applyJournal();
+        if (abandoned()) {
+            return;
+        }
+    }
+
     const QDateTime now = m_loop.now();
     if (!m_lastCheck || EventLoop::secondsBetween(*m_lastCheck, now) > interval) {
         expirySweep();
-        bool ok = false;
-        const QStringList names =
-            paths::listFiles(queuePath(QStringLiteral("\\")), QStringLiteral("A*.PMF"), &ok);
-        if (!ok) {
-            AddStatus(QStringLiteral("The folder specified for the message queue is invalid"));
-        }
-        if (!names.isEmpty() && !LoadConfig()) {
+        if (!m_scanner->scan()) {
             return;
-        }
-        for (const QString& f : names) {
-            m_loop.yield();
-            if (abandoned() || m_exitRequest) {
-                return;
-            }
-            // A full pager queue takes nothing more: the rest wait in the
-            // queue folder for a later check.
-            if (m_pager && m_pager->QueueCount() >= kPagerSlots) {
-                break;
-            }
-            takeFile(f);
-            if (abandoned()) {
-                return;
-            }
         }
         m_lastCheck = m_loop.now();
     }
@@ -389,136 +396,35 @@ void MonitorCore::expirySweep() {
                  m_settings.PMFExpireDays, m_loop.now());
 }
 
-bool MonitorCore::registerClient(const QStringList& header) {
-    const QString& computer = header.at(1);
-    if (m_clients->findFirst(QStringLiteral("ComputerName"), computer.toUpper())) {
-        return true;
-    }
-    const db::TableDef t = configstore::clientsTable();
-    m_clients->addNew();
-    try {
-        m_clients->setValue(QStringLiteral("ComputerName"),
-                            fitField(t, QStringLiteral("ComputerName"), computer));
-        m_clients->setValue(QStringLiteral("Name"),
-                            fitField(t, QStringLiteral("Name"), header.at(3)));
-        m_clients->setValue(QStringLiteral("Path"),
-                            fitField(t, QStringLiteral("Path"), header.at(2)));
-        m_clients->update();
-    } catch (const db::DbError&) {
-        m_clients->cancelUpdate();
-        throw;
-    }
-    AddStatus(QStringLiteral("New client added - Computer:") + computer);
-    return true;
-}
-
-void MonitorCore::takeFile(const QString& f) {
-    const QString source = queuePath(QStringLiteral("\\"), f);
-    bool tooLarge = false;
-    const auto lines = text::readLines(source, kMaxQueueFileBytes, &tooLarge);
-    if (!lines && !tooLarge) {
-        return;  // cannot be opened now; tried again at the next check
-    }
-
-    std::optional<QueueMessage> msg;
-    if (lines) {
-        msg = queuefile::parse(*lines);
-    }
-    if (!msg) {
-        AddStatus(QStringLiteral("Error: PMF file format error: ") + f);
-        if (!moveFile(source, queuePath(kFailed, f))) {
-            AddStatus(QStringLiteral("Error: ") + f +
-                      QStringLiteral(" cannot be moved to the failed folder"));
-        }
-        return;
-    }
-    // A name already in the pending folder would be overwritten: the file
-    // waits until that one has left.
-    if (QFileInfo::exists(queuePath(kPending, f))) {
-        AddStatus(QStringLiteral("Error: a file named ") + f +
-                  QStringLiteral(" is already in the pending folder"));
-        return;
-    }
-
-    const QStringList& h = msg->header;
-    qint64 id = 0;
-    try {
-        registerClient(h);
-        m_loop.yield();
-        if (abandoned()) {
-            return;
-        }
-
-        using namespace logstore;
-        m_log->addNew();
-        id = m_log->value(QStringLiteral("ID")).toLongLong();
-        auto set = [this](const char* field, const QVariant& v) {
-            m_log->setValue(QString::fromLatin1(field), v);
-        };
-        auto fit = [](const QString& v, int w) { return queuefile::fit(conv::trim(v), w); };
-        try {
-            set("Type", fit(h.at(0), kTypeWidth));
-            set("Sender", fit(h.at(3), kSenderWidth));
-            set("Department", fit(h.at(4), kDepartmentWidth));
-            set("Recipient", fit(h.at(5), kRecipientWidth));
-            set("Status", 0);
-            set("StatusDescription", QStringLiteral("PENDING"));
-            set("UniqueID", fit(f, kUniqueIdWidth));
-            set("Message", msg->message);
-            set("TAPPhoneNumber", msg->phoneNumber());
-            set("TAPPIN", msg->pin());
-            set("TAPPassword", fit(h.at(9), kPasswordWidth));
-            set("MaximumCharacters", static_cast<qint32>(msg->maxCharacters));
-            set("SentTime", msg->sentTime);
-            set("COMPortSetting", fit(h.at(11), kComPortSettingWidth));
-            set("ModemInitString", fit(h.at(12), kModemStringWidth));
-            set("ModemDialString", fit(h.at(13), kModemStringWidth));
-            set("EMailAddress", fit(h.at(14), kEMailWidth));
-            set("SMTPServer", fit(h.at(15), kSmtpWidth));
-            set("ReverseOrder", msg->reverseOrder);
-            m_log->update();
-        } catch (const db::DbError&) {
-            m_log->cancelUpdate();
-            throw;
-        }
-    } catch (const db::DbError& e) {
-        // Nothing was sent; the file stays in the queue folder for a later check.
-        AddStatus(QStringLiteral("Error: ") + f + QStringLiteral(" cannot be logged: ") +
-                  e.message());
-        return;
-    }
-
-    if (!moveFile(source, queuePath(kPending, f))) {
-        AddStatus(QStringLiteral("Error: ") + f +
-                  QStringLiteral(" cannot be moved to the pending folder; it was not sent"));
-        return;
-    }
-    if (!m_pager) {
-        return;
-    }
-    ApplyPagerSettings();
-    const QString uid = QString::number(id);
-    const QString method = h.at(0);
-    if (method == QLatin1String("TAP")) {
-        m_pager->SendMessage(msg->message, msg->phoneNumber(), msg->pin(), msg->maxCharacters, uid,
-                             h.at(11), h.at(12), h.at(13));
-    } else if (method == QLatin1String("UCP")) {
-        AddStatus(QStringLiteral("Error: UCP not implemented yet"));
-        return;
-    } else {
-        m_pager->SendAscii(msg->message, msg->phoneNumber(), msg->pin(), method, msg->maxCharacters,
-                           uid, h.at(11), h.at(12), h.at(13));
-    }
-    const qint32 n = m_pager->SubmitStatus();
-    if (n > 0) {
-        AddStatus(QStringLiteral("Error ") + QString::number(n));
-    } else {
-        AddStatus(QStringLiteral("Submitted to queue: Ph#=") + h.at(7) + QStringLiteral(" PIN=") +
-                  h.at(8) + QStringLiteral(" ID=") + uid);
-    }
+void MonitorCore::messageFailed(const QString& id, const QueueMessage& message) {
+    Pager1_MessageFailed(id, message.message, message.phoneNumber(), message.pin(), 0);
 }
 
 // ------------------------------------------------------------------ results
+
+MonitorCore::RowUpdate MonitorCore::updateLogRow(qint64 rowId, qint32 status, QString* name,
+                                                 QString* error) {
+    try {
+        auto rs = m_logDb->openTableWhere(QStringLiteral("tblLog"), QStringLiteral("ID"), rowId);
+        if (!rs || rs->eof()) {
+            return RowUpdate::NoRow;
+        }
+        *name = rs->text(QStringLiteral("UniqueID"));
+        rs->edit();
+        rs->setValue(QStringLiteral("Status"), status);
+        rs->setValue(QStringLiteral("StatusDescription"), QString());
+        try {
+            rs->update();
+        } catch (const db::DbError&) {
+            rs->cancelUpdate();
+            throw;
+        }
+    } catch (const db::DbError& e) {
+        *error = e.message();
+        return RowUpdate::StoreError;
+    }
+    return RowUpdate::Done;
+}
 
 void MonitorCore::ChangeLogStatus(const QString& id, qint32 status) {
     if (!m_logDb) {
@@ -526,28 +432,36 @@ void MonitorCore::ChangeLogStatus(const QString& id, qint32 status) {
     }
     bool isNumber = false;
     const qint64 rowId = id.toLongLong(&isNumber);
-    QString name;
-    try {
-        std::unique_ptr<db::Recordset> rs;
-        if (isNumber) {
-            rs = m_logDb->openTableWhere(QStringLiteral("tblLog"), QStringLiteral("ID"), rowId);
-        }
-        if (!rs || rs->eof()) {
-            AddStatus(QStringLiteral("Error: no log entry for message ID=") + id);
-            return;
-        }
-        rs->edit();
-        rs->setValue(QStringLiteral("Status"), status);
-        rs->setValue(QStringLiteral("StatusDescription"), QString());
-        rs->update();
-        name = rs->text(QStringLiteral("UniqueID"));
-    } catch (const db::DbError& e) {
+    QString name, error;
+    const RowUpdate r =
+        isNumber && rowId > 0 ? updateLogRow(rowId, status, &name, &error) : RowUpdate::NoRow;
+    if (r == RowUpdate::NoRow) {
+        AddStatus(QStringLiteral("Error: no log entry for message ID=") + id);
+        return;
+    }
+    if (status >= 1 && status <= 3) {
+        filepages::remove(m_options.workingDir, rowId);
+    }
+    if (r == RowUpdate::StoreError) {
+        // Kept, in memory and in the journal file, and recorded once the log
+        // takes writes again; the message file stays in the pending folder
+        // meanwhile and is not paged again.
+        const bool kept = m_journal->add({rowId, status, name});
         AddStatus(QStringLiteral("Error: the log entry of message ID=") + id +
-                  QStringLiteral(" cannot be updated: ") + e.message());
+                  QStringLiteral(" cannot be updated: ") + error +
+                  (kept ? QStringLiteral("; the result is kept in ") +
+                              QLatin1String(ResultJournal::kFileName) +
+                              QStringLiteral(" and recorded when the log takes writes again")
+                        : QStringLiteral("; the result is kept until the log takes writes "
+                                         "again, but it cannot be written to ") +
+                              QLatin1String(ResultJournal::kFileName)));
         return;
     }
     m_loop.yield();
+    moveResultFile(name, status);
+}
 
+void MonitorCore::moveResultFile(const QString& name, qint32 status) {
     QString target;
     if (status == 1) {
         target = kSent;
@@ -559,15 +473,121 @@ void MonitorCore::ChangeLogStatus(const QString& id, qint32 status) {
     const QString from = queuePath(kPending, name);
     const QString to = queuePath(target, name);
     const QString folder = target.mid(1, target.size() - 2);
-    if (name.isEmpty() || !QFileInfo::exists(from)) {
+    if (name.isEmpty() || !(QFileInfo::exists(from) || QFileInfo(from).isSymLink())) {
         AddStatus(QStringLiteral("Error: message file ") + name +
                   QStringLiteral(" is not in the pending folder"));
-    } else if (QFileInfo::exists(to)) {
+    } else if (QFileInfo::exists(to) || QFileInfo(to).isSymLink()) {
         AddStatus(QStringLiteral("Error: a file named ") + name +
                   QStringLiteral(" is already in the ") + folder + QStringLiteral(" folder"));
-    } else if (!QFile::rename(from, to)) {
+    } else if (!moveFile(from, to)) {
         AddStatus(QStringLiteral("Error: message file ") + name +
                   QStringLiteral(" cannot be moved to the ") + folder + QStringLiteral(" folder"));
+    }
+}
+
+void MonitorCore::applyJournal() {
+    if (!m_logDb) {
+        return;
+    }
+    m_journalTried = m_loop.now();
+    const QList<ResultJournal::Entry> entries = m_journal->entries();
+    for (const ResultJournal::Entry& e : entries) {
+        QString name, error;
+        const RowUpdate r = updateLogRow(e.id, e.status, &name, &error);
+        if (r == RowUpdate::StoreError) {
+            m_conditions->raise(QStringLiteral("journal"),
+                                QStringLiteral("Error: %1 kept result(s) cannot be recorded yet: ")
+                                        .arg(entries.size()) +
+                                    error,
+                                QString());
+            return;  // the log still takes no writes; tried again at the next check
+        }
+        m_journal->remove(e.id);
+        if (r == RowUpdate::NoRow) {
+            AddStatus(QStringLiteral("Error: no log entry for message ID=%1").arg(e.id));
+            continue;
+        }
+        AddStatus(QStringLiteral("The kept result of message ID=%1 is now recorded in the log")
+                      .arg(e.id));
+        moveResultFile(name.isEmpty() ? e.name : name, e.status);
+    }
+    m_conditions->clear(QStringLiteral("journal"));
+}
+
+std::vector<PortRecord> MonitorCore::readLeftOverResults() {
+    std::vector<PortRecord> out;
+    const QDir dir(m_options.workingDir);
+    const QDateTime from = m_loop.now();
+    for (int p = 1; p <= portfile::kPortFiles; ++p) {
+        const QString path = dir.filePath(portfile::fileName(p));
+        if (!QFileInfo(path).isFile()) {
+            continue;
+        }
+        // A dialer of the run that ended is stopped by its server's end; it
+        // hangs up and marks what it had not finished, then lets go.
+        PortLock lock(m_options.workingDir, p);
+        while (!lock.tryLock() &&
+               EventLoop::secondsBetween(from, m_loop.now()) < m_options.dialerStopSeconds) {
+            m_loop.waitFor(0.25);
+            if (m_ended) {
+                return out;
+            }
+        }
+        if (!lock.held()) {
+            continue;  // the pager control leaves this port alone and says so
+        }
+        for (PortRecord& rec : portrecovery::knownOutcomes(path)) {
+            out.push_back(std::move(rec));
+        }
+    }
+    return out;
+}
+
+void MonitorCore::applyLeftOverResults(const std::vector<PortRecord>& records) {
+    const qint32 retries = settings::pagerSettings(m_settings).NumberOfRetries;
+    for (const PortRecord& rec : records) {
+        if (abandoned()) {
+            return;
+        }
+        const QString uid = conv::trim(rec.uniqueId);
+        bool isNumber = false;
+        const qint64 id = uid.toLongLong(&isNumber);
+        if (!isNumber || id <= 0) {
+            continue;  // an alert page or a stranger's record
+        }
+        // Only a row still waiting for its result takes one.
+        try {
+            auto rs = m_logDb->openTableWhere(QStringLiteral("tblLog"), QStringLiteral("ID"), id);
+            if (!rs || rs->eof() || rs->value(QStringLiteral("Status")).toInt() != 0) {
+                continue;
+            }
+        } catch (const db::DbError&) {
+            continue;  // unknown: the file goes back to the queue
+        }
+        const QString msg = conv::trim(rec.message), phone = conv::trim(rec.phoneNumber),
+                      pin = conv::trim(rec.pin);
+        switch (static_cast<PortStatus>(rec.status)) {
+            case PortStatus::Sent:
+                Pager1_MessageSent(uid, msg, phone, pin);
+                break;
+            case PortStatus::Cancelled:
+                Pager1_MessageCancelled(uid, msg, phone, pin);
+                break;
+            case PortStatus::Failed:
+            case PortStatus::ModemError:
+                // An attempt with retries left was not the message's end: it
+                // goes back to the queue like one whose outcome is unknown.
+                if (rec.retries >= 0 && rec.retries < retries) {
+                    break;
+                }
+                Pager1_MessageFailed(uid, msg, phone, pin,
+                                     rec.status == static_cast<std::int16_t>(PortStatus::ModemError)
+                                         ? rec.comPort
+                                         : std::int16_t{0});
+                break;
+            default:
+                break;
+        }
     }
 }
 
@@ -712,6 +732,7 @@ bool MonitorCore::Form_Unload(bool askOperator) {
 }
 
 void MonitorCore::closeStores() {
+    m_scanner->attach(nullptr, nullptr, m_pager.get());
     m_clients.reset();
     m_log.reset();
     if (m_cfgDb) {

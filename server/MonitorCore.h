@@ -1,5 +1,6 @@
 #pragma once
 
+#include "QueueScanner.h"
 #include "ServerSettings.h"
 
 #include <QDateTime>
@@ -10,11 +11,13 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <vector>
 
 class PagerOCX;
 
 namespace vts {
 
+struct QueueMessage;
 class AlertMailer;
 class AlertSound;
 class Dialogs;
@@ -23,7 +26,10 @@ class ExpirySweep;
 class Launcher;
 class MonitorView;
 class OperatorAlerts;
+class ResultJournal;
 class SingleCopyGuard;
+class StatusConditions;
+struct PortRecord;
 class StatusListModel;
 class Timer;
 
@@ -38,7 +44,7 @@ class Recordset;
 // thread; handlers interleave only at the yields. Invariants: no two checks
 // run at once; nothing touches the stores once the exit sequence has closed
 // them; once ended() has been emitted nothing else happens.
-class MonitorCore final : public QObject {
+class MonitorCore final : public QObject, private QueueScanner::Host {
     Q_OBJECT
 public:
     struct Options {
@@ -46,6 +52,9 @@ public:
         QString programDir;  // where "VTSCONFIG.EXE" is looked for
         int shutdownNoticeMs = 2000;
         int splashMs = 3000;
+        // At start-up, how long a dialer of an earlier run is given to let go
+        // of its port file before the port is left unused.
+        double dialerStopSeconds = 20;
     };
 
     static inline const QString kPendingQuestion = QStringLiteral(
@@ -106,16 +115,32 @@ private:
     void endProgram(int code);
     void check();
     void expirySweep();
-    void takeFile(const QString& name);
-    bool registerClient(const QStringList& header);
     void returnPendingFiles(bool report);
     void clearTraceLogs();
     void prepareLogStore();
     void closeStores();
     void runRequestedExit();
+
+    // Result handling. A result the log cannot take is journalled and
+    // applied by applyJournal once the log takes writes again.
+    enum class RowUpdate { Done, NoRow, StoreError };
+    RowUpdate updateLogRow(qint64 id, qint32 status, QString* name, QString* error);
+    void moveResultFile(const QString& name, qint32 status);
+    void applyJournal();
+    // Start-up: the outcomes left in port files by a run that ended without
+    // its exit sequence, read once their dialers have let go of them, and
+    // applied once the pager control is up.
+    std::vector<PortRecord> readLeftOverResults();
+    void applyLeftOverResults(const std::vector<PortRecord>& records);
+
+    // QueueScanner::Host
+    bool stopRequested() const override { return abandoned() || m_exitRequest.has_value(); }
+    bool abandoned() const override { return m_ended || m_closed; }
+    void addStatus(const QString& text) override { AddStatus(text); }
+    void applyPagerSettings() override { ApplyPagerSettings(); }
+    void messageFailed(const QString& id, const QueueMessage& message) override;
     // Q + sub + name, resolved ignoring letter case.
-    QString queuePath(const QString& sub, const QString& name = QString()) const;
-    bool abandoned() const { return m_ended || m_closed; }
+    QString queuePath(const QString& sub, const QString& name = QString()) const override;
 
     EventLoop& m_loop;
     Dialogs& m_dialogs;
@@ -133,10 +158,14 @@ private:
     std::unique_ptr<OperatorAlerts> m_alerts;
     std::unique_ptr<Timer> m_timer1;
     std::unique_ptr<ExpirySweep> m_sweep;
+    std::unique_ptr<StatusConditions> m_conditions;
+    std::unique_ptr<ResultJournal> m_journal;
+    std::unique_ptr<QueueScanner> m_scanner;
 
     ServerSettings m_settings;
     mutable QHash<QString, QString> m_folders;  // resolved queue folders of this check
     std::optional<QDateTime> m_lastCheck;
+    std::optional<QDateTime> m_journalTried;  // last attempt to record kept results
     bool m_checking = false;
     bool m_unloading = false;
     bool m_closed = false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PortRecord.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
@@ -16,8 +18,8 @@ namespace vts {
 struct QueueMessage {
     static constexpr int kHeaderLines = 22;
     // Longest phone number and PIN the pager control carries without cutting.
-    static constexpr int kMaxPhone = 30;
-    static constexpr int kMaxPin = 20;
+    static constexpr int kMaxPhone = PortRecord::kPhoneWidth;
+    static constexpr int kMaxPin = PortRecord::kPinWidth;
 
     QStringList header;  // L1..L22 as read
     QString message;     // lines 23.. joined without separators, trimmed

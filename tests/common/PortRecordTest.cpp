@@ -1,6 +1,8 @@
 #include "PortRecord.h"
 #include "TestSupport.h"
 
+#include <QFileInfo>
+
 #include <gtest/gtest.h>
 
 using namespace vts;
@@ -48,4 +50,20 @@ TEST_F(PortRecordTest, RecordsAreWrittenInPlaceAndTheFileIsNeverShortened) {
     EXPECT_EQ(PortRecord::decode(*rec)->status, 2);
     EXPECT_FALSE(portfile::readRecord(f, 4));
     EXPECT_FALSE(portfile::readRecord(path("missing.dat"), 1));
+}
+
+TEST_F(PortRecordTest, APortLockIsHeldByOneHolderAtATimeAndFreedOnRelease) {
+    PortLock first(dir(), 3), second(dir(), 3), otherPort(dir(), 4);
+    ASSERT_TRUE(first.tryLock());
+    EXPECT_TRUE(first.tryLock());  // already held
+    EXPECT_FALSE(second.tryLock());
+    EXPECT_TRUE(otherPort.tryLock());
+    EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("mordax3.lck"))));
+    first.release();
+    EXPECT_TRUE(second.tryLock());
+    // Reading and writing the port file's records leave the hold alone.
+    const QString file = path(portfile::fileName(3));
+    ASSERT_TRUE(portfile::writeRecord(file, 1, PortRecord().encode()));
+    ASSERT_TRUE(portfile::readRecord(file, 1));
+    EXPECT_FALSE(first.tryLock());
 }

@@ -1,7 +1,11 @@
 #include "TestSupport.h"
 #include "TextFile.h"
 
+#include <QDir>
+#include <QFile>
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 using namespace vts;
 
@@ -57,4 +61,47 @@ TEST_F(TextFileTest, WritesCrLfAndReadsBackBounded) {
     EXPECT_FALSE(text::readLines(path(QStringLiteral("missing.txt")), 100, &tooLarge));
     EXPECT_FALSE(tooLarge);
     EXPECT_FALSE(text::readFirstLine(path(QStringLiteral("missing.txt"))));
+}
+
+TEST(TextFile, WithCarriageReturnsOnlyALoneLineFeedStaysInItsLine) {
+    struct Case {
+        const char* name;
+        const char* text;
+        QStringList lines;
+    };
+    const Case cases[] = {
+        {"crlf", "a\r\nb\r\n", {"a", "b"}},
+        {"cr", "a\rb", {"a", "b"}},
+        {"lone lf kept", "a\nb\r\n", {"a\nb"}},
+        {"lf only is one line", "a\nb\nc\n", {"a\nb\nc\n"}},
+        {"lf before cr", "a\n\rb", {"a\n", "b"}},
+        {"cr cr lf", "a\r\r\nb", {"a", "", "b"}},
+        {"lf after crlf", "a\r\n\nb", {"a", "\nb"}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(text::splitLines(QString::fromLatin1(c.text), text::LineEnds::CrOnly), c.lines)
+            << c.name;
+}
+
+TEST_F(TextFileTest, BoundedReadsTakeRegularFilesOnlyAndNeverWait) {
+    writeFile(QStringLiteral("f.txt"), "0123456789");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(path(QStringLiteral("fifo"))).constData(), 0644), 0);
+    QDir(dir()).mkdir(QStringLiteral("sub"));
+    struct Case {
+        const char* name;
+        qint64 bound;
+        text::ReadError error;
+    };
+    const Case cases[] = {
+        {"f.txt", 10, text::ReadError::None},       {"f.txt", 9, text::ReadError::TooLarge},
+        {"fifo", 100, text::ReadError::NotRegular},  // would block a plain open for good
+        {"sub", 100, text::ReadError::NotRegular},  {"missing", 100, text::ReadError::CannotOpen},
+    };
+    for (const auto& c : cases) {
+        text::ReadError error = text::ReadError::None;
+        const auto bytes = text::readBounded(path(QString::fromLatin1(c.name)), c.bound, &error);
+        EXPECT_EQ(error, c.error) << c.name;
+        EXPECT_EQ(bytes.has_value(), c.error == text::ReadError::None) << c.name;
+    }
+    EXPECT_EQ(text::readBounded(path(QStringLiteral("f.txt")), 10), QByteArray("0123456789"));
 }

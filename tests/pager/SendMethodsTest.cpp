@@ -175,3 +175,32 @@ TEST_F(SendMethodsTest, TheQueueHoldsEightHundredAndReusesTheLowestFreeSlot) {
     EXPECT_TRUE(slot(1).PIN.isEmpty());
     EXPECT_EQ(slot(1).MaxCharactersPerBlock, 0);
 }
+
+TEST_F(SendMethodsTest, ANumericDelayIsReadAsOneLeadingNumber) {
+    struct Case {
+        const char* name;
+        const char* text;
+        int delay;
+    };
+    const Case cases[] = {
+        {"blank inside ends the number", "1 2", 1},
+        {"no exponent", "1e3", 1},
+        {"leading blanks", "   7", 7},
+        {"half to even down", "2.5", 2},
+        {"half to even up", "3.5", 4},
+        {"sign", "-4", -4},
+        {"plus sign", "+6x", 6},
+        {"fraction only", ".6", 1},
+        {"no number", "abc", 0},
+        {"empty", "", 0},
+        {"tab is not a blank", "\t5", 0},
+    };
+    makePager();
+    pager->AddComPort(1);
+    for (const auto& c : cases) {
+        pager->SendNumeric("123", "555", QString::fromLatin1(c.text));
+        ASSERT_EQ(pager->SubmitStatus(), 0) << c.name;
+        EXPECT_EQ(slot(pager->QueueCount()).Delay, c.delay) << c.name;
+    }
+    EXPECT_THROW(pager->SendNumeric("123", "555", QString(400, u'9')), conv::OverflowError);
+}

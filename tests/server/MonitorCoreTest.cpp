@@ -125,6 +125,9 @@ TEST_F(MonitorCoreTest, FileNamesAndMethodsDecideWhatIsReadAndHowItIsSent) {
     QueueLines lower;
     lower.method = QStringLiteral("tap");
     writeQueueFile(QStringLiteral("a0002.pmf"), lower.lines());
+    // "tap" names a text file; the working directory is allowed for file pages.
+    writeFile(QStringLiteral("tap"), "text of the file");
+    writeFile(QStringLiteral("vtsmonitor.ini"), "[files]\nallow = .\n");
     writeQueueFile(QStringLiteral("B0003.PMF"), QueueLines().lines());
     QueueLines ucp;
     ucp.method = QStringLiteral("UCP");
@@ -135,11 +138,12 @@ TEST_F(MonitorCoreTest, FileNamesAndMethodsDecideWhatIsReadAndHowItIsSent) {
     EXPECT_TRUE(hasStatus(QStringLiteral("Error: UCP not implemented yet")));
     EXPECT_EQ(filesIn(QStringLiteral("PENDING")).size(), 2);
     run(12);
-    // The lower-case "tap" goes out as a text-file page naming "tap".
+    // The lower-case "tap" goes out as a text-file page with the text of
+    // "tap", handed over in the server's own copy.
     ASSERT_EQ(runs.size(), 1u);
     ASSERT_EQ(runs[0].messages.size(), 1u);
     EXPECT_EQ(runs[0].messages[0].kind, 2);
-    EXPECT_EQ(conv::trim(runs[0].messages[0].asciiFilename), QStringLiteral("tap"));
+    EXPECT_EQ(conv::trim(runs[0].messages[0].asciiFilename), QStringLiteral("pagetext/1.txt"));
     // The UCP file stays pending with status 0.
     EXPECT_EQ(filesIn(QStringLiteral("PENDING")), QStringList{QStringLiteral("A0004.PMF")});
     EXPECT_EQ(logRow(2).value(QStringLiteral("Status")).toInt(), 0);

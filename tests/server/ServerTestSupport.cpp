@@ -89,6 +89,7 @@ MonitorCore& ServerTest::core() {
         MonitorCore::Options o;
         o.workingDir = dir();
         o.programDir = sysDir;
+        o.dialerStopSeconds = dialerStopSeconds;
         m_core = std::make_unique<MonitorCore>(loop, dialogs, launcher, view, sound, mailer, o);
     }
     return *m_core;

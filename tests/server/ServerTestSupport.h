@@ -104,6 +104,7 @@ protected:
     std::vector<Run> runs;
     DialerScript dialer;  // default: everything sent
     QString sysDir;
+    double dialerStopSeconds = 20;  // the core's wait for dialers of an earlier run
 };
 
 }  // namespace vts::test
