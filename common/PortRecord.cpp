@@ -30,7 +30,8 @@ std::int16_t getInt16(const char* p) {
 }
 std::int32_t getInt32(const char* p) {
     std::uint32_t u = 0;
-    for (int i = 0; i < 4; ++i) u |= static_cast<std::uint32_t>(static_cast<unsigned char>(p[i])) << (8 * i);
+    for (int i = 0; i < 4; ++i)
+        u |= static_cast<std::uint32_t>(static_cast<unsigned char>(p[i])) << (8 * i);
     return static_cast<std::int32_t>(u);
 }
 void putText(char* p, int width, const QString& s) {
@@ -43,10 +44,29 @@ QString getText(const char* p, int width) { return text::fromWin1252(QByteArray(
 
 // Field offsets.
 enum : int {
-    oComPort = 0, oMessage = 2, oPhone = 502, oPin = 532, oInit = 552, oDial = 582, oMaxChars = 612,
-    oComSettings = 614, oStatus = 634, oReserved1 = 636, oReserved2 = 666, oRetries = 686,
-    oTimeout = 688, oDebug = 690, oUniqueId = 692, oWindowState = 722, oSpeaker = 724,
-    oVolume = 726, oPassword = 728, oDelay = 734, oKind = 736, oIndex = 738, oAscii = 742
+    oComPort = 0,
+    oMessage = 2,
+    oPhone = 502,
+    oPin = 532,
+    oInit = 552,
+    oDial = 582,
+    oMaxChars = 612,
+    oComSettings = 614,
+    oStatus = PortRecord::kStatusOffset,
+    oReserved1 = 636,
+    oReserved2 = 666,
+    oRetries = 686,
+    oTimeout = 688,
+    oDebug = 690,
+    oUniqueId = 692,
+    oWindowState = 722,
+    oSpeaker = 724,
+    oVolume = 726,
+    oPassword = 728,
+    oDelay = 734,
+    oKind = 736,
+    oIndex = PortRecord::kIndexOffset,
+    oAscii = 742
 };
 
 struct Fd {
@@ -145,7 +165,8 @@ std::optional<QByteArray> readRecord(const QString& path, int r) {
     QByteArray buf(PortRecord::kSize, '\0');
     ssize_t got = 0;
     while (got < PortRecord::kSize) {
-        const ssize_t n = ::pread(f.fd, buf.data() + got, static_cast<size_t>(PortRecord::kSize - got), start + got);
+        const ssize_t n = ::pread(f.fd, buf.data() + got,
+                                  static_cast<size_t>(PortRecord::kSize - got), start + got);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return std::nullopt;  // closing the descriptor releases the lock
         got += n;
@@ -162,7 +183,8 @@ bool writeRecord(const QString& path, int r, const QByteArray& bytes) {
     if (!lockRange(f.fd, F_WRLCK, start, PortRecord::kSize)) return false;
     ssize_t put = 0;
     while (put < PortRecord::kSize) {
-        const ssize_t n = ::pwrite(f.fd, bytes.constData() + put, static_cast<size_t>(PortRecord::kSize - put), start + put);
+        const ssize_t n = ::pwrite(f.fd, bytes.constData() + put,
+                                   static_cast<size_t>(PortRecord::kSize - put), start + put);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         put += n;

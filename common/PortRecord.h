@@ -12,7 +12,14 @@
 // and cut at their width.
 namespace vts {
 
-enum class PortStatus : std::int16_t { Idle = 0, Busy = 1, Sent = 2, Failed = 3, Cancelled = 4, ModemError = 5 };
+enum class PortStatus : std::int16_t {
+    Idle = 0,
+    Busy = 1,
+    Sent = 2,
+    Failed = 3,
+    Cancelled = 4,
+    ModemError = 5
+};
 
 struct PortRecord {
     static constexpr int kSize = 772;
@@ -21,9 +28,11 @@ struct PortRecord {
                          kModemInitWidth = 30, kModemDialWidth = 30, kComSettingsWidth = 20,
                          kReserved1Width = 30, kReserved2Width = 20, kUniqueIdWidth = 30,
                          kPasswordWidth = 6, kAsciiFileWidth = 30;
+    // Byte offsets of the two fields the dialer writes in place.
+    static constexpr int kStatusOffset = 634, kIndexOffset = 738;
 
     std::int16_t comPort = 0;
-    QString message;          // texts as decoded: full width, padding included
+    QString message;  // texts as decoded: full width, padding included
     QString phoneNumber;
     QString pin;
     QString modemInitString;
@@ -42,8 +51,8 @@ struct PortRecord {
     std::int16_t volumeLevel = 0;
     QString tapPassword;
     std::int16_t delay = 0;
-    std::int16_t kind = 0;  // 0 alphanumeric, 1 numeric, 2 text from asciiFilename
-    std::int32_t index = 0; // slot number (message) or message count (header)
+    std::int16_t kind = 0;   // 0 alphanumeric, 1 numeric, 2 text from asciiFilename
+    std::int32_t index = 0;  // slot number (message) or message count (header)
     QString asciiFilename;
 
     // Exactly kSize bytes.

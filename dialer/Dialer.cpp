@@ -21,9 +21,8 @@ namespace vts {
 
 namespace {
 
-constexpr int kStatusOffset = 634;
-constexpr int kIndexOffset = 738;
-constexpr int kMaxMessages = 800;  // the pager control's queue size
+constexpr int kStatusOffset = PortRecord::kStatusOffset;
+constexpr int kIndexOffset = PortRecord::kIndexOffset;
 
 void putStatus(QByteArray& record, std::int16_t status) {
     const auto u = static_cast<std::uint16_t>(status);
@@ -252,7 +251,7 @@ int Dialer::run(int portIndex) {
     trace.note(QStringLiteral("dialer run for %1").arg(portfile::fileName(portIndex)));
 
     const int count = header.index;
-    if (count < 1 || count > kMaxMessages || portfile::recordCount(m_path) < count + 1) {
+    if (count < 1 || count > portfile::kQueueSlots || portfile::recordCount(m_path) < count + 1) {
         trace.note(QStringLiteral("damaged port file: count %1, %2 whole records")
                        .arg(count)
                        .arg(portfile::recordCount(m_path)));
