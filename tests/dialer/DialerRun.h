@@ -4,6 +4,7 @@
 // writes a port file, runs calvex in its working directory and checks the
 // port file byte for byte and what the simulator recorded.
 #include <PortRecord.h>
+#include <Programs.h>
 #include <TestSupport.h>
 
 #include <QFile>
@@ -70,13 +71,7 @@ protected:
             args << QStringLiteral("--scenario") << path(QStringLiteral("scenario.txt"));
         }
         m_sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_sim.start(test::binDir() + QStringLiteral("/pagesim"), args);
-        ASSERT_TRUE(m_sim.waitForStarted(5000));
-        QByteArray out;
-        while (!out.contains("ready\n")) {
-            ASSERT_TRUE(m_sim.waitForReadyRead(5000)) << "pagesim did not get ready";
-            out += m_sim.readAllStandardOutput();
-        }
+        startPagesim(m_sim, args);
     }
 
     void writePortFile(const QList<PortRecord>& records, int portIndex = 1) {
@@ -132,17 +127,8 @@ protected:
         }
     }
 
-    QList<QJsonObject> jsonLines(const QString& name) {
-        QList<QJsonObject> out;
-        for (const QByteArray& line : readFile(name).split('\n')) {
-            if (!line.isEmpty()) {
-                out << QJsonDocument::fromJson(line).object();
-            }
-        }
-        return out;
-    }
-    QList<QJsonObject> pages() { return jsonLines(QStringLiteral("pages.jsonl")); }
-    QList<QJsonObject> calls() { return jsonLines(QStringLiteral("calls.jsonl")); }
+    QList<QJsonObject> pages() { return jsonLines(readFile(QStringLiteral("pages.jsonl"))); }
+    QList<QJsonObject> calls() { return jsonLines(readFile(QStringLiteral("calls.jsonl"))); }
     // The simulated terminal found nothing the protocol forbids in any call.
     void expectNoViolations() {
         for (int i = 0; i < 100 && calls().isEmpty(); ++i) {
