@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 namespace vts::test {
 
 inline constexpr int kStatusOffset = 634;
@@ -103,6 +105,21 @@ protected:
         return p.exitCode();
     }
 
+    // Starts calvex, waits until the terminal has accepted `accepted` pages,
+    // gives the next one `ms` to get on its way, then sends the stop signal
+    // and waits for calvex to end.
+    void stopDialerAfter(int accepted, int ms) {
+        QProcess dialer;
+        ASSERT_EQ(runDialer(QStringLiteral(" 1"), &dialer), 0);
+        for (int i = 0; i < 200 && pages().size() < accepted; ++i) {
+            dialer.waitForFinished(50);
+        }
+        ASSERT_EQ(pages().size(), accepted);
+        dialer.waitForFinished(ms);
+        ::kill(static_cast<pid_t>(dialer.processId()), SIGTERM);
+        ASSERT_TRUE(dialer.waitForFinished(10000));
+    }
+
     // The port file must equal what was written with only the Status fields
     // changed: header first, then one per message record.
     void expectStatuses(std::int16_t header, const QList<std::int16_t>& messages) {
@@ -129,11 +146,17 @@ protected:
 
     QList<QJsonObject> pages() { return jsonLines(readFile(QStringLiteral("pages.jsonl"))); }
     QList<QJsonObject> calls() { return jsonLines(readFile(QStringLiteral("calls.jsonl"))); }
-    // The simulated terminal found nothing the protocol forbids in any call.
-    void expectNoViolations() {
+    // The calls recorded, once the simulator has recorded one (about two
+    // seconds at the most).
+    QList<QJsonObject> awaitCalls() {
         for (int i = 0; i < 100 && calls().isEmpty(); ++i) {
             m_sim.waitForFinished(20);
         }
+        return calls();
+    }
+    // The simulated terminal found nothing the protocol forbids in any call.
+    void expectNoViolations() {
+        awaitCalls();
         ASSERT_FALSE(calls().isEmpty());
         for (const QJsonObject& c : calls()) {
             EXPECT_TRUE(c.value(QLatin1String("violations")).toArray().isEmpty())

@@ -6,8 +6,6 @@
 
 #include <QFile>
 
-#include <csignal>
-
 namespace vts {
 namespace {
 
@@ -161,15 +159,7 @@ TEST_P(NetworkEndToEnd, StopSignalCancelsThePagesNotConfirmed) {
     }
     recs[0].timeout = 30;
     writePortFile(recs);
-    QProcess dialer;
-    ASSERT_EQ(runDialer(QStringLiteral(" 1"), &dialer), 0);
-    for (int i = 0; i < 200 && pages().size() < 2; ++i) {
-        dialer.waitForFinished(50);
-    }
-    ASSERT_EQ(pages().size(), 2);
-    dialer.waitForFinished(300);  // the third page is on its way
-    ::kill(static_cast<pid_t>(dialer.processId()), SIGTERM);
-    ASSERT_TRUE(dialer.waitForFinished(10000));
+    ASSERT_NO_FATAL_FAILURE(stopDialerAfter(2, 300));  // the third page is on its way
     expectStatuses(4, {2, 2, 4, 4, 4});
 }
 
