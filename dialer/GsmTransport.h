@@ -10,15 +10,10 @@
 // go to the trace.
 namespace vts {
 
-class GsmTransport final : public Transport {
+class GsmTransport final : public TargetTransport {
 public:
-    GsmTransport(PortTarget target, DialerOptions options)
-        : m_target(std::move(target)), m_opt(std::move(options)) {}
+    using TargetTransport::TargetTransport;
     void deliver(const QList<Page*>& pages, const PortRecord& call, Batch& batch) override;
-
-private:
-    PortTarget m_target;
-    DialerOptions m_opt;
 };
 
 }  // namespace vts

@@ -38,15 +38,6 @@ void onSignal(int) {
     }
 }
 
-int pollTimeoutMs(Deadline deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) {
-        return 0;
-    }
-    return left > 60000 ? 60000 : static_cast<int>(left) + 1;
-}
-
 speed_t speedConstant(int speed) {
     switch (speed) {
         case 110:
@@ -75,6 +66,15 @@ speed_t speedConstant(int speed) {
 }
 
 }  // namespace
+
+int pollTimeoutMs(Deadline deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+        return 0;
+    }
+    return left > 60000 ? 60000 : static_cast<int>(left) + 1;
+}
 
 void Cancellation::install() {
     if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {

@@ -15,6 +15,8 @@ using Clock = std::chrono::steady_clock;
 using Deadline = Clock::time_point;
 Deadline deadlineIn(double seconds);
 double secondsLeft(Deadline d);
+// A poll() time-out reaching the deadline: at most a minute, 0 once it passed.
+int pollTimeoutMs(Deadline deadline);
 
 // Outcome of waiting for bytes on a line.
 enum class LineWait { Data, Timeout, Cancelled, Closed };

@@ -7,15 +7,10 @@
 // (the paging protocol after CONNECT), one dial per numeric page.
 namespace vts {
 
-class ModemTransport final : public Transport {
+class ModemTransport final : public TargetTransport {
 public:
-    ModemTransport(PortTarget target, DialerOptions options)
-        : m_target(std::move(target)), m_opt(std::move(options)) {}
+    using TargetTransport::TargetTransport;
     void deliver(const QList<Page*>& pages, const PortRecord& call, Batch& batch) override;
-
-private:
-    PortTarget m_target;
-    DialerOptions m_opt;
 };
 
 }  // namespace vts

@@ -11,10 +11,9 @@
 // not yet confirmed.
 namespace vts {
 
-class SnppTransport final : public Transport {
+class SnppTransport final : public TargetTransport {
 public:
-    SnppTransport(PortTarget target, DialerOptions options)
-        : m_target(std::move(target)), m_opt(std::move(options)) {}
+    using TargetTransport::TargetTransport;
     void deliver(const QList<Page*>& pages, const PortRecord& call, Batch& batch) override;
 
     // One reply: the three-digit code (0 when the line has none) and its text.
@@ -29,10 +28,6 @@ public:
     static QByteArray dataBody(const QByteArray& text);
     // Text for MESS: one line, line breaks as blanks.
     static QByteArray messText(const QByteArray& text);
-
-private:
-    PortTarget m_target;
-    DialerOptions m_opt;
 };
 
 }  // namespace vts

@@ -26,15 +26,8 @@ void TapTcpTransport::deliver(const QList<Page*>& pages, const PortRecord& call,
     if (todo.isEmpty()) {
         return;
     }
-    trace.note(QStringLiteral("connecting to %1 port %2 for %3 page(s)")
-                   .arg(m_target.host)
-                   .arg(m_target.port)
-                   .arg(todo.size()));
     TcpLine line;
-    QString error;
-    if (!line.connect(m_target.host, m_target.port, deadlineIn(timeout), &error)) {
-        setReason(error);
-        trace.note(error);
+    if (!connectTcp(line, m_target, todo.size(), timeout, trace)) {
         return;
     }
     trace.note(QStringLiteral("connected"));

@@ -8,15 +8,10 @@
 // pages go as transactions whose message is the digits.
 namespace vts {
 
-class TapTcpTransport final : public Transport {
+class TapTcpTransport final : public TargetTransport {
 public:
-    TapTcpTransport(PortTarget target, DialerOptions options)
-        : m_target(std::move(target)), m_opt(std::move(options)) {}
+    using TargetTransport::TargetTransport;
     void deliver(const QList<Page*>& pages, const PortRecord& call, Batch& batch) override;
-
-private:
-    PortTarget m_target;
-    DialerOptions m_opt;
 };
 
 }  // namespace vts

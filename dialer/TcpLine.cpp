@@ -14,15 +14,6 @@ namespace vts {
 
 namespace {
 
-int pollMs(Deadline deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    if (left <= 0) {
-        return 0;
-    }
-    return left > 60000 ? 60000 : static_cast<int>(left) + 1;
-}
-
 bool stopRequested() { return Cancellation::requested() && Cancellation::watched(); }
 
 // Waits for `events` on fd until the deadline or a stop request: 1 ready, 0 timeout, -1 stopped.
@@ -33,7 +24,7 @@ int waitFor(int fd, short events, Deadline deadline) {
         }
         pollfd p[2] = {{fd, events, 0}, {Cancellation::wakeFd(), POLLIN, 0}};
         const bool watchCancel = p[1].fd >= 0 && Cancellation::watched();
-        const int r = ::poll(p, watchCancel ? 2 : 1, pollMs(deadline));
+        const int r = ::poll(p, watchCancel ? 2 : 1, pollTimeoutMs(deadline));
         if (r > 0 && p[0].revents != 0) {
             return 1;
         }

@@ -5,6 +5,7 @@
 #include "ModemTransport.h"
 #include "SnppTransport.h"
 #include "TapTcpTransport.h"
+#include "TcpLine.h"
 #include "TraceLog.h"
 #include "WctpTransport.h"
 
@@ -108,6 +109,21 @@ std::unique_ptr<Transport> Transport::create(const PortTarget& target,
             break;
     }
     return std::make_unique<ModemTransport>(target, options);
+}
+
+bool Transport::connectTcp(TcpLine& line, const PortTarget& target, qsizetype pages, double timeout,
+                           TraceLog& trace) {
+    trace.note(QStringLiteral("connecting to %1 port %2 for %3 page(s)")
+                   .arg(target.host)
+                   .arg(target.port)
+                   .arg(pages));
+    QString error;
+    if (!line.connect(target.host, target.port, deadlineIn(timeout), &error)) {
+        setReason(error);
+        trace.note(error);
+        return false;
+    }
+    return true;
 }
 
 double callTimeout(const PortRecord& call) {

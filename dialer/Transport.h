@@ -18,6 +18,7 @@
 // as soon as it is known.
 namespace vts {
 
+class TcpLine;
 class TraceLog;
 struct DialerOptions;
 
@@ -72,6 +73,11 @@ public:
                                              const DialerOptions& options);
 
 protected:
+    // Connects `line` to the target's host and port within `timeout`
+    // seconds, tracing the attempt for `pages` pages; false with the
+    // reason set and traced when no connection was made.
+    bool connectTcp(TcpLine& line, const PortTarget& target, qsizetype pages, double timeout,
+                    TraceLog& trace);
     // Keeps the first reason given: the cause, not its consequences.
     void setReason(const QString& why) {
         if (m_reason.isEmpty()) {

@@ -13,10 +13,9 @@
 // every page after it.
 namespace vts {
 
-class WctpTransport final : public Transport {
+class WctpTransport final : public TargetTransport {
 public:
-    WctpTransport(PortTarget target, DialerOptions options)
-        : m_target(std::move(target)), m_opt(std::move(options)) {}
+    using TargetTransport::TargetTransport;
     void deliver(const QList<Page*>& pages, const PortRecord& call, Batch& batch) override;
 
     struct Submit {
@@ -37,10 +36,6 @@ public:
         QString text;
     };
     static Confirmation parseConfirmation(const QByteArray& xml);
-
-private:
-    PortTarget m_target;
-    DialerOptions m_opt;
 };
 
 }  // namespace vts

@@ -47,4 +47,21 @@ void Session::log(const QString& text) {
     m_explained = true;
 }
 
+void LineSession::limitLines() { m_reader.setLimit(m_desk.settings().limits.maxLine); }
+
+void LineSession::receive(const QByteArray& bytes) {
+    m_reader.append(bytes);
+    while (!closed()) {
+        const auto line = m_reader.next();
+        if (!line) {
+            break;
+        }
+        if (m_inData) {
+            dataLine(*line);
+        } else {
+            command(*line);
+        }
+    }
+}
+
 }  // namespace vts::gate

@@ -95,4 +95,28 @@ private:
     bool m_explained = false;
 };
 
+// A protocol of command lines with a data phase (SNPP, SMTP): each line
+// received goes to `command`, or to `dataLine` while `m_inData` is set.
+class LineSession : public Session {
+public:
+    using Session::Session;
+    void receive(const QByteArray& bytes) final;
+
+protected:
+    // Takes the line limit from the settings; called before the greeting.
+    void limitLines();
+    // Sends a last reply line, then closes the connection.
+    void replyAndClose(const QString& line) {
+        reply(line);
+        close();
+    }
+    virtual void command(const LineReader::Line& line) = 0;
+    virtual void dataLine(const LineReader::Line& line) = 0;
+
+    bool m_inData = false;
+
+private:
+    LineReader m_reader{4096};
+};
+
 }  // namespace vts::gate

@@ -34,35 +34,18 @@ bool parsePath(const QString& arg, const QString& keyword, QString* address, QSt
 QString SmtpSession::domain() { return m_desk.settings().domain; }
 
 void SmtpSession::start() {
-    m_reader.setLimit(m_desk.settings().limits.maxLine);
+    limitLines();
     reply(QStringLiteral("220 %1 Vantrel gateway ESMTP ready").arg(domain()));
 }
 
 void SmtpSession::refuse(const QString& why) {
     explained();  // the server logged the refusal
-    reply(QStringLiteral("421 4.7.0 %1, closing").arg(why));
-    close();
+    replyAndClose(QStringLiteral("421 4.7.0 %1, closing").arg(why));
 }
 
 void SmtpSession::timedOut() {
     log(QStringLiteral("refused: nothing received for too long, disconnected"));
-    reply(QStringLiteral("421 4.4.2 %1 Timeout, closing connection").arg(domain()));
-    close();
-}
-
-void SmtpSession::receive(const QByteArray& bytes) {
-    m_reader.append(bytes);
-    while (!closed()) {
-        const auto line = m_reader.next();
-        if (!line) {
-            break;
-        }
-        if (m_inData) {
-            dataLine(*line);
-        } else {
-            command(*line);
-        }
-    }
+    replyAndClose(QStringLiteral("421 4.4.2 %1 Timeout, closing connection").arg(domain()));
 }
 
 void SmtpSession::resetTransaction() {

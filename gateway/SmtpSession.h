@@ -11,27 +11,24 @@ namespace vts::gate {
 // nothing); after DATA the mail's subject and text become one page per
 // recipient. A page that cannot be queued gets a 4xx reply, so the sending
 // mail server keeps the mail and tries again.
-class SmtpSession final : public Session {
+class SmtpSession final : public LineSession {
 public:
-    using Session::Session;
+    using LineSession::LineSession;
     QString protocol() const override { return QStringLiteral("SMTP"); }
     void start() override;
-    void receive(const QByteArray& bytes) override;
     void timedOut() override;
     void refuse(const QString& why) override;
 
 private:
-    void command(const LineReader::Line& line);
-    void dataLine(const LineReader::Line& line);
+    void command(const LineReader::Line& line) override;
+    void dataLine(const LineReader::Line& line) override;
     void finishData();
     void resetTransaction();
     QString domain();
 
-    LineReader m_reader{4096};
     bool m_haveFrom = false;
     QString m_from;
     QStringList m_to;
-    bool m_inData = false;
     QByteArray m_mail;
     qint64 m_maxMail = 0;  // the limit when DATA began
     bool m_mailTooBig = false;

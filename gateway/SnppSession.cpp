@@ -5,35 +5,18 @@
 namespace vts::gate {
 
 void SnppSession::start() {
-    m_reader.setLimit(m_desk.settings().limits.maxLine);
+    limitLines();
     reply(QStringLiteral("220 Vantrel gateway SNPP server ready"));
 }
 
 void SnppSession::refuse(const QString& why) {
     explained();  // the server logged the refusal
-    reply(QStringLiteral("421 %1, closing").arg(why));
-    close();
+    replyAndClose(QStringLiteral("421 %1, closing").arg(why));
 }
 
 void SnppSession::timedOut() {
     log(QStringLiteral("refused: no command for too long, disconnected"));
-    reply(QStringLiteral("421 Timeout, closing connection"));
-    close();
-}
-
-void SnppSession::receive(const QByteArray& bytes) {
-    m_reader.append(bytes);
-    while (!closed()) {
-        const auto line = m_reader.next();
-        if (!line) {
-            break;
-        }
-        if (m_inData) {
-            dataLine(*line);
-        } else {
-            command(*line);
-        }
-    }
+    replyAndClose(QStringLiteral("421 Timeout, closing connection"));
 }
 
 void SnppSession::reset() {

@@ -10,28 +10,25 @@ namespace vts::gate {
 // a recipient of vtsgate.ini (refused with 550 when unknown); MESS or DATA
 // gives the text, SUBJ a subject, LOGI the sender; SEND writes one queue
 // file per PAGE given since the last SEND or RESE, then starts afresh.
-class SnppSession final : public Session {
+class SnppSession final : public LineSession {
 public:
-    using Session::Session;
+    using LineSession::LineSession;
     QString protocol() const override { return QStringLiteral("SNPP"); }
     void start() override;
-    void receive(const QByteArray& bytes) override;
     void timedOut() override;
     void refuse(const QString& why) override;
 
 private:
-    void command(const LineReader::Line& line);
-    void dataLine(const LineReader::Line& line);
+    void command(const LineReader::Line& line) override;
+    void dataLine(const LineReader::Line& line) override;
     void send();
     void reset();
 
-    LineReader m_reader{4096};
     QStringList m_pagers;
     QString m_message;
     bool m_haveMessage = false;
     QString m_subject;
     QString m_login;
-    bool m_inData = false;
     QStringList m_data;
     qint64 m_dataChars = 0;
     bool m_dataTooLong = false;

@@ -9,8 +9,6 @@
 #include <QJsonObject>
 #include <QProcess>
 
-#include <csignal>
-
 namespace vts {
 namespace {
 
@@ -242,19 +240,9 @@ TEST_F(DialerEndToEnd, StopSignalHangsUpAndCancelsTheRest) {
     }
     recs[0].timeout = 20;
     writePortFile(recs);
-    QProcess dialer;
-    ASSERT_EQ(runDialer(QStringLiteral(" 1"), &dialer), 0);
-    for (int i = 0; i < 200 && pages().size() < 2; ++i) {
-        dialer.waitForFinished(50);
-    }
-    ASSERT_EQ(pages().size(), 2);
-    dialer.waitForFinished(200);  // the third block is on its way
-    ::kill(static_cast<pid_t>(dialer.processId()), SIGTERM);
-    ASSERT_TRUE(dialer.waitForFinished(10000));
+    ASSERT_NO_FATAL_FAILURE(stopDialerAfter(2, 200));  // the third block is on its way
     expectStatuses(4, {2, 2, 4, 4, 4});
-    for (int i = 0; i < 100 && calls().isEmpty(); ++i) {
-        m_sim.waitForFinished(20);
-    }
+    awaitCalls();
     ASSERT_EQ(calls().size(), 1);
     EXPECT_EQ(str(calls()[0], "end"), QStringLiteral("hung up by the dialer"));
 }
@@ -269,9 +257,7 @@ TEST_F(DialerEndToEnd, KilledDialerReleasesTheSimulatedLine) {
     }
     dialer.kill();
     dialer.waitForFinished(5000);
-    for (int i = 0; i < 100 && calls().isEmpty(); ++i) {
-        m_sim.waitForFinished(20);
-    }
+    awaitCalls();
     ASSERT_EQ(calls().size(), 1);
     EXPECT_EQ(str(calls()[0], "end"), QStringLiteral("line closed by the dialer"));
     // The modem is back in command mode for the next run.

@@ -4,6 +4,7 @@
 // writes a port file, runs calvex in its working directory and checks the
 // port file byte for byte and what the simulator recorded.
 #include <PortRecord.h>
+#include <Programs.h>
 #include <TestSupport.h>
 
 #include <QFile>
@@ -13,6 +14,8 @@
 #include <QProcess>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace vts::test {
 
@@ -70,13 +73,7 @@ protected:
             args << QStringLiteral("--scenario") << path(QStringLiteral("scenario.txt"));
         }
         m_sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_sim.start(test::binDir() + QStringLiteral("/pagesim"), args);
-        ASSERT_TRUE(m_sim.waitForStarted(5000));
-        QByteArray out;
-        while (!out.contains("ready\n")) {
-            ASSERT_TRUE(m_sim.waitForReadyRead(5000)) << "pagesim did not get ready";
-            out += m_sim.readAllStandardOutput();
-        }
+        startPagesim(m_sim, args);
     }
 
     void writePortFile(const QList<PortRecord>& records, int portIndex = 1) {
@@ -108,6 +105,21 @@ protected:
         return p.exitCode();
     }
 
+    // Starts calvex, waits until the terminal has accepted `accepted` pages,
+    // gives the next one `ms` to get on its way, then sends the stop signal
+    // and waits for calvex to end.
+    void stopDialerAfter(int accepted, int ms) {
+        QProcess dialer;
+        ASSERT_EQ(runDialer(QStringLiteral(" 1"), &dialer), 0);
+        for (int i = 0; i < 200 && pages().size() < accepted; ++i) {
+            dialer.waitForFinished(50);
+        }
+        ASSERT_EQ(pages().size(), accepted);
+        dialer.waitForFinished(ms);
+        ::kill(static_cast<pid_t>(dialer.processId()), SIGTERM);
+        ASSERT_TRUE(dialer.waitForFinished(10000));
+    }
+
     // The port file must equal what was written with only the Status fields
     // changed: header first, then one per message record.
     void expectStatuses(std::int16_t header, const QList<std::int16_t>& messages) {
@@ -132,22 +144,19 @@ protected:
         }
     }
 
-    QList<QJsonObject> jsonLines(const QString& name) {
-        QList<QJsonObject> out;
-        for (const QByteArray& line : readFile(name).split('\n')) {
-            if (!line.isEmpty()) {
-                out << QJsonDocument::fromJson(line).object();
-            }
-        }
-        return out;
-    }
-    QList<QJsonObject> pages() { return jsonLines(QStringLiteral("pages.jsonl")); }
-    QList<QJsonObject> calls() { return jsonLines(QStringLiteral("calls.jsonl")); }
-    // The simulated terminal found nothing the protocol forbids in any call.
-    void expectNoViolations() {
+    QList<QJsonObject> pages() { return jsonLines(readFile(QStringLiteral("pages.jsonl"))); }
+    QList<QJsonObject> calls() { return jsonLines(readFile(QStringLiteral("calls.jsonl"))); }
+    // The calls recorded, once the simulator has recorded one (about two
+    // seconds at the most).
+    QList<QJsonObject> awaitCalls() {
         for (int i = 0; i < 100 && calls().isEmpty(); ++i) {
             m_sim.waitForFinished(20);
         }
+        return calls();
+    }
+    // The simulated terminal found nothing the protocol forbids in any call.
+    void expectNoViolations() {
+        awaitCalls();
         ASSERT_FALSE(calls().isEmpty());
         for (const QJsonObject& c : calls()) {
             EXPECT_TRUE(c.value(QLatin1String("violations")).toArray().isEmpty())

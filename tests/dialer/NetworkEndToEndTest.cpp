@@ -6,8 +6,6 @@
 
 #include <QFile>
 
-#include <csignal>
-
 namespace vts {
 namespace {
 
@@ -36,16 +34,6 @@ protected:
                            const QString& pin = QStringLiteral("4915112345678")) {
         return message(slot, text, pin);
     }
-    void expectClean() {
-        for (int i = 0; i < 100 && calls().isEmpty(); ++i) {
-            m_sim.waitForFinished(20);
-        }
-        ASSERT_FALSE(calls().isEmpty());
-        for (const QJsonObject& c : calls()) {
-            EXPECT_TRUE(c.value(QLatin1String("violations")).toArray().isEmpty())
-                << QJsonDocument(c).toJson().constData();
-        }
-    }
 };
 
 TEST_P(NetworkEndToEnd, OnePage) {
@@ -59,7 +47,7 @@ TEST_P(NetworkEndToEnd, OnePage) {
     EXPECT_TRUE(str(p[0], "pin").endsWith(QStringLiteral("4915112345678")));
     EXPECT_EQ(str(p[0], "text"), QStringLiteral("Hello World"));
     EXPECT_TRUE(readFile(QStringLiteral("KRX1.log")).contains("status 2"));
-    expectClean();
+    expectNoViolations();
 }
 
 TEST_P(NetworkEndToEnd, BatchOfFiveInOneConnection) {
@@ -76,7 +64,7 @@ TEST_P(NetworkEndToEnd, BatchOfFiveInOneConnection) {
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(str(p[i], "text"), QStringLiteral("Page number %1").arg(i + 1));
     }
-    expectClean();
+    expectNoViolations();
     EXPECT_EQ(calls().size(), 1);
 }
 
@@ -99,7 +87,7 @@ TEST_P(NetworkEndToEnd, LongMessageArrivesWhole) {
     if (QLatin1String(GetParam().endpoint) == QLatin1String("gsm")) {
         EXPECT_GE(p[0].value(QLatin1String("parts")).toInt(), 3);
     }
-    expectClean();
+    expectNoViolations();
 }
 
 TEST_P(NetworkEndToEnd, NonAsciiText) {
@@ -114,7 +102,7 @@ TEST_P(NetworkEndToEnd, NonAsciiText) {
     if (QLatin1String(GetParam().endpoint) == QLatin1String("gsm")) {
         EXPECT_EQ(str(pages()[0], "coding"), QStringLiteral("ucs2"));  // the dash has no GSM form
     }
-    expectClean();
+    expectNoViolations();
 }
 
 TEST_P(NetworkEndToEnd, RefusedPinFailsOnlyThatPage) {
@@ -171,15 +159,7 @@ TEST_P(NetworkEndToEnd, StopSignalCancelsThePagesNotConfirmed) {
     }
     recs[0].timeout = 30;
     writePortFile(recs);
-    QProcess dialer;
-    ASSERT_EQ(runDialer(QStringLiteral(" 1"), &dialer), 0);
-    for (int i = 0; i < 200 && pages().size() < 2; ++i) {
-        dialer.waitForFinished(50);
-    }
-    ASSERT_EQ(pages().size(), 2);
-    dialer.waitForFinished(300);  // the third page is on its way
-    ::kill(static_cast<pid_t>(dialer.processId()), SIGTERM);
-    ASSERT_TRUE(dialer.waitForFinished(10000));
+    ASSERT_NO_FATAL_FAILURE(stopDialerAfter(2, 300));  // the third page is on its way
     expectStatuses(4, {2, 2, 4, 4, 4});
 }
 

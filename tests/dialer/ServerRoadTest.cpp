@@ -2,48 +2,21 @@
 // message file, the real vtsmonitor (no display) hands it to the pager
 // control, calvex delivers it through the port's endpoint in pagesim, and
 // the log row, the message file and the status lines end as for a modem.
-#include <ConfigStore.h>
-#include <Database.h>
-#include <LogStore.h>
-#include <TestSupport.h>
+#include <MonitorRun.h>
 
 #include <QDeadlineTimer>
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-
-#include <csignal>
 
 namespace vts {
 namespace {
 
-using test::binDir;
-
-class ServerRoad : public test::TempDirTest {
+class ServerRoad : public test::MonitorRun {
 protected:
     void SetUp() override {
-        TempDirTest::SetUp();
-        QDir d(dir());
-        for (const char* sub : {"queue/PENDING", "queue/SENT", "queue/FAILED"}) {
-            ASSERT_TRUE(d.mkpath(QString::fromLatin1(sub)));
+        MonitorRun::SetUp();
+        if (HasFatalFailure()) {
+            return;
         }
-        configstore::createNew(path(configstore::kFileName), path(QStringLiteral("queue")));
-        auto db = configstore::open(dir());
-        db->execute(QStringLiteral("delete from tblModems"));
-        db->execute(QStringLiteral("update tblConfig set CheckTime=0, NumberOfRetries=0, "
-                                   "DelayBeforeRetries=1, TimeOut=5, PageFailAlert=0, "
-                                   "ModemFailAlert=0, AudioAlert=0, VisualAlert=0, "
-                                   "PMFExpireDays=NULL, MessageQueueLocation=?"),
-                    {path(QStringLiteral("queue"))});
-    }
-    void TearDown() override {
-        for (QProcess* p : {&m_server, &m_sim}) {
-            if (p->state() != QProcess::NotRunning) {
-                p->kill();
-                p->waitForFinished(5000);
-            }
-        }
-        TempDirTest::TearDown();
+        configstore::open(dir())->execute(QStringLiteral("update tblConfig set TimeOut=5"));
     }
 
     // COM ports in tblModems, and pagesim's endpoint for each.
@@ -54,85 +27,18 @@ protected:
                         {QStringLiteral("COM%1").arg(com)});
         }
         writeFile(QStringLiteral("calvex.ini"), "[tap]\nt1=0.5\nt3=5\n[gsm]\npin=1234\n");
-        QStringList args{QStringLiteral("--dir"),   path(QStringLiteral("sim")),
-                         QStringLiteral("--pages"), path(QStringLiteral("pages.jsonl")),
-                         QStringLiteral("--ini"),   path(QStringLiteral("calvex.ini"))};
+        QStringList args;
         if (!scenario.isEmpty()) {
             writeFile(QStringLiteral("scenario.txt"), scenario.toUtf8());
             args << QStringLiteral("--scenario") << path(QStringLiteral("scenario.txt"));
         }
-        m_sim.start(binDir() + QStringLiteral("/pagesim"), args + portArgs);
-        ASSERT_TRUE(m_sim.waitForStarted(5000));
-        QByteArray out;
-        QDeadlineTimer dl(10000);
-        while (!out.contains("ready\n") &&
-               m_sim.waitForReadyRead(static_cast<int>(dl.remainingTime()))) {
-            out += m_sim.readAllStandardOutput();
-        }
-        ASSERT_TRUE(out.contains("ready\n")) << out.toStdString();
-    }
-
-    void startServer() {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("DISPLAY"));
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        env.remove(QStringLiteral("VANTREL_SYSTEM_DIR"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        m_server.setWorkingDirectory(dir());
-        m_server.setProcessEnvironment(env);
-        m_server.start(binDir() + QStringLiteral("/vtsmonitor"), QStringList());
-        ASSERT_TRUE(m_server.waitForStarted(5000));
-    }
-
-    bool waitForOutput(const QString& text, int ms = 45000) {
-        QDeadlineTimer dl(ms);
-        for (;;) {
-            m_out += QString::fromLocal8Bit(m_server.readAllStandardOutput());
-            if (m_out.contains(text)) {
-                return true;
-            }
-            if (dl.hasExpired() || m_server.state() == QProcess::NotRunning) {
-                return false;
-            }
-            m_server.waitForReadyRead(static_cast<int>(std::max<qint64>(dl.remainingTime(), 1)));
-        }
+        MonitorRun::startSim(args + portArgs);
     }
 
     QString page(const QString& text, const QString& pin,
                  const QString& phone = QStringLiteral("5551234")) {
-        QProcess p;
-        p.start(binDir() + QStringLiteral("/vtspage"),
-                {QStringLiteral("--queue"), path(QStringLiteral("queue")),
-                 QStringLiteral("--phone"), phone, QStringLiteral("--pin"), pin,
-                 QStringLiteral("--computer"), QStringLiteral("ROAD-PC"), text});
-        p.waitForFinished(10000);
-        return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+        return MonitorRun::page(text, pin, phone, QStringLiteral("ROAD-PC"));
     }
-
-    QStringList filesIn(const QString& sub) const {
-        return QDir(path(QStringLiteral("queue/") + sub)).entryList(QDir::Files, QDir::Name);
-    }
-
-    // Status of each tblLog row, in ID order.
-    QList<int> logStatuses() {
-        QList<int> out;
-        auto db = logstore::open(dir());
-        auto rs = db->openQuery(QStringLiteral("select Status from tblLog order by ID"));
-        for (; !rs->eof(); rs->moveNext()) {
-            out << rs->int32(QStringLiteral("Status"));
-        }
-        return out;
-    }
-
-    void stopServer() {
-        ::kill(static_cast<pid_t>(m_server.processId()), SIGTERM);
-        ASSERT_TRUE(m_server.waitForFinished(15000));
-        EXPECT_EQ(m_server.exitCode(), 0);
-    }
-
-    QProcess m_server;
-    QProcess m_sim;
-    QString m_out;
 };
 
 struct Road {

@@ -1,13 +1,12 @@
 // The real vtsgate program against clients written elsewhere: Debian's
 // Net::SNPP and HylaFAX's sendpage, Python's smtplib, curl. Each test
 // checks the queue file's lines 8 and 9 and the text, and the refusals.
+#include "Programs.h"
 #include "TestSupport.h"
 #include "TextFile.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QStandardPaths>
 
 using namespace vts::test;
@@ -16,37 +15,22 @@ namespace {
 
 const QString kScripts = QStringLiteral(VTS_GATEWAY_TEST_DIR);
 
-struct ClientRun {
-    int code = -1;
-    QString out;
-};
+using ClientRun = ProgramRun;
 
 class GatewayClientsTest : public TempDirTest {
 protected:
     void SetUp() override {
         TempDirTest::SetUp();
-        QProcess init;
-        init.start(binDir() + QStringLiteral("/vtsinit"), {path(QStringLiteral("work"))});
-        ASSERT_TRUE(init.waitForFinished(20000));
-        ASSERT_EQ(init.exitCode(), 0) << init.readAllStandardError().toStdString();
+        const ProgramRun init = runProgram(binDir() + QStringLiteral("/vtsinit"),
+                                           {path(QStringLiteral("work"))}, 20000);
+        ASSERT_EQ(init.code, 0) << init.out.toStdString();
         writeFile(QStringLiteral("work/vtsgate.ini"),
                   "[snpp]\nlisten = 127.0.0.1:0\n"
                   "[smtp]\nlisten = 127.0.0.1:0\ndomain = pager.local\n"
                   "[http]\nlisten = 127.0.0.1:0\ntoken = t0ken-for-tests\n"
                   "[limits]\nmax_text = 200\nmax_mail = 20000\nmax_body = 4000\nidle_timeout = 1\n"
                   "[recipients]\nBOB = 5551234, 1001\nONCALL = 5559876, 1002, 80\n");
-        m_gate.setProgram(binDir() + QStringLiteral("/vtsgate"));
-        m_gate.setArguments({QStringLiteral("--dir"), path(QStringLiteral("work"))});
-        m_gate.start();
-        ASSERT_TRUE(m_gate.waitForStarted(5000));
-        ASSERT_TRUE(waitForLog(QStringLiteral(" started in "))) << m_log.toStdString();
-        static const QRegularExpression re(
-            QStringLiteral("(SNPP|SMTP|HTTP) listening on 127.0.0.1:(\\d+)"));
-        auto it = re.globalMatch(m_log);
-        while (it.hasNext()) {
-            const auto m = it.next();
-            m_ports[m.captured(1)] = m.captured(2);
-        }
+        m_ports = startGateway(m_gate, m_log, path(QStringLiteral("work")), 15000);
         ASSERT_EQ(m_ports.size(), 3) << m_log.toStdString();
     }
     void TearDown() override {
@@ -58,31 +42,11 @@ protected:
     }
 
     bool waitForLog(const QString& text, int ms = 15000) {
-        QDeadlineTimer dl(ms);
-        for (;;) {
-            m_log += QString::fromLocal8Bit(m_gate.readAllStandardOutput());
-            if (m_log.contains(text)) {
-                return true;
-            }
-            if (dl.hasExpired() || m_gate.state() == QProcess::NotRunning) {
-                return false;
-            }
-            m_gate.waitForReadyRead(static_cast<int>(std::max<qint64>(dl.remainingTime(), 1)));
-        }
+        return waitForOutput(m_gate, m_log, text, ms);
     }
 
     static ClientRun run(const QString& program, const QStringList& args) {
-        QProcess p;
-        p.setProcessChannelMode(QProcess::MergedChannels);
-        p.start(program, args);
-        ClientRun r;
-        if (!p.waitForStarted(5000) || !p.waitForFinished(60000)) {
-            r.out = QStringLiteral("did not run: ") + program;
-            return r;
-        }
-        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = QString::fromUtf8(p.readAll());
-        return r;
+        return runProgram(program, args);
     }
     static void needProgram(const char* name) {
         if (QStandardPaths::findExecutable(QString::fromLatin1(name)).isEmpty()) {

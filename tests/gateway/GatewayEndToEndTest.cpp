@@ -3,12 +3,12 @@
 // simulated modem and the page reaches the simulated paging terminal.
 #include "ConfigStore.h"
 #include "Database.h"
+#include "Programs.h"
 #include "TestSupport.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QProcess>
-#include <QRegularExpression>
 
 using namespace vts;
 using namespace vts::test;
@@ -29,24 +29,8 @@ protected:
         }
         TempDirTest::TearDown();
     }
-    static bool waitForOutput(QProcess& p, QString& seen, const QString& text, int ms = 20000) {
-        QDeadlineTimer dl(ms);
-        for (;;) {
-            seen += QString::fromLocal8Bit(p.readAllStandardOutput());
-            if (seen.contains(text)) {
-                return true;
-            }
-            if (dl.hasExpired() || p.state() == QProcess::NotRunning) {
-                return false;
-            }
-            p.waitForReadyRead(static_cast<int>(std::max<qint64>(dl.remainingTime(), 1)));
-        }
-    }
     static int run(const QString& program, const QStringList& args) {
-        QProcess p;
-        p.start(program, args);
-        return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit ? p.exitCode()
-                                                                                  : -1;
+        return runProgram(program, args).code;
     }
 
     QProcess m_gate;
@@ -69,25 +53,16 @@ TEST_F(GatewayEndToEndTest, PagesByHttpSnppAndMailReachTheSimulatedTerminal) {
               "[snpp]\nlisten = 127.0.0.1:0\n[smtp]\nlisten = 127.0.0.1:0\ndomain = pager.local\n"
               "[http]\nlisten = 127.0.0.1:0\ntoken = e2e\n[recipients]\nBOB = 5551234, 1001\n");
 
-    QString simOut;
     m_sim.setWorkingDirectory(work);
-    m_sim.start(binDir() + QStringLiteral("/pagesim"),
-                {QStringLiteral("--dir"), QStringLiteral("sim"), QStringLiteral("--ports"),
-                 QStringLiteral("1"), QStringLiteral("--pages"), QStringLiteral("pages.jsonl"),
-                 QStringLiteral("--ini"), QStringLiteral("calvex.ini")});
-    ASSERT_TRUE(waitForOutput(m_sim, simOut, QStringLiteral("ready\n"))) << simOut.toStdString();
+    ASSERT_NO_FATAL_FAILURE(
+        startPagesim(m_sim,
+                     {QStringLiteral("--dir"), QStringLiteral("sim"), QStringLiteral("--ports"),
+                      QStringLiteral("1"), QStringLiteral("--pages"), QStringLiteral("pages.jsonl"),
+                      QStringLiteral("--ini"), QStringLiteral("calvex.ini")},
+                     20000));
 
     QString gateOut;
-    m_gate.start(binDir() + QStringLiteral("/vtsgate"), {QStringLiteral("--dir"), work});
-    ASSERT_TRUE(waitForOutput(m_gate, gateOut, QStringLiteral(" started in ")))
-        << gateOut.toStdString();
-    QHash<QString, QString> ports;
-    static const QRegularExpression re(
-        QStringLiteral("(SNPP|SMTP|HTTP) listening on 127.0.0.1:(\\d+)"));
-    for (auto it = re.globalMatch(gateOut); it.hasNext();) {
-        const auto m = it.next();
-        ports[m.captured(1)] = m.captured(2);
-    }
+    QHash<QString, QString> ports = startGateway(m_gate, gateOut, work, 20000);
     const QString scripts = QStringLiteral(VTS_GATEWAY_TEST_DIR);
     ASSERT_EQ(
         run(QStringLiteral("curl"),
@@ -106,14 +81,7 @@ TEST_F(GatewayEndToEndTest, PagesByHttpSnppAndMailReachTheSimulatedTerminal) {
                    QStringLiteral("Mail"), QStringLiteral("Page by SMTP")}),
               0);
 
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("DISPLAY"));
-    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    env.remove(QStringLiteral("VANTREL_SYSTEM_DIR"));
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    m_server.setProcessEnvironment(env);
-    m_server.setWorkingDirectory(work);
-    m_server.start(binDir() + QStringLiteral("/vtsmonitor"), QStringList());
+    startMonitor(m_server, work);
     QString serverOut;
     QDeadlineTimer dl(90000);
     while (QDir(work + QStringLiteral("/QUEUE/SENT"))
@@ -132,9 +100,7 @@ TEST_F(GatewayEndToEndTest, PagesByHttpSnppAndMailReachTheSimulatedTerminal) {
     EXPECT_TRUE(
         serverOut.contains(QStringLiteral("Message sucessfully sent: Ph#=5551234 PIN=1001")))
         << serverOut.toStdString();
-    QFile pages(work + QStringLiteral("/pages.jsonl"));
-    ASSERT_TRUE(pages.open(QIODevice::ReadOnly));
-    const QByteArray received = pages.readAll();
+    const QByteArray received = readFile(QStringLiteral("w/pages.jsonl"));
     for (const char* text : {"Page by HTTP", "Page by SNPP", "Mail: Page by SMTP"}) {
         EXPECT_TRUE(received.contains(text)) << text << "\n" << received.toStdString();
     }

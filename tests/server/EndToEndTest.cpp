@@ -2,15 +2,9 @@
 // control, calvex and pagesim on pseudo-terminals: pages travel from vtspage
 // to the simulated paging terminal and SENT, the status lines appear on
 // standard output, and a stop signal or a crash loses no page.
-#include "ConfigStore.h"
-#include "Database.h"
-#include "LogStore.h"
-#include "TestSupport.h"
+#include "MonitorRun.h"
 
-#include <QDeadlineTimer>
-#include <QDir>
 #include <QFile>
-#include <QProcess>
 
 #include <csignal>
 
@@ -19,102 +13,23 @@ using namespace vts::test;
 
 namespace {
 
-class EndToEndTest : public TempDirTest {
+class EndToEndTest : public MonitorRun {
 protected:
     void SetUp() override {
-        TempDirTest::SetUp();
-        QDir d(dir());
-        for (const char* sub : {"queue/PENDING", "queue/SENT", "queue/FAILED"}) {
-            ASSERT_TRUE(d.mkpath(QString::fromLatin1(sub)));
+        MonitorRun::SetUp();
+        if (HasFatalFailure()) {
+            return;
         }
-        configstore::createNew(path(configstore::kFileName), path(QStringLiteral("queue")));
-        auto db = configstore::open(dir());
-        db->execute(QStringLiteral("delete from tblModems"));
-        db->execute(QStringLiteral("insert into tblModems (ComPort) values ('COM1')"));
-        db->execute(QStringLiteral("update tblConfig set CheckTime=0, NumberOfRetries=0, "
-                                   "DelayBeforeRetries=1, TimeOut=1, PageFailAlert=0, "
-                                   "ModemFailAlert=0, AudioAlert=0, VisualAlert=0, "
-                                   "PMFExpireDays=NULL, MessageQueueLocation=?"),
-                    {path(QStringLiteral("queue"))});
-    }
-    void TearDown() override {
-        for (QProcess* p : {&m_server, &m_sim}) {
-            if (p->state() != QProcess::NotRunning) {
-                p->kill();
-                p->waitForFinished(5000);
-            }
-        }
-        TempDirTest::TearDown();
+        configstore::open(dir())->execute(
+            QStringLiteral("insert into tblModems (ComPort) values ('COM1')"));
     }
 
-    QProcessEnvironment headlessEnv() const {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("DISPLAY"));
-        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-        env.remove(QStringLiteral("VANTREL_SYSTEM_DIR"));
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        return env;
-    }
-
-    void startSim() {
-        m_sim.setProgram(binDir() + QStringLiteral("/pagesim"));
-        m_sim.setArguments({QStringLiteral("--dir"), path(QStringLiteral("sim")),
-                            QStringLiteral("--ports"), QStringLiteral("1"),
-                            QStringLiteral("--pages"), path(QStringLiteral("pages.jsonl")),
-                            QStringLiteral("--ini"), path(QStringLiteral("calvex.ini"))});
-        m_sim.start();
-        ASSERT_TRUE(m_sim.waitForStarted(5000));
-        QByteArray out;
-        QDeadlineTimer dl(10000);
-        while (!out.contains("ready\n") &&
-               m_sim.waitForReadyRead(static_cast<int>(dl.remainingTime()))) {
-            out += m_sim.readAllStandardOutput();
-        }
-        ASSERT_TRUE(out.contains("ready\n")) << out.toStdString();
-    }
-
-    void startServer() {
-        m_out.clear();
-        m_server.setProgram(binDir() + QStringLiteral("/vtsmonitor"));
-        m_server.setWorkingDirectory(dir());
-        m_server.setProcessEnvironment(headlessEnv());
-        m_server.start();
-        ASSERT_TRUE(m_server.waitForStarted(5000));
-    }
-
-    // Waits for a line of standard output containing `text`.
-    bool waitForOutput(const QString& text, int ms = 45000) {
-        QDeadlineTimer dl(ms);
-        for (;;) {
-            m_out += QString::fromLocal8Bit(m_server.readAllStandardOutput());
-            if (m_out.contains(text)) {
-                return true;
-            }
-            if (dl.hasExpired() || m_server.state() == QProcess::NotRunning) {
-                return false;
-            }
-            m_server.waitForReadyRead(static_cast<int>(std::max<qint64>(dl.remainingTime(), 1)));
-        }
-    }
+    void startSim() { MonitorRun::startSim({QStringLiteral("--ports"), QStringLiteral("1")}); }
 
     QString page(const QString& text) {
-        QProcess p;
-        p.start(
-            binDir() + QStringLiteral("/vtspage"),
-            {QStringLiteral("--queue"), path(QStringLiteral("queue")), QStringLiteral("--phone"),
-             QStringLiteral("5551234"), QStringLiteral("--pin"), QStringLiteral("1001"),
-             QStringLiteral("--computer"), QStringLiteral("E2E-PC"), text});
-        p.waitForFinished(10000);
-        return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+        return MonitorRun::page(text, QStringLiteral("1001"), QStringLiteral("5551234"),
+                                QStringLiteral("E2E-PC"));
     }
-
-    QStringList filesIn(const QString& sub) const {
-        return QDir(path(QStringLiteral("queue/") + sub)).entryList(QDir::Files, QDir::Name);
-    }
-
-    QProcess m_server;
-    QProcess m_sim;
-    QString m_out;
 };
 
 TEST_F(EndToEndTest, PagesReachTheTerminalAndSentThenStopSignalEndsCleanly) {

@@ -4,8 +4,6 @@
 
 #include <Tap.h>
 
-#include <QJsonArray>
-
 namespace vts::sim {
 
 namespace {
@@ -26,24 +24,9 @@ bool isPin(const QByteArray& pin) {
 }  // namespace
 
 SnppSession::SnppSession(int comPort, const Behaviour& behaviour, double now, Sink sink)
-    : m_com(comPort), m_b(behaviour), m_sink(std::move(sink)), m_start(now) {
-    m_answering = !m_b.dead && m_b.dial != Behaviour::Dial::Silent;
+    : EndpointSession(QStringLiteral("snpp"), comPort, behaviour, now, std::move(sink)) {
     if (m_answering) {
         reply("220 pagesim SNPP server ready");
-    }
-}
-
-double SnppSession::nextDeadline() const { return kNever; }
-
-QByteArray SnppSession::takeOutput() {
-    QByteArray o;
-    o.swap(m_out);
-    return o;
-}
-
-void SnppSession::violation(const QString& what) {
-    if (m_violations.size() < 50) {
-        m_violations.append(what);
     }
 }
 
@@ -190,26 +173,6 @@ void SnppSession::line(QByteArray text) {
     } else {
         reply("500 Command Not Implemented, Try Again");
     }
-}
-
-void SnppSession::closed(double now) {
-    if (m_recorded) {
-        return;
-    }
-    m_recorded = true;
-    QString end = m_end;
-    if (end.isEmpty()) {
-        end = m_answering || m_pages > 0 ? QStringLiteral("connection closed by the dialer")
-                                         : QStringLiteral("never answered");
-    }
-    m_sink(QStringLiteral("call"),
-           QJsonObject{{QStringLiteral("time"), recordTime()},
-                       {QStringLiteral("port"), m_com},
-                       {QStringLiteral("endpoint"), QStringLiteral("snpp")},
-                       {QStringLiteral("seconds"), now - m_start},
-                       {QStringLiteral("pages"), m_pages},
-                       {QStringLiteral("end"), end},
-                       {QStringLiteral("violations"), QJsonArray::fromStringList(m_violations)}});
 }
 
 }  // namespace vts::sim

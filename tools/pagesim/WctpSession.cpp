@@ -1,8 +1,5 @@
 #include "WctpSession.h"
 
-#include "TapTerminal.h"
-
-#include <QJsonArray>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
@@ -15,23 +12,8 @@ constexpr qsizetype kMaxBody = 256 * qsizetype{1024};
 
 WctpSession::WctpSession(int comPort, const Behaviour& behaviour, PortState& port, double now,
                          Sink sink)
-    : m_com(comPort), m_b(behaviour), m_port(port), m_sink(std::move(sink)), m_start(now) {
-    m_answering = !m_b.dead && m_b.dial != Behaviour::Dial::Silent;
-}
-
-double WctpSession::nextDeadline() const { return kNever; }
-
-QByteArray WctpSession::takeOutput() {
-    QByteArray o;
-    o.swap(m_out);
-    return o;
-}
-
-void WctpSession::violation(const QString& what) {
-    if (m_violations.size() < 50) {
-        m_violations.append(what);
-    }
-}
+    : EndpointSession(QStringLiteral("wctp"), comPort, behaviour, now, std::move(sink)),
+      m_port(port) {}
 
 std::optional<WctpSession::Submission> WctpSession::parseSubmit(const QByteArray& xml,
                                                                 QString* error) {
@@ -205,26 +187,6 @@ void WctpSession::request(const QByteArray& method, const QByteArray& body) {
                                                {QStringLiteral("message_id"), s->messageId},
                                                {QStringLiteral("text"), s->text}});
     respond(200, "OK", confirmation(true, 200, QStringLiteral("Accepted")));
-}
-
-void WctpSession::closed(double now) {
-    if (m_recorded) {
-        return;
-    }
-    m_recorded = true;
-    QString end = m_end;
-    if (end.isEmpty()) {
-        end = m_answering ? QStringLiteral("connection closed by the dialer")
-                          : QStringLiteral("never answered");
-    }
-    m_sink(QStringLiteral("call"),
-           QJsonObject{{QStringLiteral("time"), recordTime()},
-                       {QStringLiteral("port"), m_com},
-                       {QStringLiteral("endpoint"), QStringLiteral("wctp")},
-                       {QStringLiteral("seconds"), now - m_start},
-                       {QStringLiteral("pages"), m_pages},
-                       {QStringLiteral("end"), end},
-                       {QStringLiteral("violations"), QJsonArray::fromStringList(m_violations)}});
 }
 
 }  // namespace vts::sim

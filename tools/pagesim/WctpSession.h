@@ -1,9 +1,6 @@
 #pragma once
 
-#include "Scenario.h"
-#include "Session.h"
-
-#include <QStringList>
+#include "EndpointSession.h"
 
 // A WCTP endpoint for one HTTP connection (kept alive across requests):
 // takes POSTed wctp-SubmitRequest operations and answers each with a
@@ -14,7 +11,7 @@
 // `hold-after=K` and `silent`/`dead` (no answer).
 namespace vts::sim {
 
-class WctpSession final : public Session {
+class WctpSession final : public EndpointSession {
 public:
     // What the endpoint keeps across connections.
     struct PortState {
@@ -23,12 +20,6 @@ public:
     };
     WctpSession(int comPort, const Behaviour& behaviour, PortState& port, double now, Sink sink);
     void receive(const QByteArray& bytes, double now) override;
-    void tick(double) override {}
-    double nextDeadline() const override;
-    QByteArray takeOutput() override;
-    bool wantsClose() const override { return m_close; }
-    bool dropNow() const override { return m_drop; }
-    void closed(double now) override;
 
     struct Submission {
         QString senderId, securityCode, recipientId, messageId, text;
@@ -40,19 +31,8 @@ public:
 private:
     void request(const QByteArray& method, const QByteArray& body);
     void respond(int status, const QByteArray& reason, const QByteArray& body);
-    void violation(const QString& what);
 
-    int m_com;
-    Behaviour m_b;
     PortState& m_port;
-    Sink m_sink;
-    double m_start;
-    bool m_answering = true;
-    QByteArray m_in, m_out;
-    int m_pages = 0;
-    bool m_close = false, m_drop = false, m_recorded = false;
-    QString m_end;
-    QStringList m_violations;
 };
 
 }  // namespace vts::sim

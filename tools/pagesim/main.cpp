@@ -8,8 +8,8 @@
 #include "SimModem.h"
 #include "SnppSession.h"
 #include "TapTcpSession.h"
-#include "WctpSession.h"
 #include "Version.h"
+#include "WctpSession.h"
 
 #include <IniFile.h>
 
@@ -40,6 +40,13 @@
 namespace {
 
 int g_stopPipe[2] = {-1, -1};
+
+// An option naming the COM ports one kind of endpoint serves ("1,2").
+QCommandLineOption comListOption(const char* name, const char* help) {
+    return QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help),
+                              QStringLiteral("LIST"));
+}
+
 void onStop(int) {
     const char c = 1;
     [[maybe_unused]] ssize_t n = ::write(g_stopPipe[1], &c, 1);
@@ -186,19 +193,12 @@ int main(int argc, char** argv) {
     const QCommandLineOption t5Opt(QStringLiteral("t5"),
                                    QStringLiteral("Terminal's wait for a log-on (default 8)."),
                                    QStringLiteral("S"), QStringLiteral("8"));
-    const QCommandLineOption tcpOpt(
-        QStringLiteral("tcp"),
-        QStringLiteral("COM ports served by a paging terminal on a TCP port."),
-        QStringLiteral("LIST"));
-    const QCommandLineOption snppOpt(QStringLiteral("snpp"),
-                                     QStringLiteral("COM ports served by an SNPP server."),
-                                     QStringLiteral("LIST"));
-    const QCommandLineOption wctpOpt(QStringLiteral("wctp"),
-                                     QStringLiteral("COM ports served by a WCTP endpoint."),
-                                     QStringLiteral("LIST"));
-    const QCommandLineOption gsmOpt(QStringLiteral("gsm"),
-                                    QStringLiteral("COM ports with a simulated GSM modem."),
-                                    QStringLiteral("LIST"));
+    const QCommandLineOption tcpOpt =
+        comListOption("tcp", "COM ports served by a paging terminal on a TCP port.");
+    const QCommandLineOption snppOpt = comListOption("snpp", "COM ports served by an SNPP server.");
+    const QCommandLineOption wctpOpt =
+        comListOption("wctp", "COM ports served by a WCTP endpoint.");
+    const QCommandLineOption gsmOpt = comListOption("gsm", "COM ports with a simulated GSM modem.");
     cl.addOptions({dirOpt, portsOpt, pagesOpt, callsOpt, scenarioOpt, iniOpt, guardOpt, t4Opt,
                    t5Opt, tcpOpt, snppOpt, wctpOpt, gsmOpt});
     cl.process(app);
