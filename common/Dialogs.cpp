@@ -19,7 +19,7 @@ Dialogs::Answer ConsoleDialogs::show(const QString& text, const QString& title, 
             return Answer::Ok;
         case Buttons::OkCancel:
             return m_answer == Answer::No || m_answer == Answer::Cancel ? Answer::Cancel
-                                                                          : Answer::Ok;
+                                                                        : Answer::Ok;
         case Buttons::RetryCancel:
             return Answer::Cancel;
         default:

@@ -25,10 +25,12 @@ public:
     // Starts or stops; enabling an active timer leaves its countdown alone,
     // like a VB timer's Enabled property.
     void setEnabled(bool on) {
-        if (on && !isActive()) { start();
-}
-        if (!on) { stop();
-}
+        if (on && !isActive()) {
+            start();
+        }
+        if (!on) {
+            stop();
+        }
     }
 };
 

@@ -35,7 +35,8 @@ std::optional<QByteArray> readBounded(const QString& path, qint64 maxBytes,
 
 // Reads a file's lines; nullopt when it cannot be opened. `maxBytes` bounds
 // what is read (a larger file gives nullopt and *tooLarge = true).
-std::optional<QStringList> readLines(const QString& path, qint64 maxBytes = qint64{16} * 1024 * 1024,
+std::optional<QStringList> readLines(const QString& path,
+                                     qint64 maxBytes = qint64{16} * 1024 * 1024,
                                      bool* tooLarge = nullptr, LineEnds ends = LineEnds::CrOrLf);
 // The first line of a file, or nullopt when it cannot be read.
 std::optional<QString> readFirstLine(const QString& path);

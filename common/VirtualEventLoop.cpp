@@ -31,8 +31,10 @@ public:
     bool isActive() const override { return m_active; }
 
     void fire() {
-        if (m_singleShot) m_active = false;
-        else m_loop->schedule(this, m_loop->m_now + std::max(1, m_interval));
+        if (m_singleShot)
+            m_active = false;
+        else
+            m_loop->schedule(this, m_loop->m_now + std::max(1, m_interval));
         if (m_running) return;  // never re-entered by its own firing
         m_running = true;
         auto alive = std::make_shared<bool>(true);
@@ -87,9 +89,10 @@ void VirtualEventLoop::runPosted() {
 void VirtualEventLoop::runDue(std::int64_t until) {
     for (;;) {
         runPosted();
-        auto it = std::min_element(m_queue.begin(), m_queue.end(), [](const Entry& a, const Entry& b) {
-            return a.due != b.due ? a.due < b.due : a.seq < b.seq;
-        });
+        auto it =
+            std::min_element(m_queue.begin(), m_queue.end(), [](const Entry& a, const Entry& b) {
+                return a.due != b.due ? a.due < b.due : a.seq < b.seq;
+            });
         if (it == m_queue.end() || it->due > until) break;
         VirtualTimer* t = it->timer;
         if (it->due > m_now) m_now = it->due;

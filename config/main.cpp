@@ -1,7 +1,7 @@
 #include "ConfigProgram.h"
 #include "Dialogs.h"
-#include "Version.h"
 #include "QuietStart.h"
+#include "Version.h"
 #include "WindowDialogs.h"
 #include "frmMain.h"
 
@@ -10,9 +10,9 @@
 #endif
 
 #include <QApplication>
-#include <QGuiApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QGuiApplication>
 #include <QUrl>
 
 // VTSConfig: the configuration program. Runs with the folder holding the

@@ -4,8 +4,8 @@
 // holds the port).
 #include "Dialer.h"
 #include "Line.h"
-#include "Version.h"
 #include "RunGuard.h"
+#include "Version.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -154,13 +154,15 @@ void ConnectFlow::onTransferStarted() {
     m_target = std::make_unique<QSaveFile>(m_targetPath);
     m_target->setDirectWriteFallback(false);
     if (!m_target->open(QIODevice::WriteOnly))
-        failDownload(QStringLiteral("cannot write %1: %2").arg(m_targetPath, m_target->errorString()));
+        failDownload(
+            QStringLiteral("cannot write %1: %2").arg(m_targetPath, m_target->errorString()));
 }
 
 void ConnectFlow::onPiece(const QByteArray& piece, qint64 total) {
     if (!m_target) return;
     if (m_target->write(piece) != piece.size()) {
-        failDownload(QStringLiteral("cannot write %1: %2").arg(m_targetPath, m_target->errorString()));
+        failDownload(
+            QStringLiteral("cannot write %1: %2").arg(m_targetPath, m_target->errorString()));
         return;
     }
     m_received = total;
@@ -174,7 +176,8 @@ void ConnectFlow::onTransferEnded() {
         return;
     }
     if (m_contentLength > 0 && m_received != m_contentLength) {
-        failDownload(QStringLiteral("received %1 of %2 bytes").arg(m_received).arg(m_contentLength));
+        failDownload(
+            QStringLiteral("received %1 of %2 bytes").arg(m_received).arg(m_contentLength));
         return;
     }
     if (!m_target->commit()) {

@@ -2,8 +2,7 @@
 
 namespace vts {
 
-DownloadClient::DownloadClient(EventLoop& loop, QObject* parent)
-    : QObject(parent), m_get(loop) {
+DownloadClient::DownloadClient(EventLoop& loop, QObject* parent) : QObject(parent), m_get(loop) {
     m_get.setIdleTimeoutMs(kDefaultTimeoutMs);
     m_get.setReadPieceBytes(64 * 1024);
     HttpResponseParser::Limits limits;

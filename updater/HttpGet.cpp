@@ -26,7 +26,8 @@ void HttpGet::start(const QString& host, quint16 port, const QByteArray& request
         emit bodyPiece(piece, m_total);
     };
     m_idle = m_loop.createTimer(m_idleMs, [this] {
-        end(false, QStringLiteral("no answer from the server for %1 seconds").arg(m_idleMs / 1000.0));
+        end(false,
+            QStringLiteral("no answer from the server for %1 seconds").arg(m_idleMs / 1000.0));
     });
     m_idle->setSingleShot(true);
     m_idle->start();
@@ -77,8 +78,10 @@ void HttpGet::readAvailable() {
 
 void HttpGet::afterInput() {
     if (!m_running) return;
-    if (m_parser->isFailed()) end(false, m_parser->error());
-    else if (m_parser->isDone()) end(true);
+    if (m_parser->isFailed())
+        end(false, m_parser->error());
+    else if (m_parser->isDone())
+        end(true);
 }
 
 void HttpGet::onDisconnected() {
@@ -105,8 +108,10 @@ void HttpGet::onSocketError() {
 void HttpGet::end(bool ok, const QString& why) {
     if (!m_running) return;
     abort();
-    if (ok) emit finished();
-    else emit failed(why);
+    if (ok)
+        emit finished();
+    else
+        emit failed(why);
 }
 
 }  // namespace vts

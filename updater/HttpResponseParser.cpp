@@ -108,7 +108,8 @@ void HttpResponseParser::handleHeaderLine(const QByteArray& line) {
         m_contentLength = n;
     } else if (lower == "transfer-encoding") {
         const QByteArray last = value.split(',').last().trimmed().toLower();
-        if (last == "chunked") m_chunked = true;
+        if (last == "chunked")
+            m_chunked = true;
         else if (last != "identity") {
             fail(QStringLiteral("unsupported transfer encoding"));
             return;
@@ -133,8 +134,10 @@ void HttpResponseParser::beginBody() {
     if (onBodyStart) onBodyStart();
     if (m_state == State::Failed) return;
     const bool noBody = m_status == 204 || m_status == 304;
-    if (noBody || (m_framing == Framing::Length && *m_contentLength == 0)) m_state = State::Done;
-    else m_state = m_framing == Framing::Chunked ? State::ChunkSize : State::Body;
+    if (noBody || (m_framing == Framing::Length && *m_contentLength == 0))
+        m_state = State::Done;
+    else
+        m_state = m_framing == Framing::Chunked ? State::ChunkSize : State::Body;
 }
 
 void HttpResponseParser::deliver(const QByteArray& piece) {

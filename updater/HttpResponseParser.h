@@ -50,7 +50,17 @@ public:
     qint64 bodyBytes() const { return m_bodyBytes; }
 
 private:
-    enum class State { StatusLine, Headers, Body, ChunkSize, ChunkData, ChunkDataEnd, Trailers, Done, Failed };
+    enum class State {
+        StatusLine,
+        Headers,
+        Body,
+        ChunkSize,
+        ChunkData,
+        ChunkDataEnd,
+        Trailers,
+        Done,
+        Failed
+    };
     enum class Framing { Length, Chunked, UntilClose };
 
     bool takeLine(QByteArray& line);

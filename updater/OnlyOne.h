@@ -7,7 +7,6 @@
 
 class QLocalServer;
 
-
 namespace vts {
 
 class SingleCopyGuard;

@@ -23,7 +23,9 @@ QString ProgramFolder::downloadFolder() const { return entry(m_folder, QStringLi
 QString ProgramFolder::downloadedVersionFile() const {
     return entry(downloadFolder(), QStringLiteral("FILEINFO.TXT"));
 }
-QString ProgramFolder::updatedFile() const { return entry(m_folder, QStringLiteral("UPDATED.TXT")); }
+QString ProgramFolder::updatedFile() const {
+    return entry(m_folder, QStringLiteral("UPDATED.TXT"));
+}
 
 bool ProgramFolder::writeUpdated(const QDateTime& when) const {
     return text::writeLines(updatedFile(), {conv::formatGeneralDate(when)});

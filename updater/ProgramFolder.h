@@ -17,11 +17,11 @@ public:
     // folder + "/" + name.
     static QString entry(const QString& folder, const QString& name);
 
-    QString clientProgram() const;       // VT.EXE
-    QString localVersionFile() const;    // FILEINFO.TXT
-    QString downloadFolder() const;      // GETVT
+    QString clientProgram() const;          // VT.EXE
+    QString localVersionFile() const;       // FILEINFO.TXT
+    QString downloadFolder() const;         // GETVT
     QString downloadedVersionFile() const;  // GETVT/FILEINFO.TXT
-    QString updatedFile() const;         // UPDATED.TXT
+    QString updatedFile() const;            // UPDATED.TXT
 
     // Writes UPDATED.TXT: one line, the date in the short form and the time
     // in the long form ("7/15/1998 10:30:00 PM"; no time at midnight).

@@ -64,10 +64,18 @@ Values load(const QString& dir) {
         const QVariant v = rs->value(f.name);
         const bool null = !v.isValid() || v.isNull();
         switch (f.kind) {
-        case Kind::Choice: values.insert(f.name, null ? -1 : rs->int32(f.name)); break;
-        case Kind::Flag: values.insert(f.name, !null && v.toLongLong() != 0); break;
-        case Kind::Text: values.insert(f.name, rs->text(f.name)); break;
-        case Kind::Number: values.insert(f.name, numberText(v)); break;
+            case Kind::Choice:
+                values.insert(f.name, null ? -1 : rs->int32(f.name));
+                break;
+            case Kind::Flag:
+                values.insert(f.name, !null && v.toLongLong() != 0);
+                break;
+            case Kind::Text:
+                values.insert(f.name, rs->text(f.name));
+                break;
+            case Kind::Number:
+                values.insert(f.name, numberText(v));
+                break;
         }
     }
     rs.reset();
@@ -85,19 +93,25 @@ QStringList save(const QString& dir, const Values& values) {
             if (!values.contains(f.name)) continue;
             const QVariant v = values.value(f.name);
             switch (f.kind) {
-            case Kind::Choice: rs->setValue(f.name, v.toInt()); break;
-            case Kind::Flag: rs->setValue(f.name, v.toBool() ? 1 : 0); break;
-            case Kind::Text: rs->setValue(f.name, v.toString()); break;
-            case Kind::Number: {
-                const QString text = conv::trim(v.toString());
-                if (text.isEmpty())
-                    rs->setValue(f.name, QVariant());
-                else if (numberProblem(f.name, text).isEmpty())
-                    rs->setValue(f.name, QLocale::c().toDouble(text));
-                else
-                    refused << f.name;
-                break;
-            }
+                case Kind::Choice:
+                    rs->setValue(f.name, v.toInt());
+                    break;
+                case Kind::Flag:
+                    rs->setValue(f.name, v.toBool() ? 1 : 0);
+                    break;
+                case Kind::Text:
+                    rs->setValue(f.name, v.toString());
+                    break;
+                case Kind::Number: {
+                    const QString text = conv::trim(v.toString());
+                    if (text.isEmpty())
+                        rs->setValue(f.name, QVariant());
+                    else if (numberProblem(f.name, text).isEmpty())
+                        rs->setValue(f.name, QLocale::c().toDouble(text));
+                    else
+                        refused << f.name;
+                    break;
+                }
             }
         }
         rs->update();

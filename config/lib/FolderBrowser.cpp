@@ -54,8 +54,8 @@ QString FolderBrowser::driveOf(const QString& path, const QStringList& drives) {
 }
 
 bool FolderBrowser::setPath(const QString& path, QString* error) {
-    const QString target = QDir::cleanPath(QDir(m_path.isEmpty() ? QDir::currentPath() : m_path)
-                                               .absoluteFilePath(path));
+    const QString target = QDir::cleanPath(
+        QDir(m_path.isEmpty() ? QDir::currentPath() : m_path).absoluteFilePath(path));
     if (!readable(target, error)) return false;
     if (!QFileInfo(target).isDir()) {
         if (error) *error = QString::fromLocal8Bit(std::strerror(ENOTDIR));
@@ -79,8 +79,7 @@ QStringList FolderBrowser::ancestors() const {
 
 QStringList FolderBrowser::subfolders() const {
     QDir dir(m_path);
-    return dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot,
-                         QDir::Name | QDir::IgnoreCase);
+    return dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
 }
 
 }  // namespace vts

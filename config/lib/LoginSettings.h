@@ -23,9 +23,9 @@ inline const QString kPasswordTooLongText =
 inline const QString kLockName = QStringLiteral("vtsconfig.lock");
 
 struct Row {
-    QVariant enabled;      // EnableLoginPassword as stored (may be null)
-    QString password;      // SystemPassword, null read as ""
-    QString idleMinutes;   // AutoLogoutMinutes as text, null read as ""
+    QVariant enabled;     // EnableLoginPassword as stored (may be null)
+    QString password;     // SystemPassword, null read as ""
+    QString idleMinutes;  // AutoLogoutMinutes as text, null read as ""
 };
 
 // Reads the login fields of the settings row. Throws db::DbError.

@@ -17,7 +17,9 @@ qint64 countFolder(const QString& folder, qint64& bytes) {
     return names.size();
 }
 
-QString files(qint64 n) { return conv::formatSigned(static_cast<double>(n)) + QStringLiteral(" files"); }
+QString files(qint64 n) {
+    return conv::formatSigned(static_cast<double>(n)) + QStringLiteral(" files");
+}
 
 }  // namespace
 

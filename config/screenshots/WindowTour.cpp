@@ -14,9 +14,9 @@
 #include "frmSMTP.h"
 
 #include <QApplication>
-#include <QGuiApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QListWidget>
 

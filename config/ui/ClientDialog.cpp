@@ -36,7 +36,8 @@ ClientDialog::ClientDialog(const vts::ConfigContext& context, const QString& nam
     m_Username_c = make<QLineEdit>(this, QStringLiteral("Username_c"), 165, 14, 180, 24);
     m_Username_c->setMaxLength(fieldWidth(QStringLiteral("Name")));
     label(this, QStringLiteral("Vantrel Client Database"), 12, 52, 150);
-    m_ClientLocation_c = make<QLineEdit>(this, QStringLiteral("ClientLocation_c"), 165, 50, 180, 24);
+    m_ClientLocation_c =
+        make<QLineEdit>(this, QStringLiteral("ClientLocation_c"), 165, 50, 180, 24);
     m_ClientLocation_c->setMaxLength(fieldWidth(QStringLiteral("Path")));
     label(this, QStringLiteral("Computer Name"), 12, 88, 150);
     m_ComputerName_c = make<QLineEdit>(this, QStringLiteral("ComputerName_c"), 165, 86, 180, 24);
@@ -128,14 +129,17 @@ qint64 frmEditClient::selectedId() const {
     return item->data(Qt::UserRole).toLongLong();
 }
 
-QString frmEditClient::locationFrom(const QString& chosen) const { return clients::folderPart(chosen); }
+QString frmEditClient::locationFrom(const QString& chosen) const {
+    return clients::folderPart(chosen);
+}
 
 void frmEditClient::Command2_Click() {
     const qint64 id = selectedId();
     try {
         if (id >= 0)
-            clients::update(m_ctx.workDir, id,
-                            {m_Username_c->text(), m_ClientLocation_c->text(), m_ComputerName_c->text()});
+            clients::update(
+                m_ctx.workDir, id,
+                {m_Username_c->text(), m_ClientLocation_c->text(), m_ComputerName_c->text()});
     } catch (const vts::db::DbError& e) {
         storeError(e.message());
         return;

@@ -30,7 +30,7 @@ public:
     std::unique_ptr<QFileDialog> makeFileDialog();
 
 public slots:
-    void Command3_Click();          // Browse
+    void Command3_Click();              // Browse
     virtual void Command2_Click() = 0;  // OK
 
 protected:

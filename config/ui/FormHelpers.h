@@ -24,8 +24,8 @@ inline QLabel* label(QWidget* parent, const QString& text, int x, int y, int w, 
     return l;
 }
 
-inline QPushButton* button(QWidget* parent, const QString& name, const QString& text, int x,
-                           int y, int w, int h = 26) {
+inline QPushButton* button(QWidget* parent, const QString& name, const QString& text, int x, int y,
+                           int w, int h = 26) {
     auto* b = make<QPushButton>(parent, name, x, y, w, h);
     b->setText(text);
     return b;

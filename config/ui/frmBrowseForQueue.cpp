@@ -34,9 +34,8 @@ frmBrowseForQueue::frmBrowseForQueue(const vts::ConfigContext& context, QWidget*
     m_Filename->setText(m_browser.path());
 
     connect(m_Drive1, &QComboBox::currentIndexChanged, this, &frmBrowseForQueue::Drive1_Change);
-    connect(m_Dir1, &QListWidget::itemActivated, this, [this](QListWidgetItem* item) {
-        openFolder(item->data(Qt::UserRole).toString());
-    });
+    connect(m_Dir1, &QListWidget::itemActivated, this,
+            [this](QListWidgetItem* item) { openFolder(item->data(Qt::UserRole).toString()); });
     connect(ok, &QPushButton::clicked, this, &frmBrowseForQueue::Command2_Click);
     connect(cancel, &QPushButton::clicked, this, &frmBrowseForQueue::Command1_Click);
 }
@@ -45,8 +44,8 @@ QString frmBrowseForQueue::result() const { return m_Filename->text(); }
 
 void frmBrowseForQueue::selectDriveOfPath() {
     const QSignalBlocker block(m_Drive1);
-    m_Drive1->setCurrentIndex(
-        static_cast<int>(m_drives.indexOf(vts::FolderBrowser::driveOf(m_browser.path(), m_drives))));
+    m_Drive1->setCurrentIndex(static_cast<int>(
+        m_drives.indexOf(vts::FolderBrowser::driveOf(m_browser.path(), m_drives))));
 }
 
 void frmBrowseForQueue::fillFolders() {

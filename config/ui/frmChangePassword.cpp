@@ -26,8 +26,10 @@ frmChangePassword::frmChangePassword(const vts::ConfigContext& context, QLineEdi
     label(this, QStringLiteral("New Password"), 12, 48, 130);
     m_NewPassword_c = make<QLineEdit>(this, QStringLiteral("NewPassword_c"), 145, 46, 180, 24);
     label(this, QStringLiteral("Confirm Password"), 12, 80, 130);
-    m_ConfirmPassword_c = make<QLineEdit>(this, QStringLiteral("ConfirmPassword_c"), 145, 78, 180, 24);
-    for (QLineEdit* box : {m_OldPassword_c, m_NewPassword_c, m_ConfirmPassword_c}) maskPassword(box);
+    m_ConfirmPassword_c =
+        make<QLineEdit>(this, QStringLiteral("ConfirmPassword_c"), 145, 78, 180, 24);
+    for (QLineEdit* box : {m_OldPassword_c, m_NewPassword_c, m_ConfirmPassword_c})
+        maskPassword(box);
     auto* ok = button(this, QStringLiteral("Command1"), QStringLiteral("OK"), 145, 120, 85);
     auto* cancel = button(this, QStringLiteral("Command2"), QStringLiteral("Cancel"), 240, 120, 85);
     ok->setDefault(true);

@@ -26,10 +26,11 @@ frmConfigLogin::frmConfigLogin(const vts::ConfigContext& context, frmMain& main)
     m_txtIdleMinute = make<QLineEdit>(this, QStringLiteral("txtIdleMinute"), 150, 48, 50, 24);
     m_txtIdleMinute->setMaxLength(5);
     label(this, QStringLiteral("idle minutes"), 208, 50, 110);
-    auto* change = button(this, QStringLiteral("cmdChangePW"), QStringLiteral("Change Password"), 16,
-                          118, 130);
+    auto* change = button(this, QStringLiteral("cmdChangePW"), QStringLiteral("Change Password"),
+                          16, 118, 130);
     auto* ok = button(this, QStringLiteral("cmdOkay"), QStringLiteral("OK"), 160, 118, 76);
-    auto* cancel = button(this, QStringLiteral("cmdCancel"), QStringLiteral("Cancel"), 246, 118, 76);
+    auto* cancel =
+        button(this, QStringLiteral("cmdCancel"), QStringLiteral("Cancel"), 246, 118, 76);
     ok->setDefault(true);
     connect(change, &QPushButton::clicked, this, &frmConfigLogin::cmdChangePW_Click);
     connect(ok, &QPushButton::clicked, this, &frmConfigLogin::cmdOkay_Click);

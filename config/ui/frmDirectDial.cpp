@@ -41,7 +41,8 @@ frmDirectDial::frmDirectDial(vts::Dialogs& dialogs, QWidget* parent)
     protocol->addItem(QStringLiteral("TAP"));
 
     auto* ok = button(this, QStringLiteral("cmdOK"), QStringLiteral("OK"), 110, 248, 85);
-    auto* cancel = button(this, QStringLiteral("cmdCancel"), QStringLiteral("Cancel"), 205, 248, 85);
+    auto* cancel =
+        button(this, QStringLiteral("cmdCancel"), QStringLiteral("Cancel"), 205, 248, 85);
     auto* help = button(this, QStringLiteral("cmdHelp"), QStringLiteral("Help"), 300, 248, 85);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);

@@ -11,7 +11,8 @@
 using namespace vts::form;
 namespace login = vts::login;
 
-frmLogin::frmLogin(const vts::ConfigContext& context, const QString& storedPassword, QWidget* parent)
+frmLogin::frmLogin(const vts::ConfigContext& context, const QString& storedPassword,
+                   QWidget* parent)
     : QDialog(parent), m_ctx(context), m_storedPassword(storedPassword) {
     setObjectName(QStringLiteral("frmLogin"));
     setWindowTitle(QStringLiteral("Login"));
@@ -22,7 +23,8 @@ frmLogin::frmLogin(const vts::ConfigContext& context, const QString& storedPassw
     banner->setStyleSheet(QStringLiteral(
         "background-color: #000080; color: white; font-size: 13pt; font-weight: bold;"));
     label(this, QStringLiteral("Password"), 20, 80, 80);
-    m_SystemPassword_c = make<QLineEdit>(this, QStringLiteral("SystemPassword_c"), 100, 78, 200, 24);
+    m_SystemPassword_c =
+        make<QLineEdit>(this, QStringLiteral("SystemPassword_c"), 100, 78, 200, 24);
     maskPassword(m_SystemPassword_c);
     auto* ok = button(this, QStringLiteral("Command1"), QStringLiteral("OK"), 120, 128, 85);
     auto* cancel = button(this, QStringLiteral("Command2"), QStringLiteral("Cancel"), 215, 128, 85);

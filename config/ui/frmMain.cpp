@@ -78,9 +78,9 @@ frmMain::frmMain(const vts::ConfigContext& context, QWidget* parent)
 
     const QStringList captions = {QStringLiteral("Server Setup"), QStringLiteral("Alerts"),
                                   QStringLiteral("Reports"), QStringLiteral("Configure Client")};
-    const QStringList frames = {QStringLiteral("FrameSetup_c"), QStringLiteral("FrameAlertPaging_c"),
-                                QStringLiteral("FrameReports_c"),
-                                QStringLiteral("FrameConfigureClient_c")};
+    const QStringList frames = {
+        QStringLiteral("FrameSetup_c"), QStringLiteral("FrameAlertPaging_c"),
+        QStringLiteral("FrameReports_c"), QStringLiteral("FrameConfigureClient_c")};
     for (int i = 0; i < 4; ++i) {
         auto* b = button(this, QStringLiteral("SwitchFrame_c_%1").arg(i + 1), captions.at(i),
                          4 + i * 115, 4, 112, 26);
@@ -113,34 +113,44 @@ frmMain::~frmMain() = default;
 void frmMain::buildSetupPage(QFrame* page) {
     auto* heading = label(page, QStringLiteral("Setup Options"), 12, 4, 200);
     heading->setStyleSheet(QStringLiteral("font-weight: bold;"));
-    m_CheckTime_c = combo(page, QStringLiteral("CheckTime_c"), QStringLiteral("Check message queue every"), 28);
-    m_DelayBeforeRetries_c = combo(page, QStringLiteral("DelayBeforeRetries_c"), QStringLiteral("Delay before retry"), 58);
-    m_NumberOfRetries_c = combo(page, QStringLiteral("NumberOfRetries_c"), QStringLiteral("Number of retries"), 88);
-    m_Speaker_c = combo(page, QStringLiteral("Speaker_c"), QStringLiteral("Modem Speaker Setting"), 118);
+    m_CheckTime_c =
+        combo(page, QStringLiteral("CheckTime_c"), QStringLiteral("Check message queue every"), 28);
+    m_DelayBeforeRetries_c = combo(page, QStringLiteral("DelayBeforeRetries_c"),
+                                   QStringLiteral("Delay before retry"), 58);
+    m_NumberOfRetries_c =
+        combo(page, QStringLiteral("NumberOfRetries_c"), QStringLiteral("Number of retries"), 88);
+    m_Speaker_c =
+        combo(page, QStringLiteral("Speaker_c"), QStringLiteral("Modem Speaker Setting"), 118);
     m_TimeOut_c = combo(page, QStringLiteral("TimeOut_c"), QStringLiteral("Time out"), 148);
-    m_DialingDelay_c = combo(page, QStringLiteral("DialingDelay_c"), QStringLiteral("Delay between modem dialing"), 178);
+    m_DialingDelay_c = combo(page, QStringLiteral("DialingDelay_c"),
+                             QStringLiteral("Delay between modem dialing"), 178);
 
     label(page, QStringLiteral("Message Queue Location"), 12, 214, 200);
-    m_MessageQueueLocation_c = make<QLineEdit>(page, QStringLiteral("MessageQueueLocation_c"), 12, 236, 300, 24);
+    m_MessageQueueLocation_c =
+        make<QLineEdit>(page, QStringLiteral("MessageQueueLocation_c"), 12, 236, 300, 24);
     m_MessageQueueLocation_c->setMaxLength(widthOf(QStringLiteral("MessageQueueLocation")));
     auto* browse = button(page, QStringLiteral("Command1"), QStringLiteral("Browse"), 318, 235, 70);
     connect(browse, &QPushButton::clicked, this, &frmMain::Command1_Click);
 
     label(page, QStringLiteral("Message file expire days"), 12, 274, 192);
-    m_txtPMFExpireDays = make<QLineEdit>(page, QStringLiteral("txtPMFExpireDays"), 206, 272, 60, 24);
+    m_txtPMFExpireDays =
+        make<QLineEdit>(page, QStringLiteral("txtPMFExpireDays"), 206, 272, 60, 24);
     m_txtPMFExpireDays->setMaxLength(10);
 
     m_SystemPassword_c = make<QLineEdit>(page, QStringLiteral("SystemPassword_c"), 0, 0, 10, 10);
     m_SystemPassword_c->setVisible(false);
     m_SystemPassword_c->setMaxLength(widthOf(QStringLiteral("SystemPassword")));
 
-    auto* login = button(page, QStringLiteral("ChangePassword_c"), QStringLiteral("Configure Login"), 12, 316, 140);
+    auto* login = button(page, QStringLiteral("ChangePassword_c"),
+                         QStringLiteral("Configure Login"), 12, 316, 140);
     connect(login, &QPushButton::clicked, this, &frmMain::ChangePassword_c_Click);
-    auto* pending = button(page, QStringLiteral("cmdPendingFilesStatus"), QStringLiteral("Pending Files Status"), 162, 316, 160);
+    auto* pending = button(page, QStringLiteral("cmdPendingFilesStatus"),
+                           QStringLiteral("Pending Files Status"), 162, 316, 160);
     connect(pending, &QPushButton::clicked, this, &frmMain::cmdPendingFilesStatus_Click);
 
     label(page, QStringLiteral("Available Modems"), 400, 28, 190);
-    m_AvailableModems_c = make<QListWidget>(page, QStringLiteral("AvailableModems_c"), 400, 50, 110, 180);
+    m_AvailableModems_c =
+        make<QListWidget>(page, QStringLiteral("AvailableModems_c"), 400, 50, 110, 180);
     auto* add = button(page, QStringLiteral("Command2"), QStringLiteral("Add"), 518, 50, 78);
     auto* remove = button(page, QStringLiteral("Command3"), QStringLiteral("Remove"), 518, 84, 78);
     connect(add, &QPushButton::clicked, this, &frmMain::Command2_Click);
@@ -158,24 +168,31 @@ void frmMain::buildAlertsPage(QFrame* page) {
     m_AlertByPage_c = make<QCheckBox>(remote, QStringLiteral("AlertByPage_c"), 12, 26, 210, 22);
     m_AlertByPage_c->setText(QStringLiteral("Remote Alert - Send a page"));
     label(remote, QStringLiteral("Transmission method"), 228, 28, 130);
-    m_cboTransmissionMethod = make<QComboBox>(remote, QStringLiteral("cboTransmissionMethod"), 360, 25, 120, 24);
+    m_cboTransmissionMethod =
+        make<QComboBox>(remote, QStringLiteral("cboTransmissionMethod"), 360, 25, 120, 24);
     m_cboTransmissionMethod->addItems({QStringLiteral("Direct Dial"), QStringLiteral("Internet")});
     m_cboTransmissionMethod->setCurrentIndex(-1);
-    connect(m_cboTransmissionMethod, &QComboBox::activated, this, &frmMain::cboTransmissionMethod_Click);
-    auto* configure = button(remote, QStringLiteral("cmdConfigure"), QStringLiteral("Configure"), 490, 24, 86);
+    connect(m_cboTransmissionMethod, &QComboBox::activated, this,
+            &frmMain::cboTransmissionMethod_Click);
+    auto* configure =
+        button(remote, QStringLiteral("cmdConfigure"), QStringLiteral("Configure"), 490, 24, 86);
     connect(configure, &QPushButton::clicked, this, &frmMain::cmdConfigure_Click);
 
     m_AlertByEMail_c = make<QCheckBox>(remote, QStringLiteral("AlertByEMail_c"), 12, 62, 210, 22);
     m_AlertByEMail_c->setText(QStringLiteral("Remote Alert - Send e-mail"));
     label(remote, QStringLiteral("E-Mail address"), 32, 96, 150);
-    m_AlertEMailAddress_c = make<QLineEdit>(remote, QStringLiteral("AlertEMailAddress_c"), 190, 94, 290, 24);
+    m_AlertEMailAddress_c =
+        make<QLineEdit>(remote, QStringLiteral("AlertEMailAddress_c"), 190, 94, 290, 24);
     m_AlertEMailAddress_c->setMaxLength(widthOf(QStringLiteral("AlertEMailAddress")));
     label(remote, QStringLiteral("SMTP server address"), 32, 128, 150);
-    m_AlertSMTPServer_c = make<QLineEdit>(remote, QStringLiteral("AlertSMTPServer_c"), 190, 126, 290, 24);
+    m_AlertSMTPServer_c =
+        make<QLineEdit>(remote, QStringLiteral("AlertSMTPServer_c"), 190, 126, 290, 24);
     m_AlertSMTPServer_c->setMaxLength(widthOf(QStringLiteral("AlertSMTPServer")));
-    m_PageFailAlert_c = make<QCheckBox>(remote, QStringLiteral("PageFailAlert_c"), 12, 164, 260, 22);
+    m_PageFailAlert_c =
+        make<QCheckBox>(remote, QStringLiteral("PageFailAlert_c"), 12, 164, 260, 22);
     m_PageFailAlert_c->setText(QStringLiteral("Send an alert if a page fails"));
-    m_ModemFailAlert_c = make<QCheckBox>(remote, QStringLiteral("ModemFailAlert_c"), 290, 164, 270, 22);
+    m_ModemFailAlert_c =
+        make<QCheckBox>(remote, QStringLiteral("ModemFailAlert_c"), 290, 164, 270, 22);
     m_ModemFailAlert_c->setText(QStringLiteral("Send an alert if a modem fails"));
 
     auto* local = make<QGroupBox>(page, QStringLiteral("FrameLocalAlert"), 8, 214, 589, 100);
@@ -184,7 +201,8 @@ void frmMain::buildAlertsPage(QFrame* page) {
     m_VisualAlert_c->setText(QStringLiteral("Visual Alert"));
     m_AudioAlert_c = make<QCheckBox>(local, QStringLiteral("AudioAlert_c"), 12, 60, 120, 22);
     m_AudioAlert_c->setText(QStringLiteral("Audio Alert"));
-    m_AtIntervalsTime_c = make<QComboBox>(local, QStringLiteral("AtIntervalsTime_c"), 140, 58, 140, 24);
+    m_AtIntervalsTime_c =
+        make<QComboBox>(local, QStringLiteral("AtIntervalsTime_c"), 140, 58, 140, 24);
 }
 
 void frmMain::buildReportsPage(QFrame* page) {
@@ -211,21 +229,27 @@ void frmMain::buildReportsPage(QFrame* page) {
     label(criteria, QStringLiteral("Sender Name"), 12, 134, 120);
     m_Sender_c = make<QLineEdit>(criteria, QStringLiteral("Sender_c"), 130, 132, 118, 24);
     m_Sender_c->setMaxLength(vts::logstore::kSenderWidth);
-    m_SelectSender_c = button(criteria, QStringLiteral("SelectSender_c"), QStringLiteral("Select Sender"), 254, 131, 130);
+    m_SelectSender_c = button(criteria, QStringLiteral("SelectSender_c"),
+                              QStringLiteral("Select Sender"), 254, 131, 130);
     label(criteria, QStringLiteral("Department Name"), 12, 170, 120);
     m_Department_c = make<QLineEdit>(criteria, QStringLiteral("Department_c"), 130, 168, 118, 24);
     m_Department_c->setMaxLength(vts::logstore::kDepartmentWidth);
-    m_cmdSelectDepartment = button(criteria, QStringLiteral("cmdSelectDepartment"), QStringLiteral("Select Department"), 254, 167, 130);
+    m_cmdSelectDepartment = button(criteria, QStringLiteral("cmdSelectDepartment"),
+                                   QStringLiteral("Select Department"), 254, 167, 130);
     connect(m_SelectSender_c, &QPushButton::clicked, this, &frmMain::SelectSender_c_Click);
-    connect(m_cmdSelectDepartment, &QPushButton::clicked, this, &frmMain::cmdSelectDepartment_Click);
+    connect(m_cmdSelectDepartment, &QPushButton::clicked, this,
+            &frmMain::cmdSelectDepartment_Click);
 
-    const QStringList labels = {QStringLiteral("View"), QStringLiteral("Save"), QStringLiteral("Print")};
+    const QStringList labels = {QStringLiteral("View"), QStringLiteral("Save"),
+                                QStringLiteral("Print")};
     for (int i = 0; i < 3; ++i) {
-        auto* b = button(page, QStringLiteral("print_c_%1").arg(i), labels.at(i), 204 + i * 100, 256, 90, 30);
+        auto* b = button(page, QStringLiteral("print_c_%1").arg(i), labels.at(i), 204 + i * 100,
+                         256, 90, 30);
         connect(b, &QPushButton::clicked, this, [this, i] { print_c_Click(i); });
         m_print_c[static_cast<size_t>(i)] = b;
     }
-    m_PurgeDatabase_c = button(page, QStringLiteral("PurgeDatabase_c"), QStringLiteral("Purge Database"), 8, 256, 186, 30);
+    m_PurgeDatabase_c = button(page, QStringLiteral("PurgeDatabase_c"),
+                               QStringLiteral("Purge Database"), 8, 256, 186, 30);
     connect(m_PurgeDatabase_c, &QPushButton::clicked, this, &frmMain::PurgeDatabase_c_Click);
 }
 
@@ -239,10 +263,11 @@ void frmMain::buildClientsPage(QFrame* page) {
     connect(m_UserList_c, &QListWidget::itemDoubleClicked, this, [this] { EditClient_c_Click(); });
     const QStringList names = {QStringLiteral("AddClient_c"), QStringLiteral("EditClient_c"),
                                QStringLiteral("Remove_c"), QStringLiteral("Configure_c")};
-    const QStringList captions = {QStringLiteral("Add"), QStringLiteral("Edit"), QStringLiteral("Remove"),
-                                  QStringLiteral("Configure")};
-    const std::array<void (frmMain::*)(), 4> handlers = {&frmMain::AddClient_c_Click, &frmMain::EditClient_c_Click,
-                                                      &frmMain::Remove_c_Click, &frmMain::Configure_c_Click};
+    const QStringList captions = {QStringLiteral("Add"), QStringLiteral("Edit"),
+                                  QStringLiteral("Remove"), QStringLiteral("Configure")};
+    const std::array<void (frmMain::*)(), 4> handlers = {
+        &frmMain::AddClient_c_Click, &frmMain::EditClient_c_Click, &frmMain::Remove_c_Click,
+        &frmMain::Configure_c_Click};
     for (int i = 0; i < 4; ++i) {
         auto* b = button(page, names.at(i), captions.at(i), 484, 30 + i * 42, 112, 34);
         connect(b, &QPushButton::clicked, this, handlers.at(static_cast<size_t>(i)));
@@ -252,27 +277,34 @@ void frmMain::buildClientsPage(QFrame* page) {
 bool frmMain::Form_Load() {
     fill(m_Status_c, {QStringLiteral("All Messages"), QStringLiteral("Successful Messages"),
                       QStringLiteral("Failed Messages"), QStringLiteral("Cancelled Messages")});
-    fill(m_CheckTime_c, {QStringLiteral("Continuously"), QStringLiteral("1 Minute"), QStringLiteral("5 Minute"),
-                         QStringLiteral("10 Minute"), QStringLiteral("15 Minute"), QStringLiteral("30 Minute"),
-                         QStringLiteral("1 Hour"), QStringLiteral("1 Day")});
+    fill(m_CheckTime_c,
+         {QStringLiteral("Continuously"), QStringLiteral("1 Minute"), QStringLiteral("5 Minute"),
+          QStringLiteral("10 Minute"), QStringLiteral("15 Minute"), QStringLiteral("30 Minute"),
+          QStringLiteral("1 Hour"), QStringLiteral("1 Day")});
     m_ReportList_c->clear();
     m_ReportList_c->addItem(QStringLiteral("Message Log Report"));
     m_ReportList_c->setCurrentRow(0);
-    fill(m_DialingDelay_c, {QStringLiteral("No Delay"), QStringLiteral("1 Second"), QStringLiteral("5 Seconds"),
-                            QStringLiteral("10 Seconds"), QStringLiteral("30 Seconds"), QStringLiteral("1 Minute")});
-    fill(m_AtIntervalsTime_c, {QStringLiteral("Only Once"), QStringLiteral("Continuously"), QStringLiteral("Every Minute")});
-    fill(m_DelayBeforeRetries_c, {QStringLiteral("No Delay"), QStringLiteral("1 Second"), QStringLiteral("10 Seconds"),
-                                  QStringLiteral("30 Seconds"), QStringLiteral("1 Minute")});
+    fill(m_DialingDelay_c,
+         {QStringLiteral("No Delay"), QStringLiteral("1 Second"), QStringLiteral("5 Seconds"),
+          QStringLiteral("10 Seconds"), QStringLiteral("30 Seconds"), QStringLiteral("1 Minute")});
+    fill(m_AtIntervalsTime_c, {QStringLiteral("Only Once"), QStringLiteral("Continuously"),
+                               QStringLiteral("Every Minute")});
+    fill(m_DelayBeforeRetries_c,
+         {QStringLiteral("No Delay"), QStringLiteral("1 Second"), QStringLiteral("10 Seconds"),
+          QStringLiteral("30 Seconds"), QStringLiteral("1 Minute")});
     QStringList retries;
     for (int i = 0; i <= 10; ++i) retries << QString::number(i);
     fill(m_NumberOfRetries_c, retries);
-    fill(m_Speaker_c, {QStringLiteral("Off"), QStringLiteral("Low Volume"), QStringLiteral("Medium Volume"),
-                       QStringLiteral("High Volume")});
-    fill(m_TimeOut_c, {QStringLiteral("5 Seconds"), QStringLiteral("15 Seconds"), QStringLiteral("30 Seconds"),
-                       QStringLiteral("60 Seconds"), QStringLiteral("120 Seconds")});
-    fill(m_SortBy_c, {QStringLiteral("Sort By Date"), QStringLiteral("Sort By Sender"), QStringLiteral("Sort By Recipient"),
-                      QStringLiteral("Sort By TAP Number"), QStringLiteral("Sort By Department")});
-    fill(m_cboReportType, {QStringLiteral("Normal"), QStringLiteral("Full Text"), QStringLiteral("Summary")});
+    fill(m_Speaker_c, {QStringLiteral("Off"), QStringLiteral("Low Volume"),
+                       QStringLiteral("Medium Volume"), QStringLiteral("High Volume")});
+    fill(m_TimeOut_c,
+         {QStringLiteral("5 Seconds"), QStringLiteral("15 Seconds"), QStringLiteral("30 Seconds"),
+          QStringLiteral("60 Seconds"), QStringLiteral("120 Seconds")});
+    fill(m_SortBy_c, {QStringLiteral("Sort By Date"), QStringLiteral("Sort By Sender"),
+                      QStringLiteral("Sort By Recipient"), QStringLiteral("Sort By TAP Number"),
+                      QStringLiteral("Sort By Department")});
+    fill(m_cboReportType,
+         {QStringLiteral("Normal"), QStringLiteral("Full Text"), QStringLiteral("Summary")});
 
     if (!LoadClientList()) return false;
 
@@ -281,7 +313,8 @@ bool frmMain::Form_Load() {
         m_frames[i]->move(0, twips(495));
         m_frames[i]->setVisible(i == 0);
     }
-    for (size_t i = 0; i < m_SwitchFrame_c.size(); ++i) colour(m_SwitchFrame_c[i], i == 0 ? kWhite : kLightGrey);
+    for (size_t i = 0; i < m_SwitchFrame_c.size(); ++i)
+        colour(m_SwitchFrame_c[i], i == 0 ? kWhite : kLightGrey);
 
     if (!LoadConfig()) return false;
     return LoadModems();
@@ -475,8 +508,8 @@ void frmMain::Command3_Click() {
 
 void frmMain::cmdPendingFilesStatus_Click() {
     if (m_MessageQueueLocation_c->text().isEmpty()) {
-        m_ctx.dialogs->message(QStringLiteral("Message Queue Location cannot be blank."), kErrorTitle,
-                               Dialogs::Icon::Critical);
+        m_ctx.dialogs->message(QStringLiteral("Message Queue Location cannot be blank."),
+                               kErrorTitle, Dialogs::Icon::Critical);
         return;
     }
     frmPendingFilesStatus status(m_ctx, m_MessageQueueLocation_c->text(), this);
@@ -500,7 +533,9 @@ void frmMain::showTransmissionDialog(const QString& method) {
     }
 }
 
-void frmMain::cboTransmissionMethod_Click() { showTransmissionDialog(m_cboTransmissionMethod->currentText()); }
+void frmMain::cboTransmissionMethod_Click() {
+    showTransmissionDialog(m_cboTransmissionMethod->currentText());
+}
 
 void frmMain::cmdConfigure_Click() {
     if (m_cboTransmissionMethod->currentText().isEmpty()) {
@@ -550,7 +585,8 @@ void frmMain::Configure_c_Click() {
         if (!client) return;
         const QString folder = vts::clients::folderToOpen(client->path, m_ctx.workDir);
         if (folder.isEmpty()) {
-            storeError(QStringLiteral("The folder %1 cannot be found.").arg(vts::conv::trim(client->path)));
+            storeError(QStringLiteral("The folder %1 cannot be found.")
+                           .arg(vts::conv::trim(client->path)));
             return;
         }
         if (!m_ctx.openFolder || !m_ctx.openFolder(folder))

@@ -29,15 +29,18 @@ void frmNewPort::Command2_Click() {
     namespace modems = vts::modems;
     try {
         switch (modems::add(m_ctx.workDir, m_NewPortNumber_c->text())) {
-        case modems::AddResult::OutOfRange:
-            m_ctx.dialogs->message(modems::kRangeText, modems::kRangeTitle, Dialogs::Icon::Critical);
-            m_NewPortNumber_c->setFocus();
-            return;
-        case modems::AddResult::Duplicate:
-            m_ctx.dialogs->message(modems::kDuplicateText, modems::kDuplicateTitle,
-                                   Dialogs::Icon::Critical);
-            return;
-        case modems::AddResult::Added: accept(); return;
+            case modems::AddResult::OutOfRange:
+                m_ctx.dialogs->message(modems::kRangeText, modems::kRangeTitle,
+                                       Dialogs::Icon::Critical);
+                m_NewPortNumber_c->setFocus();
+                return;
+            case modems::AddResult::Duplicate:
+                m_ctx.dialogs->message(modems::kDuplicateText, modems::kDuplicateTitle,
+                                       Dialogs::Icon::Critical);
+                return;
+            case modems::AddResult::Added:
+                accept();
+                return;
         }
     } catch (const vts::db::DbError& e) {
         m_ctx.dialogs->message(e.message(), QStringLiteral("Error"), Dialogs::Icon::Critical);

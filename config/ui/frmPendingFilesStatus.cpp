@@ -16,9 +16,9 @@ frmPendingFilesStatus::frmPendingFilesStatus(const vts::ConfigContext& context,
     const QStringList texts = vts::pending::labels(
         vts::pending::compute(queueFolder, context.programDir, context.workDir));
     for (int i = 0; i < 6; ++i) {
-        m_labels[static_cast<size_t>(i)] = vts::form::label(
-            this, texts.at(i), 16, 14 + i * 30 + (i >= 3 ? 10 : 0), 300, 22,
-            QStringLiteral("Label%1").arg(i + 1));
+        m_labels[static_cast<size_t>(i)] =
+            vts::form::label(this, texts.at(i), 16, 14 + i * 30 + (i >= 3 ? 10 : 0), 300, 22,
+                             QStringLiteral("Label%1").arg(i + 1));
     }
     auto* close = button(this, QStringLiteral("cmdClose"), QStringLiteral("Close"), 230, 212, 85);
     close->setDefault(true);

@@ -53,7 +53,7 @@ struct PasswordCase {
 TEST(Passwords, CompareTrimmedAndUpperCased) {
     const PasswordCase cases[] = {{"secret", "SECRET", true}, {"  SeCrEt ", "secret", true},
                                   {"secre", "SECRET", false}, {"", "", true},
-                                  {"   ", "", true},           {"a b", "A B", true},
+                                  {"   ", "", true},          {"a b", "A B", true},
                                   {"ab", "a b", false}};
     for (const auto& c : cases)
         EXPECT_EQ(login::passwordsMatch(c.typed, c.stored), c.match) << c.typed << "/" << c.stored;

@@ -70,12 +70,13 @@ TEST_F(StoreOps, ModemPortsStoredAsTyped) {
         const char* typed;
         modems::AddResult result;
     };
-    const Case cases[] = {{"32", modems::AddResult::Added},    {"33", modems::AddResult::OutOfRange},
-                          {"0", modems::AddResult::OutOfRange}, {"-1", modems::AddResult::OutOfRange},
-                          {"", modems::AddResult::OutOfRange},  {"5", modems::AddResult::Added},
-                          {"5", modems::AddResult::Duplicate},  {"05", modems::AddResult::Added},
-                          {"3x", modems::AddResult::Added},     {"1.5", modems::AddResult::Added},
-                          {" 7 ", modems::AddResult::Added},    {"7", modems::AddResult::Duplicate}};
+    const Case cases[] = {
+        {"32", modems::AddResult::Added},     {"33", modems::AddResult::OutOfRange},
+        {"0", modems::AddResult::OutOfRange}, {"-1", modems::AddResult::OutOfRange},
+        {"", modems::AddResult::OutOfRange},  {"5", modems::AddResult::Added},
+        {"5", modems::AddResult::Duplicate},  {"05", modems::AddResult::Added},
+        {"3x", modems::AddResult::Added},     {"1.5", modems::AddResult::Added},
+        {" 7 ", modems::AddResult::Added},    {"7", modems::AddResult::Duplicate}};
     for (const auto& c : cases) EXPECT_EQ(modems::add(dir(), c.typed), c.result) << c.typed;
     EXPECT_EQ(modems::load(dir()),
               QStringList({"COM32", "COM5", "COM05", "COM3x", "COM1.5", "COM7"}));
@@ -89,7 +90,8 @@ TEST_F(StoreOps, RemovingAModemDeletesExactlyThatRow) {
 }
 
 TEST_F(StoreOps, ClientNamesAreUniqueUpperCasedAndMayHoldApostrophes) {
-    EXPECT_EQ(clients::add(dir(), {"  smith ", " /srv/a/vt.mdb ", " pc1 "}), clients::AddResult::Added);
+    EXPECT_EQ(clients::add(dir(), {"  smith ", " /srv/a/vt.mdb ", " pc1 "}),
+              clients::AddResult::Added);
     EXPECT_EQ(clients::add(dir(), {"Smith", "/other", ""}), clients::AddResult::Duplicate);
     EXPECT_EQ(clients::add(dir(), {"o'brien", "/b", ""}), clients::AddResult::Added);
     EXPECT_EQ(clients::add(dir(), {"O'Brien", "/c", ""}), clients::AddResult::Duplicate);

@@ -46,7 +46,8 @@ TEST_F(MainWindow, StartsOnServerSetupAndSwitchesPages) {
     auto w = open();
     EXPECT_EQ(w->windowTitle(), "Vantrel Server 3.0");
     EXPECT_EQ(w->size(), QSize(605, 422));
-    for (const char* f : {"FrameSetup_c", "FrameAlertPaging_c", "FrameReports_c", "FrameConfigureClient_c"})
+    for (const char* f :
+         {"FrameSetup_c", "FrameAlertPaging_c", "FrameReports_c", "FrameConfigureClient_c"})
         EXPECT_EQ(child<QFrame>(w.get(), f)->pos(), QPoint(0, 33)) << f;
     EXPECT_TRUE(pageShown(*w, "FrameSetup_c"));
     EXPECT_FALSE(pageShown(*w, "FrameAlertPaging_c"));
@@ -67,8 +68,8 @@ TEST_F(MainWindow, StartsOnServerSetupAndSwitchesPages) {
 TEST_F(MainWindow, ListsHoldTheirEntriesInOrder) {
     auto w = open();
     EXPECT_EQ(entries(child<QComboBox>(w.get(), "CheckTime_c")),
-              QStringList({"Continuously", "1 Minute", "5 Minute", "10 Minute", "15 Minute", "30 Minute",
-                           "1 Hour", "1 Day"}));
+              QStringList({"Continuously", "1 Minute", "5 Minute", "10 Minute", "15 Minute",
+                           "30 Minute", "1 Hour", "1 Day"}));
     EXPECT_EQ(entries(child<QComboBox>(w.get(), "DelayBeforeRetries_c")),
               QStringList({"No Delay", "1 Second", "10 Seconds", "30 Seconds", "1 Minute"}));
     EXPECT_EQ(entries(child<QComboBox>(w.get(), "DialingDelay_c")).size(), 6);
@@ -190,8 +191,8 @@ TEST_F(MainWindow, AddPortDialogRefusesAndAddsAsTyped) {
         number->setText(" 12 ");
         add->click();
         EXPECT_FALSE(d->isVisible());
-        EXPECT_EQ(dialogs.texts(),
-                  QStringList({"The new port number must be between 1 and 32", "That port already exists"}));
+        EXPECT_EQ(dialogs.texts(), QStringList({"The new port number must be between 1 and 32",
+                                                "That port already exists"}));
     });
     w->Command2_Click();
     ASSERT_EQ(w->AvailableModems_c()->count(), 2);

@@ -68,7 +68,8 @@ TEST_F(Program, SecondCopyIsRefused) {
     ASSERT_TRUE(running.acquire());
     QString err;
     EXPECT_EQ(run(&err), 1);
-    EXPECT_TRUE(err.contains("Vantrel Server Configuration is already running")) << err.toStdString();
+    EXPECT_TRUE(err.contains("Vantrel Server Configuration is already running"))
+        << err.toStdString();
 }
 
 TEST(QuietStart, DropsOnlyQtsNoticesNobodyCanActOn) {

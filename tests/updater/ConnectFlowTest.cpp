@@ -67,7 +67,8 @@ public:
         m_actions = std::make_unique<UpdaterActions>(ProgramFolder(prog()), server, m_loop,
                                                      m_dialogs, m_launcher);
         m_flow = std::make_unique<ConnectFlow>(*m_actions);
-        QObject::connect(m_actions.get(), &UpdaterActions::quitRequested, [this] { m_quit = true; });
+        QObject::connect(m_actions.get(), &UpdaterActions::quitRequested,
+                         [this] { m_quit = true; });
         QObject::connect(m_actions.get(), &UpdaterActions::instructionsRequested,
                          [this] { m_instructions = true; });
         QObject::connect(m_flow.get(), &ConnectFlow::operationEnded, [this] { m_ended = true; });

@@ -104,8 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
 
 TEST(HttpResponseParser, ReportsStatusHeadersThenBodyInOrder) {
-    const Outcome o =
-        run("HTTP/1.0 200 OK\r\nContent-Length: 2\r\nX-A:  b c \r\n\r\nhi", 0, false);
+    const Outcome o = run("HTTP/1.0 200 OK\r\nContent-Length: 2\r\nX-A:  b c \r\n\r\nhi", 0, false);
     EXPECT_EQ(o.events, (QStringList{"status 200", "Content-Length=2", "X-A=b c", "body"}));
 }
 

@@ -59,9 +59,8 @@ TEST_F(OnlyOneTest, LockLeftByADeadCopyIsTakenOver) {
     ASSERT_TRUE(gone.waitForStarted(5000));
     const qint64 pid = gone.processId();
     ASSERT_TRUE(gone.waitForFinished(5000));
-    writeFile("OnlyOneupdater.lock",
-              QByteArray::number(pid) + "\nupdater\n" +
-                  QSysInfo::machineHostName().toUtf8() + "\n");
+    writeFile("OnlyOneupdater.lock", QByteArray::number(pid) + "\nupdater\n" +
+                                         QSysInfo::machineHostName().toUtf8() + "\n");
     OnlyOne g(dir(), "updater");
     EXPECT_TRUE(g.claim());
 }
@@ -95,8 +94,8 @@ TEST_F(OnlyOneTest, SecondRunningProgramEndsWhileTheFirstKeepsRunning) {
     first.setProcessEnvironment(env);
     first.start(exe, {});
     ASSERT_TRUE(first.waitForStarted(10000));
-    ASSERT_TRUE(pumpUntil([&] { return QFileInfo::exists(path("prog/OnlyOneupdater.lock")); },
-                          15000));
+    ASSERT_TRUE(
+        pumpUntil([&] { return QFileInfo::exists(path("prog/OnlyOneupdater.lock")); }, 15000));
 
     QProcess second;
     second.setProcessEnvironment(env);

@@ -20,8 +20,7 @@ public:
     // update_server.py serving `root`, recording requests into `recordDir`,
     // with per-path modes such as "/zupdate/vtupdate.exe=broken".
     static std::unique_ptr<TestServer> script(const QString& root, const QString& recordDir,
-                                              const QStringList& modes = {},
-                                              int pauseAfter = 0);
+                                              const QStringList& modes = {}, int pauseAfter = 0);
     ~TestServer();
 
     quint16 port() const { return m_port; }

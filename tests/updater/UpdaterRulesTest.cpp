@@ -21,15 +21,13 @@ TEST(DownloadPercent, RoundsToNearestWithHalvesToEven) {
         int expected;
     };
     const Row rows[] = {
-        {25000, 50000, 50}, {50000, 50000, 100}, {0, 50000, 0},
-        {6250, 50000, 12},   // 12.5 -> 12
-        {18750, 50000, 38},  // 37.5 -> 38
-        {1, 200, 0},         // 0.5 -> 0
-        {3, 200, 2},         // 1.5 -> 2
-        {1, 3, 33},          {2, 3, 67},
-        {199, 200, 100},     // 99.5 -> 100
-        {1000, 0, 0},        // unknown length
-        {60000, 50000, 100}, // never past the end
+        {25000, 50000, 50},  {50000, 50000, 100}, {0, 50000, 0},   {6250, 50000, 12},  // 12.5 -> 12
+        {18750, 50000, 38},                                                            // 37.5 -> 38
+        {1, 200, 0},                                                                   // 0.5 -> 0
+        {3, 200, 2},                                                                   // 1.5 -> 2
+        {1, 3, 33},          {2, 3, 67},          {199, 200, 100},  // 99.5 -> 100
+        {1000, 0, 0},                                               // unknown length
+        {60000, 50000, 100},                                        // never past the end
     };
     for (const Row& r : rows)
         EXPECT_EQ(ConnectFlow::percent(r.total, r.length), r.expected)
@@ -65,10 +63,12 @@ TEST(Requests, BytesOnTheWireAreExact) {
               QByteArray("GET /zupdate/fileinfo.txt HTTP/1.1\r\nHost: update.example.com\r\n"
                          "Accept: */*\r\n\r\n"));
     s.port = 8080;
-    EXPECT_EQ(VersionFileFetch::request(s, QStringLiteral("/a")),
-              QByteArray("GET /a HTTP/1.1\r\nHost: update.example.com:8080\r\nAccept: */*\r\n\r\n"));
-    EXPECT_EQ(DownloadClient::request(QStringLiteral("/zupdate/vtupdate.exe")),
-              QByteArray("GET /zupdate/vtupdate.exe HTTP/1.0\r\nUser-Agent: Vantrel Update/3.0\r\n\r\n"));
+    EXPECT_EQ(
+        VersionFileFetch::request(s, QStringLiteral("/a")),
+        QByteArray("GET /a HTTP/1.1\r\nHost: update.example.com:8080\r\nAccept: */*\r\n\r\n"));
+    EXPECT_EQ(
+        DownloadClient::request(QStringLiteral("/zupdate/vtupdate.exe")),
+        QByteArray("GET /zupdate/vtupdate.exe HTTP/1.0\r\nUser-Agent: Vantrel Update/3.0\r\n\r\n"));
 }
 
 class ServerAddressTest : public test::TempDirTest {};

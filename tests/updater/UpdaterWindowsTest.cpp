@@ -46,7 +46,8 @@ protected:
     void makeWindow(OnlyOne* guard = nullptr) {
         m_actions = std::make_unique<UpdaterActions>(ProgramFolder(dir()), m_server, m_loop,
                                                      m_dialogs, m_launcher);
-        QObject::connect(m_actions.get(), &UpdaterActions::quitRequested, [this] { m_quit = true; });
+        QObject::connect(m_actions.get(), &UpdaterActions::quitRequested,
+                         [this] { m_quit = true; });
         m_window = std::make_unique<frmUpdateVT>(*m_actions, guard);
         m_window->show();
     }
@@ -121,14 +122,14 @@ TEST_F(UpdaterWindowsTest, UpdateOpensTheConnectWindowAndAFailedFetchBringsTheMa
     EXPECT_TRUE(c->isModal());
     EXPECT_FALSE(m_window->btnContinue->isEnabled());
     EXPECT_EQ(c->windowTitle(), "Vantrel Update Program");
-    EXPECT_EQ(textLines(c),
-              (QStringList{
-                  "If you are not currently connected to your ISP (Internet Service Provider),",
-                  "please do so now.",
-                  "You can connect to your ISP by starting your Internet browser or your",
-                  "e-mail program.",
-                  "After you have connected to your ISP, return to this screen and click the",
-                  "Update button below."}));
+    EXPECT_EQ(
+        textLines(c),
+        (QStringList{"If you are not currently connected to your ISP (Internet Service Provider),",
+                     "please do so now.",
+                     "You can connect to your ISP by starting your Internet browser or your",
+                     "e-mail program.",
+                     "After you have connected to your ISP, return to this screen and click the",
+                     "Update button below."}));
     EXPECT_TRUE(c->Label7->text().isEmpty());
     EXPECT_EQ(c->btnGetUpdate->text(), "Update");
     EXPECT_EQ(c->btnCancel->text(), "Cancel");

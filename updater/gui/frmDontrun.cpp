@@ -15,9 +15,9 @@ frmDontrun::frmDontrun(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("Update Vantrel Program"));
     updaterstyle::applyTeal(this);
     auto* v = new QVBoxLayout(this);
-    for (const char* line : {"To update Vantrel in the future, start Vantrel and:",
-                             "1. Click the Setup button.", "2. Click the Setup Wizard button.",
-                             "3. Click the Update button."})
+    for (const char* line :
+         {"To update Vantrel in the future, start Vantrel and:", "1. Click the Setup button.",
+          "2. Click the Setup Wizard button.", "3. Click the Update button."})
         v->addWidget(updaterstyle::textLine(QString::fromLatin1(line), this));
     btnOkay = new QPushButton(QStringLiteral("OK"), this);
     btnOkay->setObjectName(QStringLiteral("btnOkay"));

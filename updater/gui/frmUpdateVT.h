@@ -1,8 +1,8 @@
 #pragma once
 
 #include "OnlyOne.h"
-#include "frmConnectISP.h"
 #include "UpdaterActions.h"
+#include "frmConnectISP.h"
 
 #include <QDialog>
 #include <QPointer>
