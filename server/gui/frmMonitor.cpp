@@ -4,6 +4,7 @@
 #include "StatusListModel.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QIcon>
 #include <QListView>
 #include <QPainter>
@@ -18,6 +19,26 @@ namespace {
 QRect twips(int left, int top, int width, int height) {
     const int k = frmMonitor::kTwipsPerPixel;
     return {left / k, top / k, width / k, height / k};
+}
+
+// The buttons keep the form's fixed sizes; where the system font draws a
+// caption wider than its button (the form was laid out for a narrower
+// font), the caption gets a slightly smaller font instead of being cut off.
+// The margin is the button's frame and padding on both sides.
+void fitCaption(QPushButton* button) {
+    constexpr int kMargin = 12;
+    constexpr qreal kSmallest = 6.0;
+    QFont font = button->font();
+    if (font.pointSizeF() <= 0) {
+        return;
+    }
+    while (QFontMetrics(font).horizontalAdvance(button->text()) + kMargin > button->width() &&
+           font.pointSizeF() - 0.5 >= kSmallest) {
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    }
+    if (font != button->font()) {
+        button->setFont(font);
+    }
 }
 
 }  // namespace
@@ -50,6 +71,9 @@ frmMonitor::frmMonitor(MonitorCore& core, QWidget* parent) : QWidget(parent), m_
     m_shutdown = new QPushButton(QStringLiteral("Shut Down"), this);
     m_shutdown->setObjectName(QStringLiteral("Shutdown_c"));
     m_shutdown->setGeometry(twips(4530, 150, 1470, 315));
+    for (QPushButton* b : {m_clear, m_cancelAlert, m_configure, m_shutdown}) {
+        fitCaption(b);
+    }
 
     m_status = new QListView(this);
     m_status->setObjectName(QStringLiteral("Status_c"));

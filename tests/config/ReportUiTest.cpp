@@ -6,6 +6,7 @@
 #include "ReportTestSupport.h"
 #include "ReportsPageController.h"
 #include "TestSupport.h"
+#include "WindowFit.h"
 #include "frmPurgeDatabase.h"
 #include "frmSelectSender.h"
 
@@ -139,6 +140,29 @@ struct Page {
                 &selectDate, &from, &to,   &sender, &department};
     }
 };
+
+// The pickers, the purge dialog and the report window: no caption may be
+// cut off.
+TEST_F(ReportUiTest, EveryReportWindowShowsItsTextsWhole) {
+    QLineEdit department;
+    frmSelectSender senders(dir(), dialogs);
+    frmSelectDepartment departments(dir(), dialogs, &department);
+    frmPurgeDatabase purge(dir(), dialogs, nullptr);
+    Page page;
+    ReportsPageController controller(page.controls(), dir(), dialogs);
+    controller.print_c_Click(0);
+    ReportPreview* preview = controller.host().lastPreview();
+    ASSERT_NE(preview, nullptr);
+    for (QWidget* w : {static_cast<QWidget*>(&senders), static_cast<QWidget*>(&departments),
+                       static_cast<QWidget*>(&purge), static_cast<QWidget*>(preview)}) {
+        w->show();
+        EXPECT_TRUE(vts::test::measuresText(w)) << "no usable font";
+        const QStringList clipped = vts::test::clippedTexts(w);
+        EXPECT_TRUE(clipped.isEmpty()) << w->metaObject()->className() << ": "
+                                       << clipped.join(QLatin1Char('\n')).toStdString();
+    }
+    preview->close();
+}
 
 TEST_F(ReportUiTest, ViewOpensAPagedReportWindow) {
     {

@@ -5,7 +5,10 @@
 
 #include "StatusListModel.h"
 #include "WidgetMonitorView.h"
+#include "WindowFit.h"
 #include "frmMonitor.h"
+#include "frmShutdown.h"
+#include "frmSplash.h"
 #include "frmVisualAlert.h"
 
 #include <QLabel>
@@ -81,6 +84,36 @@ TEST_F(MonitorWindowTest, AlertWindowTakesTheNewestTextAndCloses) {
     EXPECT_EQ(w->closeButton()->text(), QStringLiteral("Close"));
     w->closeButton()->click();
     EXPECT_FALSE(w->isVisible());
+}
+
+// Every server window with the longest texts it is given: the start-up
+// window's labels, the alert window's two-line modem alert and the
+// shut-down notice. No caption may be cut off.
+TEST_F(MonitorWindowTest, EveryWindowShowsItsTextsWhole) {
+    ASSERT_TRUE(startCore());
+    frmMonitor form(core());
+    form.show();
+    frmSplash splash;
+    splash.show();
+    frmShutdown shutdown;
+    shutdown.show();
+    frmVisualAlert alert;
+    alert.showAlert(
+        QStringLiteral("Modem error on COM port #8\r\n\r\nPh#=555123456789 PIN=12345678 ID=99999"));
+    const auto check = [](QWidget* w, const QString& state) {
+        EXPECT_TRUE(test::measuresText(w)) << "no usable font";
+        const QStringList clipped = test::clippedTexts(w);
+        EXPECT_TRUE(clipped.isEmpty())
+            << state.toStdString() << ": " << clipped.join("\n").toStdString();
+    };
+    check(&form, QStringLiteral("frmMonitor"));
+    for (const QString& text :
+         {QStringLiteral("Creating a new log file..."), QStringLiteral("Compacting Log...")}) {
+        splash.Label4()->setText(text);
+        check(&splash, QStringLiteral("frmSplash: ") + text);
+    }
+    check(&shutdown, QStringLiteral("frmShutdown"));
+    check(&alert, QStringLiteral("frmVisualAlert"));
 }
 
 TEST_F(MonitorWindowTest, DoubleClickOnTheTrayIconRestoresTheWindow) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
@@ -57,6 +58,10 @@ inline QStringList clippedTexts(QWidget* window, const QStringList& machineLists
             QString::fromLatin1(parent->metaObject()->className()) == QLatin1String("QFrame") ||
             QString::fromLatin1(parent->metaObject()->className()) == QLatin1String("QWidget");
         if (!placedByHand) continue;
+        // What a scroll area shows is scrolled, not cut off.
+        if (auto* area = qobject_cast<QAbstractScrollArea*>(parent->parentWidget());
+            area && area->viewport() == parent)
+            continue;
         // Hidden pages count: only a control hidden on its own is skipped.
         if (w->isHidden()) continue;
         const QRect r = w->geometry();
