@@ -11,6 +11,8 @@
 //    - a real headless vtsmonitor checking every 5 seconds: CPU time over N
 //      idle seconds (default 60) as a share of one core, and its resident
 //      memory, against the empty case.
+#include "RecordingLauncher.h"
+#include "ScriptedDialogs.h"
 #include "AlertMailer.h"
 #include "AlertSound.h"
 #include "ConfigStore.h"

@@ -1,3 +1,4 @@
+#include "ScriptedDialogs.h"
 #include "ConfigStore.h"
 #include "Database.h"
 #include "Dialogs.h"

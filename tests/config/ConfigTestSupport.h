@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ScriptedDialogs.h"
 #include "ConfigContext.h"
 #include "ConfigStore.h"
 #include "Database.h"

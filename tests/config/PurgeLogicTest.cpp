@@ -1,3 +1,4 @@
+#include "ScriptedDialogs.h"
 #include "Database.h"
 #include "Dialogs.h"
 #include "LogStore.h"

@@ -1,3 +1,4 @@
+#include "ScriptedDialogs.h"
 #include "Dialogs.h"
 #include "LogStore.h"
 #include "QtReportHost.h"

@@ -1,3 +1,4 @@
+#include "RecordingLauncher.h"
 #include "PagerFixture.h"
 
 #include <QFile>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RecordingLauncher.h"
+#include "ScriptedDialogs.h"
 #include "Dialogs.h"
 #include "Launcher.h"
 #include "PagerOCX.h"

@@ -1,3 +1,5 @@
+#include "RecordingLauncher.h"
+#include "ScriptedDialogs.h"
 #include "Dialogs.h"
 #include "Launcher.h"
 #include "MordaxProperties.h"

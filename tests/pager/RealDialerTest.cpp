@@ -1,3 +1,4 @@
+#include "ScriptedDialogs.h"
 #include "Dialogs.h"
 #include "Launcher.h"
 #include "PagerOCX.h"

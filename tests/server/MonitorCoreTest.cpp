@@ -1,5 +1,6 @@
 // The server's start-up, queue checks, results and exit in virtual time,
 // against real stores and a real pager control with a stand-in dialer.
+#include "ScriptedDialogs.h"
 #include "ServerTestSupport.h"
 
 #include "ConfigStore.h"

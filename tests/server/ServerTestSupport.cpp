@@ -1,3 +1,4 @@
+#include "RecordingLauncher.h"
 #include "ServerTestSupport.h"
 
 #include "ConfigStore.h"

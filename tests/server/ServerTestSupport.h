@@ -1,5 +1,7 @@
 #pragma once
 
+#include "RecordingLauncher.h"
+#include "ScriptedDialogs.h"
 #include "AlertMailer.h"
 #include "AlertSound.h"
 #include "Dialogs.h"

@@ -1,5 +1,6 @@
 // Journal priorities of status lines, the JOURNAL_STREAM test and the
 // warning of a server started by root.
+#include "ScriptedDialogs.h"
 #include "ServiceLog.h"
 
 #include <gtest/gtest.h>

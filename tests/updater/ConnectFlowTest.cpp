@@ -1,3 +1,5 @@
+#include "RecordingLauncher.h"
+#include "ScriptedDialogs.h"
 #include "ConnectFlow.h"
 #include "UpdaterActions.h"
 

@@ -1,3 +1,5 @@
+#include "RecordingLauncher.h"
+#include "ScriptedDialogs.h"
 #include "frmConnectISP.h"
 #include "frmDontrun.h"
 #include "frmUpdateVT.h"

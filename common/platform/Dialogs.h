@@ -3,7 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <deque>
 #include <vector>
 
 namespace vts {
@@ -40,28 +39,6 @@ public:
 private:
     Answer m_answer;
     QString m_defaultTitle;
-};
-
-// Test double: records every box and answers from a queue. An empty queue
-// answers Ok for Ok boxes, Yes for Yes/No questions, Ok for OkCancel.
-class ScriptedDialogs final : public Dialogs {
-public:
-    struct Shown {
-        QString text;
-        QString title;
-        Icon icon;
-        Buttons buttons;
-    };
-    Answer show(const QString& text, const QString& title, Icon icon, Buttons buttons) override;
-
-    void queueAnswer(Answer a) { m_answers.push_back(a); }
-    const std::vector<Shown>& shown() const { return m_shown; }
-    QStringList texts() const;
-    void clear() { m_shown.clear(); }
-
-private:
-    std::vector<Shown> m_shown;
-    std::deque<Answer> m_answers;
 };
 
 }  // namespace vts

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Checks the libraries each built program and library really depends on:
+# programs that open no store carry neither SQLite nor ICU, and the pager
+# control's core carries neither Qt Widgets nor Qt Gui.
+set -euo pipefail
+bin="$1"
+fail=0
+needed() { readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'; }
+refuse() {  # file pattern what
+    local f="$bin/$1"
+    if [ ! -e "$f" ]; then echo "missing: $f"; fail=1; return; fi
+    if needed "$f" | grep -E "$2" >/dev/null; then
+        echo "$1 must not link $3: $(needed "$f" | grep -E "$2" | tr '\n' ' ')"
+        fail=1
+    fi
+}
+for p in calvex pagesim vtspage updater; do
+    refuse "$p" '^libsqlite3|^libicu' "SQLite or ICU"
+done
+refuse libkrx.so '^libQt6(Widgets|Gui)' "Qt Widgets or Gui"
+[ "$fail" -eq 0 ] && echo "link boundaries hold"
+exit "$fail"
