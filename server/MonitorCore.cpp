@@ -21,6 +21,7 @@
 #include "QueueEntries.h"
 #include "QueueFile.h"
 #include "ResultJournal.h"
+#include "RowEdit.h"
 #include "SingleCopyGuard.h"
 #include "StatusConditions.h"
 #include "StatusListModel.h"
@@ -410,15 +411,10 @@ MonitorCore::RowUpdate MonitorCore::updateLogRow(qint64 rowId, qint32 status, QS
             return RowUpdate::NoRow;
         }
         *name = rs->text(QStringLiteral("UniqueID"));
-        rs->edit();
-        rs->setValue(QStringLiteral("Status"), status);
-        rs->setValue(QStringLiteral("StatusDescription"), QString());
-        try {
-            rs->update();
-        } catch (const db::DbError&) {
-            rs->cancelUpdate();
-            throw;
-        }
+        db::RowEdit row(*rs, db::RowEdit::Mode::Edit);
+        row.set(QStringLiteral("Status"), status);
+        row.set(QStringLiteral("StatusDescription"), QString());
+        row.commit();
     } catch (const db::DbError& e) {
         *error = e.message();
         return RowUpdate::StoreError;

@@ -10,6 +10,7 @@
 #include "PortRecord.h"
 #include "QueueEntries.h"
 #include "QueueFile.h"
+#include "RowEdit.h"
 #include "StatusConditions.h"
 #include "TextFile.h"
 
@@ -131,19 +132,11 @@ bool QueueScanner::registerClient(const QStringList& header) {
         return true;
     }
     const db::TableDef t = configstore::clientsTable();
-    m_clients->addNew();
-    try {
-        m_clients->setValue(QStringLiteral("ComputerName"),
-                            fitField(t, QStringLiteral("ComputerName"), computer));
-        m_clients->setValue(QStringLiteral("Name"),
-                            fitField(t, QStringLiteral("Name"), header.at(3)));
-        m_clients->setValue(QStringLiteral("Path"),
-                            fitField(t, QStringLiteral("Path"), header.at(2)));
-        m_clients->update();
-    } catch (const db::DbError&) {
-        m_clients->cancelUpdate();
-        throw;
-    }
+    db::RowEdit row(*m_clients, db::RowEdit::Mode::Add);
+    row.set(QStringLiteral("ComputerName"), fitField(t, QStringLiteral("ComputerName"), computer));
+    row.set(QStringLiteral("Name"), fitField(t, QStringLiteral("Name"), header.at(3)));
+    row.set(QStringLiteral("Path"), fitField(t, QStringLiteral("Path"), header.at(2)));
+    row.commit();
     m_host.addStatus(QStringLiteral("New client added - Computer:") + computer);
     return true;
 }
@@ -195,37 +188,32 @@ void QueueScanner::takeFile(const QString& f) {
         }
 
         using namespace logstore;
-        m_log->addNew();
+        db::RowEdit row(*m_log, db::RowEdit::Mode::Add);
         id = m_log->value(QStringLiteral("ID")).toLongLong();
-        auto set = [this](const char* field, const QVariant& v) {
-            m_log->setValue(QString::fromLatin1(field), v);
+        auto set = [&row](const char* field, const QVariant& v) {
+            row.set(QString::fromLatin1(field), v);
         };
         auto fit = [](const QString& v, int w) { return queuefile::fit(conv::trim(v), w); };
-        try {
-            set("Type", fit(h.at(0), kTypeWidth));
-            set("Sender", fit(h.at(3), kSenderWidth));
-            set("Department", fit(h.at(4), kDepartmentWidth));
-            set("Recipient", fit(h.at(5), kRecipientWidth));
-            set("Status", 0);
-            set("StatusDescription", QStringLiteral("PENDING"));
-            set("UniqueID", fit(f, kUniqueIdWidth));
-            set("Message", msg->message);
-            set("TAPPhoneNumber", msg->phoneNumber());
-            set("TAPPIN", msg->pin());
-            set("TAPPassword", fit(h.at(9), kPasswordWidth));
-            set("MaximumCharacters", static_cast<qint32>(msg->maxCharacters));
-            set("SentTime", msg->sentTime);
-            set("COMPortSetting", fit(h.at(11), kComPortSettingWidth));
-            set("ModemInitString", fit(h.at(12), kModemStringWidth));
-            set("ModemDialString", fit(h.at(13), kModemStringWidth));
-            set("EMailAddress", fit(h.at(14), kEMailWidth));
-            set("SMTPServer", fit(h.at(15), kSmtpWidth));
-            set("ReverseOrder", msg->reverseOrder);
-            m_log->update();
-        } catch (const db::DbError&) {
-            m_log->cancelUpdate();
-            throw;
-        }
+        set("Type", fit(h.at(0), kTypeWidth));
+        set("Sender", fit(h.at(3), kSenderWidth));
+        set("Department", fit(h.at(4), kDepartmentWidth));
+        set("Recipient", fit(h.at(5), kRecipientWidth));
+        set("Status", 0);
+        set("StatusDescription", QStringLiteral("PENDING"));
+        set("UniqueID", fit(f, kUniqueIdWidth));
+        set("Message", msg->message);
+        set("TAPPhoneNumber", msg->phoneNumber());
+        set("TAPPIN", msg->pin());
+        set("TAPPassword", fit(h.at(9), kPasswordWidth));
+        set("MaximumCharacters", static_cast<qint32>(msg->maxCharacters));
+        set("SentTime", msg->sentTime);
+        set("COMPortSetting", fit(h.at(11), kComPortSettingWidth));
+        set("ModemInitString", fit(h.at(12), kModemStringWidth));
+        set("ModemDialString", fit(h.at(13), kModemStringWidth));
+        set("EMailAddress", fit(h.at(14), kEMailWidth));
+        set("SMTPServer", fit(h.at(15), kSmtpWidth));
+        set("ReverseOrder", msg->reverseOrder);
+        row.commit();
     } catch (const db::DbError& e) {
         // Nothing was sent; the file stays in the queue folder for a later check.
         m_conditions.raise(

@@ -2,6 +2,7 @@
 
 #include "ConfigStore.h"
 #include "Conversions.h"
+#include "RowEdit.h"
 #include "Paths.h"
 
 #include <QFileInfo>
@@ -15,16 +16,12 @@ const QString kName = QStringLiteral("Name");
 const QString kPath = QStringLiteral("Path");
 const QString kComputer = QStringLiteral("ComputerName");
 
-void assign(db::Recordset& rs, const Client& typed) {
-    try {
-        rs.setValue(kName, normalise(typed.name));
-        rs.setValue(kPath, normalise(typed.path));
-        rs.setValue(kComputer, normalise(typed.computerName));
-        rs.update();
-    } catch (...) {
-        rs.cancelUpdate();
-        throw;
-    }
+void assign(db::Recordset& rs, db::RowEdit::Mode mode, const Client& typed) {
+    db::RowEdit row(rs, mode);
+    row.set(kName, normalise(typed.name));
+    row.set(kPath, normalise(typed.path));
+    row.set(kComputer, normalise(typed.computerName));
+    row.commit();
 }
 }  // namespace
 
@@ -59,8 +56,7 @@ AddResult add(const QString& dir, const Client& typed) {
     {
         auto rs = db->openTable(kTable);
         if (rs->findFirst(kName, normalise(typed.name))) return AddResult::Duplicate;
-        rs->addNew();
-        assign(*rs, typed);
+        assign(*rs, db::RowEdit::Mode::Add, typed);
     }
     db->close();
     return AddResult::Added;
@@ -73,8 +69,7 @@ bool update(const QString& dir, qint64 id, const Client& typed) {
         auto rs = db->openTable(kTable);
         found = rs->findFirst(kId, id);
         if (found) {
-            rs->edit();
-            assign(*rs, typed);
+            assign(*rs, db::RowEdit::Mode::Edit, typed);
         }
     }
     db->close();

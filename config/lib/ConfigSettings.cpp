@@ -2,6 +2,7 @@
 
 #include "ConfigStore.h"
 #include "Conversions.h"
+#include "RowEdit.h"
 
 #include <QLocale>
 
@@ -87,37 +88,34 @@ QStringList save(const QString& dir, const Values& values) {
     QStringList refused;
     auto db = configstore::open(dir);
     auto rs = firstRow(*db);
-    rs->edit();
-    try {
+    {
+        db::RowEdit row(*rs, db::RowEdit::Mode::Edit);
         for (const Field& f : fields()) {
             if (!values.contains(f.name)) continue;
             const QVariant v = values.value(f.name);
             switch (f.kind) {
                 case Kind::Choice:
-                    rs->setValue(f.name, v.toInt());
+                    row.set(f.name, v.toInt());
                     break;
                 case Kind::Flag:
-                    rs->setValue(f.name, v.toBool() ? 1 : 0);
+                    row.set(f.name, v.toBool() ? 1 : 0);
                     break;
                 case Kind::Text:
-                    rs->setValue(f.name, v.toString());
+                    row.set(f.name, v.toString());
                     break;
                 case Kind::Number: {
                     const QString text = conv::trim(v.toString());
                     if (text.isEmpty())
-                        rs->setValue(f.name, QVariant());
+                        row.set(f.name, QVariant());
                     else if (numberProblem(f.name, text).isEmpty())
-                        rs->setValue(f.name, QLocale::c().toDouble(text));
+                        row.set(f.name, QLocale::c().toDouble(text));
                     else
                         refused << f.name;
                     break;
                 }
             }
         }
-        rs->update();
-    } catch (...) {
-        rs->cancelUpdate();
-        throw;
+        row.commit();
     }
     rs.reset();
     db->close();

@@ -2,6 +2,7 @@
 
 #include "ConfigStore.h"
 #include "Conversions.h"
+#include "RowEdit.h"
 
 namespace vts::login {
 
@@ -67,16 +68,11 @@ void write(const QString& dir, const QString& idleMinutes, bool enabled) {
     auto db = configstore::open(dir);
     {
         auto rs = firstRow(*db);
-        rs->edit();
-        try {
-            const QString t = conv::trim(idleMinutes);
-            rs->setValue(kIdle, t.isEmpty() ? QVariant() : QVariant(t.toInt()));
-            rs->setValue(kEnabled, enabled ? 1 : 0);
-            rs->update();
-        } catch (...) {
-            rs->cancelUpdate();
-            throw;
-        }
+        db::RowEdit row(*rs, db::RowEdit::Mode::Edit);
+        const QString t = conv::trim(idleMinutes);
+        row.set(kIdle, t.isEmpty() ? QVariant() : QVariant(t.toInt()));
+        row.set(kEnabled, enabled ? 1 : 0);
+        row.commit();
     }
     db->close();
 }

@@ -2,6 +2,7 @@
 
 #include "ConfigStore.h"
 #include "Conversions.h"
+#include "RowEdit.h"
 
 namespace vts::modems {
 
@@ -33,14 +34,9 @@ AddResult add(const QString& dir, const QString& typed) {
     {
         auto rs = db->openTable(kTable);
         if (rs->findFirst(kField, port)) return AddResult::Duplicate;
-        rs->addNew();
-        try {
-            rs->setValue(kField, port);
-            rs->update();
-        } catch (...) {
-            rs->cancelUpdate();
-            throw;
-        }
+        db::RowEdit row(*rs, db::RowEdit::Mode::Add);
+        row.set(kField, port);
+        row.commit();
     }
     db->close();
     return AddResult::Added;

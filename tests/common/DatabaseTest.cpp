@@ -1,6 +1,7 @@
 #include "Conversions.h"
 #include "Database.h"
 #include "LogStore.h"
+#include "RowEdit.h"
 #include "TestSupport.h"
 
 #include <QFile>
@@ -169,6 +170,53 @@ TEST_F(DatabaseTest, RecordSetDestroyedMidRowLeavesNothingBehind) {
     EXPECT_EQ(count(), 0);
     add(QStringLiteral("Whole"));
     EXPECT_EQ(count(), 1);
+}
+
+// A scoped edit stores its row only on commit; a refused value, an early
+// exit or a failed store abandons the row, and the record set goes on.
+TEST_F(DatabaseTest, ScopedEditStoresOnlyOnCommitAndAbandonsOnEveryOtherExit) {
+    add(QStringLiteral("Ann"), 30);
+    auto rs = m_db->openTable(QStringLiteral("tblPeople"));
+    using Mode = db::RowEdit::Mode;
+    EXPECT_THROW(
+        {
+            db::RowEdit row(*rs, Mode::Add);
+            row.set(QStringLiteral("Name"), QStringLiteral("Bob"));
+            row.set(QStringLiteral("Name"), QStringLiteral("far too long a name"));
+            row.commit();
+        },
+        DbError);
+    { db::RowEdit row(*rs, Mode::Add); }  // left without commit
+    EXPECT_EQ(count(), 1);
+    ASSERT_TRUE(rs->findFirst(QStringLiteral("Name"), QStringLiteral("ann")));
+    EXPECT_THROW(
+        {
+            db::RowEdit row(*rs, Mode::Edit);
+            row.set(QStringLiteral("Age"), 31);
+            row.set(QStringLiteral("Age"), QStringLiteral("not a number"));
+        },
+        DbError);
+    EXPECT_EQ(
+        rawValue(path(QStringLiteral("People.db")), QStringLiteral("select Age from tblPeople")),
+        QStringLiteral("30"));
+    {
+        db::RowEdit row(*rs, Mode::Edit);
+        row.set(QStringLiteral("Age"), 32);
+        row.commit();
+    }
+    {
+        db::RowEdit row(*rs, Mode::Add);
+        row.set(QStringLiteral("Name"), QStringLiteral("Cy"));
+        row.commit();
+    }
+    EXPECT_EQ(count(), 2);
+    EXPECT_EQ(rawValue(path(QStringLiteral("People.db")),
+                       QStringLiteral("select Age from tblPeople where Name = 'Ann'")),
+              QStringLiteral("32"));
+    // Numbers of abandoned rows are not handed out again.
+    EXPECT_EQ(rawValue(path(QStringLiteral("People.db")),
+                       QStringLiteral("select ID from tblPeople where Name = 'Cy'")),
+              QStringLiteral("4"));
 }
 
 TEST_F(DatabaseTest, TextWidthIsEnforcedAndNoHalfRowIsStored) {
