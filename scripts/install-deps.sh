@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build ccache pkg-config
+  build-essential cmake ninja-build ccache pkg-config clang-format clang-tidy
   qt6-base-dev qt6-multimedia-dev libqt6opengl6-dev
   libsqlite3-dev sqlite3 libcurl4-openssl-dev libicu-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev

@@ -2,12 +2,12 @@
 // slots, from 100 to 800. Each family is printed at the end as ratios to its
 // own 100-slot figure measured in the same run.
 
-#include "RecordingLauncher.h"
-#include "ScriptedDialogs.h"
 #include "Dialogs.h"
 #include "Launcher.h"
 #include "PagerOCX.h"
 #include "PortRecord.h"
+#include "RecordingLauncher.h"
+#include "ScriptedDialogs.h"
 #include "SendQueue.h"
 #include "VirtualEventLoop.h"
 

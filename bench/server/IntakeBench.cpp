@@ -11,8 +11,6 @@
 //    - a real headless vtsmonitor checking every 5 seconds: CPU time over N
 //      idle seconds (default 60) as a share of one core, and its resident
 //      memory, against the empty case.
-#include "RecordingLauncher.h"
-#include "ScriptedDialogs.h"
 #include "AlertMailer.h"
 #include "AlertSound.h"
 #include "ConfigStore.h"
@@ -22,6 +20,8 @@
 #include "MonitorCore.h"
 #include "MonitorView.h"
 #include "PagerOCX.h"
+#include "RecordingLauncher.h"
+#include "ScriptedDialogs.h"
 #include "StatusListModel.h"
 #include "TextFile.h"
 #include "VirtualEventLoop.h"

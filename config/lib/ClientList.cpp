@@ -2,8 +2,8 @@
 
 #include "ConfigStore.h"
 #include "Conversions.h"
-#include "RowEdit.h"
 #include "Paths.h"
+#include "RowEdit.h"
 
 #include <QFileInfo>
 

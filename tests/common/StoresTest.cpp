@@ -1,8 +1,8 @@
-#include "ScriptedDialogs.h"
 #include "ConfigStore.h"
 #include "Database.h"
 #include "Dialogs.h"
 #include "LogStore.h"
+#include "ScriptedDialogs.h"
 #include "TestSupport.h"
 
 #include <QDir>

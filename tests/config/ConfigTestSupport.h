@@ -1,10 +1,10 @@
 #pragma once
 
-#include "ScriptedDialogs.h"
 #include "ConfigContext.h"
 #include "ConfigStore.h"
 #include "Database.h"
 #include "Dialogs.h"
+#include "ScriptedDialogs.h"
 #include "TestSupport.h"
 
 #include <QApplication>

@@ -1,4 +1,3 @@
-#include "ScriptedDialogs.h"
 #include "Dialogs.h"
 #include "LogStore.h"
 #include "QtReportHost.h"
@@ -6,6 +5,7 @@
 #include "ReportPreview.h"
 #include "ReportTestSupport.h"
 #include "ReportsPageController.h"
+#include "ScriptedDialogs.h"
 #include "TestSupport.h"
 #include "WindowFit.h"
 #include "frmPurgeDatabase.h"

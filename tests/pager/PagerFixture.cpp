@@ -1,5 +1,5 @@
-#include "RecordingLauncher.h"
 #include "PagerFixture.h"
+#include "RecordingLauncher.h"
 
 #include <QFile>
 

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "RecordingLauncher.h"
-#include "ScriptedDialogs.h"
 #include "Dialogs.h"
 #include "Launcher.h"
 #include "PagerOCX.h"
 #include "PortRecord.h"
+#include "RecordingLauncher.h"
+#include "ScriptedDialogs.h"
 #include "SendQueue.h"
 #include "TestSupport.h"
 #include "VirtualEventLoop.h"

@@ -1,8 +1,8 @@
-#include "ScriptedDialogs.h"
 #include "Dialogs.h"
 #include "Launcher.h"
 #include "PagerOCX.h"
 #include "QtEventLoop.h"
+#include "ScriptedDialogs.h"
 #include "TestSupport.h"
 
 #include <QEventLoop>
