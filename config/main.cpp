@@ -1,13 +1,10 @@
 #include "ConfigProgram.h"
 #include "Dialogs.h"
 #include "QuietStart.h"
+#include "ReportsPageActions.h"
 #include "Version.h"
 #include "WindowDialogs.h"
 #include "frmMain.h"
-
-#ifdef VTS_WITH_REPORTS
-#include "ReportsPageActions.h"
-#endif
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -60,9 +57,7 @@ int main(int argc, char** argv) {
     vts::ConfigProgram program(context);
     program.onMainCreated = [&windowDialogs](frmMain& main) {
         windowDialogs.setFallback(&main);
-#ifdef VTS_WITH_REPORTS
         main.setReportsActions(vts::createReportsPageActions(main));
-#endif
     };
     if (!program.start()) return 1;
     if (ended) return 0;
