@@ -1,7 +1,6 @@
 #include "ConfigProgram.h"
 #include "Dialogs.h"
 #include "QuietStart.h"
-#include "ReportsPageActions.h"
 #include "Version.h"
 #include "WindowDialogs.h"
 #include "frmMain.h"
@@ -57,7 +56,6 @@ int main(int argc, char** argv) {
     vts::ConfigProgram program(context);
     program.onMainCreated = [&windowDialogs](frmMain& main) {
         windowDialogs.setFallback(&main);
-        main.setReportsActions(vts::createReportsPageActions(main));
     };
     if (!program.start()) return 1;
     if (ended) return 0;

@@ -21,7 +21,7 @@ public:
 };
 
 // The real actions: the report library's ReportsPageController over the
-// page's controls. main() installs them with frmMain::setReportsActions().
+// page's controls. ConfigProgram installs them in every main window it opens.
 // The object may keep `main` for the life of the window (it reads the page's
 // controls through frmMain's accessors and its context()).
 std::unique_ptr<ReportsPageActions> createReportsPageActions(frmMain& main);
