@@ -1,9 +1,9 @@
-#include "ScriptedDialogs.h"
 #include "Database.h"
 #include "Dialogs.h"
 #include "LogStore.h"
 #include "PurgeLogic.h"
 #include "ReportTestSupport.h"
+#include "ScriptedDialogs.h"
 #include "TestSupport.h"
 
 #include <QFile>

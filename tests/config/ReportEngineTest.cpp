@@ -1,4 +1,3 @@
-#include "ScriptedDialogs.h"
 #include "Database.h"
 #include "Dialogs.h"
 #include "LogPickerSource.h"
@@ -9,6 +8,7 @@
 #include "ReportPdf.h"
 #include "ReportTestSupport.h"
 #include "ReportsPageLogic.h"
+#include "ScriptedDialogs.h"
 #include "TestSupport.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
+#include "ConnectFlow.h"
 #include "RecordingLauncher.h"
 #include "ScriptedDialogs.h"
-#include "ConnectFlow.h"
 #include "UpdaterActions.h"
 
 #include "TestServer.h"
