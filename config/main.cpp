@@ -54,9 +54,7 @@ int main(int argc, char** argv) {
     };
 
     vts::ConfigProgram program(context);
-    program.onMainCreated = [&windowDialogs](frmMain& main) {
-        windowDialogs.setFallback(&main);
-    };
+    program.onMainCreated = [&windowDialogs](frmMain& main) { windowDialogs.setFallback(&main); };
     if (!program.start()) return 1;
     if (ended) return 0;
     return QApplication::exec();
