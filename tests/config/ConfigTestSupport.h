@@ -84,8 +84,9 @@ protected:
 
 // The ground of every window test here: the store, the context and the
 // scripted message boxes above, in the temporary working directory, and the
-// main window as the program opens it. Report windows run on the same ground
-// with a log store added by the test.
+// main window after its start-up sequence (no Reports page actions unless the
+// test sets them). Report windows run on the same ground with a log store
+// added by the test.
 class ConfigWindowTest : public ConfigStoreTest {
 protected:
     // The main window after its start-up sequence; a start that ended the
