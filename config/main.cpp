@@ -5,10 +5,6 @@
 #include "WindowDialogs.h"
 #include "frmMain.h"
 
-#ifdef VTS_WITH_REPORTS
-#include "ReportsPageActions.h"
-#endif
-
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -58,12 +54,7 @@ int main(int argc, char** argv) {
     };
 
     vts::ConfigProgram program(context);
-    program.onMainCreated = [&windowDialogs](frmMain& main) {
-        windowDialogs.setFallback(&main);
-#ifdef VTS_WITH_REPORTS
-        main.setReportsActions(vts::createReportsPageActions(main));
-#endif
-    };
+    program.onMainCreated = [&windowDialogs](frmMain& main) { windowDialogs.setFallback(&main); };
     if (!program.start()) return 1;
     if (ended) return 0;
     return QApplication::exec();

@@ -1,6 +1,5 @@
 #include "ConfigTestSupport.h"
 #include "frmBrowseForQueue.h"
-#include "frmMain.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -15,11 +14,11 @@ using test::onModal;
 
 namespace {
 
-class BrowseForQueue : public test::ConfigStoreTest {
+class BrowseForQueue : public test::ConfigWindowTest {
 protected:
+    // The main window with an unsaved queue location the picker may replace.
     std::unique_ptr<frmMain> open() {
-        auto w = std::make_unique<frmMain>(context);
-        EXPECT_TRUE(w->Form_Load());
+        auto w = openMain();
         w->MessageQueueLocation_c()->setText("before");
         return w;
     }

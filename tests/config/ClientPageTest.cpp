@@ -1,6 +1,5 @@
 #include "ClientDialog.h"
 #include "ConfigTestSupport.h"
-#include "frmMain.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -13,13 +12,8 @@ using test::onModal;
 
 namespace {
 
-class ClientPage : public test::ConfigStoreTest {
+class ClientPage : public test::ConfigWindowTest {
 protected:
-    std::unique_ptr<frmMain> open() {
-        auto w = std::make_unique<frmMain>(context);
-        EXPECT_TRUE(w->Form_Load());
-        return w;
-    }
     QStringList names(frmMain& w) {
         QStringList list;
         for (int i = 0; i < w.UserList_c()->count(); ++i) list << w.UserList_c()->item(i)->text();
@@ -42,7 +36,7 @@ protected:
 TEST_F(ClientPage, ListCarriesIdsAndShowsNamesOnly) {
     const qint64 a = addClientRow("ADAMS", "/a", "PC1");
     const qint64 b = addClientRow("baker", "/b", QVariant());
-    auto w = open();
+    auto w = openMain();
     EXPECT_EQ(names(*w), QStringList({"ADAMS", "baker"}));
     EXPECT_EQ(w->UserList_c()->item(0)->data(Qt::UserRole).toLongLong(), a);
     EXPECT_EQ(w->UserList_c()->item(1)->data(Qt::UserRole).toLongLong(), b);
@@ -52,7 +46,7 @@ TEST_F(ClientPage, ListCarriesIdsAndShowsNamesOnly) {
 
 TEST_F(ClientPage, AddStoresUpperCaseAndRefusesTheSameNameInOtherCase) {
     writeFile("client/VT.MDB", "x");
-    auto w = open();
+    auto w = openMain();
     addThroughDialog(*w, "  smith ", path("client/VT.MDB"));
     EXPECT_EQ(names(*w), QStringList({"SMITH"}));
     EXPECT_TRUE(dialogs.shown().empty());
@@ -62,7 +56,7 @@ TEST_F(ClientPage, AddStoresUpperCaseAndRefusesTheSameNameInOtherCase) {
 }
 
 TEST_F(ClientPage, InaccessibleLocationWarnsButStillSaves) {
-    auto w = open();
+    auto w = openMain();
     addThroughDialog(*w, "o'neil", path("nowhere/VT.MDB"));
     ASSERT_EQ(dialogs.shown().size(), 1u);
     EXPECT_EQ(dialogs.shown()[0].text,
@@ -73,7 +67,7 @@ TEST_F(ClientPage, InaccessibleLocationWarnsButStillSaves) {
 
 TEST_F(ClientPage, BrowseKeepsTheFileInAddAndTheFolderInEdit) {
     addClientRow("ADAMS", "/a", QVariant());
-    auto w = open();
+    auto w = openMain();
     const QString chosen = path("client/VT.MDB");
     QString addLocation, editLocation;
     onModal([&](QWidget* d) {
@@ -106,7 +100,7 @@ TEST_F(ClientPage, BrowseKeepsTheFileInAddAndTheFolderInEdit) {
 TEST_F(ClientPage, DoubleClickEditsTheEntryWithoutReloadingTheList) {
     addClientRow("ADAMS", "/a", QVariant());
     const qint64 b = addClientRow("BAKER", "/b", "PC2");
-    auto w = open();
+    auto w = openMain();
     w->UserList_c()->setCurrentRow(1);
     onModal([](QWidget* d) {
         EXPECT_EQ(child<QLineEdit>(d, "ComputerName_c")->text(), "PC2");
@@ -123,7 +117,7 @@ TEST_F(ClientPage, DoubleClickEditsTheEntryWithoutReloadingTheList) {
 TEST_F(ClientPage, RemoveAsksAndRebuildsTheList) {
     addClientRow("ADAMS", "/a", QVariant());
     addClientRow("BAKER", "/b", QVariant());
-    auto w = open();
+    auto w = openMain();
     w->Remove_c_Click();  // nothing selected
     EXPECT_TRUE(dialogs.shown().empty());
     w->UserList_c()->setCurrentRow(0);
@@ -143,7 +137,7 @@ TEST_F(ClientPage, ConfigureOpensTheClientFolderResolvedIgnoringCase) {
     writeFile("Clients/Adams/VT.MDB", "x");
     addClientRow("ADAMS", "  " + (dir() + "/CLIENTS/ADAMS/VT.MDB").toUpper() + " ", QVariant());
     addClientRow("GONE", dir() + "/NOT/THERE", QVariant());
-    auto w = open();
+    auto w = openMain();
     w->Configure_c_Click();
     EXPECT_TRUE(opened.isEmpty());
     w->UserList_c()->setCurrentRow(0);
@@ -166,7 +160,7 @@ TEST_F(ClientPage, ConfigureOpensTheClientFolderResolvedIgnoringCase) {
 
 TEST_F(ClientPage, EditingARowRemovedMeanwhileOpensEmptyAndSavesNothing) {
     const qint64 id = addClientRow("ADAMS", "/a", QVariant());
-    auto w = open();
+    auto w = openMain();
     {
         auto db = configstore::open(dir());
         db->execute("delete from tblClients where ID=?", {id});
@@ -185,7 +179,7 @@ TEST_F(ClientPage, EditingARowRemovedMeanwhileOpensEmptyAndSavesNothing) {
 
 TEST_F(ClientPage, AStoreErrorIsShownAndLeavesListAndStoreAlone) {
     addClientRow("ADAMS", "/a", QVariant());
-    auto w = open();
+    auto w = openMain();
     {
         auto db = configstore::open(dir());
         db->execute("drop table tblClients");

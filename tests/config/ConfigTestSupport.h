@@ -6,6 +6,7 @@
 #include "Dialogs.h"
 #include "ScriptedDialogs.h"
 #include "TestSupport.h"
+#include "frmMain.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -13,6 +14,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 namespace vts::test {
 
@@ -78,6 +80,22 @@ protected:
     int ended = 0;
     QStringList opened;
     bool openSucceeds = true;
+};
+
+// The ground of every window test here: the store, the context and the
+// scripted message boxes above, in the temporary working directory, and the
+// main window after its start-up sequence (no Reports page actions unless the
+// test sets them). Report windows run on the same ground with a log store
+// added by the test.
+class ConfigWindowTest : public ConfigStoreTest {
+protected:
+    // The main window after its start-up sequence; a start that ended the
+    // program fails the test.
+    std::unique_ptr<frmMain> openMain() {
+        auto w = std::make_unique<frmMain>(context);
+        EXPECT_TRUE(w->Form_Load());
+        return w;
+    }
 };
 
 // Runs `fn` with the modal dialog as soon as one is shown (from inside its

@@ -5,7 +5,6 @@
 #include "frmChangePassword.h"
 #include "frmConfigLogin.h"
 #include "frmLogin.h"
-#include "frmMain.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
@@ -22,7 +21,7 @@ void typeAndOk(frmLogin& login, const QString& password) {
     child<QPushButton>(&login, "Command1")->click();
 }
 
-class Login : public test::ConfigStoreTest {};
+class Login : public test::ConfigWindowTest {};
 
 TEST_F(Login, SecondCopyInTheSameFolderIsRefused) {
     SingleCopyGuard first(dir(), login::kLockName);
@@ -108,20 +107,13 @@ TEST_F(Login, NullPasswordAcceptsAnEmptyBoxAndCancelEnds) {
     EXPECT_EQ(again.main(), nullptr);
 }
 
-class LoginSettingsDialog : public test::ConfigStoreTest {
-protected:
-    std::unique_ptr<frmMain> open() {
-        auto w = std::make_unique<frmMain>(context);
-        EXPECT_TRUE(w->Form_Load());
-        return w;
-    }
-};
+class LoginSettingsDialog : public test::ConfigWindowTest {};
 
 TEST_F(LoginSettingsDialog, NewPasswordIsStoredInCapitalsAndStillLogsIn) {
     setConfig("SystemPassword", "old");
     setConfig("EnableLoginPassword", QVariant());
     setConfig("AutoLogoutMinutes", 10);
-    auto w = open();
+    auto w = openMain();
     onModal([](QWidget* d) {
         EXPECT_FALSE(child<QCheckBox>(d, "cbEnablePassword")->isChecked());  // null shows unticked
         EXPECT_EQ(child<QLineEdit>(d, "txtIdleMinute")->text(), "10");
@@ -154,7 +146,7 @@ TEST_F(LoginSettingsDialog, NewPasswordIsStoredInCapitalsAndStillLogsIn) {
 
 TEST_F(LoginSettingsDialog, WrongOldPasswordAndUnmatchedConfirmationChangeNothing) {
     setConfig("SystemPassword", "OLD");
-    auto w = open();
+    auto w = openMain();
     onModal([this](QWidget* d) {
         onModal([this](QWidget* c) {
             child<QLineEdit>(c, "OldPassword_c")->setText("wrong");
@@ -179,7 +171,7 @@ TEST_F(LoginSettingsDialog, WrongOldPasswordAndUnmatchedConfirmationChangeNothin
 TEST_F(LoginSettingsDialog, CancelAfterAChangeLeavesTheNewPasswordUnsavedUntilExit) {
     setConfig("SystemPassword", "");
     setConfig("AutoLogoutMinutes", 5);
-    auto w = open();
+    auto w = openMain();
     onModal([](QWidget* d) {
         onModal([](QWidget* c) {
             child<QLineEdit>(c, "NewPassword_c")->setText("pw");
@@ -201,7 +193,7 @@ TEST_F(LoginSettingsDialog, PasswordBoxesAgreeWithTheStoredFieldsWidth) {
     ASSERT_EQ(login::passwordWidth(), 50);
     frmLogin loginWindow(context, "X");
     EXPECT_EQ(loginWindow.SystemPassword_c()->maxLength(), 50);
-    auto w = open();
+    auto w = openMain();
     EXPECT_EQ(w->SystemPassword_c()->maxLength(), 50);
     frmChangePassword change(context, *w->SystemPassword_c());
     for (QLineEdit* box :
@@ -231,7 +223,7 @@ TEST_F(LoginSettingsDialog, APasswordLongerThanTheFieldInCapitalsIsRefusedBefore
         SCOPED_TRACE(c.name);
         setConfig("SystemPassword", "OLD");
         dialogs.clear();
-        auto w = open();
+        auto w = openMain();
         onModal([&](QWidget* d) {
             onModal([&](QWidget* cp) {
                 child<QLineEdit>(cp, "OldPassword_c")->setText("old");
@@ -270,7 +262,7 @@ TEST_F(LoginSettingsDialog, APasswordLongerThanTheFieldInCapitalsIsRefusedBefore
 }
 
 TEST_F(LoginSettingsDialog, IdleMinutesThatAreNotANumberKeepTheDialogOpen) {
-    auto w = open();
+    auto w = openMain();
     onModal([this](QWidget* d) {
         child<QLineEdit>(d, "txtIdleMinute")->setText("soon");
         child<QPushButton>(d, "cmdOkay")->click();

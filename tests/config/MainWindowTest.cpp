@@ -1,7 +1,6 @@
 #include "ConfigTestSupport.h"
 #include "ReportsPageActions.h"
 #include "frmDirectDial.h"
-#include "frmMain.h"
 #include "frmNewPort.h"
 #include "frmPendingFilesStatus.h"
 #include "frmSMTP.h"
@@ -20,13 +19,8 @@ using test::onModal;
 
 namespace {
 
-class MainWindow : public test::ConfigStoreTest {
+class MainWindow : public test::ConfigWindowTest {
 protected:
-    std::unique_ptr<frmMain> open() {
-        auto w = std::make_unique<frmMain>(context);
-        EXPECT_TRUE(w->Form_Load());
-        return w;
-    }
     static QStringList entries(QComboBox* box) {
         QStringList list;
         for (int i = 0; i < box->count(); ++i) list << box->itemText(i);
@@ -43,7 +37,7 @@ protected:
 };
 
 TEST_F(MainWindow, StartsOnServerSetupAndSwitchesPages) {
-    auto w = open();
+    auto w = openMain();
     EXPECT_EQ(w->windowTitle(), "Vantrel Server 3.0");
     EXPECT_EQ(w->size(), QSize(605, 422));
     for (const char* f :
@@ -66,7 +60,7 @@ TEST_F(MainWindow, StartsOnServerSetupAndSwitchesPages) {
 }
 
 TEST_F(MainWindow, ListsHoldTheirEntriesInOrder) {
-    auto w = open();
+    auto w = openMain();
     EXPECT_EQ(entries(child<QComboBox>(w.get(), "CheckTime_c")),
               QStringList({"Continuously", "1 Minute", "5 Minute", "10 Minute", "15 Minute",
                            "30 Minute", "1 Hour", "1 Day"}));
@@ -95,7 +89,7 @@ TEST_F(MainWindow, StoredChoicesShowAndSaveBackUnchanged) {
     setConfig("NumberOfRetries", 11);  // outside the list
     setConfig("AlertByPage", -1);
     setConfig("VisualAlert", QVariant());
-    auto w = open();
+    auto w = openMain();
     EXPECT_EQ(child<QComboBox>(w.get(), "CheckTime_c")->currentText(), "1 Day");
     EXPECT_EQ(child<QComboBox>(w.get(), "NumberOfRetries_c")->currentIndex(), -1);
     EXPECT_TRUE(child<QCheckBox>(w.get(), "AlertByPage_c")->isChecked());
@@ -110,7 +104,7 @@ TEST_F(MainWindow, StoredChoicesShowAndSaveBackUnchanged) {
 }
 
 TEST_F(MainWindow, DirectDialPinReachesTheStoreOnExit) {
-    auto w = open();
+    auto w = openMain();
     auto* method = child<QComboBox>(w.get(), "cboTransmissionMethod");
     method->setCurrentIndex(0);
     onModal([](QWidget* d) {
@@ -128,7 +122,7 @@ TEST_F(MainWindow, DirectDialPinReachesTheStoreOnExit) {
 
 TEST_F(MainWindow, SmtpCopyIsShownButNotCopiedBack) {
     setConfig("AlertSMTPServer", "mail.example.com");
-    auto w = open();
+    auto w = openMain();
     auto* method = child<QComboBox>(w.get(), "cboTransmissionMethod");
     method->setCurrentIndex(1);
     onModal([](QWidget* d) {
@@ -147,7 +141,7 @@ TEST_F(MainWindow, SmtpCopyIsShownButNotCopiedBack) {
 }
 
 TEST_F(MainWindow, ConfigureWithoutMethodAndBlankQueueLocationOnlyWarn) {
-    auto w = open();
+    auto w = openMain();
     child<QPushButton>(w.get(), "cmdConfigure")->click();
     child<QLineEdit>(w.get(), "MessageQueueLocation_c")->clear();
     child<QPushButton>(w.get(), "cmdPendingFilesStatus")->click();
@@ -162,7 +156,7 @@ TEST_F(MainWindow, ConfigureWithoutMethodAndBlankQueueLocationOnlyWarn) {
 
 TEST_F(MainWindow, PendingFilesStatusUsesTheUnsavedQueueLocation) {
     writeFile("other/Failed/A1.PMF", QByteArray(1001, 'x'));
-    auto w = open();
+    auto w = openMain();
     child<QLineEdit>(w.get(), "MessageQueueLocation_c")->setText(path("other"));
     QStringList texts;
     onModal([&texts](QWidget* d) {
@@ -179,7 +173,7 @@ TEST_F(MainWindow, PendingFilesStatusUsesTheUnsavedQueueLocation) {
 
 TEST_F(MainWindow, AddPortDialogRefusesAndAddsAsTyped) {
     addModemRow("COM5");
-    auto w = open();
+    auto w = openMain();
     onModal([this](QWidget* d) {
         auto* number = child<QLineEdit>(d, "NewPortNumber_c");
         auto* add = child<QPushButton>(d, "Command2");
@@ -207,7 +201,7 @@ TEST_F(MainWindow, AddPortDialogRefusesAndAddsAsTyped) {
 
 TEST_F(MainWindow, RemovePortNeedsASelectionAndAsksNothing) {
     for (const char* p : {"COM1", "COM3"}) addModemRow(p);
-    auto w = open();
+    auto w = openMain();
     w->Command3_Click();
     EXPECT_EQ(rowCount("tblModems"), 2);
     w->AvailableModems_c()->setCurrentRow(1);
@@ -218,7 +212,7 @@ TEST_F(MainWindow, RemovePortNeedsASelectionAndAsksNothing) {
 }
 
 TEST_F(MainWindow, MissingStoreEndsTheProgram) {
-    auto w = open();
+    auto w = openMain();
     ASSERT_TRUE(QFile::remove(path("VTSCFG.MDB")));
     w->LoadModems();
     EXPECT_EQ(ended, 1);
@@ -230,7 +224,7 @@ TEST_F(MainWindow, MissingStoreEndsTheProgram) {
 }
 
 TEST_F(MainWindow, ABadExpireDaysIsReportedAndTheRestSaved) {
-    auto w = open();
+    auto w = openMain();
     child<QLineEdit>(w.get(), "txtPMFExpireDays")->setText("soon");
     child<QComboBox>(w.get(), "TimeOut_c")->setCurrentIndex(4);
     EXPECT_TRUE(w->SaveConfig());
@@ -257,7 +251,7 @@ TEST_F(MainWindow, ExpireDaysMustBeANumberNotBelowZero) {
         {" 7 ", 7, ""},
         {"", QVariant(), ""},
     };
-    auto w = open();
+    auto w = openMain();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed);
         setConfig("PMFExpireDays", 14);
@@ -280,7 +274,7 @@ TEST_F(MainWindow, ExpireDaysMustBeANumberNotBelowZero) {
 }
 
 TEST_F(MainWindow, AFailedSaveOnExitAsksBeforeLeaving) {
-    auto w = open();
+    auto w = openMain();
     {
         auto db = configstore::open(dir());
         db->execute("drop table tblConfig");
@@ -313,7 +307,7 @@ struct RecordingActions : ReportsPageActions {
 };
 
 TEST_F(MainWindow, ReportsPageButtonsForwardToTheActions) {
-    auto w = open();
+    auto w = openMain();
     w->print_c(0)->click();  // nothing set: nothing happens
     auto actions = std::make_unique<RecordingActions>();
     auto* rec = actions.get();

@@ -1,3 +1,4 @@
+#include "ConfigTestSupport.h"
 #include "Dialogs.h"
 #include "LogStore.h"
 #include "QtReportHost.h"
@@ -25,15 +26,14 @@
 
 using namespace vts::report;
 using vts::Dialogs;
-using vts::ScriptedDialogs;
 using vts::test::reports::LogRow;
 
 namespace {
 
-class ReportUiTest : public vts::test::TempDirTest {
+class ReportUiTest : public vts::test::ConfigWindowTest {
 protected:
     void SetUp() override {
-        TempDirTest::SetUp();
+        ConfigWindowTest::SetUp();
         installDefaultLayouts(dir());
         vts::test::reports::createLog(
             dir(), {
@@ -43,7 +43,6 @@ protected:
                        {3, "JONES", "IT", "R4", "1998-08-03 10:00:00", "", "four"},
                    });
     }
-    ScriptedDialogs dialogs;
 };
 
 TEST_F(ReportUiTest, SenderPickerPutsTheChoiceWhereItsTagSays) {
@@ -239,6 +238,27 @@ TEST_F(ReportUiTest, SaveAsksForAFileNameAndCancelWritesNothing) {
     EXPECT_EQ(readFile(QStringLiteral("s.csv")).count('\n'), 3);  // heading and the two SMITH rows
 }
 
+TEST_F(ReportUiTest, AfterPurgingEverythingReportsAndPickersShowNothing) {
+    PurgeLogic purge(dir(), dialogs);
+    ASSERT_EQ(purge.purge({}), PurgeLogic::Outcome::Purged);
+    frmSelectSender senders(dir(), dialogs);
+    senders.load();
+    EXPECT_EQ(senders.list()->count(), 0);
+    QLineEdit department;
+    frmSelectDepartment departments(dir(), dialogs, &department);
+    departments.load();
+    EXPECT_EQ(departments.list()->count(), 0);
+
+    Page page;
+    ReportsPageController controller(page.controls(), dir(), dialogs);
+    controller.host().setSaveFileAsker([this] { return path(QStringLiteral("empty.pdf")); });
+    controller.print_c_Click(1);
+    const QString text = vts::test::reports::pdfText(path(QStringLiteral("empty.pdf")));
+    EXPECT_TRUE(text.contains(QStringLiteral("0 messages")));
+    EXPECT_TRUE(text.contains(QStringLiteral("Page 1")));
+    EXPECT_FALSE(text.contains(QStringLiteral("Page 2")));
+}
+
 class VtsReportCommandTest : public ReportUiTest {
 protected:
     int run(const QStringList& args, QString* out = nullptr, QString* err = nullptr) {
@@ -314,19 +334,19 @@ TEST_F(VtsReportCommandTest, PageAndCommandWriteTheSameFormulaAndDescription) {
 }
 
 TEST_F(VtsReportCommandTest, RefusesBadArgumentsAndReportsMissingLayouts) {
+    const QStringList refused[] = {
+        {"--type", "fancy", "-o", "x.pdf"},
+        {"--from", "07/01/1998", "-o", "x.pdf"},
+        {},
+    };
     QString err;
-    EXPECT_EQ(run({"--type", "fancy", "-o", "x.pdf"}, nullptr, &err), 2);
-    EXPECT_EQ(run({"--from", "07/01/1998", "-o", "x.pdf"}, nullptr, &err), 2);
-    EXPECT_EQ(run({}, nullptr, &err), 2);
+    for (const QStringList& args : refused)
+        EXPECT_EQ(run(args, nullptr, &err), 2) << args.join(' ').toStdString();
     QFile::remove(path(QStringLiteral("svrrpt2.rpt")));
     EXPECT_EQ(run({"--type", "fulltext", "-o", "x.pdf"}, nullptr, &err), 1);
     EXPECT_TRUE(err.contains(QStringLiteral("A required report file is not present: svrrpt2.rpt")));
     EXPECT_FALSE(QFile::exists(path(QStringLiteral("x.pdf"))));
 }
-
-}  // namespace
-
-namespace {
 
 class VtsInitLayoutsTest : public vts::test::TempDirTest {};
 
@@ -339,31 +359,6 @@ TEST_F(VtsInitLayoutsTest, NewWorkingDirectoryHasTheThreeLayouts) {
         const QString file = path(QStringLiteral("site/") + *layoutFileForType(i));
         EXPECT_NO_THROW(loadLayout(file)) << file.toStdString();
     }
-}
-
-}  // namespace
-
-namespace {
-
-TEST_F(ReportUiTest, AfterPurgingEverythingReportsAndPickersShowNothing) {
-    PurgeLogic purge(dir(), dialogs);
-    ASSERT_EQ(purge.purge({}), PurgeLogic::Outcome::Purged);
-    frmSelectSender senders(dir(), dialogs);
-    senders.load();
-    EXPECT_EQ(senders.list()->count(), 0);
-    QLineEdit department;
-    frmSelectDepartment departments(dir(), dialogs, &department);
-    departments.load();
-    EXPECT_EQ(departments.list()->count(), 0);
-
-    Page page;
-    ReportsPageController controller(page.controls(), dir(), dialogs);
-    controller.host().setSaveFileAsker([this] { return path(QStringLiteral("empty.pdf")); });
-    controller.print_c_Click(1);
-    const QString text = vts::test::reports::pdfText(path(QStringLiteral("empty.pdf")));
-    EXPECT_TRUE(text.contains(QStringLiteral("0 messages")));
-    EXPECT_TRUE(text.contains(QStringLiteral("Page 1")));
-    EXPECT_FALSE(text.contains(QStringLiteral("Page 2")));
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include "WindowFit.h"
 #include "WindowTour.h"
 #include "frmDirectDial.h"
-#include "frmMain.h"
 #include "frmSMTP.h"
 
 #include <QComboBox>
@@ -20,7 +19,7 @@ using test::child;
 
 namespace {
 
-class Windows : public test::ConfigStoreTest {};
+class Windows : public test::ConfigWindowTest {};
 
 // Every window as the operator sees it, with a long list of modems so the
 // note on unusable ports is at its longest: no caption may be cut off.
@@ -57,10 +56,10 @@ TEST_F(Windows, TheFitCheckFindsAClippedLabel) {
 
 TEST_F(Windows, ClientDialogsTabFromTheLocationToBrowseAndOnToTheComputerName) {
     frmAddClient add(context);
-    frmMain main(context);
-    ASSERT_TRUE(main.Form_Load());
-    main.UserList_c()->setCurrentRow(0);
-    frmEditClient edit(context, main);
+    const auto main = openMain();
+    ASSERT_FALSE(HasFailure());
+    main->UserList_c()->setCurrentRow(0);
+    frmEditClient edit(context, *main);
     for (ClientDialog* d : {static_cast<ClientDialog*>(&add), static_cast<ClientDialog*>(&edit)}) {
         QStringList order;
         QWidget* w = d->Username_c();
@@ -86,17 +85,17 @@ TEST_F(Windows, ClientBrowseShowsTheFiltersNameNotItsPattern) {
 }
 
 TEST_F(Windows, HelpInTheDirectDialDialogStaysOverThatDialog) {
-    frmMain main(context);
-    ASSERT_TRUE(main.Form_Load());
-    main.show();
-    EXPECT_EQ(main.directDial()->parentWidget(), &main);
-    EXPECT_EQ(main.smtp()->parentWidget(), &main);
-    main.directDial()->open();
-    EXPECT_EQ(WindowDialogs::ownerFor(&main), main.directDial());
+    const auto main = openMain();
+    ASSERT_FALSE(HasFailure());
+    main->show();
+    EXPECT_EQ(main->directDial()->parentWidget(), main.get());
+    EXPECT_EQ(main->smtp()->parentWidget(), main.get());
+    main->directDial()->open();
+    EXPECT_EQ(WindowDialogs::ownerFor(main.get()), main->directDial());
 
     // The real message box, closed as soon as it shows.
-    WindowDialogs boxes(&main);
-    frmDirectDial dial(boxes, &main);
+    WindowDialogs boxes(main.get());
+    frmDirectDial dial(boxes, main.get());
     dial.open();
     QWidget* owner = nullptr;
     std::function<void()> closeBox = [&] {
@@ -112,8 +111,8 @@ TEST_F(Windows, HelpInTheDirectDialDialogStaysOverThatDialog) {
     EXPECT_EQ(owner, &dial);
     EXPECT_TRUE(dial.isVisible());
     dial.reject();
-    main.directDial()->reject();
-    main.hide();
+    main->directDial()->reject();
+    main->hide();
 }
 
 }  // namespace

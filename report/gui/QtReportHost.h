@@ -17,7 +17,7 @@ class EventLoop;
 
 namespace vts::report {
 
-// The report engine's surroundings in the configuration program: preview
+// The report engine's surroundings in a program with windows: preview
 // windows, the save-file dialog and the printer chosen in the printer dialog.
 // The dialogs are replaceable so tests answer them without a person.
 class QtReportHost final : public ReportHost {

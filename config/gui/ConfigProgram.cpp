@@ -4,6 +4,7 @@
 #include "Database.h"
 #include "Dialogs.h"
 #include "LoginSettings.h"
+#include "ReportsPageActions.h"
 #include "SingleCopyGuard.h"
 #include "frmLogin.h"
 #include "frmMain.h"
@@ -47,6 +48,7 @@ bool ConfigProgram::start() {
 
 bool ConfigProgram::showMain() {
     m_main = std::make_unique<frmMain>(m_ctx);
+    m_main->setReportsActions(createReportsPageActions(*m_main));
     if (onMainCreated) onMainCreated(*m_main);
     if (!m_main->Form_Load()) return false;
     m_main->show();

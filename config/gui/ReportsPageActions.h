@@ -8,8 +8,8 @@ namespace vts {
 
 // The actions behind the Reports page of frmMain. frmMain places and fills
 // the page's controls and forwards its four button handlers here; the
-// report engine, the pickers and the purge implement them. Without an
-// implementation set, the buttons do nothing.
+// report library's engine, pickers and purge implement them. Until actions
+// are set (a window under test), the buttons do nothing.
 class ReportsPageActions {
 public:
     virtual ~ReportsPageActions() = default;
@@ -20,12 +20,10 @@ public:
     virtual void PurgeDatabase_c_Click() = 0;
 };
 
-// Provided by the reports library (target vtsreportui, built from
-// config/report/). When that target exists, config/CMakeLists.txt links it
-// into vtsconfig and defines VTS_WITH_REPORTS, and main() installs the
-// returned object with frmMain::setReportsActions(). The object may keep
-// `main` for the life of the window (it reads the page's controls through
-// frmMain's accessors and its context()).
+// The real actions: the report library's ReportsPageController over the
+// page's controls. ConfigProgram installs them in every main window it opens.
+// The object may keep `main` for the life of the window (it reads the page's
+// controls through frmMain's accessors and its context()).
 std::unique_ptr<ReportsPageActions> createReportsPageActions(frmMain& main);
 
 }  // namespace vts

@@ -14,7 +14,8 @@ class SingleCopyGuard;
 
 // The start of the configuration program: refuse a second copy in the same
 // working directory, require the store, then show the login window, or the
-// main window at once when the login is switched off.
+// main window at once when the login is switched off. The main window comes
+// with the Reports page actions of the report library.
 class ConfigProgram {
 public:
     explicit ConfigProgram(const ConfigContext& context);

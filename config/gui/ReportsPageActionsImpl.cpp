@@ -1,5 +1,6 @@
 // The configuration program's Reports page actions, on top of the report
-// controller: reads the page's controls through frmMain's accessors.
+// library's controller: hands it the page's controls through frmMain's
+// accessors.
 
 #include "ReportsPageActions.h"
 #include "ReportsPageController.h"
