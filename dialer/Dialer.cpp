@@ -2,6 +2,7 @@
 
 #include "IniFile.h"
 #include "Line.h"
+#include "PortKinds.h"
 #include "RunGuard.h"
 #include "Tap.h"
 #include "TraceLog.h"
@@ -63,14 +64,11 @@ DialerOptions DialerOptions::fromIni(const QString& path) {
     o.escapeGuard = ini.number(modem, QStringLiteral("guard"), o.escapeGuard);
     o.deviceWait = ini.number(modem, QStringLiteral("devicewait"), o.deviceWait);
     o.hangupReply = ini.number(modem, QStringLiteral("hangupreply"), o.hangupReply);
-    const QString snpp = QStringLiteral("snpp");
-    o.snppMessMax = std::clamp(
-        static_cast<int>(ini.number(snpp, QStringLiteral("messmax"), o.snppMessMax)), 1, 10000);
-    o.wctpOriginator = ini.value(QStringLiteral("wctp"), QStringLiteral("originator"))
-                           .value_or(o.wctpOriginator)
-                           .trimmed();
-    o.gsmPin =
-        ini.value(QStringLiteral("gsm"), QStringLiteral("pin")).value_or(QString()).trimmed();
+    for (const PortKind& kind : portKinds()) {
+        if (kind.readSettings) {
+            kind.readSettings(ini, o);
+        }
+    }
     return o;
 }
 
@@ -373,11 +371,7 @@ void Dialer::deliver(const QList<Page*>& pages) {
     if (target->kind != PortTarget::Kind::Modem) {
         m_trace->note(QStringLiteral("COM%1 is the %2").arg(call.comPort).arg(target->describe()));
     }
-    const auto transport = Transport::create(*target, m_opt);
-    transport->deliver(pages, call, *this);
-    const QString why = transport->reason();
-    failAll(pages, Cancellation::requested() ? PortStatus::Cancelled : PortStatus::Failed,
-            why.isEmpty() ? QStringLiteral("not confirmed") : why);
+    portKind(target->kind).create(*target, m_opt)->deliver(pages, call, *this);
 }
 
 }  // namespace vts

@@ -36,17 +36,6 @@ struct DialerOptions {
     static DialerOptions fromIni(const QString& path);
 };
 
-// A transport to one port's target, with the dialer's settings.
-class TargetTransport : public Transport {
-public:
-    TargetTransport(PortTarget target, DialerOptions options)
-        : m_target(std::move(target)), m_opt(std::move(options)) {}
-
-protected:
-    PortTarget m_target;
-    DialerOptions m_opt;
-};
-
 class Dialer final : public Batch {
 public:
     Dialer(QString workDir, DialerOptions options)

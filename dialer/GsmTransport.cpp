@@ -1,5 +1,6 @@
 #include "GsmTransport.h"
 
+#include "Dialer.h"
 #include "Line.h"
 #include "SmsPdu.h"
 #include "TraceLog.h"
@@ -18,7 +19,9 @@ struct AtReply {
     QList<QByteArray> lines;  // information lines ("+CPIN: READY", "+CMGS: 12")
 };
 
-class AtChannel {
+}  // namespace
+
+class GsmTransport::AtChannel {
 public:
     AtChannel(Channel& channel, double timeout) : m_channel(channel), m_timeout(timeout) {}
 
@@ -102,6 +105,8 @@ private:
     double m_timeout;
 };
 
+namespace {
+
 QString describe(const AtReply& r) {
     switch (r.kind) {
         case AtReply::Kind::Ok:
@@ -131,38 +136,31 @@ bool lineDown(const AtReply& r) {
 
 }  // namespace
 
-void GsmTransport::deliver(const QList<Page*>& pages, const PortRecord& call, Batch& batch) {
-    TraceLog& trace = batch.trace();
-    const double timeout = callTimeout(call);
-    auto failAll = [&](PortStatus status, const QString& why) {
-        for (Page* p : pages) {
-            if (p->waiting()) {
-                batch.setStatus(*p, status, why);
-            }
-        }
+bool GsmTransport::open(const QList<Page*>& pages) {
+    auto fail = [&](PortStatus status, const QString& why) {
+        failWaiting(pages, status, why);
+        return false;
     };
     // GSM modems talk 8N1 without flow control unless the record says otherwise.
-    const QString wanted = call.comSettings.trimmed();
+    const QString wanted = call().comSettings.trimmed();
     const auto settings =
         LineSettings::parse(wanted.isEmpty() ? QStringLiteral("115200,N,8,1,N") : wanted);
     if (!settings) {
-        return failAll(PortStatus::ModemError,
-                       QStringLiteral("bad line settings \"%1\"").arg(wanted));
+        return fail(PortStatus::ModemError, QStringLiteral("bad line settings \"%1\"").arg(wanted));
     }
-    trace.note(QStringLiteral("GSM modem on %1, %2").arg(m_target.device, settings->toString()));
-    SerialPort port;
+    trace().note(QStringLiteral("GSM modem on %1, %2").arg(m_target.device, settings->toString()));
     QString error;
-    if (!port.open(m_target.device, *settings, m_opt.deviceWait, &error)) {
-        return failAll(Cancellation::requested() ? PortStatus::Cancelled : PortStatus::ModemError,
-                       error);
+    if (!m_port.open(m_target.device, *settings, m_opt.deviceWait, &error)) {
+        return fail(Cancellation::requested() ? PortStatus::Cancelled : PortStatus::ModemError,
+                    error);
     }
-    Channel channel(port, trace);
-    AtChannel at(channel, timeout);
+    m_channel = std::make_unique<Channel>(m_port, trace());
+    m_at = std::make_unique<AtChannel>(*m_channel, timeout());
+    AtChannel& at = *m_at;
     auto setupFailed = [&](const QByteArray& cmd, const AtReply& r) {
-        const QString why =
-            QStringLiteral("modem answered %1 to %2").arg(describe(r), QString::fromLatin1(cmd));
-        failAll(r.kind == AtReply::Kind::Cancelled ? PortStatus::Cancelled : PortStatus::ModemError,
-                why);
+        return fail(
+            r.kind == AtReply::Kind::Cancelled ? PortStatus::Cancelled : PortStatus::ModemError,
+            QStringLiteral("modem answered %1 to %2").arg(describe(r), QString::fromLatin1(cmd)));
     };
     for (const QByteArray& cmd : {QByteArray("AT"), QByteArray("ATE0"), QByteArray("AT+CMEE=1")}) {
         const AtReply r = at.command(cmd);
@@ -177,92 +175,88 @@ void GsmTransport::deliver(const QList<Page*>& pages, const PortRecord& call, Ba
     const QByteArray state = r.lines.isEmpty() ? QByteArray("+CPIN: READY") : r.lines.first();
     if (state.contains("SIM PIN")) {
         if (m_opt.gsmPin.isEmpty()) {
-            return failAll(PortStatus::ModemError,
-                           QStringLiteral("the SIM asks for a PIN and calvex.ini has none"));
+            return fail(PortStatus::ModemError,
+                        QStringLiteral("the SIM asks for a PIN and calvex.ini has none"));
         }
         bool digits = !m_opt.gsmPin.isEmpty() && m_opt.gsmPin.size() <= 8;
         for (QChar c : m_opt.gsmPin) {
             digits = digits && c.isDigit() && c.unicode() < 0x80;
         }
         if (!digits) {
-            return failAll(PortStatus::ModemError,
-                           QStringLiteral("the SIM PIN in calvex.ini is not 4 to 8 digits"));
+            return fail(PortStatus::ModemError,
+                        QStringLiteral("the SIM PIN in calvex.ini is not 4 to 8 digits"));
         }
-        trace.note(QStringLiteral("entering the SIM PIN"));
+        trace().note(QStringLiteral("entering the SIM PIN"));
         // One try only: a wrong PIN tried again would lock the SIM.
         r = at.command("AT+CPIN=\"" + m_opt.gsmPin.toLatin1() + '"');
         if (r.kind != AtReply::Kind::Ok) {
-            return failAll(
+            return fail(
                 r.kind == AtReply::Kind::Cancelled ? PortStatus::Cancelled : PortStatus::ModemError,
                 QStringLiteral("the SIM refused the PIN (%1)").arg(describe(r)));
         }
     } else if (!state.contains("READY")) {
-        return failAll(PortStatus::ModemError,
-                       QStringLiteral("the SIM is not ready: %1").arg(QString::fromLatin1(state)));
+        return fail(PortStatus::ModemError,
+                    QStringLiteral("the SIM is not ready: %1").arg(QString::fromLatin1(state)));
     }
     r = at.command("AT+CMGF=0");
     if (r.kind != AtReply::Kind::Ok) {
         return setupFailed("AT+CMGF=0", r);
     }
+    m_reference = QRandomGenerator::global()->bounded(256);
+    return true;
+}
 
-    int reference = QRandomGenerator::global()->bounded(256);
-    for (Page* p : pages) {
-        if (Cancellation::requested()) {
-            break;
+Outcome GsmTransport::send(Page& p) {
+    if (Cancellation::requested()) {
+        return Outcome::down({});
+    }
+    const auto number = sms::phoneNumber(p.pin);
+    if (!number) {
+        return Outcome::failed(QStringLiteral("PIN \"%1\" is not a mobile number").arg(p.pin));
+    }
+    sms::Coding coding = sms::Coding::Gsm7;
+    const QList<sms::Part> parts = sms::encode(*number, p.text, m_reference, &coding);
+    m_reference = (m_reference + 1) % 256;
+    if (parts.isEmpty()) {
+        return Outcome::failed(QStringLiteral("text too long for SMS"));
+    }
+    trace().note(QStringLiteral("SMS to %1: %2 part(s), %3")
+                     .arg(QString::fromLatin1(*number))
+                     .arg(parts.size())
+                     .arg(coding == sms::Coding::Gsm7 ? QStringLiteral("GSM 7-bit")
+                                                      : QStringLiteral("UCS-2")));
+    QStringList refs;
+    for (const sms::Part& part : parts) {
+        AtReply r = m_at->exchange("AT+CMGS=" + QByteArray::number(part.tpduLength) + '\r', true);
+        if (r.kind == AtReply::Kind::Prompt) {
+            r = m_at->exchange(part.hex + '\x1a');
         }
-        const auto number = sms::phoneNumber(p->pin);
-        if (!number) {
-            batch.setStatus(*p, PortStatus::Failed,
-                            QStringLiteral("PIN \"%1\" is not a mobile number").arg(p->pin));
-            continue;
-        }
-        sms::Coding coding = sms::Coding::Gsm7;
-        const QList<sms::Part> parts = sms::encode(*number, p->text, reference, &coding);
-        reference = (reference + 1) % 256;
-        if (parts.isEmpty()) {
-            batch.setStatus(*p, PortStatus::Failed, QStringLiteral("text too long for SMS"));
-            continue;
-        }
-        trace.note(QStringLiteral("SMS to %1: %2 part(s), %3")
-                       .arg(QString::fromLatin1(*number))
-                       .arg(parts.size())
-                       .arg(coding == sms::Coding::Gsm7 ? QStringLiteral("GSM 7-bit")
-                                                        : QStringLiteral("UCS-2")));
-        bool ok = true;
-        QStringList refs;
-        for (const sms::Part& part : parts) {
-            r = at.exchange("AT+CMGS=" + QByteArray::number(part.tpduLength) + '\r', true);
-            if (r.kind == AtReply::Kind::Prompt) {
-                r = at.exchange(part.hex + '\x1a');
+        if (r.kind != AtReply::Kind::Ok) {
+            const QString why = QStringLiteral("modem answered %1 to AT+CMGS").arg(describe(r));
+            if (!lineDown(r)) {
+                return Outcome::failed(why);
             }
-            if (r.kind == AtReply::Kind::Ok) {
-                for (const QByteArray& line : r.lines) {
-                    if (line.startsWith("+CMGS:")) {
-                        refs << QString::fromLatin1(line.mid(6).trimmed());
-                    }
-                }
-                continue;
-            }
-            ok = false;
-            break;
-        }
-        if (ok) {
-            trace.note(QStringLiteral("modem reference(s) %1").arg(refs.join(u',')));
-            batch.setStatus(*p, PortStatus::Sent, {});
-            continue;
-        }
-        const QString why = QStringLiteral("modem answered %1 to AT+CMGS").arg(describe(r));
-        if (lineDown(r)) {
             // The modem is gone or stuck: nothing after this can be confirmed.
             if (r.kind == AtReply::Kind::Timeout) {
-                channel.send(QByteArray(1, '\x1b'));  // abandons a PDU being entered
+                m_channel->send(QByteArray(1, '\x1b'));  // abandons a PDU being entered
             }
-            setReason(why);
-            break;
+            return Outcome::down(why);
         }
-        batch.setStatus(*p, PortStatus::Failed, why);
+        for (const QByteArray& line : r.lines) {
+            if (line.startsWith("+CMGS:")) {
+                refs << QString::fromLatin1(line.mid(6).trimmed());
+            }
+        }
     }
-    port.close();
+    trace().note(QStringLiteral("modem reference(s) %1").arg(refs.join(u',')));
+    return Outcome::sent();
 }
+
+void GsmTransport::close(const QList<Page*>&) { m_port.close(); }
+
+GsmTransport::GsmTransport(PortTarget target, const DialerOptions& options)
+    : Transport(std::move(target), options) {}
+
+GsmTransport::~GsmTransport() = default;
 
 }  // namespace vts

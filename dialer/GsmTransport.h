@@ -1,7 +1,9 @@
 #pragma once
 
-#include "Dialer.h"
+#include "Line.h"
 #include "Transport.h"
+
+#include <memory>
 
 // Pages as SMS through a GSM modem: the record's PIN field holds the
 // mobile number (the paging service's number is not dialled). PDU mode;
@@ -10,10 +12,24 @@
 // go to the trace.
 namespace vts {
 
-class GsmTransport final : public TargetTransport {
+class GsmTransport final : public Transport {
 public:
-    using TargetTransport::TargetTransport;
-    void deliver(const QList<Page*>& pages, const PortRecord& call, Batch& batch) override;
+    GsmTransport(PortTarget target, const DialerOptions& options);
+    ~GsmTransport() override;
+    PortTarget::Kind kind() const override { return PortTarget::Kind::Gsm; }
+
+protected:
+    bool open(const QList<Page*>& pages) override;
+    Outcome send(Page& page) override;
+    void close(const QList<Page*>& pages) override;
+
+private:
+    class AtChannel;
+
+    SerialPort m_port;
+    std::unique_ptr<Channel> m_channel;
+    std::unique_ptr<AtChannel> m_at;
+    int m_reference = 0;  // of the next long text's parts
 };
 
 }  // namespace vts

@@ -1,5 +1,6 @@
 #include "SnppTransport.h"
 
+#include "Dialer.h"
 #include "Tap.h"
 #include "TcpLine.h"
 #include "TraceLog.h"
@@ -10,8 +11,10 @@ namespace {
 
 constexpr qsizetype kMaxReplyLine = 4096;
 
+}  // namespace
+
 // The client's view of the connection: commands out, replies in.
-class SnppSession {
+class SnppTransport::SnppSession {
 public:
     SnppSession(Channel& channel, double timeout) : m_channel(channel), m_timeout(timeout) {}
 
@@ -73,6 +76,8 @@ private:
     QString m_reason;
 };
 
+namespace {
+
 bool positive(const SnppTransport::Reply& r) { return r.code >= 200 && r.code < 300; }
 
 QString replyText(const SnppTransport::Reply& r) {
@@ -129,104 +134,107 @@ QByteArray SnppTransport::messText(const QByteArray& text) {
     return t;
 }
 
-void SnppTransport::deliver(const QList<Page*>& pages, const PortRecord& call, Batch& batch) {
-    TraceLog& trace = batch.trace();
-    const double timeout = callTimeout(call);
+QList<Page*> SnppTransport::take(const QList<Page*>& pages) {
     QList<Page*> todo;
     for (Page* p : pages) {
         const QByteArray pin = tap::transliterate(p->pin);
         if (pin.isEmpty() || pin.contains(' ')) {
-            batch.setStatus(*p, PortStatus::Failed,
-                            pin.isEmpty() ? QStringLiteral("no PIN")
-                                          : QStringLiteral("a PIN with blanks cannot be sent"));
+            batch().setStatus(*p, PortStatus::Failed,
+                              pin.isEmpty() ? QStringLiteral("no PIN")
+                                            : QStringLiteral("a PIN with blanks cannot be sent"));
             continue;
         }
         todo.append(p);
     }
-    if (todo.isEmpty()) {
-        return;
-    }
-    TcpLine line;
-    if (!connectTcp(line, m_target, todo.size(), timeout, trace)) {
-        return;
-    }
-    Channel channel(line, trace);
-    SnppSession s(channel, timeout);
-    const Reply greeting = s.await();
-    if (s.up() && !positive(greeting)) {
-        s.down(QStringLiteral("not ready: %1").arg(QString::fromLatin1(greeting.text)));
-    }
-    const QByteArray password = tap::transliterate(call.tapPassword.trimmed());
-    bool dataRefused = false;
-    for (Page* p : todo) {
-        if (!s.up()) {
-            break;
-        }
-        QByteArray pageCmd = "PAGE " + tap::transliterate(p->pin);
-        if (!password.isEmpty() && !password.contains(' ')) {
-            pageCmd += ' ' + password;
-        }
-        Reply r = s.command(pageCmd);
-        if (!s.up()) {
-            break;
-        }
-        if (!positive(r)) {
-            batch.setStatus(*p, PortStatus::Failed, replyText(r));
-            s.command("RESE");
-            continue;
-        }
-        const QByteArray text = tap::transliterate(p->text);
-        const bool useData =
-            !dataRefused && (text.contains('\n') || text.size() > m_opt.snppMessMax);
-        bool entered = false;
-        if (useData) {
-            r = s.command("DATA");
-            if (r.code == 354) {
-                if (!channel.send(dataBody(text))) {
-                    s.down(QStringLiteral("connection lost"));
-                    break;
-                }
-                r = s.await();
-                entered = positive(r);
-            } else if (s.up() && (r.code == 500 || r.code == 502)) {
-                // A level 1 server: the text goes on one line.
-                trace.note(QStringLiteral("the server has no DATA; using MESS"));
-                dataRefused = true;
-            } else if (s.up()) {
-                batch.setStatus(*p, PortStatus::Failed, replyText(r));
-                s.command("RESE");
-                continue;
-            }
-        }
-        if (!entered && s.up() && (!useData || dataRefused)) {
-            r = s.command("MESS " + messText(text));
-            entered = positive(r);
-        }
-        if (!s.up()) {
-            break;
-        }
-        if (!entered) {
-            batch.setStatus(*p, PortStatus::Failed, replyText(r));
-            s.command("RESE");
-            continue;
-        }
-        r = s.command("SEND");
-        if (!s.up()) {
-            break;
-        }
-        if (positive(r)) {
-            batch.setStatus(*p, PortStatus::Sent, {});
-        } else {
-            batch.setStatus(*p, PortStatus::Failed, replyText(r));
-            s.command("RESE");
-        }
-    }
-    if (s.up()) {
-        s.command("QUIT");
-    }
-    setReason(s.reason());
-    line.close();
-    trace.note(QStringLiteral("connection closed"));
+    return todo;
 }
+
+bool SnppTransport::open(const QList<Page*>& pages) {
+    if (!connectTcp(m_line, pages.size())) {
+        return false;
+    }
+    m_channel = std::make_unique<Channel>(m_line, trace());
+    m_session = std::make_unique<SnppSession>(*m_channel, timeout());
+    const Reply greeting = m_session->await();
+    if (m_session->up() && !positive(greeting)) {
+        m_session->down(QStringLiteral("not ready: %1").arg(QString::fromLatin1(greeting.text)));
+    }
+    m_password = tap::transliterate(call().tapPassword.trimmed());
+    return true;
+}
+
+Outcome SnppTransport::refuse(Page& page, const Reply& reply) {
+    batch().setStatus(page, PortStatus::Failed, replyText(reply));
+    m_session->command("RESE");
+    return Outcome::written();
+}
+
+Outcome SnppTransport::send(Page& p) {
+    SnppSession& s = *m_session;
+    const auto lost = [&s] { return Outcome::down(s.reason()); };
+    if (!s.up()) {
+        return lost();
+    }
+    QByteArray pageCmd = "PAGE " + tap::transliterate(p.pin);
+    if (!m_password.isEmpty() && !m_password.contains(' ')) {
+        pageCmd += ' ' + m_password;
+    }
+    Reply r = s.command(pageCmd);
+    if (!s.up()) {
+        return lost();
+    }
+    if (!positive(r)) {
+        return refuse(p, r);
+    }
+    const QByteArray text = tap::transliterate(p.text);
+    const bool useData = !m_dataRefused && (text.contains('\n') || text.size() > m_opt.snppMessMax);
+    bool entered = false;
+    if (useData) {
+        r = s.command("DATA");
+        if (r.code == 354) {
+            if (!m_channel->send(dataBody(text))) {
+                s.down(QStringLiteral("connection lost"));
+                return lost();
+            }
+            r = s.await();
+            entered = positive(r);
+        } else if (s.up() && (r.code == 500 || r.code == 502)) {
+            // A level 1 server: the text goes on one line.
+            trace().note(QStringLiteral("the server has no DATA; using MESS"));
+            m_dataRefused = true;
+        } else if (s.up()) {
+            return refuse(p, r);
+        }
+    }
+    if (!entered && s.up() && (!useData || m_dataRefused)) {
+        r = s.command("MESS " + messText(text));
+        entered = positive(r);
+    }
+    if (!s.up()) {
+        return lost();
+    }
+    if (!entered) {
+        return refuse(p, r);
+    }
+    r = s.command("SEND");
+    if (!s.up()) {
+        return lost();
+    }
+    return positive(r) ? Outcome::sent() : refuse(p, r);
+}
+
+void SnppTransport::close(const QList<Page*>&) {
+    if (m_session->up()) {
+        m_session->command("QUIT");
+    }
+    setReason(m_session->reason());
+    m_line.close();
+    trace().note(QStringLiteral("connection closed"));
+}
+
+SnppTransport::SnppTransport(PortTarget target, const DialerOptions& options)
+    : Transport(std::move(target), options) {}
+
+SnppTransport::~SnppTransport() = default;
 
 }  // namespace vts

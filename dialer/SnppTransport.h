@@ -1,7 +1,10 @@
 #pragma once
 
-#include "Dialer.h"
+#include "Line.h"
+#include "TcpLine.h"
 #include "Transport.h"
+
+#include <memory>
 
 // An SNPP client (RFC 1861): one connection per batch; for each page
 // PAGE <PIN> [password], MESS <text> (or DATA for text over one line or
@@ -11,10 +14,11 @@
 // not yet confirmed.
 namespace vts {
 
-class SnppTransport final : public TargetTransport {
+class SnppTransport final : public Transport {
 public:
-    using TargetTransport::TargetTransport;
-    void deliver(const QList<Page*>& pages, const PortRecord& call, Batch& batch) override;
+    SnppTransport(PortTarget target, const DialerOptions& options);
+    ~SnppTransport() override;
+    PortTarget::Kind kind() const override { return PortTarget::Kind::Snpp; }
 
     // One reply: the three-digit code (0 when the line has none) and its text.
     struct Reply {
@@ -28,6 +32,23 @@ public:
     static QByteArray dataBody(const QByteArray& text);
     // Text for MESS: one line, line breaks as blanks.
     static QByteArray messText(const QByteArray& text);
+
+protected:
+    QList<Page*> take(const QList<Page*>& pages) override;
+    bool open(const QList<Page*>& pages) override;
+    Outcome send(Page& page) override;
+    void close(const QList<Page*>& pages) override;
+
+private:
+    class SnppSession;
+    // Fails `page` with the server's reply and resets for the next page.
+    Outcome refuse(Page& page, const Reply& reply);
+
+    TcpLine m_line;
+    std::unique_ptr<Channel> m_channel;
+    std::unique_ptr<SnppSession> m_session;
+    QByteArray m_password;
+    bool m_dataRefused = false;  // a level 1 server: MESS only
 };
 
 }  // namespace vts

@@ -1,21 +1,19 @@
 #include "TapTcpTransport.h"
 
+#include "Dialer.h"
 #include "Tap.h"
-#include "TcpLine.h"
 #include "TraceLog.h"
 
 #include <algorithm>
 
 namespace vts {
 
-void TapTcpTransport::deliver(const QList<Page*>& pages, const PortRecord& call, Batch& batch) {
-    TraceLog& trace = batch.trace();
-    const double timeout = callTimeout(call);
+QList<Page*> TapTcpTransport::take(const QList<Page*>& pages) {
     QList<Page*> todo;
     for (Page* p : pages) {
         if (p->numeric()) {
             if (p->pin.isEmpty()) {
-                batch.setStatus(*p, PortStatus::Failed, QStringLiteral("no PIN"));
+                batch().setStatus(*p, PortStatus::Failed, QStringLiteral("no PIN"));
                 continue;
             }
             p->blocks = tap::buildBlocks({tap::transliterate(p->pin), p->digits},
@@ -23,23 +21,28 @@ void TapTcpTransport::deliver(const QList<Page*>& pages, const PortRecord& call,
         }
         todo.append(p);
     }
-    if (todo.isEmpty()) {
-        return;
+    return todo;
+}
+
+bool TapTcpTransport::open(const QList<Page*>& pages) {
+    if (!connectTcp(m_line, pages.size())) {
+        return false;
     }
-    TcpLine line;
-    if (!connectTcp(line, m_target, todo.size(), timeout, trace)) {
-        return;
-    }
-    trace.note(QStringLiteral("connected"));
-    Channel channel(line, trace);
+    trace().note(QStringLiteral("connected"));
+    m_channel = std::make_unique<Channel>(m_line, trace());
     TapTimings timings = m_opt.tap;
     // Every wait of the call stays within the record's time-out.
-    timings.t3 = std::min(timings.t3, timeout);
-    const TapSessionEnd end = deliverTapSession(
-        channel, timings, tap::transliterate(call.tapPassword.trimmed()), todo, batch);
-    setReason(end.reason);
-    line.close();
-    trace.note(QStringLiteral("connection closed"));
+    timings.t3 = std::min(timings.t3, timeout());
+    m_call = std::make_unique<TapCall>(*m_channel, timings, batch());
+    m_call->logOn(tap::transliterate(call().tapPassword.trimmed()));
+    return true;
+}
+
+void TapTcpTransport::close(const QList<Page*>& pages) {
+    m_call->end(pages);
+    setReason(m_call->reason());
+    m_line.close();
+    trace().note(QStringLiteral("connection closed"));
 }
 
 }  // namespace vts

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "TapClient.h"
-
 #include <PortRecord.h>
 
 #include <QByteArray>
@@ -13,9 +11,9 @@
 #include <optional>
 
 // How one run reaches the paging service. A COM port's entry in calvex.ini
-// names a modem device or one of the network and SMS kinds; each kind is
-// one Transport that takes the batch's pages and reports the fate of each
-// as soon as it is known.
+// names a modem device or one of the network and SMS kinds (see
+// PortKinds.h); each kind is one Transport that takes the batch's pages and
+// reports the fate of each as soon as it is known.
 namespace vts {
 
 class TcpLine;
@@ -24,7 +22,8 @@ struct DialerOptions;
 
 // What a COM port's entry in calvex.ini points at.
 struct PortTarget {
-    enum class Kind { Modem, TapTcp, Snpp, Wctp, Gsm };
+    // One row per kind in PortKinds.cpp; Count must stay last.
+    enum class Kind { Modem, TapTcp, Snpp, Wctp, Gsm, Count };
     Kind kind = Kind::Modem;
     QString device;  // Modem and Gsm: the serial device
     QString host;    // TapTcp and Snpp
@@ -32,8 +31,9 @@ struct PortTarget {
     QString url;  // Wctp
 
     // "tcp:HOST:PORT", "snpp:HOST:PORT", "wctp:http(s)://...", "gsm:/dev/ttyX"
-    // or a device path; nullopt with a reason for a malformed entry.
+    // or a device path; nullopt with a reason naming the entry when malformed.
     static std::optional<PortTarget> parse(const QString& entry, QString* error);
+    // The target in words for the trace ("SNPP server at HOST port N").
     QString describe() const;
 };
 
@@ -59,48 +59,82 @@ public:
     virtual TraceLog& trace() = 0;
 };
 
+// What one page's exchange came to.
+struct Outcome {
+    enum class Kind {
+        Status,   // write `status` with `why`
+        Written,  // the transport already wrote the page's status
+        Down,     // the line is lost: this page and the rest are not confirmed
+    };
+    Kind kind = Kind::Status;
+    PortStatus status = PortStatus::Failed;
+    QString why;
+
+    static Outcome sent() { return {Kind::Status, PortStatus::Sent, {}}; }
+    static Outcome failed(const QString& why) { return {Kind::Status, PortStatus::Failed, why}; }
+    static Outcome with(PortStatus s, const QString& why) { return {Kind::Status, s, why}; }
+    static Outcome written() { return {Kind::Written, PortStatus::Failed, {}}; }
+    static Outcome down(const QString& why) { return {Kind::Down, PortStatus::Failed, why}; }
+};
+
+// The skeleton every kind shares: deliver() takes the pages the kind can
+// send, opens the connection, runs one exchange per page in order, closes,
+// and fails every page still waiting (Cancelled after a stop request, else
+// Failed with the first reason given, "not confirmed" without one). A kind
+// supplies only its own steps.
 class Transport {
 public:
+    Transport(PortTarget target, const DialerOptions& options)
+        : m_target(std::move(target)), m_opt(options) {}
     virtual ~Transport() = default;
-    // Delivers `pages` (all of one batch, first record's settings in
-    // `call`) and reports each page's fate to `batch`. Pages still waiting
-    // when it returns were not confirmed; the dialer fails them with
-    // `reason()` (or cancels them after a stop request).
-    virtual void deliver(const QList<Page*>& pages, const PortRecord& call, Batch& batch) = 0;
+    Transport(const Transport&) = delete;
+    Transport& operator=(const Transport&) = delete;
+
+    virtual PortTarget::Kind kind() const = 0;
+    // Delivers `pages` (all of one batch, first text record's settings in
+    // `call`) and writes each page's status to `batch`.
+    void deliver(const QList<Page*>& pages, const PortRecord& call, Batch& batch);
     QString reason() const { return m_reason; }
 
-    static std::unique_ptr<Transport> create(const PortTarget& target,
-                                             const DialerOptions& options);
-
 protected:
-    // Connects `line` to the target's host and port within `timeout`
-    // seconds, tracing the attempt for `pages` pages; false with the
+    // The pages this kind can send, in the order to send them; refuses the
+    // others through batch(). All of them, as they come, by default.
+    virtual QList<Page*> take(const QList<Page*>& pages) { return pages; }
+    // Connects and readies the line for `pages`; false when nothing can be
+    // sent (the reason set, or statuses written).
+    virtual bool open(const QList<Page*>& pages) = 0;
+    virtual Outcome send(Page& page) = 0;
+    // Ends the connection after the last exchange (also after a lost line).
+    virtual void close(const QList<Page*>& pages) = 0;
+
+    // Connects `line` to the target's host and port within the call's
+    // time-out, tracing the attempt for `pages` pages; false with the
     // reason set and traced when no connection was made.
-    bool connectTcp(TcpLine& line, const PortTarget& target, qsizetype pages, double timeout,
-                    TraceLog& trace);
+    bool connectTcp(TcpLine& line, qsizetype pages);
+    // Writes `status` to every page of `pages` still waiting.
+    void failWaiting(const QList<Page*>& pages, PortStatus status, const QString& why);
     // Keeps the first reason given: the cause, not its consequences.
     void setReason(const QString& why) {
         if (m_reason.isEmpty()) {
             m_reason = why;
         }
     }
+    Batch& batch() { return *m_batch; }
+    TraceLog& trace();
+    const PortRecord& call() const { return *m_call; }
+    double timeout() const { return m_timeout; }
+
+    const PortTarget m_target;
+    const DialerOptions& m_opt;
 
 private:
     QString m_reason;
+    Batch* m_batch = nullptr;
+    const PortRecord* m_call = nullptr;
+    double m_timeout = 60;
 };
 
 // The record's Timeout in seconds: 0 or less means 60, at most 300.
 double callTimeout(const PortRecord& call);
-
-// One paging-protocol session over a connected line: log on, one
-// transaction per page, log off; a rejection after the log-off fails the
-// pages the call had delivered.
-struct TapSessionEnd {
-    QString reason;  // why the call went down
-    bool carrierLost = false;
-};
-TapSessionEnd deliverTapSession(Channel& channel, const TapTimings& timings,
-                                const QByteArray& password, const QList<Page*>& pages,
-                                Batch& batch);
 
 }  // namespace vts

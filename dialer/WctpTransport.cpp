@@ -1,5 +1,6 @@
 #include "WctpTransport.h"
 
+#include "Dialer.h"
 #include "Line.h"
 #include "TraceLog.h"
 
@@ -115,89 +116,87 @@ WctpTransport::Confirmation WctpTransport::parseConfirmation(const QByteArray& x
     return c;
 }
 
-void WctpTransport::deliver(const QList<Page*>& pages, const PortRecord& call, Batch& batch) {
-    TraceLog& trace = batch.trace();
-    const double timeout = callTimeout(call);
+bool WctpTransport::open(const QList<Page*>& pages) {
     static const bool curlReady = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    if (!curlReady) {
+    m_curl = curlReady ? curl_easy_init() : nullptr;
+    if (!m_curl) {
         setReason(QStringLiteral("cannot start the HTTP library"));
-        return;
+        return false;
     }
-    CURL* curl = curl_easy_init();
-    if (!curl) {
-        setReason(QStringLiteral("cannot start the HTTP library"));
-        return;
+    m_url = m_target.url.toUtf8();
+    m_headers = curl_slist_append(m_headers, "Content-Type: text/xml; charset=utf-8");
+    m_headers = curl_slist_append(m_headers, "Expect:");
+    const long ms = static_cast<long>(timeout() * 1000);
+    curl_easy_setopt(m_curl, CURLOPT_URL, m_url.constData());
+    curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, m_headers);
+    curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(m_curl, CURLOPT_TIMEOUT_MS, ms);
+    curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT_MS, ms);
+    curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(m_curl, CURLOPT_XFERINFOFUNCTION, onProgress);
+    curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(m_curl, CURLOPT_USERAGENT, "calvex");
+    trace().note(QStringLiteral("posting %1 page(s) to %2").arg(pages.size()).arg(m_target.url));
+    return true;
+}
+
+Outcome WctpTransport::send(Page& p) {
+    if (Cancellation::requested()) {
+        return Outcome::down({});
     }
-    const QByteArray url = m_target.url.toUtf8();
-    curl_slist* headers = nullptr;
-    headers = curl_slist_append(headers, "Content-Type: text/xml; charset=utf-8");
-    headers = curl_slist_append(headers, "Expect:");
-    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout * 1000));
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeout * 1000));
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, onBody);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, "calvex");
-    const QString password = call.tapPassword.trimmed();
-    trace.note(QStringLiteral("posting %1 page(s) to %2").arg(pages.size()).arg(m_target.url));
-    for (Page* p : pages) {
-        if (Cancellation::requested()) {
+    if (p.pin.isEmpty()) {
+        return Outcome::failed(QStringLiteral("no PIN"));
+    }
+    Submit s;
+    s.senderId = m_opt.wctpOriginator;
+    s.securityCode = call().tapPassword.trimmed();
+    s.messageId = (p.rec.uniqueId.trimmed() + u'-' + QString::number(p.rec.index)).left(32);
+    s.recipientId = p.pin;
+    s.text = p.text;
+    s.timestamp = QDateTime::currentDateTimeUtc();
+    const QByteArray request = submitRequest(s);
+    trace().note(QStringLiteral("-> %1").arg(readable(request)));
+    Transfer t;
+    curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(m_curl, CURLOPT_POSTFIELDS, request.constData());
+    curl_easy_setopt(m_curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(request.size()));
+    const CURLcode rc = curl_easy_perform(m_curl);
+    long http = 0;
+    curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &http);
+    if (rc != CURLE_OK) {
+        const QString why = rc == CURLE_ABORTED_BY_CALLBACK ? QStringLiteral("stopped")
+                            : t.tooLong
+                                ? QStringLiteral("reply larger than %1 bytes").arg(kMaxReply)
+                                : QString::fromUtf8(curl_easy_strerror(rc));
+        trace().note(QStringLiteral("transfer failed: %1").arg(why));
+        return t.tooLong ? Outcome::failed(why) : Outcome::down(why);
+    }
+    trace().note(QStringLiteral("<- HTTP %1 %2").arg(http).arg(readable(t.body)));
+    const Confirmation c = parseConfirmation(t.body);
+    switch (c.kind) {
+        case Confirmation::Kind::Success:
+            return Outcome::sent();
+        case Confirmation::Kind::Failure:
+            return Outcome::failed(QStringLiteral("carrier error %1: %2").arg(c.code).arg(c.text));
+        case Confirmation::Kind::Unreadable:
             break;
-        }
-        if (p->pin.isEmpty()) {
-            batch.setStatus(*p, PortStatus::Failed, QStringLiteral("no PIN"));
-            continue;
-        }
-        Submit s;
-        s.senderId = m_opt.wctpOriginator;
-        s.securityCode = password;
-        s.messageId = (p->rec.uniqueId.trimmed() + u'-' + QString::number(p->rec.index)).left(32);
-        s.recipientId = p->pin;
-        s.text = p->text;
-        s.timestamp = QDateTime::currentDateTimeUtc();
-        const QByteArray request = submitRequest(s);
-        trace.note(QStringLiteral("-> %1").arg(readable(request)));
-        Transfer t;
-        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, request.constData());
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(request.size()));
-        const CURLcode rc = curl_easy_perform(curl);
-        long http = 0;
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &http);
-        if (rc != CURLE_OK) {
-            QString why = rc == CURLE_ABORTED_BY_CALLBACK ? QStringLiteral("stopped")
-                          : t.tooLong ? QStringLiteral("reply larger than %1 bytes").arg(kMaxReply)
-                                      : QString::fromUtf8(curl_easy_strerror(rc));
-            trace.note(QStringLiteral("transfer failed: %1").arg(why));
-            if (t.tooLong) {
-                batch.setStatus(*p, PortStatus::Failed, why);
-                continue;
-            }
-            setReason(why);
-            break;
-        }
-        trace.note(QStringLiteral("<- HTTP %1 %2").arg(http).arg(readable(t.body)));
-        const Confirmation c = parseConfirmation(t.body);
-        switch (c.kind) {
-            case Confirmation::Kind::Success:
-                batch.setStatus(*p, PortStatus::Sent, {});
-                break;
-            case Confirmation::Kind::Failure:
-                batch.setStatus(*p, PortStatus::Failed,
-                                QStringLiteral("carrier error %1: %2").arg(c.code).arg(c.text));
-                break;
-            case Confirmation::Kind::Unreadable:
-                batch.setStatus(*p, PortStatus::Failed,
-                                QStringLiteral("HTTP %1 without a WCTP confirmation").arg(http));
-                break;
-        }
     }
-    curl_slist_free_all(headers);
-    curl_easy_cleanup(curl);
+    return Outcome::failed(QStringLiteral("HTTP %1 without a WCTP confirmation").arg(http));
+}
+
+void WctpTransport::close(const QList<Page*>&) {
+    curl_slist_free_all(m_headers);
+    m_headers = nullptr;
+    curl_easy_cleanup(m_curl);
+    m_curl = nullptr;
+}
+
+WctpTransport::~WctpTransport() {
+    curl_slist_free_all(m_headers);
+    if (m_curl) {
+        curl_easy_cleanup(m_curl);
+    }
 }
 
 }  // namespace vts

@@ -1,9 +1,10 @@
 #pragma once
 
-#include "Dialer.h"
 #include "Transport.h"
 
 #include <QDateTime>
+
+struct curl_slist;
 
 // A WCTP 1.3 client: one wctp-SubmitRequest per page posted to the
 // endpoint's URL over HTTP or HTTPS (one kept-alive connection per batch).
@@ -13,10 +14,11 @@
 // every page after it.
 namespace vts {
 
-class WctpTransport final : public TargetTransport {
+class WctpTransport final : public Transport {
 public:
-    using TargetTransport::TargetTransport;
-    void deliver(const QList<Page*>& pages, const PortRecord& call, Batch& batch) override;
+    using Transport::Transport;
+    ~WctpTransport() override;
+    PortTarget::Kind kind() const override { return PortTarget::Kind::Wctp; }
 
     struct Submit {
         QString senderId;
@@ -36,6 +38,16 @@ public:
         QString text;
     };
     static Confirmation parseConfirmation(const QByteArray& xml);
+
+protected:
+    bool open(const QList<Page*>& pages) override;
+    Outcome send(Page& page) override;
+    void close(const QList<Page*>& pages) override;
+
+private:
+    void* m_curl = nullptr;  // the batch's kept-alive HTTP handle
+    curl_slist* m_headers = nullptr;
+    QByteArray m_url;
 };
 
 }  // namespace vts

@@ -1,5 +1,7 @@
 #include "GatewayConfig.h"
 
+#include "IntakeProtocols.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -125,12 +127,8 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
         }
         if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
             section = line.mid(1, line.size() - 2).trimmed().toLower();
-            if (section == QLatin1String("snpp")) {
-                c.snpp.enabled = true;
-            } else if (section == QLatin1String("smtp")) {
-                c.smtp.enabled = true;
-            } else if (section == QLatin1String("http")) {
-                c.http.enabled = true;
+            if (const IntakeProtocol* p = intakeProtocolOf(section)) {
+                (c.*p->listen).enabled = true;
             }
             continue;
         }
@@ -177,16 +175,13 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
             continue;
         }
         bool known = true;
-        if (k == QLatin1String("listen") &&
-            (section == QLatin1String("snpp") || section == QLatin1String("smtp") ||
-             section == QLatin1String("http"))) {
+        const IntakeProtocol* protocol = intakeProtocolOf(section);
+        if (k == QLatin1String("listen") && protocol) {
             const auto l = parseListen(value);
             if (!l) {
                 return fail(no, QStringLiteral("listen takes ADDRESS:PORT or PORT"));
             }
-            (section == QLatin1String("snpp")   ? c.snpp
-             : section == QLatin1String("smtp") ? c.smtp
-                                                : c.http) = *l;
+            c.*protocol->listen = *l;
         } else if (section == QLatin1String("smtp") && k == QLatin1String("domain")) {
             c.domain = value.toLower();
         } else if (section == QLatin1String("http") && k == QLatin1String("token")) {

@@ -1,10 +1,8 @@
 #include "GatewayServer.h"
 
 #include "EventLoop.h"
-#include "HttpSession.h"
+#include "IntakeProtocols.h"
 #include "PageSubmitter.h"
-#include "SmtpSession.h"
-#include "SnppSession.h"
 
 #include <QPointer>
 #include <QTcpServer>
@@ -29,10 +27,9 @@ GatewayServer::~GatewayServer() {
 }
 
 bool GatewayServer::listen(const GatewayConfig& config, QString* error) {
-    const std::pair<QString, const Listen*> wanted[] = {{QStringLiteral("SNPP"), &config.snpp},
-                                                        {QStringLiteral("SMTP"), &config.smtp},
-                                                        {QStringLiteral("HTTP"), &config.http}};
-    for (const auto& [protocol, l] : wanted) {
+    for (const IntakeProtocol& p : intakeProtocols()) {
+        const QString protocol = QString::fromLatin1(p.name);
+        const Listen* l = &(config.*p.listen);
         if (!l->enabled) {
             continue;
         }
@@ -45,9 +42,8 @@ bool GatewayServer::listen(const GatewayConfig& config, QString* error) {
             return false;
         }
         server->setMaxPendingConnections(64);
-        const QString name = protocol;
         connect(server, &QTcpServer::newConnection, this,
-                [this, server, name] { accept(server, name); });
+                [this, server, &p] { accept(server, p); });
         m_servers[protocol] = server;
         m_desk.log().write(protocol, QString(),
                            QStringLiteral("listening on %1:%2")
@@ -62,7 +58,8 @@ quint16 GatewayServer::port(const QString& protocol) const {
     return it == m_servers.end() ? 0 : it->second->serverPort();
 }
 
-void GatewayServer::accept(QTcpServer* server, const QString& protocol) {
+void GatewayServer::accept(QTcpServer* server, const IntakeProtocol& intake) {
+    const QString protocol = QString::fromLatin1(intake.name);
     while (QTcpSocket* socket = server->nextPendingConnection()) {
         const GatewayConfig& config = m_desk.settings();
         const QString peer =
@@ -78,16 +75,9 @@ void GatewayServer::accept(QTcpServer* server, const QString& protocol) {
                                guard->disconnectFromHost();
                            }
                        }};
-        std::unique_ptr<Session> session;
         // The rate limit counts pages per address, whatever the port.
-        const QString address = socket->peerAddress().toString();
-        if (protocol == QLatin1String("SNPP")) {
-            session = std::make_unique<SnppSession>(m_desk, address, io);
-        } else if (protocol == QLatin1String("SMTP")) {
-            session = std::make_unique<SmtpSession>(m_desk, address, io);
-        } else {
-            session = std::make_unique<HttpSession>(m_desk, address, io);
-        }
+        std::unique_ptr<Session> session =
+            intake.session(m_desk, socket->peerAddress().toString(), io);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         if (!config.allowed(socket->peerAddress())) {
             m_desk.log().write(protocol, peer, QStringLiteral("refused: address not allowed"));

@@ -19,8 +19,9 @@ namespace vts::gate {
 
 class PageSubmitter;
 class Session;
+struct IntakeProtocol;
 
-// Listens for the three protocols as vtsgate.ini says and runs one Session
+// Listens for each intake protocol (IntakeProtocols.h) as vtsgate.ini says and runs one Session
 // per connection: refuses addresses outside `allow` and connections beyond
 // the limit, and closes a connection that stays silent for the idle time or
 // open for the session time (timers through the EventLoop seam).
@@ -38,7 +39,7 @@ public:
 
 private:
     struct Connection;
-    void accept(QTcpServer* server, const QString& protocol);
+    void accept(QTcpServer* server, const IntakeProtocol& intake);
     void drop(QTcpSocket* socket);
 
     PageSubmitter& m_desk;

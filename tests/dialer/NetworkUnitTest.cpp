@@ -1,8 +1,15 @@
 // The port kinds' parsing and wire rules, without a peer.
+#include <Dialer.h>
+#include <PortKinds.h>
 #include <SmsPdu.h>
 #include <SnppTransport.h>
 #include <TcpLine.h>
 #include <Transport.h>
+
+#include <algorithm>
+
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -13,6 +20,9 @@
 namespace vts {
 namespace {
 
+// Every entry form through the registry: the kind, the target, the words
+// the trace uses and the transport that serves it; a malformed entry or a
+// misspelt kind is refused, naming the entry.
 TEST(PortTarget, EntriesOfEveryKind) {
     using K = PortTarget::Kind;
     const struct {
@@ -21,28 +31,41 @@ TEST(PortTarget, EntriesOfEveryKind) {
         K kind;
         const char* where;  // device, host or URL
         int port;
+        const char* description;
     } cases[] = {
-        {"/dev/ttyUSB0", true, K::Modem, "/dev/ttyUSB0", 0},
-        {"tcp:paging.example.org:5000", true, K::TapTcp, "paging.example.org", 5000},
-        {"TCP: 10.0.0.7 : 23", true, K::TapTcp, "10.0.0.7", 23},
-        {"tcp:[::1]:444", true, K::TapTcp, "::1", 444},
-        {"snpp:snpp.example.org:444", true, K::Snpp, "snpp.example.org", 444},
-        {"wctp:https://wctp.example.org/wctp", true, K::Wctp, "https://wctp.example.org/wctp", 0},
-        {"gsm:/dev/ttyACM0", true, K::Gsm, "/dev/ttyACM0", 0},
-        {"tcp:host", false, K::TapTcp, "", 0},
-        {"tcp:host:0", false, K::TapTcp, "", 0},
-        {"tcp:host:70000", false, K::TapTcp, "", 0},
-        {"snpp::444", false, K::Snpp, "", 0},
-        {"wctp:ftp://example.org/", false, K::Wctp, "", 0},
-        {"wctp:http://", false, K::Wctp, "", 0},
-        {"gsm:", false, K::Gsm, "", 0},
+        {"/dev/ttyUSB0", true, K::Modem, "/dev/ttyUSB0", 0, "modem on /dev/ttyUSB0"},
+        {"tcp:paging.example.org:5000", true, K::TapTcp, "paging.example.org", 5000,
+         "paging terminal at paging.example.org port 5000"},
+        {"TCP: 10.0.0.7 : 23", true, K::TapTcp, "10.0.0.7", 23,
+         "paging terminal at 10.0.0.7 port 23"},
+        {"tcp:[::1]:444", true, K::TapTcp, "::1", 444, "paging terminal at ::1 port 444"},
+        {"snpp:snpp.example.org:444", true, K::Snpp, "snpp.example.org", 444,
+         "SNPP server at snpp.example.org port 444"},
+        {"wctp:https://wctp.example.org/wctp", true, K::Wctp, "https://wctp.example.org/wctp", 0,
+         "WCTP endpoint https://wctp.example.org/wctp"},
+        {"gsm:/dev/ttyACM0", true, K::Gsm, "/dev/ttyACM0", 0, "GSM modem on /dev/ttyACM0"},
+        {"/dev/serial/by-id/usb-x:if00", true, K::Modem, "/dev/serial/by-id/usb-x:if00", 0,
+         "modem on /dev/serial/by-id/usb-x:if00"},
+        {"tcp:host", false, K::TapTcp, "", 0, ""},
+        {"tcp:host:0", false, K::TapTcp, "", 0, ""},
+        {"tcp:host:70000", false, K::TapTcp, "", 0, ""},
+        {"tcp:host:99999", false, K::TapTcp, "", 0, ""},
+        {"tcp:bad host:25", false, K::TapTcp, "", 0, ""},
+        {"snpp::444", false, K::Snpp, "", 0, ""},
+        {"wctp:ftp://example.org/", false, K::Wctp, "", 0, ""},
+        {"wctp:http://", false, K::Wctp, "", 0, ""},
+        {"wctp:", false, K::Wctp, "", 0, ""},
+        {"gsm:", false, K::Gsm, "", 0, ""},
+        {"tpc:host:5000", false, K::Modem, "", 0, ""},  // a misspelt kind is no device
     };
+    const DialerOptions options;
     for (const auto& c : cases) {
         QString error;
         const auto t = PortTarget::parse(QString::fromLatin1(c.entry), &error);
         ASSERT_EQ(t.has_value(), c.ok) << c.entry;
         if (!t) {
             EXPECT_FALSE(error.isEmpty()) << c.entry;
+            EXPECT_TRUE(error.contains(QString::fromLatin1(c.entry))) << error.toStdString();
             continue;
         }
         EXPECT_EQ(t->kind, c.kind) << c.entry;
@@ -51,7 +74,45 @@ TEST(PortTarget, EntriesOfEveryKind) {
                                                                            : t->host;
         EXPECT_EQ(where, QString::fromLatin1(c.where)) << c.entry;
         EXPECT_EQ(t->port, c.port) << c.entry;
+        EXPECT_EQ(t->describe(), QString::fromLatin1(c.description)) << c.entry;
+        EXPECT_EQ(portKind(t->kind).create(*t, options)->kind(), c.kind) << c.entry;
     }
+}
+
+// A kind without its row (or a row whose factory makes another kind's
+// transport) would send pages down the wrong road.
+TEST(PortTarget, EveryKindHasOneRowAndItsOwnTransport) {
+    const DialerOptions options;
+    const auto rows = portKinds();
+    ASSERT_EQ(rows.size(), static_cast<std::size_t>(PortTarget::Kind::Count));
+    for (int i = 0; i < static_cast<int>(PortTarget::Kind::Count); ++i) {
+        const auto kind = static_cast<PortTarget::Kind>(i);
+        EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
+                                [kind](const PortKind& k) { return k.kind == kind; }),
+                  1)
+            << i;
+        const PortKind& row = portKind(kind);
+        EXPECT_NE(QString::fromLatin1(row.summary), QString()) << i;
+        PortTarget target;
+        target.kind = kind;
+        EXPECT_EQ(row.create(target, options)->kind(), kind) << row.form;
+    }
+}
+
+// Each kind reads its own settings from calvex.ini.
+TEST(PortTarget, KindsReadTheirOwnSettings) {
+    QTemporaryDir dir;
+    QFile f(dir.filePath(QStringLiteral("calvex.ini")));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[snpp]\nmessmax=99999\n[wctp]\noriginator= ops \n[gsm]\npin= 4321\n");
+    f.close();
+    const DialerOptions o = DialerOptions::fromIni(f.fileName());
+    EXPECT_EQ(o.snppMessMax, 10000);
+    EXPECT_EQ(o.wctpOriginator, QStringLiteral("ops"));
+    EXPECT_EQ(o.gsmPin, QStringLiteral("4321"));
+    const DialerOptions none = DialerOptions::fromIni(dir.filePath(QStringLiteral("none.ini")));
+    EXPECT_EQ(none.snppMessMax, 128);
+    EXPECT_EQ(none.wctpOriginator, QStringLiteral("vantrel"));
 }
 
 TEST(SnppWire, RepliesAndDataBodies) {

@@ -2,6 +2,7 @@
 // time-outs: stalled clients, refused addresses, too many connections.
 #include "GatewayFixture.h"
 #include "GatewayServer.h"
+#include "IntakeProtocols.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -49,6 +50,27 @@ protected:
     }
     std::unique_ptr<GatewayServer> m_server;
 };
+
+// Each intake row reads its own section's listen address and gives its
+// connections a session of its own protocol: a row wired to another
+// protocol's Listen or session would answer on the wrong port.
+TEST_F(GatewayServerTest, EachIntakeRowOwnsItsSectionAndSession) {
+    for (const IntakeProtocol& row : intakeProtocols()) {
+        QString error;
+        const auto c = GatewayConfig::parse(
+            QStringLiteral("[smtp]\ndomain = x\n[%1]\nlisten = 127.0.0.1:4000\n")
+                .arg(QLatin1String(row.section)),
+            &error);
+        ASSERT_TRUE(c) << error.toStdString();
+        for (const IntakeProtocol& other : intakeProtocols()) {
+            EXPECT_EQ((*c.*other.listen).port == 4000, &other == &row) << row.name << other.name;
+        }
+        EXPECT_TRUE((*c.*row.listen).enabled) << row.name;
+        const auto session =
+            row.session(*m_desk, QStringLiteral("127.0.0.1"), {[](const QByteArray&) {}, [] {}});
+        EXPECT_EQ(session->protocol(), QLatin1String(row.name));
+    }
+}
 
 TEST_F(GatewayServerTest, StalledClientsAreDisconnectedAfterTheIdleTime) {
     start("[limits]\nidle_timeout = 30\n");

@@ -7,7 +7,7 @@
 #include <functional>
 
 // One simulated endpoint's side of one connection: bytes in, bytes out,
-// times passed in (seconds on any steady clock). The loop in main.cpp
+// times passed in (seconds on any steady clock). The loop in Simulator
 // owns the socket or pseudo-terminal and asks the session what to do.
 namespace vts::sim {
 

@@ -1,0 +1,156 @@
+#include "PortKinds.h"
+
+#include "Dialer.h"
+#include "GsmTransport.h"
+#include "IniFile.h"
+#include "ModemTransport.h"
+#include "SnppTransport.h"
+#include "TapTcpTransport.h"
+#include "WctpTransport.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <array>
+
+namespace vts {
+
+namespace {
+
+using Kind = PortTarget::Kind;
+
+// "HOST:PORT" with an optional [IPv6] host.
+bool hostPort(const QString& text, PortTarget& t) {
+    const qsizetype colon = text.lastIndexOf(u':');
+    if (colon <= 0) {
+        return false;
+    }
+    QString h = text.left(colon).trimmed();
+    if (h.startsWith(u'[') && h.endsWith(u']')) {
+        h = h.mid(1, h.size() - 2);
+    }
+    bool ok = false;
+    const int p = text.mid(colon + 1).trimmed().toInt(&ok);
+    if (!ok || p < 1 || p > 65535 || h.isEmpty() || h.contains(u' ')) {
+        return false;
+    }
+    t.host = h;
+    t.port = static_cast<quint16>(p);
+    return true;
+}
+
+bool device(const QString& rest, PortTarget& t) {
+    t.device = rest;
+    return !rest.isEmpty();
+}
+
+bool url(const QString& rest, PortTarget& t) {
+    t.url = rest;
+    const QString lower = rest.toLower();
+    return (lower.startsWith(u"http://") || lower.startsWith(u"https://")) && rest.size() >= 9 &&
+           !rest.contains(u' ');
+}
+
+template <class T>
+std::unique_ptr<Transport> make(const PortTarget& target, const DialerOptions& options) {
+    return std::make_unique<T>(target, options);
+}
+
+const std::array<PortKind, static_cast<std::size_t>(Kind::Count)> kKinds{{
+    {Kind::Modem, "", "/dev/ttyX", "[modem] guard, devicewait, hangupreply",
+     "a Hayes modem on a serial device, the paging protocol after CONNECT",
+     "\"%1\" names no device", device,
+     [](const PortTarget& t) { return QStringLiteral("modem on %1").arg(t.device); }, nullptr,
+     make<ModemTransport>},
+    {Kind::TapTcp, "tcp", "tcp:HOST:PORT", "", "a paging terminal over TCP",
+     "\"%1\" is not tcp:HOST:PORT", hostPort,
+     [](const PortTarget& t) {
+         return QStringLiteral("paging terminal at %1 port %2").arg(t.host).arg(t.port);
+     },
+     nullptr, make<TapTcpTransport>},
+    {Kind::Snpp, "snpp", "snpp:HOST:PORT", "[snpp] messmax", "an SNPP server",
+     "\"%1\" is not snpp:HOST:PORT", hostPort,
+     [](const PortTarget& t) {
+         return QStringLiteral("SNPP server at %1 port %2").arg(t.host).arg(t.port);
+     },
+     [](const IniFile& ini, DialerOptions& o) {
+         o.snppMessMax =
+             std::clamp(static_cast<int>(ini.number(QStringLiteral("snpp"),
+                                                    QStringLiteral("messmax"), o.snppMessMax)),
+                        1, 10000);
+     },
+     make<SnppTransport>},
+    {Kind::Wctp, "wctp", "wctp:URL", "[wctp] originator", "a WCTP endpoint over HTTP(S)",
+     "\"%1\" is not wctp:http(s)://...", url,
+     [](const PortTarget& t) { return QStringLiteral("WCTP endpoint %1").arg(t.url); },
+     [](const IniFile& ini, DialerOptions& o) {
+         o.wctpOriginator = ini.value(QStringLiteral("wctp"), QStringLiteral("originator"))
+                                .value_or(o.wctpOriginator)
+                                .trimmed();
+     },
+     make<WctpTransport>},
+    {Kind::Gsm, "gsm", "gsm:DEVICE", "[gsm] pin", "a GSM modem sending SMS",
+     "\"%1\" names no device", device,
+     [](const PortTarget& t) { return QStringLiteral("GSM modem on %1").arg(t.device); },
+     [](const IniFile& ini, DialerOptions& o) {
+         o.gsmPin =
+             ini.value(QStringLiteral("gsm"), QStringLiteral("pin")).value_or(QString()).trimmed();
+     },
+     make<GsmTransport>},
+}};
+
+// A word before the first colon, as a kind's scheme is written.
+bool schemeLike(const QString& word) {
+    return !word.isEmpty() && std::all_of(word.begin(), word.end(), [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'+' || c == u'-';
+    });
+}
+
+}  // namespace
+
+std::span<const PortKind> portKinds() { return kKinds; }
+
+const PortKind& portKind(PortTarget::Kind kind) {
+    return *std::find_if(kKinds.begin(), kKinds.end(),
+                         [kind](const PortKind& k) { return k.kind == kind; });
+}
+
+std::optional<PortTarget> PortTarget::parse(const QString& entry, QString* error) {
+    const QString e = entry.trimmed();
+    const qsizetype colon = e.indexOf(u':');
+    const QString scheme = colon > 0 ? e.left(colon).toLower() : QString();
+    auto read = [&](const PortKind& k, const QString& rest) -> std::optional<PortTarget> {
+        PortTarget t;
+        t.kind = k.kind;
+        if (k.address(rest, t)) {
+            return t;
+        }
+        if (error) {
+            *error = QString::fromLatin1(k.malformed).arg(e);
+        }
+        return std::nullopt;
+    };
+    QStringList schemes;
+    for (const PortKind& k : kKinds) {
+        if (*k.scheme == '\0') {
+            continue;
+        }
+        if (scheme == QLatin1String(k.scheme)) {
+            return read(k, e.mid(colon + 1).trimmed());
+        }
+        schemes << QString::fromLatin1(k.form);
+    }
+    // A word and a colon is a kind misspelt, not a device path.
+    if (schemeLike(scheme)) {
+        if (error) {
+            *error = QStringLiteral("\"%1\" names no port kind (a device path, %2)")
+                         .arg(e, schemes.join(QStringLiteral(", ")));
+        }
+        return std::nullopt;
+    }
+    return read(portKind(Kind::Modem), e);
+}
+
+QString PortTarget::describe() const { return portKind(kind).describe(*this); }
+
+}  // namespace vts
