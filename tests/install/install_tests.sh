@@ -74,6 +74,7 @@ case_install_tree() {
         [ -x "$prefix/bin/$p" ] || fail "bin/$p is not installed"
     done
     [ -f "$libdir/libkrx.so" ] || fail "$VANTREL_LIBDIR/libkrx.so is not installed"
+    [ -f "$libdir/libvtsmonitorgui.so" ] || fail "$VANTREL_LIBDIR/libvtsmonitorgui.so is not installed"
     [ -f "$prefix/$VANTREL_DOCDIR/README.md" ] || fail "README.md is not in $VANTREL_DOCDIR"
     [ -f "$prefix/$VANTREL_DOCDIR/server.md" ] || fail "docs are not in $VANTREL_DOCDIR"
     if [ -n "${VANTREL_MAN_DIR:-}" ]; then
@@ -289,7 +290,7 @@ case_install_package() {
     local want=(./usr/lib/systemd/system/vantrel-monitor.service ./usr/share/doc/vantrel/README.md)
     [ "$gateway" = yes ] && want+=(./usr/lib/systemd/system/vantrel-gateway.service)
     for p in "${programs[@]}"; do want+=("./usr/bin/$p"); done
-    want+=("./usr/$VANTREL_LIBDIR/libkrx.so")
+    want+=("./usr/$VANTREL_LIBDIR/libkrx.so" "./usr/$VANTREL_LIBDIR/libvtsmonitorgui.so")
     if [ -n "${VANTREL_MAN_DIR:-}" ]; then
         for p in "${programs[@]}"; do
             local s
