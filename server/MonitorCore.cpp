@@ -74,10 +74,7 @@ MonitorCore::MonitorCore(EventLoop& loop, Dialogs& dialogs, Launcher& launcher, 
 
 MonitorCore::~MonitorCore() {
     m_timer1->stop();
-    m_alerts->cancel();
-    if (m_pager) {
-        m_pager->stopDispatch();
-    }
+    stopActivity();
 }
 
 Timer& MonitorCore::timer2() { return m_alerts->timer2(); }
@@ -93,14 +90,11 @@ void MonitorCore::endProgram(int code) {
     m_ended = true;
     m_exitCode = code;
     m_timer1->stop();
-    m_alerts->cancel();
-    if (m_pager) {
-        m_pager->stopDispatch();
-    }
+    stopActivity();
     emit ended(code);
 }
 
-// ---------------------------------------------------------------- start-up
+// ------------------------------------------- start-up, settings and modems
 
 bool MonitorCore::start() { return m_startUp->run(); }
 

@@ -7,6 +7,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <unistd.h>
@@ -124,6 +125,9 @@ TEST_F(WindowPluginTest, OnADisplayThePlugInShowsTheMainWindow) {
         },
         20000))
         << m_server.readAllStandardError().toStdString();
+    // The lock file comes after the stop signals are taken over.
+    EXPECT_TRUE(waitUntil(
+        [&] { return QFileInfo::exists(path(QStringLiteral("vtsmonitor.lock"))); }, 20000));
     const QString xwininfo = QStandardPaths::findExecutable(QStringLiteral("xwininfo"));
     if (!xwininfo.isEmpty()) {
         EXPECT_TRUE(waitUntil(

@@ -1,5 +1,5 @@
-#include "RecordingLauncher.h"
 #include "ServerTestSupport.h"
+#include "RecordingLauncher.h"
 
 #include "ConfigStore.h"
 #include "Conversions.h"

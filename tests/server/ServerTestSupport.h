@@ -1,7 +1,5 @@
 #pragma once
 
-#include "RecordingLauncher.h"
-#include "ScriptedDialogs.h"
 #include "AlertMailer.h"
 #include "AlertSound.h"
 #include "Dialogs.h"
@@ -9,6 +7,8 @@
 #include "MonitorCore.h"
 #include "MonitorView.h"
 #include "PortRecord.h"
+#include "RecordingLauncher.h"
+#include "ScriptedDialogs.h"
 #include "TestSupport.h"
 #include "VirtualEventLoop.h"
 
