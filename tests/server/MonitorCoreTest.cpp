@@ -321,6 +321,19 @@ TEST_F(MonitorCoreTest, ResultsWithoutRowOrFileAreReportedAndTheServerGoesOn) {
     EXPECT_EQ(readFile(QStringLiteral("queue/FAILED/A2.PMF")), QByteArray("older"));
 }
 
+TEST_F(MonitorCoreTest, AStatusThatIsNoResultIsWrittenButMovesNoFile) {
+    clearModems();  // nothing is dispatched; results come from the test
+    writeQueueFile(QStringLiteral("A1.PMF"), QueueLines().lines());
+    ASSERT_TRUE(startCore());
+    run(2);
+    const int lines = static_cast<int>(statusTexts().size());
+    core().ChangeLogStatus(QStringLiteral("1"), 7);
+    EXPECT_EQ(logRow(1).value(QStringLiteral("Status")).toInt(), 7);
+    EXPECT_EQ(logRow(1).value(QStringLiteral("StatusDescription")).toString(), QString());
+    EXPECT_EQ(filesIn(QStringLiteral("PENDING")), QStringList{QStringLiteral("A1.PMF")});
+    EXPECT_EQ(statusTexts().size(), lines);
+}
+
 TEST_F(MonitorCoreTest, AlertResultsTouchNoRowOrFile) {
     ASSERT_TRUE(startCore());
     core().Pager1_MessageSent(QStringLiteral("Alert"), {}, QStringLiteral("1"),
