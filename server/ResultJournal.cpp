@@ -25,10 +25,12 @@ void ResultJournal::load() {
         bool idOk = false, statusOk = false;
         Entry e;
         e.id = parts.at(0).toLongLong(&idOk);
-        e.status = parts.at(1).toInt(&statusOk);
-        if (!idOk || !statusOk || e.id <= 0 || e.status < 1 || e.status > 3) {
+        const int status = parts.at(1).toInt(&statusOk);
+        if (!idOk || !statusOk || e.id <= 0 || status < toInt(LogStatus::Sent) ||
+            status > toInt(LogStatus::Cancelled)) {
             continue;
         }
+        e.status = static_cast<LogStatus>(status);
         if (parts.size() > 2) {
             e.name = QString::fromUtf8(QByteArray::fromPercentEncoding(parts.at(2)));
         }
@@ -68,7 +70,7 @@ bool ResultJournal::save() const {
     }
     QByteArray out;
     for (const Entry& e : m_entries) {
-        out += QByteArray::number(e.id) + ' ' + QByteArray::number(e.status) + ' ' +
+        out += QByteArray::number(e.id) + ' ' + QByteArray::number(toInt(e.status)) + ' ' +
                e.name.toUtf8().toPercentEncoding() + '\n';
     }
     // Written beside and renamed over, so a crash leaves the old or the new

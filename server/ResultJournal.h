@@ -1,9 +1,9 @@
 #pragma once
 
+#include "Statuses.h"
+
 #include <QList>
 #include <QString>
-
-#include <cstdint>
 
 namespace vts {
 
@@ -18,8 +18,8 @@ public:
 
     struct Entry {
         qint64 id = 0;
-        std::int32_t status = 0;  // the log row's status: 1 sent, 2 failed, 3 cancelled
-        QString name;             // the message file, when known
+        LogStatus status = LogStatus::Sent;  // the log row's result: sent, failed or cancelled
+        QString name;                        // the message file, when known
     };
 
     explicit ResultJournal(const QString& workingDir);

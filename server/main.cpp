@@ -1,6 +1,7 @@
-// vtsmonitor: the paging server. With a display it shows its window; without
-// one it runs on the offscreen platform, writes every status line to standard
-// output and every message box to standard error, and ends with status 1
+// vtsmonitor: the paging server. With a display it loads its window plug-in
+// and shows its windows; without one, or without the plug-in, it runs
+// headless: every status line on standard output, every message box on
+// standard error, the terminal bell as its alert sound, and exit status 1
 // after a fatal start-up message. SIGTERM and SIGINT run the exit sequence
 // as if the operator had answered Yes.
 #include "AlertMailer.h"
@@ -8,19 +9,18 @@
 #include "Dialogs.h"
 #include "Launcher.h"
 #include "MonitorCore.h"
-#include "MultimediaSound.h"
-#include "QtDialogs.h"
+#include "MonitorGui.h"
+#include "MonitorView.h"
 #include "QtEventLoop.h"
 #include "QuietStart.h"
 #include "ServiceLog.h"
 #include "ShutdownSignals.h"
 #include "StatusListModel.h"
 #include "Version.h"
-#include "WidgetMonitorView.h"
-#include "frmMonitor.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
+#include <QObject>
 
 #include <unistd.h>
 
@@ -40,44 +40,47 @@ int main(int argc, char** argv) {
         return done;
     }
     vts::quietStart();
-    bool headless =
-        qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-    if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
-    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-    if (platform == "offscreen" || platform == "minimal") {
-        headless = true;
-    }
 
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Vantrel Server"));
-    QApplication::setQuitOnLastWindowClosed(false);
+    // The window plug-in makes the QApplication; a headless run needs only
+    // the core application.
+    std::unique_ptr<vts::MonitorGui> gui;
+    std::unique_ptr<QCoreApplication> app;
+    if (vts::monitorgui::displayPresent(QProcessEnvironment::systemEnvironment())) {
+        QString why;
+        gui = vts::monitorgui::load(vts::monitorgui::folders(vts::monitorgui::programDir()), argc,
+                                    argv, &why);
+        if (!gui) {
+            std::fprintf(stderr, "vtsmonitor: no windows (%s); running without them\n",
+                         why.toLocal8Bit().constData());
+        }
+    }
+    if (!gui) {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    QCoreApplication::setApplicationName(QStringLiteral("Vantrel Server"));
+    const bool headless = !gui;
 
     vts::QtEventLoop loop;
-    std::unique_ptr<vts::Dialogs> dialogs;
+    std::unique_ptr<vts::Dialogs> consoleDialogs;
+    vts::TerminalBell bell;
+    vts::ConsoleMonitorView consoleView;
     if (headless) {
-        dialogs = std::make_unique<vts::ConsoleDialogs>(vts::Dialogs::Answer::Yes);
+        consoleDialogs = std::make_unique<vts::ConsoleDialogs>(vts::Dialogs::Answer::Yes);
         if (vts::servicelog::isJournal(STDERR_FILENO)) {
-            dialogs = std::make_unique<vts::servicelog::JournalDialogs>(std::move(dialogs));
+            consoleDialogs =
+                std::make_unique<vts::servicelog::JournalDialogs>(std::move(consoleDialogs));
         }
-    } else {
-        dialogs = std::make_unique<vts::QtDialogs>();
     }
+    vts::Dialogs& dialogs = headless ? *consoleDialogs : gui->dialogs();
+    vts::AlertSound& sound = headless ? static_cast<vts::AlertSound&>(bell) : gui->sound();
+    vts::MonitorView& view = headless ? static_cast<vts::MonitorView&>(consoleView) : gui->view();
     vts::ProcessLauncher launcher;
     vts::AlertMailer mailer;
-    std::unique_ptr<vts::AlertSound> sound;
-    if (headless) {
-        sound = std::make_unique<vts::TerminalBell>();
-    } else {
-        sound = std::make_unique<vts::MultimediaSound>();
-    }
-    vts::WidgetMonitorView view(headless);
 
     vts::MonitorCore::Options options;
     options.workingDir = QDir::currentPath();
     options.programDir = QCoreApplication::applicationDirPath();
-    vts::MonitorCore core(loop, *dialogs, launcher, view, *sound, mailer, options);
+    vts::MonitorCore core(loop, dialogs, launcher, view, sound, mailer, options);
     if (headless) {
         const bool journal = vts::servicelog::stdoutIsJournal();
         core.status().setEcho([journal](const QString& line) {
@@ -87,16 +90,13 @@ int main(int argc, char** argv) {
             std::fflush(stdout);
         });
     }
-    vts::frmMonitor form(core);
-    view.setMonitor(&form);
-    if (!headless) {
-        static_cast<vts::QtDialogs*>(dialogs.get())->setParent(&form);
-    }
+    // Made before the start-up, which shows it; gone before the core.
+    const std::unique_ptr<QObject> window = headless ? nullptr : gui->createWindow(core);
 
     vts::ShutdownSignals stopSignals;
     QObject::connect(&stopSignals, &vts::ShutdownSignals::stopRequested, &core,
                      [&core] { core.Form_Unload(false); });
-    QObject::connect(&core, &vts::MonitorCore::ended, &app,
+    QObject::connect(&core, &vts::MonitorCore::ended, &core,
                      [](int code) { QCoreApplication::exit(code); });
 
     if (!core.start() || core.hasEnded()) {
@@ -105,5 +105,5 @@ int main(int argc, char** argv) {
     if (const QString warning = vts::servicelog::rootWarning(::geteuid()); !warning.isEmpty()) {
         core.AddStatus(warning);
     }
-    return QApplication::exec();
+    return QCoreApplication::exec();
 }

@@ -10,7 +10,7 @@
 
 namespace vts {
 
-WidgetMonitorView::WidgetMonitorView(bool headless) : m_headless(headless) {}
+WidgetMonitorView::WidgetMonitorView() = default;
 
 WidgetMonitorView::~WidgetMonitorView() {
     if (m_busy) {
@@ -19,9 +19,6 @@ WidgetMonitorView::~WidgetMonitorView() {
 }
 
 void WidgetMonitorView::showSplash() {
-    if (m_headless) {
-        return;
-    }
     m_splash = std::make_unique<frmSplash>();
     m_splash->show();
 }
@@ -35,7 +32,7 @@ void WidgetMonitorView::setSplashLabel(const QString& text) {
 }
 
 void WidgetMonitorView::setBusyCursor(bool busy) {
-    if (m_headless || busy == m_busy) {
+    if (busy == m_busy) {
         return;
     }
     m_busy = busy;
@@ -49,17 +46,13 @@ void WidgetMonitorView::setBusyCursor(bool busy) {
 void WidgetMonitorView::closeSplash() { m_splash.reset(); }
 
 void WidgetMonitorView::showMonitor() {
-    if (m_headless || !m_monitor) {
+    if (!m_monitor) {
         return;
     }
     m_monitor->show();
 }
 
 void WidgetMonitorView::showVisualAlert(const QString& text) {
-    if (m_headless) {
-        m_console.showVisualAlert(text);
-        return;
-    }
     if (!m_alert) {
         m_alert = std::make_unique<frmVisualAlert>();
     }
@@ -67,9 +60,6 @@ void WidgetMonitorView::showVisualAlert(const QString& text) {
 }
 
 void WidgetMonitorView::showShutdownNotice() {
-    if (m_headless) {
-        return;
-    }
     m_shutdown = std::make_unique<frmShutdown>();
     m_shutdown->show();
 }

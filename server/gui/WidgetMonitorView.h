@@ -11,11 +11,10 @@ class frmShutdown;
 class frmSplash;
 class frmVisualAlert;
 
-// MonitorView on real widgets. Without a display (headless) the windows are
-// never shown and the alert text goes to standard error.
+// MonitorView on real widgets, for a server with a display.
 class WidgetMonitorView final : public MonitorView {
 public:
-    explicit WidgetMonitorView(bool headless);
+    WidgetMonitorView();
     ~WidgetMonitorView() override;
     void setMonitor(frmMonitor* monitor) { m_monitor = monitor; }
 
@@ -32,13 +31,11 @@ public:
     frmSplash* splash() const { return m_splash.get(); }
 
 private:
-    bool m_headless;
     bool m_busy = false;
     frmMonitor* m_monitor = nullptr;
     std::unique_ptr<frmSplash> m_splash;
     std::unique_ptr<frmVisualAlert> m_alert;
     std::unique_ptr<frmShutdown> m_shutdown;
-    ConsoleMonitorView m_console;
 };
 
 }  // namespace vts

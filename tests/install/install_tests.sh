@@ -4,6 +4,8 @@
 #                          every library found without LD_LIBRARY_PATH
 #   install_delivers_page  the installed vtsinit, pagesim, vtspage and a headless
 #                          vtsmonitor deliver a page; journal priority prefixes
+#   install_window_plugin  on a virtual X display the installed vtsmonitor loads
+#                          its window plug-in from the library folder
 #   install_units_verify   systemd-analyze verify on the installed units
 #   install_help_version   --help and --version of every program, built and installed
 #   install_man_pages      every manual page renders with man -l without a warning
@@ -74,6 +76,7 @@ case_install_tree() {
         [ -x "$prefix/bin/$p" ] || fail "bin/$p is not installed"
     done
     [ -f "$libdir/libkrx.so" ] || fail "$VANTREL_LIBDIR/libkrx.so is not installed"
+    [ -f "$libdir/libvtsmonitorgui.so" ] || fail "$VANTREL_LIBDIR/libvtsmonitorgui.so is not installed"
     [ -f "$prefix/$VANTREL_DOCDIR/README.md" ] || fail "README.md is not in $VANTREL_DOCDIR"
     [ -f "$prefix/$VANTREL_DOCDIR/server.md" ] || fail "docs are not in $VANTREL_DOCDIR"
     if [ -n "${VANTREL_MAN_DIR:-}" ]; then
@@ -102,7 +105,7 @@ case_install_tree() {
     # programs look for libraries beside the tree in lib/.
     local want_runpath
     want_runpath="\$ORIGIN/$(realpath -m --relative-to="$prefix/bin" "$libdir")"
-    for f in "$prefix"/bin/* "$libdir/libkrx.so"; do
+    for f in "$prefix"/bin/* "$libdir/libkrx.so" "$libdir/libvtsmonitorgui.so"; do
         if env -u LD_LIBRARY_PATH ldd "$f" | grep -q "not found"; then
             fail "$f: a library is not found: $(ldd "$f" | grep "not found" | tr -d '\t')"
         fi
@@ -182,6 +185,45 @@ case_install_delivers_page() {
         grep -q 'running as root' server.out && fail "a warning about root from a plain user"
     fi
     # Without the journal the lines stay exactly as the status list shows them.
+    finish
+}
+
+case_install_window_plugin() {
+    local bin=$prefix/bin plugin=$prefix/$VANTREL_LIBDIR/libvtsmonitorgui.so
+    [ -x "$bin/vtsmonitor" ] || skip "nothing installed in $prefix"
+    command -v Xvfb >/dev/null || skip "Xvfb is not installed (package xvfb)"
+    # Globals: the exit trap runs after this function has returned.
+    work="" x_pid="" mon_pid=""
+    work=$(mktemp -d)
+    cleanup() {
+        if [ -n "$mon_pid" ]; then kill -KILL "$mon_pid" 2>/dev/null || true; fi
+        if [ -n "$x_pid" ]; then kill -TERM "$x_pid" 2>/dev/null || true; fi
+        wait 2>/dev/null || true
+        rm -rf "$work"
+    }
+    trap cleanup EXIT
+    export PATH=/usr/sbin:/usr/bin:/sbin:/bin
+    unset LD_LIBRARY_PATH VANTREL_SYSTEM_DIR WAYLAND_DISPLAY QT_QPA_PLATFORM
+    # Xvfb picks a free display and writes its number to standard output.
+    Xvfb -displayfd 1 -nolisten tcp >"$work/display" 2>"$work/xvfb.log" &
+    x_pid=$!
+    wait_until "Xvfb" 30 grep -q . "$work/display" || { cat "$work/xvfb.log"; fail "Xvfb did not start"; finish; }
+    "$bin/vtsinit" "$work/vts" --modem 1 >/dev/null || { fail "vtsinit"; finish; }
+    cd "$work/vts"
+    DISPLAY=":$(head -1 "$work/display")" "$bin/vtsmonitor" >server.out 2>server.err &
+    mon_pid=$!
+    loaded() { grep -qF "$plugin" "/proc/$mon_pid/maps" 2>/dev/null; }
+    wait_until "the plug-in in vtsmonitor" 30 loaded || {
+        cat server.out server.err
+        fail "the installed vtsmonitor did not load $plugin"
+    }
+    # The lock file comes after the stop signals are taken over.
+    wait_until "the lock file" 30 test -e vtsmonitor.lock || fail "vtsmonitor did not start"
+    kill -TERM "$mon_pid"
+    local status=0
+    wait "$mon_pid" || status=$?
+    mon_pid=""
+    [ "$status" -eq 0 ] || fail "vtsmonitor ended with status $status after SIGTERM"
     finish
 }
 
@@ -289,7 +331,7 @@ case_install_package() {
     local want=(./usr/lib/systemd/system/vantrel-monitor.service ./usr/share/doc/vantrel/README.md)
     [ "$gateway" = yes ] && want+=(./usr/lib/systemd/system/vantrel-gateway.service)
     for p in "${programs[@]}"; do want+=("./usr/bin/$p"); done
-    want+=("./usr/$VANTREL_LIBDIR/libkrx.so")
+    want+=("./usr/$VANTREL_LIBDIR/libkrx.so" "./usr/$VANTREL_LIBDIR/libvtsmonitorgui.so")
     if [ -n "${VANTREL_MAN_DIR:-}" ]; then
         for p in "${programs[@]}"; do
             local s

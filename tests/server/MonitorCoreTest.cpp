@@ -8,6 +8,7 @@
 #include "LogStore.h"
 #include "PagerOCX.h"
 #include "StatusListModel.h"
+#include "Statuses.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,15 +32,34 @@ TEST_F(MonitorCoreTest, MissingConfigurationStoreEndsWithoutTouchingAnyFile) {
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("vtsmonitor.lock"))));
 }
 
-TEST_F(MonitorCoreTest, StartUpCreatesTheLogAndClearsTraceLogsOnlyWhenKrxLogExists) {
-    writeFile(QStringLiteral("KRX1.log"), "x");
+// The start-up window's work on the log store and the dialer's trace logs,
+// with and without a log store and a KRX?.log of an earlier run.
+struct StartCase {
+    const char* name;
+    bool logExists;
+    bool krxLog;  // KRX1.log beside KRXOCX1.log
+    const char* label;
+};
+
+class StartUpTest : public ServerTest, public ::testing::WithParamInterface<StartCase> {};
+
+TEST_P(StartUpTest, PreparesTheLogAndClearsTraceLogsOnlyWhenKrxLogExists) {
+    const StartCase& c = GetParam();
+    if (c.logExists) {
+        logstore::create(dir());
+        writeFile(QStringLiteral("VTSLog.old"), "old");
+    }
+    if (c.krxLog) {
+        writeFile(QStringLiteral("KRX1.log"), "x");
+    }
     writeFile(QStringLiteral("KRXOCX1.log"), "y");
     ASSERT_TRUE(startCore());
     EXPECT_TRUE(logstore::present(dir()));
-    EXPECT_TRUE(view.events.contains(QStringLiteral("label:Creating a new log file...")));
+    EXPECT_TRUE(view.events.contains(QStringLiteral("label:") + QString::fromLatin1(c.label)));
+    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("VTSLog.old"))));
+    EXPECT_EQ(QFileInfo::exists(path(QStringLiteral("KRX1.log"))), c.krxLog);
+    EXPECT_EQ(QFileInfo::exists(path(QStringLiteral("KRXOCX1.log"))), !c.krxLog);
     EXPECT_EQ(statusTexts(), QStringList{QStringLiteral("Vantrel Server started")});
-    EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("KRX1.log"))));
-    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("KRXOCX1.log"))));
     EXPECT_TRUE(core().timer1().isActive());
     EXPECT_FALSE(core().timer2().isActive());
     // Pager1 carries the saved form's values.
@@ -48,15 +68,11 @@ TEST_F(MonitorCoreTest, StartUpCreatesTheLogAndClearsTraceLogsOnlyWhenKrxLogExis
     EXPECT_EQ(core().pager()->DialingDelay(), 2);
 }
 
-TEST_F(MonitorCoreTest, SecondStartCompactsAndKeepsTraceLogsWithoutKrxLog) {
-    logstore::create(dir());
-    writeFile(QStringLiteral("VTSLog.old"), "old");
-    writeFile(QStringLiteral("KRXOCX1.log"), "y");
-    ASSERT_TRUE(startCore());
-    EXPECT_TRUE(view.events.contains(QStringLiteral("label:Compacting Log...")));
-    EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("VTSLog.old"))));
-    EXPECT_TRUE(QFileInfo::exists(path(QStringLiteral("KRXOCX1.log"))));
-}
+INSTANTIATE_TEST_SUITE_P(
+    LogAndTraceLogs, StartUpTest,
+    ::testing::Values(StartCase{"FirstStart", false, true, "Creating a new log file..."},
+                      StartCase{"SecondStartWithoutKrxLog", true, false, "Compacting Log..."}),
+    [](const ::testing::TestParamInfo<StartCase>& info) { return info.param.name; });
 
 TEST_F(MonitorCoreTest, SecondCopyInTheSameFolderIsRefused) {
     ASSERT_TRUE(startCore());
@@ -231,29 +247,54 @@ TEST_F(MonitorCoreTest, WithoutModemsEverySubmissionIsRefusedAndStaysPending) {
     EXPECT_EQ(logRow(1).value(QStringLiteral("Status")).toInt(), 0);
 }
 
-TEST_F(MonitorCoreTest, FailureIsRetriedAndFinallyFailed) {
-    setSetting(QStringLiteral("NumberOfRetries"), 1);
-    dialer = [](int, const PortRecord&) { return PortStatus::Failed; };
+// How a call ends decides the log row's status, the status line and the
+// folder the message file ends in; a failure is retried first.
+struct OutcomeCase {
+    const char* name;
+    PortStatus dialed;
+    int retries;
+    size_t calls;
+    const char* line;
+    LogStatus status;
+    const char* folder;
+};
+
+class CallOutcomeTest : public ServerTest, public ::testing::WithParamInterface<OutcomeCase> {};
+
+TEST_P(CallOutcomeTest, IsRecordedInTheLogAndFiled) {
+    const OutcomeCase& c = GetParam();
+    setSetting(QStringLiteral("NumberOfRetries"), c.retries);
+    dialer = [&c](int, const PortRecord&) { return c.dialed; };
     writeQueueFile(QStringLiteral("A1.PMF"), QueueLines().lines());
     ASSERT_TRUE(startCore());
     run(30);
-    EXPECT_EQ(runs.size(), 2u);
-    EXPECT_TRUE(hasStatus(QStringLiteral("Message failed: Ph#=5551234 PIN=1001 ID=1")));
-    EXPECT_EQ(logRow(1).value(QStringLiteral("Status")).toInt(), 2);
-    EXPECT_EQ(filesIn(QStringLiteral("FAILED")), QStringList{QStringLiteral("A1.PMF")});
+    EXPECT_EQ(runs.size(), c.calls);
+    EXPECT_TRUE(hasStatus(QString::fromLatin1(c.line))) << statusTexts().join('\n').toStdString();
+    const QVariantMap row = logRow(1);
+    EXPECT_EQ(row.value(QStringLiteral("Status")).toInt(), toInt(c.status));
+    EXPECT_EQ(row.value(QStringLiteral("StatusDescription")).toString(), QString());
+    for (const QString& folder : {QStringLiteral("SENT"), QStringLiteral("FAILED")}) {
+        EXPECT_EQ(filesIn(folder), folder == QLatin1String(c.folder)
+                                       ? QStringList{QStringLiteral("A1.PMF")}
+                                       : QStringList())
+            << folder.toStdString();
+    }
+    EXPECT_TRUE(filesIn(QStringLiteral("PENDING")).isEmpty());
 }
 
-TEST_F(MonitorCoreTest, CancelledCallEndsInFailedWithStatusThree) {
-    dialer = [](int, const PortRecord&) { return PortStatus::Cancelled; };
-    writeQueueFile(QStringLiteral("A1.PMF"), QueueLines().lines());
-    ASSERT_TRUE(startCore());
-    run(15);
-    EXPECT_TRUE(
-        hasStatus(QStringLiteral("Message cancelled during dialing: Ph#=5551234 PIN=1001 ID=1")));
-    EXPECT_EQ(logRow(1).value(QStringLiteral("Status")).toInt(), 3);
-    EXPECT_EQ(filesIn(QStringLiteral("FAILED")), QStringList{QStringLiteral("A1.PMF")});
-    EXPECT_TRUE(filesIn(QStringLiteral("SENT")).isEmpty());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Calls, CallOutcomeTest,
+    ::testing::Values(
+        OutcomeCase{"Sent", PortStatus::Sent, 0, 1,
+                    "Message sucessfully sent: Ph#=5551234 PIN=1001 ID=1", LogStatus::Sent, "SENT"},
+        OutcomeCase{"FailedAfterItsRetry", PortStatus::Failed, 1, 2,
+                    "Message failed: Ph#=5551234 PIN=1001 ID=1", LogStatus::Failed, "FAILED"},
+        OutcomeCase{"ModemError", PortStatus::ModemError, 0, 1,
+                    "Message failed: Ph#=5551234 PIN=1001 ID=1", LogStatus::Failed, "FAILED"},
+        OutcomeCase{"CancelledGoesToFailed", PortStatus::Cancelled, 0, 1,
+                    "Message cancelled during dialing: Ph#=5551234 PIN=1001 ID=1",
+                    LogStatus::Cancelled, "FAILED"}),
+    [](const ::testing::TestParamInfo<OutcomeCase>& info) { return info.param.name; });
 
 TEST_F(MonitorCoreTest, ResultsWithoutRowOrFileAreReportedAndTheServerGoesOn) {
     ASSERT_TRUE(startCore());
@@ -278,6 +319,19 @@ TEST_F(MonitorCoreTest, ResultsWithoutRowOrFileAreReportedAndTheServerGoesOn) {
         hasStatus(QStringLiteral("Error: a file named A2.PMF is already in the FAILED folder")));
     EXPECT_EQ(filesIn(QStringLiteral("PENDING")), QStringList{QStringLiteral("A2.PMF")});
     EXPECT_EQ(readFile(QStringLiteral("queue/FAILED/A2.PMF")), QByteArray("older"));
+}
+
+TEST_F(MonitorCoreTest, AStatusThatIsNoResultIsWrittenButMovesNoFile) {
+    clearModems();  // nothing is dispatched; results come from the test
+    writeQueueFile(QStringLiteral("A1.PMF"), QueueLines().lines());
+    ASSERT_TRUE(startCore());
+    run(2);
+    const int lines = static_cast<int>(statusTexts().size());
+    core().ChangeLogStatus(QStringLiteral("1"), 7);
+    EXPECT_EQ(logRow(1).value(QStringLiteral("Status")).toInt(), 7);
+    EXPECT_EQ(logRow(1).value(QStringLiteral("StatusDescription")).toString(), QString());
+    EXPECT_EQ(filesIn(QStringLiteral("PENDING")), QStringList{QStringLiteral("A1.PMF")});
+    EXPECT_EQ(statusTexts().size(), lines);
 }
 
 TEST_F(MonitorCoreTest, AlertResultsTouchNoRowOrFile) {

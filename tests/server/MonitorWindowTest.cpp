@@ -71,7 +71,7 @@ TEST_F(MonitorWindowTest, CloseBoxWithPendingFilesAndNoKeepsTheWindowOpen) {
 }
 
 TEST_F(MonitorWindowTest, AlertWindowTakesTheNewestTextAndCloses) {
-    WidgetMonitorView widgets(false);
+    WidgetMonitorView widgets;
     widgets.showVisualAlert(QStringLiteral("Modem error on COM port #2\r\n\r\nPh#=1 PIN=2 ID=3"));
     ASSERT_NE(widgets.visualAlert(), nullptr);
     frmVisualAlert* w = widgets.visualAlert();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the libraries each built program and library really depends on:
-# programs that open no store carry neither SQLite nor ICU, and the pager
-# control's core carries neither Qt Widgets nor Qt Gui.
+# programs that open no store carry neither SQLite nor ICU, the pager
+# control's core carries neither Qt Widgets nor Qt Gui, and the server runs
+# on Qt Core (its windows and sound come from its plug-in).
 set -euo pipefail
 bin="$1"
 fail=0
@@ -18,5 +19,6 @@ for p in calvex pagesim vtspage updater; do
     refuse "$p" '^libsqlite3|^libicu' "SQLite or ICU"
 done
 refuse libkrx.so '^libQt6(Widgets|Gui)' "Qt Widgets or Gui"
+refuse vtsmonitor '^libQt6(Widgets|Gui|Multimedia)' "Qt Widgets, Gui or Multimedia"
 [ "$fail" -eq 0 ] && echo "link boundaries hold"
 exit "$fail"
