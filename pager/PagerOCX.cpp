@@ -6,6 +6,7 @@
 #include "Launcher.h"
 #include "PagerProperties.h"
 #include "Paths.h"
+#include "PortBatch.h"
 #include "PortRecord.h"
 #include "SendQueue.h"
 
@@ -78,6 +79,7 @@ struct PagerOCX::Impl {
     std::array<std::int16_t, kMaxPorts + 1> ports{};
     int numPorts = 0;
     PortRecord buffer;
+    PortFileDevice* device = &PortFileDevice::system();
     std::unique_ptr<Timer> timer;
     std::optional<QDateTime> lastScan;
     bool inTick = false;
@@ -97,7 +99,7 @@ struct PagerOCX::Impl {
     // succeeds replaces the buffer, a failed one leaves it alone.
     std::optional<PortRecord> readRecord(int p, int r);
     bool writeBuffer(int p, int r) {
-        return portfile::writeRecord(portPath(p), r, buffer.encode());
+        return portfile::writeRecord(portPath(p), r, buffer.encode(), *device);
     }
     void resetPort(int p);
     // Takes port p's lock, or marks the port held by another dialer (and
@@ -192,7 +194,7 @@ void PagerOCX::Impl::reportHeldPorts() {
 }
 
 std::optional<PortRecord> PagerOCX::Impl::readRecord(int p, int r) {
-    const auto bytes = portfile::readRecord(portPath(p), r);
+    const auto bytes = portfile::readRecord(portPath(p), r, *device);
     if (!bytes) {
         return std::nullopt;
     }
@@ -340,15 +342,15 @@ bool PagerOCX::Impl::collectPort(int p) {
     // written everything it was ever going to write.
     const bool dialerGone = run.startFailed || (run.dialer && !run.dialer->isRunning());
 
-    const auto header = readRecord(p, 1);
-    if (!header) {
+    PortBatch batch(portPath(p), *device);
+    if (!batch.headerRead()) {
         return true;  // unreadable: neither finished nor free
     }
-    std::int16_t batchStatus = header->status;
-    if (batchStatus == static_cast<std::int16_t>(PortStatus::Busy) && dialerGone) {
-        batchStatus = static_cast<std::int16_t>(PortStatus::Failed);
+    buffer = batch.header();
+    if (dialerGone) {
+        batch.markFailed();
     }
-    if (batchStatus < 2 || batchStatus > 5) {
+    if (!batch.finished()) {
         return true;
     }
     // The port is reset only once its dialer has let go of it; until then
@@ -363,22 +365,19 @@ bool PagerOCX::Impl::collectPort(int p) {
     // beyond the records in the file (a damaged file, finished as failed)
     // takes the records there are; the messages no record accounts for take
     // the batch status below.
-    const int present = std::max(portfile::recordCount(portPath(p)) - 1, 0);
-    const int count = std::min(std::clamp<qint32>(header->index, 0, SendQueue::kSlots), present);
-    std::vector<PortRecord> records;
-    records.reserve(static_cast<size_t>(count));
-    for (int r = 2; r <= count + 1; ++r) {
-        auto rec = readRecord(p, r);
-        if (!rec) {
-            return true;
-        }
-        records.push_back(std::move(*rec));
+    const bool readable = batch.readRecords();
+    if (!batch.records().empty()) {
+        buffer = batch.records().back().record;
     }
-    const PortRecord last = records.empty() ? *header : records.back();
+    if (!readable) {
+        return true;
+    }
+    const PortRecord last =
+        batch.records().empty() ? batch.header() : batch.records().back().record;
 
-    for (const PortRecord& rec : records) {
-        const std::int16_t status =
-            rec.status == static_cast<std::int16_t>(PortStatus::Busy) ? batchStatus : rec.status;
+    for (const PortBatch::Entry& entry : batch.records()) {
+        const PortRecord& rec = entry.record;
+        const std::int16_t status = batch.statusOf(rec);
         const int s = rec.index;
         if (s < 1 || s > SendQueue::kSlots) {
             continue;
@@ -395,9 +394,8 @@ bool PagerOCX::Impl::collectPort(int p) {
     // a count or an index, or the file lost records) takes the batch status,
     // so it is not stranded; but nothing says it was delivered, so a batch
     // that says "sent" counts it as failed (and so retried), never as sent.
-    const std::int16_t unaccounted = batchStatus == static_cast<std::int16_t>(PortStatus::Sent)
-                                         ? static_cast<std::int16_t>(PortStatus::Failed)
-                                         : batchStatus;
+    const std::int16_t unaccounted =
+        batch.is(PortStatus::Sent) ? static_cast<std::int16_t>(PortStatus::Failed) : batch.status();
     for (int s = 1; s <= SendQueue::kSlots; ++s) {
         const QueueSlot& slot = queue.at(s);
         if (!slot.InProgress || portOf[static_cast<size_t>(s)] != p) {
@@ -537,6 +535,11 @@ bool PagerOCX::Impl::writeBatch(int p, const std::vector<int>& batch) {
     buffer.status = static_cast<std::int16_t>(PortStatus::Busy);
     buffer.index = static_cast<std::int32_t>(batch.size());
     if (!writeBuffer(p, 1)) {
+        // A header write that stopped part-way may already say Busy, and no
+        // dialer will ever finish it: the run counts as one that could not
+        // start, so the next collection frees the port.
+        runs[static_cast<size_t>(p)] = {};
+        runs[static_cast<size_t>(p)].startFailed = true;
         return takeBack(batch.size());
     }
     runs[static_cast<size_t>(p)] = {};
@@ -854,6 +857,7 @@ std::int16_t PagerOCX::portAt(int position) const {
 }
 QString PagerOCX::systemDirectory() const { return d->systemDir; }
 QString PagerOCX::workingDirectory() const { return d->workingDir; }
+void PagerOCX::setPortFileDevice(vts::PortFileDevice& device) { d->device = &device; }
 
 PagerOCX::Properties PagerOCX::properties() const {
     Properties p;

@@ -13,6 +13,7 @@ namespace vts {
 class EventLoop;
 class Dialogs;
 class Launcher;
+class PortFileDevice;
 class SendQueue;
 }  // namespace vts
 
@@ -92,6 +93,9 @@ public:
     QString systemDirectory() const;
     QString workingDirectory() const;
     Properties properties() const;
+    // Port-file reads and writes go through `device` (the file itself unless
+    // a test puts one in that fails part-way).
+    void setPortFileDevice(vts::PortFileDevice& device);
 
 signals:
     void MessageFailed(const QString& UniqueID, const QString& Message, const QString& PhoneNumber,
