@@ -690,6 +690,9 @@ void PagerOCX::setVolumeLevel(qint32 v) { d->setValue(kVolumeLevel, v); }
 void PagerOCX::setSpeakerState(qint32 v) { d->setValue(kSpeakerState, v); }
 void PagerOCX::setGroupTimeWindow(qint32 v) { d->setValue(kGroupTimeWindow, v); }
 
+qint32 PagerOCX::propertyValue(int i) const { return d->values.at(static_cast<size_t>(i)); }
+void PagerOCX::setPropertyValue(int i, qint32 v) { d->setValue(i, v); }
+
 qint32 PagerOCX::QueueCount() const { return d->queue.count(); }
 void PagerOCX::setQueueCount(qint32) {
     d->dialogs.show(QStringLiteral("The QueueCount property is read only"), QString(),

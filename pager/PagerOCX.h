@@ -64,6 +64,10 @@ public:
     qint32 QueueCount() const;       void setQueueCount(qint32 v);    // refuses
     qint32 SubmitStatus() const;     void setSubmitStatus(qint32 v);  // refuses
     // clang-format on
+    // The settable property at save position i (0 NumberOfRetries .. 8
+    // GroupTimeWindow); setting goes through the same range check.
+    qint32 propertyValue(int i) const;
+    void setPropertyValue(int i, qint32 v);
 
     void ClearComPorts();
     void AddComPort(std::int16_t port);
