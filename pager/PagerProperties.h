@@ -25,6 +25,21 @@ struct Definition {
 
 constexpr int kCount = 9;
 
+// Positions of the properties in the table (save order).
+enum Position : int {
+    kNumberOfRetries,
+    kRetryDelay,
+    kTimeout,
+    kDebugMode,
+    kDialingDelay,
+    kWindowState,
+    kVolumeLevel,
+    kSpeakerState,
+    kGroupTimeWindow
+};
+// The current values, by position.
+using Values = std::array<qint32, kCount>;
+
 // In save order: NumberOfRetries ... GroupTimeWindow.
 const std::array<Definition, kCount>& definitions();
 // The definition at position `i` of the property page (GroupTimeWindow first).

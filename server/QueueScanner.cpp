@@ -259,7 +259,7 @@ void QueueScanner::takeFile(const QString& f) {
 bool QueueScanner::submitFilePage(const QString& f, const QueueMessage& msg, qint64 id) {
     const QString uid = QString::number(id);
     const QString& method = msg.method;
-    const bool filePage = method != QLatin1String("TAP");
+    const bool filePage = msg.kind() == PageKind::TextFile;
     QByteArray textBytes;
     if (filePage) {
         QString why;

@@ -10,6 +10,9 @@ namespace vts {
 
 QString QueueMessage::phoneNumber() const { return conv::trim(tapPhoneNumber); }
 QString QueueMessage::pin() const { return conv::trim(tapPin); }
+PageKind QueueMessage::kind() const {
+    return method == QLatin1String("TAP") ? PageKind::Alphanumeric : PageKind::TextFile;
+}
 
 namespace queuefile {
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PortRecord.h"
+#include "Statuses.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -48,6 +49,9 @@ struct QueueMessage {
     // Lines 8 and 9 trimmed: what the log row and the pager control get.
     QString phoneNumber() const;
     QString pin() const;
+    // How the page's text travels: typed ("TAP") or from the file that
+    // `method` names. ("UCP" pages are not sent at all.)
+    PageKind kind() const;
 };
 
 namespace queuefile {
