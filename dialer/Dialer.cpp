@@ -8,6 +8,7 @@
 #include "TraceLog.h"
 #include "Transport.h"
 
+#include <PortBatch.h>
 #include <TextFile.h>
 
 #include <QFile>
@@ -234,13 +235,13 @@ int Dialer::run(int portIndex) {
     if (!QFileInfo(m_path).isFile()) {
         return 2;
     }
-    const auto headerBytes = portfile::readRecord(m_path, 1);
-    if (!headerBytes) {
+    PortBatch batch(m_path);
+    if (!batch.headerRead()) {
         finishHeader(statusOf(PortStatus::Failed));
         return 1;
     }
-    const PortRecord header = *PortRecord::decode(*headerBytes);
-    if (header.status != statusOf(PortStatus::Busy)) {
+    const PortRecord& header = batch.header();
+    if (!batch.is(PortStatus::Busy)) {
         return 2;
     }
     if (header.debugMode == 1) {
@@ -248,27 +249,26 @@ int Dialer::run(int portIndex) {
     }
     trace.note(QStringLiteral("dialer run for %1").arg(portfile::fileName(portIndex)));
 
-    const int count = header.index;
-    if (count < 1 || count > portfile::kQueueSlots || portfile::recordCount(m_path) < count + 1) {
+    batch.readRecords();
+    if (!batch.intact()) {
         trace.note(QStringLiteral("damaged port file: count %1, %2 whole records")
-                       .arg(count)
+                       .arg(batch.declaredCount())
                        .arg(portfile::recordCount(m_path)));
         finishHeader(statusOf(PortStatus::Failed));
         return 1;
     }
-    for (int r = 2; r <= count + 1; ++r) {
-        const auto bytes = portfile::readRecord(m_path, r);
-        if (!bytes) {
-            trace.note(QStringLiteral("cannot read record %1").arg(r));
-            finishHeader(statusOf(PortStatus::Failed));
-            return 1;
-        }
+    if (const auto r = batch.firstUnreadable()) {
+        trace.note(QStringLiteral("cannot read record %1").arg(*r));
+        finishHeader(statusOf(PortStatus::Failed));
+        return 1;
+    }
+    for (const PortBatch::Entry& entry : batch.records()) {
         Page job;
-        job.record = r;
-        job.rec = *PortRecord::decode(*bytes);
+        job.record = entry.number;
+        job.rec = entry.record;
         if (job.rec.status != statusOf(PortStatus::Busy)) {
             trace.note(QStringLiteral("record %1 is not waiting (status %2); left alone")
-                           .arg(r)
+                           .arg(entry.number)
                            .arg(job.rec.status));
             continue;
         }

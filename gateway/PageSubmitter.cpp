@@ -170,15 +170,15 @@ SubmitResult PageSubmitter::submit(const PageOrder& order) {
         headerValue(c.computer.isEmpty() ? QSysInfo::machineHostName().toUpper() : c.computer, 30);
     QueueFileWriter writer(folder);
     for (const Recipient& p : pagers) {
-        PageRequest page;
+        QueueMessage page;
         page.method = QStringLiteral("TAP");
         page.computer = computer;
         page.sender = headerValue(order.sender.isEmpty() ? order.protocol : order.sender, 30);
         page.department = order.protocol;
         page.recipient = p.name;
         page.sentTime = m_loop.now();
-        page.phoneNumber = p.phone;
-        page.pin = p.pin;
+        page.tapPhoneNumber = p.phone;
+        page.tapPin = p.pin;
         page.blockSize = p.maxChars;
         page.serialSettings = QStringLiteral("1200,E,7,1");
         page.modemInit = QStringLiteral("ATZ");

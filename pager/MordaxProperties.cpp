@@ -2,6 +2,7 @@
 
 #include "PagerOCX.h"
 #include "PagerProperties.h"
+#include "PropertyPage.h"
 
 #include <QFormLayout>
 #include <QLabel>

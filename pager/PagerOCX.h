@@ -13,6 +13,7 @@ namespace vts {
 class EventLoop;
 class Dialogs;
 class Launcher;
+class PortFileDevice;
 class SendQueue;
 }  // namespace vts
 
@@ -63,6 +64,10 @@ public:
     qint32 QueueCount() const;       void setQueueCount(qint32 v);    // refuses
     qint32 SubmitStatus() const;     void setSubmitStatus(qint32 v);  // refuses
     // clang-format on
+    // The settable property at save position i (0 NumberOfRetries .. 8
+    // GroupTimeWindow); setting goes through the same range check.
+    qint32 propertyValue(int i) const;
+    void setPropertyValue(int i, qint32 v);
 
     void ClearComPorts();
     void AddComPort(std::int16_t port);
@@ -92,6 +97,9 @@ public:
     QString systemDirectory() const;
     QString workingDirectory() const;
     Properties properties() const;
+    // Port-file reads and writes go through `device` (the file itself unless
+    // a test puts one in that fails part-way).
+    void setPortFileDevice(vts::PortFileDevice& device);
 
 signals:
     void MessageFailed(const QString& UniqueID, const QString& Message, const QString& PhoneNumber,

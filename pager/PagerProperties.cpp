@@ -1,7 +1,6 @@
 #include "PagerProperties.h"
 
 #include "Conversions.h"
-#include "PagerOCX.h"
 
 #include <QRegularExpression>
 
@@ -9,33 +8,30 @@ namespace vts::pagerprops {
 
 const std::array<Definition, kCount>& definitions() {
     static const std::array<Definition, kCount> table = {{
-        {"NumberOfRetries", "NumberOfRetries:", &PagerOCX::NumberOfRetries,
-         &PagerOCX::setNumberOfRetries, 0, 5, 0, 100, false,
+        {"NumberOfRetries", "NumberOfRetries:", 0, 5, 0, 100, false,
          "The NumberOfRetries property must be between 0 and 100 seconds"},
-        {"RetryDelay", "RetryDelay (seconds):", &PagerOCX::RetryDelay, &PagerOCX::setRetryDelay, 60,
-         0, 0, 300, false, "The RetryDelay property must be between 0 and 300 seconds"},
-        {"Timeout", "Timeout (seconds):", &PagerOCX::Timeout, &PagerOCX::setTimeout, 60, 60, 0, 300,
-         false, "The Timeout property must be between 0 and 300 seconds"},
-        {"DebugMode", "DebugMode:", &PagerOCX::DebugMode, &PagerOCX::setDebugMode, 0, 0, 0, 1,
-         false, "The Debug property must be 0 (off) or 1 (on)"},
-        {"DialingDelay", "DialingDelay (seconds):", &PagerOCX::DialingDelay,
-         &PagerOCX::setDialingDelay, 2, 2, 0, 60, false,
+        {"RetryDelay", "RetryDelay (seconds):", 60, 0, 0, 300, false,
+         "The RetryDelay property must be between 0 and 300 seconds"},
+        {"Timeout", "Timeout (seconds):", 60, 60, 0, 300, false,
+         "The Timeout property must be between 0 and 300 seconds"},
+        {"DebugMode", "DebugMode:", 0, 0, 0, 1, false,
+         "The Debug property must be 0 (off) or 1 (on)"},
+        {"DialingDelay", "DialingDelay (seconds):", 2, 2, 0, 60, false,
          "The DialingDelay property must be between 0 and 60 seconds"},
-        {"WindowState", "WindowState:", &PagerOCX::WindowState, &PagerOCX::setWindowState, 0, 1, 0,
-         2, false, "The WindowState property must be between 0 and 2"},
-        {"VolumeLevel", "VolumeLevel:", &PagerOCX::VolumeLevel, &PagerOCX::setVolumeLevel, 2, 1, 0,
-         3, false, "The VolumeLevel property must be between 0 and 3"},
-        {"SpeakerState", "SpeakerState:", &PagerOCX::SpeakerState, &PagerOCX::setSpeakerState, 1, 1,
-         0, 2, false, "The SpeakerState property must be between 0 and 2"},
-        {"GroupTimeWindow", "GroupTimeWindow (seconds):", &PagerOCX::GroupTimeWindow,
-         &PagerOCX::setGroupTimeWindow, 5, 10, 0, 3600, true,
+        {"WindowState", "WindowState:", 0, 1, 0, 2, false,
+         "The WindowState property must be between 0 and 2"},
+        {"VolumeLevel", "VolumeLevel:", 2, 1, 0, 3, false,
+         "The VolumeLevel property must be between 0 and 3"},
+        {"SpeakerState", "SpeakerState:", 1, 1, 0, 2, false,
+         "The SpeakerState property must be between 0 and 2"},
+        {"GroupTimeWindow", "GroupTimeWindow (seconds):", 5, 10, 0, 3600, true,
          "The GroupTimeWindow property must be between 0 and 3600 seconds"},
     }};
     return table;
 }
 
 const Definition& pageDefinition(int i) {
-    return definitions()[static_cast<size_t>(kCount - 1 - i)];
+    return definitions()[static_cast<size_t>(savePosition(i))];
 }
 
 std::optional<qint32> parseText(const QString& text, QString* error) {
@@ -61,30 +57,6 @@ std::optional<qint32> parseText(const QString& text, QString* error) {
         }
         return std::nullopt;
     }
-}
-
-QStringList pageTexts(const PagerOCX& control) {
-    QStringList out;
-    for (int i = 0; i < kCount; ++i) {
-        out << QString::number((control.*pageDefinition(i).get)());
-    }
-    return out;
-}
-
-ApplyResult applyPageTexts(PagerOCX& control, const QStringList& texts) {
-    ApplyResult result;
-    for (int i = 0; i < kCount && i < texts.size(); ++i) {
-        QString error;
-        const auto v = parseText(texts[i], &error);
-        if (!v) {
-            result.ok = false;
-            result.stoppedAt = i;
-            result.error = error;
-            return result;
-        }
-        (control.*pageDefinition(i).set)(*v);
-    }
-    return result;
 }
 
 }  // namespace vts::pagerprops

@@ -6,8 +6,6 @@
 #include <array>
 #include <optional>
 
-class PagerOCX;
-
 // The nine settable properties of the pager control as one table: names,
 // ranges, the two default columns, rejection texts and property-page labels.
 // The table is in save order; the property page shows and applies them in
@@ -17,8 +15,6 @@ namespace vts::pagerprops {
 struct Definition {
     const char* name;
     const char* label;  // property page label
-    qint32 (PagerOCX::*get)() const;
-    void (PagerOCX::*set)(qint32);
     qint32 newInstance;
     qint32 readDefault;
     qint32 min;
@@ -29,28 +25,32 @@ struct Definition {
 
 constexpr int kCount = 9;
 
+// Positions of the properties in the table (save order).
+enum Position : int {
+    kNumberOfRetries,
+    kRetryDelay,
+    kTimeout,
+    kDebugMode,
+    kDialingDelay,
+    kWindowState,
+    kVolumeLevel,
+    kSpeakerState,
+    kGroupTimeWindow
+};
+// The current values, by position.
+using Values = std::array<qint32, kCount>;
+
 // In save order: NumberOfRetries ... GroupTimeWindow.
 const std::array<Definition, kCount>& definitions();
 // The definition at position `i` of the property page (GroupTimeWindow first).
 const Definition& pageDefinition(int i);
+// The save-order position of page position `i`.
+constexpr int savePosition(int pagePosition) { return kCount - 1 - pagePosition; }
 
 // Converts a property page text the way an assignment to a 32-bit property
 // does: surrounding blanks ignored, a decimal number (optional sign, fraction
 // and exponent) rounded half to even. Anything else fails with "Type
 // mismatch", a value beyond 32 bits with "Overflow".
 std::optional<qint32> parseText(const QString& text, QString* error = nullptr);
-
-// The page's texts, in page order, from `control`.
-QStringList pageTexts(const PagerOCX& control);
-
-struct ApplyResult {
-    bool ok = true;
-    int stoppedAt = -1;  // page position whose text could not be converted
-    QString error;
-};
-// Assigns each text to its property through the control's setters, in page
-// order. A text that cannot be converted stops the apply there; a value out
-// of range is rejected by its setter and the apply goes on.
-ApplyResult applyPageTexts(PagerOCX& control, const QStringList& texts);
 
 }  // namespace vts::pagerprops

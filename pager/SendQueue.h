@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PortRecord.h"
+#include "Statuses.h"
 
 #include <QDateTime>
 #include <QString>
@@ -14,7 +15,10 @@ namespace vts {
 // One queued message. A slot is occupied exactly when PhoneNumber is not
 // empty; freeing a slot empties PhoneNumber and nothing else.
 struct QueueSlot {
-    enum Kind : std::int16_t { Alpha = 0, Numeric = 1, AsciiFile = 2 };
+    // The kinds by the names the send methods give them.
+    static constexpr PageKind Alpha = PageKind::Alphanumeric;  // SendMessage
+    static constexpr PageKind Numeric = PageKind::Numeric;     // SendNumeric
+    static constexpr PageKind AsciiFile = PageKind::TextFile;  // SendAscii
 
     QString Message;
     QString TAPPassword;
@@ -27,7 +31,7 @@ struct QueueSlot {
     std::int16_t Retries = 0;
     QDateTime LastTry;
     QString UniqueID;
-    std::int16_t Kind = Alpha;
+    PageKind Kind = Alpha;
     std::int16_t Delay = 0;
     bool InProgress = false;
     QDateTime SubmitTime;

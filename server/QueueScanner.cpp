@@ -12,6 +12,7 @@
 #include "QueueFile.h"
 #include "RowEdit.h"
 #include "StatusConditions.h"
+#include "Statuses.h"
 #include "TextFile.h"
 
 #include <QFileInfo>
@@ -44,6 +45,9 @@ QString fitField(const db::TableDef& table, const QString& field, const QString&
 }
 
 bool moveFile(const QString& from, const QString& to) { return queueentries::move(from, to); }
+
+// The block size as the pager control takes it; a parsed file's value fits.
+std::int16_t blockSize(const QueueMessage& msg) { return static_cast<std::int16_t>(msg.blockSize); }
 
 }  // namespace
 
@@ -126,16 +130,16 @@ bool QueueScanner::scan() {
     return true;
 }
 
-bool QueueScanner::registerClient(const QStringList& header) {
-    const QString& computer = header.at(1);
+bool QueueScanner::registerClient(const QueueMessage& msg) {
+    const QString& computer = msg.computer;
     if (m_clients->findFirst(QStringLiteral("ComputerName"), computer.toUpper())) {
         return true;
     }
     const db::TableDef t = configstore::clientsTable();
     db::RowEdit row(*m_clients, db::RowEdit::Mode::Add);
     row.set(QStringLiteral("ComputerName"), fitField(t, QStringLiteral("ComputerName"), computer));
-    row.set(QStringLiteral("Name"), fitField(t, QStringLiteral("Name"), header.at(3)));
-    row.set(QStringLiteral("Path"), fitField(t, QStringLiteral("Path"), header.at(2)));
+    row.set(QStringLiteral("Name"), fitField(t, QStringLiteral("Name"), msg.sender));
+    row.set(QStringLiteral("Path"), fitField(t, QStringLiteral("Path"), msg.clientPath));
     row.commit();
     m_host.addStatus(QStringLiteral("New client added - Computer:") + computer);
     return true;
@@ -178,10 +182,9 @@ void QueueScanner::takeFile(const QString& f) {
         return;
     }
 
-    const QStringList& h = msg->header;
     qint64 id = 0;
     try {
-        registerClient(h);
+        registerClient(*msg);
         m_loop.yield();
         if (m_host.abandoned()) {
             return;
@@ -194,24 +197,24 @@ void QueueScanner::takeFile(const QString& f) {
             row.set(QString::fromLatin1(field), v);
         };
         auto fit = [](const QString& v, int w) { return queuefile::fit(conv::trim(v), w); };
-        set("Type", fit(h.at(0), kTypeWidth));
-        set("Sender", fit(h.at(3), kSenderWidth));
-        set("Department", fit(h.at(4), kDepartmentWidth));
-        set("Recipient", fit(h.at(5), kRecipientWidth));
-        set("Status", 0);
+        set("Type", fit(msg->method, kTypeWidth));
+        set("Sender", fit(msg->sender, kSenderWidth));
+        set("Department", fit(msg->department, kDepartmentWidth));
+        set("Recipient", fit(msg->recipient, kRecipientWidth));
+        set("Status", toInt(LogStatus::Waiting));
         set("StatusDescription", QStringLiteral("PENDING"));
         set("UniqueID", fit(f, kUniqueIdWidth));
         set("Message", msg->message);
         set("TAPPhoneNumber", msg->phoneNumber());
         set("TAPPIN", msg->pin());
-        set("TAPPassword", fit(h.at(9), kPasswordWidth));
-        set("MaximumCharacters", static_cast<qint32>(msg->maxCharacters));
+        set("TAPPassword", fit(msg->password, kPasswordWidth));
+        set("MaximumCharacters", static_cast<qint32>(msg->blockSize));
         set("SentTime", msg->sentTime);
-        set("COMPortSetting", fit(h.at(11), kComPortSettingWidth));
-        set("ModemInitString", fit(h.at(12), kModemStringWidth));
-        set("ModemDialString", fit(h.at(13), kModemStringWidth));
-        set("EMailAddress", fit(h.at(14), kEMailWidth));
-        set("SMTPServer", fit(h.at(15), kSmtpWidth));
+        set("COMPortSetting", fit(msg->serialSettings, kComPortSettingWidth));
+        set("ModemInitString", fit(msg->modemInit, kModemStringWidth));
+        set("ModemDialString", fit(msg->modemDial, kModemStringWidth));
+        set("EMailAddress", fit(msg->email, kEMailWidth));
+        set("SMTPServer", fit(msg->smtpServer, kSmtpWidth));
         set("ReverseOrder", msg->reverseOrder);
         row.commit();
     } catch (const db::DbError& e) {
@@ -233,8 +236,7 @@ void QueueScanner::takeFile(const QString& f) {
     }
     m_host.applyPagerSettings();
     const QString uid = QString::number(id);
-    const QString method = h.at(0);
-    if (method == QLatin1String("UCP")) {
+    if (msg->method == QLatin1String("UCP")) {
         m_host.addStatus(QStringLiteral("Error: UCP not implemented yet"));
         return;
     }
@@ -245,8 +247,8 @@ void QueueScanner::takeFile(const QString& f) {
     if (n > 0) {
         m_host.addStatus(QStringLiteral("Error ") + QString::number(n));
     } else {
-        m_host.addStatus(QStringLiteral("Submitted to queue: Ph#=") + h.at(7) +
-                         QStringLiteral(" PIN=") + h.at(8) + QStringLiteral(" ID=") + uid);
+        m_host.addStatus(QStringLiteral("Submitted to queue: Ph#=") + msg->tapPhoneNumber +
+                         QStringLiteral(" PIN=") + msg->tapPin + QStringLiteral(" ID=") + uid);
     }
 }
 
@@ -255,10 +257,9 @@ void QueueScanner::takeFile(const QString& f) {
 // sent whole. Other pages are submitted as they are. False when the
 // message ended without a submission.
 bool QueueScanner::submitFilePage(const QString& f, const QueueMessage& msg, qint64 id) {
-    const QStringList& h = msg.header;
     const QString uid = QString::number(id);
-    const QString method = h.at(0);
-    const bool filePage = method != QLatin1String("TAP");
+    const QString& method = msg.method;
+    const bool filePage = msg.kind() == PageKind::TextFile;
     QByteArray textBytes;
     if (filePage) {
         QString why;
@@ -283,8 +284,8 @@ bool QueueScanner::submitFilePage(const QString& f, const QueueMessage& msg, qin
             return false;
         }
     } else {
-        m_pager->SendMessage(msg.message, msg.phoneNumber(), msg.pin(), msg.maxCharacters, uid,
-                             h.at(11), h.at(12), h.at(13));
+        m_pager->SendMessage(msg.message, msg.phoneNumber(), msg.pin(), blockSize(msg), uid,
+                             msg.serialSettings, msg.modemInit, msg.modemDial);
         return true;
     }
     const auto stored = filepages::store(m_workingDir, id, textBytes);
@@ -295,8 +296,8 @@ bool QueueScanner::submitFilePage(const QString& f, const QueueMessage& msg, qin
                         QLatin1String(filepages::kFolder) + QStringLiteral("; it was not sent"));
         return false;
     }
-    m_pager->SendAscii(msg.message, msg.phoneNumber(), msg.pin(), *stored, msg.maxCharacters, uid,
-                       h.at(11), h.at(12), h.at(13));
+    m_pager->SendAscii(msg.message, msg.phoneNumber(), msg.pin(), *stored, blockSize(msg), uid,
+                       msg.serialSettings, msg.modemInit, msg.modemDial);
     return true;
 }
 

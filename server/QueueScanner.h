@@ -53,7 +53,7 @@ public:
 
 private:
     void takeFile(const QString& name);
-    bool registerClient(const QStringList& header);
+    bool registerClient(const QueueMessage& msg);
     // Submits a page; a file page or a text longer than a port record goes
     // through a copy in the server's own folder. False when the message
     // ended without a submission.

@@ -203,9 +203,9 @@ double vtspageRate(const QString& queue, int total) {
 }
 
 double writerRate(const QString& queue, int total) {
-    vts::PageRequest r;
-    r.phoneNumber = QStringLiteral("5551234");
-    r.pin = QStringLiteral("1001");
+    vts::QueueMessage r;
+    r.tapPhoneNumber = QStringLiteral("5551234");
+    r.tapPin = QStringLiteral("1001");
     r.message = QStringLiteral("bench page");
     vts::QueueFileWriter w(queue);
     QElapsedTimer t;

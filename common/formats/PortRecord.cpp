@@ -90,6 +90,19 @@ bool lockRange(int fd, short type, off_t start, off_t len) {
 
 }  // namespace
 
+ssize_t PortFileDevice::readAt(int fd, void* data, size_t size, off_t offset) {
+    return ::pread(fd, data, size, offset);
+}
+
+ssize_t PortFileDevice::writeAt(int fd, const void* data, size_t size, off_t offset) {
+    return ::pwrite(fd, data, size, offset);
+}
+
+PortFileDevice& PortFileDevice::system() {
+    static PortFileDevice device;
+    return device;
+}
+
 QByteArray PortRecord::encode() const {
     QByteArray out(kSize, ' ');
     char* p = out.data();
@@ -155,7 +168,7 @@ namespace portfile {
 
 QString fileName(int portIndex) { return QStringLiteral("mordax%1.dat").arg(portIndex); }
 
-std::optional<QByteArray> readRecord(const QString& path, int r) {
+std::optional<QByteArray> readRecord(const QString& path, int r, PortFileDevice& device) {
     if (r < 1) return std::nullopt;
     Fd f;
     f.fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
@@ -165,8 +178,8 @@ std::optional<QByteArray> readRecord(const QString& path, int r) {
     QByteArray buf(PortRecord::kSize, '\0');
     ssize_t got = 0;
     while (got < PortRecord::kSize) {
-        const ssize_t n = ::pread(f.fd, buf.data() + got,
-                                  static_cast<size_t>(PortRecord::kSize - got), start + got);
+        const ssize_t n = device.readAt(f.fd, buf.data() + got,
+                                        static_cast<size_t>(PortRecord::kSize - got), start + got);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return std::nullopt;  // closing the descriptor releases the lock
         got += n;
@@ -174,7 +187,7 @@ std::optional<QByteArray> readRecord(const QString& path, int r) {
     return buf;
 }
 
-bool writeRecord(const QString& path, int r, const QByteArray& bytes) {
+bool writeRecord(const QString& path, int r, const QByteArray& bytes, PortFileDevice& device) {
     if (r < 1 || bytes.size() != PortRecord::kSize) return false;
     Fd f;
     f.fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -183,8 +196,8 @@ bool writeRecord(const QString& path, int r, const QByteArray& bytes) {
     if (!lockRange(f.fd, F_WRLCK, start, PortRecord::kSize)) return false;
     ssize_t put = 0;
     while (put < PortRecord::kSize) {
-        const ssize_t n = ::pwrite(f.fd, bytes.constData() + put,
-                                   static_cast<size_t>(PortRecord::kSize - put), start + put);
+        const ssize_t n = device.writeAt(f.fd, bytes.constData() + put,
+                                         static_cast<size_t>(PortRecord::kSize - put), start + put);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         put += n;

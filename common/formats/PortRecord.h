@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PortFileDevice.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -77,9 +79,12 @@ QString fileName(int portIndex);  // "mordax<N>.dat"
 
 // Reads record r; nullopt when the file cannot be opened or holds no whole
 // record r.
-std::optional<QByteArray> readRecord(const QString& path, int r);
-// Writes record r, creating the file when absent. False on failure.
-bool writeRecord(const QString& path, int r, const QByteArray& bytes);
+std::optional<QByteArray> readRecord(const QString& path, int r,
+                                     PortFileDevice& device = PortFileDevice::system());
+// Writes record r, creating the file when absent. False unless the whole
+// record was written; a write that stops part-way leaves what it wrote.
+bool writeRecord(const QString& path, int r, const QByteArray& bytes,
+                 PortFileDevice& device = PortFileDevice::system());
 // Number of whole records in the file (-1 when it cannot be opened).
 int recordCount(const QString& path);
 

@@ -1,8 +1,6 @@
 #include "QueueFileWriter.h"
 
-#include "Conversions.h"
 #include "Paths.h"
-#include "TextFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,72 +14,6 @@
 #include <unistd.h>
 
 namespace vts {
-
-QStringList QueueFileWriter::lines(const PageRequest& p) {
-    const QDateTime sent = p.sentTime.isValid() ? p.sentTime : QDateTime::currentDateTime();
-    QStringList out{p.method,
-                    p.computer,
-                    p.clientPath,
-                    p.sender,
-                    p.department,
-                    p.recipient,
-                    conv::formatDateTime(sent),
-                    p.phoneNumber,
-                    p.pin,
-                    p.password,
-                    QString::number(p.blockSize),
-                    p.serialSettings,
-                    p.modemInit,
-                    p.modemDial,
-                    p.email,
-                    p.smtpServer,
-                    p.reverseOrder ? QStringLiteral("1") : QStringLiteral("0"),
-                    QString(),
-                    QString(),
-                    QString(),
-                    QString(),
-                    QString()};
-    QString text = p.message;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    if (!text.isEmpty()) {
-        out << text.split(QLatin1Char('\n'));
-    }
-    return out;
-}
-
-QString QueueFileWriter::validate(const PageRequest& p) {
-    const QList<std::pair<const char*, const QString*>> single{
-        {"method", &p.method},
-        {"computer", &p.computer},
-        {"client path", &p.clientPath},
-        {"sender", &p.sender},
-        {"department", &p.department},
-        {"recipient", &p.recipient},
-        {"phone number", &p.phoneNumber},
-        {"PIN", &p.pin},
-        {"password", &p.password},
-        {"serial settings", &p.serialSettings},
-        {"modem init string", &p.modemInit},
-        {"modem dial string", &p.modemDial},
-        {"e-mail", &p.email},
-        {"SMTP server", &p.smtpServer}};
-    for (const auto& [name, value] : single) {
-        if (value->contains(QLatin1Char('\r')) || value->contains(QLatin1Char('\n'))) {
-            return QStringLiteral("the %1 must be one line").arg(QString::fromLatin1(name));
-        }
-    }
-    if (conv::trim(p.phoneNumber).size() > 30) {
-        return QStringLiteral("the phone number is longer than 30 characters");
-    }
-    if (conv::trim(p.pin).size() > 20) {
-        return QStringLiteral("the PIN is longer than 20 characters");
-    }
-    if (p.blockSize < 0 || p.blockSize > 32767) {
-        return QStringLiteral("the block size must be 0 to 32767");
-    }
-    return {};
-}
 
 bool QueueFileWriter::nameInUse(const QString& name) const {
     for (const char* sub : {"\\", "\\PENDING\\", "\\SENT\\", "\\FAILED\\"}) {
@@ -122,23 +54,14 @@ QString tempPrefix() {
 
 }  // namespace
 
-QByteArray QueueFileWriter::encode(const PageRequest& page) {
-    QByteArray out;
-    for (const QString& l : lines(page)) {
-        out += text::toWin1252(l);
-        out += "\r\n";
-    }
-    return out;
-}
-
-QString QueueFileWriter::write(const PageRequest& page, QString* error) {
+QString QueueFileWriter::write(const QueueMessage& page, QString* error) {
     auto fail = [error](const QString& why) {
         if (error) {
             *error = why;
         }
         return QString();
     };
-    const QString problem = validate(page);
+    const QString problem = queuefile::validate(page);
     if (!problem.isEmpty()) {
         return fail(problem);
     }
@@ -158,7 +81,7 @@ QString QueueFileWriter::write(const PageRequest& page, QString* error) {
     // From here on every way out that is not a rename removes the temporary
     // file, so a full disk or a failed rename leaves nothing behind.
     bool created = false;
-    const QString writeError = writeDurably(tmpPath, encode(page), &created);
+    const QString writeError = writeDurably(tmpPath, queuefile::encode(page), &created);
     if (!writeError.isEmpty()) {
         if (created) {
             QFile::remove(tmpPath);

@@ -335,24 +335,6 @@ TEST_F(DispatchTest, AnUnreadablePortIsNeitherFreeNorFinished) {
     ASSERT_EQ(dialer->runs.size(), 1u);
     EXPECT_EQ(dialer->runs[0].port, 2);
     EXPECT_FALSE(QFile::exists(path("mordax1.dat")));
-
-    // A finished header counting more records than the file holds frees
-    // the port at once: the records there are settle their messages, and a
-    // message without a record is never reported sent.
-    dialer->script = neverFinish;
-    send("b", "2");
-    send("c", "2");
-    ticks(2);
-    ASSERT_EQ(dialer->runs.size(), 2u);
-    writeRecordStatus(2, 1, 2);
-    ASSERT_TRUE(QFile::resize(path("mordax2.dat"), 2 * PortRecord::kSize));
-    ticks(1);
-    EXPECT_EQ(eventIds(), QStringList({"a", "b", "c"}));
-    EXPECT_EQ(events[1].kind, RaisedEvent::Sent);
-    EXPECT_EQ(events[2].kind, RaisedEvent::Failed);
-    ticks(3);
-    EXPECT_EQ(events.size(), 3u);
-    EXPECT_EQ(headerStatus(2), 0);
 }
 
 // A dialer that cannot be started, or that ends without a final header, no

@@ -1,3 +1,4 @@
+#include "FailingPortDevice.h"
 #include "PagerFixture.h"
 
 using namespace vts;
@@ -158,4 +159,49 @@ TEST_F(PortFileTest, CollectionFreesThePortWithoutShorteningTheFile) {
     EXPECT_EQ(PortRecord::decode(file.mid(772, 772))->uniqueId.trimmed(), "d");
     EXPECT_EQ(PortRecord::decode(file.mid(3 * 772, 772))->uniqueId.trimmed(), "c");
     EXPECT_EQ(eventIds(), QStringList({"a", "b", "c", "d"}));
+}
+
+// A port-file write that stops part-way (a full disk) never lets a page
+// count as sent: the batch is taken back, its pages wait, the port is free
+// again, and once writes succeed each page goes out and is reported once.
+TEST_F(PortFileTest, AWriteThatStopsPartWayNeverReportsAPageSent) {
+    constexpr int kRec = PortRecord::kSize;
+    struct Row {
+        const char* name;
+        long long budget;  // bytes written before the device fails
+    };
+    const Row rows[] = {
+        {"nothing of the first message record", 0},
+        {"part of the first message record", 300},
+        {"part of the second message record", kRec + 400},
+        {"the header up to before its status", 2 * kRec + 600},
+        {"the header past its status, before its count", 2 * kRec + 700},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        events.clear();
+        dialer->runs.clear();
+        makePager();
+        FailingPortDevice device;
+        pager->setPortFileDevice(device);
+        pager->AddComPort(1);
+        send("a");
+        send("b");
+        device.failWritesAfter(row.budget);
+        ticks(1);
+        EXPECT_TRUE(events.empty());
+        EXPECT_TRUE(dialer->runs.empty());
+        EXPECT_EQ(pager->QueueCount(), 2);
+        EXPECT_FALSE(slot(1).InProgress);
+        EXPECT_FALSE(slot(2).InProgress);
+
+        device.heal();
+        ticks(3);
+        ASSERT_EQ(dialer->runs.size(), 1u);
+        EXPECT_EQ(dialer->runs[0].records.size(), 2u);
+        EXPECT_EQ(eventIds(), QStringList({"a", "b"}));
+        for (const RaisedEvent& e : events) EXPECT_EQ(e.kind, RaisedEvent::Sent);
+        EXPECT_EQ(headerStatus(1), 0);
+        pager.reset();
+    }
 }

@@ -1,5 +1,6 @@
 #include "PagerFixture.h"
 #include "PagerProperties.h"
+#include "PropertyPage.h"
 
 #include <QSignalSpy>
 

@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
         return die(QStringLiteral("--block-size takes a number"));
     }
 
-    vts::PageRequest r;
+    vts::QueueMessage r;
     r.method = p.value(method);
     r.computer = p.isSet(computer) ? p.value(computer) : QSysInfo::machineHostName().toUpper();
     r.clientPath = p.value(clientPath);
@@ -89,8 +89,8 @@ int main(int argc, char** argv) {
     r.department = p.value(department);
     r.recipient = p.value(recipient);
     r.sentTime = QDateTime::currentDateTime();
-    r.phoneNumber = p.value(phone);
-    r.pin = p.value(pin);
+    r.tapPhoneNumber = p.value(phone);
+    r.tapPin = p.value(pin);
     r.password = p.value(password);
     r.blockSize = blockSize;
     r.serialSettings = p.value(serial);

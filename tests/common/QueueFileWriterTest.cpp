@@ -26,11 +26,11 @@ protected:
 };
 
 TEST_F(QueueFileWriterTest, WrittenFileReadsBackAsTheSamePage) {
-    PageRequest r;
+    QueueMessage r;
     r.computer = QStringLiteral("PC-1");
     r.sender = QStringLiteral("Zoë");
-    r.phoneNumber = QStringLiteral("5551234");
-    r.pin = QStringLiteral("77");
+    r.tapPhoneNumber = QStringLiteral("5551234");
+    r.tapPin = QStringLiteral("77");
     r.blockSize = 80;
     r.reverseOrder = true;
     r.sentTime = QDateTime(QDate(2026, 2, 3), QTime(4, 5, 6));
@@ -47,17 +47,17 @@ TEST_F(QueueFileWriterTest, WrittenFileReadsBackAsTheSamePage) {
     ASSERT_TRUE(lines);
     const auto m = queuefile::parse(*lines);
     ASSERT_TRUE(m);
-    EXPECT_EQ(m->line(4), QStringLiteral("Zoë"));
+    EXPECT_EQ(m->sender, QStringLiteral("Zoë"));
     EXPECT_EQ(m->message, QStringLiteral("HelloWorld"));
     EXPECT_EQ(m->sentTime, r.sentTime);
-    EXPECT_EQ(m->maxCharacters, 80);
+    EXPECT_EQ(m->blockSize, 80);
     EXPECT_TRUE(m->reverseOrder);
 }
 
 TEST_F(QueueFileWriterTest, NamesAreFreshAndBadValuesAreRefused) {
-    PageRequest r;
-    r.phoneNumber = QStringLiteral("1");
-    r.pin = QStringLiteral("2");
+    QueueMessage r;
+    r.tapPhoneNumber = QStringLiteral("1");
+    r.tapPin = QStringLiteral("2");
     r.message = QStringLiteral("x");
     QueueFileWriter w(path(QStringLiteral("q")));
     QStringList names;
@@ -65,14 +65,14 @@ TEST_F(QueueFileWriterTest, NamesAreFreshAndBadValuesAreRefused) {
     names.removeDuplicates();
     EXPECT_EQ(names.size(), 20);
 
-    const std::pair<const char*, std::function<void(PageRequest&)>> bad[] = {
-        {"line break", [](PageRequest& p) { p.sender = QStringLiteral("a\nb"); }},
-        {"long phone", [](PageRequest& p) { p.phoneNumber = QString(31, QLatin1Char('1')); }},
-        {"long PIN", [](PageRequest& p) { p.pin = QString(21, QLatin1Char('1')); }},
-        {"block size", [](PageRequest& p) { p.blockSize = 40000; }},
+    const std::pair<const char*, std::function<void(QueueMessage&)>> bad[] = {
+        {"line break", [](QueueMessage& p) { p.sender = QStringLiteral("a\nb"); }},
+        {"long phone", [](QueueMessage& p) { p.tapPhoneNumber = QString(31, QLatin1Char('1')); }},
+        {"long PIN", [](QueueMessage& p) { p.tapPin = QString(21, QLatin1Char('1')); }},
+        {"block size", [](QueueMessage& p) { p.blockSize = 40000; }},
     };
     for (const auto& [what, change] : bad) {
-        PageRequest p = r;
+        QueueMessage p = r;
         change(p);
         QString error;
         EXPECT_TRUE(w.write(p, &error).isEmpty()) << what;
@@ -83,9 +83,9 @@ TEST_F(QueueFileWriterTest, NamesAreFreshAndBadValuesAreRefused) {
 }
 
 TEST_F(QueueFileWriterTest, AFailedWriteLeavesNothingInTheQueueFolder) {
-    PageRequest r;
-    r.phoneNumber = QStringLiteral("1");
-    r.pin = QStringLiteral("2");
+    QueueMessage r;
+    r.tapPhoneNumber = QStringLiteral("1");
+    r.tapPin = QStringLiteral("2");
     r.message = QStringLiteral("a page that does not fit");
     // A file-size limit makes the write stop part way with an error, the
     // way a full disk does, without needing a small file system.
@@ -110,12 +110,12 @@ TEST_F(QueueFileWriterTest, AFailedWriteLeavesNothingInTheQueueFolder) {
 }
 
 TEST_F(QueueFileWriterTest, TextOutsideTheCodePageIsReplacedVisibly) {
-    PageRequest r;
-    r.phoneNumber = QStringLiteral("1");
-    r.pin = QStringLiteral("2");
+    QueueMessage r;
+    r.tapPhoneNumber = QStringLiteral("1");
+    r.tapPin = QStringLiteral("2");
     r.sentTime = QDateTime(QDate(2026, 2, 3), QTime(4, 5, 6));
     r.message = QStringLiteral("Zoë € 東京");
-    const QByteArray bytes = QueueFileWriter::encode(r);
+    const QByteArray bytes = queuefile::encode(r);
     EXPECT_EQ(bytes.count("\r\n"), 23);
     EXPECT_TRUE(bytes.endsWith("Zo\xEB \x80 ??\r\n"));
 }

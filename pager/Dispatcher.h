@@ -1,0 +1,102 @@
+#pragma once
+
+#include "PagerProperties.h"
+#include "PortRuns.h"
+#include "SendQueue.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace vts {
+
+class Dialogs;
+class EventLoop;
+class Launcher;
+class Timer;
+
+// The pager control's dispatch: the send queue, the port list and the
+// one-second timer. Each tick collects the finished runs (raising one final
+// event per message, or scheduling its retry), then, no more often than the
+// group window allows, hands the oldest waiting message and every other one
+// for its number to a free port's dialer. Events go to the Host inside the
+// tick; the host may send, change properties, stop or even destroy the
+// control from its handlers, and the tick ends at once when it does.
+class Dispatcher final {
+public:
+    // What a tick reports to the control it works for.
+    class Host {
+    public:
+        virtual ~Host() = default;
+        virtual void messageSent(const QString& uid, const QString& msg, const QString& phone,
+                                 const QString& pin) = 0;
+        virtual void messageCancelled(const QString& uid, const QString& msg, const QString& phone,
+                                      const QString& pin) = 0;
+        virtual void messageFailed(const QString& uid, const QString& msg, const QString& phone,
+                                   const QString& pin, std::int16_t modemErrorFlag) = 0;
+        virtual void notice(const QString& text) = 0;
+    };
+
+    static constexpr int kMaxPorts = PortRuns::kPorts;
+
+    // `values` are the control's properties, read afresh wherever used.
+    Dispatcher(EventLoop& loop, Dialogs& dialogs, Launcher& launcher, const QString& workingDir,
+               const pagerprops::Values& values, Host& host);
+    ~Dispatcher();
+    Dispatcher(const Dispatcher&) = delete;
+    Dispatcher& operator=(const Dispatcher&) = delete;
+
+    SendQueue& queue() { return m_queue; }
+    const SendQueue& queue() const { return m_queue; }
+    PortRuns& ports() { return m_ports; }
+    void setSystemDirectory(const QString& dir) { m_systemDir = dir; }
+
+    // The port list: positions 1..numPorts, each a COM port number.
+    int numPorts() const { return m_numPorts; }
+    std::int16_t portAt(int position) const;
+    void clearPorts() { m_numPorts = 0; }
+    // Appends a port (nothing when the list is full) and frees its file.
+    void addPort(std::int16_t comPort);
+    // Makes the list this one port; its file is freed when the port changes.
+    void setOnlyPort(std::int16_t comPort);
+
+    // Puts a new message into free slot n and starts the timer.
+    void place(int n, QueueSlot slot);
+    void startTimer();
+    // Stops dispatching for good.
+    void stop();
+
+private:
+    void Timer1_Timer();
+    // Each returns false when the tick must end at once (the control was
+    // destroyed or dispatching stopped from inside an event handler).
+    bool collectResults();
+    bool settle(int s, const PortRecord& rec, std::int16_t status);
+    bool dispatchScan();
+    bool waitDialingDelay();
+    RecordSettings recordSettings() const;
+    bool goOn(const std::shared_ptr<bool>& token) const { return *token && !m_stopped; }
+
+    EventLoop& m_loop;
+    const pagerprops::Values& m_values;
+    Host& m_host;
+    QString m_systemDir;
+    SendQueue m_queue;
+    PortRuns m_ports;
+    std::array<std::int16_t, kMaxPorts + 1> m_portList{};
+    int m_numPorts = 0;
+    std::unique_ptr<Timer> m_timer;
+    std::optional<QDateTime> m_lastScan;
+    bool m_inTick = false;
+    bool m_stopped = false;
+    // Outlives the dispatcher, so that a tick can tell, after raising an
+    // event or yielding, whether the host destroyed the control meanwhile.
+    std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+};
+
+}  // namespace vts
