@@ -287,7 +287,7 @@ int Dialer::run(int portIndex) {
                       QStringLiteral("phone number differs from the batch's"));
             continue;
         }
-        if (rec.kind == 1) {
+        if (rec.kind == PageKind::Numeric) {
             job.digits = numericDigits(rec.message.trimmed());
             if (job.digits.isEmpty()) {
                 setStatus(job, PortStatus::Failed, QStringLiteral("no digits to send"));
@@ -297,8 +297,9 @@ int Dialer::run(int portIndex) {
             }
             continue;
         }
-        if (rec.kind != 0 && rec.kind != 2) {
-            setStatus(job, PortStatus::Failed, QStringLiteral("unknown kind %1").arg(rec.kind));
+        if (rec.kind != PageKind::Alphanumeric && rec.kind != PageKind::TextFile) {
+            setStatus(job, PortStatus::Failed,
+                      QStringLiteral("unknown kind %1").arg(toInt(rec.kind)));
             continue;
         }
         const QByteArray pin = tap::transliterate(job.pin);
@@ -307,7 +308,7 @@ int Dialer::run(int portIndex) {
             continue;
         }
         QString text = rec.message;
-        if (rec.kind == 2) {
+        if (rec.kind == PageKind::TextFile) {
             QString name = rec.asciiFilename.trimmed();
             name.replace(u'\\', u'/');
             if (name.isEmpty()) {

@@ -48,7 +48,7 @@ struct Page {
     std::int16_t status = 1;
 
     bool waiting() const { return status == static_cast<std::int16_t>(PortStatus::Busy); }
-    bool numeric() const { return rec.kind == 1; }
+    bool numeric() const { return rec.kind == PageKind::Numeric; }
 };
 
 // Where a transport reports: writes each status into the port file at once.

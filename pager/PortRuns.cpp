@@ -176,7 +176,7 @@ void PortRuns::fillRecord(PortRecord& rec, const QueueSlot& slot, int s, std::in
     rec.retries = slot.Retries;
     rec.uniqueId = slot.UniqueID;
     rec.tapPassword = slot.TAPPassword;
-    rec.kind = toInt(slot.Kind);
+    rec.kind = slot.Kind;
     rec.delay = slot.Delay;
     rec.asciiFilename = slot.AsciiFilename;
     rec.timeout = settings.timeout;

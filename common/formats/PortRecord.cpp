@@ -128,7 +128,7 @@ QByteArray PortRecord::encode() const {
     putInt16(p + oVolume, volumeLevel);
     putText(p + oPassword, kPasswordWidth, tapPassword);
     putInt16(p + oDelay, delay);
-    putInt16(p + oKind, kind);
+    putInt16(p + oKind, toInt(kind));
     putInt32(p + oIndex, index);
     putText(p + oAscii, kAsciiFileWidth, asciiFilename);
     return out;
@@ -158,7 +158,7 @@ std::optional<PortRecord> PortRecord::decode(const QByteArray& bytes) {
     r.volumeLevel = getInt16(p + oVolume);
     r.tapPassword = getText(p + oPassword, kPasswordWidth);
     r.delay = getInt16(p + oDelay);
-    r.kind = getInt16(p + oKind);
+    r.kind = static_cast<PageKind>(getInt16(p + oKind));
     r.index = getInt32(p + oIndex);
     r.asciiFilename = getText(p + oAscii, kAsciiFileWidth);
     return r;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PortFileDevice.h"
+#include "Statuses.h"
 
 #include <QByteArray>
 #include <QString>
@@ -53,7 +54,9 @@ struct PortRecord {
     std::int16_t volumeLevel = 0;
     QString tapPassword;
     std::int16_t delay = 0;
-    std::int16_t kind = 0;   // 0 alphanumeric, 1 numeric, 2 text from asciiFilename
+    // As read: a value outside the three kinds is kept, so the dialer can
+    // refuse it by number.
+    PageKind kind = PageKind::Alphanumeric;
     std::int32_t index = 0;  // slot number (message) or message count (header)
     QString asciiFilename;
 

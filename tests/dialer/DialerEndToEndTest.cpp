@@ -43,7 +43,7 @@ TEST_F(DialerEndToEnd, WrongPasswordFailsTheBatch) {
 TEST_F(DialerEndToEnd, NumericPageDialsPausesAndDigits) {
     startSim();
     PortRecord r = message(4, QStringLiteral(" 555-0123 "));
-    r.kind = 1;
+    r.kind = PageKind::Numeric;
     r.delay = 6;
     writePortFile({r});
     EXPECT_EQ(runDialer(), 0);
@@ -64,10 +64,10 @@ TEST_F(DialerEndToEnd, TextFilePageAndMissingFileInOneBatch) {
               "lev\xe9"
               "e\r\n\r\n");
     PortRecord file = message(1, QString());
-    file.kind = 2;
+    file.kind = PageKind::TextFile;
     file.asciiFilename = QStringLiteral("notes\\Alert.txt");
     PortRecord missing = message(2, QString());
-    missing.kind = 2;
+    missing.kind = PageKind::TextFile;
     missing.asciiFilename = QStringLiteral("notes/none.txt");
     writePortFile({file, missing, message(3, QStringLiteral("plain"))});
     EXPECT_EQ(runDialer(), 1);
@@ -166,7 +166,7 @@ TEST_F(DialerEndToEnd, KilledDialerReleasesTheSimulatedLine) {
 TEST_F(DialerEndToEnd, MixedKindsAndAStrayNumberInOneBatch) {
     startSim();
     PortRecord numeric = message(2, QStringLiteral("42"));
-    numeric.kind = 1;
+    numeric.kind = PageKind::Numeric;
     PortRecord stray = message(4, QStringLiteral("elsewhere"));
     stray.phoneNumber = QStringLiteral("5559999");
     writePortFile({message(1, QStringLiteral("alpha one")), numeric,
@@ -447,7 +447,7 @@ TEST_P(PortKindEndToEnd, StopSignalCancelsThePagesNotConfirmed) {
 TEST_P(NetworkEndToEnd, NumericPageTravelsAsItsDigits) {
     start();
     PortRecord numeric = page(1, QStringLiteral(" 555-0123 "));
-    numeric.kind = 1;
+    numeric.kind = PageKind::Numeric;
     writePortFile({numeric, page(2, QStringLiteral("text after it"))});
     EXPECT_EQ(runDialer(), 0) << readFile(QStringLiteral("KRX1.log")).constData();
     expectStatuses(2, {2, 2});

@@ -46,9 +46,9 @@ TEST_F(DispatchTest, WaitingPagesForOneNumberShareARunInSlotOrder) {
     EXPECT_EQ(first.records[0].index, 1);
     EXPECT_EQ(first.records[1].index, 3);
     EXPECT_EQ(first.records[2].index, 4);
-    EXPECT_EQ(first.records[1].kind, 1);
+    EXPECT_EQ(toInt(first.records[1].kind), 1);
     EXPECT_EQ(first.records[1].delay, 7);
-    EXPECT_EQ(first.records[2].kind, 2);
+    EXPECT_EQ(toInt(first.records[2].kind), 2);
     for (const auto& r : first.records) {
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.comPort, 3);

@@ -112,7 +112,7 @@ TEST_F(MonitorCoreTest, TapPageIsLoggedSubmittedSentAndMoved) {
     ASSERT_EQ(runs[0].messages.size(), 1u);
     EXPECT_EQ(conv::trim(runs[0].messages[0].uniqueId), QStringLiteral("1"));
     EXPECT_EQ(conv::trim(runs[0].messages[0].message), QStringLiteral("HelloWorld"));
-    EXPECT_EQ(runs[0].messages[0].kind, 0);
+    EXPECT_EQ(toInt(runs[0].messages[0].kind), 0);
     EXPECT_TRUE(hasStatus(QStringLiteral("Message sucessfully sent: Ph#=5551234 PIN=1001 ID=1")));
     row = logRow(1);
     EXPECT_EQ(row.value(QStringLiteral("Status")).toInt(), 1);
@@ -159,7 +159,7 @@ TEST_F(MonitorCoreTest, FileNamesAndMethodsDecideWhatIsReadAndHowItIsSent) {
     // "tap", handed over in the server's own copy.
     ASSERT_EQ(runs.size(), 1u);
     ASSERT_EQ(runs[0].messages.size(), 1u);
-    EXPECT_EQ(runs[0].messages[0].kind, 2);
+    EXPECT_EQ(toInt(runs[0].messages[0].kind), 2);
     EXPECT_EQ(conv::trim(runs[0].messages[0].asciiFilename), QStringLiteral("pagetext/1.txt"));
     // The UCP file stays pending with status 0.
     EXPECT_EQ(filesIn(QStringLiteral("PENDING")), QStringList{QStringLiteral("A0004.PMF")});

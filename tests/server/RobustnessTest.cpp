@@ -341,7 +341,7 @@ TEST_F(RobustnessTest, FilePagesReadOnlyRegularFilesInAllowedFolders) {
     }
     ASSERT_EQ(runs.size(), 1u);
     ASSERT_EQ(runs[0].messages.size(), 2u);
-    EXPECT_EQ(runs[0].messages[0].kind, 2);
+    EXPECT_EQ(toInt(runs[0].messages[0].kind), 2);
     EXPECT_EQ(conv::trim(runs[0].messages[0].asciiFilename), QStringLiteral("pagetext/1.txt"));
     EXPECT_FALSE(QFileInfo::exists(path(QStringLiteral("pagetext/1.txt"))));  // gone once sent
 }
@@ -361,7 +361,7 @@ TEST_F(RobustnessTest, AMessageLongerThanARecordIsSentWholeOrFailsWithALine) {
     ASSERT_TRUE(startCore());
     run(15);
     ASSERT_EQ(runs.size(), 1u);
-    EXPECT_EQ(runs[0].messages[0].kind, 2);
+    EXPECT_EQ(toInt(runs[0].messages[0].kind), 2);
     EXPECT_EQ(sentText, QString(300, u'a') + QString(400, u'b'));
     EXPECT_EQ(logRow(1).value(QStringLiteral("Message")).toString(), sentText);
     EXPECT_EQ(rowStatus(1), 1);
