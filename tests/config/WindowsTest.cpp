@@ -13,6 +13,8 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
 
 using namespace vts;
 using test::child;
@@ -113,6 +115,35 @@ TEST_F(Windows, HelpInTheDirectDialDialogStaysOverThatDialog) {
     dial.reject();
     main->directDial()->reject();
     main->hide();
+}
+
+// The real box of a confirmation: Enter presses No, so it answers No, while
+// an ordinary question keeps Yes as its default.
+TEST_F(Windows, EnterAloneDoesNotConfirm) {
+    WindowDialogs boxes;
+    struct Case {
+        const char* name;
+        bool confirmation;
+        bool yes;
+    };
+    for (const Case& c : {Case{"Confirm", true, false}, Case{"Ask", false, true}}) {
+        SCOPED_TRACE(c.name);
+        std::function<void()> press = [&press] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                QTest::keyClick(box, Qt::Key_Return);
+            } else {
+                QTimer::singleShot(5, press);
+            }
+        };
+        QTimer::singleShot(0, press);
+        const QString text =
+            QStringLiteral("Not selecting any criteria will purge the entire log!");
+        const bool yes =
+            c.confirmation
+                ? boxes.confirm(text, QStringLiteral("Warning!!!"), Dialogs::Icon::Exclamation)
+                : boxes.askYesNo(text, QStringLiteral("Warning!!!"), Dialogs::Icon::Exclamation);
+        EXPECT_EQ(yes, c.yes);
+    }
 }
 
 }  // namespace
