@@ -6,10 +6,12 @@
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QIcon>
+#include <QIdentityProxyModel>
 #include <QListView>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QSystemTrayIcon>
 
 namespace vts {
@@ -40,6 +42,19 @@ void fitCaption(QPushButton* button) {
         button->setFont(font);
     }
 }
+
+// Shows the lines the status list marks as failures in red.
+class FailureColours final : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role == Qt::ForegroundRole &&
+            QIdentityProxyModel::data(index, StatusListModel::FailureRole).toBool()) {
+            return QColor(Qt::red);
+        }
+        return QIdentityProxyModel::data(index, role);
+    }
+};
 
 }  // namespace
 
@@ -78,17 +93,25 @@ frmMonitor::frmMonitor(MonitorCore& core, QWidget* parent) : QWidget(parent), m_
     m_status = new QListView(this);
     m_status->setObjectName(QStringLiteral("Status_c"));
     m_status->setGeometry(twips(60, 540, 8580, 4350));
-    m_status->setModel(&m_core.status());
+    auto* colours = new FailureColours(this);
+    colours->setSourceModel(&m_core.status());
+    m_status->setModel(colours);
     m_status->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_status->setSelectionMode(QAbstractItemView::SingleSelection);
     m_status->setUniformItemSizes(true);
     connect(&m_core.status(), &StatusListModel::lineAdded, this, [this](int row) {
-        const QModelIndex last = m_core.status().index(row);
+        const QModelIndex last = m_status->model()->index(row, 0);
         m_status->setCurrentIndex(last);
         m_status->scrollTo(last);
     });
 
-    setFixedSize(8580 / kTwipsPerPixel + 8, (540 + 4350) / kTwipsPerPixel + 6);
+    // Opens at the form's size, which is also the smallest; a larger window
+    // gives the status list the room, with the same margins.
+    const QSize usual(8580 / kTwipsPerPixel + 8, (540 + 4350) / kTwipsPerPixel + 6);
+    setMinimumSize(usual);
+    resize(usual);
+    m_listMargins = QSize(usual.width() - m_status->geometry().right(),
+                          usual.height() - m_status->geometry().bottom());
 
     connect(m_clear, &QPushButton::clicked, this, [this] { m_core.ClearEvents_c_Click(); });
     connect(m_cancelAlert, &QPushButton::clicked, this, [this] { m_core.Command1_Click(); });
@@ -112,6 +135,14 @@ void frmMonitor::cSysTray1_MouseDblClick() {
     showNormal();
     raise();
     activateWindow();
+}
+
+void frmMonitor::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    const QRect list = m_status->geometry();
+    m_status->setGeometry(list.left(), list.top(),
+                          width() - m_listMargins.width() - list.left() + 1,
+                          height() - m_listMargins.height() - list.top() + 1);
 }
 
 void frmMonitor::closeEvent(QCloseEvent* event) {

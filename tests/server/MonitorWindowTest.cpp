@@ -11,6 +11,7 @@
 #include "frmSplash.h"
 #include "frmVisualAlert.h"
 
+#include <QColor>
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
@@ -52,6 +53,53 @@ TEST_F(MonitorWindowTest, StatusListSelectsTheNewestLineAndClearEventsEmptiesIt)
     EXPECT_EQ(core().status().rowCount(), 0);
     core().AddStatus(QStringLiteral("after"));
     EXPECT_EQ(core().status().rowCount(), 1);
+}
+
+// A line longer than the list is whole in its tooltip; failures are red and
+// everything else keeps the list's own colour; the list grows with the
+// window, which opens at the form's size and never gets smaller.
+TEST_F(MonitorWindowTest, StatusListShowsWholeLinesMarksFailuresAndGrows) {
+    ASSERT_TRUE(startCore());
+    frmMonitor form(core());
+    form.show();
+    core().status().clear();
+    struct Row {
+        const char* text;
+        bool failure;
+    };
+    const Row rows[] = {
+        {"Message sucessfully sent: Ph#=5551234567890 PIN=1234567890123 ID=99999999", false},
+        {"Message failed: Ph#=5551234567890 PIN=1234567890123 ID=99999999", true},
+        {"Error 5", true},
+        {"Error: PMF file format error: A1234567.PMF", true},
+        {"Submitted to queue: Ph#=555 PIN=1 ID=7", false},
+        {"Message cancelled during dialing: Ph#=555 PIN=1 ID=8", false},
+        {"Vantrel Server started with an Error later in the line", false},
+    };
+    for (const Row& r : rows) core().AddStatus(QString::fromLatin1(r.text));
+    const QAbstractItemModel* shown = form.Status_c()->model();
+    for (int i = 0; i < static_cast<int>(std::size(rows)); ++i) {
+        SCOPED_TRACE(rows[i].text);
+        const QModelIndex index = shown->index(i, 0);
+        EXPECT_EQ(shown->data(index, Qt::ToolTipRole).toString(), core().status().lines()[i]);
+        EXPECT_TRUE(core().status().lines()[i].endsWith(QString::fromLatin1(rows[i].text)));
+        const QVariant colour = shown->data(index, Qt::ForegroundRole);
+        if (rows[i].failure)
+            EXPECT_EQ(colour.value<QColor>(), QColor(Qt::red));
+        else
+            EXPECT_FALSE(colour.isValid());
+    }
+
+    const QSize usual(580, 332);
+    EXPECT_EQ(form.size(), usual);
+    EXPECT_EQ(form.minimumSize(), usual);
+    EXPECT_NE(form.maximumSize(), usual);
+    form.resize(900, 600);
+    EXPECT_EQ(form.Status_c()->geometry(), QRect(4, 36, 892, 558));
+    EXPECT_EQ(form.Shutdown_c()->geometry(), QRect(302, 10, 98, 21));
+    form.resize(400, 200);
+    EXPECT_EQ(form.size(), usual);
+    EXPECT_EQ(form.Status_c()->geometry(), QRect(4, 36, 572, 290));
 }
 
 TEST_F(MonitorWindowTest, CloseBoxWithPendingFilesAndNoKeepsTheWindowOpen) {
