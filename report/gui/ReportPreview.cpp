@@ -1,5 +1,7 @@
 #include "ReportPreview.h"
 
+#include "FormScale.h"
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -45,6 +47,7 @@ ReportPreview::ReportPreview(std::shared_ptr<ReportDocument> document, const QSt
     }
     m_starts.push_back(PageStart{});
     showPage(1);
+    vts::form::widenButtons(this);
 }
 
 bool ReportPreview::hasNextPage() const { return m_page < static_cast<int>(m_starts.size()); }

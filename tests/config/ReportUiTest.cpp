@@ -141,9 +141,18 @@ struct Page {
     }
 };
 
+// Every desktop font and screen scale, each in a test of its own.
+class ReportUiAtFont : public ReportUiTest,
+                       public ::testing::WithParamInterface<vts::test::DesktopFont> {};
+
+INSTANTIATE_TEST_SUITE_P(DesktopFonts, ReportUiAtFont,
+                         ::testing::ValuesIn(vts::test::desktopFonts()),
+                         [](const auto& info) { return info.param.name(); });
+
 // The pickers, the purge dialog and the report window: no caption may be
 // cut off.
-TEST_F(ReportUiTest, EveryReportWindowShowsItsTextsWhole) {
+TEST_P(ReportUiAtFont, EveryReportWindowShowsItsTextsWhole) {
+    const vts::test::ScopedDesktopFont font(GetParam());
     QLineEdit department;
     frmSelectSender senders(dir(), dialogs);
     frmSelectDepartment departments(dir(), dialogs, &department);

@@ -23,9 +23,18 @@ namespace {
 
 class Windows : public test::ConfigWindowTest {};
 
+// Every desktop font and screen scale, each in a test of its own.
+class WindowsAtFont : public Windows,
+                      public ::testing::WithParamInterface<vts::test::DesktopFont> {};
+
+INSTANTIATE_TEST_SUITE_P(DesktopFonts, WindowsAtFont,
+                         ::testing::ValuesIn(vts::test::desktopFonts()),
+                         [](const auto& info) { return info.param.name(); });
+
 // Every window as the operator sees it, with a long list of modems so the
 // note on unusable ports is at its longest: no caption may be cut off.
-TEST_F(Windows, EveryWindowShowsItsTextsWhole) {
+TEST_P(WindowsAtFont, EveryWindowShowsItsTextsWhole) {
+    const vts::test::ScopedDesktopFont font(GetParam());
     tour::sampleStore(dir(), 32);
     QStringList problems;
     QStringList seen;

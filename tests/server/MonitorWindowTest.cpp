@@ -134,10 +134,19 @@ TEST_F(MonitorWindowTest, AlertWindowTakesTheNewestTextAndCloses) {
     EXPECT_FALSE(w->isVisible());
 }
 
+// Every desktop font and screen scale, each in a test of its own.
+class MonitorWindowAtFont : public MonitorWindowTest,
+                            public ::testing::WithParamInterface<vts::test::DesktopFont> {};
+
+INSTANTIATE_TEST_SUITE_P(DesktopFonts, MonitorWindowAtFont,
+                         ::testing::ValuesIn(vts::test::desktopFonts()),
+                         [](const auto& info) { return info.param.name(); });
+
 // Every server window with the longest texts it is given: the start-up
 // window's labels, the alert window's two-line modem alert and the
 // shut-down notice. No caption may be cut off.
-TEST_F(MonitorWindowTest, EveryWindowShowsItsTextsWhole) {
+TEST_P(MonitorWindowAtFont, EveryWindowShowsItsTextsWhole) {
+    const vts::test::ScopedDesktopFont font(GetParam());
     ASSERT_TRUE(startCore());
     frmMonitor form(core());
     form.show();
@@ -155,6 +164,18 @@ TEST_F(MonitorWindowTest, EveryWindowShowsItsTextsWhole) {
             << state.toStdString() << ": " << clipped.join("\n").toStdString();
     };
     check(&form, QStringLiteral("frmMonitor"));
+    // Scaled, the form keeps its arrangement: one row of buttons, left to
+    // right without overlap, the list below them.
+    const QPushButton* row[] = {form.ClearEvents_c(), form.Command1(), form.Configure_c(),
+                                form.Shutdown_c()};
+    for (size_t i = 1; i < std::size(row); ++i) {
+        EXPECT_EQ(row[i]->y(), row[0]->y());
+        EXPECT_GT(row[i]->x(), row[i - 1]->geometry().right());
+    }
+    EXPECT_GT(form.Status_c()->y(), row[0]->geometry().bottom());
+    for (QPushButton* b : {form.Command1(), form.Configure_c(), form.Shutdown_c()})
+        EXPECT_EQ(b->font(), form.ClearEvents_c()->font())
+            << "the buttons' captions differ in size";
     for (const QString& text :
          {QStringLiteral("Creating a new log file..."), QStringLiteral("Compacting Log...")}) {
         splash.Label4()->setText(text);

@@ -78,7 +78,16 @@ TEST_F(UpdaterWindowsTest, MainWindowOffersTheUpdate) {
     EXPECT_EQ(m_window->minimumSize(), m_window->maximumSize());
 }
 
-TEST_F(UpdaterWindowsTest, EveryWindowShowsItsTextsWhole) {
+// Every desktop font and screen scale, each in a test of its own.
+class UpdaterWindowsAtFont : public UpdaterWindowsTest,
+                             public ::testing::WithParamInterface<vts::test::DesktopFont> {};
+
+INSTANTIATE_TEST_SUITE_P(DesktopFonts, UpdaterWindowsAtFont,
+                         ::testing::ValuesIn(vts::test::desktopFonts()),
+                         [](const auto& info) { return info.param.name(); });
+
+TEST_P(UpdaterWindowsAtFont, EveryWindowShowsItsTextsWhole) {
+    const vts::test::ScopedDesktopFont font(GetParam());
     makeWindow();
     m_window->btnContinue->click();
     m_window->connectWindow()->Label7->setText(" Updating...please wait.");
