@@ -50,10 +50,10 @@ PurgeLogic::Outcome PurgeLogic::purge(const PurgeCriteria& c) {
     m_statement = purgeStatement(c);
     const bool yes =
         condition.isEmpty()
-            ? m_dialogs.askYesNo(
+            ? m_dialogs.confirm(
                   QStringLiteral("Not selecting any criteria will purge the entire log!"),
                   QStringLiteral("Warning!!!"), Dialogs::Icon::Exclamation)
-            : m_dialogs.askYesNo(
+            : m_dialogs.confirm(
                   QStringLiteral("Are you sure you want to purge the messages from the log?"),
                   QStringLiteral("Confirmation"), Dialogs::Icon::Question);
     if (!yes) {

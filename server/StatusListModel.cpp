@@ -48,11 +48,25 @@ int StatusListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_lines.size());
 }
 
+bool StatusListModel::isFailure(const QString& text) {
+    return text.startsWith(QLatin1String("Error")) ||
+           text.startsWith(QLatin1String("Message failed"));
+}
+
 QVariant StatusListModel::data(const QModelIndex& index, int role) const {
-    if (!index.isValid() || index.row() >= m_lines.size() || role != Qt::DisplayRole) {
+    if (!index.isValid() || index.row() >= m_lines.size()) {
         return {};
     }
-    return m_lines.at(index.row());
+    const QString& line = m_lines.at(index.row());
+    switch (role) {
+        case Qt::DisplayRole:
+        case Qt::ToolTipRole:
+            return line;
+        case FailureRole:
+            return isFailure(line.mid(kStampLength));
+        default:
+            return {};
+    }
 }
 
 }  // namespace vts

@@ -12,11 +12,15 @@ class EventLoop;
 // The server's status list: time-stamped event lines, newest at the bottom,
 // never more than kMaxLines. Lines are added only through AddStatus; each
 // call adds exactly one line. An optional echo receives every added line as
-// shown (the headless server writes it to standard output).
+// shown (the headless server writes it to standard output). Each line is
+// also its own tooltip (a long line is cut by the list's edge), and
+// FailureRole tells the lines of failures from the others.
 class StatusListModel final : public QAbstractListModel {
     Q_OBJECT
 public:
     static constexpr int kMaxLines = 1001;
+    // bool: the event text starts with "Error" or "Message failed".
+    static constexpr int FailureRole = Qt::UserRole + 1;
 
     explicit StatusListModel(EventLoop& loop, QObject* parent = nullptr);
 
@@ -29,6 +33,8 @@ public:
     QString last() const { return m_lines.isEmpty() ? QString() : m_lines.last(); }
     // The event texts without their time stamps.
     QStringList texts() const;
+    // Whether an event text (without its time stamp) reports a failure.
+    static bool isFailure(const QString& text);
     void setEcho(std::function<void(const QString&)> echo) { m_echo = std::move(echo); }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;

@@ -90,16 +90,17 @@ void ConnectFlow::getUpdate() {
     m_fetch.fetch(m_actions.server(), QString::fromLatin1(kVersionPath));
 }
 
-bool ConnectFlow::cancel() {
+void ConnectFlow::cancel() {
     // On the way out (VT.EXE started) the window just closes.
-    if (m_actions.ending()) return true;
-    if (m_busy) return false;
+    if (m_actions.ending()) return;
     m_fetch.abort();
     m_download.abort();
-    m_target.reset();
+    m_target.reset();  // an uncommitted save file takes its temporary file with it
+    m_busy = false;
     m_running = false;
+    setProgress(0);
+    setStatus(QString());
     m_actions.decline();
-    return true;
 }
 
 void ConnectFlow::onFetchFinished(bool ok) {

@@ -19,7 +19,9 @@ namespace vts {
 // are FILEINFO.TXT and UPDATED.TXT written. Any failure leaves VT.EXE and
 // FILEINFO.TXT as they were, warns, and ends the operation (the window then
 // closes). The busy flag is set from the fetch's open connection until a
-// transfer ends; while it is set Cancel does nothing.
+// transfer ends; while it is set Update does nothing. Cancel acts at any
+// time: it drops the connection (a stalled server cannot hold it), removes
+// the partly written download and declines.
 class ConnectFlow : public QObject {
     Q_OBJECT
 public:
@@ -51,9 +53,10 @@ public:
 
     // btnGetUpdate: does nothing while busy or already running.
     void getUpdate();
-    // btnCancel: false (nothing done) while busy; else stops what runs and
-    // declines (UPDATED.TXT, then the instructions window).
-    bool cancel();
+    // btnCancel: stops what runs, fetch or download, discards a partial
+    // download and declines (UPDATED.TXT, then the instructions window);
+    // the window then closes.
+    void cancel();
 
     void setTimeoutMs(int ms);
 

@@ -5,8 +5,38 @@
 
 namespace vts {
 
+namespace {
+
+QMessageBox::StandardButton standardButton(Dialogs::Answer a) {
+    switch (a) {
+        case Dialogs::Answer::Yes:
+            return QMessageBox::Yes;
+        case Dialogs::Answer::No:
+            return QMessageBox::No;
+        case Dialogs::Answer::Cancel:
+            return QMessageBox::Cancel;
+        case Dialogs::Answer::Retry:
+            return QMessageBox::Retry;
+        case Dialogs::Answer::Ok:
+            break;
+    }
+    return QMessageBox::Ok;
+}
+
+}  // namespace
+
 Dialogs::Answer QtDialogs::show(const QString& text, const QString& title, Icon icon,
                                 Buttons buttons) {
+    return run(text, title, icon, buttons, std::nullopt);
+}
+
+Dialogs::Answer QtDialogs::showWithDefault(const QString& text, const QString& title, Icon icon,
+                                           Buttons buttons, Answer defaultButton) {
+    return run(text, title, icon, buttons, defaultButton);
+}
+
+Dialogs::Answer QtDialogs::run(const QString& text, const QString& title, Icon icon,
+                               Buttons buttons, std::optional<Answer> defaultButton) {
     QMessageBox box(m_parent);
     box.setText(text);
     box.setWindowTitle(title.isEmpty() ? QApplication::applicationName() : title);
@@ -43,6 +73,9 @@ Dialogs::Answer QtDialogs::show(const QString& text, const QString& title, Icon 
         case Buttons::RetryCancel:
             box.setStandardButtons(QMessageBox::Retry | QMessageBox::Cancel);
             break;
+    }
+    if (defaultButton) {
+        box.setDefaultButton(standardButton(*defaultButton));
     }
     switch (box.exec()) {
         case QMessageBox::Yes:

@@ -18,6 +18,13 @@ public:
 
     virtual ~Dialogs() = default;
     virtual Answer show(const QString& text, const QString& title, Icon icon, Buttons buttons) = 0;
+    // As show, with the button that Enter presses named. Boxes that nobody
+    // answers from a keyboard (console, journal) have no default to set.
+    virtual Answer showWithDefault(const QString& text, const QString& title, Icon icon,
+                                   Buttons buttons, Answer defaultButton) {
+        (void)defaultButton;
+        return show(text, title, icon, buttons);
+    }
 
     // Shorthands.
     void message(const QString& text, const QString& title = {}, Icon icon = Icon::None) {
@@ -25,6 +32,11 @@ public:
     }
     bool askYesNo(const QString& text, const QString& title = {}, Icon icon = Icon::None) {
         return show(text, title, icon, Buttons::YesNo) == Answer::Yes;
+    }
+    // A Yes/No question whose default is No: a destructive Yes takes a
+    // deliberate choice, never Enter alone.
+    bool confirm(const QString& text, const QString& title = {}, Icon icon = Icon::None) {
+        return showWithDefault(text, title, icon, Buttons::YesNo, Answer::No) == Answer::Yes;
     }
 };
 

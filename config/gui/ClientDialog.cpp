@@ -1,5 +1,7 @@
 #include "ClientDialog.h"
 
+#include "FormScale.h"
+
 #include "ClientList.h"
 #include "ConfigStore.h"
 #include "Database.h"
@@ -65,6 +67,7 @@ ClientDialog::ClientDialog(const vts::ConfigContext& context, const QString& nam
             return QString();
         return dialog->selectedFiles().first();
     };
+    vts::form::scaleToFont(this);
 }
 
 std::unique_ptr<QFileDialog> ClientDialog::makeFileDialog() {

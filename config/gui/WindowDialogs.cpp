@@ -17,4 +17,10 @@ Dialogs::Answer WindowDialogs::show(const QString& text, const QString& title, I
     return m_boxes.show(text, title, icon, buttons);
 }
 
+Dialogs::Answer WindowDialogs::showWithDefault(const QString& text, const QString& title, Icon icon,
+                                               Buttons buttons, Answer defaultButton) {
+    m_boxes.setParent(ownerFor(m_fallback));
+    return m_boxes.showWithDefault(text, title, icon, buttons, defaultButton);
+}
+
 }  // namespace vts

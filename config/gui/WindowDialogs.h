@@ -16,6 +16,8 @@ public:
     explicit WindowDialogs(QWidget* fallback = nullptr) : m_fallback(fallback) {}
     void setFallback(QWidget* fallback) { m_fallback = fallback; }
     Answer show(const QString& text, const QString& title, Icon icon, Buttons buttons) override;
+    Answer showWithDefault(const QString& text, const QString& title, Icon icon, Buttons buttons,
+                           Answer defaultButton) override;
 
     // The window a box opened now belongs to.
     static QWidget* ownerFor(QWidget* fallback);

@@ -1,5 +1,7 @@
 #include "frmBrowseForQueue.h"
 
+#include "FormScale.h"
+
 #include "Dialogs.h"
 #include "FormHelpers.h"
 
@@ -38,6 +40,7 @@ frmBrowseForQueue::frmBrowseForQueue(const vts::ConfigContext& context, QWidget*
             [this](QListWidgetItem* item) { openFolder(item->data(Qt::UserRole).toString()); });
     connect(ok, &QPushButton::clicked, this, &frmBrowseForQueue::Command2_Click);
     connect(cancel, &QPushButton::clicked, this, &frmBrowseForQueue::Command1_Click);
+    vts::form::scaleToFont(this);
 }
 
 QString frmBrowseForQueue::result() const { return m_Filename->text(); }

@@ -1,5 +1,7 @@
 #include "frmChangePassword.h"
 
+#include "FormScale.h"
+
 #include "Dialogs.h"
 #include "FormHelpers.h"
 #include "LoginSettings.h"
@@ -35,6 +37,7 @@ frmChangePassword::frmChangePassword(const vts::ConfigContext& context, QLineEdi
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &frmChangePassword::Command1_Click);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    vts::form::scaleToFont(this);
 }
 
 void frmChangePassword::Command1_Click() {

@@ -1,5 +1,7 @@
 #include "frmConfigLogin.h"
 
+#include "FormScale.h"
+
 #include "Database.h"
 #include "Dialogs.h"
 #include "FormHelpers.h"
@@ -44,6 +46,7 @@ frmConfigLogin::frmConfigLogin(const vts::ConfigContext& context, frmMain& main)
     } catch (const vts::db::DbError& e) {
         m_ctx.dialogs->message(e.message(), login::kErrorTitle, Dialogs::Icon::Critical);
     }
+    vts::form::scaleToFont(this);
 }
 
 void frmConfigLogin::cmdOkay_Click() {

@@ -1,5 +1,7 @@
 #include "frmDirectDial.h"
 
+#include "FormScale.h"
+
 #include "Dialogs.h"
 #include "FormHelpers.h"
 
@@ -48,6 +50,7 @@ frmDirectDial::frmDirectDial(vts::Dialogs& dialogs, QWidget* parent)
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(help, &QPushButton::clicked, this, &frmDirectDial::cmdHelp_Click);
+    vts::form::scaleToFont(this);
 }
 
 void frmDirectDial::cmdHelp_Click() {

@@ -1,5 +1,7 @@
 #include "frmLogin.h"
 
+#include "FormScale.h"
+
 #include "Dialogs.h"
 #include "FormHelpers.h"
 #include "LoginSettings.h"
@@ -31,6 +33,7 @@ frmLogin::frmLogin(const vts::ConfigContext& context, const QString& storedPassw
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &frmLogin::Command1_Click);
     connect(cancel, &QPushButton::clicked, this, &frmLogin::Command2_Click);
+    vts::form::scaleToFont(this);
 }
 
 void frmLogin::Command1_Click() {

@@ -1,5 +1,7 @@
 #include "frmMain.h"
 
+#include "FormScale.h"
+
 #include "ClientDialog.h"
 #include "ClientList.h"
 #include "ConfigStore.h"
@@ -106,6 +108,8 @@ frmMain::frmMain(const vts::ConfigContext& context, QWidget* parent)
                            m_directDial->AlertPagePassword_c(), m_smtp->AlertPagerEMailAddress_c()})
         box->setMaxLength(widthOf(box->objectName().chopped(2)));
     m_smtp->AlertSMTPServer_c()->setMaxLength(widthOf(QStringLiteral("AlertSMTPServer")));
+    setFixedSize(twips(9075), twips(6330));
+    vts::form::scaleToFont(this);
 }
 
 frmMain::~frmMain() = default;
@@ -308,11 +312,7 @@ bool frmMain::Form_Load() {
 
     if (!LoadClientList()) return false;
 
-    setFixedSize(twips(9075), twips(6330));
-    for (size_t i = 0; i < m_frames.size(); ++i) {
-        m_frames[i]->move(0, twips(495));
-        m_frames[i]->setVisible(i == 0);
-    }
+    for (size_t i = 0; i < m_frames.size(); ++i) m_frames[i]->setVisible(i == 0);
     for (size_t i = 0; i < m_SwitchFrame_c.size(); ++i)
         colour(m_SwitchFrame_c[i], i == 0 ? kWhite : kLightGrey);
 

@@ -1,5 +1,7 @@
 #include "frmNewPort.h"
 
+#include "FormScale.h"
+
 #include "Database.h"
 #include "Dialogs.h"
 #include "FormHelpers.h"
@@ -22,6 +24,7 @@ frmNewPort::frmNewPort(const vts::ConfigContext& context, QWidget* parent)
     add->setDefault(true);
     connect(add, &QPushButton::clicked, this, &frmNewPort::Command2_Click);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    vts::form::scaleToFont(this);
 }
 
 void frmNewPort::Command2_Click() {

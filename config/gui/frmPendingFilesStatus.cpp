@@ -1,5 +1,7 @@
 #include "frmPendingFilesStatus.h"
 
+#include "FormScale.h"
+
 #include "FormHelpers.h"
 #include "PendingFiles.h"
 
@@ -23,4 +25,5 @@ frmPendingFilesStatus::frmPendingFilesStatus(const vts::ConfigContext& context,
     auto* close = button(this, QStringLiteral("cmdClose"), QStringLiteral("Close"), 230, 212, 85);
     close->setDefault(true);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    vts::form::scaleToFont(this);
 }

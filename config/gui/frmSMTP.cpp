@@ -1,5 +1,7 @@
 #include "frmSMTP.h"
 
+#include "FormScale.h"
+
 #include "FormHelpers.h"
 
 #include <QLineEdit>
@@ -24,4 +26,5 @@ frmSMTP::frmSMTP(QWidget* parent) : QDialog(parent) {
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    vts::form::scaleToFont(this);
 }

@@ -1,5 +1,7 @@
 #include "frmPurgeDatabase.h"
 
+#include "FormScale.h"
+
 #include "frmSelectSender.h"
 
 #include <QCheckBox>
@@ -58,6 +60,7 @@ frmPurgeDatabase::frmPurgeDatabase(QString dir, Dialogs& dialogs, frmSelectSende
     connect(Purge_c, &QPushButton::clicked, this, &frmPurgeDatabase::Purge_c_Click);
     connect(Cancel_c, &QPushButton::clicked, this, &QDialog::reject);
     connect(SelectSender_c, &QPushButton::clicked, this, &frmPurgeDatabase::SelectSender_c_Click);
+    vts::form::widenButtons(this);
 }
 
 PurgeCriteria frmPurgeDatabase::criteria() const {

@@ -1,5 +1,7 @@
 #include "frmSelectSender.h"
 
+#include "FormScale.h"
+
 #include "Database.h"
 #include "Dialogs.h"
 
@@ -36,6 +38,7 @@ LogValuePicker::LogValuePicker(PickerField field, QString dir, Dialogs& dialogs,
     connect(select, &QPushButton::clicked, this, &LogValuePicker::Select_c_Click);
     connect(m_list, &QListWidget::itemDoubleClicked, this, [this] { Select_c_Click(); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    vts::form::widenButtons(this);
 }
 
 void LogValuePicker::showEvent(QShowEvent* e) {

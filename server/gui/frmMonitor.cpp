@@ -1,16 +1,22 @@
 #include "frmMonitor.h"
 
+#include "FormScale.h"
 #include "MonitorCore.h"
 #include "StatusListModel.h"
 
 #include <QCloseEvent>
 #include <QFontMetrics>
 #include <QIcon>
+#include <QIdentityProxyModel>
 #include <QListView>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QSystemTrayIcon>
+
+#include <algorithm>
+#include <array>
 
 namespace vts {
 
@@ -21,25 +27,38 @@ QRect twips(int left, int top, int width, int height) {
     return {left / k, top / k, width / k, height / k};
 }
 
-// The buttons keep the form's fixed sizes; where the system font draws a
-// caption wider than its button (the form was laid out for a narrower
-// font), the caption gets a slightly smaller font instead of being cut off.
-// The margin is the button's frame and padding on both sides.
-void fitCaption(QPushButton* button) {
+// The four buttons show their captions in one font: the window's, or where
+// a caption would not fit its button (the form was drawn for a narrower
+// font), the largest smaller size at which all four fit. The margin is the
+// button's frame and padding on both sides.
+void fitCaptions(const std::array<QPushButton*, 4>& buttons) {
     constexpr int kMargin = 12;
     constexpr qreal kSmallest = 6.0;
-    QFont font = button->font();
-    if (font.pointSizeF() <= 0) {
-        return;
-    }
-    while (QFontMetrics(font).horizontalAdvance(button->text()) + kMargin > button->width() &&
-           font.pointSizeF() - 0.5 >= kSmallest) {
-        font.setPointSizeF(font.pointSizeF() - 0.5);
-    }
-    if (font != button->font()) {
-        button->setFont(font);
-    }
+    QFont font = buttons[0]->font();
+    if (font.pointSizeF() <= 0) return;
+    const auto fits = [&](const QFont& f) {
+        return std::all_of(buttons.begin(), buttons.end(), [&](QPushButton* b) {
+            return QFontMetrics(f).horizontalAdvance(b->text()) + kMargin <= b->width();
+        });
+    };
+    while (!fits(font) && font.pointSizeF() - 0.25 >= kSmallest)
+        font.setPointSizeF(font.pointSizeF() - 0.25);
+    for (QPushButton* b : buttons)
+        if (font != b->font()) b->setFont(font);
 }
+
+// Shows the lines the status list marks as failures in red.
+class FailureColours final : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role == Qt::ForegroundRole &&
+            QIdentityProxyModel::data(index, StatusListModel::FailureRole).toBool()) {
+            return QColor(Qt::red);
+        }
+        return QIdentityProxyModel::data(index, role);
+    }
+};
 
 }  // namespace
 
@@ -71,24 +90,31 @@ frmMonitor::frmMonitor(MonitorCore& core, QWidget* parent) : QWidget(parent), m_
     m_shutdown = new QPushButton(QStringLiteral("Shut Down"), this);
     m_shutdown->setObjectName(QStringLiteral("Shutdown_c"));
     m_shutdown->setGeometry(twips(4530, 150, 1470, 315));
-    for (QPushButton* b : {m_clear, m_cancelAlert, m_configure, m_shutdown}) {
-        fitCaption(b);
-    }
 
     m_status = new QListView(this);
     m_status->setObjectName(QStringLiteral("Status_c"));
     m_status->setGeometry(twips(60, 540, 8580, 4350));
-    m_status->setModel(&m_core.status());
+    auto* colours = new FailureColours(this);
+    colours->setSourceModel(&m_core.status());
+    m_status->setModel(colours);
     m_status->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_status->setSelectionMode(QAbstractItemView::SingleSelection);
     m_status->setUniformItemSizes(true);
     connect(&m_core.status(), &StatusListModel::lineAdded, this, [this](int row) {
-        const QModelIndex last = m_core.status().index(row);
+        const QModelIndex last = m_status->model()->index(row, 0);
         m_status->setCurrentIndex(last);
         m_status->scrollTo(last);
     });
 
-    setFixedSize(8580 / kTwipsPerPixel + 8, (540 + 4350) / kTwipsPerPixel + 6);
+    // Opens at the form's size, which is also the smallest; a larger window
+    // gives the status list the room, with the same margins.
+    const QSize usual(8580 / kTwipsPerPixel + 8, (540 + 4350) / kTwipsPerPixel + 6);
+    setMinimumSize(usual);
+    resize(usual);
+    form::scaleToFont(this);
+    fitCaptions({m_clear, m_cancelAlert, m_configure, m_shutdown});
+    m_listMargins =
+        QSize(width() - m_status->geometry().right(), height() - m_status->geometry().bottom());
 
     connect(m_clear, &QPushButton::clicked, this, [this] { m_core.ClearEvents_c_Click(); });
     connect(m_cancelAlert, &QPushButton::clicked, this, [this] { m_core.Command1_Click(); });
@@ -112,6 +138,15 @@ void frmMonitor::cSysTray1_MouseDblClick() {
     showNormal();
     raise();
     activateWindow();
+}
+
+void frmMonitor::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (!m_listMargins.isValid()) return;  // still being built
+    const QRect list = m_status->geometry();
+    m_status->setGeometry(list.left(), list.top(),
+                          width() - m_listMargins.width() - list.left() + 1,
+                          height() - m_listMargins.height() - list.top() + 1);
 }
 
 void frmMonitor::closeEvent(QCloseEvent* event) {

@@ -13,7 +13,8 @@ class MonitorCore;
 
 // The server's main window: four buttons, the status list and the
 // notification-area icon, wired to the logic beneath. Closing the window runs
-// the exit sequence; a No keeps it open.
+// the exit sequence; a No keeps it open. The window opens at the form's size
+// and may grow; the status list grows with it, failure lines in red.
 class frmMonitor final : public QWidget {
     Q_OBJECT
 public:
@@ -33,6 +34,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     MonitorCore& m_core;
@@ -42,6 +44,7 @@ private:
     QPushButton* m_shutdown;
     QListView* m_status;
     QSystemTrayIcon* m_tray = nullptr;
+    QSize m_listMargins;  // from the list's right and bottom edges to the window's
 };
 
 // The server's icon, drawn rather than loaded.

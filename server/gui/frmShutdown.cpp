@@ -1,5 +1,7 @@
 #include "frmShutdown.h"
 
+#include "FormScale.h"
+
 #include <QLabel>
 #include <QVBoxLayout>
 
@@ -14,6 +16,7 @@ frmShutdown::frmShutdown(QWidget* parent) : QWidget(parent, Qt::Dialog) {
     label->setAlignment(Qt::AlignCenter);
     layout->addWidget(label);
     setFixedSize(300, 80);
+    vts::form::scaleToFont(this);
 }
 
 }  // namespace vts

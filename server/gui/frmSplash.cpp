@@ -1,5 +1,7 @@
 #include "frmSplash.h"
 
+#include "FormScale.h"
+
 #include "frmMonitor.h"
 
 #include <QIcon>
@@ -27,6 +29,7 @@ frmSplash::frmSplash(QWidget* parent) : QWidget(parent, Qt::SplashScreen) {
     layout->addWidget(title);
     layout->addWidget(m_label);
     setFixedSize(320, 200);
+    vts::form::scaleToFont(this);
 }
 
 }  // namespace vts

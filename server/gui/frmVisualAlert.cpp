@@ -1,5 +1,7 @@
 #include "frmVisualAlert.h"
 
+#include "FormScale.h"
+
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -21,6 +23,7 @@ frmVisualAlert::frmVisualAlert(QWidget* parent) : QWidget(parent, Qt::Window) {
     layout->addWidget(m_close, 0, Qt::AlignHCenter);
     connect(m_close, &QPushButton::clicked, this, &QWidget::close);
     resize(360, 160);
+    vts::form::scaleToFont(this);
 }
 
 void frmVisualAlert::showAlert(const QString& text) {

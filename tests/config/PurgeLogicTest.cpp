@@ -106,6 +106,8 @@ TEST_F(PurgeTest, AsksTheRightQuestionAndNoDeletesNothing) {
               QStringLiteral("Not selecting any criteria will purge the entire log!"));
     EXPECT_EQ(dialogs.shown()[0].title, QStringLiteral("Warning!!!"));
     EXPECT_EQ(dialogs.shown()[0].buttons, Dialogs::Buttons::YesNo);
+    // Enter alone must not empty the log: No is the default of both questions.
+    EXPECT_EQ(dialogs.shown()[0].defaultButton, Dialogs::Answer::No);
 
     dialogs.clear();
     dialogs.queueAnswer(Dialogs::Answer::No);
@@ -114,6 +116,7 @@ TEST_F(PurgeTest, AsksTheRightQuestionAndNoDeletesNothing) {
     EXPECT_EQ(dialogs.shown()[0].text,
               QStringLiteral("Are you sure you want to purge the messages from the log?"));
     EXPECT_EQ(dialogs.shown()[0].title, QStringLiteral("Confirmation"));
+    EXPECT_EQ(dialogs.shown()[0].defaultButton, Dialogs::Answer::No);
     EXPECT_EQ(left().size(), 9);
 }
 

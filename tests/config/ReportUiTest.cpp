@@ -21,6 +21,7 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QPushButton>
+#include <QSpinBox>
 
 #include <gtest/gtest.h>
 
@@ -141,9 +142,18 @@ struct Page {
     }
 };
 
+// Every desktop font and screen scale, each in a test of its own.
+class ReportUiAtFont : public ReportUiTest,
+                       public ::testing::WithParamInterface<vts::test::DesktopFont> {};
+
+INSTANTIATE_TEST_SUITE_P(DesktopFonts, ReportUiAtFont,
+                         ::testing::ValuesIn(vts::test::desktopFonts()),
+                         [](const auto& info) { return info.param.name(); });
+
 // The pickers, the purge dialog and the report window: no caption may be
 // cut off.
-TEST_F(ReportUiTest, EveryReportWindowShowsItsTextsWhole) {
+TEST_P(ReportUiAtFont, EveryReportWindowShowsItsTextsWhole) {
+    const vts::test::ScopedDesktopFont font(GetParam());
     QLineEdit department;
     frmSelectSender senders(dir(), dialogs);
     frmSelectDepartment departments(dir(), dialogs, &department);
@@ -196,6 +206,60 @@ TEST_F(ReportUiTest, ViewOpensAPagedReportWindow) {
     EXPECT_EQ(preview->currentPage(), pages - 1);
     preview->showPage(1);
     EXPECT_EQ(preview->pageImage(), first);
+    preview->close();
+}
+
+// Last and a typed page number reach pages never turned to, and each shows
+// the same page as turning to it one Next at a time.
+TEST_F(ReportUiTest, LastAndATypedPageNumberGoStraightToThePage) {
+    {
+        auto database = vts::logstore::open(dir());
+        for (int i = 0; i < 200; ++i)
+            vts::test::reports::addRow(*database, {1, "MANY", "", QStringLiteral("X%1").arg(i),
+                                                   "1998-09-01 10:00:00", "", ""});
+    }
+    Page page;
+    ReportsPageController controller(page.controls(), dir(), dialogs);
+    controller.print_c_Click(0);
+    ReportPreview* stepped = controller.host().lastPreview();
+    ASSERT_NE(stepped, nullptr);
+    std::vector<QImage> pages{stepped->pageImage()};
+    while (stepped->hasNextPage()) {
+        stepped->nextPage();
+        pages.push_back(stepped->pageImage());
+    }
+    const int count = static_cast<int>(pages.size());
+    ASSERT_GE(count, 4);
+    stepped->close();
+
+    controller.print_c_Click(0);
+    ReportPreview* preview = controller.host().lastPreview();
+    ASSERT_NE(preview, nullptr);
+    ASSERT_NE(preview, stepped);
+    struct Step {
+        const char* name;
+        std::function<void()> act;
+        int expected;
+    };
+    const Step steps[] = {
+        {"TypedPageAhead", [&] { preview->pageBox()->setValue(3); }, 3},
+        {"Last", [&] { preview->lastButton()->click(); }, count},
+        {"PreviousFromLast", [&] { preview->previousPage(); }, count - 1},
+        {"TypedPageBehind", [&] { preview->pageBox()->setValue(2); }, 2},
+        {"TypedBeyondTheEnd", [&] { preview->pageBox()->setValue(count + 50); }, count},
+        {"NextAtTheEnd", [&] { preview->nextPage(); }, count},
+        {"TypedFirst", [&] { preview->pageBox()->setValue(1); }, 1},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        step.act();
+        EXPECT_EQ(preview->currentPage(), step.expected);
+        EXPECT_EQ(preview->pageBox()->value(), step.expected);
+        EXPECT_EQ(preview->pageImage(), pages[static_cast<size_t>(step.expected - 1)]);
+        EXPECT_EQ(preview->lastButton()->isEnabled(), step.expected < count);
+        EXPECT_EQ(preview->hasNextPage(), step.expected < count);
+    }
+    EXPECT_TRUE(dialogs.shown().empty()) << dialogs.texts().join(QLatin1Char('\n')).toStdString();
     preview->close();
 }
 

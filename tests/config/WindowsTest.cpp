@@ -13,6 +13,8 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
 
 using namespace vts;
 using test::child;
@@ -21,9 +23,18 @@ namespace {
 
 class Windows : public test::ConfigWindowTest {};
 
+// Every desktop font and screen scale, each in a test of its own.
+class WindowsAtFont : public Windows,
+                      public ::testing::WithParamInterface<vts::test::DesktopFont> {};
+
+INSTANTIATE_TEST_SUITE_P(DesktopFonts, WindowsAtFont,
+                         ::testing::ValuesIn(vts::test::desktopFonts()),
+                         [](const auto& info) { return info.param.name(); });
+
 // Every window as the operator sees it, with a long list of modems so the
 // note on unusable ports is at its longest: no caption may be cut off.
-TEST_F(Windows, EveryWindowShowsItsTextsWhole) {
+TEST_P(WindowsAtFont, EveryWindowShowsItsTextsWhole) {
+    const vts::test::ScopedDesktopFont font(GetParam());
     tour::sampleStore(dir(), 32);
     QStringList problems;
     QStringList seen;
@@ -113,6 +124,35 @@ TEST_F(Windows, HelpInTheDirectDialDialogStaysOverThatDialog) {
     dial.reject();
     main->directDial()->reject();
     main->hide();
+}
+
+// The real box of a confirmation: Enter presses No, so it answers No, while
+// an ordinary question keeps Yes as its default.
+TEST_F(Windows, EnterAloneDoesNotConfirm) {
+    WindowDialogs boxes;
+    struct Case {
+        const char* name;
+        bool confirmation;
+        bool yes;
+    };
+    for (const Case& c : {Case{"Confirm", true, false}, Case{"Ask", false, true}}) {
+        SCOPED_TRACE(c.name);
+        std::function<void()> press = [&press] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                QTest::keyClick(box, Qt::Key_Return);
+            } else {
+                QTimer::singleShot(5, press);
+            }
+        };
+        QTimer::singleShot(0, press);
+        const QString text =
+            QStringLiteral("Not selecting any criteria will purge the entire log!");
+        const bool yes =
+            c.confirmation
+                ? boxes.confirm(text, QStringLiteral("Warning!!!"), Dialogs::Icon::Exclamation)
+                : boxes.askYesNo(text, QStringLiteral("Warning!!!"), Dialogs::Icon::Exclamation);
+        EXPECT_EQ(yes, c.yes);
+    }
 }
 
 }  // namespace

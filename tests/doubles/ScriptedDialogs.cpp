@@ -4,7 +4,17 @@ namespace vts {
 
 Dialogs::Answer ScriptedDialogs::show(const QString& text, const QString& title, Icon icon,
                                       Buttons buttons) {
-    m_shown.push_back({text, title, icon, buttons});
+    return answer({text, title, icon, buttons, std::nullopt});
+}
+
+Dialogs::Answer ScriptedDialogs::showWithDefault(const QString& text, const QString& title,
+                                                 Icon icon, Buttons buttons, Answer defaultButton) {
+    return answer({text, title, icon, buttons, defaultButton});
+}
+
+Dialogs::Answer ScriptedDialogs::answer(Shown shown) {
+    const Buttons buttons = shown.buttons;
+    m_shown.push_back(std::move(shown));
     if (!m_answers.empty()) {
         Answer a = m_answers.front();
         m_answers.pop_front();

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <optional>
 #include <vector>
 
 namespace vts {
@@ -18,8 +19,11 @@ public:
         QString title;
         Icon icon;
         Buttons buttons;
+        std::optional<Answer> defaultButton;  // unset: the box's own default
     };
     Answer show(const QString& text, const QString& title, Icon icon, Buttons buttons) override;
+    Answer showWithDefault(const QString& text, const QString& title, Icon icon, Buttons buttons,
+                           Answer defaultButton) override;
 
     void queueAnswer(Answer a) { m_answers.push_back(a); }
     const std::vector<Shown>& shown() const { return m_shown; }
@@ -27,6 +31,8 @@ public:
     void clear() { m_shown.clear(); }
 
 private:
+    Answer answer(Shown shown);
+
     std::vector<Shown> m_shown;
     std::deque<Answer> m_answers;
 };

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFontMetrics>
@@ -12,6 +13,8 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 // Finds the texts a window cuts off: a label, check box, option button,
 // push button, group title or drop-down entry whose text needs more room
@@ -116,5 +119,43 @@ inline QStringList clippedTexts(QWidget* window, const QStringList& machineLists
 inline bool measuresText(QWidget* w) {
     return QFontMetrics(w->font()).horizontalAdvance(QStringLiteral("MMMMMMMMMM")) > 40;
 }
+
+// A desktop's font: a point size at a screen scale. A screen at 125 % or
+// 150 % shows each point with that many more pixels, so a case is the font
+// at points x scale on the 96-dpi offscreen screen.
+struct DesktopFont {
+    double points;
+    double scale;
+
+    std::string name() const {
+        return "Pt" + std::to_string(static_cast<int>(points)) + "At" +
+               std::to_string(static_cast<int>(scale * 100)) + "Percent";
+    }
+};
+
+// 9 (the forms' design font) to 12 points, each at 100 %, 125 % and 150 %.
+inline std::vector<DesktopFont> desktopFonts() {
+    std::vector<DesktopFont> out;
+    for (double points : {9.0, 10.0, 11.0, 12.0})
+        for (double scale : {1.0, 1.25, 1.5}) out.push_back({points, scale});
+    return out;
+}
+
+// Makes a desktop font the application's font while it lives; windows built
+// meanwhile take it, as they take the desktop's font in the programs.
+class ScopedDesktopFont {
+public:
+    explicit ScopedDesktopFont(const DesktopFont& f) : m_saved(QApplication::font()) {
+        QFont font = m_saved;
+        font.setPointSizeF(f.points * f.scale);
+        QApplication::setFont(font);
+    }
+    ~ScopedDesktopFont() { QApplication::setFont(m_saved); }
+    ScopedDesktopFont(const ScopedDesktopFont&) = delete;
+    ScopedDesktopFont& operator=(const ScopedDesktopFont&) = delete;
+
+private:
+    QFont m_saved;
+};
 
 }  // namespace vts::test

@@ -144,8 +144,8 @@ TEST_F(ConnectFlowTest, EveryEndingStartsTheClientOnceAndLetsTheWindowClose) {
         ASSERT_TRUE(m_quit);
         EXPECT_FALSE(m_flow->busy());
         const bool updatedBefore = QFileInfo::exists(prog("UPDATED.TXT"));
-        EXPECT_TRUE(m_flow->cancel());  // the connect window closing
-        m_actions->decline();           // the main window closing
+        m_flow->cancel();      // the connect window closing
+        m_actions->decline();  // the main window closing
         m_actions->startClientAndQuit();
         m_flow->getUpdate();  // a late click on Update
         EXPECT_FALSE(m_flow->running());
@@ -224,10 +224,7 @@ TEST_F(ConnectFlowTest, ProgressFollowsTheRunningTotal) {
     ASSERT_TRUE(pumpUntil([this] { return m_flow->received() == 25000 || m_ended; }));
     EXPECT_EQ(m_flow->contentLength(), 50000);
     EXPECT_EQ(m_flow->progress(), 50);
-    // Cancel does nothing while the transfer is busy.
     EXPECT_TRUE(m_flow->busy());
-    EXPECT_FALSE(m_flow->cancel());
-    EXPECT_FALSE(m_instructions);
     m_server->resume();
     ASSERT_TRUE(pumpUntil([this] { return m_quit || m_ended; }));
     EXPECT_TRUE(m_quit);
@@ -383,13 +380,58 @@ TEST_F(ConnectFlowTest, CancelBeforeTheConnectionOpensDeclines) {
     local(kOldVersion);
     m_port = test::closedPort();
     makeFlow();
-    EXPECT_TRUE(m_flow->cancel());
+    m_flow->cancel();
     EXPECT_TRUE(m_instructions);
     EXPECT_EQ(progFile("UPDATED.TXT"), QByteArray("1/5/2026 9:00:00 AM\r\n"));
     EXPECT_TRUE(m_launcher.requests.empty());  // VT.EXE starts once the instructions close
     m_actions->startClientAndQuit();
     EXPECT_TRUE(startedClient());
     EXPECT_TRUE(m_quit);
+}
+
+// A server that stops sending holds neither the fetch nor the download:
+// Cancel drops the connection at once, no partial file is left, VT.EXE and
+// FILEINFO.TXT stay as they were, and the update is declined.
+TEST_F(ConnectFlowTest, CancelStopsAStalledTransferAtOnce) {
+    struct Row {
+        const char* name;
+        QString mode;
+        std::function<bool()> stalled;
+    };
+    const Row rows[] = {
+        {"StalledDownload", "/zupdate/vtupdate.exe=pause",
+         [this] { return m_flow->received() == 25000; }},
+        {"SilentVersionServer", "/zupdate/fileinfo.txt=hang",
+         [this] { return m_flow->busy() && QFileInfo::exists(path("requests/request-1.bin")); }},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        QDir(prog()).removeRecursively();
+        QDir(path("requests")).removeRecursively();
+        QDir().mkpath(prog());
+        QDir().mkpath(path("requests"));
+        serve(kNewVersion, bigProgram(50000));
+        local(kOldVersion);
+        m_instructions = m_ended = false;
+        startScript({r.mode}, 25000);
+        makeFlow();
+        m_flow->getUpdate();
+        ASSERT_TRUE(pumpUntil([&] { return r.stalled() || m_ended; }));
+        ASSERT_TRUE(m_flow->busy());
+        m_flow->cancel();
+        EXPECT_FALSE(m_flow->busy());
+        EXPECT_FALSE(m_flow->running());
+        EXPECT_TRUE(m_instructions);
+        EXPECT_EQ(m_flow->progress(), 0);
+        // The dropped connection reports nothing later.
+        pumpUntil([] { return false; }, 200);
+        EXPECT_FALSE(m_ended);
+        EXPECT_TRUE(m_dialogs.texts().isEmpty()) << m_dialogs.texts().join('|').toStdString();
+        EXPECT_EQ(progFile("VT.EXE"), kOldProgram);
+        EXPECT_EQ(progFile("FILEINFO.TXT"), kOldVersion);
+        EXPECT_EQ(QDir(prog()).entryList(QDir::Files | QDir::Hidden),
+                  (QStringList{"FILEINFO.TXT", "UPDATED.TXT", "VT.EXE"}));
+    }
 }
 
 TEST_F(ConnectFlowTest, ClientThatCannotStartIsReportedAndTheUpdaterStillQuits) {

@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -77,7 +78,16 @@ TEST_F(UpdaterWindowsTest, MainWindowOffersTheUpdate) {
     EXPECT_EQ(m_window->minimumSize(), m_window->maximumSize());
 }
 
-TEST_F(UpdaterWindowsTest, EveryWindowShowsItsTextsWhole) {
+// Every desktop font and screen scale, each in a test of its own.
+class UpdaterWindowsAtFont : public UpdaterWindowsTest,
+                             public ::testing::WithParamInterface<vts::test::DesktopFont> {};
+
+INSTANTIATE_TEST_SUITE_P(DesktopFonts, UpdaterWindowsAtFont,
+                         ::testing::ValuesIn(vts::test::desktopFonts()),
+                         [](const auto& info) { return info.param.name(); });
+
+TEST_P(UpdaterWindowsAtFont, EveryWindowShowsItsTextsWhole) {
+    const vts::test::ScopedDesktopFont font(GetParam());
     makeWindow();
     m_window->btnContinue->click();
     m_window->connectWindow()->Label7->setText(" Updating...please wait.");
@@ -162,6 +172,47 @@ TEST_F(UpdaterWindowsTest, ConnectWindowCancelDeclines) {
     EXPECT_TRUE(QFileInfo::exists(path("UPDATED.TXT")));
     ASSERT_NE(m_window->instructionsWindow(), nullptr);
     EXPECT_TRUE(m_window->instructionsWindow()->isVisible());
+}
+
+// Cancel, Escape and the close box each stop a download whose server has
+// stopped sending: the window closes within a second of real time, the
+// partial download is gone and the old client program is untouched.
+TEST_F(UpdaterWindowsTest, EveryWayOfCancellingStopsAStalledDownload) {
+    struct Way {
+        const char* name;
+        std::function<void(frmConnectISP*)> cancel;
+    };
+    const Way ways[] = {
+        {"CancelButton", [](frmConnectISP* c) { c->btnCancel->click(); }},
+        {"Escape", [](frmConnectISP* c) { QTest::keyClick(c, Qt::Key_Escape); }},
+        {"CloseBox", [](frmConnectISP* c) { c->close(); }},
+    };
+    writeFile("www/zupdate/fileinfo.txt", "VT 2\r\n");
+    writeFile("www/zupdate/vtupdate.exe", QByteArray(40000, 'n'));
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.name);
+        QDir(path("requests")).removeRecursively();
+        QDir().mkpath(path("requests"));
+        auto server = test::TestServer::script(path("www"), path("requests"),
+                                               {"/zupdate/vtupdate.exe=pause"}, 10000);
+        ASSERT_TRUE(server->ok());
+        m_server.port = server->port();
+        makeWindow();
+        m_window->btnContinue->click();
+        QPointer<frmConnectISP> c = m_window->connectWindow();
+        ASSERT_TRUE(c);
+        c->btnGetUpdate->click();
+        ASSERT_TRUE(pumpUntil([&] { return c->DownloadBar->value() == 25; }));
+        way.cancel(c);
+        EXPECT_TRUE(pumpUntil([&] { return c.isNull(); }, 1000));
+        EXPECT_EQ(readFile("VT.EXE"), "old client program");
+        EXPECT_EQ(QDir(dir()).entryList({"VT.EXE*"}, QDir::Files | QDir::Hidden),
+                  QStringList{"VT.EXE"});
+        ASSERT_NE(m_window->instructionsWindow(), nullptr);
+        EXPECT_TRUE(m_window->instructionsWindow()->isVisible());
+        m_window.reset();
+        m_actions.reset();
+    }
 }
 
 TEST_F(UpdaterWindowsTest, DownloadBarReachesTheEnd) {

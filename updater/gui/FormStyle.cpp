@@ -1,5 +1,7 @@
 #include "FormStyle.h"
 
+#include "FormScale.h"
+
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
@@ -28,6 +30,7 @@ QLabel* textLine(const QString& text, QWidget* parent) {
 }
 
 void fixAndCentre(QWidget* w) {
+    form::widenButtons(w);
     w->adjustSize();
     w->setFixedSize(w->sizeHint());
     QScreen* s = w->screen() ? w->screen() : QGuiApplication::primaryScreen();

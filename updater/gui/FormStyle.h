@@ -11,7 +11,8 @@ namespace vts::updaterstyle {
 void applyTeal(QWidget* w);
 // A centred text line in the updater's look.
 QLabel* textLine(const QString& text, QWidget* parent);
-// Fixes the window at its natural size and centres it on its screen.
+// Fixes the window at its natural size, with buttons of the standard width
+// for its font, and centres it on its screen.
 void fixAndCentre(QWidget* w);
 
 }  // namespace vts::updaterstyle

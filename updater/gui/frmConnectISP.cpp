@@ -64,7 +64,8 @@ frmConnectISP::frmConnectISP(UpdaterActions& actions, QWidget* parent)
 void frmConnectISP::btnGetUpdate_Click() { m_flow.getUpdate(); }
 
 void frmConnectISP::btnCancel_Click() {
-    if (m_flow.cancel()) done(QDialog::Rejected);
+    m_flow.cancel();
+    done(QDialog::Rejected);
 }
 
 void frmConnectISP::reject() { btnCancel_Click(); }

@@ -13,8 +13,8 @@ namespace vts {
 
 // The connect window: asks the user to go online, then runs the update
 // (ConnectFlow) with its status line and progress bar. It closes when the
-// operation fails or the user cancels; Cancel, Escape and the close box do
-// nothing while a transfer is busy.
+// operation fails or the user cancels; Cancel, Escape and the close box
+// all cancel, during a transfer too.
 class frmConnectISP : public QDialog {
     Q_OBJECT
 public:
