@@ -2,13 +2,14 @@
 """Crash soak: the whole road (vtsinit, pagesim with two ports, a headless
 vtsmonitor, vtspage) with N pages while the server is killed (SIGKILL, timed
 while one of its dialers runs) and dialers are killed, restarting the server
-each time. At the end every page is accounted for against the simulated
+each time; with --server-stops, also orderly stops (SIGTERM, the exit
+sequence to its end, restart) timed the same way. At the end every page is accounted for against the simulated
 paging terminal's record (pages.jsonl):
 
   lost                 never delivered and not reported failed
   sent, undelivered    reported sent (in SENT) but never delivered
   duplicates           delivered more than once; allowed only for pages that
-                       were in a port file (on the line) at a kill
+                       were in a port file (on the line) at a kill or stop
 
 Exit status 0 when nothing is lost, nothing is reported sent without being
 delivered, every duplicate was on the line at a kill and every page ended in
@@ -142,6 +143,12 @@ class Road:
         self.server.send_signal(signal.SIGKILL)
         self.server.wait()
 
+    # The orderly stop a service manager sends: SIGTERM, then the server's
+    # exit sequence runs to its end.
+    def stop_server(self):
+        self.server.send_signal(signal.SIGTERM)
+        self.server.wait(timeout=90)
+
     def stop(self):
         if self.server and self.server.poll() is None:
             self.server.send_signal(signal.SIGTERM)
@@ -184,6 +191,8 @@ def main():
     ap.add_argument("--pages", type=int, default=500)
     ap.add_argument("--server-kills", type=int, default=10)
     ap.add_argument("--dialer-kills", type=int, default=10)
+    ap.add_argument("--server-stops", type=int, default=0,
+                    help="orderly stops (SIGTERM, exit sequence, restart) while a dialer runs")
     ap.add_argument("--work", help="working directory to use (default: a new temporary one)")
     ap.add_argument("--timeout", type=float, default=3600, help="seconds for the whole soak")
     ap.add_argument("--seed", type=int, default=None)
@@ -201,7 +210,8 @@ def main():
     try:
         road.setup()
         road.start_server()
-        kills = ["server"] * args.server_kills + ["dialer"] * args.dialer_kills
+        kills = (["server"] * args.server_kills + ["dialer"] * args.dialer_kills +
+                 ["stop"] * args.server_stops)
         random.shuffle(kills)
         # Pages are fed in waves between the kills, so every kill finds work.
         waves = len(kills) + 1
@@ -236,6 +246,10 @@ def main():
             if kind == "server":
                 road.kill_server()
                 log(f"kill {w + 1}/{len(kills)}: server (dialer {pids})")
+                road.start_server()
+            elif kind == "stop":
+                road.stop_server()
+                log(f"kill {w + 1}/{len(kills)}: orderly stop (dialer {pids})")
                 road.start_server()
             else:
                 for pid in pids:
@@ -292,6 +306,7 @@ def account(road, pages, at_kills, args, skipped):
     extra = sum(delivered.get(pages[n], 0) - 1 for n in dups)
     print(json.dumps({
         "pages": len(pages), "server_kills": args.server_kills, "dialer_kills": args.dialer_kills,
+        "server_stops": args.server_stops,
         "kills_skipped": skipped,
         "delivered_once": sum(1 for t in pages.values() if delivered.get(t, 0) == 1),
         "lost": len(lost), "sent_but_undelivered": len(undelivered),
