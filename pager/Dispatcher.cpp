@@ -247,6 +247,19 @@ bool Dispatcher::finishRuns(double maxSeconds) {
     const auto token = m_alive;
     m_held = true;
     m_finishing = true;
+    // The collection below is the only one until the end: a timer tick
+    // firing inside one of its waits or events must not collect the same
+    // port at the same time.
+    m_inTick = true;
+    struct TickEnd {
+        Dispatcher* d;
+        std::shared_ptr<bool> token;
+        ~TickEnd() {
+            if (*token) {
+                d->m_inTick = false;
+            }
+        }
+    } tickEnd{this, token};
     for (int p = 1; p <= kMaxPorts; ++p) {
         m_ports.withdraw(p, m_queue);
     }

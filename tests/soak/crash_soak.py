@@ -365,6 +365,15 @@ def account(road, pages, at_kills, args, skipped):
             if text not in at_kills:
                 unexplained.append(name)
     strangers = sum(v for t, v in delivered.items() if t not in set(pages.values()))
+    # Sent rows in the log per page text: a page paged again is logged again.
+    sent_rows = {}
+    try:
+        db = sqlite3.connect(os.path.join(road.work, "VTSLog.mdb"))
+        for (text,) in db.execute("select Message from tblLog where Status=1"):
+            sent_rows[text] = sent_rows.get(text, 0) + 1
+        db.close()
+    except sqlite3.Error as e:
+        log(f"the log cannot be read: {e}")
     extra = sum(delivered.get(pages[n], 0) - 1 for n in dups)
     print(json.dumps({
         "pages": len(pages), "server_kills": args.server_kills, "dialer_kills": args.dialer_kills,
@@ -377,6 +386,8 @@ def account(road, pages, at_kills, args, skipped):
         "pages_delivered_twice_or_more": len(dups), "extra_deliveries": extra,
         "duplicates_not_on_the_line_at_a_kill": len(unexplained),
         "pages_on_the_line_at_kills": len(at_kills), "unknown_deliveries": strangers,
+        "log_sent_rows": sum(sent_rows.values()),
+        "pages_with_more_than_one_sent_row": sum(1 for t in pages.values() if sent_rows.get(t, 0) > 1),
     }, indent=2), flush=True)
     for title, names in (("lost", lost), ("sent but undelivered", undelivered), ("failed", failed_pages),
                          ("unexplained duplicate", unexplained), ("not finished", unfinished)):
