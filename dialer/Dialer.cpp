@@ -244,6 +244,7 @@ int Dialer::run(int portIndex) {
     if (!batch.is(PortStatus::Busy)) {
         return 2;
     }
+    heartbeat::setFile(m_path);
     if (header.debugMode == 1) {
         trace.open(m_dir + QStringLiteral("/KRX%1.log").arg(portIndex));
     }

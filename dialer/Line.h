@@ -15,8 +15,18 @@ using Clock = std::chrono::steady_clock;
 using Deadline = Clock::time_point;
 Deadline deadlineIn(double seconds);
 double secondsLeft(Deadline d);
-// A poll() time-out reaching the deadline: at most a minute, 0 once it passed.
+// A poll() time-out reaching the deadline: at most ten seconds, 0 once it
+// passed. Every wait of the dialer goes through it, so it also renews the
+// run's sign of life (see heartbeat).
 int pollTimeoutMs(Deadline deadline);
+
+// The run's sign of life: the port file's time stamp, renewed at most every
+// few seconds while the dialer waits, so the server can tell a dialer that
+// waits for a slow line from one that hangs.
+namespace heartbeat {
+void setFile(const QString& path);
+void beat();
+}  // namespace heartbeat
 
 // Outcome of waiting for bytes on a line.
 enum class LineWait { Data, Timeout, Cancelled, Closed };

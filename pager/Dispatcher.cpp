@@ -38,6 +38,12 @@ void Dispatcher::addPort(std::int16_t comPort) {
     ++m_numPorts;
     m_portList[static_cast<size_t>(m_numPorts)] = comPort;
     m_ports.reset(m_numPorts);
+    // A port another dialer holds is watched from now on, so its release
+    // (and what that dialer delivered) is noticed without waiting for a
+    // new message.
+    if (m_ports.isHeld(m_numPorts)) {
+        startTimer();
+    }
 }
 
 void Dispatcher::setOnlyPort(std::int16_t comPort) {
@@ -95,7 +101,7 @@ void Dispatcher::Timer1_Timer() {
         return;
     }
 
-    if (goOnTick) {
+    if (goOnTick && !m_held) {
         bool scan = true;
         const qint32 window = m_values[kGroupTimeWindow];
         if (window > 0) {
@@ -129,7 +135,9 @@ bool Dispatcher::collectResults() {
     };
     // The port list may change inside an event handler; it is read afresh.
     for (int p = 1; p <= m_numPorts; ++p) {
-        if (!m_ports.collect(p, m_queue, recordSettings(), settle)) {
+        m_ports.watch(p, m_loop.now(), m_values[kTimeout] + kSilenceMarginSeconds,
+                      kStopGraceSeconds);
+        if (!m_ports.collect(p, m_queue, recordSettings(), settle, m_finishing)) {
             return false;
         }
         if (!goOn(token)) {
@@ -151,6 +159,11 @@ bool Dispatcher::settle(int s, const PortRecord& rec, std::int16_t status) {
             release = true;
             break;
         case PortStatus::Cancelled:
+            // A message the orderly stop kept from going out is not
+            // cancelled: it waits, and goes out after the next start.
+            if (m_finishing) {
+                break;
+            }
             m_host.messageCancelled(uid, msg, phone, pin);
             release = true;
             break;
@@ -191,7 +204,7 @@ bool Dispatcher::dispatchScan() {
     for (;;) {
         const QDateTime now = m_loop.now();
         const double retryDelay = m_values[kRetryDelay];
-        const int picked = m_queue.pickOldestEligible(now, retryDelay);
+        const int picked = m_held ? 0 : m_queue.pickOldestEligible(now, retryDelay);
         if (picked == 0) {
             break;
         }
@@ -211,6 +224,12 @@ bool Dispatcher::dispatchScan() {
         if (!waitDialingDelay()) {
             return false;
         }
+        if (m_held) {
+            // Held while the dialing delay passed: no new run starts.
+            lock.release();
+            m_ports.withdraw(p, m_queue);
+            break;
+        }
         lock.release();
         if (!m_ports.startDialer(p, m_systemDir) && !goOn(token)) {
             return false;
@@ -221,6 +240,53 @@ bool Dispatcher::dispatchScan() {
         return false;
     }
     m_lastScan = m_loop.now();
+    return true;
+}
+
+bool Dispatcher::finishRuns(double maxSeconds) {
+    const auto token = m_alive;
+    m_held = true;
+    m_finishing = true;
+    // The collection below is the only one until the end: a timer tick
+    // firing inside one of its waits or events must not collect the same
+    // port at the same time.
+    m_inTick = true;
+    struct TickEnd {
+        Dispatcher* d;
+        std::shared_ptr<bool> token;
+        ~TickEnd() {
+            if (*token) {
+                d->m_inTick = false;
+            }
+        }
+    } tickEnd{this, token};
+    for (int p = 1; p <= kMaxPorts; ++p) {
+        m_ports.withdraw(p, m_queue);
+    }
+    m_ports.stopRuns(false);
+    const QDateTime from = m_loop.now();
+    std::optional<QDateTime> forced;
+    while (m_ports.anyRun()) {
+        if (!collectResults() || !goOn(token)) {
+            return false;
+        }
+        if (!m_ports.anyRun()) {
+            break;
+        }
+        const QDateTime now = m_loop.now();
+        if (!forced && EventLoop::secondsBetween(from, now) >= maxSeconds) {
+            m_ports.stopRuns(true);
+            forced = now;
+        } else if (forced && EventLoop::secondsBetween(*forced, now) >= kForcedEndSeconds) {
+            // A dialer that cannot even be killed keeps its port file; the
+            // next start-up reads what it says.
+            break;
+        }
+        m_loop.waitFor(kFinishPollSeconds);
+        if (!goOn(token)) {
+            return false;
+        }
+    }
     return true;
 }
 

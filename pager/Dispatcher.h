@@ -43,6 +43,15 @@ public:
     };
 
     static constexpr int kMaxPorts = PortRuns::kPorts;
+    // How often the orderly stop looks for finished runs, and how long it
+    // waits for a killed dialer to be gone.
+    static constexpr double kFinishPollSeconds = 0.2;
+    static constexpr double kForcedEndSeconds = 5;
+    // A dialer run silent for longer than the record's Timeout plus this
+    // margin hangs (a live one renews its port file's time stamp every few
+    // seconds), and is ended this long after it was asked to stop.
+    static constexpr double kSilenceMarginSeconds = 30;
+    static constexpr double kStopGraceSeconds = 10;
 
     // `values` are the control's properties, read afresh wherever used.
     Dispatcher(EventLoop& loop, Dialogs& dialogs, Launcher& launcher, const QString& workingDir,
@@ -70,6 +79,17 @@ public:
     void startTimer();
     // Stops dispatching for good.
     void stop();
+    // While held no new dialer run starts; runs on the line go on and are
+    // collected.
+    void setHeld(bool held) { m_held = held; }
+    bool inTick() const { return m_inTick; }
+    // The orderly stop: holds dispatch, takes back batches not yet handed to
+    // a dialer, asks every dialer on the line to stop (it ends the page in
+    // hand and hangs up) and collects their results, for at most
+    // `maxSeconds`; a dialer still running then is ended at once. A message
+    // that did not go out because of the stop is not settled: it stays
+    // waiting, with no event. False when the control went away meanwhile.
+    bool finishRuns(double maxSeconds);
 
 private:
     void Timer1_Timer();
@@ -94,6 +114,8 @@ private:
     std::optional<QDateTime> m_lastScan;
     bool m_inTick = false;
     bool m_stopped = false;
+    bool m_held = false;
+    bool m_finishing = false;
     // Outlives the dispatcher, so that a tick can tell, after raising an
     // event or yielding, whether the host destroyed the control meanwhile.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

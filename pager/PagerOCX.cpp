@@ -117,6 +117,7 @@ PagerOCX::PagerOCX(EventLoop& loop, Dialogs& dialogs, Launcher& launcher, const 
                    QObject* parent)
     : QObject(parent), d(std::make_unique<Impl>(this, loop, dialogs, launcher, workingDir)) {
     d->dispatcher.ports().deletePortFiles();
+    d->dispatcher.ports().onReleased = [this](int port) { emit portReleased(port); };
     d->systemDir = paths::systemDirectory();
     d->dispatcher.setSystemDirectory(d->systemDir);
     for (int i = 0; i < kCount; ++i) {
@@ -331,6 +332,9 @@ void PagerOCX::SendAscii(const QString& Message, const QString& PhoneNumber, con
 }
 
 void PagerOCX::stopDispatch() { d->dispatcher.stop(); }
+void PagerOCX::setDispatchHeld(bool held) { d->dispatcher.setHeld(held); }
+bool PagerOCX::isDispatching() const { return d->dispatcher.inTick(); }
+bool PagerOCX::finishRuns(double maxSeconds) { return d->dispatcher.finishRuns(maxSeconds); }
 
 const SendQueue& PagerOCX::queue() const { return d->dispatcher.queue(); }
 int PagerOCX::NumPorts() const { return d->dispatcher.numPorts(); }

@@ -89,6 +89,12 @@ public:
     // Stops dispatching for good (the host calls this before it closes its
     // stores); no event is raised afterwards.
     void stopDispatch();
+    // While held no new dialer run starts; runs on the line are collected.
+    void setDispatchHeld(bool held);
+    // A tick of the dispatch is under way (its events may be running).
+    bool isDispatching() const;
+    // The orderly stop of the runs on the line (see Dispatcher::finishRuns).
+    bool finishRuns(double maxSeconds);
 
     // For hosts and tests that look inside.
     const vts::SendQueue& queue() const;
@@ -113,6 +119,9 @@ signals:
     // A line for the host's status list: a port held by a dialer of an
     // earlier run is not used (and, later, is free again).
     void notice(const QString& text);
+    // A port file that a dialer outside this control held was let go (the
+    // port index); it is reset right after.
+    void portReleased(int port);
 
 private:
     struct Impl;

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace vts {
 
@@ -76,6 +77,13 @@ bool PortRuns::lock(PortLock& lock, int p) {
     }
     if (m_held[i]) {
         m_held[i] = false;
+        if (onReleased) {
+            const auto token = m_alive;
+            onReleased(p);
+            if (!*token) {
+                return false;
+            }
+        }
         if (m_told[i]) {
             m_notice(QStringLiteral("%1 was released; port %2 is used again")
                          .arg(portfile::fileName(p))
@@ -160,7 +168,75 @@ bool PortRuns::writeBatch(int p, std::int16_t comPort, const std::vector<int>& b
         return takeBack(batch.size());
     }
     run.comPort = comPort;
+    run.written = true;
     return true;
+}
+
+void PortRuns::withdraw(int p, SendQueue& queue) {
+    Run& run = m_runs[static_cast<size_t>(p)];
+    if (!run.written) {
+        return;
+    }
+    for (int s = 1; s <= SendQueue::kSlots; ++s) {
+        if (portOf(s) == p && queue.at(s).InProgress) {
+            queue.at(s).InProgress = false;
+            release(s);
+        }
+    }
+    PortLock hold(m_workingDir, p);
+    if (hold.tryLock()) {
+        m_buffer.status = status(PortStatus::Idle);
+        m_buffer.index = 0;
+        writeBuffer(p, 1);
+    }
+    run = {};
+}
+
+void PortRuns::stopRuns(bool force) {
+    for (Run& run : m_runs) {
+        if (run.dialer && run.dialer->isRunning()) {
+            run.dialer->stop(force);
+        }
+    }
+}
+
+void PortRuns::watch(int p, const QDateTime& now, double limitSeconds, double graceSeconds) {
+    Run& run = m_runs[static_cast<size_t>(p)];
+    if (!run.dialer || !run.dialer->isRunning()) {
+        return;
+    }
+    const QFileInfo info(portPath(p));
+    const QByteArray sign = QByteArray::number(info.lastModified().toMSecsSinceEpoch()) + ' ' +
+                            QByteArray::number(info.size());
+    if (sign != run.lastSign || !run.lastChange.isValid()) {
+        run.lastSign = sign;
+        run.lastChange = now;
+        return;
+    }
+    const double silent = static_cast<double>(run.lastChange.msecsTo(now)) / 1000.0;
+    if (!run.stopAsked) {
+        if (silent > limitSeconds) {
+            run.stopAsked = now;
+            m_notice(QStringLiteral("Error: the dialer on port %1 has written nothing to %2 for "
+                                    "%3 seconds; it is stopped and its unfinished pages are "
+                                    "retried")
+                         .arg(p)
+                         .arg(portfile::fileName(p))
+                         .arg(static_cast<int>(silent)));
+            run.dialer->stop(false);
+        }
+    } else if (static_cast<double>(run.stopAsked->msecsTo(now)) / 1000.0 > graceSeconds) {
+        run.dialer->stop(true);
+    }
+}
+
+bool PortRuns::anyRun() const {
+    for (const Run& run : m_runs) {
+        if (run.dialer || run.startFailed || run.written) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void PortRuns::fillRecord(PortRecord& rec, const QueueSlot& slot, int s, std::int16_t comPort,
@@ -197,6 +273,7 @@ bool PortRuns::startDialer(int p, const QString& systemDir) {
     request.workingDirectory = m_workingDir;
     request.watch = true;
     Run& run = m_runs[static_cast<size_t>(p)];
+    run.written = false;
     run.dialer = m_launcher.start(request);
     if (run.dialer) {
         return true;
@@ -208,7 +285,7 @@ bool PortRuns::startDialer(int p, const QString& systemDir) {
 }
 
 bool PortRuns::collect(int p, SendQueue& queue, const RecordSettings& settings,
-                       const Settle& settle) {
+                       const Settle& settle, bool stopping) {
     Run& run = m_runs[static_cast<size_t>(p)];
     // Asked before the header is read: a dialer that had already exited has
     // written everything it was ever going to write.
@@ -220,7 +297,7 @@ bool PortRuns::collect(int p, SendQueue& queue, const RecordSettings& settings,
     }
     m_buffer = batch.header();
     if (dialerGone) {
-        batch.markFailed();
+        batch.markGone(stopping ? PortStatus::Cancelled : PortStatus::Failed);
     }
     if (!batch.finished()) {
         return true;
@@ -265,8 +342,9 @@ bool PortRuns::collect(int p, SendQueue& queue, const RecordSettings& settings,
     // a count or an index, or the file lost records) takes the batch status,
     // so it is not stranded; but nothing says it was delivered, so a batch
     // that says "sent" counts it as failed (and so retried), never as sent.
-    const std::int16_t unaccounted =
-        batch.is(PortStatus::Sent) ? status(PortStatus::Failed) : batch.status();
+    const std::int16_t unaccounted = stopping                     ? status(PortStatus::Cancelled)
+                                     : batch.is(PortStatus::Sent) ? status(PortStatus::Failed)
+                                                                  : batch.status();
     for (int s = 1; s <= SendQueue::kSlots; ++s) {
         const QueueSlot& slot = queue.at(s);
         if (!slot.InProgress || portOf(s) != p) {

@@ -3,6 +3,7 @@
 #include "PortRecord.h"
 #include "SendQueue.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <array>
@@ -46,6 +47,9 @@ public:
     PortRuns& operator=(const PortRuns&) = delete;
 
     void setDevice(PortFileDevice& device) { m_device = &device; }
+    // Called with a port index when a dialer outside this control lets go
+    // of that port's file, before the file is reset.
+    std::function<void(int)> onReleased;
     const QString& workingDirectory() const { return m_workingDir; }
 
     // At creation: deletes every port file no dialer holds any more.
@@ -74,8 +78,27 @@ public:
 
     // Collects port p when its batch is finished (or its dialer is gone):
     // settles each message of the run, then frees the port. False when the
-    // tick must end.
-    bool collect(int p, SendQueue& queue, const RecordSettings& settings, const Settle& settle);
+    // tick must end. With `stopping` (the orderly stop), a message the run
+    // left unmarked because it was ended settles as cancelled, not failed.
+    bool collect(int p, SendQueue& queue, const RecordSettings& settings, const Settle& settle,
+                 bool stopping = false);
+
+    // Takes back port p's batch when it was written but its dialer not yet
+    // started: its messages wait again and the port is free.
+    void withdraw(int p, SendQueue& queue);
+    // Asks every dialer of this control still running to stop; with `force`
+    // ends them at once.
+    void stopRuns(bool force);
+    // Whether a dialer outside this control holds port p's file.
+    bool isHeld(int p) const { return m_held[static_cast<size_t>(p)]; }
+    // Whether any port still has a run of this control to collect.
+    bool anyRun() const;
+    // Watches port p's running dialer for signs of life: a change of its
+    // port file (a record written, or the time stamp the dialer renews while
+    // it waits). A run silent for more than `limitSeconds` is asked to stop,
+    // and ended `graceSeconds` later if it is still there; its unmarked
+    // messages then fail like those of any dialer that is gone.
+    void watch(int p, const QDateTime& now, double limitSeconds, double graceSeconds);
 
     // The port whose run holds slot s (0: none); release() forgets it.
     int portOf(int s) const { return m_portOf[static_cast<size_t>(s)]; }
@@ -91,7 +114,11 @@ private:
     struct Run {
         std::shared_ptr<ProcessHandle> dialer;
         bool startFailed = false;
+        bool written = false;      // a batch is in the file, its dialer not yet started
         std::int16_t comPort = 0;  // the COM port the batch was written for
+        QByteArray lastSign;       // the port file's time stamp and size when last seen
+        QDateTime lastChange;      // when it last changed
+        std::optional<QDateTime> stopAsked;
     };
 
     QString portPath(int p) const;

@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 namespace vts {
@@ -18,6 +19,12 @@ class Timer;
 // close, and the shut-down notice shows before the program ends. An exit
 // asked for during a queue check waits for the check to stop at its next
 // yield, and an exit before the start-up has finished just ends.
+//
+// No dialer run starts once a stop is asked for (or while the question is
+// open). Before files go back to the queue, the dialers on the line are
+// asked to stop and waited for, up to `finishSeconds`: every page they
+// report sent is recorded as sent and its file goes to SENT, so only the
+// files whose pages did not go out are returned and paged again later.
 class ExitSequence final {
 public:
     static inline const QString kPendingQuestion = QStringLiteral(
@@ -37,6 +44,13 @@ public:
         virtual QString queuePath(const QString& sub, const QString& name = QString()) const = 0;
         // Stops dispatch and the alert sound, so no result reaches a closed store.
         virtual void stopActivity() = 0;
+        // A dispatch tick of the pager control is under way.
+        virtual bool isDispatching() const = 0;
+        // While held, no new dialer run starts.
+        virtual void holdForExit(bool held) = 0;
+        // Asks the dialers on the line to stop and records what they report,
+        // waiting at most `seconds`.
+        virtual void finishRuns(double seconds) = 0;
         virtual void closeStores() = 0;
         // Lets another server use the working directory.
         virtual void releaseLock() = 0;
@@ -45,7 +59,8 @@ public:
     };
 
     ExitSequence(EventLoop& loop, Dialogs& dialogs, MonitorView& view, ResultRecorder& results,
-                 Host& host, int shutdownNoticeMs);
+                 Host& host, int shutdownNoticeMs, double finishSeconds);
+    ~ExitSequence();
 
     // Runs the exit. With askOperator false the pending question counts as
     // answered Yes (a stop signal). True when the program ends.
@@ -64,6 +79,8 @@ private:
     ResultRecorder& m_results;
     Host& m_host;
     int m_shutdownNoticeMs;
+    double m_finishSeconds;
+    std::unique_ptr<Timer> m_retry;  // runs a deferred exit once the pager's tick is over
     bool m_running = false;
     bool m_closed = false;
     std::optional<bool> m_request;  // askOperator of an exit asked for during a check

@@ -63,13 +63,12 @@ MonitorCore::MonitorCore(EventLoop& loop, Dialogs& dialogs, Launcher& launcher, 
     StartUpSequence::Options start;
     start.workingDir = m_options.workingDir;
     start.splashMs = m_options.splashMs;
-    start.dialerStopSeconds = m_options.dialerStopSeconds;
     m_startUp = std::make_unique<StartUpSequence>(m_loop, m_dialogs, m_view, m_stores, *m_results,
                                                   static_cast<StartUpSequence::Host&>(*this),
                                                   std::move(start));
-    m_exit = std::make_unique<ExitSequence>(m_loop, m_dialogs, m_view, *m_results,
-                                            static_cast<ExitSequence::Host&>(*this),
-                                            m_options.shutdownNoticeMs);
+    m_exit = std::make_unique<ExitSequence>(
+        m_loop, m_dialogs, m_view, *m_results, static_cast<ExitSequence::Host&>(*this),
+        m_options.shutdownNoticeMs, m_options.dialerFinishSeconds);
 }
 
 MonitorCore::~MonitorCore() {
@@ -101,6 +100,11 @@ bool MonitorCore::start() { return m_startUp->run(); }
 void MonitorCore::createPager() {
     m_pager = std::make_unique<PagerOCX>(m_loop, m_dialogs, m_launcher, m_options.workingDir);
     connect(m_pager.get(), &PagerOCX::notice, this, &MonitorCore::AddStatus);
+    connect(m_pager.get(), &PagerOCX::portReleased, this, [this](int port) {
+        if (!abandoned()) {
+            m_results->takeReleasedPort(port, settings::pagerSettings(m_settings).NumberOfRetries);
+        }
+    });
     applySavedForm(*m_pager);
     m_alerts->setPager(m_pager.get());
     m_scanner->attach(m_stores.clients(), m_stores.logTable(), m_pager.get());
@@ -108,6 +112,7 @@ void MonitorCore::createPager() {
     connect(m_pager.get(), &PagerOCX::MessageCancelled, this,
             &MonitorCore::Pager1_MessageCancelled);
     connect(m_pager.get(), &PagerOCX::MessageFailed, this, &MonitorCore::Pager1_MessageFailed);
+    applyHold();
 }
 
 bool MonitorCore::LoadConfig() {
@@ -356,6 +361,30 @@ void MonitorCore::stopActivity() {
         m_pager->stopDispatch();
     }
     m_alerts->cancel();
+}
+
+bool MonitorCore::isDispatching() const { return m_pager && m_pager->isDispatching(); }
+
+void MonitorCore::holdForExit(bool held) {
+    m_holdForExit = held;
+    applyHold();
+}
+
+void MonitorCore::holdDispatch(bool held) {
+    m_holdForJournal = held;
+    applyHold();
+}
+
+void MonitorCore::applyHold() {
+    if (m_pager) {
+        m_pager->setDispatchHeld(m_holdForJournal || m_holdForExit);
+    }
+}
+
+void MonitorCore::finishRuns(double seconds) {
+    if (m_pager) {
+        m_pager->finishRuns(seconds);
+    }
 }
 
 void MonitorCore::closeStores() {

@@ -53,9 +53,9 @@ public:
         QString programDir;  // where "VTSCONFIG.EXE" is looked for
         int shutdownNoticeMs = 2000;
         int splashMs = 3000;
-        // At start-up, how long a dialer of an earlier run is given to let go
-        // of its port file before the port is left unused.
-        double dialerStopSeconds = 20;
+        // At the orderly exit, how long the dialers on the line are given to
+        // stop before they are ended; within the service's stop time-out.
+        double dialerFinishSeconds = 60;
     };
 
     static inline const QString& kPendingQuestion = ExitSequence::kPendingQuestion;
@@ -133,6 +133,7 @@ private:
     void replayResult(LogStatus result, const QString& uniqueId, const QString& message,
                       const QString& phoneNumber, const QString& pin,
                       std::int16_t modemErrorFlag) override;
+    void holdDispatch(bool held) override;
 
     // StartUpSequence::Host
     void refuseStart() override { m_ended = true; }
@@ -142,6 +143,10 @@ private:
     bool hasStarted() const override { return m_startUp->isDone(); }
     void stopActivity() override;
     void releaseLock() override { m_startUp->releaseLock(); }
+    bool isDispatching() const override;
+    void holdForExit(bool held) override;
+    void finishRuns(double seconds) override;
+    void applyHold();
 
     EventLoop& m_loop;
     Dialogs& m_dialogs;
@@ -166,6 +171,8 @@ private:
     std::optional<QDateTime> m_lastCheck;
     bool m_checking = false;
     bool m_ended = false;
+    bool m_holdForJournal = false;  // the result journal has no room for more results
+    bool m_holdForExit = false;
     int m_exitCode = 1;
 };
 

@@ -4,7 +4,7 @@
 
 namespace vts::portrecovery {
 
-std::vector<PortRecord> knownOutcomes(const QString& portFilePath) {
+std::vector<PortRecord> knownOutcomes(const QString& portFilePath, QStringList* unknown) {
     std::vector<PortRecord> out;
     PortBatch batch(portFilePath);
     if (!batch.headerRead() || batch.is(PortStatus::Idle)) {
@@ -16,6 +16,8 @@ std::vector<PortRecord> knownOutcomes(const QString& portFilePath) {
         rec.status = batch.statusOf(rec);
         if (isFinalStatus(rec.status)) {
             out.push_back(std::move(rec));
+        } else if (unknown) {
+            unknown->append(rec.uniqueId.trimmed());
         }
     }
     return out;

@@ -3,6 +3,7 @@
 #include "PortRecord.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <vector>
 
@@ -15,6 +16,7 @@ namespace vts::portrecovery {
 // whose header is still Busy and which are themselves still at 1 are left
 // out: nobody knows whether they reached the paging service. Only records
 // that exist in the file count, whatever the header's count says.
-std::vector<PortRecord> knownOutcomes(const QString& portFilePath);
+// `unknown` (when given) receives the UniqueIDs of the other records.
+std::vector<PortRecord> knownOutcomes(const QString& portFilePath, QStringList* unknown = nullptr);
 
 }  // namespace vts::portrecovery

@@ -90,7 +90,16 @@ bool QueueScanner::scan() {
         using Kind = queueentries::Entry::Kind;
         switch (e.kind) {
             case Kind::File:
-                takeFile(e.name);
+                if (m_logRefused &&
+                    EventLoop::secondsBetween(*m_logRefused, m_loop.now()) < kLogRetrySeconds) {
+                    whole = false;  // the log took no rows a moment ago
+                } else if (!takeFile(e.name)) {
+                    m_logRefused = m_loop.now();
+                    // The log takes no new rows (held by another program,
+                    // the disk full): every later file would fail the same
+                    // way, so intake waits for the next check.
+                    whole = false;
+                }
                 break;
             case Kind::Special:
             case Kind::Dangling:
@@ -123,6 +132,9 @@ bool QueueScanner::scan() {
         if (m_host.abandoned()) {
             return false;
         }
+        if (!whole) {
+            break;
+        }
     }
     if (whole) {
         m_conditions.endRound(kQueueGroup);
@@ -145,14 +157,14 @@ bool QueueScanner::registerClient(const QueueMessage& msg) {
     return true;
 }
 
-void QueueScanner::takeFile(const QString& f) {
+bool QueueScanner::takeFile(const QString& f) {
     const QString source = m_host.queuePath(QStringLiteral("\\"), f);
     // Opened without waiting and read no further than the bound; a line ends
     // at a carriage return only.
     text::ReadError readError = text::ReadError::None;
     const auto bytes = text::readBounded(source, kMaxQueueFileBytes, &readError);
     if (!bytes && readError != text::ReadError::TooLarge) {
-        return;  // cannot be opened now (or changed since the listing); tried again later
+        return true;  // cannot be opened now (or changed since the listing); tried again later
     }
 
     std::optional<QueueMessage> msg;
@@ -165,10 +177,10 @@ void QueueScanner::takeFile(const QString& f) {
                                QStringLiteral("Error: PMF file format error: ") + f +
                                    QStringLiteral("; it cannot be moved to the failed folder"),
                                f + QStringLiteral(" is no longer in the queue folder"));
-            return;
+            return true;
         }
         m_host.addStatus(QStringLiteral("Error: PMF file format error: ") + f);
-        return;
+        return true;
     }
     // A name already in the pending folder would be overwritten: the file
     // waits until that one has left.
@@ -179,7 +191,7 @@ void QueueScanner::takeFile(const QString& f) {
                                QStringLiteral(" is already in the pending folder"),
                            QStringLiteral("The file named ") + f +
                                QStringLiteral(" no longer waits for the pending folder"));
-        return;
+        return true;
     }
 
     qint64 id = 0;
@@ -187,7 +199,7 @@ void QueueScanner::takeFile(const QString& f) {
         registerClient(*msg);
         m_loop.yield();
         if (m_host.abandoned()) {
-            return;
+            return true;
         }
 
         using namespace logstore;
@@ -219,29 +231,32 @@ void QueueScanner::takeFile(const QString& f) {
         row.commit();
     } catch (const db::DbError& e) {
         // Nothing was sent; the file stays in the queue folder for a later check.
-        m_conditions.raise(
-            kQueueGroup + QStringLiteral("log:") + f,
-            QStringLiteral("Error: ") + f + QStringLiteral(" cannot be logged: ") + e.message(),
-            f + QStringLiteral(" no longer waits to be logged"));
-        return;
+        m_logRefused = m_loop.now();
+        m_conditions.raise(kQueueGroup + QStringLiteral("log"),
+                           QStringLiteral("Error: ") + f + QStringLiteral(" cannot be logged: ") +
+                               e.message() +
+                               QStringLiteral("; queue files wait in the queue folder until the "
+                                              "log takes new entries"),
+                           QStringLiteral("The log takes new entries again"));
+        return false;
     }
 
     if (!moveFile(source, m_host.queuePath(kPending, f))) {
         m_host.addStatus(QStringLiteral("Error: ") + f +
                          QStringLiteral(" cannot be moved to the pending folder; it was not sent"));
-        return;
+        return true;
     }
     if (!m_pager) {
-        return;
+        return true;
     }
     m_host.applyPagerSettings();
     const QString uid = QString::number(id);
     if (msg->method == QLatin1String("UCP")) {
         m_host.addStatus(QStringLiteral("Error: UCP not implemented yet"));
-        return;
+        return true;
     }
     if (!submitFilePage(f, *msg, id)) {
-        return;
+        return true;
     }
     const qint32 n = m_pager->SubmitStatus();
     if (n > 0) {
@@ -250,6 +265,7 @@ void QueueScanner::takeFile(const QString& f) {
         m_host.addStatus(QStringLiteral("Submitted to queue: Ph#=") + msg->tapPhoneNumber +
                          QStringLiteral(" PIN=") + msg->tapPin + QStringLiteral(" ID=") + uid);
     }
+    return true;
 }
 
 // A file page, or a message longer than a port record's message field:

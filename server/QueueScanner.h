@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QDateTime>
 #include <QString>
+
 #include <QStringList>
+#include <optional>
 
 class PagerOCX;
 
@@ -52,7 +55,8 @@ public:
     bool scan();
 
 private:
-    void takeFile(const QString& name);
+    // False when the log refused the new row (the store takes no writes).
+    bool takeFile(const QString& name);
     bool registerClient(const QueueMessage& msg);
     // Submits a page; a file page or a text longer than a port record goes
     // through a copy in the server's own folder. False when the message
@@ -67,6 +71,10 @@ private:
     db::Recordset* m_clients = nullptr;
     db::Recordset* m_log = nullptr;
     PagerOCX* m_pager = nullptr;
+    static constexpr double kLogRetrySeconds = 5;
+    // When the log last refused a new row: intake waits a while before the
+    // next attempt, so a held store costs one short wait now and then.
+    std::optional<QDateTime> m_logRefused;
 };
 
 }  // namespace vts

@@ -41,13 +41,17 @@ ResultRecorder::ResultRecorder(EventLoop& loop, StatusConditions& conditions, Ho
       m_journal(m_workingDir) {}
 
 ResultRecorder::RowUpdate ResultRecorder::updateLogRow(qint64 rowId, LogStatus status,
-                                                       QString* name, QString* error) {
+                                                       QString* name, QString* error, bool write) {
     try {
         auto rs = m_log->openTableWhere(QStringLiteral("tblLog"), QStringLiteral("ID"), rowId);
         if (!rs || rs->eof()) {
             return RowUpdate::NoRow;
         }
         *name = rs->text(QStringLiteral("UniqueID"));
+        if (!write) {
+            *error = m_lastError;
+            return RowUpdate::StoreError;
+        }
         db::RowEdit row(*rs, db::RowEdit::Mode::Edit);
         row.set(QStringLiteral("Status"), toInt(status));
         row.set(QStringLiteral("StatusDescription"), QString());
@@ -66,8 +70,13 @@ void ResultRecorder::record(const QString& id, LogStatus status) {
     bool isNumber = false;
     const qint64 rowId = id.toLongLong(&isNumber);
     QString name, error;
-    const RowUpdate r =
-        isNumber && rowId > 0 ? updateLogRow(rowId, status, &name, &error) : RowUpdate::NoRow;
+    // While the log refuses writes, results go to the journal without a
+    // new attempt each: the attempts are left to the journal's retries.
+    const bool write =
+        m_journal.isEmpty() || !m_journalTried ||
+        EventLoop::secondsBetween(*m_journalTried, m_loop.now()) >= kJournalRetrySeconds;
+    const RowUpdate r = isNumber && rowId > 0 ? updateLogRow(rowId, status, &name, &error, write)
+                                              : RowUpdate::NoRow;
     if (r == RowUpdate::NoRow) {
         m_host.addStatus(QStringLiteral("Error: no log entry for message ID=") + id);
         return;
@@ -79,7 +88,12 @@ void ResultRecorder::record(const QString& id, LogStatus status) {
         // Kept, in memory and in the journal file, and recorded once the log
         // takes writes again; the message file stays in the pending folder
         // meanwhile and is not paged again.
+        if (write) {
+            m_journalTried = m_loop.now();
+            m_lastError = error;
+        }
         const bool kept = m_journal.add({rowId, status, name});
+        watchReserve();
         m_host.addStatus(QStringLiteral("Error: the log entry of message ID=") + id +
                          QStringLiteral(" cannot be updated: ") + error +
                          (kept ? QStringLiteral("; the result is kept in ") +
@@ -134,8 +148,9 @@ void ResultRecorder::applyJournal() {
     const QList<ResultJournal::Entry> entries = m_journal.entries();
     for (const ResultJournal::Entry& e : entries) {
         QString name, error;
-        const RowUpdate r = updateLogRow(e.id, e.status, &name, &error);
+        const RowUpdate r = updateLogRow(e.id, e.status, &name, &error, true);
         if (r == RowUpdate::StoreError) {
+            m_lastError = error;
             m_conditions.raise(QStringLiteral("journal"),
                                QStringLiteral("Error: %1 kept result(s) cannot be recorded yet: ")
                                        .arg(entries.size()) +
@@ -154,6 +169,48 @@ void ResultRecorder::applyJournal() {
         moveResultFile(name.isEmpty() ? e.name : name, e.status);
     }
     m_conditions.clear(QStringLiteral("journal"));
+    watchReserve();
+}
+
+bool ResultRecorder::loadJournal() {
+    const bool reserved = m_journal.load();
+    if (!reserved) {
+        m_host.addStatus(QStringLiteral("Error: there is no room for the reserve of ") +
+                         QLatin1String(ResultJournal::kFileName) +
+                         QStringLiteral("; a result the log cannot take is kept in memory only"));
+    }
+    watchReserve();
+    return reserved;
+}
+
+void ResultRecorder::watchReserve() {
+    if (m_journal.isEmpty()) {
+        m_conditions.clear(QStringLiteral("journal-reserve"));
+    } else {
+        m_conditions.raise(QStringLiteral("journal-reserve"),
+                           QStringLiteral("Results the log cannot take are kept in the reserve "
+                                          "of %1 (room for %2 results)")
+                               .arg(QLatin1String(ResultJournal::kFileName))
+                               .arg(ResultJournal::kSlots),
+                           QStringLiteral("Every kept result is recorded in the log"));
+    }
+    // With less room than a full send queue's results, no new batch is
+    // handed out: results that could not be kept anywhere are never made.
+    const bool full = !m_journal.isEmpty() && m_journal.freeSlots() < kReserveHeadroom;
+    if (full == m_reserveFull) {
+        return;
+    }
+    m_reserveFull = full;
+    if (full) {
+        m_conditions.raise(QStringLiteral("journal-full"),
+                           QStringLiteral("Error: the reserve of %1 is nearly full; no new "
+                                          "batches are handed out until the log takes writes again")
+                               .arg(QLatin1String(ResultJournal::kFileName)),
+                           QStringLiteral("New batches are handed out again"));
+    } else {
+        m_conditions.clear(QStringLiteral("journal-full"));
+    }
+    m_host.holdDispatch(full);
 }
 
 void ResultRecorder::returnPendingFiles(bool report) {
@@ -164,6 +221,9 @@ void ResultRecorder::returnPendingFiles(bool report) {
     for (const QString& f : names) {
         if (m_journal.holdsFile(f)) {
             continue;  // its result is known; it waits for the log, not for a new send
+        }
+        if (m_heldFiles.contains(f, Qt::CaseInsensitive)) {
+            continue;  // a dialer of the earlier run may still deliver it
         }
         if (queueentries::move(m_host.queuePath(kPending, f),
                                m_host.queuePath(QStringLiteral("\\"), f))) {
@@ -180,33 +240,82 @@ void ResultRecorder::returnPendingFiles(bool report) {
     }
 }
 
-std::vector<PortRecord> ResultRecorder::readLeftOverResults(double dialerStopSeconds) {
+std::vector<PortRecord> ResultRecorder::readLeftOverResults() {
     std::vector<PortRecord> out;
+    m_heldIds.clear();
     const QDir dir(m_workingDir);
-    const QDateTime from = m_loop.now();
     for (int p = 1; p <= portfile::kPortFiles; ++p) {
         const QString path = dir.filePath(portfile::fileName(p));
         if (!QFileInfo(path).isFile()) {
             continue;
         }
         // A dialer of the run that ended is stopped by its server's end; it
-        // hangs up and marks what it had not finished, then lets go.
+        // hangs up and marks what it had not finished, then lets go. Until
+        // then only what it has already marked final is taken.
         PortLock lock(m_workingDir, p);
-        while (!lock.tryLock() &&
-               EventLoop::secondsBetween(from, m_loop.now()) < dialerStopSeconds) {
-            m_loop.waitFor(0.25);
-            if (m_host.abandoned()) {
-                return out;
-            }
-        }
-        if (!lock.held()) {
-            continue;  // the pager control leaves this port alone and says so
-        }
-        for (PortRecord& rec : portrecovery::knownOutcomes(path)) {
+        QStringList unknown;
+        for (PortRecord& rec : portrecovery::knownOutcomes(path, &unknown)) {
             out.push_back(std::move(rec));
+        }
+        if (!lock.tryLock() && !unknown.isEmpty()) {
+            m_heldIds.insert(p, unknown);
         }
     }
     return out;
+}
+
+QString ResultRecorder::fileOf(qint64 id) const {
+    try {
+        auto rs = m_log->openTableWhere(QStringLiteral("tblLog"), QStringLiteral("ID"), id);
+        if (rs && !rs->eof() &&
+            rs->value(QStringLiteral("Status")).toInt() == toInt(LogStatus::Waiting)) {
+            return rs->text(QStringLiteral("UniqueID"));
+        }
+    } catch (const db::DbError&) {
+    }
+    return {};
+}
+
+int ResultRecorder::returnFiles(const QStringList& names) {
+    int moved = 0;
+    for (const QString& f : names) {
+        if (f.isEmpty() || m_journal.holdsFile(f) ||
+            !existsOrDangles(m_host.queuePath(kPending, f))) {
+            continue;
+        }
+        if (queueentries::move(m_host.queuePath(kPending, f),
+                               m_host.queuePath(QStringLiteral("\\"), f))) {
+            ++moved;
+        } else {
+            m_host.addStatus(QStringLiteral("Error: ") + f +
+                             QStringLiteral(" cannot be put back into the queue folder"));
+        }
+    }
+    return moved;
+}
+
+void ResultRecorder::takeReleasedPort(int port, std::int32_t retries) {
+    const QStringList ids = m_heldIds.take(port);
+    if (ids.isEmpty() || !m_log) {
+        return;
+    }
+    const QString path = QDir(m_workingDir).filePath(portfile::fileName(port));
+    applyLeftOverResults(portrecovery::knownOutcomes(path), retries);
+    if (m_host.abandoned()) {
+        return;
+    }
+    QStringList names;
+    for (const QString& id : ids) {
+        const QString name = fileOf(id.toLongLong());
+        m_heldFiles.removeAll(name);
+        names << name;
+    }
+    const int moved = returnFiles(names);
+    if (moved > 0) {
+        m_host.addStatus(
+            QStringLiteral("Returned %1 message file(s) from the pending folder to the queue")
+                .arg(moved));
+    }
 }
 
 bool ResultRecorder::awaitsResult(qint64 id) const {
@@ -221,6 +330,16 @@ bool ResultRecorder::awaitsResult(qint64 id) const {
 
 void ResultRecorder::applyLeftOverResults(const std::vector<PortRecord>& records,
                                           std::int32_t retries) {
+    if (m_heldFiles.isEmpty()) {
+        for (const QStringList& ids : std::as_const(m_heldIds)) {
+            for (const QString& id : ids) {
+                const QString name = fileOf(id.toLongLong());
+                if (!name.isEmpty()) {
+                    m_heldFiles << name;
+                }
+            }
+        }
+    }
     for (const PortRecord& rec : records) {
         if (m_host.abandoned()) {
             return;

@@ -4,7 +4,9 @@
 #include "Statuses.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <optional>
@@ -43,10 +45,16 @@ public:
         virtual void replayResult(LogStatus result, const QString& uniqueId, const QString& message,
                                   const QString& phoneNumber, const QString& pin,
                                   std::int16_t modemErrorFlag) = 0;
+        // True: no new batch may be handed out (the journal has no room left
+        // for their results).
+        virtual void holdDispatch(bool held) = 0;
     };
 
     // How long, at most, a failing log is left before kept results are tried again.
-    static constexpr double kJournalRetrySeconds = 30;
+    static constexpr double kJournalRetrySeconds = 5;
+    // Free journal slots below which no new batch is handed out: the
+    // results of a full send queue.
+    static constexpr int kReserveHeadroom = 800;
 
     ResultRecorder(EventLoop& loop, StatusConditions& conditions, Host& host, QString workingDir);
 
@@ -58,8 +66,10 @@ public:
     // its file (Sent to SENT, Failed and Cancelled to FAILED, others stay).
     void record(const QString& id, LogStatus status);
 
-    // Reads the results an earlier run could not record.
-    void loadJournal() { m_journal.load(); }
+    // Reads the results an earlier run could not record and makes the
+    // journal's reserve; false (with a status line) when there is no room.
+    bool loadJournal();
+    const ResultJournal& journal() const { return m_journal; }
     // Records the kept results the log now takes.
     void applyJournal();
     // applyJournal, when results are kept and the last attempt is long enough ago.
@@ -70,18 +80,29 @@ public:
     void returnPendingFiles(bool report);
 
     // The known outcomes in the port files of a run that ended without its
-    // exit sequence, each read once its dialer has let go of it (waiting up
-    // to `dialerStopSeconds` from the first).
-    std::vector<PortRecord> readLeftOverResults(double dialerStopSeconds);
+    // exit sequence. A port file a dialer of that run still holds is read
+    // too, without waiting: its final records count at once, and the files
+    // of its other messages stay in the pending folder (that dialer may
+    // still deliver them) until takeReleasedPort().
+    std::vector<PortRecord> readLeftOverResults();
+    // A port file held at start-up was let go: its outcomes are recorded and
+    // the files of its messages that did not go out return to the queue.
+    void takeReleasedPort(int port, std::int32_t retries);
     // Hands each outcome whose log row still waits for one to the host; a
     // failed attempt that had retries left (of `retries`) is not an outcome.
     void applyLeftOverResults(const std::vector<PortRecord>& records, std::int32_t retries);
 
 private:
     enum class RowUpdate { Done, NoRow, StoreError };
-    RowUpdate updateLogRow(qint64 id, LogStatus status, QString* name, QString* error);
+    // With `write` false only the row's file name is read and the update
+    // counts as refused by the store.
+    RowUpdate updateLogRow(qint64 id, LogStatus status, QString* name, QString* error, bool write);
+    void watchReserve();
     void moveResultFile(const QString& name, LogStatus status);
     bool awaitsResult(qint64 id) const;
+    QString fileOf(qint64 id) const;
+    // Moves the named files from the pending folder back to the queue.
+    int returnFiles(const QStringList& names);
 
     EventLoop& m_loop;
     StatusConditions& m_conditions;
@@ -89,7 +110,13 @@ private:
     QString m_workingDir;
     ResultJournal m_journal;
     db::Database* m_log = nullptr;
-    std::optional<QDateTime> m_journalTried;  // last attempt to record kept results
+    std::optional<QDateTime> m_journalTried;  // last attempt the log refused, or journal retry
+    QString m_lastError;                      // what the store said then
+    bool m_reserveFull = false;
+    // Per port index, the log IDs of messages a dialer of an earlier run
+    // still held at start-up, with their outcome unknown.
+    QHash<int, QStringList> m_heldIds;
+    QStringList m_heldFiles;  // their message files, kept in the pending folder
 };
 
 }  // namespace vts

@@ -14,6 +14,11 @@ void ServerStores::open(const QString& workingDir) {
     m_cfgDb = configstore::open(workingDir);
     m_clients = m_cfgDb->openTable(QStringLiteral("tblClients"));
     m_logDb = logstore::open(workingDir);
+    // The server's one thread scans, dispatches and collects: a log held by
+    // another program must not stop it for seconds per write. A write that
+    // finds the log locked fails fast; results are then kept in the journal
+    // and new queue files wait in the queue folder.
+    m_logDb->setBusyTimeout(kLogBusyMs);
     m_log = m_logDb->openTable(QStringLiteral("tblLog"));
 }
 

@@ -17,6 +17,9 @@ class Recordset;
 // start-up, closed once by the exit sequence.
 class ServerStores final {
 public:
+    // How long a log write waits for another program's lock.
+    static constexpr int kLogBusyMs = 200;
+
     ServerStores();
     ~ServerStores();
 

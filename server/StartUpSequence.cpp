@@ -71,8 +71,7 @@ bool StartUpSequence::run() {
 
     // Before the pager control clears the port files: what they say about
     // the messages of a run that ended without its exit sequence.
-    const std::vector<PortRecord> leftOver =
-        m_results.readLeftOverResults(m_options.dialerStopSeconds);
+    const std::vector<PortRecord> leftOver = m_results.readLeftOverResults();
     if (m_host.hasEnded()) {
         m_host.closeStores();
         return false;

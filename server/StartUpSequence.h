@@ -45,7 +45,6 @@ public:
     struct Options {
         QString workingDir;
         int splashMs = 3000;
-        double dialerStopSeconds = 20;
     };
 
     StartUpSequence(EventLoop& loop, Dialogs& dialogs, MonitorView& view, ServerStores& stores,

@@ -19,9 +19,11 @@ const PortRecord& PortBatch::header() const {
     return m_header ? *m_header : none;
 }
 
-void PortBatch::markFailed() {
+void PortBatch::markFailed() { markGone(PortStatus::Failed); }
+
+void PortBatch::markGone(PortStatus s) {
     if (is(PortStatus::Busy)) {
-        m_status = static_cast<std::int16_t>(PortStatus::Failed);
+        m_status = static_cast<std::int16_t>(s);
     }
 }
 

@@ -47,6 +47,8 @@ public:
     // A Busy batch whose dialer is gone without a final header counts as
     // failed from now on.
     void markFailed();
+    // The same with another status for the unmarked messages.
+    void markGone(PortStatus s);
 
     // The count the header declares, as it stands.
     std::int32_t declaredCount() const { return headerRead() ? m_header->index : 0; }

@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <csignal>
+
 namespace vts {
 namespace {
 
@@ -24,6 +26,14 @@ public:
         return m_process->state() != QProcess::NotRunning;
     }
     qint64 pid() const override { return m_process->processId(); }
+    void stop(bool force) override {
+        if (m_process->state() == QProcess::NotRunning) return;
+        if (force) {
+            m_process->kill();
+        } else {
+            m_process->terminate();
+        }
+    }
 
 private:
     std::unique_ptr<QProcess> m_process;
@@ -34,6 +44,9 @@ public:
     explicit DetachedHandle(qint64 pid) : m_pid(pid) {}
     bool isRunning() override { return true; }
     qint64 pid() const override { return m_pid; }
+    void stop(bool force) override {
+        if (m_pid > 0) ::kill(static_cast<pid_t>(m_pid), force ? SIGKILL : SIGTERM);
+    }
 
 private:
     qint64 m_pid;

@@ -15,6 +15,8 @@ public:
     virtual ~ProcessHandle() = default;
     virtual bool isRunning() = 0;
     virtual qint64 pid() const = 0;
+    // Asks the program to stop (SIGTERM); with `force`, ends it (SIGKILL).
+    virtual void stop(bool force) = 0;
 };
 
 // The one seam for starting programs. A Windows program name "NAME.EXE" is

@@ -131,6 +131,10 @@ void Database::createTable(const TableDef& table) {
     c.tables.erase(table.name.toLower());
 }
 
+void Database::setBusyTimeout(int ms) {
+    if (d->conn->db) sqlite3_busy_timeout(d->conn->db, ms);
+}
+
 bool Database::hasTable(const QString& table) const {
     Connection& c = *d->conn;
     c.requireOpen();

@@ -91,6 +91,9 @@ public:
 
     void createTable(const TableDef& table);
     bool hasTable(const QString& table) const;
+    // How long a statement waits for another program's lock before it fails
+    // with a store error (several seconds unless set).
+    void setBusyTimeout(int ms);
 
     // Updatable record set over a whole table, in table (row) order.
     std::unique_ptr<Recordset> openTable(const QString& table);

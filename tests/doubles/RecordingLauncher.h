@@ -17,7 +17,14 @@ public:
     public:
         bool isRunning() override { return m_running; }
         qint64 pid() const override { return 4242; }
+        void stop(bool force) override {
+            stops.push_back(force);
+            if (onStop) onStop(force);
+        }
         void finish() { m_running = false; }
+        // The stop requests received (true: forced); `onStop` acts on one.
+        std::vector<bool> stops;
+        std::function<void(bool force)> onStop;
 
     private:
         bool m_running = true;

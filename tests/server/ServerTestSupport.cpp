@@ -47,6 +47,10 @@ void ServerTest::SetUp() {
     db.reset();
     addModem(QStringLiteral("COM1"));
 
+    useStandInDialer();
+}
+
+void ServerTest::useStandInDialer() {
     launcher.onStart = [this](const Launcher::Request& r) -> std::shared_ptr<ProcessHandle> {
         auto h = std::make_shared<RecordingLauncher::Handle>();
         if (r.program.compare(QStringLiteral("calvex.exe"), Qt::CaseInsensitive) != 0) {
@@ -90,7 +94,6 @@ MonitorCore& ServerTest::core() {
         MonitorCore::Options o;
         o.workingDir = dir();
         o.programDir = sysDir;
-        o.dialerStopSeconds = dialerStopSeconds;
         m_core = std::make_unique<MonitorCore>(loop, dialogs, launcher, view, sound, mailer, o);
     }
     return *m_core;

@@ -70,6 +70,8 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // The stand-in dialer of `dialer` (set by SetUp).
+    void useStandInDialer();
     // Creates the core (not started).
     MonitorCore& core();
     bool startCore();
@@ -106,7 +108,6 @@ protected:
     std::vector<Run> runs;
     DialerScript dialer;  // default: everything sent
     QString sysDir;
-    double dialerStopSeconds = 20;  // the core's wait for dialers of an earlier run
 };
 
 }  // namespace vts::test

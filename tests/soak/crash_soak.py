@@ -3,8 +3,13 @@
 vtsmonitor, vtspage) with N pages while the server is killed (SIGKILL, timed
 while one of its dialers runs) and dialers are killed, restarting the server
 each time; with --server-stops, also orderly stops (SIGTERM, the exit
-sequence to its end, restart) timed the same way. At the end every page is accounted for against the simulated
-paging terminal's record (pages.jsonl):
+sequence to its end, restart) timed the same way; with --restart-after-kill,
+an orderly restart right after each dialer kill; with --full-disk N, N rounds
+in which the server's file system fills up while a dialer runs, the server is
+killed while it is full and started again once there is room (the server's
+working directory is then a small tmpfs in a user namespace of its own). At
+the end every page is accounted for against the simulated paging terminal's
+record (pages.jsonl):
 
   lost                 never delivered and not reported failed
   sent, undelivered    reported sent (in SENT) but never delivered
@@ -74,8 +79,10 @@ def dialers(work):
     return found
 
 
-def on_the_line(work):
-    """Message texts of the batches in the port files right now."""
+def on_the_line(work, busy_only=False):
+    """Message texts of the batches in the port files right now (with
+    busy_only, only of batches still handed out: a collected one has an idle
+    header)."""
     texts = set()
     for port in range(1, 9):
         try:
@@ -86,6 +93,8 @@ def on_the_line(work):
         if len(data) < RECORD:
             continue
         count = int.from_bytes(data[738:742], "little", signed=True)
+        if busy_only and int.from_bytes(data[634:636], "little", signed=True) != 1:
+            continue
         for r in range(1, min(count, len(data) // RECORD - 1) + 1):
             rec = data[r * RECORD:(r + 1) * RECORD]
             texts.add(rec[MESSAGE_OFFSET:MESSAGE_OFFSET + MESSAGE_WIDTH].decode("cp1252").rstrip())
@@ -93,13 +102,15 @@ def on_the_line(work):
 
 
 class Road:
-    def __init__(self, bindir, work):
+    def __init__(self, bindir, work, srv=None):
         self.bin = os.path.abspath(bindir)
-        self.work = work
-        self.queue = os.path.join(work, "QUEUE")
+        self.home = work           # the simulator's files
+        self.work = srv or work    # the server's working directory
+        self.queue = os.path.join(self.work, "QUEUE")
         self.server = None
         self.sim = None
         self.server_log = open(os.path.join(work, "server.out"), "ab")
+        self.filler = os.path.join(self.work, "filler")
 
     def env(self):
         env = dict(os.environ)
@@ -120,12 +131,12 @@ class Road:
             f.write("[modem]\nguard=0.2\nhangupreply=2\n")
         # Bytes take their real time on a 2400 bit/s line, so a call lasts
         # long enough for a kill to land in it.
-        scenario = os.path.join(self.work, "scenario.txt")
+        scenario = os.path.join(self.home, "scenario.txt")
         with open(scenario, "w") as f:
             f.write("* slow=2400\n")
         self.sim = subprocess.Popen(
-            [os.path.join(self.bin, "pagesim"), "--dir", os.path.join(self.work, "sim"), "--ports", "1,2",
-             "--pages", os.path.join(self.work, "pages.jsonl"), "--ini",
+            [os.path.join(self.bin, "pagesim"), "--dir", os.path.join(self.home, "sim"), "--ports", "1,2",
+             "--pages", os.path.join(self.home, "pages.jsonl"), "--ini",
              os.path.join(self.work, "calvex.ini"), "--guard", "0.2", "--scenario", scenario],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=self.env())
         for line in self.sim.stdout:
@@ -173,6 +184,23 @@ class Road:
             check=True, capture_output=True)
         return out.stdout.decode().strip(), text
 
+    # Fills the server's file system to the last byte.
+    def fill_disk(self):
+        with open(self.filler, "ab") as f:
+            for size in (1 << 20, 1 << 12, 1):
+                try:
+                    while True:
+                        f.write(b"\0" * size)
+                        f.flush()
+                except OSError:
+                    pass
+
+    def free_disk(self):
+        try:
+            os.remove(self.filler)
+        except OSError:
+            pass
+
     def folder(self, sub):
         path = os.path.join(self.queue, sub) if sub else self.queue
         return {n for n in os.listdir(path) if n.upper().endswith(".PMF")}
@@ -193,16 +221,30 @@ def main():
     ap.add_argument("--dialer-kills", type=int, default=10)
     ap.add_argument("--server-stops", type=int, default=0,
                     help="orderly stops (SIGTERM, exit sequence, restart) while a dialer runs")
+    ap.add_argument("--restart-after-kill", action="store_true",
+                    help="an orderly stop and restart right after each dialer kill")
+    ap.add_argument("--full-disk", type=int, default=0,
+                    help="rounds of a full file system with a server kill while it is full")
     ap.add_argument("--work", help="working directory to use (default: a new temporary one)")
     ap.add_argument("--timeout", type=float, default=3600, help="seconds for the whole soak")
     ap.add_argument("--seed", type=int, default=None)
     args = ap.parse_args()
     random.seed(args.seed)
+    if args.full_disk and os.environ.get("VANTREL_SOAK_NS") != "1":
+        # A file system of our own to fill: a tmpfs in a user and mount
+        # namespace, so no root is needed and nothing else runs short.
+        env = dict(os.environ, VANTREL_SOAK_NS="1")
+        return subprocess.call(["unshare", "-rm", "--", sys.executable] + sys.argv, env=env)
 
     work = args.work or tempfile.mkdtemp(prefix="vantrel-soak-")
     os.makedirs(work, exist_ok=True)
     log(f"working directory {work}")
-    road = Road(args.bin, work)
+    srv = None
+    if args.full_disk:
+        srv = os.path.join(work, "srv")
+        os.makedirs(srv, exist_ok=True)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=48m", "tmpfs", srv], check=True)
+    road = Road(args.bin, work, srv)
     pages = {}          # file name -> text
     at_kills = set()    # texts in a port file at a kill
     started = time.time()
@@ -211,7 +253,7 @@ def main():
         road.setup()
         road.start_server()
         kills = (["server"] * args.server_kills + ["dialer"] * args.dialer_kills +
-                 ["stop"] * args.server_stops)
+                 ["stop"] * args.server_stops + ["full"] * args.full_disk)
         random.shuffle(kills)
         # Pages are fed in waves between the kills, so every kill finds work.
         waves = len(kills) + 1
@@ -233,7 +275,7 @@ def main():
             while time.time() < deadline:
                 if road.server.poll() is not None:
                     raise RuntimeError(f"the server ended by itself (status {road.server.returncode})")
-                pids = [pid for pid, parent in dialers(work) if parent == road.server.pid]
+                pids = [pid for pid, parent in dialers(road.work) if parent == road.server.pid]
                 if pids:
                     break
                 time.sleep(0.01)
@@ -242,7 +284,8 @@ def main():
                 skipped += 1
                 continue
             time.sleep(random.uniform(0.0, 0.5))  # somewhere in the call
-            at_kills |= on_the_line(work)
+            if kind != "full":
+                at_kills |= on_the_line(road.work)
             if kind == "server":
                 road.kill_server()
                 log(f"kill {w + 1}/{len(kills)}: server (dialer {pids})")
@@ -251,6 +294,21 @@ def main():
                 road.stop_server()
                 log(f"kill {w + 1}/{len(kills)}: orderly stop (dialer {pids})")
                 road.start_server()
+            elif kind == "full":
+                road.fill_disk()
+                # The run ends while nothing can be written; its results
+                # can only go to the journal's reserve.
+                deadline = time.time() + 60
+                while any(pid in pids for pid, _ in dialers(road.work)) and time.time() < deadline:
+                    time.sleep(0.05)
+                time.sleep(2)
+                # Only a run started while the disk was full is on the line
+                # now; the results of the one that ended are in the journal.
+                at_kills |= on_the_line(road.work, busy_only=True)
+                road.kill_server()
+                road.free_disk()
+                log(f"kill {w + 1}/{len(kills)}: server on a full disk (dialer {pids})")
+                road.start_server()
             else:
                 for pid in pids:
                     try:
@@ -258,6 +316,9 @@ def main():
                     except ProcessLookupError:
                         pass
                 log(f"kill {w + 1}/{len(kills)}: dialer {pids}")
+                if args.restart_after_kill:
+                    road.stop_server()
+                    road.start_server()
         log(f"{fed} pages queued; waiting for every page to be sent or failed")
         while time.time() - started < args.timeout:
             done = road.folder("SENT") | road.folder("FAILED")
@@ -272,6 +333,7 @@ def main():
         ok = account(road, pages, at_kills, args, skipped)
     finally:
         road.stop()
+        road.free_disk()
     log(f"took {time.time() - started:.0f} s")
     if ok and not args.work:
         shutil.rmtree(work, ignore_errors=True)
@@ -280,7 +342,7 @@ def main():
 
 def account(road, pages, at_kills, args, skipped):
     delivered = {}
-    with open(os.path.join(road.work, "pages.jsonl"), encoding="utf-8") as f:
+    with open(os.path.join(road.home, "pages.jsonl"), encoding="utf-8") as f:
         for line in f:
             line = line.strip()
             if line:
@@ -303,10 +365,20 @@ def account(road, pages, at_kills, args, skipped):
             if text not in at_kills:
                 unexplained.append(name)
     strangers = sum(v for t, v in delivered.items() if t not in set(pages.values()))
+    # Sent rows in the log per page text: a page paged again is logged again.
+    sent_rows = {}
+    try:
+        db = sqlite3.connect(os.path.join(road.work, "VTSLog.mdb"))
+        for (text,) in db.execute("select Message from tblLog where Status=1"):
+            sent_rows[text] = sent_rows.get(text, 0) + 1
+        db.close()
+    except sqlite3.Error as e:
+        log(f"the log cannot be read: {e}")
     extra = sum(delivered.get(pages[n], 0) - 1 for n in dups)
     print(json.dumps({
         "pages": len(pages), "server_kills": args.server_kills, "dialer_kills": args.dialer_kills,
-        "server_stops": args.server_stops,
+        "server_stops": args.server_stops, "full_disk_kills": args.full_disk,
+        "restart_after_kill": args.restart_after_kill,
         "kills_skipped": skipped,
         "delivered_once": sum(1 for t in pages.values() if delivered.get(t, 0) == 1),
         "lost": len(lost), "sent_but_undelivered": len(undelivered),
@@ -314,6 +386,8 @@ def account(road, pages, at_kills, args, skipped):
         "pages_delivered_twice_or_more": len(dups), "extra_deliveries": extra,
         "duplicates_not_on_the_line_at_a_kill": len(unexplained),
         "pages_on_the_line_at_kills": len(at_kills), "unknown_deliveries": strangers,
+        "log_sent_rows": sum(sent_rows.values()),
+        "pages_with_more_than_one_sent_row": sum(1 for t in pages.values() if sent_rows.get(t, 0) > 1),
     }, indent=2), flush=True)
     for title, names in (("lost", lost), ("sent but undelivered", undelivered), ("failed", failed_pages),
                          ("unexplained duplicate", unexplained), ("not finished", unfinished)):
