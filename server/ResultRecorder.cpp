@@ -217,22 +217,14 @@ void ResultRecorder::returnPendingFiles(bool report) {
     bool ok = false;
     const QStringList names =
         paths::listFiles(m_host.queuePath(kPending), QStringLiteral("*.PMF"), &ok);
-    int moved = 0;
+    QStringList returnable;
     for (const QString& f : names) {
-        if (m_journal.holdsFile(f)) {
-            continue;  // its result is known; it waits for the log, not for a new send
-        }
-        if (m_heldFiles.contains(f, Qt::CaseInsensitive)) {
-            continue;  // a dialer of the earlier run may still deliver it
-        }
-        if (queueentries::move(m_host.queuePath(kPending, f),
-                               m_host.queuePath(QStringLiteral("\\"), f))) {
-            ++moved;
-        } else {
-            m_host.addStatus(QStringLiteral("Error: ") + f +
-                             QStringLiteral(" cannot be put back into the queue folder"));
+        // A dialer of the earlier run may still deliver it.
+        if (!m_heldFiles.contains(f, Qt::CaseInsensitive)) {
+            returnable << f;
         }
     }
+    const int moved = returnFiles(returnable);
     if (report && moved > 0) {
         m_host.addStatus(
             QStringLiteral("Returned %1 message file(s) from the pending folder to the queue")
@@ -279,6 +271,8 @@ QString ResultRecorder::fileOf(qint64 id) const {
 int ResultRecorder::returnFiles(const QStringList& names) {
     int moved = 0;
     for (const QString& f : names) {
+        // A file whose result the journal keeps waits for the log, not for
+        // a new send.
         if (f.isEmpty() || m_journal.holdsFile(f) ||
             !existsOrDangles(m_host.queuePath(kPending, f))) {
             continue;
