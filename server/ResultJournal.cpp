@@ -108,7 +108,7 @@ bool ResultJournal::load() {
     bool made = fd >= 0 && ::posix_fallocate(fd, 0, off_t{kSlots} * kSlotBytes) == 0;
     if (made) {
         QByteArray all;
-        all.reserve(kSlots * kSlotBytes);
+        all.reserve(qsizetype{kSlots} * kSlotBytes);
         for (int i = 0; i < kSlots; ++i) {
             all += i < m_entries.size() ? encode(m_entries.at(i)) : blankSlot();
         }
