@@ -11,7 +11,8 @@
 #   install_units_verify   systemd-analyze verify on the installed units, and
 #                          their exposure score (systemd-analyze security)
 #   install_store_group    as root: the server under a service user with the
-#                          unit's umask; an operator in its group reports
+#                          unit's umask, writing only its folder; an operator
+#                          in its group reports
 #   install_help_version   --help and --version of every program, built and installed
 #   install_man_pages      every manual page renders with man -l without a warning
 #   install_help_man       each program's --help options against its manual page
@@ -325,14 +326,33 @@ case_install_store_group() {
     chmod -R g+rwX,o-rwx "$state"
     find "$state" -type d -exec chmod g+s {} +
 
-    # The server, as the unit runs it, makes the message log.
+    # The server, as the unit runs it, makes the message log: its user and
+    # group, the umask, and (where this machine lets a mount namespace be
+    # made) every file system read-only but the folder that holds the
+    # working directory, as ProtectSystem=strict and ReadWritePaths leave it.
     # (Every step execs the next, so the server keeps the subshell's number.)
-    (cd "$state" && exec setpriv --reuid=$svc --regid=$svc --groups=$svc -- \
+    local confine=()
+    if unshare --mount --propagation private true 2>/dev/null; then
+        # shellcheck disable=SC2016
+        confine=(unshare --mount --propagation private -- sh -c '
+            for m in $(awk "{print \$2}" /proc/self/mounts | sort -u); do
+                mount -o remount,bind,ro "$m" 2>/dev/null || true
+            done
+            mount --bind "$0" "$0" && mount -o remount,bind,rw "$0" || exit 1
+            exec "$@"' "$work")
+    else
+        echo "no mount namespace here: the server runs with the file systems writable"
+    fi
+    (cd "$state" && exec "${confine[@]}" setpriv --reuid=$svc --regid=$svc --groups=$svc -- \
         env HOME="$work" XDG_RUNTIME_DIR="$work/run-$svc" sh -c 'umask 0007; exec "$0"' "$bin/vtsmonitor" \
         >"$work/server.out" 2>&1) &
     mon_pid=$!
     running() { [ -e "$state/vtsmonitor.lock" ] && [ -e "$state/VTSLog.mdb" ]; }
     wait_until "the server" 60 running || { cat "$work/server.out"; fail "the server did not start"; finish; }
+    if [ ${#confine[@]} -gt 0 ]; then
+        awk '$2 == "/" { print $4 }' "/proc/$mon_pid/mounts" | grep -q '^ro' ||
+            fail "the server's root file system is not read-only"
+    fi
     local f
     for f in VTSCFG.MDB VTSLog.mdb VTSLog.mdb-wal VTSLog.mdb-shm; do
         [ -e "$state/$f" ] || continue
