@@ -3,7 +3,9 @@
 // run did not touch the port file (its server had ended, or another run
 // holds the port).
 #include "Dialer.h"
+#include "Journal.h"
 #include "Line.h"
+#include "Paths.h"
 #include "RunGuard.h"
 #include "Version.h"
 
@@ -42,9 +44,11 @@ int main(int argc, char** argv) {
     const QString dir = QDir::currentPath();
     vts::RunGuard guard(dir, index);
     if (QString why; !guard.begin(&why)) {
-        std::fprintf(stderr, "calvex: port %d left alone: %s\n", index, qPrintable(why));
+        vts::journal::write(stderr, vts::journal::kWarning,
+                            QStringLiteral("calvex: port %1 left alone: %2").arg(index).arg(why));
         return 3;
     }
-    vts::Dialer dialer(dir, vts::DialerOptions::fromIni(dir + QStringLiteral("/calvex.ini")));
+    vts::Dialer dialer(dir, vts::DialerOptions::fromIni(
+                                vts::paths::settingsFile(QStringLiteral("calvex.ini"), dir)));
     return dialer.run(index);
 }

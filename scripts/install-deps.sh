@@ -12,6 +12,7 @@ packages=(
   curl libnet-snpp-perl hylafax-client libdevice-gsm-perl
   xvfb xauth fonts-dejavu-core
   scdoc man-db groff-base dpkg-dev file systemd
+  lintian devscripts
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "FilePages.h"
 
+#include "Paths.h"
 #include "TextFile.h"
 
 #include <QDir>
@@ -28,8 +29,8 @@ QStringList allowedFolders(const QString& workingDir, const QString& queueFolder
     if (const QString q = canonicalFolder(queueFolder); !q.isEmpty()) {
         out << q;
     }
-    const auto lines =
-        text::readLines(QDir(workingDir).filePath(QLatin1String(kIniName)), qint64{64} * 1024);
+    const auto lines = text::readLines(paths::settingsFile(QLatin1String(kIniName), workingDir),
+                                       qint64{64} * 1024);
     if (!lines) {
         return out;
     }

@@ -14,7 +14,8 @@
 // fits the port record and the file cannot change between check and send.
 namespace vts::filepages {
 
-// The server's own settings file in the working directory:
+// The server's own settings file in the working directory, else in
+// /etc/vantrel (paths::settingsFile):
 //   [files]
 //   allow = /srv/page-texts
 //   allow = /home/shared/notices

@@ -134,6 +134,20 @@ QString systemDirectory() {
     return QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absolutePath();
 }
 
+QString settingsDirectory() {
+    const QByteArray env = qgetenv("VANTREL_SETTINGS_DIR");
+    if (!env.isEmpty()) return QString::fromLocal8Bit(env);
+    return QStringLiteral("/etc/vantrel");
+}
+
+QString settingsFile(const QString& name, const QString& workDir) {
+    QString local = resolve(name, workDir);
+    if (QFileInfo::exists(local)) return local;
+    QString system = resolve(name, settingsDirectory());
+    if (QFileInfo::exists(system)) return system;
+    return local;
+}
+
 qint64 freeSpace(const QString& path) {
     const QString p = resolve(path);
     struct statvfs st {};

@@ -34,6 +34,17 @@ QString join(const QString& a, const QString& b, const QString& c = QString());
 // running program.
 QString systemDirectory();
 
+// The folder of the settings an administrator edits by hand for the
+// installed suite: $VANTREL_SETTINGS_DIR when set, else /etc/vantrel.
+QString settingsDirectory();
+
+// The settings file `name` (e.g. "calvex.ini") a program run in `workDir`
+// reads: the one in `workDir` when it exists there (any letter case), so a
+// working directory of its own keeps working for development and tests;
+// else the one in settingsDirectory() when that exists; else the path in
+// `workDir`, so a message about a missing file names the working directory.
+QString settingsFile(const QString& name, const QString& workDir);
+
 // Free bytes of the file system holding `path` (statvfs, 64 bits); -1 on error.
 qint64 freeSpace(const QString& path);
 

@@ -6,6 +6,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 namespace vts::db {
 
 DbError::DbError(const QString& message, const QString& file)
@@ -55,6 +61,21 @@ void prepareHandle(Connection& c) {
     // A read-only file stays in its journal mode; writes then fail clearly.
 }
 
+// Makes the empty store file readable and writable for its group (less what
+// the umask takes away): the operators of the server's group work on the
+// stores it writes. SQLite would make it 0644 before the umask, and its
+// -wal and -shm files take the store file's mode.
+void createStoreFile(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kStoreFileMode);
+    if (fd < 0) {
+        throw DbError(QStringLiteral("Cannot create the database: ") +
+                          QString::fromLocal8Bit(std::strerror(errno)),
+                      path);
+    }
+    ::close(fd);
+}
+
 }  // namespace
 
 std::unique_ptr<Database> Database::open(const QString& dir, const QString& bareName) {
@@ -75,7 +96,14 @@ std::unique_ptr<Database> Database::openPath(const QString& path) {
 std::unique_ptr<Database> Database::create(const QString& path) {
     const QString real = paths::resolve(path);
     if (QFileInfo::exists(real)) throw DbError(QStringLiteral("The database already exists"), real);
-    sqlite3* h = openHandle(real, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    createStoreFile(real);
+    sqlite3* h = nullptr;
+    try {
+        h = openHandle(real, SQLITE_OPEN_READWRITE);
+    } catch (const DbError&) {
+        QFile::remove(real);
+        throw;
+    }
     std::unique_ptr<Database> db(new Database(h, real));
     prepareHandle(*db->d->conn);
     return db;

@@ -17,6 +17,10 @@ struct sqlite3;
 // with a readable message naming the file; nothing is swallowed.
 namespace vts::db {
 
+// Mode of a new store file before the umask: read and write for the owner
+// and the group (the service's umask 0007 leaves it so).
+constexpr unsigned kStoreFileMode = 0660;
+
 class DbError : public std::runtime_error {
 public:
     DbError(const QString& message, const QString& file = QString());
@@ -87,6 +91,7 @@ public:
     // Opens the file at `path` (resolved case-insensitively).
     static std::unique_ptr<Database> openPath(const QString& path);
     // Creates a new, empty store at `path`; throws DbError when it exists.
+    // The file and its -wal and -shm files get kStoreFileMode less the umask.
     static std::unique_ptr<Database> create(const QString& path);
 
     void createTable(const TableDef& table);

@@ -1,3 +1,4 @@
+#include "ConfigStore.h"
 #include "Conversions.h"
 #include "Database.h"
 #include "LogStore.h"
@@ -5,6 +6,10 @@
 #include "TestSupport.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -528,4 +533,43 @@ TEST_F(PurgeTest, IdsAreNeverReusedAfterAPurge) {
     rs->addNew();
     EXPECT_EQ(rs->int32(QStringLiteral("ID")), 3);
     rs->update();
+}
+
+// The stores and their -wal/-shm files are group read-write under the
+// service's umask (0007), so operators in the server's group can report and
+// purge; a stricter umask still takes its bits away.
+TEST(StoreFileModes, BothStoresAndTheirJournalFilesFollowTheUmask) {
+    struct Row {
+        const char* name;
+        mode_t umask;
+        unsigned expected;
+    };
+    const Row rows[] = {
+        {"service umask", 0007, 0660},
+        {"usual login umask", 0022, 0640},
+        {"private umask", 0077, 0600},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QTemporaryDir dir;
+        ASSERT_TRUE(dir.isValid());
+        const mode_t previous = ::umask(row.umask);
+        configstore::createNew(dir.filePath(QStringLiteral("VTSCFG.MDB")), dir.filePath("QUEUE"));
+        logstore::create(dir.path());
+        // Both open at once: the -wal and -shm files exist while a
+        // connection holds the store.
+        auto config = configstore::open(dir.path());
+        auto log = logstore::open(dir.path());
+        ::umask(previous);
+        for (const char* store : {"VTSCFG.MDB", "VTSLog.mdb"}) {
+            for (const char* suffix : {"", "-wal", "-shm"}) {
+                const QString file =
+                    dir.filePath(QString::fromLatin1(store) + QLatin1String(suffix));
+                struct stat st {};
+                ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0) << qPrintable(file);
+                EXPECT_EQ(st.st_mode & 07777, row.expected)
+                    << qPrintable(file) << " has mode " << std::oct << (st.st_mode & 07777);
+            }
+        }
+    }
 }

@@ -127,6 +127,41 @@ TEST_F(PathsTest, SystemDirectoryFollowsTheEnvironment) {
     EXPECT_TRUE(QFileInfo(paths::systemDirectory()).isDir());
 }
 
+// Where each program looks for a settings file: the working directory's
+// copy wins (any letter case), then the settings folder's, and with
+// neither the working directory's path is named.
+TEST_F(PathsTest, SettingsFileWorkingDirectoryFirstThenTheSettingsFolder) {
+    struct Row {
+        const char* name;
+        const char* inWork;  // file made in the working directory, or null
+        const char* inEtc;   // file made in the settings folder, or null
+        const char* found;   // "work/NAME" or "etc/NAME"
+    };
+    const Row rows[] = {
+        {"only the settings folder", nullptr, "calvex.ini", "etc/calvex.ini"},
+        {"only the working directory", "calvex.ini", nullptr, "work/calvex.ini"},
+        {"both: the working directory wins", "calvex.ini", "calvex.ini", "work/calvex.ini"},
+        {"working directory in another case", "CALVEX.INI", "calvex.ini", "work/CALVEX.INI"},
+        {"settings folder in another case", nullptr, "Calvex.ini", "etc/Calvex.ini"},
+        {"neither: the working directory's path", nullptr, nullptr, "work/calvex.ini"},
+    };
+    qputenv("VANTREL_SETTINGS_DIR", path(QStringLiteral("etc")).toLocal8Bit());
+    EXPECT_EQ(paths::settingsDirectory(), path(QStringLiteral("etc")));
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        QDir(path(QStringLiteral("work"))).removeRecursively();
+        QDir(path(QStringLiteral("etc"))).removeRecursively();
+        QDir().mkpath(path(QStringLiteral("work")));
+        QDir().mkpath(path(QStringLiteral("etc")));
+        if (row.inWork) writeFile(QStringLiteral("work/") + QLatin1String(row.inWork), "[ports]\n");
+        if (row.inEtc) writeFile(QStringLiteral("etc/") + QLatin1String(row.inEtc), "[ports]\n");
+        EXPECT_EQ(paths::settingsFile(QStringLiteral("calvex.ini"), path(QStringLiteral("work"))),
+                  path(QLatin1String(row.found)));
+    }
+    qunsetenv("VANTREL_SETTINGS_DIR");
+    EXPECT_EQ(paths::settingsDirectory(), QStringLiteral("/etc/vantrel"));
+}
+
 TEST_F(PathsTest, FreeSpaceIsSixtyFourBit) {
     const qint64 free = paths::freeSpace(dir());
     EXPECT_GT(free, 0);

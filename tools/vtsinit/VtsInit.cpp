@@ -18,7 +18,9 @@ QString usage() {
         "  Creates DIR with a new VTSCFG.MDB and the queue folder DIR/QUEUE\n"
         "  (PENDING, SENT, FAILED).\n"
         "  --queue PATH  use PATH as the queue folder instead\n"
-        "  --modem N     add the modem port COMN (1 to 32); may be repeated\n");
+        "  --modem N     add the modem port COMN (1 to 32); may be repeated\n"
+        "  --help        show this text\n"
+        "  --version     show the version\n");
 }
 
 std::optional<Options> parseArguments(const QStringList& args, QString* error) {
