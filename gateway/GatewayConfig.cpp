@@ -47,6 +47,17 @@ std::optional<Listen> parseListen(const QString& v) {
     return l;
 }
 
+// A line without its comment: ";" at the start or after a blank begins one
+// (a value never needs "; " inside it).
+QString withoutComment(const QString& line) {
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        if (line[i] == QLatin1Char(';') && (i == 0 || line[i - 1].isSpace())) {
+            return line.left(i);
+        }
+    }
+    return line;
+}
+
 bool validName(const QString& name) {
     static const QRegularExpression re(QStringLiteral("^[A-Za-z0-9._-]{1,30}$"));
     return re.match(name).hasMatch();
@@ -79,6 +90,10 @@ bool parseLimit(Limits& l, const QString& key, const QString& value) {
         l.pagesPerMinute = i;
     } else if (key == QLatin1String("max_connections")) {
         l.maxConnections = std::max(i, 1);
+    } else if (key == QLatin1String("max_per_address")) {
+        l.maxPerAddress = std::max(i, 1);
+    } else if (key == QLatin1String("smtp_idle_timeout")) {
+        l.smtpIdleSeconds = std::max(i, 1);
     } else {
         return false;
     }
@@ -118,9 +133,10 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
     QString section;
     bool allowSeen = false;
     const QStringList lines = text.split(QLatin1Char('\n'));
+    bool smtpIdleSeen = false;
     for (int i = 0; i < lines.size(); ++i) {
         const int no = i + 1;
-        const QString line = lines[i].trimmed();
+        const QString line = withoutComment(lines[i]).trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')) ||
             line.startsWith(QLatin1Char('#'))) {
             continue;
@@ -154,6 +170,8 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
                 r.maxChars = parts[2].trimmed().toInt(&ok);
             }
             QString why;
+            static const QRegularExpression number(QStringLiteral("^[0-9*#+(). -]*[0-9][0-9*#+(). -]*$"));
+            static const QRegularExpression pin(QStringLiteral("^[0-9A-Za-z]+$"));
             if (!validName(key)) {
                 why = QStringLiteral("name must be 1 to 30 letters, digits, '.', '_' or '-'");
             } else if (parts.size() < 2 || parts.size() > 3 || r.phone.isEmpty() ||
@@ -161,6 +179,10 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
                 why = QStringLiteral("expected: number, PIN [, maximum characters]");
             } else if (r.phone.size() > 30 || r.pin.size() > 20) {
                 why = QStringLiteral("number longer than 30 or PIN longer than 20 characters");
+            } else if (!number.match(r.phone).hasMatch()) {
+                why = QStringLiteral("%1 is not a telephone number").arg(r.phone);
+            } else if (!pin.match(r.pin).hasMatch()) {
+                why = QStringLiteral("PIN %1 is not letters and digits").arg(r.pin);
             } else if (!ok || r.maxChars < 0 || r.maxChars > 32767) {
                 why = QStringLiteral("maximum characters must be 0 to 32767");
             } else if (c.recipients.contains(key.toUpper())) {
@@ -184,6 +206,8 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
             c.*protocol->listen = *l;
         } else if (section == QLatin1String("smtp") && k == QLatin1String("domain")) {
             c.domain = value.toLower();
+        } else if (section == QLatin1String("smtp") && k == QLatin1String("postmaster")) {
+            c.postmaster = value;
         } else if (section == QLatin1String("http") && k == QLatin1String("token")) {
             c.token = value;
         } else if (section == QLatin1String("gateway") && k == QLatin1String("computer")) {
@@ -203,6 +227,7 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
                 c.allow << parsed;
             }
         } else if (section == QLatin1String("limits")) {
+            smtpIdleSeen = smtpIdleSeen || k == QLatin1String("smtp_idle_timeout");
             if (!parseLimit(c.limits, k, value)) {
                 return fail(no, QStringLiteral("unknown limit or bad number: %1").arg(key));
             }
@@ -216,6 +241,17 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
     if (!allowSeen) {
         c.allow << QHostAddress::parseSubnet(QStringLiteral("127.0.0.0/8"))
                 << QHostAddress::parseSubnet(QStringLiteral("::1/128"));
+    }
+    if (!smtpIdleSeen) {
+        // Five minutes, as RFC 5321 recommends, unless idle_timeout is
+        // longer still.
+        c.limits.smtpIdleSeconds = std::max(300, c.limits.idleSeconds);
+    }
+    if (!c.postmaster.isEmpty() && !c.find(c.postmaster)) {
+        c.warnings << QStringLiteral("postmaster %1 is not a recipient; mail to postmaster is "
+                                     "logged, not paged")
+                          .arg(c.postmaster);
+        c.postmaster.clear();
     }
     if (c.smtp.enabled && c.domain.isEmpty()) {
         return fail(0, QStringLiteral("[smtp] needs domain = the part after @"));

@@ -37,10 +37,12 @@ struct Limits {
     qint64 maxBody = 65536;    // one HTTP request body
     int maxHeader = 16384;     // HTTP request line and headers together
     int maxRecipients = 20;    // pagers in one page
-    int idleSeconds = 60;      // without a byte from the client
+    int idleSeconds = 60;      // without a complete command from the client
+    int smtpIdleSeconds = 300;  // the same for SMTP (RFC 5321's five minutes)
     int sessionSeconds = 600;  // one connection at most
     int pagesPerMinute = 60;   // per client address (a burst of as many)
     int maxConnections = 32;   // open at once, all protocols together
+    int maxPerAddress = 8;     // open at once from one client address
 };
 
 // The contents of vtsgate.ini. Recipient names compare without regard to
@@ -52,7 +54,8 @@ struct GatewayConfig {
     Listen http;
     QString domain;
     QString token;
-    QString computer;  // queue file line 2; the host name when empty
+    QString computer;    // queue file line 2; the host name when empty
+    QString postmaster;  // the recipient mail to postmaster pages; none when empty
     QList<QPair<QHostAddress, int>> allow;
     Limits limits;
     QHash<QString, Recipient> recipients;  // key: name in capitals

@@ -8,12 +8,32 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <algorithm>
+
 namespace vts::gate {
 
+namespace {
+
+// What may wait unsent for a client before it counts as one that does not
+// read its replies; far more than any reply a well-behaved client lets pile up.
+constexpr qint64 kMaxBacklog = 64 * 1024;
+// How long a closing connection may take to hand over its last reply.
+constexpr int kLingerMs = 5000;
+
+QString addressOf(const QHostAddress& a) {
+    bool v4 = false;
+    const quint32 mapped = a.toIPv4Address(&v4);
+    return v4 ? QHostAddress(mapped).toString() : a.toString();
+}
+
+}  // namespace
+
 struct GatewayServer::Connection {
+    QString address;
     std::unique_ptr<Session> session;
     std::unique_ptr<Timer> idle;
     std::unique_ptr<Timer> lifetime;
+    std::unique_ptr<Timer> linger;
 };
 
 GatewayServer::GatewayServer(PageSubmitter& desk, EventLoop& loop) : m_desk(desk), m_loop(loop) {}
@@ -62,58 +82,105 @@ void GatewayServer::accept(QTcpServer* server, const IntakeProtocol& intake) {
     const QString protocol = QString::fromLatin1(intake.name);
     while (QTcpSocket* socket = server->nextPendingConnection()) {
         const GatewayConfig& config = m_desk.settings();
-        const QString peer =
-            QStringLiteral("%1:%2").arg(socket->peerAddress().toString()).arg(socket->peerPort());
+        const QString address = addressOf(socket->peerAddress());
+        const QString peer = QStringLiteral("%1:%2").arg(address).arg(socket->peerPort());
+        auto c = std::make_unique<Connection>();
+        c->address = address;
         QPointer<QTcpSocket> guard(socket);
-        Session::Io io{[guard](const QByteArray& bytes) {
-                           if (guard) {
-                               guard->write(bytes);
+        Connection* conn = c.get();
+        c->linger = m_loop.createTimer(kLingerMs, [guard] {
+            if (guard) {
+                guard->abort();  // the client does not take its last reply
+            }
+        });
+        c->linger->setSingleShot(true);
+        Session::Io io{[this, guard, protocol, peer](const QByteArray& bytes) {
+                           if (!guard) {
+                               return false;
                            }
+                           if (guard->bytesToWrite() + bytes.size() > kMaxBacklog) {
+                               m_desk.log().write(
+                                   protocol, peer,
+                                   QStringLiteral("refused: client does not read its replies "
+                                                  "(%1 bytes unsent), disconnected")
+                                       .arg(guard->bytesToWrite()));
+                               // Not from inside the session's own call.
+                               QMetaObject::invokeMethod(guard, &QTcpSocket::abort,
+                                                         Qt::QueuedConnection);
+                               return false;
+                           }
+                           guard->write(bytes);
+                           return true;
                        },
-                       [guard] {
+                       [guard, conn] {
                            if (guard) {
                                guard->disconnectFromHost();
+                               if (guard->state() != QAbstractSocket::UnconnectedState) {
+                                   conn->linger->start();
+                               }
                            }
                        }};
         // The rate limit counts pages per address, whatever the port.
-        std::unique_ptr<Session> session =
-            intake.session(m_desk, socket->peerAddress().toString(), io);
+        c->session = intake.session(m_desk, address, io);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
         if (!config.allowed(socket->peerAddress())) {
             m_desk.log().write(protocol, peer, QStringLiteral("refused: address not allowed"));
-            session->refuse(QStringLiteral("address not allowed"));
+            c->session->refuse(Session::Refusal::NotAllowed, QStringLiteral("address not allowed"));
+            m_closing.push_back(std::move(c));
+            watchClosing(socket, conn);
             continue;
         }
-        if (connections() >= config.limits.maxConnections) {
-            m_desk.log().write(protocol, peer,
-                               QStringLiteral("refused: %1 connections already open")
-                                   .arg(config.limits.maxConnections));
-            session->refuse(QStringLiteral("too many connections, try again later"));
+        const int fromAddress = static_cast<int>(std::count_if(
+            m_connections.begin(), m_connections.end(),
+            [&address](const auto& entry) { return entry.second->address == address; }));
+        if (connections() >= config.limits.maxConnections ||
+            fromAddress >= config.limits.maxPerAddress) {
+            const bool perAddress = connections() < config.limits.maxConnections;
+            m_desk.log().write(
+                protocol, peer,
+                perAddress ? QStringLiteral("refused: %1 connections already open from %2")
+                                 .arg(config.limits.maxPerAddress)
+                                 .arg(address)
+                           : QStringLiteral("refused: %1 connections already open")
+                                 .arg(config.limits.maxConnections));
+            c->session->refuse(Session::Refusal::Busy,
+                               QStringLiteral("too many connections, try again later"));
+            m_closing.push_back(std::move(c));
+            watchClosing(socket, conn);
             continue;
         }
-        auto c = std::make_unique<Connection>();
-        c->session = std::move(session);
         Session* s = c->session.get();
-        c->idle = m_loop.createTimer(config.limits.idleSeconds * 1000, [s] {
+        const int idleSeconds = protocol == QLatin1String("SMTP") ? config.limits.smtpIdleSeconds
+                                                                   : config.limits.idleSeconds;
+        auto expire = [guard, conn, s] {
             if (!s->closed()) {
                 s->timedOut();
             }
-        });
+            // Closed however much is still unsent: a client that does not
+            // read keeps no slot past its time.
+            if (guard && guard->state() != QAbstractSocket::UnconnectedState &&
+                !conn->linger->isActive()) {
+                conn->linger->start();
+            }
+        };
+        c->idle = m_loop.createTimer(idleSeconds * 1000, expire);
         c->idle->setSingleShot(true);
         c->idle->start();
-        c->lifetime = m_loop.createTimer(config.limits.sessionSeconds * 1000, [s] {
-            if (!s->closed()) {
-                s->timedOut();
-            }
-        });
+        c->lifetime = m_loop.createTimer(config.limits.sessionSeconds * 1000, expire);
         c->lifetime->setSingleShot(true);
         c->lifetime->start();
         Timer* idle = c->idle.get();
         connect(socket, &QTcpSocket::readyRead, this, [socket, s, idle] {
-            idle->start();
             const QByteArray bytes = socket->readAll();
-            if (!s->closed()) {
-                s->receive(bytes);
+            if (s->closed()) {
+                return;
+            }
+            const quint64 before = s->progress();
+            s->receive(bytes);
+            // Only a complete command starts the idle time again: a drip of
+            // bytes that never ends a line does not keep a slot.
+            if (s->progress() != before && !s->closed()) {
+                idle->start();
             }
         });
         connect(socket, &QTcpSocket::disconnected, this, [this, socket] { drop(socket); });
@@ -122,6 +189,37 @@ void GatewayServer::accept(QTcpServer* server, const IntakeProtocol& intake) {
     }
 }
 
-void GatewayServer::drop(QTcpSocket* socket) { m_connections.erase(socket); }
+void GatewayServer::watchClosing(QTcpSocket* socket, Connection* conn) {
+    // A refused client holds no slot, but its reply still gets a moment to
+    // go out before the socket is cut.
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
+        forget(conn);
+        return;
+    }
+    conn->linger->start();
+    connect(socket, &QTcpSocket::disconnected, this, [this, conn] { forget(conn); });
+}
+
+void GatewayServer::forget(Connection* conn) {
+    // Removed from the loop, not from inside the socket's own signal.
+    QMetaObject::invokeMethod(
+        this,
+        [this, conn] {
+            std::erase_if(m_closing, [conn](const auto& c) { return c.get() == conn; });
+        },
+        Qt::QueuedConnection);
+}
+
+void GatewayServer::drop(QTcpSocket* socket) {
+    const auto it = m_connections.find(socket);
+    if (it == m_connections.end()) {
+        return;
+    }
+    // The session may be the caller (an abort inside its own reply), so it
+    // is destroyed from the loop, not here.
+    m_closing.push_back(std::move(it->second));
+    m_connections.erase(it);
+    forget(m_closing.back().get());
+}
 
 }  // namespace vts::gate

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <memory>
+#include <vector>
 
 class QTcpServer;
 class QTcpSocket;
@@ -23,8 +24,10 @@ struct IntakeProtocol;
 
 // Listens for each intake protocol (IntakeProtocols.h) as vtsgate.ini says and runs one Session
 // per connection: refuses addresses outside `allow` and connections beyond
-// the limit, and closes a connection that stays silent for the idle time or
-// open for the session time (timers through the EventLoop seam).
+// the limits (in all and per address), and closes a connection that sends
+// no complete command for the idle time, stays open for the session time or
+// leaves more than a bounded backlog of replies unread (timers through the
+// EventLoop seam).
 class GatewayServer final : public QObject {
     Q_OBJECT
 public:
@@ -41,11 +44,14 @@ private:
     struct Connection;
     void accept(QTcpServer* server, const IntakeProtocol& intake);
     void drop(QTcpSocket* socket);
+    void watchClosing(QTcpSocket* socket, Connection* conn);
+    void forget(Connection* conn);
 
     PageSubmitter& m_desk;
     EventLoop& m_loop;
     std::map<QString, QTcpServer*> m_servers;
     std::map<QTcpSocket*, std::unique_ptr<Connection>> m_connections;
+    std::vector<std::unique_ptr<Connection>> m_closing;  // refused or gone, awaiting removal
 };
 
 }  // namespace vts::gate

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "GatewayConfig.h"
 #include "Session.h"
 
 #include <QHash>
@@ -17,10 +18,14 @@ public:
     void start() override {}
     void receive(const QByteArray& bytes) override;
     void timedOut() override;
-    void refuse(const QString& why) override;
+    void refuse(Refusal kind, const QString& why) override;
 
 private:
+    bool readHeader(const Limits& limits);
+    bool readChunks(const Limits& limits);
     void handle();
+    QByteArray bearer() const;
+    bool tokenValid();
     void respond(int status, const QByteArray& json, const QList<QByteArray>& extraHeaders = {});
     void fail(int status, const QString& message, const QList<QByteArray>& extraHeaders = {});
     void pages();
@@ -32,6 +37,10 @@ private:
     QByteArray m_target;
     QHash<QByteArray, QByteArray> m_headers;
     qint64 m_length = 0;
+    QByteArray m_body;
+    bool m_chunked = false;
+    qint64 m_chunkLeft = 0;  // bytes of the current chunk still to come, CR LF included
+    bool m_inTrailer = false;
 };
 
 }  // namespace vts::gate

@@ -6,7 +6,12 @@
 #include "Paths.h"
 #include "QueueFileWriter.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QSet>
 #include <QSysInfo>
 
 #include <cstdio>
@@ -57,6 +62,18 @@ bool RateLimiter::take(const QString& address, int count, int perMinute, const Q
     return true;
 }
 
+bool RateLimiter::has(const QString& address, int count, int perMinute, const QDateTime& now) {
+    if (perMinute <= 0) {
+        return true;
+    }
+    const auto it = m_buckets.constFind(address);
+    if (it == m_buckets.constEnd()) {
+        return true;
+    }
+    const double elapsed = std::max<double>(0.0, static_cast<double>(it->at.msecsTo(now)) / 1000.0);
+    return std::min<double>(perMinute, it->pages + elapsed * perMinute / 60.0) + 1e-9 >= count;
+}
+
 PageSubmitter::PageSubmitter(QString workDir, ConfigSource& config, GatewayLog& log,
                              EventLoop& loop)
     : m_workDir(std::move(workDir)), m_config(config), m_log(log), m_loop(loop) {}
@@ -70,16 +87,65 @@ const GatewayConfig& PageSubmitter::settings() {
     return c;
 }
 
-QString PageSubmitter::headerValue(const QString& value, int width) {
-    QString out;
-    for (const QChar c : value) {
-        out += (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
-                c == QChar::ParagraphSeparator)
-                   ? QLatin1Char(' ')
-                   : c;
+namespace {
+
+// Characters that show nothing: format characters (zero-width space, the
+// byte order mark, bidi marks) and controls other than white space.
+bool invisible(char32_t c) {
+    if (c == U'\t' || c == U'\n' || c == U'\r' || c == 0x0B || c == 0x0C || c == 0x85) {
+        return false;  // white space: a blank
     }
-    out = out.simplified();
-    return out.left(width);
+    const auto cat = QChar::category(c);
+    return cat == QChar::Other_Control || cat == QChar::Other_Format;
+}
+
+bool blank(char32_t c) {
+    return QChar::isSpace(c) || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+}
+
+}  // namespace
+
+QString PageSubmitter::headerValue(const QString& value, int width) {
+    // Accents written as a letter and a combining mark become the one
+    // composed character first, so that they survive Windows-1252.
+    const QString composed = value.normalized(QString::NormalizationForm_C);
+    QString out;
+    out.reserve(composed.size());
+    bool pendingBlank = false;
+    int chars = 0;
+    for (const char32_t c : composed.toUcs4()) {
+        if (invisible(c)) {
+            continue;
+        }
+        if (blank(c)) {
+            pendingBlank = !out.isEmpty();
+            continue;
+        }
+        if (pendingBlank) {
+            if (chars + 1 >= width) {
+                break;
+            }
+            out += QLatin1Char(' ');
+            ++chars;
+            pendingBlank = false;
+        }
+        if (chars >= width) {
+            break;
+        }
+        out += QString::fromUcs4(&c, 1);
+        ++chars;
+    }
+    return out;
+}
+
+qsizetype PageSubmitter::characters(const QString& text) {
+    qsizetype n = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!text[i].isLowSurrogate()) {
+            ++n;
+        }
+    }
+    return n;
 }
 
 QString PageSubmitter::pageText(const QString& subject, const QString& body) {
@@ -123,6 +189,45 @@ QString PageSubmitter::queueFolder(QString* error) const {
     }
 }
 
+int PageSubmitter::removeStaleTemporaries(const QString& folder) {
+    // ".vtsgate-<pid>-<hex>.tmp": a file being written, or one left by a
+    // gateway that was killed mid-write. Only the second kind goes: the
+    // process is gone, or the number now belongs to another program.
+    static const QRegularExpression name(QStringLiteral("^\\.vtsgate-([0-9]{1,10})-[0-9a-f]{8}\\.tmp$"));
+    int removed = 0;
+    const QStringList entries =
+        QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& e : entries) {
+        const auto m = name.match(e);
+        if (!m.hasMatch()) {
+            continue;
+        }
+        const qint64 pid = m.captured(1).toLongLong();
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+        const bool running = pid == QCoreApplication::applicationPid() ||
+                             (comm.open(QIODevice::ReadOnly) &&
+                              comm.readAll().trimmed() == QByteArrayLiteral("vtsgate"));
+        if (!running && QFile::remove(QDir(folder).filePath(e))) {
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+const Recipient* PageSubmitter::lookup(const QString& peer, const QString& name, bool* limited) {
+    const GatewayConfig& c = settings();
+    *limited = false;
+    const Recipient* r = c.find(name);
+    if (!r && !m_rate.take(peer, 1, c.limits.pagesPerMinute, m_loop.now())) {
+        *limited = true;  // names cannot be tried out faster than pages are sent
+    }
+    return r;
+}
+
+bool PageSubmitter::overRate(const QString& peer) {
+    return !m_rate.has(peer, 1, settings().limits.pagesPerMinute, m_loop.now());
+}
+
 SubmitResult PageSubmitter::submit(const PageOrder& order) {
     const GatewayConfig& c = settings();
     SubmitResult r;
@@ -133,13 +238,20 @@ SubmitResult PageSubmitter::submit(const PageOrder& order) {
         return r;
     };
     QList<Recipient> pagers;
+    QSet<QString> seen;
     for (const QString& name : order.to) {
         const Recipient* p = c.find(name);
         if (!p) {
+            // An unknown name costs like a page, so names cannot be probed.
+            m_rate.take(order.peer, 1, c.limits.pagesPerMinute, m_loop.now());
             return refuse(SubmitResult::Status::UnknownRecipient,
                           QStringLiteral("unknown recipient %1").arg(headerValue(name, 60)));
         }
-        pagers << *p;
+        // A pager named twice in one page gets it once.
+        if (!seen.contains(p->name.toUpper())) {
+            seen.insert(p->name.toUpper());
+            pagers << *p;
+        }
     }
     if (pagers.isEmpty()) {
         return refuse(SubmitResult::Status::UnknownRecipient, QStringLiteral("no recipient"));
@@ -148,7 +260,7 @@ SubmitResult PageSubmitter::submit(const PageOrder& order) {
     if (text.isEmpty()) {
         return refuse(SubmitResult::Status::BadText, QStringLiteral("empty message"));
     }
-    if (text.size() > c.limits.maxText) {
+    if (characters(text) > c.limits.maxText) {
         return refuse(SubmitResult::Status::BadText,
                       QStringLiteral("message longer than %1 characters").arg(c.limits.maxText));
     }
@@ -168,12 +280,13 @@ SubmitResult PageSubmitter::submit(const PageOrder& order) {
 
     const QString computer =
         headerValue(c.computer.isEmpty() ? QSysInfo::machineHostName().toUpper() : c.computer, 30);
-    QueueFileWriter writer(folder);
+    const QString sender = headerValue(order.sender.isEmpty() ? order.protocol : order.sender, 30);
+    QList<QueueMessage> files;
     for (const Recipient& p : pagers) {
         QueueMessage page;
         page.method = QStringLiteral("TAP");
         page.computer = computer;
-        page.sender = headerValue(order.sender.isEmpty() ? order.protocol : order.sender, 30);
+        page.sender = sender;
         page.department = order.protocol;
         page.recipient = p.name;
         page.sentTime = m_loop.now();
@@ -184,19 +297,20 @@ SubmitResult PageSubmitter::submit(const PageOrder& order) {
         page.modemInit = QStringLiteral("ATZ");
         page.modemDial = QStringLiteral("ATDT");
         page.message = text;
-        const QString name = writer.write(page, &error);
-        if (name.isEmpty()) {
-            // Files already written for earlier recipients stay: those pages
-            // are on their way, and the reply names them.
-            r.message = error;
-            return refuse(
-                SubmitResult::Status::QueueUnavailable,
-                QStringLiteral("cannot write the queue file for %1: %2").arg(p.name, error));
-        }
-        r.files << name;
+        files << page;
+    }
+    // All recipients or none: a retry after a refusal must not page anyone twice.
+    QueueFileWriter writer(folder);
+    r.files = writer.writeAll(files, &error);
+    if (r.files.isEmpty()) {
+        return refuse(SubmitResult::Status::QueueUnavailable,
+                      QStringLiteral("cannot write the queue files: %1").arg(error));
+    }
+    for (qsizetype i = 0; i < pagers.size(); ++i) {
+        const Recipient& p = pagers[i];
         m_log.write(order.protocol, order.peer,
                     QStringLiteral("queued %1 for %2 (Ph#=%3 PIN=%4) from %5")
-                        .arg(name, p.name, p.phone, p.pin, page.sender));
+                        .arg(r.files[i], p.name, p.phone, p.pin, sender));
     }
     return r;
 }

@@ -36,6 +36,8 @@ public:
     // taken, *waitSeconds set) when the bucket does not hold them.
     bool take(const QString& address, int count, int perMinute, const QDateTime& now,
               int* waitSeconds = nullptr);
+    // Whether `count` pages could be taken now, taking nothing.
+    bool has(const QString& address, int count, int perMinute, const QDateTime& now);
 
 private:
     struct Bucket {
@@ -71,15 +73,30 @@ class PageSubmitter {
 public:
     PageSubmitter(QString workDir, ConfigSource& config, GatewayLog& log, EventLoop& loop);
 
+    // Queues one file per distinct recipient, all or none.
     SubmitResult submit(const PageOrder& order);
+    // A recipient by name for a protocol's early check (SNPP PAGE, SMTP
+    // RCPT). A name not found costs the address one page of its rate, so
+    // names cannot be tried out without limit; *limited tells that the
+    // address is over its rate.
+    const Recipient* lookup(const QString& peer, const QString& name, bool* limited);
+    // True when the address could not send one more page now: costly work
+    // (reading a mail) is skipped then.
+    bool overRate(const QString& peer);
+    // Removes the temporary files that gateways no longer running left in
+    // `folder` (killed while writing); returns how many.
+    static int removeStaleTemporaries(const QString& folder);
     // The queue folder now, or an empty text and *error.
     QString queueFolder(QString* error) const;
-    // The page text a subject and a body make: white space runs (line
-    // breaks included) become one blank, control characters go, and a
-    // subject comes first followed by ": ".
+    // The page text a subject and a body make: accents composed (NFC),
+    // white space runs (line breaks included) become one blank, control and
+    // invisible format characters go, and a subject comes first followed by
+    // ": ".
     static QString pageText(const QString& subject, const QString& body);
-    // A header value: one line, no control characters, at most `width`.
+    // A header value: one line cleaned as above, at most `width` characters.
     static QString headerValue(const QString& value, int width);
+    // Characters (not UTF-16 units) in a text.
+    static qsizetype characters(const QString& text);
 
     ConfigSource& config() { return m_config; }
     GatewayLog& log() { return m_log; }

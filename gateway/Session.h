@@ -10,9 +10,11 @@ namespace vts::gate {
 
 class PageSubmitter;
 
-// Cuts received bytes into lines (ending in LF, a CR before it dropped). A
-// line longer than the limit is not kept: its bytes are thrown away up to
-// its end and `tooLong` marks it, so one oversized line never grows memory.
+// Cuts received bytes into lines. Only CR LF ends a line (RFC 1861 and
+// RFC 5321): a lone LF or CR stays in the line as text, so a newline hidden
+// in a page text can never start a command of its own. A line longer than
+// the limit is not kept: its bytes are thrown away up to its end and
+// `tooLong` marks it, so one oversized line never grows memory.
 class LineReader {
 public:
     struct Line {
@@ -28,6 +30,7 @@ public:
 private:
     QByteArray m_buffer;
     qsizetype m_pos = 0;
+    qsizetype m_scan = 0;  // no CR LF starts before this
     int m_max;
     bool m_discarding = false;
 };
@@ -38,9 +41,13 @@ private:
 class Session {
 public:
     struct Io {
-        std::function<void(const QByteArray&)> send;
+        // Queues bytes for the client; false when the client has left too
+        // much unread, and the connection is being dropped.
+        std::function<bool(const QByteArray&)> send;
         std::function<void()> close;  // after what was sent has gone out
     };
+    // Why a client is turned away before any exchange.
+    enum class Refusal { NotAllowed, Busy };
     Session(PageSubmitter& desk, QString peer, Io io)
         : m_desk(desk), m_peer(std::move(peer)), m_io(std::move(io)) {}
     virtual ~Session() = default;
@@ -56,13 +63,17 @@ public:
     virtual void timedOut() = 0;
     // Refuses a client before any exchange (address not allowed, too many
     // connections) with the protocol's own reply.
-    virtual void refuse(const QString& why) = 0;
+    virtual void refuse(Refusal kind, const QString& why) = 0;
     bool closed() const { return m_closed; }
+    // Counts complete commands (or requests) received: the server's idle
+    // time starts again only when this moves, so a client that drips bytes
+    // without ever finishing a command is still cut off.
+    quint64 progress() const { return m_progress; }
 
 protected:
     void send(const QByteArray& bytes) {
-        if (!m_closed) {
-            m_io.send(bytes);
+        if (!m_closed && !m_io.send(bytes)) {
+            m_closed = true;  // the server drops the connection
         }
     }
     // Sends one reply line. A refusal (a 4xx or 5xx reply) that no log line
@@ -84,13 +95,19 @@ protected:
             m_io.close();
         }
     }
+    // Writes a log line; a refusal names the command it answers.
     void log(const QString& text);
+    // The command now being answered (its verb), for the log.
+    void setCommand(const QString& verb) { m_command = verb; }
+    void madeProgress() { ++m_progress; }
 
     PageSubmitter& m_desk;
     QString m_peer;
 
 private:
     Io m_io;
+    QString m_command;
+    quint64 m_progress = 0;
     bool m_closed = false;
     bool m_explained = false;
 };

@@ -29,6 +29,34 @@ bool parsePath(const QString& arg, const QString& keyword, QString* address, QSt
     return !address->isEmpty();
 }
 
+// Checks the parameters of MAIL FROM: only those EHLO announces (SIZE and
+// BODY) are known. Returns the refusal, or an empty text.
+QString mailParameterProblem(const QString& params, qint64 maxMail) {
+    for (const QString& p : params.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        const QString key = p.section(QLatin1Char('='), 0, 0).toUpper();
+        const QString value = p.section(QLatin1Char('='), 1);
+        if (key == QLatin1String("SIZE")) {
+            static const QRegularExpression digits(QStringLiteral("^[0-9]{1,20}$"));
+            if (!digits.match(value).hasMatch()) {
+                return QStringLiteral("501 5.5.4 SIZE takes a number");
+            }
+            if (value.size() > 18 || value.toLongLong() > maxMail) {
+                return QStringLiteral("552 5.3.4 Message size exceeds fixed limit of %1 bytes")
+                    .arg(maxMail);
+            }
+        } else if (key == QLatin1String("BODY")) {
+            if (value.compare(QLatin1String("7BIT"), Qt::CaseInsensitive) != 0 &&
+                value.compare(QLatin1String("8BITMIME"), Qt::CaseInsensitive) != 0) {
+                return QStringLiteral("501 5.5.4 BODY takes 7BIT or 8BITMIME");
+            }
+        } else {
+            return QStringLiteral("555 5.5.4 MAIL parameter %1 not recognised")
+                .arg(PageSubmitter::headerValue(key, 30));
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 QString SmtpSession::domain() { return m_desk.settings().domain; }
@@ -38,7 +66,7 @@ void SmtpSession::start() {
     reply(QStringLiteral("220 %1 Vantrel gateway ESMTP ready").arg(domain()));
 }
 
-void SmtpSession::refuse(const QString& why) {
+void SmtpSession::refuse(Refusal /*kind*/, const QString& why) {
     explained();  // the server logged the refusal
     replyAndClose(QStringLiteral("421 4.7.0 %1, closing").arg(why));
 }
@@ -55,6 +83,8 @@ void SmtpSession::resetTransaction() {
     m_mail.clear();
     m_mailTooBig = false;
     m_lineTooLong = false;
+    m_bareLineEnd = false;
+    m_postmaster = false;
 }
 
 void SmtpSession::command(const LineReader::Line& line) {
@@ -67,6 +97,17 @@ void SmtpSession::command(const LineReader::Line& line) {
     const QString text = QString::fromUtf8(line.text).trimmed();
     const QString verb = text.section(QLatin1Char(' '), 0, 0).toUpper();
     const QString arg = text.section(QLatin1Char(' '), 1).trimmed();
+    setCommand(PageSubmitter::headerValue(verb, 12));
+    if (line.text.contains('\n') || line.text.contains('\r')) {
+        // Only CR LF ends a line; a command holding a lone LF or CR is
+        // refused rather than guessed at.
+        reply(QStringLiteral("500 5.5.2 Bare LF or CR in a command; lines end with CR LF"));
+        return;
+    }
+    if ((verb == QLatin1String("EHLO") || verb == QLatin1String("HELO")) && arg.isEmpty()) {
+        reply(QStringLiteral("501 5.5.4 Syntax: %1 domain").arg(verb));
+        return;
+    }
     if (verb == QLatin1String("EHLO")) {
         resetTransaction();
         reply(
@@ -85,15 +126,13 @@ void SmtpSession::command(const LineReader::Line& line) {
         } else if (!parsePath(arg, QStringLiteral("FROM:"), &address, &params)) {
             reply(QStringLiteral("501 5.5.4 Syntax: MAIL FROM:<address>"));
         } else {
-            static const QRegularExpression size(QStringLiteral("(?:^|\\s)SIZE=(\\d+)"),
-                                                 QRegularExpression::CaseInsensitiveOption);
-            const auto m = size.match(params);
-            if (m.hasMatch() && m.captured(1).toLongLong() > limits.maxMail) {
-                log(QStringLiteral("refused: mail of %1 bytes is larger than %2")
-                        .arg(m.captured(1))
+            const QString bad = mailParameterProblem(params, limits.maxMail);
+            if (bad.startsWith(QLatin1String("552"))) {
+                log(QStringLiteral("refused: mail larger than %1 bytes announced")
                         .arg(limits.maxMail));
-                reply(QStringLiteral("552 5.3.4 Message size exceeds fixed limit of %1 bytes")
-                          .arg(limits.maxMail));
+                reply(bad);
+            } else if (!bad.isEmpty()) {
+                reply(bad);
             } else {
                 m_haveFrom = true;
                 m_from = address;
@@ -111,23 +150,44 @@ void SmtpSession::command(const LineReader::Line& line) {
             const QString name = address.section(QLatin1Char('@'), 0, 0);
             const QString host = address.section(QLatin1Char('@'), 1).toLower();
             const QString shown = PageSubmitter::headerValue(address, 100);
-            if (host != domain()) {
+            const bool postmaster = name.compare(QLatin1String("postmaster"), Qt::CaseInsensitive) == 0 &&
+                                    (host.isEmpty() || host == domain());
+            bool limited = false;
+            const Recipient* r = nullptr;
+            if (!params.isEmpty()) {
+                reply(QStringLiteral("555 5.5.4 RCPT parameters not recognised"));
+            } else if (postmaster) {
+                // RFC 5321: mail to the postmaster is always taken. It pages
+                // the recipient [smtp] postmaster names, if any.
+                const QString to = m_desk.settings().postmaster;
+                if (!to.isEmpty() && !m_to.contains(to, Qt::CaseInsensitive)) {
+                    m_to << to;
+                }
+                m_postmaster = true;
+                reply(QStringLiteral("250 2.1.5 OK"));
+            } else if (host != domain()) {
                 log(QStringLiteral("refused: recipient %1 outside %2").arg(shown, domain()));
                 reply(QStringLiteral("550 5.7.1 <%1>: relay not permitted, only @%2 is served")
                           .arg(shown, domain()));
-            } else if (!m_desk.settings().find(name)) {
+            } else if (r = m_desk.lookup(m_peer, name, &limited); !r) {
                 log(QStringLiteral("refused: unknown recipient %1").arg(shown));
-                reply(QStringLiteral("550 5.1.1 <%1>: no such pager recipient").arg(shown));
+                if (limited) {
+                    reply(QStringLiteral("450 4.7.1 <%1>: too many unknown recipients, try again later").arg(shown));
+                } else {
+                    reply(QStringLiteral("550 5.1.1 <%1>: no such pager recipient").arg(shown));
+                }
+            } else if (m_to.contains(r->name, Qt::CaseInsensitive)) {
+                reply(QStringLiteral("250 2.1.5 OK"));  // named twice: one page
             } else if (m_to.size() >= limits.maxRecipients) {
                 log(QStringLiteral("refused: more than %1 recipients").arg(limits.maxRecipients));
                 reply(QStringLiteral("452 4.5.3 Too many recipients"));
             } else {
-                m_to << name;
+                m_to << r->name;
                 reply(QStringLiteral("250 2.1.5 OK"));
             }
         }
     } else if (verb == QLatin1String("DATA")) {
-        if (!m_haveFrom || m_to.isEmpty()) {
+        if (!m_haveFrom || (m_to.isEmpty() && !m_postmaster)) {
             reply(QStringLiteral("503 5.5.1 Need MAIL and RCPT before DATA"));
         } else {
             m_inData = true;
@@ -153,6 +213,10 @@ void SmtpSession::command(const LineReader::Line& line) {
 }
 
 void SmtpSession::dataLine(const LineReader::Line& line) {
+    setCommand(QStringLiteral("DATA"));
+    // Only CR LF . CR LF ends the data: a line is cut at CR LF alone, so
+    // LF . LF and the like stay inside this mail, and a mail holding a lone
+    // LF or CR is refused at its end rather than read two ways.
     if (!line.tooLong && line.text == ".") {
         m_inData = false;
         finishData();
@@ -161,6 +225,9 @@ void SmtpSession::dataLine(const LineReader::Line& line) {
     if (line.tooLong) {
         m_lineTooLong = true;
         return;
+    }
+    if (line.text.contains('\n') || line.text.contains('\r')) {
+        m_bareLineEnd = true;
     }
     if (m_mailTooBig) {
         return;
@@ -184,6 +251,29 @@ void SmtpSession::finishData() {
         log(QStringLiteral("refused: ") + why);
         reply(QStringLiteral("552 5.3.4 Message refused: %1").arg(why));
         resetTransaction();
+        return;
+    }
+    if (m_bareLineEnd) {
+        log(QStringLiteral("refused: mail holds a lone LF or CR; lines end with CR LF"));
+        reply(QStringLiteral("550 5.6.11 Bare LF or CR in the mail; lines end with CR LF"));
+        resetTransaction();
+        return;
+    }
+    if (m_to.isEmpty()) {
+        // Only the postmaster, and no recipient set for it: logged, not paged.
+        const mail::MailContent content = mail::extract(m_mail);
+        log(QStringLiteral("mail for postmaster from %1 taken, not paged: %2")
+                .arg(PageSubmitter::headerValue(m_from, 100),
+                     PageSubmitter::headerValue(content.subject, 200)));
+        resetTransaction();
+        reply(QStringLiteral("250 2.0.0 OK"));
+        return;
+    }
+    if (m_desk.overRate(m_peer)) {
+        // Over the rate already: the mail is not even read.
+        log(QStringLiteral("refused: over the page rate of this address"));
+        resetTransaction();
+        reply(QStringLiteral("451 4.7.1 Too many pages from this address, try again later"));
         return;
     }
     const mail::MailContent content = mail::extract(m_mail);

@@ -17,7 +17,7 @@ public:
     QString protocol() const override { return QStringLiteral("SMTP"); }
     void start() override;
     void timedOut() override;
-    void refuse(const QString& why) override;
+    void refuse(Refusal kind, const QString& why) override;
 
 private:
     void command(const LineReader::Line& line) override;
@@ -33,6 +33,8 @@ private:
     qint64 m_maxMail = 0;  // the limit when DATA began
     bool m_mailTooBig = false;
     bool m_lineTooLong = false;
+    bool m_bareLineEnd = false;  // a lone LF or CR inside the data
+    bool m_postmaster = false;   // RCPT TO:<postmaster> was given
 };
 
 }  // namespace vts::gate

@@ -9,7 +9,7 @@ void SnppSession::start() {
     reply(QStringLiteral("220 Vantrel gateway SNPP server ready"));
 }
 
-void SnppSession::refuse(const QString& why) {
+void SnppSession::refuse(Refusal /*kind*/, const QString& why) {
     explained();  // the server logged the refusal
     replyAndClose(QStringLiteral("421 %1, closing").arg(why));
 }
@@ -27,6 +27,7 @@ void SnppSession::reset() {
 }
 
 void SnppSession::dataLine(const LineReader::Line& line) {
+    setCommand(QStringLiteral("DATA"));
     const int maxText = m_desk.settings().limits.maxText;
     if (!line.tooLong && line.text == ".") {
         m_inData = false;
@@ -64,24 +65,38 @@ void SnppSession::command(const LineReader::Line& line) {
         reply(QStringLiteral("550 Error, line longer than %1 bytes").arg(limits.maxLine));
         return;
     }
-    const QString text = QString::fromUtf8(line.text).trimmed();
-    const QString verb = text.section(QLatin1Char(' '), 0, 0).toUpper();
-    const QString arg = text.section(QLatin1Char(' '), 1).trimmed();
+    // A lone CR or LF inside a line is text: a blank, never a line end.
+    QString text = QString::fromUtf8(line.text);
+    text.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    text = text.trimmed();
+    const QString word = text.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
+    // Commands are known by their first four letters ("PAGEr", "MESSage").
+    const QString verb = word.left(4).toUpper();
+    const QString arg = text.section(QLatin1Char(' '), 1, -1, QString::SectionSkipEmpty).trimmed();
+    setCommand(PageSubmitter::headerValue(word, 12).toUpper());
     if (verb == QLatin1String("PAGE")) {
         // "PAGE <pager id> [password]": the password is not used.
         const QString id = arg.section(QLatin1Char(' '), 0, 0);
+        bool limited = false;
+        const Recipient* r = id.isEmpty() ? nullptr : m_desk.lookup(m_peer, id, &limited);
         if (id.isEmpty()) {
             reply(QStringLiteral("550 Error, Invalid Pager ID"));
-        } else if (!m_desk.settings().find(id)) {
+        } else if (!r) {
             log(QStringLiteral("refused: unknown recipient %1")
                     .arg(PageSubmitter::headerValue(id, 60)));
-            reply(QStringLiteral("550 Error, Invalid Pager ID"));
+            reply(limited ? QStringLiteral("421 Too many unknown pager IDs, try again later")
+                          : QStringLiteral("550 Error, Invalid Pager ID"));
+            if (limited) {
+                close();
+            }
+        } else if (m_pagers.contains(r->name, Qt::CaseInsensitive)) {
+            reply(QStringLiteral("250 Pager ID Accepted"));  // one page for a name given twice
         } else if (m_pagers.size() >= limits.maxRecipients) {
             log(QStringLiteral("refused: more than %1 pagers in one page")
                     .arg(limits.maxRecipients));
             reply(QStringLiteral("552 Error, Maximum Entries Exceeded"));
         } else {
-            m_pagers << id;
+            m_pagers << r->name;
             reply(QStringLiteral("250 Pager ID Accepted"));
         }
     } else if (verb == QLatin1String("MESS")) {
@@ -89,7 +104,7 @@ void SnppSession::command(const LineReader::Line& line) {
             reply(QStringLiteral("503 Error, Message Already Entered"));
         } else if (arg.isEmpty()) {
             reply(QStringLiteral("550 Error, Invalid Message"));
-        } else if (arg.size() > limits.maxText) {
+        } else if (PageSubmitter::characters(arg) > limits.maxText) {
             log(QStringLiteral("refused: message longer than %1 characters").arg(limits.maxText));
             reply(
                 QStringLiteral("550 Error, message longer than %1 characters").arg(limits.maxText));

@@ -16,7 +16,7 @@ public:
     QString protocol() const override { return QStringLiteral("SNPP"); }
     void start() override;
     void timedOut() override;
-    void refuse(const QString& why) override;
+    void refuse(Refusal kind, const QString& why) override;
 
 private:
     void command(const LineReader::Line& line) override;

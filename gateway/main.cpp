@@ -85,6 +85,18 @@ int main(int argc, char** argv) {
 
     vts::QtEventLoop loop;
     vts::gate::PageSubmitter desk(workDir, config, log, loop);
+    {
+        QString queueError;
+        const QString queue = desk.queueFolder(&queueError);
+        if (!queue.isEmpty()) {
+            const int stale = vts::gate::PageSubmitter::removeStaleTemporaries(queue);
+            if (stale > 0) {
+                log.write(QStringLiteral("GATEWAY"), QString(),
+                          QStringLiteral("removed %1 temporary files left by a stopped gateway")
+                              .arg(stale));
+            }
+        }
+    }
     vts::gate::GatewayServer server(desk, loop);
     if (!server.listen(config.current(), &error)) {
         return die(error);

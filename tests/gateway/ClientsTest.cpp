@@ -29,6 +29,7 @@ protected:
                   "[smtp]\nlisten = 127.0.0.1:0\ndomain = pager.local\n"
                   "[http]\nlisten = 127.0.0.1:0\ntoken = t0ken-for-tests\n"
                   "[limits]\nmax_text = 200\nmax_mail = 20000\nmax_body = 4000\nidle_timeout = 1\n"
+                  "smtp_idle_timeout = 1\n"
                   "[recipients]\nBOB = 5551234, 1001\nONCALL = 5559876, 1002, 80\n");
         m_ports = startGateway(m_gate, m_log, path(QStringLiteral("work")), 15000);
         ASSERT_EQ(m_ports.size(), 3) << m_log.toStdString();

@@ -67,13 +67,14 @@ TEST_F(GatewayServerTest, EachIntakeRowOwnsItsSectionAndSession) {
         }
         EXPECT_TRUE((*c.*row.listen).enabled) << row.name;
         const auto session =
-            row.session(*m_desk, QStringLiteral("127.0.0.1"), {[](const QByteArray&) {}, [] {}});
+            row.session(*m_desk, QStringLiteral("127.0.0.1"),
+                        {[](const QByteArray&) { return true; }, [] {}});
         EXPECT_EQ(session->protocol(), QLatin1String(row.name));
     }
 }
 
 TEST_F(GatewayServerTest, StalledClientsAreDisconnectedAfterTheIdleTime) {
-    start("[limits]\nidle_timeout = 30\n");
+    start("[limits]\nidle_timeout = 30\nsmtp_idle_timeout = 30\n");
     auto snpp = connectTo("SNPP");
     auto smtp = connectTo("SMTP");
     auto http = connectTo("HTTP");
@@ -81,7 +82,7 @@ TEST_F(GatewayServerTest, StalledClientsAreDisconnectedAfterTheIdleTime) {
     EXPECT_TRUE(readUntil(*smtp, "\r\n").startsWith("220"));
     snpp->write("PAGE BO");
     smtp->write("EHLO x\r\n");
-    http->write("POST /api/pages HTTP/1.1\r\nContent-Length: 10\r\n\r\n{\"to\"");
+    http->write("POST /api/pages HTTP/1.1\r\nHost: x\r\nContent-Length: 10\r\n\r\n{\"to\"");
     EXPECT_TRUE(readUntil(*smtp, "250 HELP").contains("250 HELP"));
     ASSERT_TRUE(waitUntil([&] { return m_server->connections() == 3; }));
     m_loop.advance(29);
