@@ -170,7 +170,8 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
                 r.maxChars = parts[2].trimmed().toInt(&ok);
             }
             QString why;
-            static const QRegularExpression number(QStringLiteral("^[0-9*#+(). -]*[0-9][0-9*#+(). -]*$"));
+            static const QRegularExpression number(
+                QStringLiteral("^[0-9*#+(). -]*[0-9][0-9*#+(). -]*$"));
             static const QRegularExpression pin(QStringLiteral("^[0-9A-Za-z]+$"));
             if (!validName(key)) {
                 why = QStringLiteral("name must be 1 to 30 letters, digits, '.', '_' or '-'");
@@ -248,8 +249,9 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
         c.limits.smtpIdleSeconds = std::max(300, c.limits.idleSeconds);
     }
     if (!c.postmaster.isEmpty() && !c.find(c.postmaster)) {
-        c.warnings << QStringLiteral("postmaster %1 is not a recipient; mail to postmaster is "
-                                     "logged, not paged")
+        c.warnings << QStringLiteral(
+                          "postmaster %1 is not a recipient; mail to postmaster is "
+                          "logged, not paged")
                           .arg(c.postmaster);
         c.postmaster.clear();
     }

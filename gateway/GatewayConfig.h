@@ -31,18 +31,18 @@ struct Listen {
 
 // Bounds on what one client may send (all sizes in bytes unless noted).
 struct Limits {
-    int maxLine = 4096;        // one command or text line
-    int maxText = 2000;        // page text, in characters
-    qint64 maxMail = 262144;   // one mail, as sent
-    qint64 maxBody = 65536;    // one HTTP request body
-    int maxHeader = 16384;     // HTTP request line and headers together
-    int maxRecipients = 20;    // pagers in one page
-    int idleSeconds = 60;      // without a complete command from the client
+    int maxLine = 4096;         // one command or text line
+    int maxText = 2000;         // page text, in characters
+    qint64 maxMail = 262144;    // one mail, as sent
+    qint64 maxBody = 65536;     // one HTTP request body
+    int maxHeader = 16384;      // HTTP request line and headers together
+    int maxRecipients = 20;     // pagers in one page
+    int idleSeconds = 60;       // without a complete command from the client
     int smtpIdleSeconds = 300;  // the same for SMTP (RFC 5321's five minutes)
-    int sessionSeconds = 600;  // one connection at most
-    int pagesPerMinute = 60;   // per client address (a burst of as many)
-    int maxConnections = 32;   // open at once, all protocols together
-    int maxPerAddress = 8;     // open at once from one client address
+    int sessionSeconds = 600;   // one connection at most
+    int pagesPerMinute = 60;    // per client address (a burst of as many)
+    int maxConnections = 32;    // open at once, all protocols together
+    int maxPerAddress = 8;      // open at once from one client address
 };
 
 // The contents of vtsgate.ini. Recipient names compare without regard to

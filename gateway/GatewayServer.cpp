@@ -94,32 +94,31 @@ void GatewayServer::accept(QTcpServer* server, const IntakeProtocol& intake) {
             }
         });
         c->linger->setSingleShot(true);
-        Session::Io io{[this, guard, protocol, peer](const QByteArray& bytes) {
-                           if (!guard) {
-                               return false;
-                           }
-                           if (guard->bytesToWrite() + bytes.size() > kMaxBacklog) {
-                               m_desk.log().write(
-                                   protocol, peer,
-                                   QStringLiteral("refused: client does not read its replies "
-                                                  "(%1 bytes unsent), disconnected")
-                                       .arg(guard->bytesToWrite()));
-                               // Not from inside the session's own call.
-                               QMetaObject::invokeMethod(guard, &QTcpSocket::abort,
-                                                         Qt::QueuedConnection);
-                               return false;
-                           }
-                           guard->write(bytes);
-                           return true;
-                       },
-                       [guard, conn] {
-                           if (guard) {
-                               guard->disconnectFromHost();
-                               if (guard->state() != QAbstractSocket::UnconnectedState) {
-                                   conn->linger->start();
-                               }
-                           }
-                       }};
+        Session::Io io{
+            [this, guard, protocol, peer](const QByteArray& bytes) {
+                if (!guard) {
+                    return false;
+                }
+                if (guard->bytesToWrite() + bytes.size() > kMaxBacklog) {
+                    m_desk.log().write(protocol, peer,
+                                       QStringLiteral("refused: client does not read its replies "
+                                                      "(%1 bytes unsent), disconnected")
+                                           .arg(guard->bytesToWrite()));
+                    // Not from inside the session's own call.
+                    QMetaObject::invokeMethod(guard, &QTcpSocket::abort, Qt::QueuedConnection);
+                    return false;
+                }
+                guard->write(bytes);
+                return true;
+            },
+            [guard, conn] {
+                if (guard) {
+                    guard->disconnectFromHost();
+                    if (guard->state() != QAbstractSocket::UnconnectedState) {
+                        conn->linger->start();
+                    }
+                }
+            }};
         // The rate limit counts pages per address, whatever the port.
         c->session = intake.session(m_desk, address, io);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
@@ -136,13 +135,13 @@ void GatewayServer::accept(QTcpServer* server, const IntakeProtocol& intake) {
         if (connections() >= config.limits.maxConnections ||
             fromAddress >= config.limits.maxPerAddress) {
             const bool perAddress = connections() < config.limits.maxConnections;
-            m_desk.log().write(
-                protocol, peer,
-                perAddress ? QStringLiteral("refused: %1 connections already open from %2")
-                                 .arg(config.limits.maxPerAddress)
-                                 .arg(address)
-                           : QStringLiteral("refused: %1 connections already open")
-                                 .arg(config.limits.maxConnections));
+            m_desk.log().write(protocol, peer,
+                               perAddress
+                                   ? QStringLiteral("refused: %1 connections already open from %2")
+                                         .arg(config.limits.maxPerAddress)
+                                         .arg(address)
+                                   : QStringLiteral("refused: %1 connections already open")
+                                         .arg(config.limits.maxConnections));
             c->session->refuse(Session::Refusal::Busy,
                                QStringLiteral("too many connections, try again later"));
             m_closing.push_back(std::move(c));
@@ -151,7 +150,7 @@ void GatewayServer::accept(QTcpServer* server, const IntakeProtocol& intake) {
         }
         Session* s = c->session.get();
         const int idleSeconds = protocol == QLatin1String("SMTP") ? config.limits.smtpIdleSeconds
-                                                                   : config.limits.idleSeconds;
+                                                                  : config.limits.idleSeconds;
         auto expire = [guard, conn, s] {
             if (!s->closed()) {
                 s->timedOut();

@@ -114,8 +114,8 @@ bool isToken(const QByteArray& t) {
         return false;
     }
     for (const char c : t) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                        std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                        (c >= '0' && c <= '9') || std::strchr("!#$%&'*+-.^_`|~", c) != nullptr;
         if (!ok || c == 0) {
             return false;
         }
@@ -124,8 +124,8 @@ bool isToken(const QByteArray& t) {
 }
 
 bool knownMethod(const QByteArray& m) {
-    for (const char* k : {"GET", "HEAD", "POST", "PUT", "DELETE", "CONNECT", "OPTIONS", "TRACE",
-                          "PATCH"}) {
+    for (const char* k :
+         {"GET", "HEAD", "POST", "PUT", "DELETE", "CONNECT", "OPTIONS", "TRACE", "PATCH"}) {
         if (m == k) {
             return true;
         }
@@ -200,7 +200,8 @@ bool HttpSession::readHeader(const Limits& limits) {
     m_buffer.remove(0, end + sep);
     m_headerDone = true;
     if (request[2] == "HTTP/1.1" && hosts != 1) {
-        fail(400, hosts == 0 ? QStringLiteral("no Host header") : QStringLiteral("more than one Host header"));
+        fail(400, hosts == 0 ? QStringLiteral("no Host header")
+                             : QStringLiteral("more than one Host header"));
         return false;
     }
     if (!knownMethod(m_method)) {

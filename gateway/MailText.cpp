@@ -288,10 +288,10 @@ QString htmlToText(const QString& html) {
     // ended or skips what it searched, so the time grows with the length
     // (unclosed scripts and comments included) and never with its square.
     static const QSet<QString> breakTags{
-        QStringLiteral("br"),  QStringLiteral("p"),   QStringLiteral("/p"),  QStringLiteral("div"),
-        QStringLiteral("/div"), QStringLiteral("li"), QStringLiteral("/li"), QStringLiteral("tr"),
-        QStringLiteral("/tr"), QStringLiteral("/h1"), QStringLiteral("/h2"), QStringLiteral("/h3"),
-        QStringLiteral("/h4"), QStringLiteral("/h5"), QStringLiteral("/h6")};
+        QStringLiteral("br"),   QStringLiteral("p"),   QStringLiteral("/p"),  QStringLiteral("div"),
+        QStringLiteral("/div"), QStringLiteral("li"),  QStringLiteral("/li"), QStringLiteral("tr"),
+        QStringLiteral("/tr"),  QStringLiteral("/h1"), QStringLiteral("/h2"), QStringLiteral("/h3"),
+        QStringLiteral("/h4"),  QStringLiteral("/h5"), QStringLiteral("/h6")};
     QString t;
     t.reserve(html.size());
     const qsizetype n = html.size();
@@ -330,7 +330,8 @@ QString htmlToText(const QString& html) {
         if (name == QLatin1String("script") || name == QLatin1String("style") ||
             name == QLatin1String("head")) {
             // Dropped with everything up to its end tag; without one, the rest.
-            const auto end = html.indexOf(QLatin1String("</") + name, close + 1, Qt::CaseInsensitive);
+            const auto end =
+                html.indexOf(QLatin1String("</") + name, close + 1, Qt::CaseInsensitive);
             const auto endClose = end < 0 ? -1 : html.indexOf(QLatin1Char('>'), end);
             i = endClose < 0 ? n : endClose + 1;
             continue;

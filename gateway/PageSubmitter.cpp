@@ -193,7 +193,8 @@ int PageSubmitter::removeStaleTemporaries(const QString& folder) {
     // ".vtsgate-<pid>-<hex>.tmp": a file being written, or one left by a
     // gateway that was killed mid-write. Only the second kind goes: the
     // process is gone, or the number now belongs to another program.
-    static const QRegularExpression name(QStringLiteral("^\\.vtsgate-([0-9]{1,10})-[0-9a-f]{8}\\.tmp$"));
+    static const QRegularExpression name(
+        QStringLiteral("^\\.vtsgate-([0-9]{1,10})-[0-9a-f]{8}\\.tmp$"));
     int removed = 0;
     const QStringList entries =
         QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);

@@ -150,8 +150,9 @@ void SmtpSession::command(const LineReader::Line& line) {
             const QString name = address.section(QLatin1Char('@'), 0, 0);
             const QString host = address.section(QLatin1Char('@'), 1).toLower();
             const QString shown = PageSubmitter::headerValue(address, 100);
-            const bool postmaster = name.compare(QLatin1String("postmaster"), Qt::CaseInsensitive) == 0 &&
-                                    (host.isEmpty() || host == domain());
+            const bool postmaster =
+                name.compare(QLatin1String("postmaster"), Qt::CaseInsensitive) == 0 &&
+                (host.isEmpty() || host == domain());
             bool limited = false;
             const Recipient* r = nullptr;
             if (!params.isEmpty()) {
@@ -172,7 +173,9 @@ void SmtpSession::command(const LineReader::Line& line) {
             } else if (r = m_desk.lookup(m_peer, name, &limited); !r) {
                 log(QStringLiteral("refused: unknown recipient %1").arg(shown));
                 if (limited) {
-                    reply(QStringLiteral("450 4.7.1 <%1>: too many unknown recipients, try again later").arg(shown));
+                    reply(QStringLiteral(
+                              "450 4.7.1 <%1>: too many unknown recipients, try again later")
+                              .arg(shown));
                 } else {
                     reply(QStringLiteral("550 5.1.1 <%1>: no such pager recipient").arg(shown));
                 }

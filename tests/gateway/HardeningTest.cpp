@@ -114,9 +114,9 @@ struct Step {
     const char* expect;
 };
 
-class SmtpRulesTest : public GatewayFixture,
-                      public ::testing::WithParamInterface<std::pair<const char*, std::vector<Step>>> {
-};
+class SmtpRulesTest
+    : public GatewayFixture,
+      public ::testing::WithParamInterface<std::pair<const char*, std::vector<Step>>> {};
 
 TEST_P(SmtpRulesTest, Replies) {
     writeIni(kIni + "[smtp]\npostmaster = oncall\n");
@@ -149,8 +149,8 @@ INSTANTIATE_TEST_SUITE_P(
              {"RCPT TO:<bob@pager.local>", "250"}}},
         std::pair<const char*, std::vector<Step>>{
             "GreetingNeedsADomain", {{"EHLO", "501"}, {"HELO ", "501"}, {"EHLO me", "250"}}},
-        std::pair<const char*, std::vector<Step>>{
-            "BareLfInACommand", {{"EHLO me\nMAIL FROM:<a@b.c>", "500 5.5.2"}}}),
+        std::pair<const char*, std::vector<Step>>{"BareLfInACommand",
+                                                  {{"EHLO me\nMAIL FROM:<a@b.c>", "500 5.5.2"}}}),
     [](const auto& info) { return std::string(info.param.first); });
 
 TEST_F(GatewayFixture, RecipientNamedTwiceInOneMailGetsOnePage) {
@@ -216,8 +216,8 @@ INSTANTIATE_TEST_SUITE_P(
                          kPage),
                  400, true},
         HttpRule{"NoHost",
-                 request("POST /api/pages HTTP/1.1\r\n" + kAuth + "Content-Length: 24", kPage),
-                 400, true},
+                 request("POST /api/pages HTTP/1.1\r\n" + kAuth + "Content-Length: 24", kPage), 400,
+                 true},
         HttpRule{"SpaceBeforeColon",
                  request("POST /api/pages HTTP/1.1\r\nHost : x\r\n" + kAuth + "Content-Length: 24",
                          kPage),
@@ -254,10 +254,10 @@ INSTANTIATE_TEST_SUITE_P(
                              "Transfer-Encoding: chunked\r\nContent-Length: 5",
                          "0\r\n\r\n"),
                  400, true},
-        HttpRule{"OtherCoding",
-                 request("POST /api/pages HTTP/1.1\r\nHost: x\r\n" + kAuth +
-                         "Transfer-Encoding: gzip"),
-                 501, true},
+        HttpRule{
+            "OtherCoding",
+            request("POST /api/pages HTTP/1.1\r\nHost: x\r\n" + kAuth + "Transfer-Encoding: gzip"),
+            501, true},
         HttpRule{"BadChunkSize",
                  request("POST /api/pages HTTP/1.1\r\nHost: x\r\n" + kAuth +
                              "Transfer-Encoding: chunked",
@@ -284,8 +284,8 @@ TEST_F(GatewayFixture, HealthNamesNoFolderWithoutTheToken) {
     EXPECT_FALSE(open.contains("secret-share")) << open.toStdString();
     EXPECT_FALSE(open.contains("recipients")) << open.toStdString();
     SessionDriver<HttpSession> admin(*m_desk);
-    EXPECT_TRUE(admin("GET /api/health HTTP/1.1\r\nHost: x\r\n" + kAuth + "\r\n")
-                    .contains("secret-share"));
+    EXPECT_TRUE(
+        admin("GET /api/health HTTP/1.1\r\nHost: x\r\n" + kAuth + "\r\n").contains("secret-share"));
 }
 
 // Unknown names cost like pages: past the rate no more names can be tried.
@@ -304,8 +304,8 @@ TEST_F(GatewayFixture, RecipientNamesCannotBeProbedWithoutLimit) {
                     .contains("450 4.7.1"));
     SessionDriver<HttpSession> http(*m_desk);
     const QByteArray body = R"({"to":"bob","text":"x"})";
-    EXPECT_TRUE(http("POST /api/pages HTTP/1.1\r\nHost: x\r\n" + kAuth + "Content-Length: " +
-                     QByteArray::number(body.size()) + "\r\n\r\n" + body)
+    EXPECT_TRUE(http("POST /api/pages HTTP/1.1\r\nHost: x\r\n" + kAuth +
+                     "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body)
                     .startsWith("HTTP/1.1 429"));
     m_loop.advance(20);  // the bucket refills: names may be looked up again
     SessionDriver<SnppSession> later(*m_desk);
@@ -341,13 +341,20 @@ TEST(PageTextTest, InvisibleAndControlCharactersGoAccentsAreComposed) {
         const char* in;
         const char* out;
     } cases[] = {
-        {"a\x01" "b\x7f" "c", "abc"},                            // controls dropped, not blanks
-        {"caf" "e\xcc\x81", "caf\xc3\xa9"},                      // e + combining acute: é
-        {"zero\xe2\x80\x8bwidth", "zerowidth"},                  // U+200B
-        {"\xef\xbb\xbf" "bom", "bom"},                           // U+FEFF
-        {"left\xe2\x80\x8f\xe2\x80\xaeright", "leftright"},      // bidi marks
-        {"  two \t\n lines\r\n", "two lines"},                  // white space: one blank
-        {"\xc2\x85next", "next"},                                // NEL is white space
+        {"a\x01"
+         "b\x7f"
+         "c",
+         "abc"},  // controls dropped, not blanks
+        {"caf"
+         "e\xcc\x81",
+         "caf\xc3\xa9"},                         // e + combining acute: é
+        {"zero\xe2\x80\x8bwidth", "zerowidth"},  // U+200B
+        {"\xef\xbb\xbf"
+         "bom",
+         "bom"},                                             // U+FEFF
+        {"left\xe2\x80\x8f\xe2\x80\xaeright", "leftright"},  // bidi marks
+        {"  two \t\n lines\r\n", "two lines"},               // white space: one blank
+        {"\xc2\x85next", "next"},                            // NEL is white space
     };
     for (const auto& c : cases) {
         EXPECT_EQ(PageSubmitter::pageText(QString(), QString::fromUtf8(c.in)),
@@ -387,16 +394,14 @@ TEST(HtmlTextTest, Rules) {
     const struct {
         const char* html;
         const char* text;
-    } cases[] = {
-        {"<p>a</p><script>x<p>y</p>", "a"},                    // unclosed script: rest dropped
-        {"5 < 6 and <b>7</b>", "5 < 6 and 7"},                 // a lone '<' is text
-        {"<!-- c -->a<!-- open", "a"},                         // unclosed comment
-        {"<STYLE>p{}</style >b<br>c", "b\nc"},                 // end tags in any case
-        {"x&#0;y&#xD800;z&#65;", "xyzA"},                      // no character: dropped
-        {"<head><title>t</title></head><div>body</div>", "body"}};
+    } cases[] = {{"<p>a</p><script>x<p>y</p>", "a"},     // unclosed script: rest dropped
+                 {"5 < 6 and <b>7</b>", "5 < 6 and 7"},  // a lone '<' is text
+                 {"<!-- c -->a<!-- open", "a"},          // unclosed comment
+                 {"<STYLE>p{}</style >b<br>c", "b\nc"},  // end tags in any case
+                 {"x&#0;y&#xD800;z&#65;", "xyzA"},       // no character: dropped
+                 {"<head><title>t</title></head><div>body</div>", "body"}};
     for (const auto& c : cases) {
-        EXPECT_EQ(mail::htmlToText(QString::fromUtf8(c.html)), QString::fromUtf8(c.text))
-            << c.html;
+        EXPECT_EQ(mail::htmlToText(QString::fromUtf8(c.html)), QString::fromUtf8(c.text)) << c.html;
     }
 }
 

@@ -66,9 +66,8 @@ TEST_F(GatewayServerTest, EachIntakeRowOwnsItsSectionAndSession) {
             EXPECT_EQ((*c.*other.listen).port == 4000, &other == &row) << row.name << other.name;
         }
         EXPECT_TRUE((*c.*row.listen).enabled) << row.name;
-        const auto session =
-            row.session(*m_desk, QStringLiteral("127.0.0.1"),
-                        {[](const QByteArray&) { return true; }, [] {}});
+        const auto session = row.session(*m_desk, QStringLiteral("127.0.0.1"),
+                                         {[](const QByteArray&) { return true; }, [] {}});
         EXPECT_EQ(session->protocol(), QLatin1String(row.name));
     }
 }

@@ -330,8 +330,7 @@ INSTANTIATE_TEST_SUITE_P(
         HttpCase{"WrongMethod", "GET /api/pages HTTP/1.1\r\nHost: x\r\n\r\n", 405, "POST"},
         HttpCase{"NoSuchPath", "GET /etc/passwd HTTP/1.1\r\nHost: x\r\n\r\n", 404,
                  "no such resource"},
-        HttpCase{"Health", "GET /api/health HTTP/1.1\r\nHost: x\r\n\r\n", 200,
-                 "\"status\":\"ok\""},
+        HttpCase{"Health", "GET /api/health HTTP/1.1\r\nHost: x\r\n\r\n", 200, "\"status\":\"ok\""},
         HttpCase{"Garbage", "HELLO\r\n\r\n", 400, "not an HTTP"}),
     [](const auto& info) { return std::string(info.param.name); });
 
