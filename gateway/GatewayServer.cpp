@@ -169,8 +169,9 @@ void GatewayServer::accept(QTcpServer* server, const IntakeProtocol& intake) {
         c->lifetime->setSingleShot(true);
         c->lifetime->start();
         Timer* idle = c->idle.get();
-        connect(socket, &QTcpSocket::readyRead, this, [socket, s, idle] {
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket, s, idle] {
             const QByteArray bytes = socket->readAll();
+            m_bytesReceived += static_cast<quint64>(bytes.size());
             if (s->closed()) {
                 return;
             }

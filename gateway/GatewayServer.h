@@ -39,6 +39,8 @@ public:
     // The port a protocol ("SNPP", "SMTP", "HTTP") listens on, 0 when off.
     quint16 port(const QString& protocol) const;
     int connections() const { return static_cast<int>(m_connections.size()); }
+    // Bytes taken from all clients so far.
+    quint64 bytesReceived() const { return m_bytesReceived; }
 
 private:
     struct Connection;
@@ -51,7 +53,8 @@ private:
     EventLoop& m_loop;
     std::map<QString, QTcpServer*> m_servers;
     std::map<QTcpSocket*, std::unique_ptr<Connection>> m_connections;
-    std::vector<std::unique_ptr<Connection>> m_closing;  // refused or gone, awaiting removal
+    std::vector<std::unique_ptr<Connection>> m_closing;
+    quint64 m_bytesReceived = 0;  // refused or gone, awaiting removal
 };
 
 }  // namespace vts::gate
