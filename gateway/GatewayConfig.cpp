@@ -58,6 +58,17 @@ QString withoutComment(const QString& line) {
     return line;
 }
 
+std::optional<bool> parseSwitch(const QString& v) {
+    const QString s = v.toLower();
+    if (s == QLatin1String("on") || s == QLatin1String("yes") || s == QLatin1String("true")) {
+        return true;
+    }
+    if (s == QLatin1String("off") || s == QLatin1String("no") || s == QLatin1String("false")) {
+        return false;
+    }
+    return std::nullopt;
+}
+
 bool validName(const QString& name) {
     static const QRegularExpression re(QStringLiteral("^[A-Za-z0-9._-]{1,30}$"));
     return re.match(name).hasMatch();
@@ -204,9 +215,27 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
             if (!l) {
                 return fail(no, QStringLiteral("listen takes ADDRESS:PORT or PORT"));
             }
-            c.*protocol->listen = *l;
+            Listen& listen = c.*protocol->listen;
+            listen.address = l->address;
+            listen.port = l->port;
         } else if (section == QLatin1String("smtp") && k == QLatin1String("domain")) {
             c.domain = value.toLower();
+        } else if (k == QLatin1String("tls") && protocol && section != QLatin1String("smtp")) {
+            const auto on = parseSwitch(value);
+            if (!on) {
+                return fail(no, QStringLiteral("tls takes on or off"));
+            }
+            (c.*protocol->listen).tls = *on;
+        } else if (section == QLatin1String("smtp") && k == QLatin1String("starttls")) {
+            const auto on = parseSwitch(value);
+            if (!on) {
+                return fail(no, QStringLiteral("starttls takes on or off"));
+            }
+            c.starttls = *on;
+        } else if (section == QLatin1String("tls") && k == QLatin1String("cert")) {
+            c.tlsCert = value;
+        } else if (section == QLatin1String("tls") && k == QLatin1String("key")) {
+            c.tlsKey = value;
         } else if (section == QLatin1String("smtp") && k == QLatin1String("postmaster")) {
             c.postmaster = value;
         } else if (section == QLatin1String("http") && k == QLatin1String("token")) {
@@ -254,6 +283,9 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
                           "logged, not paged")
                           .arg(c.postmaster);
         c.postmaster.clear();
+    }
+    if (c.anyTls() && (c.tlsCert.isEmpty() || c.tlsKey.isEmpty())) {
+        return fail(0, QStringLiteral("TLS needs [tls] cert = FILE and key = FILE"));
     }
     if (c.smtp.enabled && c.domain.isEmpty()) {
         return fail(0, QStringLiteral("[smtp] needs domain = the part after @"));

@@ -27,6 +27,7 @@ struct Listen {
     bool enabled = false;
     QHostAddress address = QHostAddress(QHostAddress::LocalHost);
     quint16 port = 0;
+    bool tls = false;  // TLS from the first byte (`tls = on`)
 };
 
 // Bounds on what one client may send (all sizes in bytes unless noted).
@@ -54,8 +55,12 @@ struct GatewayConfig {
     Listen http;
     QString domain;
     QString token;
-    QString computer;    // queue file line 2; the host name when empty
-    QString postmaster;  // the recipient mail to postmaster pages; none when empty
+    QString computer;       // queue file line 2; the host name when empty
+    QString postmaster;     // the recipient mail to postmaster pages; none when empty
+    bool starttls = false;  // [smtp] starttls = on: STARTTLS is offered
+    QString tlsCert;        // [tls] cert: PEM certificate (chain) file
+    QString tlsKey;         // [tls] key: PEM private key file
+    bool anyTls() const { return snpp.tls || http.tls || starttls; }
     QList<QPair<QHostAddress, int>> allow;
     Limits limits;
     QHash<QString, Recipient> recipients;  // key: name in capitals

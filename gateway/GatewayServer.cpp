@@ -4,7 +4,12 @@
 #include "IntakeProtocols.h"
 #include "PageSubmitter.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QPointer>
+#include <QSslCertificate>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 
@@ -27,6 +32,32 @@ QString addressOf(const QHostAddress& a) {
 }
 
 }  // namespace
+
+// Hands out QSslSocket for every connection, so that a plain one can still
+// turn to TLS (STARTTLS); on a TLS listener the handshake starts at once.
+class SslListener final : public QTcpServer {
+public:
+    SslListener(GatewayServer& owner, bool implicitTls)
+        : QTcpServer(&owner), m_owner(owner), m_implicit(implicitTls) {}
+
+protected:
+    void incomingConnection(qintptr descriptor) override {
+        auto* socket = new QSslSocket(this);
+        if (!socket->setSocketDescriptor(descriptor)) {
+            delete socket;
+            return;
+        }
+        if (m_implicit) {
+            socket->setSslConfiguration(m_owner.tlsConfiguration());
+            socket->startServerEncryption();
+        }
+        addPendingConnection(socket);
+    }
+
+private:
+    GatewayServer& m_owner;
+    bool m_implicit;
+};
 
 struct GatewayServer::Connection {
     QString address;
@@ -53,7 +84,15 @@ bool GatewayServer::listen(const GatewayConfig& config, QString* error) {
         if (!l->enabled) {
             continue;
         }
-        auto* server = new QTcpServer(this);
+        const bool tls = l->tls;
+        if (tls && m_tls.localCertificate().isNull()) {
+            QString why;
+            if (!loadTls(config, &why)) {
+                *error = QStringLiteral("%1: %2").arg(protocol, why);
+                return false;
+            }
+        }
+        auto* server = new SslListener(*this, tls);
         if (!server->listen(l->address, l->port)) {
             *error = QStringLiteral("%1: cannot listen on %2:%3: %4")
                          .arg(protocol, l->address.toString())
@@ -66,11 +105,87 @@ bool GatewayServer::listen(const GatewayConfig& config, QString* error) {
                 [this, server, &p] { accept(server, p); });
         m_servers[protocol] = server;
         m_desk.log().write(protocol, QString(),
-                           QStringLiteral("listening on %1:%2")
+                           QStringLiteral("listening on %1:%2%3")
                                .arg(server->serverAddress().toString())
-                               .arg(server->serverPort()));
+                               .arg(server->serverPort())
+                               .arg(tls ? QStringLiteral(" (TLS)") : QString()));
+        const bool secured = tls || (protocol == QLatin1String("SMTP") && config.starttls);
+        if (!secured && !l->address.isLoopback()) {
+            m_desk.log().write(protocol, QString(),
+                               QStringLiteral("warning: listening beyond loopback without TLS; "
+                                              "texts and secrets cross the network readable"));
+        }
+    }
+    if (config.starttls && m_tls.localCertificate().isNull() && !loadTls(config, error)) {
+        return false;
     }
     return true;
+}
+
+bool GatewayServer::loadTls(const GatewayConfig& config, QString* error) {
+    QFile certFile(config.tlsCert);
+    QFile keyFile(config.tlsKey);
+    if (!certFile.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read the certificate %1").arg(config.tlsCert);
+        return false;
+    }
+    if (!keyFile.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read the key %1").arg(config.tlsKey);
+        return false;
+    }
+    const QList<QSslCertificate> chain = QSslCertificate::fromData(certFile.readAll(), QSsl::Pem);
+    const QByteArray keyPem = keyFile.readAll();
+    QSslKey key;
+    for (const QSsl::KeyAlgorithm a : {QSsl::Rsa, QSsl::Ec, QSsl::Dsa}) {
+        key = QSslKey(keyPem, a, QSsl::Pem);
+        if (!key.isNull()) {
+            break;
+        }
+    }
+    if (chain.isEmpty() || key.isNull()) {
+        *error = chain.isEmpty() ? QStringLiteral("no PEM certificate in %1").arg(config.tlsCert)
+                                 : QStringLiteral("no PEM private key in %1").arg(config.tlsKey);
+        return false;
+    }
+    QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
+    conf.setLocalCertificateChain(chain);
+    conf.setPrivateKey(key);
+    conf.setProtocol(QSsl::TlsV1_2OrLater);
+    conf.setPeerVerifyMode(QSslSocket::VerifyNone);  // clients show no certificate
+    m_tls = conf;
+    m_tlsFiles = {config.tlsCert, config.tlsKey};
+    m_tlsStamp = QFileInfo(config.tlsCert).lastModified().toMSecsSinceEpoch() ^
+                 QFileInfo(config.tlsKey).lastModified().toMSecsSinceEpoch();
+    return true;
+}
+
+void GatewayServer::reloadTls() {
+    const GatewayConfig& config = m_desk.settings();
+    if (!config.anyTls()) {
+        return;
+    }
+    QString error;
+    m_desk.log().write(
+        QStringLiteral("TLS"), QString(),
+        loadTls(config, &error)
+            ? QStringLiteral("certificate %1 loaded").arg(config.tlsCert)
+            : QStringLiteral("certificate not reloaded, the previous one stays: %1").arg(error));
+}
+
+void GatewayServer::refreshTls() {
+    // A new certificate (renewed file, or other files named in a reloaded
+    // vtsgate.ini) is taken at the next connection.
+    const GatewayConfig& config = m_desk.settings();
+    if (!config.anyTls()) {
+        return;
+    }
+    const qint64 stamp = QFileInfo(config.tlsCert).lastModified().toMSecsSinceEpoch() ^
+                         QFileInfo(config.tlsKey).lastModified().toMSecsSinceEpoch();
+    if (stamp != m_tlsStamp || m_tlsFiles != QStringList{config.tlsCert, config.tlsKey}) {
+        reloadTls();
+        m_tlsStamp = stamp;  // a broken file is reported once, not at every connection
+        m_tlsFiles = {config.tlsCert, config.tlsKey};
+    }
 }
 
 quint16 GatewayServer::port(const QString& protocol) const {
@@ -80,8 +195,10 @@ quint16 GatewayServer::port(const QString& protocol) const {
 
 void GatewayServer::accept(QTcpServer* server, const IntakeProtocol& intake) {
     const QString protocol = QString::fromLatin1(intake.name);
+    refreshTls();
     while (QTcpSocket* socket = server->nextPendingConnection()) {
         const GatewayConfig& config = m_desk.settings();
+        auto* ssl = qobject_cast<QSslSocket*>(socket);
         const QString address = addressOf(socket->peerAddress());
         const QString peer = QStringLiteral("%1:%2").arg(address).arg(socket->peerPort());
         auto c = std::make_unique<Connection>();
@@ -118,7 +235,28 @@ void GatewayServer::accept(QTcpServer* server, const IntakeProtocol& intake) {
                         conn->linger->start();
                     }
                 }
-            }};
+            },
+            [this, ssl] {
+                if (!ssl || ssl->isEncrypted() || m_tls.localCertificate().isNull()) {
+                    return false;
+                }
+                ssl->setSslConfiguration(m_tls);
+                ssl->startServerEncryption();
+                return true;
+            },
+            [ssl] { return ssl && ssl->mode() != QSslSocket::UnencryptedMode; }};
+        if (ssl) {
+            connect(ssl, &QSslSocket::errorOccurred, this,
+                    [this, ssl, protocol, peer](QAbstractSocket::SocketError e) {
+                        if (e == QAbstractSocket::SslHandshakeFailedError ||
+                            e == QAbstractSocket::SslInternalError ||
+                            e == QAbstractSocket::SslInvalidUserDataError) {
+                            m_desk.log().write(protocol, peer,
+                                               QStringLiteral("refused: TLS handshake failed: %1")
+                                                   .arg(ssl->errorString()));
+                        }
+                    });
+        }
         // The rate limit counts pages per address, whatever the port.
         c->session = intake.session(m_desk, address, io);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);

@@ -3,7 +3,9 @@
 #include "GatewayConfig.h"
 
 #include <QObject>
+#include <QSslConfiguration>
 #include <QString>
+#include <QStringList>
 
 #include <map>
 #include <memory>
@@ -39,6 +41,11 @@ public:
     // The port a protocol ("SNPP", "SMTP", "HTTP") listens on, 0 when off.
     quint16 port(const QString& protocol) const;
     int connections() const { return static_cast<int>(m_connections.size()); }
+    // The certificate and key TLS connections use.
+    const QSslConfiguration& tlsConfiguration() const { return m_tls; }
+    // Reads the certificate and key again (SIGHUP); on a failure the
+    // previous ones stay and a log line says why.
+    void reloadTls();
     // Bytes taken from all clients so far.
     quint64 bytesReceived() const { return m_bytesReceived; }
 
@@ -47,6 +54,8 @@ private:
     void accept(QTcpServer* server, const IntakeProtocol& intake);
     void drop(QTcpSocket* socket);
     void watchClosing(QTcpSocket* socket, Connection* conn);
+    bool loadTls(const GatewayConfig& config, QString* error);
+    void refreshTls();
     void forget(Connection* conn);
 
     PageSubmitter& m_desk;
@@ -54,7 +63,10 @@ private:
     std::map<QString, QTcpServer*> m_servers;
     std::map<QTcpSocket*, std::unique_ptr<Connection>> m_connections;
     std::vector<std::unique_ptr<Connection>> m_closing;
-    quint64 m_bytesReceived = 0;  // refused or gone, awaiting removal
+    quint64 m_bytesReceived = 0;
+    QSslConfiguration m_tls;
+    QStringList m_tlsFiles;
+    qint64 m_tlsStamp = 0;  // refused or gone, awaiting removal
 };
 
 }  // namespace vts::gate

@@ -23,6 +23,13 @@ public:
     };
     explicit LineReader(int maxLine) : m_max(maxLine) {}
     void append(const QByteArray& bytes) { m_buffer += bytes; }
+    // Forgets every byte received and not yet taken as a line.
+    void clear() {
+        m_buffer.clear();
+        m_pos = 0;
+        m_scan = 0;
+        m_discarding = false;
+    }
     // The next complete line, or nothing until more bytes arrive.
     std::optional<Line> next();
     void setLimit(int maxLine) { m_max = maxLine; }
@@ -45,6 +52,11 @@ public:
         // much unread, and the connection is being dropped.
         std::function<bool(const QByteArray&)> send;
         std::function<void()> close;  // after what was sent has gone out
+        // Turns the connection to TLS after what was sent (STARTTLS); false
+        // when it cannot (no certificate, already encrypted).
+        std::function<bool()> startTls = [] { return false; };
+        // Whether the connection is (becoming) encrypted.
+        std::function<bool()> encrypted = [] { return false; };
     };
     // Why a client is turned away before any exchange.
     enum class Refusal { NotAllowed, Busy };
@@ -100,6 +112,8 @@ protected:
     // The command now being answered (its verb), for the log.
     void setCommand(const QString& verb) { m_command = verb; }
     void madeProgress() { ++m_progress; }
+    bool startTls() { return !m_closed && m_io.startTls(); }
+    bool encrypted() const { return m_io.encrypted(); }
 
     PageSubmitter& m_desk;
     QString m_peer;
@@ -127,6 +141,9 @@ protected:
         reply(line);
         close();
     }
+    // Drops what the client sent after the command now answered (STARTTLS:
+    // nothing sent in the clear may count after the handshake).
+    void discardPending() { m_reader.clear(); }
     virtual void command(const LineReader::Line& line) = 0;
     virtual void dataLine(const LineReader::Line& line) = 0;
 

@@ -113,6 +113,9 @@ void SmtpSession::command(const LineReader::Line& line) {
         reply(
             QStringLiteral("250-%1 greets %2").arg(domain(), PageSubmitter::headerValue(arg, 100)));
         reply(QStringLiteral("250-SIZE %1").arg(limits.maxMail));
+        if (m_desk.settings().starttls && !encrypted()) {
+            reply(QStringLiteral("250-STARTTLS"));
+        }
         reply(QStringLiteral("250-8BITMIME"));
         reply(QStringLiteral("250 HELP"));
     } else if (verb == QLatin1String("HELO")) {
@@ -197,6 +200,20 @@ void SmtpSession::command(const LineReader::Line& line) {
             m_mail.clear();
             m_maxMail = limits.maxMail;
             reply(QStringLiteral("354 End data with <CR><LF>.<CR><LF>"));
+        }
+    } else if (verb == QLatin1String("STARTTLS") && m_desk.settings().starttls && !encrypted()) {
+        if (!arg.isEmpty()) {
+            reply(QStringLiteral("501 5.5.4 STARTTLS takes no parameters"));
+            return;
+        }
+        reply(QStringLiteral("220 2.0.0 Ready to start TLS"));
+        // RFC 3207: what came after STARTTLS in the clear is dropped, and
+        // the session starts again from the greeting.
+        discardPending();
+        resetTransaction();
+        if (!startTls()) {
+            log(QStringLiteral("refused: TLS could not be started"));
+            close();
         }
     } else if (verb == QLatin1String("RSET")) {
         resetTransaction();

@@ -23,8 +23,8 @@ namespace {
 
 int g_signalFds[2] = {-1, -1};
 
-void onSignal(int) {
-    const char c = 1;
+void onSignal(int signal) {
+    const char c = signal == SIGHUP ? 'H' : 'T';
     // Nothing else is safe inside a signal handler; the loop reads the byte.
     [[maybe_unused]] const auto n = ::write(g_signalFds[0], &c, 1);
 }
@@ -110,9 +110,13 @@ int main(int argc, char** argv) {
         return die(QStringLiteral("cannot set up signal handling"));
     }
     QSocketNotifier notifier(g_signalFds[1], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&log] {
+    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&log, &server] {
         char c = 0;
         [[maybe_unused]] const auto n = ::read(g_signalFds[1], &c, 1);
+        if (c == 'H') {  // SIGHUP: a renewed certificate
+            server.reloadTls();
+            return;
+        }
         log.write(QStringLiteral("GATEWAY"), QString(), QStringLiteral("stopping"));
         QCoreApplication::quit();
     });
@@ -121,6 +125,7 @@ int main(int argc, char** argv) {
     ::sigemptyset(&sa.sa_mask);
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGHUP, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
     log.write(QStringLiteral("GATEWAY"), QString(),

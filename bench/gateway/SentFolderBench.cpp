@@ -54,8 +54,9 @@ int main(int argc, char** argv) {
     int made = 0;
     for (const int target : {20000, 60000}) {
         for (; made < target; ++made) {
-            QFile f(QStringLiteral("%1/SENT/A20260101000000%2.PMF").arg(queue).arg(made, 8, 10,
-                                                                                   QLatin1Char('0')));
+            QFile f(QStringLiteral("%1/SENT/A20260101000000%2.PMF")
+                        .arg(queue)
+                        .arg(made, 8, 10, QLatin1Char('0')));
             f.open(QIODevice::WriteOnly);
         }
         const double ms = msPerPage(queue, pages);
