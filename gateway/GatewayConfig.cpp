@@ -1,10 +1,12 @@
 #include "GatewayConfig.h"
 
+#include "Accounts.h"
 #include "IntakeProtocols.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
 
 namespace vts::gate {
 
@@ -111,7 +113,73 @@ bool parseLimit(Limits& l, const QString& key, const QString& value) {
     return true;
 }
 
+// Drops groups that name a group or recipient that does not exist, share a
+// recipient's name, or contain themselves (directly or through another
+// group), each with a warning.
+void checkGroups(GatewayConfig& c) {
+    bool changed = true;
+    while (changed) {
+        changed = false;
+        for (auto it = c.groups.begin(); it != c.groups.end(); ++it) {
+            QString why;
+            if (c.recipients.contains(it.key())) {
+                why = QStringLiteral("a recipient has that name");
+            }
+            for (const QString& m : it.value()) {
+                if (why.isEmpty() && !c.known(m)) {
+                    why = QStringLiteral("%1 is neither a recipient nor a group").arg(m);
+                }
+            }
+            // Depth-first through member groups, looking for the group itself.
+            QStringList todo = it.value();
+            QSet<QString> seen;
+            while (why.isEmpty() && !todo.isEmpty()) {
+                const QString m = todo.takeLast().toUpper();
+                if (m == it.key()) {
+                    why = QStringLiteral("it contains itself");
+                } else if (!seen.contains(m) && c.groups.contains(m)) {
+                    seen.insert(m);
+                    todo += c.groups.value(m);
+                }
+            }
+            if (!why.isEmpty()) {
+                c.warnings << QStringLiteral("group %1 skipped: %2").arg(it.key(), why);
+                c.groups.erase(it);
+                changed = true;
+                break;
+            }
+        }
+    }
+}
+
 }  // namespace
+
+QList<Recipient> GatewayConfig::expand(const QString& name) const {
+    QList<Recipient> out;
+    QSet<QString> seen;
+    QStringList todo{name.trimmed().toUpper()};
+    while (!todo.isEmpty()) {
+        const QString n = todo.takeFirst().toUpper();
+        if (seen.contains(n)) {
+            continue;
+        }
+        seen.insert(n);
+        if (const Recipient* r = find(n)) {
+            out << *r;
+        } else if (groups.contains(n)) {
+            todo = groups.value(n) + todo;  // members in the order written
+        }
+    }
+    return out;
+}
+
+bool GatewayConfig::mayPage(const QString& user, const QString& name) const {
+    const auto it = access.constFind(user.toUpper());
+    if (user.isEmpty() || it == access.constEnd()) {
+        return true;
+    }
+    return it->contains(name.trimmed(), Qt::CaseInsensitive);
+}
 
 const Recipient* GatewayConfig::find(const QString& name) const {
     const auto it = recipients.constFind(name.trimmed().toUpper());
@@ -208,6 +276,30 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
             c.recipients.insert(key.toUpper(), r);
             continue;
         }
+        if (section == QLatin1String("users") || section == QLatin1String("tokens")) {
+            if (!Accounts::isHash(value)) {
+                c.warnings << QStringLiteral(
+                                  "line %1: %2 skipped: not a hash made by vtsgate "
+                                  "--hash-password")
+                                  .arg(no)
+                                  .arg(key);
+                continue;
+            }
+            (section == QLatin1String("users") ? c.users : c.tokens).insert(key.toUpper(), value);
+            continue;
+        }
+        if (section == QLatin1String("access") || section == QLatin1String("groups")) {
+            QStringList names;
+            for (const QString& n : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+                names << n.trimmed();
+            }
+            if (!validName(key)) {
+                c.warnings << QStringLiteral("line %1: %2 skipped: not a name").arg(no).arg(key);
+                continue;
+            }
+            (section == QLatin1String("access") ? c.access : c.groups).insert(key.toUpper(), names);
+            continue;
+        }
         bool known = true;
         const IntakeProtocol* protocol = intakeProtocolOf(section);
         if (k == QLatin1String("listen") && protocol) {
@@ -226,6 +318,14 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
                 return fail(no, QStringLiteral("tls takes on or off"));
             }
             (c.*protocol->listen).tls = *on;
+        } else if (k == QLatin1String("auth") &&
+                   (section == QLatin1String("smtp") || section == QLatin1String("snpp"))) {
+            const QString v = value.toLower();
+            if (v != QLatin1String("required") && v != QLatin1String("off")) {
+                return fail(no, QStringLiteral("auth takes required or off"));
+            }
+            (section == QLatin1String("smtp") ? c.smtpAuth : c.snppAuth) =
+                v == QLatin1String("required");
         } else if (section == QLatin1String("smtp") && k == QLatin1String("starttls")) {
             const auto on = parseSwitch(value);
             if (!on) {
@@ -284,6 +384,7 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
                           .arg(c.postmaster);
         c.postmaster.clear();
     }
+    checkGroups(c);
     if (c.anyTls() && (c.tlsCert.isEmpty() || c.tlsKey.isEmpty())) {
         return fail(0, QStringLiteral("TLS needs [tls] cert = FILE and key = FILE"));
     }

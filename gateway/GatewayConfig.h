@@ -61,12 +61,28 @@ struct GatewayConfig {
     QString tlsCert;        // [tls] cert: PEM certificate (chain) file
     QString tlsKey;         // [tls] key: PEM private key file
     bool anyTls() const { return snpp.tls || http.tls || starttls; }
+    bool snppAuth = false;               // [snpp] auth = required: LOGI name password first
+    bool smtpAuth = false;               // [smtp] auth = required: AUTH before MAIL
+    QHash<QString, QString> users;       // [users] name (capitals) -> Argon2id hash
+    QHash<QString, QString> tokens;      // [tokens] name (capitals) -> Argon2id hash of the token
+    QHash<QString, QStringList> access;  // [access] user (capitals) -> names it may page
+    QHash<QString, QStringList> groups;  // [groups] name (capitals) -> member names
+
+    // The recipients a name stands for: itself, or a group's members
+    // (groups within groups followed), each once; empty when unknown.
+    QList<Recipient> expand(const QString& name) const;
+    // Whether the user may page `name` (no [access] line: anything).
+    bool mayPage(const QString& user, const QString& name) const;
     QList<QPair<QHostAddress, int>> allow;
     Limits limits;
     QHash<QString, Recipient> recipients;  // key: name in capitals
     QStringList warnings;
 
     const Recipient* find(const QString& name) const;
+    // Whether a name is a recipient or a group.
+    bool known(const QString& name) const {
+        return find(name) || groups.contains(name.trimmed().toUpper());
+    }
     bool allowed(const QHostAddress& peer) const;
 
     static std::optional<GatewayConfig> parse(const QString& text, QString* error);

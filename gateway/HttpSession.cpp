@@ -362,10 +362,25 @@ QByteArray HttpSession::bearer() const {
     return auth.mid(space + 1).trimmed();
 }
 
-bool HttpSession::tokenValid() {
+bool HttpSession::tokenValid(QString* user) {
+    if (m_authChecked) {
+        *user = m_user;
+        return m_authOk;
+    }
     const GatewayConfig& c = m_desk.settings();
     const QByteArray given = bearer();
-    return !c.token.isEmpty() && !given.isEmpty() && sameSecret(given, c.token.toUtf8());
+    m_authChecked = true;
+    if (!given.isEmpty() && !c.token.isEmpty() && sameSecret(given, c.token.toUtf8())) {
+        m_authOk = true;  // the shared token: no user
+    } else if (!given.isEmpty() && !c.tokens.isEmpty()) {
+        m_user = m_desk.accounts().whose(c.tokens, given);
+        m_authOk = !m_user.isEmpty();
+    }
+    if (!m_authOk && !given.isEmpty()) {
+        m_desk.failedLogin(m_peer);  // tokens cannot be guessed faster than pages are sent
+    }
+    *user = m_user;
+    return m_authOk;
 }
 
 void HttpSession::health() {
@@ -375,7 +390,8 @@ void HttpSession::health() {
                    folder.isEmpty() ? QStringLiteral("error") : QStringLiteral("ok")}};
     // Only a caller with the token learns more than up or down: the reason
     // names folders, the count tells how many pagers there are.
-    if (tokenValid()) {
+    QString user;
+    if (tokenValid(&user)) {
         o.insert(QStringLiteral("recipients"),
                  static_cast<int>(m_desk.settings().recipients.size()));
         o.insert(QStringLiteral("queue"), folder.isEmpty() ? error : QStringLiteral("ok"));
@@ -392,9 +408,11 @@ void HttpSession::health() {
 void HttpSession::pages() {
     const GatewayConfig& c = m_desk.settings();
     const QByteArray given = bearer();
-    if (!tokenValid()) {
+    QString user;
+    if (!tokenValid(&user)) {
         fail(401,
-             c.token.isEmpty() ? QStringLiteral("no token is set in vtsgate.ini; pages are refused")
+             c.token.isEmpty() && c.tokens.isEmpty()
+                 ? QStringLiteral("no token is set in vtsgate.ini; pages are refused")
              : given.isEmpty() ? QStringLiteral("missing bearer token")
                                : QStringLiteral("wrong bearer token"),
              {"WWW-Authenticate: Bearer realm=\"vtsgate\""});
@@ -412,6 +430,7 @@ void HttpSession::pages() {
     PageOrder order;
     order.protocol = protocol();
     order.peer = m_peer;
+    order.user = user;
     const QJsonValue to = o.value(QStringLiteral("to"));
     if (to.isString()) {
         order.to << to.toString();
@@ -456,6 +475,11 @@ void HttpSession::pages() {
                              '\n');
             break;
         }
+        case SubmitResult::Status::Forbidden:
+            respond(403, QJsonDocument(QJsonObject{{QStringLiteral("error"), r.message}})
+                                 .toJson(QJsonDocument::Compact) +
+                             '\n');
+            break;
         case SubmitResult::Status::UnknownRecipient:
         case SubmitResult::Status::BadText:
             respond(400, QJsonDocument(QJsonObject{{QStringLiteral("error"), r.message}})

@@ -25,7 +25,9 @@ private:
     bool readChunks(const Limits& limits);
     void handle();
     QByteArray bearer() const;
-    bool tokenValid();
+    // Whether the bearer token is the shared one or a user's (*user then
+    // names the user); checked once per request.
+    bool tokenValid(QString* user);
     void respond(int status, const QByteArray& json, const QList<QByteArray>& extraHeaders = {});
     void fail(int status, const QString& message, const QList<QByteArray>& extraHeaders = {});
     void pages();
@@ -41,6 +43,9 @@ private:
     bool m_chunked = false;
     qint64 m_chunkLeft = 0;  // bytes of the current chunk still to come, CR LF included
     bool m_inTrailer = false;
+    bool m_authChecked = false;
+    bool m_authOk = false;
+    QString m_user;
 };
 
 }  // namespace vts::gate

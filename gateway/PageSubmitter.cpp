@@ -215,14 +215,24 @@ int PageSubmitter::removeStaleTemporaries(const QString& folder) {
     return removed;
 }
 
-const Recipient* PageSubmitter::lookup(const QString& peer, const QString& name, bool* limited) {
+QString PageSubmitter::lookup(const QString& peer, const QString& name, bool* limited) {
     const GatewayConfig& c = settings();
     *limited = false;
-    const Recipient* r = c.find(name);
-    if (!r && !m_rate.take(peer, 1, c.limits.pagesPerMinute, m_loop.now())) {
+    if (const Recipient* r = c.find(name)) {
+        return r->name;
+    }
+    if (c.groups.contains(name.trimmed().toUpper())) {
+        return name.trimmed().toUpper();
+    }
+    if (!m_rate.take(peer, 1, c.limits.pagesPerMinute, m_loop.now())) {
         *limited = true;  // names cannot be tried out faster than pages are sent
     }
-    return r;
+    return {};
+}
+
+bool PageSubmitter::failedLogin(const QString& peer) {
+    const GatewayConfig& c = settings();
+    return m_rate.take(peer, 1, c.limits.pagesPerMinute, m_loop.now());
 }
 
 bool PageSubmitter::overRate(const QString& peer) {
@@ -241,18 +251,29 @@ SubmitResult PageSubmitter::submit(const PageOrder& order) {
     QList<Recipient> pagers;
     QSet<QString> seen;
     for (const QString& name : order.to) {
-        const Recipient* p = c.find(name);
-        if (!p) {
+        const QList<Recipient> members = c.expand(name);
+        if (members.isEmpty()) {
             // An unknown name costs like a page, so names cannot be probed.
             m_rate.take(order.peer, 1, c.limits.pagesPerMinute, m_loop.now());
             return refuse(SubmitResult::Status::UnknownRecipient,
                           QStringLiteral("unknown recipient %1").arg(headerValue(name, 60)));
         }
-        // A pager named twice in one page gets it once.
-        if (!seen.contains(p->name.toUpper())) {
-            seen.insert(p->name.toUpper());
-            pagers << *p;
+        if (!c.mayPage(order.user, name)) {
+            return refuse(
+                SubmitResult::Status::Forbidden,
+                QStringLiteral("%1 may not page %2").arg(order.user, headerValue(name, 60)));
         }
+        // A pager named twice, or in two groups, gets the page once.
+        for (const Recipient& p : members) {
+            if (!seen.contains(p.name.toUpper())) {
+                seen.insert(p.name.toUpper());
+                pagers << p;
+            }
+        }
+    }
+    if (pagers.size() > c.limits.maxRecipients) {
+        return refuse(SubmitResult::Status::BadText,
+                      QStringLiteral("more than %1 recipients").arg(c.limits.maxRecipients));
     }
     if (pagers.isEmpty()) {
         return refuse(SubmitResult::Status::UnknownRecipient, QStringLiteral("no recipient"));
@@ -310,8 +331,10 @@ SubmitResult PageSubmitter::submit(const PageOrder& order) {
     for (qsizetype i = 0; i < pagers.size(); ++i) {
         const Recipient& p = pagers[i];
         m_log.write(order.protocol, order.peer,
-                    QStringLiteral("queued %1 for %2 (Ph#=%3 PIN=%4) from %5")
-                        .arg(r.files[i], p.name, p.phone, p.pin, sender));
+                    QStringLiteral("queued %1 for %2 (Ph#=%3 PIN=%4) from %5%6")
+                        .arg(r.files[i], p.name, p.phone, p.pin, sender,
+                             order.user.isEmpty() ? QString()
+                                                  : QStringLiteral(" by user %1").arg(order.user)));
     }
     return r;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Accounts.h"
 #include "GatewayConfig.h"
 
 #include <QDateTime>
@@ -52,13 +53,14 @@ struct PageOrder {
     QString protocol;  // "SNPP", "SMTP", "HTTP": also queue file line 5
     QString peer;      // client address, for the rate limit and the log
     QString sender;    // queue file line 4
-    QStringList to;    // recipient names as the client wrote them
+    QStringList to;    // recipient or group names as the client wrote them
+    QString user;      // the account that logged in, empty without one
     QString subject;
     QString text;
 };
 
 struct SubmitResult {
-    enum class Status { Ok, UnknownRecipient, BadText, RateLimited, QueueUnavailable };
+    enum class Status { Ok, UnknownRecipient, BadText, RateLimited, QueueUnavailable, Forbidden };
     Status status = Status::Ok;
     QStringList files;   // names written, in the order of `to`
     QString message;     // why not, for the client's reply
@@ -79,7 +81,12 @@ public:
     // RCPT). A name not found costs the address one page of its rate, so
     // names cannot be tried out without limit; *limited tells that the
     // address is over its rate.
-    const Recipient* lookup(const QString& peer, const QString& name, bool* limited);
+    // Returns the name as vtsgate.ini spells it (a recipient or a group),
+    // or an empty text.
+    QString lookup(const QString& peer, const QString& name, bool* limited);
+    // Counts a failed login against the address's rate; false when the
+    // address is over it.
+    bool failedLogin(const QString& peer);
     // True when the address could not send one more page now: costly work
     // (reading a mail) is skipped then.
     bool overRate(const QString& peer);
@@ -101,6 +108,7 @@ public:
     ConfigSource& config() { return m_config; }
     GatewayLog& log() { return m_log; }
     EventLoop& loop() { return m_loop; }
+    Accounts& accounts() { return m_accounts; }
     // The current settings, logging a reload when the file changed.
     const GatewayConfig& settings();
 
@@ -110,6 +118,7 @@ private:
     GatewayLog& m_log;
     EventLoop& m_loop;
     RateLimiter m_rate;
+    Accounts m_accounts;
 };
 
 }  // namespace vts::gate

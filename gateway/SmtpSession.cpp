@@ -1,8 +1,10 @@
 #include "SmtpSession.h"
 
+#include "Accounts.h"
 #include "MailText.h"
 #include "PageSubmitter.h"
 
+#include <QHostAddress>
 #include <QRegularExpression>
 
 namespace vts::gate {
@@ -59,6 +61,96 @@ QString mailParameterProblem(const QString& params, qint64 maxMail) {
 
 }  // namespace
 
+bool SmtpSession::authAllowed() const {
+    // Passwords only under TLS, or where they never leave the machine.
+    return encrypted() || QHostAddress(m_peer).isLoopback();
+}
+
+void SmtpSession::auth(const QString& arg) {
+    if (!m_user.isEmpty()) {
+        reply(QStringLiteral("503 5.5.1 Already authenticated"));
+        return;
+    }
+    if (!authAllowed()) {
+        reply(QStringLiteral("538 5.7.11 Encryption required for authentication (STARTTLS)"));
+        return;
+    }
+    const QString mechanism = arg.section(QLatin1Char(' '), 0, 0).toUpper();
+    const QByteArray initial = arg.section(QLatin1Char(' '), 1).trimmed().toLatin1();
+    if (mechanism == QLatin1String("PLAIN")) {
+        m_authStep = AuthStep::Plain;
+        if (initial.isEmpty()) {
+            reply(QStringLiteral("334 "));
+        } else {
+            authResponse(initial);
+        }
+    } else if (mechanism == QLatin1String("LOGIN")) {
+        m_authStep = AuthStep::LoginUser;
+        if (initial.isEmpty()) {
+            reply(QStringLiteral("334 VXNlcm5hbWU6"));  // "Username:"
+        } else {
+            authResponse(initial);
+        }
+    } else {
+        reply(QStringLiteral("504 5.5.4 Unrecognized authentication type"));
+    }
+}
+
+void SmtpSession::authResponse(const QByteArray& line) {
+    if (line == "*") {
+        m_authStep = AuthStep::None;
+        reply(QStringLiteral("501 5.0.0 Authentication cancelled"));
+        return;
+    }
+    const auto decoded =
+        QByteArray::fromBase64Encoding(line, QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded) {
+        m_authStep = AuthStep::None;
+        reply(QStringLiteral("501 5.5.2 Cannot decode the response"));
+        return;
+    }
+    QString name;
+    QByteArray password;
+    switch (m_authStep) {
+        case AuthStep::LoginUser:
+            m_authName = QString::fromUtf8(*decoded);
+            m_authStep = AuthStep::LoginPassword;
+            reply(QStringLiteral("334 UGFzc3dvcmQ6"));  // "Password:"
+            return;
+        case AuthStep::LoginPassword:
+            name = m_authName;
+            password = *decoded;
+            break;
+        case AuthStep::Plain: {
+            // authorization id NUL authentication id NUL password
+            const QList<QByteArray> parts = decoded.decoded.split('\0');
+            if (parts.size() == 3) {
+                name = QString::fromUtf8(parts[1]);
+                password = parts[2];
+            }
+            break;
+        }
+        case AuthStep::None:
+            return;
+    }
+    m_authStep = AuthStep::None;
+    m_authName.clear();
+    const QString hash = m_desk.settings().users.value(name.toUpper());
+    if (name.isEmpty() || !Accounts::matches(hash, password)) {
+        log(QStringLiteral("refused: authentication failed for %1")
+                .arg(PageSubmitter::headerValue(name, 30)));
+        if (!m_desk.failedLogin(m_peer)) {
+            replyAndClose(QStringLiteral("421 4.7.0 Too many failed logins, closing"));
+            return;
+        }
+        reply(QStringLiteral("535 5.7.8 Authentication credentials invalid"));
+        return;
+    }
+    m_user = name;
+    log(QStringLiteral("user %1 authenticated").arg(name));
+    reply(QStringLiteral("235 2.7.0 Authentication successful"));
+}
+
 QString SmtpSession::domain() { return m_desk.settings().domain; }
 
 void SmtpSession::start() {
@@ -94,6 +186,10 @@ void SmtpSession::command(const LineReader::Line& line) {
         reply(QStringLiteral("500 5.5.2 Line too long"));
         return;
     }
+    if (m_authStep != AuthStep::None) {
+        authResponse(line.text.trimmed());
+        return;
+    }
     const QString text = QString::fromUtf8(line.text).trimmed();
     const QString verb = text.section(QLatin1Char(' '), 0, 0).toUpper();
     const QString arg = text.section(QLatin1Char(' '), 1).trimmed();
@@ -116,6 +212,9 @@ void SmtpSession::command(const LineReader::Line& line) {
         if (m_desk.settings().starttls && !encrypted()) {
             reply(QStringLiteral("250-STARTTLS"));
         }
+        if (m_desk.settings().smtpAuth && authAllowed()) {
+            reply(QStringLiteral("250-AUTH PLAIN LOGIN"));
+        }
         reply(QStringLiteral("250-8BITMIME"));
         reply(QStringLiteral("250 HELP"));
     } else if (verb == QLatin1String("HELO")) {
@@ -124,7 +223,9 @@ void SmtpSession::command(const LineReader::Line& line) {
     } else if (verb == QLatin1String("MAIL")) {
         QString address;
         QString params;
-        if (m_haveFrom) {
+        if (m_desk.settings().smtpAuth && m_user.isEmpty()) {
+            reply(QStringLiteral("530 5.7.0 Authentication required"));
+        } else if (m_haveFrom) {
             reply(QStringLiteral("503 5.5.1 Sender already given"));
         } else if (!parsePath(arg, QStringLiteral("FROM:"), &address, &params)) {
             reply(QStringLiteral("501 5.5.4 Syntax: MAIL FROM:<address>"));
@@ -157,7 +258,7 @@ void SmtpSession::command(const LineReader::Line& line) {
                 name.compare(QLatin1String("postmaster"), Qt::CaseInsensitive) == 0 &&
                 (host.isEmpty() || host == domain());
             bool limited = false;
-            const Recipient* r = nullptr;
+            QString r;
             if (!params.isEmpty()) {
                 reply(QStringLiteral("555 5.5.4 RCPT parameters not recognised"));
             } else if (postmaster) {
@@ -173,7 +274,7 @@ void SmtpSession::command(const LineReader::Line& line) {
                 log(QStringLiteral("refused: recipient %1 outside %2").arg(shown, domain()));
                 reply(QStringLiteral("550 5.7.1 <%1>: relay not permitted, only @%2 is served")
                           .arg(shown, domain()));
-            } else if (r = m_desk.lookup(m_peer, name, &limited); !r) {
+            } else if (r = m_desk.lookup(m_peer, name, &limited); r.isEmpty()) {
                 log(QStringLiteral("refused: unknown recipient %1").arg(shown));
                 if (limited) {
                     reply(QStringLiteral(
@@ -182,13 +283,13 @@ void SmtpSession::command(const LineReader::Line& line) {
                 } else {
                     reply(QStringLiteral("550 5.1.1 <%1>: no such pager recipient").arg(shown));
                 }
-            } else if (m_to.contains(r->name, Qt::CaseInsensitive)) {
+            } else if (m_to.contains(r, Qt::CaseInsensitive)) {
                 reply(QStringLiteral("250 2.1.5 OK"));  // named twice: one page
             } else if (m_to.size() >= limits.maxRecipients) {
                 log(QStringLiteral("refused: more than %1 recipients").arg(limits.maxRecipients));
                 reply(QStringLiteral("452 4.5.3 Too many recipients"));
             } else {
-                m_to << r->name;
+                m_to << r;
                 reply(QStringLiteral("250 2.1.5 OK"));
             }
         }
@@ -215,6 +316,8 @@ void SmtpSession::command(const LineReader::Line& line) {
             log(QStringLiteral("refused: TLS could not be started"));
             close();
         }
+    } else if (verb == QLatin1String("AUTH") && m_desk.settings().smtpAuth) {
+        auth(arg);
     } else if (verb == QLatin1String("RSET")) {
         resetTransaction();
         reply(QStringLiteral("250 2.0.0 OK"));
@@ -302,6 +405,7 @@ void SmtpSession::finishData() {
     order.peer = m_peer;
     order.sender = content.from.isEmpty() ? m_from : content.from;
     order.to = m_to;
+    order.user = m_user;
     order.subject = content.subject;
     order.text = content.text;
     const SubmitResult r = m_desk.submit(order);
@@ -313,6 +417,9 @@ void SmtpSession::finishData() {
             break;
         case SubmitResult::Status::UnknownRecipient:
             reply(QStringLiteral("550 5.1.1 %1").arg(r.message));
+            break;
+        case SubmitResult::Status::Forbidden:
+            reply(QStringLiteral("550 5.7.1 %1").arg(r.message));
             break;
         case SubmitResult::Status::BadText:
             reply(QStringLiteral("554 5.6.0 Cannot page this mail: %1").arg(r.message));

@@ -1,5 +1,6 @@
 #include "SnppSession.h"
 
+#include "Accounts.h"
 #include "PageSubmitter.h"
 
 namespace vts::gate {
@@ -74,14 +75,20 @@ void SnppSession::command(const LineReader::Line& line) {
     const QString verb = word.left(4).toUpper();
     const QString arg = text.section(QLatin1Char(' '), 1, -1, QString::SectionSkipEmpty).trimmed();
     setCommand(PageSubmitter::headerValue(word, 12).toUpper());
+    const bool needsLogin = verb == QLatin1String("PAGE") || verb == QLatin1String("MESS") ||
+                            verb == QLatin1String("DATA") || verb == QLatin1String("SEND");
+    if (needsLogin && m_desk.settings().snppAuth && m_user.isEmpty()) {
+        reply(QStringLiteral("550 Error, Login Required (LOGI <name> <password>)"));
+        return;
+    }
     if (verb == QLatin1String("PAGE")) {
         // "PAGE <pager id> [password]": the password is not used.
         const QString id = arg.section(QLatin1Char(' '), 0, 0);
         bool limited = false;
-        const Recipient* r = id.isEmpty() ? nullptr : m_desk.lookup(m_peer, id, &limited);
+        const QString r = id.isEmpty() ? QString() : m_desk.lookup(m_peer, id, &limited);
         if (id.isEmpty()) {
             reply(QStringLiteral("550 Error, Invalid Pager ID"));
-        } else if (!r) {
+        } else if (r.isEmpty()) {
             log(QStringLiteral("refused: unknown recipient %1")
                     .arg(PageSubmitter::headerValue(id, 60)));
             reply(limited ? QStringLiteral("421 Too many unknown pager IDs, try again later")
@@ -89,14 +96,14 @@ void SnppSession::command(const LineReader::Line& line) {
             if (limited) {
                 close();
             }
-        } else if (m_pagers.contains(r->name, Qt::CaseInsensitive)) {
+        } else if (m_pagers.contains(r, Qt::CaseInsensitive)) {
             reply(QStringLiteral("250 Pager ID Accepted"));  // one page for a name given twice
         } else if (m_pagers.size() >= limits.maxRecipients) {
             log(QStringLiteral("refused: more than %1 pagers in one page")
                     .arg(limits.maxRecipients));
             reply(QStringLiteral("552 Error, Maximum Entries Exceeded"));
         } else {
-            m_pagers << r->name;
+            m_pagers << r;
             reply(QStringLiteral("250 Pager ID Accepted"));
         }
     } else if (verb == QLatin1String("MESS")) {
@@ -127,8 +134,7 @@ void SnppSession::command(const LineReader::Line& line) {
         m_subject = arg;
         reply(QStringLiteral("250 Message Subject OK"));
     } else if (verb == QLatin1String("LOGI")) {
-        m_login = arg.section(QLatin1Char(' '), 0, 0);
-        reply(QStringLiteral("250 Login Accepted"));
+        login(arg);
     } else if (verb == QLatin1String("LEVE")) {
         bool ok = false;
         const int level = arg.toInt(&ok);
@@ -160,6 +166,32 @@ void SnppSession::command(const LineReader::Line& line) {
     }
 }
 
+void SnppSession::login(const QString& arg) {
+    const QString name = arg.section(QLatin1Char(' '), 0, 0);
+    if (!m_desk.settings().snppAuth) {
+        m_login = name;  // the sender named in the page; no password is asked
+        reply(QStringLiteral("250 Login Accepted"));
+        return;
+    }
+    const QByteArray password = arg.section(QLatin1Char(' '), 1).toUtf8();
+    const QString hash = m_desk.settings().users.value(name.toUpper());
+    if (name.isEmpty() || !Accounts::matches(hash, password)) {
+        // The password never reaches the log.
+        log(QStringLiteral("refused: login failed for %1")
+                .arg(PageSubmitter::headerValue(name, 30)));
+        if (!m_desk.failedLogin(m_peer)) {
+            replyAndClose(QStringLiteral("421 Too many failed logins, try again later"));
+            return;
+        }
+        reply(QStringLiteral("550 Error, Invalid Login"));
+        return;
+    }
+    m_login = name;
+    m_user = name;
+    log(QStringLiteral("user %1 logged in").arg(name));
+    reply(QStringLiteral("250 Login Accepted"));
+}
+
 void SnppSession::send() {
     if (m_pagers.isEmpty() || !m_haveMessage) {
         reply(QStringLiteral("503 Error, Pager ID or Message Incomplete"));
@@ -169,6 +201,7 @@ void SnppSession::send() {
     order.protocol = protocol();
     order.peer = m_peer;
     order.sender = m_login;
+    order.user = m_user;
     order.to = m_pagers;
     order.subject = m_subject;
     order.text = m_message;
@@ -183,6 +216,7 @@ void SnppSession::send() {
             reply(QStringLiteral("550 Error, Invalid Pager ID"));
             break;
         case SubmitResult::Status::BadText:
+        case SubmitResult::Status::Forbidden:
             reply(QStringLiteral("550 Error, %1").arg(r.message));
             break;
         case SubmitResult::Status::RateLimited:

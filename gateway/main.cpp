@@ -2,6 +2,7 @@
 // folder as queue message files. Runs in a working directory made by
 // vtsinit, with vtsgate.ini beside VTSCFG.MDB; logs one line per event on
 // standard output.
+#include "Accounts.h"
 #include "ConfigStore.h"
 #include "GatewayConfig.h"
 #include "GatewayServer.h"
@@ -13,8 +14,11 @@
 #include <QDir>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <iostream>
+#include <string>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -50,6 +54,11 @@ int main(int argc, char** argv) {
                                        QStringLiteral("file"));
     const QCommandLineOption checkOption(QStringLiteral("check"),
                                          QStringLiteral("check the settings file and exit"));
+    const QCommandLineOption hashOption(
+        QStringLiteral("hash-password"),
+        QStringLiteral("read a password (or token) on standard input, print its hash for "
+                       "[users] or [tokens], exit"));
+    p.addOption(hashOption);
     p.addOption(dirOption);
     p.addOption(iniOption);
     p.addOption(checkOption);
@@ -59,6 +68,23 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vtsgate: %s\n", why.toLocal8Bit().constData());
         return 1;
     };
+    if (p.isSet(hashOption)) {
+        std::string line;
+        std::getline(std::cin, line);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+            line.pop_back();
+        }
+        if (line.empty()) {
+            return die(QStringLiteral("no password on standard input"));
+        }
+        const QString hash = vts::gate::Accounts::hash(QByteArray::fromStdString(line));
+        std::fill(line.begin(), line.end(), '\0');
+        if (hash.isEmpty()) {
+            return die(QStringLiteral("cannot hash the password"));
+        }
+        std::printf("%s\n", hash.toLatin1().constData());
+        return 0;
+    }
     if (p.isSet(dirOption) && !QDir::setCurrent(p.value(dirOption))) {
         return die(QStringLiteral("cannot change to %1").arg(p.value(dirOption)));
     }

@@ -30,15 +30,25 @@ protected:
             runProgram(binDir() + QStringLiteral("/vtsinit"), {path(QStringLiteral("work"))}).code,
             0);
         makeCertificates();
-        writeFile(QStringLiteral("work/vtsgate.ini"),
-                  QStringLiteral("[tls]\ncert = %1\nkey = %2\n"
-                                 "[snpp]\nlisten = 127.0.0.1:0\ntls = on\n"
-                                 "[smtp]\nlisten = 127.0.0.1:0\ndomain = pager.local\n"
-                                 "starttls = on\n"
-                                 "[http]\nlisten = 127.0.0.1:0\ntls = on\ntoken = t0ken\n"
-                                 "[recipients]\nBOB = 5551234, 1001\n")
-                      .arg(path(QStringLiteral("server.pem")), path(QStringLiteral("server.key")))
-                      .toUtf8());
+        // The account's hash made by the program itself, from standard input.
+        QProcess hasher;
+        hasher.start(binDir() + QStringLiteral("/vtsgate"), {QStringLiteral("--hash-password")});
+        hasher.write("mail pw\n");
+        hasher.closeWriteChannel();
+        ASSERT_TRUE(hasher.waitForFinished(20000));
+        const QString hash = QString::fromLatin1(hasher.readAllStandardOutput()).trimmed();
+        ASSERT_TRUE(hash.startsWith(QStringLiteral("$argon2id$"))) << hash.toStdString();
+        writeFile(
+            QStringLiteral("work/vtsgate.ini"),
+            QStringLiteral("[tls]\ncert = %1\nkey = %2\n"
+                           "[snpp]\nlisten = 127.0.0.1:0\ntls = on\n"
+                           "[smtp]\nlisten = 127.0.0.1:0\ndomain = pager.local\n"
+                           "starttls = on\nauth = required\n"
+                           "[http]\nlisten = 127.0.0.1:0\ntls = on\ntoken = t0ken\n"
+                           "[users]\nmailer = %3\n"
+                           "[recipients]\nBOB = 5551234, 1001\n")
+                .arg(path(QStringLiteral("server.pem")), path(QStringLiteral("server.key")), hash)
+                .toUtf8());
         m_ports = startGateway(m_gate, m_log, path(QStringLiteral("work")), 15000);
         ASSERT_EQ(m_ports.size(), 3) << m_log.toStdString();
     }
@@ -142,13 +152,46 @@ TEST_F(GatewayTlsTest, HttpsWithThePrivateCa) {
 }
 
 TEST_F(GatewayTlsTest, SmtpStarttlsWithSmtplib) {
-    const ProgramRun r =
-        runProgram(QStringLiteral("python3"),
-                   {kScripts + QStringLiteral("/clients.py"), QStringLiteral("starttls"),
-                    m_ports[QStringLiteral("SMTP")], QStringLiteral("bob@pager.local"),
-                    path(QStringLiteral("ca.pem"))});
+    auto smtplib = [this](const char* password) {
+        return runProgram(QStringLiteral("python3"),
+                          {kScripts + QStringLiteral("/clients.py"), QStringLiteral("starttls"),
+                           m_ports[QStringLiteral("SMTP")], QStringLiteral("bob@pager.local"),
+                           path(QStringLiteral("ca.pem")), QStringLiteral("mailer"),
+                           QString::fromLatin1(password)});
+    };
+    const ProgramRun r = smtplib("mail pw");
     EXPECT_EQ(r.code, 0) << r.out.toStdString() << m_log.toStdString();
+    const ProgramRun wrong = smtplib("guess");
+    EXPECT_TRUE(wrong.out.startsWith(QStringLiteral("REFUSED 535"))) << wrong.out.toStdString();
     EXPECT_EQ(pages(), QStringList{QStringLiteral("SMTP|over TLS: sealed")});
+    EXPECT_TRUE(waitForOutput(m_gate, m_log, QStringLiteral("authentication failed"), 5000));
+    EXPECT_TRUE(m_log.contains(QStringLiteral("by user mailer"))) << m_log.toStdString();
+    EXPECT_FALSE(m_log.contains(QStringLiteral("guess")));
+}
+
+TEST_F(GatewayTlsTest, SwaksAuthOverStarttls) {
+    if (QStandardPaths::findExecutable(QStringLiteral("swaks")).isEmpty()) {
+        GTEST_SKIP() << "swaks is not installed (scripts/install-deps.sh installs it)";
+    }
+    const QStringList common{
+        QStringLiteral("--server"), QStringLiteral("127.0.0.1:") + m_ports[QStringLiteral("SMTP")],
+        QStringLiteral("--to"),     QStringLiteral("bob@pager.local"),
+        QStringLiteral("--from"),   QStringLiteral("nagios@example.com"),
+        QStringLiteral("--header"), QStringLiteral("Subject: swaks"),
+        QStringLiteral("--body"),   QStringLiteral("over starttls"),
+        QStringLiteral("--tls")};
+    ProgramRun r = runProgram(
+        QStringLiteral("swaks"),
+        common + QStringList{QStringLiteral("--auth"), QStringLiteral("LOGIN"),
+                             QStringLiteral("--auth-user"), QStringLiteral("mailer"),
+                             QStringLiteral("--auth-password"), QStringLiteral("mail pw")});
+    EXPECT_EQ(r.code, 0) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("235 2.7.0"))) << r.out.toStdString();
+    // Without AUTH the mail is refused.
+    r = runProgram(QStringLiteral("swaks"), common);
+    EXPECT_NE(r.code, 0);
+    EXPECT_TRUE(r.out.contains(QStringLiteral("530 5.7.0"))) << r.out.toStdString();
+    EXPECT_EQ(pages(), QStringList{QStringLiteral("SMTP|swaks: over starttls")});
 }
 
 // What a client sends in the clear behind STARTTLS does not count after
