@@ -1,5 +1,6 @@
 #include "HttpSession.h"
 
+#include "EventLoop.h"
 #include "PageSubmitter.h"
 
 #include <QCryptographicHash>
@@ -89,6 +90,12 @@ void HttpSession::respond(int status, const QByteArray& json, const QList<QByteA
     out += "\r\n";
     if (m_method != "HEAD") {  // HEAD: the same header, no body
         out += json;
+    }
+    // The first final answer to a keyed request is kept for a day; answers
+    // that ask for a retry (busy, over the rate) are not.
+    if (!m_idempotencyKey.isEmpty() && status != 429 && status < 500) {
+        m_desk.storeAnswer(m_idempotencyKey,
+                           StoredAnswer{m_desk.loop().now(), status, json, extra});
     }
     send(out);
     close();
@@ -340,6 +347,12 @@ void HttpSession::handle() {
             return;
         }
         health();
+    } else if (path.startsWith("/api/pages/")) {
+        if (!read) {
+            fail(405, QStringLiteral("use GET"), {"Allow: GET, HEAD"});
+            return;
+        }
+        pageStatus(QString::fromLatin1(path.mid(11)));
     } else if (path == "/api/pages") {
         if (m_method != "POST") {
             fail(405, QStringLiteral("use POST"), {"Allow: POST"});
@@ -405,6 +418,28 @@ void HttpSession::health() {
     respond(folder.isEmpty() ? 503 : 200, QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
 }
 
+void HttpSession::pageStatus(const QString& id) {
+    QString user;
+    if (!tokenValid(&user)) {
+        fail(401, QStringLiteral("missing or wrong bearer token"),
+             {"WWW-Authenticate: Bearer realm=\"vtsgate\""});
+        return;
+    }
+    const PageStatus st = m_desk.status(id);
+    if (!st.found) {
+        fail(404, QStringLiteral("no page %1").arg(PageSubmitter::headerValue(id, 60)));
+        return;
+    }
+    QJsonObject o{{QStringLiteral("id"), id}, {QStringLiteral("state"), st.state}};
+    if (st.logId > 0) {
+        o.insert(QStringLiteral("log_id"), st.logId);
+    }
+    if (!st.cause.isEmpty()) {
+        o.insert(QStringLiteral("cause"), st.cause);
+    }
+    respond(200, QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
+}
+
 void HttpSession::pages() {
     const GatewayConfig& c = m_desk.settings();
     const QByteArray given = bearer();
@@ -417,6 +452,26 @@ void HttpSession::pages() {
                                : QStringLiteral("wrong bearer token"),
              {"WWW-Authenticate: Bearer realm=\"vtsgate\""});
         return;
+    }
+    const QByteArray key = m_headers.value("idempotency-key");
+    if (!key.isEmpty()) {
+        if (key.size() > 255) {
+            fail(400, QStringLiteral("Idempotency-Key longer than 255 characters"));
+            return;
+        }
+        // Keys are the caller's own: one account cannot replay another's.
+        const QString k = (user.isEmpty() ? QStringLiteral("*") : user) + QLatin1Char('\n') +
+                          QString::fromLatin1(key);
+        if (const StoredAnswer* a = m_desk.storedAnswer(k)) {
+            log(QStringLiteral("repeated Idempotency-Key: first answer (%1) sent again, nothing "
+                               "queued")
+                    .arg(a->status));
+            QList<QByteArray> headers = a->headers;
+            headers << "Idempotent-Replayed: true";
+            respond(a->status, a->body, headers);
+            return;
+        }
+        m_idempotencyKey = k;
     }
     QJsonParseError pe{};
     const QJsonDocument doc = QJsonDocument::fromJson(m_body, &pe);
@@ -467,12 +522,17 @@ void HttpSession::pages() {
     switch (r.status) {
         case SubmitResult::Status::Ok: {
             QJsonArray files;
+            QJsonArray ids;
             for (const QString& f : r.files) {
                 files.append(f);
+                ids.append(PageSubmitter::pageId(f));
             }
-            respond(201, QJsonDocument(QJsonObject{{QStringLiteral("files"), files}})
-                                 .toJson(QJsonDocument::Compact) +
-                             '\n');
+            respond(201,
+                    QJsonDocument(
+                        QJsonObject{{QStringLiteral("ids"), ids}, {QStringLiteral("files"), files}})
+                            .toJson(QJsonDocument::Compact) +
+                        '\n',
+                    {"Location: /api/pages/" + PageSubmitter::pageId(r.files.first()).toLatin1()});
             break;
         }
         case SubmitResult::Status::Forbidden:

@@ -32,6 +32,7 @@ private:
     void fail(int status, const QString& message, const QList<QByteArray>& extraHeaders = {});
     void pages();
     void health();
+    void pageStatus(const QString& id);
 
     QByteArray m_buffer;
     bool m_headerDone = false;
@@ -46,6 +47,7 @@ private:
     bool m_authChecked = false;
     bool m_authOk = false;
     QString m_user;
+    QString m_idempotencyKey;  // account and key of a keyed POST
 };
 
 }  // namespace vts::gate

@@ -3,6 +3,7 @@
 #include "ConfigStore.h"
 #include "Database.h"
 #include "EventLoop.h"
+#include "LogStore.h"
 #include "Paths.h"
 #include "QueueFileWriter.h"
 
@@ -12,7 +13,9 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
+
 #include <QSysInfo>
+#include <algorithm>
 
 #include <cstdio>
 
@@ -187,6 +190,93 @@ QString PageSubmitter::queueFolder(QString* error) const {
         *error = QStringLiteral("cannot read VTSCFG.MDB: %1").arg(QString::fromLocal8Bit(e.what()));
         return {};
     }
+}
+
+QString PageSubmitter::pageId(const QString& fileName) {
+    return fileName.endsWith(QLatin1String(".PMF"), Qt::CaseInsensitive) ? fileName.chopped(4)
+                                                                         : fileName;
+}
+
+PageStatus PageSubmitter::status(const QString& id) {
+    PageStatus st;
+    static const QRegularExpression shape(QStringLiteral("^A[0-9]{1,40}$"));
+    if (!shape.match(id).hasMatch()) {
+        return st;
+    }
+    const QString file = id + QStringLiteral(".PMF");
+    // The log row first: once the server logged the file, its row holds the
+    // outcome (its UniqueID is the file's name).
+    try {
+        if (logstore::present(m_workDir)) {
+            auto db = logstore::open(m_workDir);
+            auto rs = db->openQuery(
+                QStringLiteral("SELECT ID, Status FROM tblLog WHERE UniqueID = ? ORDER BY ID DESC "
+                               "LIMIT 1"),
+                {file});
+            if (!rs->eof()) {
+                static const char* const states[] = {"pending", "sent", "failed", "cancelled"};
+                const int code = rs->int32(QStringLiteral("Status"));
+                st.found = true;
+                st.logId = rs->value(QStringLiteral("ID")).toLongLong();
+                st.state = QString::fromLatin1(code >= 0 && code <= 3 ? states[code] : "pending");
+                if (code >= 2 && db->hasTable(QStringLiteral("tblCause"))) {
+                    auto cause = db->openQuery(
+                        QStringLiteral("SELECT Cause FROM tblCause WHERE ID = ?"), {st.logId});
+                    if (!cause->eof()) {
+                        st.cause = cause->text(QStringLiteral("Cause"));
+                    }
+                }
+                return st;
+            }
+        }
+    } catch (const std::exception&) {
+        // No log to read: the folders still tell where the page is.
+    }
+    QString error;
+    const QString queue = queueFolder(&error);
+    if (queue.isEmpty()) {
+        return st;
+    }
+    const std::pair<const char*, const char*> places[] = {
+        {"", "queued"}, {"/PENDING", "pending"}, {"/SENT", "sent"}, {"/FAILED", "failed"}};
+    for (const auto& [sub, state] : places) {
+        if (paths::exists(file, paths::resolve(queue + QString::fromLatin1(sub)))) {
+            st.found = true;
+            st.state = QString::fromLatin1(state);
+            return st;
+        }
+    }
+    return st;
+}
+
+const StoredAnswer* PageSubmitter::storedAnswer(const QString& key) {
+    const auto it = m_answers.constFind(key);
+    if (it == m_answers.constEnd()) {
+        return nullptr;
+    }
+    if (it->at.secsTo(m_loop.now()) > 24 * 3600) {
+        m_answers.remove(key);
+        return nullptr;
+    }
+    return &*it;
+}
+
+void PageSubmitter::storeAnswer(const QString& key, const StoredAnswer& answer) {
+    if (m_answers.size() >= 100000) {
+        // Forget what is past its day; if that is not enough, the oldest half.
+        const QDateTime now = m_loop.now();
+        m_answers.removeIf([&now](const auto& it) { return it->at.secsTo(now) > 24 * 3600; });
+        if (m_answers.size() >= 100000) {
+            QList<QDateTime> times;
+            for (const StoredAnswer& a : std::as_const(m_answers)) {
+                times << a.at;
+            }
+            std::sort(times.begin(), times.end());
+            const QDateTime cut = times[times.size() / 2];
+            m_answers.removeIf([&cut](const auto& it) { return it->at < cut; });
+        }
+    }
+    m_answers.insert(key, answer);
 }
 
 int PageSubmitter::removeStaleTemporaries(const QString& folder) {

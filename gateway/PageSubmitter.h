@@ -68,6 +68,23 @@ struct SubmitResult {
     bool ok() const { return status == Status::Ok; }
 };
 
+// What became of one page: its state, its log row once the server logged
+// it, and the cause of a failure where one was recorded.
+struct PageStatus {
+    bool found = false;
+    QString state;  // queued, pending, sent, failed, cancelled
+    qint64 logId = 0;
+    QString cause;
+};
+
+// The first answer to an HTTP request with an Idempotency-Key.
+struct StoredAnswer {
+    QDateTime at;
+    int status = 0;
+    QByteArray body;
+    QList<QByteArray> headers;
+};
+
 // Turns page orders into queue message files: one per recipient, through the
 // shared queue-file writer, in the queue folder named by MessageQueueLocation
 // in the configuration store of the working directory, read at every page.
@@ -90,6 +107,14 @@ public:
     // True when the address could not send one more page now: costly work
     // (reading a mail) is skipped then.
     bool overRate(const QString& peer);
+    // The page of an ID (a queue file's name without ".PMF"): where its
+    // file is, or what the log store says of it once the server logged it.
+    PageStatus status(const QString& id);
+    // The page ID of a queue file name.
+    static QString pageId(const QString& fileName);
+    // Answers remembered for 24 hours by Idempotency-Key (and account).
+    const StoredAnswer* storedAnswer(const QString& key);
+    void storeAnswer(const QString& key, const StoredAnswer& answer);
     // Removes the temporary files that gateways no longer running left in
     // `folder` (killed while writing); returns how many.
     static int removeStaleTemporaries(const QString& folder);
@@ -119,6 +144,7 @@ private:
     EventLoop& m_loop;
     RateLimiter m_rate;
     Accounts m_accounts;
+    QHash<QString, StoredAnswer> m_answers;
 };
 
 }  // namespace vts::gate

@@ -412,9 +412,13 @@ void SmtpSession::finishData() {
     explained();  // the desk logs every page it refuses
     resetTransaction();
     switch (r.status) {
-        case SubmitResult::Status::Ok:
-            reply(QStringLiteral("250 2.0.0 OK queued as %1").arg(r.files.join(QLatin1Char(' '))));
-            break;
+        case SubmitResult::Status::Ok: {
+            QStringList ids;
+            for (const QString& f : r.files) {
+                ids << PageSubmitter::pageId(f);
+            }
+            reply(QStringLiteral("250 2.0.0 OK queued as %1").arg(ids.join(QLatin1Char(' '))));
+        } break;
         case SubmitResult::Status::UnknownRecipient:
             reply(QStringLiteral("550 5.1.1 %1").arg(r.message));
             break;

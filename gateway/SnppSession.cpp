@@ -209,9 +209,14 @@ void SnppSession::send() {
     explained();  // the desk logs every page it refuses
     reset();
     switch (r.status) {
-        case SubmitResult::Status::Ok:
-            reply(QStringLiteral("250 Message Sent Successfully"));
-            break;
+        case SubmitResult::Status::Ok: {
+            QStringList ids;
+            for (const QString& f : r.files) {
+                ids << PageSubmitter::pageId(f);
+            }
+            reply(QStringLiteral("250 Message Sent Successfully, page ID %1")
+                      .arg(ids.join(QLatin1Char(' '))));
+        } break;
         case SubmitResult::Status::UnknownRecipient:
             reply(QStringLiteral("550 Error, Invalid Pager ID"));
             break;

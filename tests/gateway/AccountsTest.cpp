@@ -61,8 +61,7 @@ TEST_F(AccountsTest, SnppLogiChecksThePassword) {
     EXPECT_TRUE(snpp("LOGI alice alice pw\r\n").startsWith("250"));
     EXPECT_TRUE(
         snpp("PAGE ONCALL\r\nMESS x\r\nSEND\r\n").contains("550 Error, alice may not page"));
-    EXPECT_TRUE(
-        snpp("PAGE TEAM\r\nMESS x\r\nSEND\r\n").endsWith("250 Message Sent Successfully\r\n"));
+    EXPECT_TRUE(snpp("PAGE TEAM\r\nMESS x\r\nSEND\r\n").contains("250 Message Sent Successfully"));
     EXPECT_EQ(recipients(), (QStringList{QStringLiteral("BOB"), QStringLiteral("OnCall")}));
     EXPECT_TRUE(logged(QStringLiteral("by user alice")));
     for (const QString& l : m_logLines) {

@@ -148,12 +148,12 @@ TEST_F(GatewayFixture, BurstsFromOneAddressAreLimited) {
     other.start();
     const QByteArray page = "PAGE BOB\r\nMESS x\r\nSEND\r\n";
     for (int i = 0; i < 3; ++i) {
-        EXPECT_TRUE(snpp(page).endsWith("250 Message Sent Successfully\r\n")) << i;
+        EXPECT_TRUE(snpp(page).contains("250 Message Sent Successfully")) << i;
     }
     EXPECT_TRUE(snpp(page).contains("554 Error, too many pages"));
-    EXPECT_TRUE(other(page).endsWith("250 Message Sent Successfully\r\n"));
+    EXPECT_TRUE(other(page).contains("250 Message Sent Successfully"));
     m_loop.advance(20);  // one page a 20 s back in the bucket
-    EXPECT_TRUE(snpp(page).endsWith("250 Message Sent Successfully\r\n"));
+    EXPECT_TRUE(snpp(page).contains("250 Message Sent Successfully"));
     EXPECT_TRUE(snpp(page).contains("554"));
     EXPECT_EQ(queued().size(), 5);
 }
@@ -168,7 +168,7 @@ TEST_F(GatewayFixture, QueueFolderIsReadFromTheStoreAtEveryPage) {
                     {QStringLiteral("Q2\\")});
     }
     EXPECT_TRUE(
-        snpp("PAGE BOB\r\nMESS moved\r\nSEND\r\n").endsWith("250 Message Sent Successfully\r\n"));
+        snpp("PAGE BOB\r\nMESS moved\r\nSEND\r\n").contains("250 Message Sent Successfully"));
     EXPECT_EQ(
         QDir(path(QStringLiteral("Q2"))).entryList({QStringLiteral("A*.PMF")}, QDir::Files).size(),
         1);
