@@ -21,7 +21,7 @@ namespace {
 
 // What may wait unsent for a client before it counts as one that does not
 // read its replies; far more than any reply a well-behaved client lets pile up.
-constexpr qint64 kMaxBacklog = 64 * 1024;
+constexpr qint64 kMaxBacklog = qint64{64} * 1024;
 // How long a closing connection may take to hand over its last reply.
 constexpr int kLingerMs = 5000;
 

@@ -249,12 +249,15 @@ PageStatus PageSubmitter::status(const QString& id) {
     return st;
 }
 
+// How long an answer to an Idempotency-Key is kept: a day.
+constexpr qint64 kAnswerSeconds = qint64{24} * 3600;
+
 const StoredAnswer* PageSubmitter::storedAnswer(const QString& key) {
     const auto it = m_answers.constFind(key);
     if (it == m_answers.constEnd()) {
         return nullptr;
     }
-    if (it->at.secsTo(m_loop.now()) > 24 * 3600) {
+    if (it->at.secsTo(m_loop.now()) > kAnswerSeconds) {
         m_answers.remove(key);
         return nullptr;
     }
@@ -265,7 +268,7 @@ void PageSubmitter::storeAnswer(const QString& key, const StoredAnswer& answer) 
     if (m_answers.size() >= 100000) {
         // Forget what is past its day; if that is not enough, the oldest half.
         const QDateTime now = m_loop.now();
-        m_answers.removeIf([&now](const auto& it) { return it->at.secsTo(now) > 24 * 3600; });
+        m_answers.removeIf([&now](const auto& it) { return it->at.secsTo(now) > kAnswerSeconds; });
         if (m_answers.size() >= 100000) {
             QList<QDateTime> times;
             for (const StoredAnswer& a : std::as_const(m_answers)) {
