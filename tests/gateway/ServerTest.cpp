@@ -136,6 +136,19 @@ TEST_F(GatewayServerTest, ConnectionsBeyondTheLimitAreRefused) {
     EXPECT_TRUE(readUntil(*d, "\r\n").startsWith("220"));
 }
 
+// A listener others can reach without TLS is named at start; TLS without
+// a certificate is no setting at all.
+TEST_F(GatewayServerTest, PlainListenersBeyondLoopbackAreWarnedOf) {
+    writeIni("[snpp]\nlisten = 0.0.0.0:0\n[http]\nlisten = 127.0.0.1:0\n");
+    start();
+    EXPECT_TRUE(logged(QStringLiteral("SNPP warning: listening beyond loopback without TLS")));
+    EXPECT_FALSE(logged(QStringLiteral("HTTP warning")));
+    QString error;
+    EXPECT_FALSE(GatewayConfig::parse(QStringLiteral("[http]\ntls = on\n"), &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("[tls] cert"))) << error.toStdString();
+    EXPECT_FALSE(GatewayConfig::parse(QStringLiteral("[snpp]\ntls = maybe\n"), &error));
+}
+
 // A byte now and then keeps no connection: only complete commands (or a
 // complete HTTP request) start the idle time again.
 TEST_F(GatewayServerTest, DrippingClientsAreCutOffAtTheIdleTime) {
