@@ -386,8 +386,14 @@ bool HttpSession::tokenValid(QString* user) {
     if (!given.isEmpty() && !c.token.isEmpty() && sameSecret(given, c.token.toUtf8())) {
         m_authOk = true;  // the shared token: no user
     } else if (!given.isEmpty() && !c.tokens.isEmpty()) {
-        m_user = m_desk.accounts().whose(c.tokens, given);
-        m_authOk = !m_user.isEmpty();
+        // Each user's hash costs a tenth of a second: an address over its
+        // rate gets no more tries, so wrong tokens cannot stall the gateway.
+        if (m_desk.overRate(m_peer)) {
+            m_authLimited = true;
+        } else {
+            m_user = m_desk.accounts().whose(c.tokens, given);
+            m_authOk = !m_user.isEmpty();
+        }
     }
     if (!m_authOk && !given.isEmpty()) {
         m_desk.failedLogin(m_peer);  // tokens cannot be guessed faster than pages are sent
@@ -444,7 +450,12 @@ void HttpSession::pages() {
     const GatewayConfig& c = m_desk.settings();
     const QByteArray given = bearer();
     QString user;
-    if (!tokenValid(&user)) {
+    if (!tokenValid(&user) && m_authLimited) {
+        fail(429, QStringLiteral("too many failed tokens from this address; try again later"),
+             {"Retry-After: 60"});
+        return;
+    }
+    if (!m_authOk) {
         fail(401,
              c.token.isEmpty() && c.tokens.isEmpty()
                  ? QStringLiteral("no token is set in vtsgate.ini; pages are refused")

@@ -46,6 +46,7 @@ private:
     bool m_inTrailer = false;
     bool m_authChecked = false;
     bool m_authOk = false;
+    bool m_authLimited = false;  // over the rate: the token was not even checked
     QString m_user;
     QString m_idempotencyKey;  // account and key of a keyed POST
 };

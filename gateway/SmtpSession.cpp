@@ -135,6 +135,12 @@ void SmtpSession::authResponse(const QByteArray& line) {
     }
     m_authStep = AuthStep::None;
     m_authName.clear();
+    if (m_desk.overRate(m_peer)) {
+        // No password is hashed for an address over its rate.
+        log(QStringLiteral("refused: authentication from an address over its rate"));
+        replyAndClose(QStringLiteral("421 4.7.0 Too many failed logins, closing"));
+        return;
+    }
     const QString hash = m_desk.settings().users.value(name.toUpper());
     if (name.isEmpty() || !Accounts::matches(hash, password)) {
         log(QStringLiteral("refused: authentication failed for %1")

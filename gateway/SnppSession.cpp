@@ -173,6 +173,12 @@ void SnppSession::login(const QString& arg) {
         reply(QStringLiteral("250 Login Accepted"));
         return;
     }
+    if (m_desk.overRate(m_peer)) {
+        // No password is hashed for an address over its rate.
+        log(QStringLiteral("refused: login from an address over its rate"));
+        replyAndClose(QStringLiteral("421 Too many failed logins, try again later"));
+        return;
+    }
     const QByteArray password = arg.section(QLatin1Char(' '), 1).toUtf8();
     const QString hash = m_desk.settings().users.value(name.toUpper());
     if (name.isEmpty() || !Accounts::matches(hash, password)) {

@@ -104,6 +104,22 @@ TEST_F(AccountsTest, HttpUserTokensAndAccess) {
     EXPECT_TRUE(logged(QStringLiteral("by user ALICE")));
 }
 
+// Every hash checked costs a tenth of a second: an address past its rate
+// gets no more tries, not even with the right token, until it refills.
+TEST_F(AccountsTest, WrongTokensStopBeingCheckedPastTheRate) {
+    writeIni(readFile(QStringLiteral("vtsgate.ini")) + "[limits]\npages_per_minute = 2\n");
+    const QByteArray body = R"({"to":"bob","text":"x"})";
+    EXPECT_TRUE(post("guess-1", body).startsWith("HTTP/1.1 401"));
+    EXPECT_TRUE(post("guess-2", body).startsWith("HTTP/1.1 401"));
+    EXPECT_TRUE(post("alice-token", body).startsWith("HTTP/1.1 429"));
+    m_loop.advance(30);
+    EXPECT_TRUE(post("alice-token", body).startsWith("HTTP/1.1 201"));
+    SessionDriver<SnppSession> snpp(*m_desk, QStringLiteral("10.9.9.9"));
+    snpp.start();
+    EXPECT_TRUE(snpp("LOGI alice a\r\nLOGI alice b\r\n").contains("550 Error, Invalid Login"));
+    EXPECT_TRUE(snpp("LOGI alice alice pw\r\n").startsWith("421"));
+}
+
 TEST_F(AccountsTest, GroupsMayNotContainThemselvesOrUnknownNames) {
     const GatewayConfig& c = m_desk->settings();
     EXPECT_FALSE(c.groups.contains(QStringLiteral("LOOP")));
