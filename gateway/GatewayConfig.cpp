@@ -1,10 +1,12 @@
 #include "GatewayConfig.h"
 
+#include "Accounts.h"
 #include "IntakeProtocols.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QSet>
 
 namespace vts::gate {
 
@@ -47,6 +49,28 @@ std::optional<Listen> parseListen(const QString& v) {
     return l;
 }
 
+// A line without its comment: ";" at the start or after a blank begins one
+// (a value never needs "; " inside it).
+QString withoutComment(const QString& line) {
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        if (line[i] == QLatin1Char(';') && (i == 0 || line[i - 1].isSpace())) {
+            return line.left(i);
+        }
+    }
+    return line;
+}
+
+std::optional<bool> parseSwitch(const QString& v) {
+    const QString s = v.toLower();
+    if (s == QLatin1String("on") || s == QLatin1String("yes") || s == QLatin1String("true")) {
+        return true;
+    }
+    if (s == QLatin1String("off") || s == QLatin1String("no") || s == QLatin1String("false")) {
+        return false;
+    }
+    return std::nullopt;
+}
+
 bool validName(const QString& name) {
     static const QRegularExpression re(QStringLiteral("^[A-Za-z0-9._-]{1,30}$"));
     return re.match(name).hasMatch();
@@ -79,13 +103,83 @@ bool parseLimit(Limits& l, const QString& key, const QString& value) {
         l.pagesPerMinute = i;
     } else if (key == QLatin1String("max_connections")) {
         l.maxConnections = std::max(i, 1);
+    } else if (key == QLatin1String("max_per_address")) {
+        l.maxPerAddress = std::max(i, 1);
+    } else if (key == QLatin1String("smtp_idle_timeout")) {
+        l.smtpIdleSeconds = std::max(i, 1);
     } else {
         return false;
     }
     return true;
 }
 
+// Drops groups that name a group or recipient that does not exist, share a
+// recipient's name, or contain themselves (directly or through another
+// group), each with a warning.
+void checkGroups(GatewayConfig& c) {
+    bool changed = true;
+    while (changed) {
+        changed = false;
+        for (auto it = c.groups.begin(); it != c.groups.end(); ++it) {
+            QString why;
+            if (c.recipients.contains(it.key())) {
+                why = QStringLiteral("a recipient has that name");
+            }
+            for (const QString& m : it.value()) {
+                if (why.isEmpty() && !c.known(m)) {
+                    why = QStringLiteral("%1 is neither a recipient nor a group").arg(m);
+                }
+            }
+            // Depth-first through member groups, looking for the group itself.
+            QStringList todo = it.value();
+            QSet<QString> seen;
+            while (why.isEmpty() && !todo.isEmpty()) {
+                const QString m = todo.takeLast().toUpper();
+                if (m == it.key()) {
+                    why = QStringLiteral("it contains itself");
+                } else if (!seen.contains(m) && c.groups.contains(m)) {
+                    seen.insert(m);
+                    todo += c.groups.value(m);
+                }
+            }
+            if (!why.isEmpty()) {
+                c.warnings << QStringLiteral("group %1 skipped: %2").arg(it.key(), why);
+                c.groups.erase(it);
+                changed = true;
+                break;
+            }
+        }
+    }
+}
+
 }  // namespace
+
+QList<Recipient> GatewayConfig::expand(const QString& name) const {
+    QList<Recipient> out;
+    QSet<QString> seen;
+    QStringList todo{name.trimmed().toUpper()};
+    while (!todo.isEmpty()) {
+        const QString n = todo.takeFirst().toUpper();
+        if (seen.contains(n)) {
+            continue;
+        }
+        seen.insert(n);
+        if (const Recipient* r = find(n)) {
+            out << *r;
+        } else if (groups.contains(n)) {
+            todo = groups.value(n) + todo;  // members in the order written
+        }
+    }
+    return out;
+}
+
+bool GatewayConfig::mayPage(const QString& user, const QString& name) const {
+    const auto it = access.constFind(user.toUpper());
+    if (user.isEmpty() || it == access.constEnd()) {
+        return true;
+    }
+    return it->contains(name.trimmed(), Qt::CaseInsensitive);
+}
 
 const Recipient* GatewayConfig::find(const QString& name) const {
     const auto it = recipients.constFind(name.trimmed().toUpper());
@@ -118,9 +212,10 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
     QString section;
     bool allowSeen = false;
     const QStringList lines = text.split(QLatin1Char('\n'));
+    bool smtpIdleSeen = false;
     for (int i = 0; i < lines.size(); ++i) {
         const int no = i + 1;
-        const QString line = lines[i].trimmed();
+        const QString line = withoutComment(lines[i]).trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char(';')) ||
             line.startsWith(QLatin1Char('#'))) {
             continue;
@@ -154,6 +249,9 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
                 r.maxChars = parts[2].trimmed().toInt(&ok);
             }
             QString why;
+            static const QRegularExpression number(
+                QStringLiteral("^[0-9*#+(). -]*[0-9][0-9*#+(). -]*$"));
+            static const QRegularExpression pin(QStringLiteral("^[0-9A-Za-z]+$"));
             if (!validName(key)) {
                 why = QStringLiteral("name must be 1 to 30 letters, digits, '.', '_' or '-'");
             } else if (parts.size() < 2 || parts.size() > 3 || r.phone.isEmpty() ||
@@ -161,6 +259,10 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
                 why = QStringLiteral("expected: number, PIN [, maximum characters]");
             } else if (r.phone.size() > 30 || r.pin.size() > 20) {
                 why = QStringLiteral("number longer than 30 or PIN longer than 20 characters");
+            } else if (!number.match(r.phone).hasMatch()) {
+                why = QStringLiteral("%1 is not a telephone number").arg(r.phone);
+            } else if (!pin.match(r.pin).hasMatch()) {
+                why = QStringLiteral("PIN %1 is not letters and digits").arg(r.pin);
             } else if (!ok || r.maxChars < 0 || r.maxChars > 32767) {
                 why = QStringLiteral("maximum characters must be 0 to 32767");
             } else if (c.recipients.contains(key.toUpper())) {
@@ -174,6 +276,30 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
             c.recipients.insert(key.toUpper(), r);
             continue;
         }
+        if (section == QLatin1String("users") || section == QLatin1String("tokens")) {
+            if (!Accounts::isHash(value)) {
+                c.warnings << QStringLiteral(
+                                  "line %1: %2 skipped: not a hash made by vtsgate "
+                                  "--hash-password")
+                                  .arg(no)
+                                  .arg(key);
+                continue;
+            }
+            (section == QLatin1String("users") ? c.users : c.tokens).insert(key.toUpper(), value);
+            continue;
+        }
+        if (section == QLatin1String("access") || section == QLatin1String("groups")) {
+            QStringList names;
+            for (const QString& n : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+                names << n.trimmed();
+            }
+            if (!validName(key)) {
+                c.warnings << QStringLiteral("line %1: %2 skipped: not a name").arg(no).arg(key);
+                continue;
+            }
+            (section == QLatin1String("access") ? c.access : c.groups).insert(key.toUpper(), names);
+            continue;
+        }
         bool known = true;
         const IntakeProtocol* protocol = intakeProtocolOf(section);
         if (k == QLatin1String("listen") && protocol) {
@@ -181,9 +307,37 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
             if (!l) {
                 return fail(no, QStringLiteral("listen takes ADDRESS:PORT or PORT"));
             }
-            c.*protocol->listen = *l;
+            Listen& listen = c.*protocol->listen;
+            listen.address = l->address;
+            listen.port = l->port;
         } else if (section == QLatin1String("smtp") && k == QLatin1String("domain")) {
             c.domain = value.toLower();
+        } else if (k == QLatin1String("tls") && protocol && section != QLatin1String("smtp")) {
+            const auto on = parseSwitch(value);
+            if (!on) {
+                return fail(no, QStringLiteral("tls takes on or off"));
+            }
+            (c.*protocol->listen).tls = *on;
+        } else if (k == QLatin1String("auth") &&
+                   (section == QLatin1String("smtp") || section == QLatin1String("snpp"))) {
+            const QString v = value.toLower();
+            if (v != QLatin1String("required") && v != QLatin1String("off")) {
+                return fail(no, QStringLiteral("auth takes required or off"));
+            }
+            (section == QLatin1String("smtp") ? c.smtpAuth : c.snppAuth) =
+                v == QLatin1String("required");
+        } else if (section == QLatin1String("smtp") && k == QLatin1String("starttls")) {
+            const auto on = parseSwitch(value);
+            if (!on) {
+                return fail(no, QStringLiteral("starttls takes on or off"));
+            }
+            c.starttls = *on;
+        } else if (section == QLatin1String("tls") && k == QLatin1String("cert")) {
+            c.tlsCert = value;
+        } else if (section == QLatin1String("tls") && k == QLatin1String("key")) {
+            c.tlsKey = value;
+        } else if (section == QLatin1String("smtp") && k == QLatin1String("postmaster")) {
+            c.postmaster = value;
         } else if (section == QLatin1String("http") && k == QLatin1String("token")) {
             c.token = value;
         } else if (section == QLatin1String("gateway") && k == QLatin1String("computer")) {
@@ -203,6 +357,7 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
                 c.allow << parsed;
             }
         } else if (section == QLatin1String("limits")) {
+            smtpIdleSeen = smtpIdleSeen || k == QLatin1String("smtp_idle_timeout");
             if (!parseLimit(c.limits, k, value)) {
                 return fail(no, QStringLiteral("unknown limit or bad number: %1").arg(key));
             }
@@ -216,6 +371,22 @@ std::optional<GatewayConfig> GatewayConfig::parse(const QString& text, QString* 
     if (!allowSeen) {
         c.allow << QHostAddress::parseSubnet(QStringLiteral("127.0.0.0/8"))
                 << QHostAddress::parseSubnet(QStringLiteral("::1/128"));
+    }
+    if (!smtpIdleSeen) {
+        // Five minutes, as RFC 5321 recommends, unless idle_timeout is
+        // longer still.
+        c.limits.smtpIdleSeconds = std::max(300, c.limits.idleSeconds);
+    }
+    if (!c.postmaster.isEmpty() && !c.find(c.postmaster)) {
+        c.warnings << QStringLiteral(
+                          "postmaster %1 is not a recipient; mail to postmaster is "
+                          "logged, not paged")
+                          .arg(c.postmaster);
+        c.postmaster.clear();
+    }
+    checkGroups(c);
+    if (c.anyTls() && (c.tlsCert.isEmpty() || c.tlsKey.isEmpty())) {
+        return fail(0, QStringLiteral("TLS needs [tls] cert = FILE and key = FILE"));
     }
     if (c.smtp.enabled && c.domain.isEmpty()) {
         return fail(0, QStringLiteral("[smtp] needs domain = the part after @"));

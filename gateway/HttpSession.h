@@ -1,5 +1,6 @@
 #pragma once
 
+#include "GatewayConfig.h"
 #include "Session.h"
 
 #include <QHash>
@@ -17,14 +18,21 @@ public:
     void start() override {}
     void receive(const QByteArray& bytes) override;
     void timedOut() override;
-    void refuse(const QString& why) override;
+    void refuse(Refusal kind, const QString& why) override;
 
 private:
+    bool readHeader(const Limits& limits);
+    bool readChunks(const Limits& limits);
     void handle();
+    QByteArray bearer() const;
+    // Whether the bearer token is the shared one or a user's (*user then
+    // names the user); checked once per request.
+    bool tokenValid(QString* user);
     void respond(int status, const QByteArray& json, const QList<QByteArray>& extraHeaders = {});
     void fail(int status, const QString& message, const QList<QByteArray>& extraHeaders = {});
     void pages();
     void health();
+    void pageStatus(const QString& id);
 
     QByteArray m_buffer;
     bool m_headerDone = false;
@@ -32,6 +40,15 @@ private:
     QByteArray m_target;
     QHash<QByteArray, QByteArray> m_headers;
     qint64 m_length = 0;
+    QByteArray m_body;
+    bool m_chunked = false;
+    qint64 m_chunkLeft = 0;  // bytes of the current chunk still to come, CR LF included
+    bool m_inTrailer = false;
+    bool m_authChecked = false;
+    bool m_authOk = false;
+    bool m_authLimited = false;  // over the rate: the token was not even checked
+    QString m_user;
+    QString m_idempotencyKey;  // account and key of a keyed POST
 };
 
 }  // namespace vts::gate

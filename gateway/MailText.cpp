@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QList>
 #include <QRegularExpression>
+#include <QSet>
 #include <QStringDecoder>
 
 namespace vts::gate::mail {
@@ -266,21 +267,82 @@ QString decodeHeader(const QByteArray& value) {
     return out;
 }
 
+namespace {
+
+// The name of the tag that starts at html[i] == '<' ("script", "/p"), lower case.
+QString tagName(const QString& html, qsizetype i, qsizetype close) {
+    qsizetype j = i + 1;
+    if (j < close && html[j] == QLatin1Char('/')) {
+        ++j;
+    }
+    while (j < close && (html[j].isLetterOrNumber())) {
+        ++j;
+    }
+    return html.mid(i + 1, j - i - 1).toLower();
+}
+
+}  // namespace
+
 QString htmlToText(const QString& html) {
-    static const QRegularExpression dropped(
-        QStringLiteral("<(script|style|head)\\b[^>]*>.*?</\\1\\s*>|<!--.*?-->"),
-        QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression breaks(
-        QStringLiteral("<(br|/p|/div|/li|/tr|/h[1-6]|p|div|li|tr)\\b[^>]*>"),
-        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression tags(QStringLiteral("<[^>]*>"));
+    // One pass from left to right; every search starts where the last one
+    // ended or skips what it searched, so the time grows with the length
+    // (unclosed scripts and comments included) and never with its square.
+    static const QSet<QString> breakTags{
+        QStringLiteral("br"),   QStringLiteral("p"),   QStringLiteral("/p"),  QStringLiteral("div"),
+        QStringLiteral("/div"), QStringLiteral("li"),  QStringLiteral("/li"), QStringLiteral("tr"),
+        QStringLiteral("/tr"),  QStringLiteral("/h1"), QStringLiteral("/h2"), QStringLiteral("/h3"),
+        QStringLiteral("/h4"),  QStringLiteral("/h5"), QStringLiteral("/h6")};
+    QString t;
+    t.reserve(html.size());
+    const qsizetype n = html.size();
+    qsizetype i = 0;
+    bool noClose = false;
+    while (i < n) {
+        const QChar c = html[i];
+        if (c != QLatin1Char('<')) {
+            t += c == QLatin1Char('\n') ? QLatin1Char(' ') : c;
+            ++i;
+            continue;
+        }
+        if (QStringView(html).mid(i, 4) == QLatin1String("<!--")) {
+            const auto e = html.indexOf(QLatin1String("-->"), i + 4);
+            i = e < 0 ? n : e + 3;
+            continue;
+        }
+        const QChar next = i + 1 < n ? html[i + 1] : QChar();
+        const bool startsTag = next.isLetter() || next == QLatin1Char('/') ||
+                               next == QLatin1Char('!') || next == QLatin1Char('?');
+        const auto close = noClose || !startsTag ? -1 : html.indexOf(QLatin1Char('>'), i + 1);
+        if (!startsTag) {
+            t += c;  // "5 < 6": not a tag
+            ++i;
+            continue;
+        }
+        if (close < 0) {
+            // No '>' anywhere after this: every '<' from here on is text,
+            // and it is not searched for again.
+            noClose = true;
+            t += c;
+            ++i;
+            continue;
+        }
+        const QString name = tagName(html, i, close);
+        if (name == QLatin1String("script") || name == QLatin1String("style") ||
+            name == QLatin1String("head")) {
+            // Dropped with everything up to its end tag; without one, the rest.
+            const auto end =
+                html.indexOf(QLatin1String("</") + name, close + 1, Qt::CaseInsensitive);
+            const auto endClose = end < 0 ? -1 : html.indexOf(QLatin1Char('>'), end);
+            i = endClose < 0 ? n : endClose + 1;
+            continue;
+        }
+        if (breakTags.contains(name)) {
+            t += QLatin1Char('\n');
+        }
+        i = close + 1;
+    }
     static const QRegularExpression entity(
         QStringLiteral("&(#[0-9]{1,7}|#[xX][0-9a-fA-F]{1,6}|[a-zA-Z]{2,8});"));
-    QString t = html;
-    t.replace(dropped, QString());
-    t.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    t.replace(breaks, QStringLiteral("\n"));
-    t.replace(tags, QString());
     static const QHash<QString, QString> named{{QStringLiteral("amp"), QStringLiteral("&")},
                                                {QStringLiteral("lt"), QStringLiteral("<")},
                                                {QStringLiteral("gt"), QStringLiteral(">")},
@@ -306,6 +368,9 @@ QString htmlToText(const QString& html) {
             const uint cp = e.startsWith(QLatin1String("#x"), Qt::CaseInsensitive)
                                 ? e.mid(2).toUInt(&ok, 16)
                                 : e.mid(1).toUInt(&ok, 10);
+            // A reference to no character (&#0;, a surrogate, beyond
+            // Unicode) stands for nothing and is dropped.
+            rep.clear();
             if (ok && cp > 0 && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF)) {
                 const char32_t c = cp;
                 rep = QString::fromUcs4(&c, 1);

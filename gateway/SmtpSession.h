@@ -17,12 +17,15 @@ public:
     QString protocol() const override { return QStringLiteral("SMTP"); }
     void start() override;
     void timedOut() override;
-    void refuse(const QString& why) override;
+    void refuse(Refusal kind, const QString& why) override;
 
 private:
     void command(const LineReader::Line& line) override;
     void dataLine(const LineReader::Line& line) override;
     void finishData();
+    bool authAllowed() const;
+    void auth(const QString& arg);
+    void authResponse(const QByteArray& line);
     void resetTransaction();
     QString domain();
 
@@ -33,6 +36,12 @@ private:
     qint64 m_maxMail = 0;  // the limit when DATA began
     bool m_mailTooBig = false;
     bool m_lineTooLong = false;
+    bool m_bareLineEnd = false;  // a lone LF or CR inside the data
+    bool m_postmaster = false;   // RCPT TO:<postmaster> was given
+    enum class AuthStep { None, Plain, LoginUser, LoginPassword };
+    AuthStep m_authStep = AuthStep::None;
+    QString m_authName;  // AUTH LOGIN: the name, while the password is asked
+    QString m_user;      // the account AUTH proved
 };
 
 }  // namespace vts::gate

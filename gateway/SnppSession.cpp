@@ -1,5 +1,6 @@
 #include "SnppSession.h"
 
+#include "Accounts.h"
 #include "PageSubmitter.h"
 
 namespace vts::gate {
@@ -9,7 +10,7 @@ void SnppSession::start() {
     reply(QStringLiteral("220 Vantrel gateway SNPP server ready"));
 }
 
-void SnppSession::refuse(const QString& why) {
+void SnppSession::refuse(Refusal /*kind*/, const QString& why) {
     explained();  // the server logged the refusal
     replyAndClose(QStringLiteral("421 %1, closing").arg(why));
 }
@@ -27,6 +28,7 @@ void SnppSession::reset() {
 }
 
 void SnppSession::dataLine(const LineReader::Line& line) {
+    setCommand(QStringLiteral("DATA"));
     const int maxText = m_desk.settings().limits.maxText;
     if (!line.tooLong && line.text == ".") {
         m_inData = false;
@@ -64,24 +66,44 @@ void SnppSession::command(const LineReader::Line& line) {
         reply(QStringLiteral("550 Error, line longer than %1 bytes").arg(limits.maxLine));
         return;
     }
-    const QString text = QString::fromUtf8(line.text).trimmed();
-    const QString verb = text.section(QLatin1Char(' '), 0, 0).toUpper();
-    const QString arg = text.section(QLatin1Char(' '), 1).trimmed();
+    // A lone CR or LF inside a line is text: a blank, never a line end.
+    QString text = QString::fromUtf8(line.text);
+    text.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    text = text.trimmed();
+    const QString word = text.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
+    // Commands are known by their first four letters ("PAGEr", "MESSage").
+    const QString verb = word.left(4).toUpper();
+    const QString arg = text.section(QLatin1Char(' '), 1, -1, QString::SectionSkipEmpty).trimmed();
+    setCommand(PageSubmitter::headerValue(word, 12).toUpper());
+    const bool needsLogin = verb == QLatin1String("PAGE") || verb == QLatin1String("MESS") ||
+                            verb == QLatin1String("DATA") || verb == QLatin1String("SEND");
+    if (needsLogin && m_desk.settings().snppAuth && m_user.isEmpty()) {
+        reply(QStringLiteral("550 Error, Login Required (LOGI <name> <password>)"));
+        return;
+    }
     if (verb == QLatin1String("PAGE")) {
         // "PAGE <pager id> [password]": the password is not used.
         const QString id = arg.section(QLatin1Char(' '), 0, 0);
+        bool limited = false;
+        const QString r = id.isEmpty() ? QString() : m_desk.lookup(m_peer, id, &limited);
         if (id.isEmpty()) {
             reply(QStringLiteral("550 Error, Invalid Pager ID"));
-        } else if (!m_desk.settings().find(id)) {
+        } else if (r.isEmpty()) {
             log(QStringLiteral("refused: unknown recipient %1")
                     .arg(PageSubmitter::headerValue(id, 60)));
-            reply(QStringLiteral("550 Error, Invalid Pager ID"));
+            reply(limited ? QStringLiteral("421 Too many unknown pager IDs, try again later")
+                          : QStringLiteral("550 Error, Invalid Pager ID"));
+            if (limited) {
+                close();
+            }
+        } else if (m_pagers.contains(r, Qt::CaseInsensitive)) {
+            reply(QStringLiteral("250 Pager ID Accepted"));  // one page for a name given twice
         } else if (m_pagers.size() >= limits.maxRecipients) {
             log(QStringLiteral("refused: more than %1 pagers in one page")
                     .arg(limits.maxRecipients));
             reply(QStringLiteral("552 Error, Maximum Entries Exceeded"));
         } else {
-            m_pagers << id;
+            m_pagers << r;
             reply(QStringLiteral("250 Pager ID Accepted"));
         }
     } else if (verb == QLatin1String("MESS")) {
@@ -89,7 +111,7 @@ void SnppSession::command(const LineReader::Line& line) {
             reply(QStringLiteral("503 Error, Message Already Entered"));
         } else if (arg.isEmpty()) {
             reply(QStringLiteral("550 Error, Invalid Message"));
-        } else if (arg.size() > limits.maxText) {
+        } else if (PageSubmitter::characters(arg) > limits.maxText) {
             log(QStringLiteral("refused: message longer than %1 characters").arg(limits.maxText));
             reply(
                 QStringLiteral("550 Error, message longer than %1 characters").arg(limits.maxText));
@@ -112,8 +134,7 @@ void SnppSession::command(const LineReader::Line& line) {
         m_subject = arg;
         reply(QStringLiteral("250 Message Subject OK"));
     } else if (verb == QLatin1String("LOGI")) {
-        m_login = arg.section(QLatin1Char(' '), 0, 0);
-        reply(QStringLiteral("250 Login Accepted"));
+        login(arg);
     } else if (verb == QLatin1String("LEVE")) {
         bool ok = false;
         const int level = arg.toInt(&ok);
@@ -145,6 +166,38 @@ void SnppSession::command(const LineReader::Line& line) {
     }
 }
 
+void SnppSession::login(const QString& arg) {
+    const QString name = arg.section(QLatin1Char(' '), 0, 0);
+    if (!m_desk.settings().snppAuth) {
+        m_login = name;  // the sender named in the page; no password is asked
+        reply(QStringLiteral("250 Login Accepted"));
+        return;
+    }
+    if (m_desk.overRate(m_peer)) {
+        // No password is hashed for an address over its rate.
+        log(QStringLiteral("refused: login from an address over its rate"));
+        replyAndClose(QStringLiteral("421 Too many failed logins, try again later"));
+        return;
+    }
+    const QByteArray password = arg.section(QLatin1Char(' '), 1).toUtf8();
+    const QString hash = m_desk.settings().users.value(name.toUpper());
+    if (name.isEmpty() || !Accounts::matches(hash, password)) {
+        // The password never reaches the log.
+        log(QStringLiteral("refused: login failed for %1")
+                .arg(PageSubmitter::headerValue(name, 30)));
+        if (!m_desk.failedLogin(m_peer)) {
+            replyAndClose(QStringLiteral("421 Too many failed logins, try again later"));
+            return;
+        }
+        reply(QStringLiteral("550 Error, Invalid Login"));
+        return;
+    }
+    m_login = name;
+    m_user = name;
+    log(QStringLiteral("user %1 logged in").arg(name));
+    reply(QStringLiteral("250 Login Accepted"));
+}
+
 void SnppSession::send() {
     if (m_pagers.isEmpty() || !m_haveMessage) {
         reply(QStringLiteral("503 Error, Pager ID or Message Incomplete"));
@@ -154,6 +207,7 @@ void SnppSession::send() {
     order.protocol = protocol();
     order.peer = m_peer;
     order.sender = m_login;
+    order.user = m_user;
     order.to = m_pagers;
     order.subject = m_subject;
     order.text = m_message;
@@ -161,13 +215,19 @@ void SnppSession::send() {
     explained();  // the desk logs every page it refuses
     reset();
     switch (r.status) {
-        case SubmitResult::Status::Ok:
-            reply(QStringLiteral("250 Message Sent Successfully"));
-            break;
+        case SubmitResult::Status::Ok: {
+            QStringList ids;
+            for (const QString& f : r.files) {
+                ids << PageSubmitter::pageId(f);
+            }
+            reply(QStringLiteral("250 Message Sent Successfully, page ID %1")
+                      .arg(ids.join(QLatin1Char(' '))));
+        } break;
         case SubmitResult::Status::UnknownRecipient:
             reply(QStringLiteral("550 Error, Invalid Pager ID"));
             break;
         case SubmitResult::Status::BadText:
+        case SubmitResult::Status::Forbidden:
             reply(QStringLiteral("550 Error, %1").arg(r.message));
             break;
         case SubmitResult::Status::RateLimited:

@@ -16,12 +16,13 @@ public:
     QString protocol() const override { return QStringLiteral("SNPP"); }
     void start() override;
     void timedOut() override;
-    void refuse(const QString& why) override;
+    void refuse(Refusal kind, const QString& why) override;
 
 private:
     void command(const LineReader::Line& line) override;
     void dataLine(const LineReader::Line& line) override;
     void send();
+    void login(const QString& arg);
     void reset();
 
     QStringList m_pagers;
@@ -29,6 +30,7 @@ private:
     bool m_haveMessage = false;
     QString m_subject;
     QString m_login;
+    QString m_user;  // the account LOGI proved, when [snpp] auth = required
     QStringList m_data;
     qint64 m_dataChars = 0;
     bool m_dataTooLong = false;

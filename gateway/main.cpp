@@ -2,6 +2,7 @@
 // folder as queue message files. Runs in a working directory made by
 // vtsinit, with vtsgate.ini beside VTSCFG.MDB; logs one line per event on
 // standard output.
+#include "Accounts.h"
 #include "ConfigStore.h"
 #include "GatewayConfig.h"
 #include "GatewayServer.h"
@@ -13,8 +14,11 @@
 #include <QDir>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <iostream>
+#include <string>
 
 #include <sys/socket.h>
 #include <unistd.h>
@@ -23,8 +27,8 @@ namespace {
 
 int g_signalFds[2] = {-1, -1};
 
-void onSignal(int) {
-    const char c = 1;
+void onSignal(int signal) {
+    const char c = signal == SIGHUP ? 'H' : 'T';
     // Nothing else is safe inside a signal handler; the loop reads the byte.
     [[maybe_unused]] const auto n = ::write(g_signalFds[0], &c, 1);
 }
@@ -50,6 +54,11 @@ int main(int argc, char** argv) {
                                        QStringLiteral("file"));
     const QCommandLineOption checkOption(QStringLiteral("check"),
                                          QStringLiteral("check the settings file and exit"));
+    const QCommandLineOption hashOption(
+        QStringLiteral("hash-password"),
+        QStringLiteral("read a password (or token) on standard input, print its hash for "
+                       "[users] or [tokens], exit"));
+    p.addOption(hashOption);
     p.addOption(dirOption);
     p.addOption(iniOption);
     p.addOption(checkOption);
@@ -59,6 +68,23 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vtsgate: %s\n", why.toLocal8Bit().constData());
         return 1;
     };
+    if (p.isSet(hashOption)) {
+        std::string line;
+        std::getline(std::cin, line);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+            line.pop_back();
+        }
+        if (line.empty()) {
+            return die(QStringLiteral("no password on standard input"));
+        }
+        const QString hash = vts::gate::Accounts::hash(QByteArray::fromStdString(line));
+        std::fill(line.begin(), line.end(), '\0');
+        if (hash.isEmpty()) {
+            return die(QStringLiteral("cannot hash the password"));
+        }
+        std::printf("%s\n", hash.toLatin1().constData());
+        return 0;
+    }
     if (p.isSet(dirOption) && !QDir::setCurrent(p.value(dirOption))) {
         return die(QStringLiteral("cannot change to %1").arg(p.value(dirOption)));
     }
@@ -85,6 +111,18 @@ int main(int argc, char** argv) {
 
     vts::QtEventLoop loop;
     vts::gate::PageSubmitter desk(workDir, config, log, loop);
+    {
+        QString queueError;
+        const QString queue = desk.queueFolder(&queueError);
+        if (!queue.isEmpty()) {
+            const int stale = vts::gate::PageSubmitter::removeStaleTemporaries(queue);
+            if (stale > 0) {
+                log.write(QStringLiteral("GATEWAY"), QString(),
+                          QStringLiteral("removed %1 temporary files left by a stopped gateway")
+                              .arg(stale));
+            }
+        }
+    }
     vts::gate::GatewayServer server(desk, loop);
     if (!server.listen(config.current(), &error)) {
         return die(error);
@@ -98,9 +136,13 @@ int main(int argc, char** argv) {
         return die(QStringLiteral("cannot set up signal handling"));
     }
     QSocketNotifier notifier(g_signalFds[1], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&log] {
+    QObject::connect(&notifier, &QSocketNotifier::activated, &app, [&log, &server] {
         char c = 0;
         [[maybe_unused]] const auto n = ::read(g_signalFds[1], &c, 1);
+        if (c == 'H') {  // SIGHUP: a renewed certificate
+            server.reloadTls();
+            return;
+        }
         log.write(QStringLiteral("GATEWAY"), QString(), QStringLiteral("stopping"));
         QCoreApplication::quit();
     });
@@ -109,6 +151,7 @@ int main(int argc, char** argv) {
     ::sigemptyset(&sa.sa_mask);
     ::sigaction(SIGTERM, &sa, nullptr);
     ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGHUP, &sa, nullptr);
     ::signal(SIGPIPE, SIG_IGN);
 
     log.write(QStringLiteral("GATEWAY"), QString(),

@@ -9,7 +9,7 @@ packages=(
   libsqlite3-dev sqlite3 libcurl4-openssl-dev libicu-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-aiosmtpd poppler-utils
-  curl libnet-snpp-perl hylafax-client libdevice-gsm-perl
+  curl libnet-snpp-perl hylafax-client libdevice-gsm-perl swaks libsodium-dev
   xvfb xauth fonts-dejavu-core
   scdoc man-db groff-base dpkg-dev file systemd
   lintian devscripts

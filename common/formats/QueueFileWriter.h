@@ -2,7 +2,9 @@
 
 #include "QueueFile.h"
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <utility>
 
@@ -22,10 +24,18 @@ public:
     // returns its final name, or an empty text and *error. On every failure
     // the temporary file is removed again.
     QString write(const QueueMessage& page, QString* error = nullptr);
+    // Writes several files all or nothing: every temporary file first, then
+    // the names; on a failure none of the pages stays in the queue folder.
+    // Returns the names in the order of `pages`, or none and *error.
+    QStringList writeAll(const QList<QueueMessage>& pages, QString* error = nullptr);
 
 private:
-    bool nameInUse(const QString& name) const;
+    bool nameInUse(const QString& name);
+    // Gives a written temporary file its fresh queue name; empty and *error
+    // when it cannot (the temporary file is left for the caller).
+    QString publish(const QString& folder, const QString& tmpPath, QString* error);
     QString m_queue;
+    QStringList m_folders;  // the queue folder and its subfolders, resolved once
 };
 
 }  // namespace vts

@@ -29,6 +29,7 @@ protected:
                   "[smtp]\nlisten = 127.0.0.1:0\ndomain = pager.local\n"
                   "[http]\nlisten = 127.0.0.1:0\ntoken = t0ken-for-tests\n"
                   "[limits]\nmax_text = 200\nmax_mail = 20000\nmax_body = 4000\nidle_timeout = 1\n"
+                  "smtp_idle_timeout = 1\n"
                   "[recipients]\nBOB = 5551234, 1001\nONCALL = 5559876, 1002, 80\n");
         m_ports = startGateway(m_gate, m_log, path(QStringLiteral("work")), 15000);
         ASSERT_EQ(m_ports.size(), 3) << m_log.toStdString();
@@ -140,6 +141,62 @@ TEST_F(GatewayClientsTest, HylafaxSendpage) {
     EXPECT_EQ(queued().size(), 1);
 }
 
+// A newline inside the text of sendpage's page adds no recipient.
+TEST_F(GatewayClientsTest, SendpageNewlineInTheTextAddsNoRecipient) {
+    needProgram("sendpage");
+    const QString host = QStringLiteral("127.0.0.1:") + m_ports[QStringLiteral("SNPP")];
+    const ClientRun r = run(QStringLiteral("sendpage"),
+                            {QStringLiteral("-h"), host, QStringLiteral("-p"),
+                             QStringLiteral("BOB"), QStringLiteral("disk full\nPAGE ONCALL")});
+    ASSERT_EQ(r.code, 0) << r.out.toStdString();
+    EXPECT_EQ(pages(), QStringList{QStringLiteral("5551234|1001|disk full PAGE ONCALL")});
+}
+
+// RFC 9110/9112 as curl speaks it: HEAD, a chunked body, the scheme's
+// name in any case, an absolute-form target through a proxy setting.
+TEST_F(GatewayClientsTest, CurlHttpRules) {
+    needProgram("curl");
+    ClientRun r = curl({QStringLiteral("-I"), url("/api/health")}, QString());
+    EXPECT_TRUE(r.out.contains(QStringLiteral("status=200"))) << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains(QStringLiteral("\"status\""))) << "HEAD has no body";
+    r = curl({QStringLiteral("-H"), QStringLiteral("Transfer-Encoding: chunked"),
+              QStringLiteral("-H"), QStringLiteral("Content-Type: application/json"),
+              QStringLiteral("--data-binary"), QStringLiteral(R"({"to":"bob","text":"chunked"})"),
+              url("/api/pages")});
+    EXPECT_TRUE(r.out.contains(QStringLiteral("status=201"))) << r.out.toStdString();
+    r = run(QStringLiteral("curl"),
+            {QStringLiteral("-sS"), QStringLiteral("-w"), QStringLiteral("\nstatus=%{http_code}\n"),
+             QStringLiteral("-H"), QStringLiteral("authorization: bearer t0ken-for-tests"),
+             QStringLiteral("--json"), QStringLiteral(R"({"to":"oncall","text":"lower"})"),
+             QStringLiteral("--proxy"), url(""), QStringLiteral("http://pager.example/api/pages")});
+    EXPECT_TRUE(r.out.contains(QStringLiteral("status=201"))) << r.out.toStdString();
+    r = curl({QStringLiteral("-X"), QStringLiteral("BREW"), url("/api/pages")});
+    EXPECT_TRUE(r.out.contains(QStringLiteral("status=501"))) << r.out.toStdString();
+    EXPECT_EQ(pages(), (QStringList{QStringLiteral("5551234|1001|chunked"),
+                                    QStringLiteral("5559876|1002|lower")}));
+}
+
+TEST_F(GatewayClientsTest, SmtplibMailToPostmasterIsTaken) {
+    needProgram("python3");
+    const ClientRun r = py({QStringLiteral("plain"), QStringLiteral("postmaster@pager.local"),
+                            QStringLiteral("Bounce"), QStringLiteral("x")});
+    EXPECT_EQ(r.code, 0) << r.out.toStdString();
+    EXPECT_TRUE(waitForLog(QStringLiteral("mail for postmaster from monitor@example.com taken")));
+    EXPECT_TRUE(queued().isEmpty());
+}
+
+TEST_F(GatewayClientsTest, CheckRefusesAPinThatIsNone) {
+    writeFile(QStringLiteral("work/bad.ini"),
+              "[recipients]\nBOB = 5551234, 1001 ; Bob's pager\nANN = 5551234, 10 02\n");
+    const ClientRun r = runProgram(
+        binDir() + QStringLiteral("/vtsgate"),
+        {QStringLiteral("--dir"), path(QStringLiteral("work")), QStringLiteral("--config"),
+         path(QStringLiteral("work/bad.ini")), QStringLiteral("--check")});
+    EXPECT_EQ(r.code, 1) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("PIN 10 02"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QStringLiteral("1 recipients"))) << r.out.toStdString();
+}
+
 TEST_F(GatewayClientsTest, PythonSmtplib) {
     needProgram("python3");
     ClientRun r = py({QStringLiteral("plain"), QStringLiteral("bob@pager.local"),
@@ -222,7 +279,7 @@ TEST_F(GatewayClientsTest, Curl) {
     EXPECT_TRUE(r.out.contains(QStringLiteral("status=400")) &&
                 r.out.contains(QStringLiteral("longer than 200")))
         << r.out.toStdString();
-    r = curl({url("/api/health")}, QString());
+    r = curl({url("/api/health")});
     EXPECT_TRUE(r.out.contains(QStringLiteral("status=200")) &&
                 r.out.contains(QStringLiteral("\"recipients\":2")))
         << r.out.toStdString();
@@ -237,7 +294,7 @@ TEST_F(GatewayClientsTest, StalledClientsAreCutOff) {
     const std::pair<const char*, const char*> stalls[] = {
         {"SNPP", "PAGE BOB\r\nMESS half"},
         {"SMTP", "EHLO x\r\nMAIL FROM:<a@b>\r\n"},
-        {"HTTP", "POST /api/pages HTTP/1.1\r\nContent-Length: 50\r\n\r\n{"}};
+        {"HTTP", "POST /api/pages HTTP/1.1\r\nHost: x\r\nContent-Length: 50\r\n\r\n{"}};
     for (const auto& [protocol, partial] : stalls) {
         auto* p = new QProcess;
         p->setProcessChannelMode(QProcess::MergedChannels);

@@ -84,11 +84,24 @@ TEST(LineReaderTest, LongLinesAreDroppedWholeAndMarked) {
     r.append("short\r\n0123456789abcdef");
     EXPECT_EQ(r.next()->text, QByteArray("short"));
     EXPECT_FALSE(r.next());  // the long line is being thrown away
-    r.append("more and more\nnext\n");
+    r.append("more and more\r\nnext\r\n");
     auto l = r.next();
     ASSERT_TRUE(l);
     EXPECT_TRUE(l->tooLong);
     EXPECT_EQ(r.next()->text, QByteArray("next"));
+    EXPECT_FALSE(r.next());
+}
+
+// Only CR LF ends a line; a lone LF or CR is text, and a CR LF split
+// between two reads still ends the line.
+TEST(LineReaderTest, OnlyCrLfEndsALine) {
+    LineReader r(100);
+    r.append("PAGE BOB\nPAGE ONCALL\r\nA\rB\r");
+    EXPECT_EQ(r.next()->text, QByteArray("PAGE BOB\nPAGE ONCALL"));
+    EXPECT_FALSE(r.next());
+    r.append("\n.\n\r\n");
+    EXPECT_EQ(r.next()->text, QByteArray("A\rB"));
+    EXPECT_EQ(r.next()->text, QByteArray(".\n"));
     EXPECT_FALSE(r.next());
 }
 

@@ -3,11 +3,15 @@
 // simulated modem and the page reaches the simulated paging terminal.
 #include "ConfigStore.h"
 #include "Database.h"
+#include "LogStore.h"
 #include "Programs.h"
 #include "TestSupport.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 
 using namespace vts;
@@ -51,26 +55,43 @@ TEST_F(GatewayEndToEndTest, PagesByHttpSnppAndMailReachTheSimulatedTerminal) {
     }
     writeFile(QStringLiteral("w/vtsgate.ini"),
               "[snpp]\nlisten = 127.0.0.1:0\n[smtp]\nlisten = 127.0.0.1:0\ndomain = pager.local\n"
-              "[http]\nlisten = 127.0.0.1:0\ntoken = e2e\n[recipients]\nBOB = 5551234, 1001\n");
+              "[http]\nlisten = 127.0.0.1:0\ntoken = e2e\n[recipients]\nBOB = 5551234, 1001\n"
+              "ZED = 5551234, 2002\n");
+    // The paging terminal refuses PIN 2002: that page fails.
+    writeFile(QStringLiteral("w/scenario.txt"), "5551234 reject-page=2002\n");
 
     m_sim.setWorkingDirectory(work);
     ASSERT_NO_FATAL_FAILURE(
         startPagesim(m_sim,
                      {QStringLiteral("--dir"), QStringLiteral("sim"), QStringLiteral("--ports"),
                       QStringLiteral("1"), QStringLiteral("--pages"), QStringLiteral("pages.jsonl"),
-                      QStringLiteral("--ini"), QStringLiteral("calvex.ini")},
+                      QStringLiteral("--ini"), QStringLiteral("calvex.ini"),
+                      QStringLiteral("--scenario"), QStringLiteral("scenario.txt")},
                      20000));
 
     QString gateOut;
     QHash<QString, QString> ports = startGateway(m_gate, gateOut, work, 20000);
     const QString scripts = QStringLiteral(VTS_GATEWAY_TEST_DIR);
-    ASSERT_EQ(
-        run(QStringLiteral("curl"),
-            {QStringLiteral("-sSf"), QStringLiteral("-H"),
-             QStringLiteral("Authorization: Bearer e2e"), QStringLiteral("--json"),
-             QStringLiteral(R"({"to":"bob","text":"Page by HTTP"})"),
-             QStringLiteral("http://127.0.0.1:%1/api/pages").arg(ports[QStringLiteral("HTTP")])}),
-        0);
+    const QString api =
+        QStringLiteral("http://127.0.0.1:%1/api/pages").arg(ports[QStringLiteral("HTTP")]);
+    auto curl = [&api](const QStringList& args) {
+        const ProgramRun r = runProgram(QStringLiteral("curl"),
+                                        QStringList{QStringLiteral("-sSf"), QStringLiteral("-H"),
+                                                    QStringLiteral("Authorization: Bearer e2e")} +
+                                            args);
+        return QJsonDocument::fromJson(r.out.toUtf8()).object();
+    };
+    auto idOf = [](const QJsonObject& o) {
+        return o.value(QStringLiteral("ids")).toArray().first().toString();
+    };
+    auto stateOf = [&](const QString& id) { return curl({api + QLatin1Char('/') + id}); };
+    const QString sentId = idOf(curl(
+        {QStringLiteral("--json"), QStringLiteral(R"({"to":"bob","text":"Page by HTTP"})"), api}));
+    const QString failedId = idOf(
+        curl({QStringLiteral("--json"), QStringLiteral(R"({"to":"zed","text":"refused"})"), api}));
+    ASSERT_FALSE(sentId.isEmpty());
+    ASSERT_FALSE(failedId.isEmpty());
+    EXPECT_EQ(stateOf(sentId).value(QStringLiteral("state")).toString(), QStringLiteral("queued"));
     ASSERT_EQ(run(QStringLiteral("perl"),
                   {scripts + QStringLiteral("/snpp_client.pl"), ports[QStringLiteral("SNPP")],
                    QStringLiteral("BOB"), QStringLiteral("Page by SNPP")}),
@@ -84,9 +105,12 @@ TEST_F(GatewayEndToEndTest, PagesByHttpSnppAndMailReachTheSimulatedTerminal) {
     startMonitor(m_server, work);
     QString serverOut;
     QDeadlineTimer dl(90000);
-    while (QDir(work + QStringLiteral("/QUEUE/SENT"))
-                   .entryList({QStringLiteral("*.PMF")}, QDir::Files)
-                   .size() < 3 &&
+    while ((QDir(work + QStringLiteral("/QUEUE/SENT"))
+                    .entryList({QStringLiteral("*.PMF")}, QDir::Files)
+                    .size() < 3 ||
+            QDir(work + QStringLiteral("/QUEUE/FAILED"))
+                .entryList({QStringLiteral("*.PMF")}, QDir::Files)
+                .isEmpty()) &&
            !dl.hasExpired() && m_server.state() != QProcess::NotRunning) {
         m_server.waitForReadyRead(500);
         serverOut += QString::fromLocal8Bit(m_server.readAllStandardOutput());
@@ -100,6 +124,17 @@ TEST_F(GatewayEndToEndTest, PagesByHttpSnppAndMailReachTheSimulatedTerminal) {
     EXPECT_TRUE(
         serverOut.contains(QStringLiteral("Message sucessfully sent: Ph#=5551234 PIN=1001")))
         << serverOut.toStdString();
+    const QJsonObject sent = stateOf(sentId);
+    EXPECT_EQ(sent.value(QStringLiteral("state")).toString(), QStringLiteral("sent"));
+    EXPECT_GT(sent.value(QStringLiteral("log_id")).toInteger(), 0);
+    const QJsonObject failed = stateOf(failedId);
+    EXPECT_EQ(failed.value(QStringLiteral("state")).toString(), QStringLiteral("failed"))
+        << QJsonDocument(failed).toJson().toStdString();
+    EXPECT_GT(failed.value(QStringLiteral("log_id")).toInteger(), 0);
+    // The cause shows once the log store keeps causes.
+    if (logstore::open(work)->hasTable(QStringLiteral("tblCause"))) {
+        EXPECT_FALSE(failed.value(QStringLiteral("cause")).toString().isEmpty());
+    }
     const QByteArray received = readFile(QStringLiteral("w/pages.jsonl"));
     for (const char* text : {"Page by HTTP", "Page by SNPP", "Mail: Page by SMTP"}) {
         EXPECT_TRUE(received.contains(text)) << text << "\n" << received.toStdString();

@@ -73,7 +73,10 @@ class SessionDriver {
 public:
     explicit SessionDriver(PageSubmitter& desk, const QString& peer = QStringLiteral("127.0.0.1"))
         : m_session(desk, peer,
-                    Session::Io{[this](const QByteArray& b) { m_out += b; },
+                    Session::Io{[this](const QByteArray& b) {
+                                    m_out += b;
+                                    return true;
+                                },
                                 [this] { m_closed = true; }}) {}
     // Sends bytes and returns what the session answered to them.
     QByteArray operator()(const QByteArray& bytes) {

@@ -66,14 +66,14 @@ TEST_F(GatewayServerTest, EachIntakeRowOwnsItsSectionAndSession) {
             EXPECT_EQ((*c.*other.listen).port == 4000, &other == &row) << row.name << other.name;
         }
         EXPECT_TRUE((*c.*row.listen).enabled) << row.name;
-        const auto session =
-            row.session(*m_desk, QStringLiteral("127.0.0.1"), {[](const QByteArray&) {}, [] {}});
+        const auto session = row.session(*m_desk, QStringLiteral("127.0.0.1"),
+                                         {[](const QByteArray&) { return true; }, [] {}});
         EXPECT_EQ(session->protocol(), QLatin1String(row.name));
     }
 }
 
 TEST_F(GatewayServerTest, StalledClientsAreDisconnectedAfterTheIdleTime) {
-    start("[limits]\nidle_timeout = 30\n");
+    start("[limits]\nidle_timeout = 30\nsmtp_idle_timeout = 30\n");
     auto snpp = connectTo("SNPP");
     auto smtp = connectTo("SMTP");
     auto http = connectTo("HTTP");
@@ -81,7 +81,7 @@ TEST_F(GatewayServerTest, StalledClientsAreDisconnectedAfterTheIdleTime) {
     EXPECT_TRUE(readUntil(*smtp, "\r\n").startsWith("220"));
     snpp->write("PAGE BO");
     smtp->write("EHLO x\r\n");
-    http->write("POST /api/pages HTTP/1.1\r\nContent-Length: 10\r\n\r\n{\"to\"");
+    http->write("POST /api/pages HTTP/1.1\r\nHost: x\r\nContent-Length: 10\r\n\r\n{\"to\"");
     EXPECT_TRUE(readUntil(*smtp, "250 HELP").contains("250 HELP"));
     ASSERT_TRUE(waitUntil([&] { return m_server->connections() == 3; }));
     m_loop.advance(29);
@@ -134,6 +134,78 @@ TEST_F(GatewayServerTest, ConnectionsBeyondTheLimitAreRefused) {
     ASSERT_TRUE(waitUntil([&] { return m_server->connections() == 1; }));
     auto d = connectTo("SMTP");
     EXPECT_TRUE(readUntil(*d, "\r\n").startsWith("220"));
+}
+
+// A listener others can reach without TLS is named at start; TLS without
+// a certificate is no setting at all.
+TEST_F(GatewayServerTest, PlainListenersBeyondLoopbackAreWarnedOf) {
+    writeIni("[snpp]\nlisten = 0.0.0.0:0\n[http]\nlisten = 127.0.0.1:0\n");
+    start();
+    EXPECT_TRUE(logged(QStringLiteral("SNPP warning: listening beyond loopback without TLS")));
+    EXPECT_FALSE(logged(QStringLiteral("HTTP warning")));
+    QString error;
+    EXPECT_FALSE(GatewayConfig::parse(QStringLiteral("[http]\ntls = on\n"), &error));
+    EXPECT_TRUE(error.contains(QStringLiteral("[tls] cert"))) << error.toStdString();
+    EXPECT_FALSE(GatewayConfig::parse(QStringLiteral("[snpp]\ntls = maybe\n"), &error));
+}
+
+// A byte now and then keeps no connection: only complete commands (or a
+// complete HTTP request) start the idle time again.
+TEST_F(GatewayServerTest, DrippingClientsAreCutOffAtTheIdleTime) {
+    start("[limits]\nidle_timeout = 30\n");
+    auto snpp = connectTo("SNPP");
+    auto http = connectTo("HTTP");
+    readUntil(*snpp, "\r\n");
+    ASSERT_TRUE(waitUntil([&] { return m_server->connections() == 2; }));
+    const QByteArray drip = "POST /api/pages HTTP/1.1\r\n";
+    for (int i = 0; i < 3; ++i) {  // bytes at 0, 10 and 20 s; the idle time ends at 30
+        const quint64 before = m_server->bytesReceived();
+        snpp->write("H");
+        http->write(drip.mid(i, 1));
+        ASSERT_TRUE(waitUntil([&] { return m_server->bytesReceived() == before + 2; }));
+        m_loop.advance(10);
+    }
+    EXPECT_TRUE(readUntil(*snpp, "421").contains("421 Timeout"));
+    EXPECT_TRUE(readUntil(*http, "\r\n\r\n").startsWith("HTTP/1.1 408"));
+    EXPECT_TRUE(closedByPeer(*snpp));
+    EXPECT_TRUE(closedByPeer(*http));
+}
+
+// One address cannot take every slot; when the gateway is full HTTP
+// answers 503 with Retry-After.
+TEST_F(GatewayServerTest, OneAddressGetsOnlyItsShareOfTheSlots) {
+    start("[limits]\nmax_per_address = 2\n");
+    auto a = connectTo("SNPP");
+    auto b = connectTo("SMTP");
+    EXPECT_TRUE(readUntil(*a, "\r\n").startsWith("220"));
+    EXPECT_TRUE(readUntil(*b, "\r\n").startsWith("220"));
+    auto c = connectTo("SNPP");
+    EXPECT_TRUE(readUntil(*c, "\r\n").startsWith("421 too many connections"));
+    auto h = connectTo("HTTP");
+    const QByteArray busy = readUntil(*h, "\r\n\r\n");
+    EXPECT_TRUE(busy.startsWith("HTTP/1.1 503")) << busy.toStdString();
+    EXPECT_TRUE(busy.contains("Retry-After:"));
+    // Another address still gets in.
+    QTcpSocket other;
+    ASSERT_TRUE(other.bind(QHostAddress(QStringLiteral("127.0.0.2")), 0));
+    other.connectToHost(QHostAddress::LocalHost, m_server->port(QStringLiteral("SNPP")));
+    EXPECT_TRUE(readUntil(other, "\r\n").startsWith("220"));
+    EXPECT_TRUE(logged(QStringLiteral("refused: 2 connections already open from 127.0.0.1")));
+}
+
+// A client that sends commands but never reads the replies is cut off once
+// a bounded backlog of replies waits for it, and its slot is freed.
+TEST_F(GatewayServerTest, AClientThatNeverReadsIsDisconnected) {
+    start();
+    auto snpp = connectTo("SNPP");
+    snpp->setReadBufferSize(1024);  // the client's side stops taking bytes
+    ASSERT_TRUE(waitUntil([&] { return m_server->connections() == 1; }));
+    const QByteArray helps = QByteArray("HELP\r\n").repeated(200000);  // 1.2 MB
+    snpp->write(helps);
+    EXPECT_TRUE(waitUntil([&] { return m_server->connections() == 0; }, 20000));
+    EXPECT_TRUE(logged(QStringLiteral("refused: client does not read its replies")));
+    auto next = connectTo("SNPP");
+    EXPECT_TRUE(readUntil(*next, "\r\n").startsWith("220"));
 }
 
 }  // namespace
