@@ -19,11 +19,14 @@
 
 #include <cstdio>
 
+#include "Journal.h"
+
 namespace vts::gate {
 
 GatewayLog::GatewayLog(Sink sink) : m_sink(std::move(sink)) {}
 
-void GatewayLog::write(const QString& protocol, const QString& peer, const QString& text) {
+void GatewayLog::write(const QString& protocol, const QString& peer, const QString& text,
+                       int priority) {
     QString line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     line += QLatin1Char(' ') + protocol;
     if (!peer.isEmpty()) {
@@ -33,8 +36,14 @@ void GatewayLog::write(const QString& protocol, const QString& peer, const QStri
     if (m_sink) {
         m_sink(line);
     } else {
-        std::fprintf(stdout, "%s\n", line.toLocal8Bit().constData());
-        std::fflush(stdout);
+        // Refusals and settings warnings at warning priority in the journal.
+        if (priority < 0) {
+            priority =
+                text.startsWith(QLatin1String("refused")) || protocol == QLatin1String("CONFIG")
+                    ? journal::kWarning
+                    : journal::kInfo;
+        }
+        journal::write(stdout, priority, line);
     }
 }
 

@@ -22,7 +22,10 @@ class GatewayLog {
 public:
     using Sink = std::function<void(const QString&)>;
     explicit GatewayLog(Sink sink = {});
-    void write(const QString& protocol, const QString& peer, const QString& text);
+    // `priority` is the journal's (3 error, 4 warning, 6 information); -1
+    // takes warning for a refusal or a settings warning, else information.
+    void write(const QString& protocol, const QString& peer, const QString& text,
+               int priority = -1);
 
 private:
     Sink m_sink;

@@ -6,7 +6,9 @@
 #include "ConfigStore.h"
 #include "GatewayConfig.h"
 #include "GatewayServer.h"
+#include "Journal.h"
 #include "PageSubmitter.h"
+#include "Paths.h"
 #include "QtEventLoop.h"
 
 #include <QCommandLineParser>
@@ -43,7 +45,7 @@ int main(int argc, char** argv) {
     p.setApplicationDescription(QStringLiteral(
         "Takes pages over SNPP, SMTP and HTTP and writes them as queue message files into the\n"
         "queue folder named by MessageQueueLocation in VTSCFG.MDB. Reads vtsgate.ini in the\n"
-        "working directory; see docs/gateway.md."));
+        "working directory, else in /etc/vantrel; see vtsgate(8)."));
     p.addHelpOption();
     p.addVersionOption();
     const QCommandLineOption dirOption(
@@ -65,7 +67,7 @@ int main(int argc, char** argv) {
     p.process(app);
 
     auto die = [](const QString& why) {
-        std::fprintf(stderr, "vtsgate: %s\n", why.toLocal8Bit().constData());
+        vts::journal::write(stderr, vts::journal::kError, QStringLiteral("vtsgate: ") + why);
         return 1;
     };
     if (p.isSet(hashOption)) {
@@ -92,9 +94,9 @@ int main(int argc, char** argv) {
     if (!vts::configstore::present(workDir)) {
         return die(QStringLiteral("no VTSCFG.MDB in %1 (make one with vtsinit)").arg(workDir));
     }
-    vts::gate::ConfigSource config(p.isSet(iniOption)
-                                       ? p.value(iniOption)
-                                       : QDir(workDir).filePath(QStringLiteral("vtsgate.ini")));
+    vts::gate::ConfigSource config(
+        p.isSet(iniOption) ? p.value(iniOption)
+                           : vts::paths::settingsFile(QStringLiteral("vtsgate.ini"), workDir));
     QString error;
     if (!config.load(&error)) {
         return die(error);
