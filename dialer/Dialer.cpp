@@ -65,6 +65,10 @@ DialerOptions DialerOptions::fromIni(const QString& path) {
     o.escapeGuard = ini.number(modem, QStringLiteral("guard"), o.escapeGuard);
     o.deviceWait = ini.number(modem, QStringLiteral("devicewait"), o.deviceWait);
     o.hangupReply = ini.number(modem, QStringLiteral("hangupreply"), o.hangupReply);
+    // [trace] limit in kilobytes: the trace file's size before it turns.
+    const double kb = ini.number(QStringLiteral("trace"), QStringLiteral("limit"),
+                                 static_cast<double>(o.traceLimit) / 1024);
+    o.traceLimit = static_cast<qint64>(std::clamp(kb, 16.0, 1048576.0) * 1024);
     for (const PortKind& kind : portKinds()) {
         if (kind.readSettings) {
             kind.readSettings(ini, o);
@@ -245,6 +249,7 @@ int Dialer::run(int portIndex) {
         return 2;
     }
     if (header.debugMode == 1) {
+        trace.setLimit(m_opt.traceLimit);
         trace.open(m_dir + QStringLiteral("/KRX%1.log").arg(portIndex));
     }
     trace.note(QStringLiteral("dialer run for %1").arg(portfile::fileName(portIndex)));

@@ -6,6 +6,7 @@
 // as if the operator had answered Yes.
 #include "AlertMailer.h"
 #include "AlertSound.h"
+#include "CommandLine.h"
 #include "Dialogs.h"
 #include "Launcher.h"
 #include "MonitorCore.h"
@@ -28,16 +29,19 @@
 #include <memory>
 
 int main(int argc, char** argv) {
-    if (const int done = vts::handleHelpAndVersion(
-            argc, argv, "vtsmonitor",
-            "usage: vtsmonitor\n"
-            "The Vantrel paging server. Run it in the working directory that holds\n"
-            "VTSCFG.MDB (vtsinit makes one). Without a display it writes its status\n"
-            "lines to standard output; SIGTERM or SIGINT runs the orderly exit.\n"
-            "  --help     show this text\n"
-            "  --version  show the version\n");
-        done >= 0) {
+    const char* const usage =
+        "usage: vtsmonitor\n"
+        "The Vantrel paging server. Run it in the working directory that holds\n"
+        "VTSCFG.MDB (vtsinit makes one). Without a display it writes its status\n"
+        "lines to standard output; SIGTERM or SIGINT runs the orderly exit.\n"
+        "  --help     show this text\n"
+        "  --version  show the version\n";
+    if (const int done = vts::handleHelpAndVersion(argc, argv, "vtsmonitor", usage); done >= 0) {
         return done;
+    }
+    if (const int refused = vts::cli::refuseOptions(argc, argv, "vtsmonitor", usage);
+        refused >= 0) {
+        return refused;
     }
     vts::quietStart();
 

@@ -1,14 +1,52 @@
 // vtspage: drops one page into a queue folder as a queue message file, for
 // scripts and demonstrations. Prints the file's name.
+#include "CommandLine.h"
 #include "Conversions.h"
+#include "FilePages.h"
 #include "QueueFileWriter.h"
+#include "TextFile.h"
 #include "Version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QSysInfo>
 
 #include <cstdio>
+
+namespace {
+
+// What the server would refuse of `page` once it took it from the queue:
+// a text page without text, a text longer than the dialer sends, a UCP page,
+// a text file that cannot be read or is too long. Empty when none of these.
+// A relative text file name is the server's to resolve (from its working
+// directory), so only an absolute one is looked at here.
+QString serverRefusal(const vts::QueueMessage& page) {
+    const qint64 maxBytes = vts::filepages::kMaxBytes;
+    if (page.method == QLatin1String("UCP")) {
+        return QStringLiteral("the server does not send UCP pages; use TAP");
+    }
+    if (page.kind() == vts::PageKind::Alphanumeric) {
+        if (page.message.trimmed().isEmpty()) return QStringLiteral("no message text");
+        if (vts::text::toWin1252(page.message).size() > maxBytes) {
+            return QStringLiteral("the message is longer than %1 characters").arg(maxBytes);
+        }
+        return {};
+    }
+    QString name = vts::conv::trim(page.method);
+    name.replace(u'\\', u'/');
+    if (!name.startsWith(u'/')) return {};
+    const QFileInfo file(name);
+    if (!file.isFile() || !file.isReadable()) {
+        return QStringLiteral("the text file %1 is not a readable file").arg(name);
+    }
+    if (file.size() > maxBytes) {
+        return QStringLiteral("the text file %1 is larger than %2 bytes").arg(name).arg(maxBytes);
+    }
+    return {};
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -63,12 +101,11 @@ int main(int argc, char** argv) {
         opt(QStringLiteral("reverse"), QStringLiteral("set the reverse-order flag"));
     p.addPositionalArgument(QStringLiteral("text"), QStringLiteral("message text"),
                             QStringLiteral("text..."));
-    p.process(app);
+    if (const int done = vts::cli::parse(p, QCoreApplication::arguments(), "vtspage"); done >= 0) {
+        return done;
+    }
 
-    auto die = [](const QString& why) {
-        std::fprintf(stderr, "vtspage: %s\n", why.toLocal8Bit().constData());
-        return 2;
-    };
+    auto die = [&p](const QString& why) { return vts::cli::refuse(p, "vtspage", why); };
     if (!p.isSet(queue)) {
         return die(QStringLiteral("--queue is required"));
     }
@@ -99,7 +136,10 @@ int main(int argc, char** argv) {
     r.email = p.value(email);
     r.smtpServer = p.value(smtp);
     r.reverseOrder = p.isSet(reverse);
-    r.message = p.positionalArguments().join(QLatin1Char(' '));
+    r.message = vts::queuefile::oneLine(p.positionalArguments().join(QLatin1Char(' ')));
+    if (const QString why = serverRefusal(r); !why.isEmpty()) {
+        return die(why);
+    }
 
     QString error;
     const QString name = vts::QueueFileWriter(p.value(queue)).write(r, &error);
