@@ -8,6 +8,7 @@
 #include "TraceLog.h"
 #include "Transport.h"
 
+#include <CauseFile.h>
 #include <PortBatch.h>
 #include <TextFile.h>
 
@@ -195,6 +196,20 @@ void Dialer::setStatus(Page& job, PortStatus status, const QString& why) {
                       .arg(job.rec.index)
                       .arg(job.status)
                       .arg(reason.isEmpty() ? QString() : QStringLiteral(", ") + reason));
+    // The cause goes beside the port file before the status is written, so
+    // a control that sees the status finds its cause.
+    if (status != PortStatus::Sent && !m_causePath.isEmpty()) {
+        static const QString fallback[] = {QString(),
+                                           QString(),
+                                           QString(),
+                                           QStringLiteral("not confirmed by the paging service"),
+                                           QStringLiteral("cancelled"),
+                                           QStringLiteral("modem error")};
+        const auto s = static_cast<size_t>(status);
+        const QString cause = !reason.isEmpty() ? reason : s < 6 ? fallback[s] : QString();
+        causefile::append(m_causePath, job.rec.index,
+                          causefile::clean(cause, {job.rec.tapPassword, m_opt.gsmPin}));
+    }
     if (!writeStatus(job.record, job.status)) {
         m_trace->note(QStringLiteral("cannot write record %1").arg(job.record));
     }
@@ -248,6 +263,9 @@ int Dialer::run(int portIndex) {
     if (!batch.is(PortStatus::Busy)) {
         return 2;
     }
+    // Causes of an earlier run on this port are not this run's.
+    m_causePath = m_dir + u'/' + causefile::fileName(portIndex);
+    QFile::remove(m_causePath);
     if (header.debugMode == 1) {
         trace.setLimit(m_opt.traceLimit);
         trace.open(m_dir + QStringLiteral("/KRX%1.log").arg(portIndex));

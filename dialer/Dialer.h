@@ -74,6 +74,7 @@ private:
     QString m_dir;
     DialerOptions m_opt;
     QString m_path;
+    QString m_causePath;  // mordax<N>.why: why each page was not delivered
     QList<Page> m_jobs;
     class TraceLog* m_trace = nullptr;
 };
