@@ -295,6 +295,11 @@ int Dialer::run(int portIndex) {
                            .arg(job.rec.status));
             continue;
         }
+        // The log row's ID, by which a failure's call is found in the trace.
+        trace.note(QStringLiteral("record %1 (slot %2): ID=%3")
+                       .arg(entry.number)
+                       .arg(job.rec.index)
+                       .arg(job.rec.uniqueId.trimmed()));
         m_jobs.append(job);
     }
 

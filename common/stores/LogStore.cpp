@@ -73,6 +73,15 @@ void writeCause(db::Database& log, qint64 id, const QString& cause) {
                 {id, cause.left(kCauseWidth)});
 }
 
+QString rowsWithCause(db::Database& log) {
+    if (log.hasTable(kCauseTable)) {
+        return QStringLiteral(
+            "(SELECT tblLog.*, tblCause.Cause AS Cause FROM tblLog "
+            "LEFT JOIN tblCause ON tblCause.ID = tblLog.ID) AS tblLog");
+    }
+    return QStringLiteral("(SELECT tblLog.*, NULL AS Cause FROM tblLog) AS tblLog");
+}
+
 QString causeOf(db::Database& log, qint64 id) {
     if (!log.hasTable(kCauseTable)) return {};
     auto rs = log.openQuery(QStringLiteral("SELECT Cause FROM tblCause WHERE ID = ?"), {id});

@@ -43,6 +43,9 @@ void createCauseTable(db::Database& log);
 // Keeps `cause` (cut to kCauseWidth) as the cause of log row `id`, replacing
 // an earlier one; throws db::DbError.
 void writeCause(db::Database& log, qint64 id, const QString& cause);
+// What readers of the log select rows from: tblLog with the field Cause
+// (from tblCause, NULL where none is kept), under the name tblLog.
+QString rowsWithCause(db::Database& log);
 // The cause kept for log row `id`; empty when there is none (or no table).
 QString causeOf(db::Database& log, qint64 id);
 

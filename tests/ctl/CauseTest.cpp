@@ -72,6 +72,19 @@ TEST_P(Cause, IsShownAfterTheFailureAndKeptInTheLog) {
     EXPECT_FALSE(line.contains(QStringLiteral("1234 "))) << line.toStdString();
     // The journal takes it as a warning, as the failure itself.
     EXPECT_EQ(servicelog::journalLine(line).left(3), QStringLiteral("<4>")) << line.toStdString();
+    // vtsctl why shows the same cause.
+    const test::ProgramRun why = [&] {
+        QProcess p;
+        p.setWorkingDirectory(dir());
+        p.start(test::binDir() + QStringLiteral("/vtsctl"),
+                {QStringLiteral("why"), QStringLiteral("1")});
+        p.waitForFinished(20000);
+        return test::ProgramRun{p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput())};
+    }();
+    EXPECT_EQ(why.code, 0);
+    EXPECT_TRUE(why.out.contains(QStringLiteral("Cause:     ")) &&
+                why.out.contains(QString::fromLatin1(c.cause), Qt::CaseInsensitive))
+        << why.out.toStdString();
     auto log = logstore::open(dir());
     EXPECT_TRUE(
         logstore::causeOf(*log, 1).contains(QString::fromLatin1(c.cause), Qt::CaseInsensitive))

@@ -122,7 +122,13 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"ReportNoOutputValue", "vtsreport", {"--output"}, "Missing value after '--output'"},
         Refusal{"ReportStray", "vtsreport", {"-o", "r.csv", "stray"}, "unexpected argument stray"},
         Refusal{"SimUnknown", "pagesim", {"--bogus"}, "Unknown option 'bogus'"},
-        Refusal{"SimNoDirValue", "pagesim", {"--dir"}, "Missing value after '--dir'"}),
+        Refusal{"SimNoDirValue", "pagesim", {"--dir"}, "Missing value after '--dir'"},
+        Refusal{"CtlNoCommand", "vtsctl", {}, "no command given"},
+        Refusal{"CtlUnknownCommand", "vtsctl", {"frobnicate"}, "unknown command frobnicate"},
+        Refusal{"CtlUnknownOption", "vtsctl", {"pages", "--bogus"}, "unknown option --bogus"},
+        Refusal{"CtlNoLimitValue", "vtsctl", {"pages", "--limit"}, "--limit needs a value"},
+        Refusal{"CtlBadStatus", "vtsctl", {"pages", "--status", "lost"}, "--status is sent"},
+        Refusal{"CtlWhyWithoutId", "vtsctl", {"why"}, "why takes one ID"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class Programs : public test::TempDirTest {};
