@@ -7,6 +7,8 @@
 #include "AlertMailer.h"
 #include "AlertSound.h"
 #include "CommandLine.h"
+#include "ControlSocket.h"
+#include "ControlStatus.h"
 #include "Dialogs.h"
 #include "Launcher.h"
 #include "MonitorCore.h"
@@ -15,11 +17,13 @@
 #include "QtEventLoop.h"
 #include "QuietStart.h"
 #include "ServiceLog.h"
+#include "ServiceNotifier.h"
 #include "ShutdownSignals.h"
 #include "StatusListModel.h"
 #include "Version.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QObject>
 
@@ -106,6 +110,18 @@ int main(int argc, char** argv) {
     if (!core.start() || core.hasEnded()) {
         return core.hasEnded() ? core.exitCode() : 1;
     }
+    // The control socket and the service manager's view, once started.
+    const QDateTime started = QDateTime::currentDateTime();
+    auto status = [&core, &options, &started] {
+        return vts::controlstatus::build(core, options.workingDir, started);
+    };
+    vts::ControlSocket control({status, [&core] { return core.LoadConfig(); }});
+    vts::wireControlSocket(control, core);
+    if (QString why; !control.listen(vts::ControlSocket::folder(options.workingDir), &why)) {
+        core.AddStatus(QStringLiteral("Warning: no control socket: ") + why);
+    }
+    vts::ServiceNotifier notifier([&status] { return vts::controlstatus::summary(status()); });
+    notifier.ready();
     if (const QString warning = vts::servicelog::rootWarning(::geteuid()); !warning.isEmpty()) {
         core.AddStatus(warning);
     }

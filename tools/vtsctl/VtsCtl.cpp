@@ -15,9 +15,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalSocket>
 #include <QRegularExpression>
 
 #include <optional>
@@ -79,6 +81,8 @@ private:
     int settingsSet();
     int modems();
     int purge();
+    int status(bool follow);
+    QString socketPath() const;
 
     QStringList m_args;
     QString m_dir;
@@ -131,6 +135,8 @@ int Command::run() {
     const QString cmd = m_args.first();
     const QString sub = m_args.value(1);
     try {
+        if (cmd == QLatin1String("status")) return status(false);
+        if (cmd == QLatin1String("follow")) return status(true);
         if (cmd == QLatin1String("why")) return why();
         if (cmd == QLatin1String("pages")) return pages();
         if (cmd == QLatin1String("purge")) return purge();
@@ -518,6 +524,84 @@ int Command::purge() {
     return 0;
 }
 
+// ---------------------------------------------------------------- status
+
+QString Command::socketPath() const {
+    if (m_opt.contains(QStringLiteral("socket"))) return m_opt.value(QStringLiteral("socket"));
+    const QString name = QStringLiteral("vtsmonitor.sock");
+    const QString runtime = qEnvironmentVariable("RUNTIME_DIRECTORY").section(u':', 0, 0);
+    QStringList candidates;
+    if (!runtime.isEmpty()) candidates << QDir(runtime).filePath(name);
+    candidates << QDir(m_dir).filePath(name) << QStringLiteral("/run/vantrel/") + name;
+    for (const QString& c : candidates)
+        if (QFileInfo::exists(c)) return c;
+    return candidates.first();
+}
+
+QString statusText(const QJsonObject& s) {
+    QString t;
+    t += QStringLiteral("vtsmonitor %1, running since %2, queue checked every %3 s\n")
+             .arg(s.value("version").toString(), s.value("started").toString())
+             .arg(s.value("checkSeconds").toInt());
+    const QJsonObject q = s.value("queue").toObject();
+    t += QStringLiteral("queue %1, PENDING %2, SENT %3, FAILED %4; %5 in the pager control\n")
+             .arg(q.value("queue").toInt())
+             .arg(q.value("PENDING").toInt())
+             .arg(q.value("SENT").toInt())
+             .arg(q.value("FAILED").toInt())
+             .arg(s.value("inControl").toInt());
+    for (const auto& p : s.value("ports").toArray()) {
+        const QJsonObject o = p.toObject();
+        t += QStringLiteral("port %1 (COM%2): %3\n")
+                 .arg(o.value("port").toInt())
+                 .arg(o.value("com").toInt())
+                 .arg(o.value("state").toString());
+    }
+    for (const auto& l : s.value("lines").toArray()) t += l.toString() + u'\n';
+    return t;
+}
+
+int Command::status(bool follow) {
+    if (!options(1, {QStringLiteral("socket")}, follow ? QStringList{} : QStringList{"json"})) {
+        return kUsage;
+    }
+    if (!m_words.isEmpty()) return usageError(QStringLiteral("unexpected %1").arg(m_words.first()));
+    const QString path = socketPath();
+    QLocalSocket socket;
+    socket.connectToServer(path);
+    if (!socket.waitForConnected(1000)) {
+        return fail(QStringLiteral("vtsmonitor is not running (no answer at %1)").arg(path));
+    }
+    socket.write(follow ? "follow\n" : "status\n");
+    socket.waitForBytesWritten(1000);
+    QByteArray input;
+    for (;;) {
+        if (!socket.canReadLine() && !socket.waitForReadyRead(follow ? -1 : 2000)) {
+            if (follow) return 0;  // the server ended
+            return fail(QStringLiteral("vtsmonitor did not answer at %1").arg(path));
+        }
+        while (socket.canReadLine()) {
+            const QByteArray line = socket.readLine().trimmed();
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            if (!follow) {
+                out(m_opt.contains(QStringLiteral("json")) ? QString::fromUtf8(line) + u'\n'
+                                                           : statusText(o));
+                return 0;
+            }
+            if (o.contains("line")) {
+                out(o.value("line").toString() + u'\n');
+            } else if (o.contains("event")) {
+                out(QStringLiteral("event %1 ID=%2%3\n")
+                        .arg(o.value("event").toString(), o.value("id").toString(),
+                             o.contains("cause")
+                                 ? QStringLiteral(": ") + o.value("cause").toString()
+                                 : QString()));
+            }
+            std::fflush(m_io.out);
+        }
+    }
+}
+
 }  // namespace
 
 QString usage() {
@@ -525,6 +609,8 @@ QString usage() {
         "usage: vtsctl COMMAND [ARGS]\n"
         "Sees and steers Vantrel from a shell; run it in the server's working\n"
         "directory (the folder that holds VTSCFG.MDB and VTSLog.mdb).\n"
+        "  status [--json]           the running server's state (its control socket)\n"
+        "  follow                    its status lines and page events as they come\n"
         "  pages [--from DATE] [--to DATE] [--status sent|failed|cancelled|pending]\n"
         "        [--sender S] [--department D] [--recipient R] [--phone P] [--pin N]\n"
         "        [--text T] [--limit N] [--json|--csv]\n"
