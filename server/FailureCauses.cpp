@@ -40,10 +40,8 @@ void FailureCauses::note(const QString& id, const QString& cause, bool retried) 
 }
 
 void FailureCauses::announce(const QString& id) {
-    const auto it = m_waiting.constFind(id);
-    if (it == m_waiting.constEnd()) return;
-    const QString cause = *it;
-    m_waiting.erase(it);
+    if (!m_waiting.contains(id)) return;
+    const QString cause = m_waiting.take(id);
     m_addStatus(line(id, cause, false));
     save(id, cause);
 }

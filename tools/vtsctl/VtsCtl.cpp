@@ -611,6 +611,7 @@ QString usage() {
         "directory (the folder that holds VTSCFG.MDB and VTSLog.mdb).\n"
         "  status [--json]           the running server's state (its control socket)\n"
         "  follow                    its status lines and page events as they come\n"
+        "                            (both take --socket PATH)\n"
         "  pages [--from DATE] [--to DATE] [--status sent|failed|cancelled|pending]\n"
         "        [--sender S] [--department D] [--recipient R] [--phone P] [--pin N]\n"
         "        [--text T] [--limit N] [--json|--csv]\n"
