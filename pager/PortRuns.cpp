@@ -48,8 +48,14 @@ bool PortRuns::writeBuffer(int p, int r) {
 QString PortRuns::causeOf(int s, PortStatus st) const {
     if (const auto it = m_causes.constFind(s); it != m_causes.constEnd()) return *it;
     if (!m_causeFallback.isEmpty()) return m_causeFallback;
-    return st == PortStatus::Cancelled ? QStringLiteral("cancelled")
-                                       : QStringLiteral("no cause given by the dialer");
+    switch (st) {
+        case PortStatus::Cancelled:
+            return QStringLiteral("cancelled");
+        case PortStatus::ModemError:
+            return QStringLiteral("modem error");
+        default:
+            return QStringLiteral("not confirmed by the dialer");
+    }
 }
 
 void PortRuns::deletePortFiles() {
@@ -258,9 +264,8 @@ bool PortRuns::collect(int p, SendQueue& queue, const RecordSettings& settings,
         batch.records().empty() ? batch.header() : batch.records().back().record;
     const QString causePath = QDir(m_workingDir).filePath(causefile::fileName(p));
     m_causes = causefile::read(causePath);
-    m_causeFallback = !run.dialer && run.startFailed ? QStringLiteral("dialer could not be started")
-                      : dialerGone ? QStringLiteral("the dialer ended without a result")
-                                   : QString();
+    m_causeFallback =
+        !run.dialer && run.startFailed ? QStringLiteral("dialer could not be started") : QString();
     // Read once: the causes leave with the batch, whatever the settling does.
     // The control may be gone when a handler returns.
     struct Forget {

@@ -12,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 
 #include <cstdio>
 
@@ -153,6 +154,55 @@ TEST_F(VtsCtl, PurgeCountsUntilToldYesThenDeletesRowsAndTheirCauses) {
     EXPECT_EQ(test::reports::logIds(dir()), (QList<qint64>{ids[2], ids[3]}));
     auto log = logstore::open(dir());
     EXPECT_EQ(logstore::causeOf(*log, ids[1]), QString());
+}
+
+TEST_F(VtsCtl, PortsAreCheckedWithTheDialersOwnParser) {
+    writeFile("calvex.ini", "[tap]\nt1=2\n[ports]\nCOM2=/dev/ttyUSB0\n");
+    EXPECT_EQ(ctl({"ports", "set", "COM1", "snpp:127.0.0.1:444"}).code, 0);
+    const Result bad = ctl({"ports", "set", "com3", "tcp:nohost"});
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_FALSE(bad.err.isEmpty());
+    EXPECT_EQ(ctl({"ports", "set", "LPT1", "/dev/ttyS0"}).code, 1);
+    const Result list = ctl({"ports", "list"});
+    EXPECT_TRUE(list.out.startsWith("COM1=snpp:127.0.0.1:444  (")) << list.out.toStdString();
+    EXPECT_TRUE(list.out.contains("COM2=/dev/ttyUSB0")) << list.out.toStdString();
+    EXPECT_EQ(ctl({"ports", "remove", "COM2"}).code, 0);
+    const QByteArray ini = readFile("calvex.ini");
+    EXPECT_TRUE(ini.contains("t1=2")) << "other sections are kept";
+    EXPECT_FALSE(ini.contains("ttyUSB0"));
+}
+
+TEST_F(VtsCtl, ClientsAreAddedEditedAndRemovedAsTheClientPageDoes) {
+    EXPECT_EQ(ctl({"clients", "add", " alice ", "--computer", "pc1"}).code, 0);
+    const Result twice = ctl({"clients", "add", "ALICE"});
+    EXPECT_EQ(twice.code, 1);
+    EXPECT_TRUE(twice.err.endsWith("vtsctl: That name already exists\n"))
+        << twice.err.toStdString();
+    EXPECT_TRUE(ctl({"clients", "list"}).out.contains("ALICE    PC1"))
+        << ctl({"clients", "list"}).out.toStdString();
+    EXPECT_EQ(ctl({"clients", "edit", "alice", "bob"}).code, 0);
+    EXPECT_TRUE(ctl({"clients", "list"}).out.contains("  BOB  "));
+    EXPECT_EQ(ctl({"clients", "remove", "BOB"}).code, 0);
+    EXPECT_EQ(ctl({"clients", "remove", "BOB"}).code, 1);
+}
+
+TEST_F(VtsCtl, PasswordIsReadFromStandardInputWithTheChangePasswordRules) {
+    auto set = [this](const QByteArray& input) {
+        QProcess p;
+        p.setWorkingDirectory(dir());
+        p.start(test::binDir() + "/vtsctl", {"password", "set"});
+        p.write(input);
+        p.closeWriteChannel();
+        p.waitForFinished(10000);
+        return p.exitCode();
+    };
+    EXPECT_EQ(set("secret\n"), 0);
+    EXPECT_EQ(ctl({"settings", "show"}).out.contains("SystemPassword = (set)"), true);
+    EXPECT_EQ(set("wrong\nnew\n"), 1);
+    EXPECT_EQ(set(QByteArray(60, 'x') + "\n"), 1) << "too long, and the old one missing";
+    EXPECT_EQ(set("Secret\n" + QByteArray(60, 'x') + "\n"), 1);
+    EXPECT_EQ(set("SECRET\nnext\n"), 0);
+    EXPECT_FALSE(ctl({"settings", "show"}).out.contains("NEXT"));
 }
 
 }  // namespace

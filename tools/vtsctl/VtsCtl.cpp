@@ -1,18 +1,24 @@
 #include "VtsCtl.h"
 
+#include "ClientList.h"
 #include "ConfigSettings.h"
 #include "ConfigStore.h"
 #include "Conversions.h"
 #include "Database.h"
 #include "Dialogs.h"
+#include "IniFile.h"
 #include "LogStore.h"
+#include "LoginSettings.h"
 #include "ModemList.h"
 #include "Paths.h"
+#include "PendingFiles.h"
 #include "PurgeLogic.h"
 #include "ReportCriteria.h"
 #include "SelectionFormula.h"
 #include "Statuses.h"
+#include "Transport.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -22,7 +28,11 @@
 #include <QLocalSocket>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
 #include <optional>
+#include <string>
 
 namespace vts::ctl {
 
@@ -82,6 +92,10 @@ private:
     int modems();
     int purge();
     int status(bool follow);
+    int passwordSet();
+    int ports();
+    int clients();
+    int pendingList();
     QString socketPath() const;
 
     QStringList m_args;
@@ -145,6 +159,10 @@ int Command::run() {
         }
         if (cmd == QLatin1String("settings") && sub == QLatin1String("set")) return settingsSet();
         if (cmd == QLatin1String("modems")) return modems();
+        if (cmd == QLatin1String("password") && sub == QLatin1String("set")) return passwordSet();
+        if (cmd == QLatin1String("ports")) return ports();
+        if (cmd == QLatin1String("clients")) return clients();
+        if (cmd == QLatin1String("pending") && sub == QLatin1String("list")) return pendingList();
     } catch (const db::DbError& e) {
         return fail(QString::fromLocal8Bit(e.what()));
     } catch (const report::FormulaError& e) {
@@ -477,6 +495,147 @@ int Command::modems() {
     return usageError(QStringLiteral("modems list | add N | remove N"));
 }
 
+// ---------------------------------------------------------------- password
+
+// One line of standard input without its line end; nullopt at its end.
+std::optional<QString> inputLine() {
+    std::string line;
+    if (!std::getline(std::cin, line)) return std::nullopt;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return QString::fromLocal8Bit(line.c_str());
+}
+
+int Command::passwordSet() {
+    if (!options(2, {}, {})) return kUsage;
+    if (!m_words.isEmpty()) return usageError(QStringLiteral("unexpected %1").arg(m_words.first()));
+    if (!storePresent(false)) return 1;
+    settings::Values values = settings::load(m_dir);
+    const QString stored = values.value(QStringLiteral("SystemPassword")).toString();
+    // Read from standard input, never from the command line, where every
+    // user could see it: the old password first when one is set.
+    if (!stored.trimmed().isEmpty()) {
+        const auto old = inputLine();
+        if (!old || !login::passwordsMatch(*old, stored)) return fail(login::kOldPasswordText);
+    }
+    const auto typed = inputLine();
+    if (!typed) return fail(QStringLiteral("no new password on standard input"));
+    if (!login::passwordFits(*typed)) {
+        return fail(login::kPasswordTooLongText.arg(login::passwordWidth()));
+    }
+    values.insert(QStringLiteral("SystemPassword"), login::normalised(*typed));
+    settings::save(m_dir, values);
+    return 0;
+}
+
+// ---------------------------------------------------------------- ports
+
+int Command::ports() {
+    if (!options(1, {}, {})) return kUsage;
+    const QString verb = m_words.value(0);
+    const QString ini = QDir(m_dir).filePath(QStringLiteral("calvex.ini"));
+    const QString section = QStringLiteral("ports");
+    IniFile file = IniFile::load(ini);
+    QList<QPair<QString, QString>> entries;
+    for (int n = 1; n <= 99; ++n) {
+        const QString key = QStringLiteral("COM%1").arg(n);
+        if (const auto v = file.value(section, key); v && !v->isEmpty()) entries.append({key, *v});
+    }
+    if (verb == QLatin1String("list") && m_words.size() == 1) {
+        for (const auto& [key, value] : entries) {
+            QString why;
+            const auto target = PortTarget::parse(value, &why);
+            out(key + u'=' + value + QStringLiteral("  (") + (target ? target->describe() : why) +
+                QStringLiteral(")\n"));
+        }
+        return 0;
+    }
+    const bool set = verb == QLatin1String("set") && m_words.size() == 3;
+    const bool remove = verb == QLatin1String("remove") && m_words.size() == 2;
+    if (!set && !remove)
+        return usageError(QStringLiteral("ports list | set COMn ENTRY | remove COMn"));
+    static const QRegularExpression com(QStringLiteral(R"(^COM([1-9]\d?)$)"),
+                                        QRegularExpression::CaseInsensitiveOption);
+    const auto m = com.match(m_words.at(1));
+    if (!m.hasMatch()) return fail(QStringLiteral("%1 is not COM1 to COM99").arg(m_words.at(1)));
+    const QString key = QStringLiteral("COM") + m.captured(1);
+    entries.removeIf([&key](const QPair<QString, QString>& e) { return e.first == key; });
+    if (set) {
+        QString why;
+        if (!PortTarget::parse(m_words.at(2), &why)) return fail(why);
+        entries.append({key, m_words.at(2)});
+        std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+            return a.first.mid(3).toInt() < b.first.mid(3).toInt();
+        });
+    }
+    file.setSection(section, entries);
+    if (!file.save(ini)) return fail(QStringLiteral("cannot write %1").arg(ini));
+    return 0;
+}
+
+// ---------------------------------------------------------------- clients
+
+int Command::clients() {
+    if (!options(1, {QStringLiteral("path"), QStringLiteral("computer")}, {})) return kUsage;
+    const QString verb = m_words.value(0);
+    if (!storePresent(false)) return 1;
+    if (verb == QLatin1String("list") && m_words.size() == 1) {
+        for (const clients::Entry& e : clients::load(m_dir)) {
+            const auto c = clients::find(m_dir, e.id);
+            out(QStringLiteral("%1  %2  %3  %4\n")
+                    .arg(e.id)
+                    .arg(e.name, c ? c->path : QString(), c ? c->computerName : QString()));
+        }
+        return 0;
+    }
+    auto idOf = [this](const QString& text) -> std::optional<qint64> {
+        bool ok = false;
+        const qint64 id = text.toLongLong(&ok);
+        if (ok) return id;
+        for (const clients::Entry& e : clients::load(m_dir))
+            if (e.name.compare(clients::normalise(text), Qt::CaseInsensitive) == 0) return e.id;
+        return std::nullopt;
+    };
+    const clients::Client typed{m_words.value(1), m_opt.value(QStringLiteral("path")),
+                                m_opt.value(QStringLiteral("computer"))};
+    if (verb == QLatin1String("add") && m_words.size() == 2) {
+        if (!clients::locationAccessible(typed.path, m_dir)) {
+            std::fprintf(m_io.err, "vtsctl: %s\n", clients::kPathText.toLocal8Bit().constData());
+        }
+        return clients::add(m_dir, typed) == clients::AddResult::Added
+                   ? 0
+                   : fail(clients::kDuplicateText);
+    }
+    if ((verb == QLatin1String("edit") && m_words.size() == 3) ||
+        (verb == QLatin1String("remove") && m_words.size() == 2)) {
+        const auto id = idOf(m_words.at(1));
+        if (!id) return fail(QStringLiteral("no client %1").arg(m_words.at(1)));
+        if (verb == QLatin1String("remove")) {
+            return clients::remove(m_dir, *id) ? 0 : fail(QStringLiteral("no client %1").arg(*id));
+        }
+        const auto was = clients::find(m_dir, *id);
+        if (!was) return fail(QStringLiteral("no client %1").arg(*id));
+        clients::Client now{m_words.at(2), m_opt.value(QStringLiteral("path"), was->path),
+                            m_opt.value(QStringLiteral("computer"), was->computerName)};
+        return clients::update(m_dir, *id, now) ? 0 : fail(QStringLiteral("no client %1").arg(*id));
+    }
+    return usageError(
+        QStringLiteral("clients list | add NAME [--path P] [--computer C] | edit ID|NAME NEWNAME | "
+                       "remove ID|NAME"));
+}
+
+// ---------------------------------------------------------------- pending
+
+int Command::pendingList() {
+    if (!options(2, {}, {})) return kUsage;
+    if (!storePresent(false)) return 1;
+    const settings::Values values = settings::load(m_dir);
+    const pending::Summary sum =
+        pending::compute(values.value(QStringLiteral("MessageQueueLocation")).toString(),
+                         QCoreApplication::applicationDirPath(), m_dir);
+    out(pending::labels(sum).join(u'\n') + u'\n');
+    return 0;
+}
+
 // ---------------------------------------------------------------- purge
 
 int Command::purge() {
@@ -619,6 +778,10 @@ QString usage() {
         "  settings show             the settings row (passwords only as set or not)\n"
         "  settings set NAME VALUE   one setting, with the configuration program's checks\n"
         "  modems list|add N|remove N\n"
+        "  ports list|set COMn ENTRY|remove COMn   calvex.ini, checked as the dialer reads it\n"
+        "  clients list|add NAME [--path P] [--computer C]|edit ID NEWNAME|remove ID\n"
+        "  pending list              the pending, sent and failed files and their space\n"
+        "  password set              old (when set) and new password on standard input\n"
         "  purge [--from DATE] [--to DATE] [--sender S] [--yes]\n"
         "                            without --yes, says how many rows would go\n"
         "  --help, --version\n"
