@@ -128,7 +128,11 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"CtlUnknownOption", "vtsctl", {"pages", "--bogus"}, "unknown option --bogus"},
         Refusal{"CtlNoLimitValue", "vtsctl", {"pages", "--limit"}, "--limit needs a value"},
         Refusal{"CtlBadStatus", "vtsctl", {"pages", "--status", "lost"}, "--status is sent"},
-        Refusal{"CtlWhyWithoutId", "vtsctl", {"why"}, "why takes one ID"}),
+        Refusal{"CtlWhyWithoutId", "vtsctl", {"why"}, "why takes one ID"},
+        Refusal{"CtlPageNoText",
+                "vtsctl",
+                {"page", "--queue", q, "--phone", "1", "--pin", "2"},
+                "vtsctl page: no message text"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class Programs : public test::TempDirTest {};

@@ -156,6 +156,18 @@ TEST_F(VtsCtl, PurgeCountsUntilToldYesThenDeletesRowsAndTheirCauses) {
     EXPECT_EQ(logstore::causeOf(*log, ids[1]), QString());
 }
 
+TEST_F(VtsCtl, PageGoesIntoTheStoresQueueFolder) {
+    ASSERT_TRUE(QDir(dir()).mkpath("queue"));
+    QProcess p;
+    p.setWorkingDirectory(dir());
+    p.start(test::binDir() + "/vtsctl", {"page", "--phone", "5551234", "--pin", "7", "two\nlines"});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    const QString name = QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+    EXPECT_TRUE(name.endsWith(".PMF")) << name.toStdString();
+    EXPECT_TRUE(readFile("queue/" + name).contains("two lines"));
+}
+
 TEST_F(VtsCtl, PortsAreCheckedWithTheDialersOwnParser) {
     writeFile("calvex.ini", "[tap]\nt1=2\n[ports]\nCOM2=/dev/ttyUSB0\n");
     EXPECT_EQ(ctl({"ports", "set", "COM1", "snpp:127.0.0.1:444"}).code, 0);

@@ -10,6 +10,7 @@
 #include "LogStore.h"
 #include "LoginSettings.h"
 #include "ModemList.h"
+#include "PageCommand.h"
 #include "Paths.h"
 #include "PendingFiles.h"
 #include "PurgeLogic.h"
@@ -96,6 +97,7 @@ private:
     int ports();
     int clients();
     int pendingList();
+    int page();
     QString socketPath() const;
 
     QStringList m_args;
@@ -161,6 +163,7 @@ int Command::run() {
         if (cmd == QLatin1String("modems")) return modems();
         if (cmd == QLatin1String("password") && sub == QLatin1String("set")) return passwordSet();
         if (cmd == QLatin1String("ports")) return ports();
+        if (cmd == QLatin1String("page")) return page();
         if (cmd == QLatin1String("clients")) return clients();
         if (cmd == QLatin1String("pending") && sub == QLatin1String("list")) return pendingList();
     } catch (const db::DbError& e) {
@@ -636,6 +639,22 @@ int Command::pendingList() {
     return 0;
 }
 
+// ---------------------------------------------------------------- page
+
+// vtspage's own command, with the store's queue folder as the default of
+// --queue.
+int Command::page() {
+    QString queue;
+    if (configstore::present(m_dir)) {
+        const QString q =
+            settings::load(m_dir).value(QStringLiteral("MessageQueueLocation")).toString();
+        if (!q.trimmed().isEmpty()) queue = paths::resolve(q.trimmed(), m_dir);
+    }
+    std::fflush(m_io.out);
+    return page::run(QStringList{QStringLiteral("vtsctl page")} + m_args.mid(1), "vtsctl page",
+                     queue);
+}
+
 // ---------------------------------------------------------------- purge
 
 int Command::purge() {
@@ -782,6 +801,7 @@ QString usage() {
         "  clients list|add NAME [--path P] [--computer C]|edit ID NEWNAME|remove ID\n"
         "  pending list              the pending, sent and failed files and their space\n"
         "  password set              old (when set) and new password on standard input\n"
+        "  page [vtspage's options] TEXT...   a page into the store's queue folder\n"
         "  purge [--from DATE] [--to DATE] [--sender S] [--yes]\n"
         "                            without --yes, says how many rows would go\n"
         "  --help, --version\n"
