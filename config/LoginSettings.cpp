@@ -4,6 +4,8 @@
 #include "Conversions.h"
 #include "RowEdit.h"
 
+#include <algorithm>
+
 namespace vts::login {
 
 namespace {
@@ -53,7 +55,16 @@ int passwordWidth() {
 bool passwordFits(const QString& typed) { return normalised(typed).size() <= passwordWidth(); }
 
 bool passwordsMatch(const QString& typed, const QString& stored) {
-    return normalised(typed) == normalised(stored);
+    // In constant time for a given length: how long a wrong guess took says
+    // nothing about how much of it was right.
+    const QString a = normalised(typed), b = normalised(stored);
+    unsigned diff = a.size() == b.size() ? 0U : 1U;
+    const qsizetype n = std::max(a.size(), b.size());
+    for (qsizetype i = 0; i < n; ++i) {
+        diff |= static_cast<unsigned>(i < a.size() ? a.at(i).unicode() : 0) ^
+                static_cast<unsigned>(i < b.size() ? b.at(i).unicode() : 0);
+    }
+    return diff == 0;
 }
 
 bool validIdleMinutes(const QString& text) {

@@ -1,3 +1,4 @@
+#include "CommandLine.h"
 #include "ConfigProgram.h"
 #include "Dialogs.h"
 #include "QuietStart.h"
@@ -14,23 +15,25 @@
 // VTSConfig: the configuration program. Runs with the folder holding the
 // stores as its working directory. Without a display it runs on the
 // offscreen platform and writes its message boxes to standard error, so a
-// start that cannot go on (second copy, missing store) ends with status 1.
+// start that cannot go on (second copy, missing store) ends with status 1;
+// one that could go on says that its windows need a display and ends with
+// status 1 as well.
 int main(int argc, char** argv) {
-    if (const int done = vts::handleHelpAndVersion(
-            argc, argv, "vtsconfig",
-            "usage: vtsconfig\n"
-            "The Vantrel configuration program: settings, modems, clients, reports,\n"
-            "log purge and pending files. Run it in the working directory that holds\n"
-            "VTSCFG.MDB.\n"
-            "  --help     show this text\n"
-            "  --version  show the version\n");
-        done >= 0) {
+    const char* const usage =
+        "usage: vtsconfig\n"
+        "The Vantrel configuration program: settings, modems, clients, reports,\n"
+        "log purge and pending files. Run it in the working directory that holds\n"
+        "VTSCFG.MDB.\n"
+        "  --help     show this text\n"
+        "  --version  show the version\n";
+    if (const int done = vts::handleHelpAndVersion(argc, argv, "vtsconfig", usage); done >= 0) {
         return done;
     }
+    if (const int refused = vts::cli::refuseOptions(argc, argv, "vtsconfig", usage); refused >= 0) {
+        return refused;
+    }
     vts::quietStart();
-    const bool headless = qEnvironmentVariableIsEmpty("DISPLAY") &&
-                          qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-                          qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    const bool headless = vts::noDisplay();
     if (headless) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VTSConfig"));
@@ -57,5 +60,11 @@ int main(int argc, char** argv) {
     program.onMainCreated = [&windowDialogs](frmMain& main) { windowDialogs.setFallback(&main); };
     if (!program.start()) return 1;
     if (ended) return 0;
+    // A start that could go on without a display would wait for a window
+    // nobody sees: said plainly, with the shell's way to the same tasks.
+    if (headless) {
+        vts::sayNoDisplay("vtsconfig", "From a shell, vtsctl does the same tasks.");
+        return 1;
+    }
     return QApplication::exec();
 }

@@ -8,6 +8,7 @@
 #include "TraceLog.h"
 #include "Transport.h"
 
+#include <CauseFile.h>
 #include <PortBatch.h>
 #include <TextFile.h>
 
@@ -65,6 +66,10 @@ DialerOptions DialerOptions::fromIni(const QString& path) {
     o.escapeGuard = ini.number(modem, QStringLiteral("guard"), o.escapeGuard);
     o.deviceWait = ini.number(modem, QStringLiteral("devicewait"), o.deviceWait);
     o.hangupReply = ini.number(modem, QStringLiteral("hangupreply"), o.hangupReply);
+    // [trace] limit in kilobytes: the trace file's size before it turns.
+    const double kb = ini.number(QStringLiteral("trace"), QStringLiteral("limit"),
+                                 static_cast<double>(o.traceLimit) / 1024);
+    o.traceLimit = static_cast<qint64>(std::clamp(kb, 16.0, 1048576.0) * 1024);
     for (const PortKind& kind : portKinds()) {
         if (kind.readSettings) {
             kind.readSettings(ini, o);
@@ -191,6 +196,20 @@ void Dialer::setStatus(Page& job, PortStatus status, const QString& why) {
                       .arg(job.rec.index)
                       .arg(job.status)
                       .arg(reason.isEmpty() ? QString() : QStringLiteral(", ") + reason));
+    // The cause goes beside the port file before the status is written, so
+    // a control that sees the status finds its cause.
+    if (status != PortStatus::Sent && !m_causePath.isEmpty()) {
+        static const QString fallback[] = {QString(),
+                                           QString(),
+                                           QString(),
+                                           QStringLiteral("not confirmed by the paging service"),
+                                           QStringLiteral("cancelled"),
+                                           QStringLiteral("modem error")};
+        const auto s = static_cast<size_t>(status);
+        const QString cause = !reason.isEmpty() ? reason : s < 6 ? fallback[s] : QString();
+        causefile::append(m_causePath, job.rec.index,
+                          causefile::clean(cause, {job.rec.tapPassword, m_opt.gsmPin}));
+    }
     if (!writeStatus(job.record, job.status)) {
         m_trace->note(QStringLiteral("cannot write record %1").arg(job.record));
     }
@@ -245,7 +264,11 @@ int Dialer::run(int portIndex) {
         return 2;
     }
     heartbeat::setFile(m_path);
+    // Causes of an earlier run on this port are not this run's.
+    m_causePath = m_dir + u'/' + causefile::fileName(portIndex);
+    QFile::remove(m_causePath);
     if (header.debugMode == 1) {
+        trace.setLimit(m_opt.traceLimit);
         trace.open(m_dir + QStringLiteral("/KRX%1.log").arg(portIndex));
     }
     trace.note(QStringLiteral("dialer run for %1").arg(portfile::fileName(portIndex)));
@@ -273,6 +296,11 @@ int Dialer::run(int portIndex) {
                            .arg(job.rec.status));
             continue;
         }
+        // The log row's ID, by which a failure's call is found in the trace.
+        trace.note(QStringLiteral("record %1 (slot %2): ID=%3")
+                       .arg(entry.number)
+                       .arg(job.rec.index)
+                       .arg(job.rec.uniqueId.trimmed()));
         m_jobs.append(job);
     }
 

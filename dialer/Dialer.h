@@ -1,6 +1,7 @@
 #pragma once
 
 #include "TapClient.h"
+#include "TraceLog.h"
 #include "Transport.h"
 
 #include <PortRecord.h>
@@ -29,6 +30,7 @@ struct DialerOptions {
     int snppMessMax = 128;                               // longer texts go by DATA
     QString wctpOriginator = QStringLiteral("vantrel");  // senderID of WCTP submissions
     QString gsmPin;                                      // the SIM's PIN, when it asks
+    qint64 traceLimit = TraceLog::kDefaultLimit;         // bytes of KRX<N>.log before it turns
     // The port's entry in calvex.ini (see PortTarget), else /dev/ttyS<n-1>.
     QString devicePath(int comPort) const;
     QList<QPair<int, QString>> ports;  // COMn mappings
@@ -72,6 +74,7 @@ private:
     QString m_dir;
     DialerOptions m_opt;
     QString m_path;
+    QString m_causePath;  // mordax<N>.why: why each page was not delivered
     QList<Page> m_jobs;
     class TraceLog* m_trace = nullptr;
 };

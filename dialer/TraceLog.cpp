@@ -17,8 +17,20 @@ void TraceLog::line(const QString& prefix, const QString& text) {
     }
     const QString stamp =
         QDateTime::currentDateTime().toString(QStringLiteral("MM/dd/yyyy HH:mm:ss.zzz"));
-    m_file.write((stamp + u' ' + prefix + u' ' + text + u'\n').toUtf8());
+    const QByteArray bytes = (stamp + u' ' + prefix + u' ' + text + u'\n').toUtf8();
+    makeRoom(bytes.size());
+    m_file.write(bytes);
     m_file.flush();
+}
+
+void TraceLog::makeRoom(qint64 bytes) {
+    if (m_file.size() == 0 || m_file.size() + bytes <= m_limit) return;
+    const QString path = m_file.fileName();
+    m_file.close();
+    QFile::remove(olderCopy(path));
+    QFile::rename(path, olderCopy(path));
+    // When the move failed the trace starts over in place, still bounded.
+    m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text);
 }
 
 void TraceLog::note(const QString& text) { line(QStringLiteral("--"), text); }

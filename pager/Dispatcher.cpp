@@ -153,7 +153,20 @@ bool Dispatcher::settle(int s, const PortRecord& rec, std::int16_t status) {
     const QString uid = conv::trim(rec.uniqueId), msg = conv::trim(rec.message),
                   phone = conv::trim(rec.phoneNumber), pin = conv::trim(rec.pin);
     bool release = false;
-    switch (static_cast<PortStatus>(status)) {
+    const auto kind = static_cast<PortStatus>(status);
+    const bool retried = (kind == PortStatus::Failed || kind == PortStatus::ModemError) &&
+                         (rec.retries >= 0 && rec.retries < 32767 ? rec.retries : slot.Retries) <
+                             m_values[kNumberOfRetries];
+    // A page the orderly stop kept back is neither failed nor cancelled and
+    // has no cause.
+    if (kind == PortStatus::Failed || kind == PortStatus::ModemError ||
+        (kind == PortStatus::Cancelled && !m_finishing)) {
+        m_host.messageCause(uid, m_ports.causeOf(s, kind), retried);
+        if (!*token) {
+            return false;
+        }
+    }
+    switch (kind) {
         case PortStatus::Sent:
             m_host.messageSent(uid, msg, phone, pin);
             release = true;

@@ -40,6 +40,11 @@ public:
         virtual void messageFailed(const QString& uid, const QString& msg, const QString& phone,
                                    const QString& pin, std::int16_t modemErrorFlag) = 0;
         virtual void notice(const QString& text) = 0;
+        // Why a page was not delivered, told just before its final event
+        // (`retried` false) or when it waits to be tried again (true).
+        virtual void messageCause(const QString& uid, const QString& cause, bool retried) {
+            (void)uid, (void)cause, (void)retried;
+        }
     };
 
     static constexpr int kMaxPorts = PortRuns::kPorts;

@@ -56,6 +56,9 @@ struct PagerOCX::Impl final : Dispatcher::Host {
         emit q->MessageFailed(uid, msg, phone, pin, flag);
     }
     void notice(const QString& text) override { emit q->notice(text); }
+    void messageCause(const QString& uid, const QString& cause, bool retried) override {
+        emit q->MessageCause(uid, cause, retried);
+    }
 
     void setValue(int i, qint32 v);
     void refuse(const QString& text) {

@@ -114,6 +114,10 @@ signals:
                      const QString& PIN);
     void MessageCancelled(const QString& UniqueID, const QString& Message,
                           const QString& PhoneNumber, const QString& PIN);
+    // Why a page was not delivered, in words: raised just before its
+    // MessageFailed or MessageCancelled (Retried false), or when a failed
+    // attempt leaves it to be tried again (Retried true).
+    void MessageCause(const QString& UniqueID, const QString& Cause, bool Retried);
     // A setter stored a new value: the host's saved form needs updating.
     void propertyChanged(const QString& name);
     // A line for the host's status list: a port held by a dialer of an

@@ -1,5 +1,6 @@
 #include "PortRuns.h"
 
+#include "CauseFile.h"
 #include "Dialogs.h"
 #include "Launcher.h"
 #include "PortBatch.h"
@@ -45,6 +46,19 @@ bool PortRuns::writeBuffer(int p, int r) {
     return portfile::writeRecord(portPath(p), r, m_buffer.encode(), *m_device);
 }
 
+QString PortRuns::causeOf(int s, PortStatus st) const {
+    if (const auto it = m_causes.constFind(s); it != m_causes.constEnd()) return *it;
+    if (!m_causeFallback.isEmpty()) return m_causeFallback;
+    switch (st) {
+        case PortStatus::Cancelled:
+            return QStringLiteral("cancelled");
+        case PortStatus::ModemError:
+            return QStringLiteral("modem error");
+        default:
+            return QStringLiteral("not confirmed by the dialer");
+    }
+}
+
 void PortRuns::deletePortFiles() {
     QDir dir(m_workingDir);
     const QStringList entries = dir.entryList(QDir::Files | QDir::Hidden);
@@ -55,8 +69,10 @@ void PortRuns::deletePortFiles() {
             m_held[static_cast<size_t>(p)] = true;  // a dialer still writes it
             continue;
         }
+        const QString causes = causefile::fileName(p);
         for (const QString& e : entries) {
-            if (e.compare(name, Qt::CaseInsensitive) == 0) {
+            if (e.compare(name, Qt::CaseInsensitive) == 0 ||
+                e.compare(causes, Qt::CaseInsensitive) == 0) {
                 QFile::remove(dir.filePath(e));
             }
         }
@@ -323,6 +339,23 @@ bool PortRuns::collect(int p, SendQueue& queue, const RecordSettings& settings,
     }
     const PortRecord last =
         batch.records().empty() ? batch.header() : batch.records().back().record;
+    const QString causePath = QDir(m_workingDir).filePath(causefile::fileName(p));
+    m_causes = causefile::read(causePath);
+    m_causeFallback =
+        !run.dialer && run.startFailed ? QStringLiteral("dialer could not be started") : QString();
+    // Read once: the causes leave with the batch, whatever the settling does.
+    // The control may be gone when a handler returns.
+    struct Forget {
+        PortRuns* self;
+        std::shared_ptr<bool> alive;
+        QString path;
+        ~Forget() {
+            QFile::remove(path);
+            if (!*alive) return;
+            self->m_causes.clear();
+            self->m_causeFallback.clear();
+        }
+    } forget{this, m_alive, causePath};
 
     for (const PortBatch::Entry& entry : batch.records()) {
         const PortRecord& rec = entry.record;

@@ -4,6 +4,7 @@
 #include "SendQueue.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 
 #include <array>
@@ -100,6 +101,12 @@ public:
     // messages then fail like those of any dialer that is gone.
     void watch(int p, const QDateTime& now, double limitSeconds, double graceSeconds);
 
+    // While collect() settles slot s with `status`: why the page was not
+    // delivered, as the dialer wrote it beside the port file, or as the
+    // control knows it (the dialer could not be started, or ended without a
+    // result).
+    QString causeOf(int s, PortStatus status) const;
+
     // The port whose run holds slot s (0: none); release() forgets it.
     int portOf(int s) const { return m_portOf[static_cast<size_t>(s)]; }
     void release(int s) { m_portOf[static_cast<size_t>(s)] = 0; }
@@ -138,6 +145,10 @@ private:
     std::array<bool, kPorts + 1> m_held{};
     std::array<bool, kPorts + 1> m_told{};
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    // The causes of the run being collected, by slot, and the cause of a
+    // page the dialer gave none.
+    QHash<int, QString> m_causes;
+    QString m_causeFallback;
 };
 
 }  // namespace vts

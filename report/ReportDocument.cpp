@@ -265,7 +265,7 @@ public:
         cols << QStringLiteral("Message")
              << (o.column.isEmpty() ? QStringLiteral("NULL") : o.column) << QStringLiteral("ID");
         QString sql = QStringLiteral("SELECT ") + cols.join(QStringLiteral(", ")) +
-                      QStringLiteral(" FROM tblLog");
+                      QStringLiteral(" FROM ") + doc.rowSource();
         QStringList where;
         if (!doc.m_filter.where.isEmpty()) {
             where << QStringLiteral("(") + doc.m_filter.where + QStringLiteral(")");
@@ -418,8 +418,8 @@ private:
                 count.field + (isTextField(count.field) ? db::noCase() : QString());
             Statement st(
                 h,
-                QStringLiteral("SELECT MIN(%1), COUNT(*) FROM tblLog%2 GROUP BY %3 ORDER BY %3")
-                    .arg(count.field, where, group),
+                QStringLiteral("SELECT MIN(%1), COUNT(*) FROM %4%2 GROUP BY %3 ORDER BY %3")
+                    .arg(count.field, where, group, m_doc.rowSource()),
                 f.params);
             m_pending.push_back({Line::Heading, count.heading});
             qint64 total = 0;
@@ -463,6 +463,8 @@ private:
     int m_taken = 0;         // lines of m_row already taken
     bool m_done = false;
 };
+
+QString ReportDocument::rowSource() const { return logstore::rowsWithCause(*m_db); }
 
 ReportDocument::ReportDocument(std::unique_ptr<db::Database> database, ReportLayout layout,
                                SqlFilter filter, QString orderBy, ReportTitles titles)
@@ -557,7 +559,7 @@ std::optional<int> ReportDocument::pageCount() const {
         m_pageCount = std::optional<int>();  // known only once every text is wrapped
     } else {
         // One line per row, then a blank line and the count.
-        QString sql = QStringLiteral("SELECT COUNT(*) FROM tblLog");
+        QString sql = QStringLiteral("SELECT COUNT(*) FROM ") + rowSource();
         if (!m_filter.where.isEmpty()) {
             sql += QStringLiteral(" WHERE ") + m_filter.where;
         }

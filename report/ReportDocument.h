@@ -93,6 +93,9 @@ private:
     // Draws one page from the source; true while lines remain.
     bool drawPage(PageCanvas& canvas, int pageNumber, LineSource& source) const;
     void writePdf(QIODevice& out, const std::function<bool(int)>& progress) const;
+    // What the rows are read from: tblLog with the field Cause (from
+    // tblCause, NULL where none is kept), under the name tblLog.
+    QString rowSource() const;
     std::unique_ptr<db::Database> m_db;
     ReportLayout m_layout;
     SqlFilter m_filter;

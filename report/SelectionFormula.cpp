@@ -28,6 +28,12 @@ std::optional<db::FieldDef> logField(const QString& name) {
             return f;
         }
     }
+    // The cause of a failure, kept beside the row in tblCause, reads as one
+    // more field of the log row (see ReportDocument's row source).
+    if (name.compare(QLatin1String("Cause"), Qt::CaseInsensitive) == 0) {
+        return db::FieldDef{QStringLiteral("Cause"), db::FieldType::Text, logstore::kCauseWidth,
+                            false, true};
+    }
     return std::nullopt;
 }
 

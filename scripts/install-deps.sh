@@ -11,7 +11,7 @@ packages=(
   python3 python3-aiosmtpd poppler-utils
   curl libnet-snpp-perl hylafax-client libdevice-gsm-perl swaks libsodium-dev
   xvfb xauth fonts-dejavu-core
-  scdoc man-db groff-base dpkg-dev file systemd
+  scdoc man-db groff-base dpkg-dev file systemd libsystemd-dev
   lintian devscripts
 )
 

@@ -8,6 +8,7 @@
 #include "Dialogs.h"
 #include "EventLoop.h"
 #include "ExpirySweep.h"
+#include "FailureCauses.h"
 #include "Launcher.h"
 #include "MonitorView.h"
 #include "OperatorAlerts.h"
@@ -60,6 +61,8 @@ MonitorCore::MonitorCore(EventLoop& loop, Dialogs& dialogs, Launcher& launcher, 
         m_loop, *m_conditions, static_cast<ResultRecorder::Host&>(*this), m_options.workingDir);
     m_scanner = std::make_unique<QueueScanner>(
         m_loop, *m_conditions, static_cast<QueueScanner::Host&>(*this), m_options.workingDir);
+    m_causes = std::make_unique<FailureCauses>([this](const QString& text) { AddStatus(text); },
+                                               [this] { return m_stores.log(); });
     StartUpSequence::Options start;
     start.workingDir = m_options.workingDir;
     start.splashMs = m_options.splashMs;
@@ -112,6 +115,10 @@ void MonitorCore::createPager() {
     connect(m_pager.get(), &PagerOCX::MessageCancelled, this,
             &MonitorCore::Pager1_MessageCancelled);
     connect(m_pager.get(), &PagerOCX::MessageFailed, this, &MonitorCore::Pager1_MessageFailed);
+    connect(m_pager.get(), &PagerOCX::MessageCause, this,
+            [this](const QString& id, const QString& cause, bool retried) {
+                if (!abandoned()) m_causes->note(id, cause, retried);
+            });
     applyHold();
 }
 
@@ -303,6 +310,7 @@ void MonitorCore::Pager1_MessageCancelled(const QString& UniqueID, const QString
     }
     AddStatus(QStringLiteral("Message cancelled during dialing: Ph#=") + PhoneNumber +
               QStringLiteral(" PIN=") + PIN + QStringLiteral(" ID=") + UniqueID);
+    m_causes->announce(UniqueID);
     if (UniqueID != kAlert) {
         ChangeLogStatus(UniqueID, LogStatus::Cancelled);
     }
@@ -321,6 +329,7 @@ void MonitorCore::Pager1_MessageFailed(const QString& UniqueID, const QString&,
     ChangeLogStatus(UniqueID, LogStatus::Failed);
     AddStatus(QStringLiteral("Message failed: Ph#=") + PhoneNumber + QStringLiteral(" PIN=") + PIN +
               QStringLiteral(" ID=") + UniqueID);
+    m_causes->announce(UniqueID);
     if (abandoned()) {
         return;
     }

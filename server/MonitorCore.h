@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ExitSequence.h"
+#include "FailureCauses.h"
 #include "QueueScanner.h"
 #include "ResultRecorder.h"
 #include "ServerSettings.h"
@@ -128,6 +129,9 @@ private:
     bool stopRequested() const override { return abandoned() || m_exit->isRequested(); }
     void applyPagerSettings() override { ApplyPagerSettings(); }
     void messageFailed(const QString& id, const QueueMessage& message) override;
+    void messageCause(const QString& id, const QString& cause) override {
+        m_causes->note(id, cause, false);
+    }
 
     // ResultRecorder::Host
     void replayResult(LogStatus result, const QString& uniqueId, const QString& message,
@@ -163,6 +167,7 @@ private:
     std::unique_ptr<StatusConditions> m_conditions;
     std::unique_ptr<ResultRecorder> m_results;
     std::unique_ptr<QueueScanner> m_scanner;
+    std::unique_ptr<FailureCauses> m_causes;
     std::unique_ptr<StartUpSequence> m_startUp;
     std::unique_ptr<ExitSequence> m_exit;
 

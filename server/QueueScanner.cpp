@@ -319,6 +319,7 @@ bool QueueScanner::submitFilePage(const QString& f, const QueueMessage& msg, qin
 
 void QueueScanner::failMessage(const QueueMessage& msg, qint64 id, const QString& why) {
     m_host.addStatus(why);
+    m_host.messageCause(QString::number(id), why);
     m_host.messageFailed(QString::number(id), msg);
 }
 

@@ -41,6 +41,10 @@ public:
         virtual void applyPagerSettings() = 0;
         // A message that ends as failed without being submitted.
         virtual void messageFailed(const QString& id, const QueueMessage& message) = 0;
+        // Why such a message failed, told just before messageFailed.
+        virtual void messageCause(const QString& id, const QString& cause) {
+            (void)id, (void)cause;
+        }
         // Queue folder + sub + name, resolved ignoring letter case.
         virtual QString queuePath(const QString& sub, const QString& name = QString()) const = 0;
     };

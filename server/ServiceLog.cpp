@@ -30,7 +30,7 @@ int priorityOf(const QString& text) {
     // Tested before the errors: an alert e-mail about a failure begins
     // "Error message e-mailed", yet it reports that the alert went out.
     if (startsWithAny(text, {"Warning", "Message failed:", "Message cancelled during dialing:",
-                             "Error message e-mailed to", "Returned "})) {
+                             "Error message e-mailed to", "Returned ", "Cause of ID="})) {
         return kWarning;
     }
     if (startsWithAny(text, {"Error", "The folder specified for the message queue is invalid"})) {

@@ -6,6 +6,9 @@
 // as if the operator had answered Yes.
 #include "AlertMailer.h"
 #include "AlertSound.h"
+#include "CommandLine.h"
+#include "ControlSocket.h"
+#include "ControlStatus.h"
 #include "Dialogs.h"
 #include "Launcher.h"
 #include "MonitorCore.h"
@@ -14,11 +17,13 @@
 #include "QtEventLoop.h"
 #include "QuietStart.h"
 #include "ServiceLog.h"
+#include "ServiceNotifier.h"
 #include "ShutdownSignals.h"
 #include "StatusListModel.h"
 #include "Version.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QObject>
 
@@ -28,16 +33,19 @@
 #include <memory>
 
 int main(int argc, char** argv) {
-    if (const int done = vts::handleHelpAndVersion(
-            argc, argv, "vtsmonitor",
-            "usage: vtsmonitor\n"
-            "The Vantrel paging server. Run it in the working directory that holds\n"
-            "VTSCFG.MDB (vtsinit makes one). Without a display it writes its status\n"
-            "lines to standard output; SIGTERM or SIGINT runs the orderly exit.\n"
-            "  --help     show this text\n"
-            "  --version  show the version\n");
-        done >= 0) {
+    const char* const usage =
+        "usage: vtsmonitor\n"
+        "The Vantrel paging server. Run it in the working directory that holds\n"
+        "VTSCFG.MDB (vtsinit makes one). Without a display it writes its status\n"
+        "lines to standard output; SIGTERM or SIGINT runs the orderly exit.\n"
+        "  --help     show this text\n"
+        "  --version  show the version\n";
+    if (const int done = vts::handleHelpAndVersion(argc, argv, "vtsmonitor", usage); done >= 0) {
         return done;
+    }
+    if (const int refused = vts::cli::refuseOptions(argc, argv, "vtsmonitor", usage);
+        refused >= 0) {
+        return refused;
     }
     vts::quietStart();
 
@@ -102,6 +110,18 @@ int main(int argc, char** argv) {
     if (!core.start() || core.hasEnded()) {
         return core.hasEnded() ? core.exitCode() : 1;
     }
+    // The control socket and the service manager's view, once started.
+    const QDateTime started = QDateTime::currentDateTime();
+    auto status = [&core, &options, &started] {
+        return vts::controlstatus::build(core, options.workingDir, started);
+    };
+    vts::ControlSocket control({status, [&core] { return core.LoadConfig(); }});
+    vts::wireControlSocket(control, core);
+    if (QString why; !control.listen(vts::ControlSocket::folder(options.workingDir), &why)) {
+        core.AddStatus(QStringLiteral("Warning: no control socket: ") + why);
+    }
+    vts::ServiceNotifier notifier([&status] { return vts::controlstatus::summary(status()); });
+    notifier.ready();
     if (const QString warning = vts::servicelog::rootWarning(::geteuid()); !warning.isEmpty()) {
         core.AddStatus(warning);
     }

@@ -1,3 +1,4 @@
+#include "CommandLine.h"
 #include "OnlyOne.h"
 #include "ProgramFolder.h"
 #include "QtDialogs.h"
@@ -14,18 +15,24 @@
 #include <QGuiApplication>
 
 int main(int argc, char** argv) {
-    if (const int done = vts::handleHelpAndVersion(
-            argc, argv, "updater",
-            "usage: updater\n"
-            "The Vantrel client updater: compares FILEINFO.TXT in its own folder with\n"
-            "the update server's and, when they differ, downloads the new client\n"
-            "program VT.EXE there. updater.ini beside it names the server.\n"
-            "  --help     show this text\n"
-            "  --version  show the version\n");
-        done >= 0) {
+    const char* const usage =
+        "usage: updater\n"
+        "The Vantrel client updater: compares FILEINFO.TXT in its own folder with\n"
+        "the update server's and, when they differ, downloads the new client\n"
+        "program VT.EXE there. updater.ini beside it names the server.\n"
+        "  --help     show this text\n"
+        "  --version  show the version\n";
+    if (const int done = vts::handleHelpAndVersion(argc, argv, "updater", usage); done >= 0) {
         return done;
     }
+    if (const int refused = vts::cli::refuseOptions(argc, argv, "updater", usage); refused >= 0) {
+        return refused;
+    }
     vts::quietStart();
+    if (vts::noDisplay()) {
+        vts::sayNoDisplay("updater", "Run it in a desktop session.");
+        return 1;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("updater"));
     const QString folder = QCoreApplication::applicationDirPath();

@@ -159,5 +159,18 @@ QString fit(const QString& value, int width) {
     return value.size() > width ? value.left(width) : value;
 }
 
+QString oneLine(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n') continue;
+        const bool lineBreak =
+            c == u'\r' || c == u'\n' || c == QChar::LineSeparator || c == QChar::ParagraphSeparator;
+        out += lineBreak ? QChar(u' ') : c;
+    }
+    return out;
+}
+
 }  // namespace queuefile
 }  // namespace vts

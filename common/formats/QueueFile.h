@@ -75,5 +75,10 @@ QString validate(const QueueMessage& m);
 // A value cut to a field's width (descriptive fields are shortened, not refused).
 QString fit(const QString& value, int width);
 
+// `text` as one line: each line break (CR LF, CR, LF, the Unicode line and
+// paragraph separators) becomes one blank. A queue file's lines end at CR,
+// so a break left in a message would be lost, joining the words around it.
+QString oneLine(const QString& text);
+
 }  // namespace queuefile
 }  // namespace vts

@@ -39,6 +39,24 @@ inline void filter(QtMsgType type, const QMessageLogContext& context, const QStr
 }
 }  // namespace quietstart
 
+// True when the session has no display (neither DISPLAY nor
+// WAYLAND_DISPLAY) and no Qt platform was chosen (QT_QPA_PLATFORM), so a
+// program whose work is its windows can say so at once instead of waiting
+// for input nobody can give.
+inline bool noDisplay() {
+    return qEnvironmentVariableIsEmpty("DISPLAY") &&
+           qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+           qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+}
+
+// What such a program writes to standard error before it ends with status 1.
+inline void sayNoDisplay(const char* program, const char* instead) {
+    std::fprintf(stderr,
+                 "%s: no display (neither DISPLAY nor WAYLAND_DISPLAY is set); its windows need "
+                 "one. %s\n",
+                 program, instead);
+}
+
 // Installs the filter in front of the message handler in use.
 inline void quietStart() {
     QtMessageHandler before = qInstallMessageHandler(quietstart::filter);

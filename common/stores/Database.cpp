@@ -76,6 +76,31 @@ void createStoreFile(const QString& path) {
     ::close(fd);
 }
 
+// Why the file at `path` cannot be a store, or an empty text. SQLite takes
+// an empty file for a new database and would turn it into an empty store
+// with no tables, so an empty file is refused before it is opened, as is a
+// file that does not begin as every SQLite database does. A main file still
+// empty beside a write-ahead journal with content is a store whose first
+// writes were never copied back, and is opened.
+QString notAStore(const QString& path) {
+    QFile file(path);
+    const QString name = QFileInfo(path).fileName();
+    const QString what = QStringLiteral(
+        ": move it away, or put the store back from a backup (the server makes a "
+        "new message log where there is none; vtsinit makes a new configuration "
+        "store)");
+    if (!file.open(QIODevice::ReadOnly)) return {};  // opening says why
+    const QByteArray head = file.read(16);
+    if (head.isEmpty()) {
+        if (QFileInfo(path + QStringLiteral("-wal")).size() > 0) return {};
+        return name + QStringLiteral(" is empty, not a database") + what;
+    }
+    if (head != QByteArray("SQLite format 3", 16)) {
+        return name + QStringLiteral(" is not a database or is damaged") + what;
+    }
+    return {};
+}
+
 }  // namespace
 
 std::unique_ptr<Database> Database::open(const QString& dir, const QString& bareName) {
@@ -87,6 +112,7 @@ std::unique_ptr<Database> Database::openPath(const QString& path) {
     const QFileInfo fi(real);
     if (!fi.exists()) throw DbError(QStringLiteral("Cannot find the database file"), real);
     if (!fi.isFile()) throw DbError(QStringLiteral("The database is not a file"), real);
+    if (const QString why = notAStore(real); !why.isEmpty()) throw DbError(why, real);
     sqlite3* h = openHandle(real, SQLITE_OPEN_READWRITE);
     std::unique_ptr<Database> db(new Database(h, real));
     prepareHandle(*db->d->conn);

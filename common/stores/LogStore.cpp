@@ -62,6 +62,32 @@ TableDef reportInfoTable() {
     return t;
 }
 
+void createCauseTable(db::Database& log) {
+    log.execute(QStringLiteral(
+        "CREATE TABLE IF NOT EXISTS tblCause (ID INTEGER PRIMARY KEY, Cause TEXT NOT NULL)"));
+}
+
+void writeCause(db::Database& log, qint64 id, const QString& cause) {
+    if (!log.hasTable(kCauseTable)) createCauseTable(log);
+    log.execute(QStringLiteral("INSERT OR REPLACE INTO tblCause (ID, Cause) VALUES (?, ?)"),
+                {id, cause.left(kCauseWidth)});
+}
+
+QString rowsWithCause(db::Database& log) {
+    if (log.hasTable(kCauseTable)) {
+        return QStringLiteral(
+            "(SELECT tblLog.*, tblCause.Cause AS Cause FROM tblLog "
+            "LEFT JOIN tblCause ON tblCause.ID = tblLog.ID) AS tblLog");
+    }
+    return QStringLiteral("(SELECT tblLog.*, NULL AS Cause FROM tblLog) AS tblLog");
+}
+
+QString causeOf(db::Database& log, qint64 id) {
+    if (!log.hasTable(kCauseTable)) return {};
+    auto rs = log.openQuery(QStringLiteral("SELECT Cause FROM tblCause WHERE ID = ?"), {id});
+    return rs->eof() ? QString() : rs->text(QStringLiteral("Cause"));
+}
+
 void create(const QString& dir) {
     auto db = db::Database::create(paths::resolve(kCreateName, dir));
     const QString file = db->filePath();

@@ -34,6 +34,21 @@ db::TableDef reportInfoTable();
 // Creates VTSLog.mdb in `dir` with both tables (tblReportInfo empty).
 void create(const QString& dir);
 std::unique_ptr<db::Database> open(const QString& dir);
+// tblCause: why a page was not delivered, one row per tblLog.ID, beside
+// tblLog whose fields stay as they are. Made in stores that lack it the
+// first time a cause is written.
+inline const QString kCauseTable = QStringLiteral("tblCause");
+inline constexpr int kCauseWidth = 300;
+void createCauseTable(db::Database& log);
+// Keeps `cause` (cut to kCauseWidth) as the cause of log row `id`, replacing
+// an earlier one; throws db::DbError.
+void writeCause(db::Database& log, qint64 id, const QString& cause);
+// What readers of the log select rows from: tblLog with the field Cause
+// (from tblCause, NULL where none is kept), under the name tblLog.
+QString rowsWithCause(db::Database& log);
+// The cause kept for log row `id`; empty when there is none (or no table).
+QString causeOf(db::Database& log, qint64 id);
+
 // Deletes VTSLog.old (any letter case) from `dir` when there is one; every
 // error (file absent, in use, not removable) is ignored.
 void removeOldCopy(const QString& dir);

@@ -30,7 +30,7 @@ version=${VANTREL_VERSION:?}
 pkglibdir=${VANTREL_PKGLIBDIR:?}
 # The installed programs by package (installed names: the updater template
 # is vtsupdater).
-server_programs=(vtsmonitor calvex vtsinit vtspage)
+server_programs=(vtsmonitor calvex vtsinit vtspage vtsctl)
 report_programs=(vtsreport)
 desktop_programs=(vtsconfig vtsupdater)
 sim_programs=(pagesim)
@@ -487,10 +487,10 @@ case_install_help_version() {
 known_help_gaps=(
 )
 
-# The long options of a manual page's SYNOPSIS and OPTIONS sections (the
+# The long options of a manual page's SYNOPSIS, OPTIONS and COMMANDS sections (the
 # scdoc source: options are written in bold, *--name*).
 man_options() {
-    awk '/^# /{ keep = ($0 == "# SYNOPSIS" || $0 == "# OPTIONS") } keep' "$1" |
+    awk '/^# /{ keep = ($0 == "# SYNOPSIS" || $0 == "# OPTIONS" || $0 == "# COMMANDS") } keep' "$1" |
         grep -oE '\*--[a-z][a-z0-9-]*' | sed 's/^\*//' | sort -u
 }
 

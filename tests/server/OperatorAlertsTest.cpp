@@ -116,6 +116,7 @@ TEST_F(OperatorAlertsTest, ModemFailureWithBothAlertsPagesMailsAndShows) {
     const QStringList t = statusTexts();
     const QStringList want = {
         QStringLiteral("Message failed: Ph#=5551234 PIN=1001 ID=1"),
+        QStringLiteral("Cause of ID=1: modem error"),
         QStringLiteral("Modem alert sent to pager: 5559999"),
         QStringLiteral("Error message e-mailed to: ops@example.com"),
         QStringLiteral("Error message e-mailed to pager address: pager@example.com"),

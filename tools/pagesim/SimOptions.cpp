@@ -1,11 +1,14 @@
 #include "SimOptions.h"
 
+#include "CommandLine.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace vts::sim {
 
@@ -55,7 +58,9 @@ std::optional<SimOptions> SimOptions::parse(const QCoreApplication& app, QString
     for (const EndpointKind& k : kinds) {
         cl.addOption(option(k.option, k.help, "LIST", k.defaultList));
     }
-    cl.process(app);
+    if (const int done = cli::parse(cl, app.arguments(), "pagesim"); done >= 0) {
+        std::exit(done);
+    }
 
     auto fail = [error](const QString& why) -> std::optional<SimOptions> {
         *error = why;

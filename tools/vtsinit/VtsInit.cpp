@@ -54,7 +54,9 @@ std::optional<Options> parseArguments(const QStringList& args, QString* error) {
                 return std::nullopt;
             }
             o.modems << n;
-        } else if (a.startsWith(QLatin1String("--"))) {
+        } else if (a.startsWith(u'-')) {
+            // "-v" is an option this program does not know, not a folder
+            // name; a folder that starts with a dash is given as "./-v".
             *error = QStringLiteral("unknown option %1").arg(a);
             return std::nullopt;
         } else if (o.dir.isEmpty()) {

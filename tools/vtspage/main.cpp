@@ -1,111 +1,11 @@
 // vtspage: drops one page into a queue folder as a queue message file, for
 // scripts and demonstrations. Prints the file's name.
-#include "Conversions.h"
-#include "QueueFileWriter.h"
-#include "Version.h"
+#include "PageCommand.h"
 
-#include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSysInfo>
-
-#include <cstdio>
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("vtspage"));
-    QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral("Writes one page into a Vantrel queue folder."));
-    p.addHelpOption();
-    QCoreApplication::setApplicationVersion(QString::fromLatin1(vts::suiteVersion()));
-    p.addVersionOption();
-    auto opt = [&p](const QString& name, const QString& help, const QString& value = QString(),
-                    const QString& def = QString()) {
-        QCommandLineOption o(name, help, value, def);
-        p.addOption(o);
-        return o;
-    };
-    const auto queue = opt(QStringLiteral("queue"), QStringLiteral("queue folder (required)"),
-                           QStringLiteral("dir"));
-    const auto method =
-        opt(QStringLiteral("method"), QStringLiteral("TAP, UCP or the name of a text file"),
-            QStringLiteral("m"), QStringLiteral("TAP"));
-    const auto computer = opt(QStringLiteral("computer"), QStringLiteral("client computer name"),
-                              QStringLiteral("name"));
-    const auto clientPath = opt(QStringLiteral("client-path"),
-                                QStringLiteral("client database location"), QStringLiteral("path"));
-    const auto sender = opt(QStringLiteral("sender"), QStringLiteral("sender's user name"),
-                            QStringLiteral("name"), QStringLiteral("DEMO"));
-    const auto department = opt(QStringLiteral("department"), QStringLiteral("sender's department"),
-                                QStringLiteral("text"));
-    const auto recipient =
-        opt(QStringLiteral("recipient"), QStringLiteral("recipient name"), QStringLiteral("name"));
-    const auto phone =
-        opt(QStringLiteral("phone"), QStringLiteral("paging service number (required)"),
-            QStringLiteral("number"));
-    const auto pin =
-        opt(QStringLiteral("pin"), QStringLiteral("pager PIN (required)"), QStringLiteral("pin"));
-    const auto password = opt(QStringLiteral("password"), QStringLiteral("paging service password"),
-                              QStringLiteral("text"));
-    const auto block = opt(QStringLiteral("block-size"),
-                           QStringLiteral("characters per block (0: service default)"),
-                           QStringLiteral("n"), QStringLiteral("0"));
-    const auto serial = opt(QStringLiteral("serial"), QStringLiteral("serial settings"),
-                            QStringLiteral("text"), QStringLiteral("1200,E,7,1"));
-    const auto init = opt(QStringLiteral("init"), QStringLiteral("modem initialisation string"),
-                          QStringLiteral("text"), QStringLiteral("ATZ"));
-    const auto dial = opt(QStringLiteral("dial"), QStringLiteral("modem dial string"),
-                          QStringLiteral("text"), QStringLiteral("ATDT"));
-    const auto email =
-        opt(QStringLiteral("email"), QStringLiteral("e-mail address"), QStringLiteral("addr"));
-    const auto smtp =
-        opt(QStringLiteral("smtp"), QStringLiteral("mail server"), QStringLiteral("host"));
-    const auto reverse =
-        opt(QStringLiteral("reverse"), QStringLiteral("set the reverse-order flag"));
-    p.addPositionalArgument(QStringLiteral("text"), QStringLiteral("message text"),
-                            QStringLiteral("text..."));
-    p.process(app);
-
-    auto die = [](const QString& why) {
-        std::fprintf(stderr, "vtspage: %s\n", why.toLocal8Bit().constData());
-        return 2;
-    };
-    if (!p.isSet(queue)) {
-        return die(QStringLiteral("--queue is required"));
-    }
-    if (!p.isSet(phone) || !p.isSet(pin)) {
-        return die(QStringLiteral("--phone and --pin are required"));
-    }
-    bool ok = false;
-    const int blockSize = p.value(block).toInt(&ok);
-    if (!ok) {
-        return die(QStringLiteral("--block-size takes a number"));
-    }
-
-    vts::QueueMessage r;
-    r.method = p.value(method);
-    r.computer = p.isSet(computer) ? p.value(computer) : QSysInfo::machineHostName().toUpper();
-    r.clientPath = p.value(clientPath);
-    r.sender = p.value(sender);
-    r.department = p.value(department);
-    r.recipient = p.value(recipient);
-    r.sentTime = QDateTime::currentDateTime();
-    r.tapPhoneNumber = p.value(phone);
-    r.tapPin = p.value(pin);
-    r.password = p.value(password);
-    r.blockSize = blockSize;
-    r.serialSettings = p.value(serial);
-    r.modemInit = p.value(init);
-    r.modemDial = p.value(dial);
-    r.email = p.value(email);
-    r.smtpServer = p.value(smtp);
-    r.reverseOrder = p.isSet(reverse);
-    r.message = p.positionalArguments().join(QLatin1Char(' '));
-
-    QString error;
-    const QString name = vts::QueueFileWriter(p.value(queue)).write(r, &error);
-    if (name.isEmpty()) {
-        return die(error);
-    }
-    std::printf("%s\n", name.toLocal8Bit().constData());
-    return 0;
+    return vts::page::run(QCoreApplication::arguments(), "vtspage");
 }

@@ -3,6 +3,7 @@
 // the page's criteria as options, builds the same selection formula and
 // description, and writes a PDF (or, for a name ending in .csv, a CSV file).
 
+#include "CommandLine.h"
 #include "Conversions.h"
 #include "Dialogs.h"
 #include "ReportsPageLogic.h"
@@ -31,9 +32,19 @@ void fail(const QString& text) {
     std::fprintf(stderr, "vtsreport: %s\n", text.toLocal8Bit().constData());
 }
 
+// Everything this program has to say it writes itself; Qt's own notices
+// (fonts, runtime folders, the offscreen platform) only confuse a script's
+// output. Critical and fatal messages still pass.
+void dropQtNotices(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtDebugMsg || type == QtInfoMsg || type == QtWarningMsg) return;
+    std::fprintf(stderr, "%s\n",
+                 qFormatLogMessage(type, context, message).toLocal8Bit().constData());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    qInstallMessageHandler(dropQtNotices);
     // Fonts and PDF output need a GUI application but never a display.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -71,15 +82,18 @@ int main(int argc, char** argv) {
                                     QStringLiteral("The file to write (.pdf or .csv)."),
                                     QStringLiteral("file"));
     cli.addOptions({type, sort, status, from, to, sender, department, output});
-    cli.process(app);
+    if (const int done = vts::cli::parse(cli, QCoreApplication::arguments(), "vtsreport");
+        done >= 0) {
+        return done;
+    }
 
     if (!cli.positionalArguments().isEmpty()) {
-        fail(QStringLiteral("unexpected argument %1").arg(cli.positionalArguments().first()));
-        return 2;
+        return vts::cli::refuse(
+            cli, "vtsreport",
+            QStringLiteral("unexpected argument %1").arg(cli.positionalArguments().first()));
     }
     if (!cli.isSet(output) || cli.value(output).trimmed().isEmpty()) {
-        fail(QStringLiteral("--output is required"));
-        return 2;
+        return vts::cli::refuse(cli, "vtsreport", QStringLiteral("--output is required"));
     }
 
     vts::report::ReportsPageState state;

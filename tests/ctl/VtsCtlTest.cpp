@@ -1,0 +1,221 @@
+// vtsctl against real stores: the report's criteria over the log (with the
+// causes), the configuration program's checks on settings and modems, and
+// a purge that deletes nothing until it is told --yes.
+#include "ReportTestSupport.h"
+#include "TestSupport.h"
+#include "VtsCtl.h"
+
+#include <ConfigStore.h>
+#include <Database.h>
+#include <LogStore.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <cstdio>
+
+namespace vts {
+namespace {
+
+class VtsCtl : public test::TempDirTest {
+protected:
+    void SetUp() override {
+        TempDirTest::SetUp();
+        configstore::createNew(path(configstore::kFileName), path(QStringLiteral("queue")));
+        using test::reports::LogRow;
+        ids = test::reports::createLog(
+            dir(),
+            {LogRow{1, "SMITH", "OPS", "BOB", "2026-12-01 10:00:00", "5551234", "one"},
+             LogRow{2, "SMITH", "OPS", "ANN", "2026-12-02 10:00:00", "5551234", "two, \"2\""},
+             LogRow{2, "JONES", "IT", "BOB", "2026-12-03 10:00:00", "5559999", "three"},
+             LogRow{0, "JONES", "IT", "ANN", "2026-12-04 10:00:00", "5559999", "four"}});
+        auto log = logstore::open(dir());
+        logstore::writeCause(*log, ids[1], QStringLiteral("rejected: 511 No such subscriber"));
+    }
+
+    struct Result {
+        int code;
+        QString out, err;
+    };
+    Result ctl(const QStringList& args) {
+        std::FILE* o = std::tmpfile();
+        std::FILE* e = std::tmpfile();
+        const int code = ctl::run(args, dir(), {o, e});
+        auto read = [](std::FILE* f) {
+            std::fflush(f);
+            std::rewind(f);
+            QByteArray b;
+            char buf[4096];
+            while (const size_t n = std::fread(buf, 1, sizeof buf, f)) b.append(buf, qsizetype(n));
+            std::fclose(f);
+            return QString::fromLocal8Bit(b);
+        };
+        return {code, read(o), read(e)};
+    }
+    QList<qint64> ids;
+};
+
+TEST_F(VtsCtl, PagesTakeTheReportsCriteriaAndShowTheCause) {
+    struct Case {
+        QStringList args;
+        QList<int> rows;  // positions in `ids`
+    };
+    const Case cases[] = {
+        {{}, {0, 1, 2, 3}},
+        {{"--status", "failed"}, {1, 2}},
+        {{"--status", "pending"}, {3}},
+        {{"--status", "sent"}, {0}},
+        {{"--sender", "smi"}, {0, 1}},
+        {{"--from", "12/02/2026", "--to", "2026-12-03"}, {1, 2}},
+        {{"--phone", "5559999"}, {2, 3}},
+        {{"--recipient", "ann", "--text", "TWO"}, {1}},
+        {{"--limit", "2"}, {0, 1}},
+    };
+    for (const Case& c : cases) {
+        const Result r = ctl(QStringList{"pages", "--json"} + c.args);
+        ASSERT_EQ(r.code, 0) << c.args.join(' ').toStdString() << r.err.toStdString();
+        const QJsonArray rows = QJsonDocument::fromJson(r.out.toUtf8()).array();
+        QList<int> got;
+        for (const auto& row : rows) got << int(ids.indexOf(row.toObject()["ID"].toInteger()));
+        EXPECT_EQ(got, c.rows) << c.args.join(' ').toStdString();
+        for (const auto& row : rows) EXPECT_FALSE(row.toObject().contains("TAPPassword"));
+    }
+    const Result csv = ctl({"pages", "--csv", "--status", "failed", "--sender", "SMITH"});
+    EXPECT_EQ(csv.out.section('\n', 1, 1),
+              QStringLiteral("%1,2026-12-02 10:00:00,failed,SMITH,OPS,ANN,5551234,,\"two, "
+                             "\"\"2\"\"\",rejected: 511 No such subscriber")
+                  .arg(ids[1]));
+}
+
+TEST_F(VtsCtl, WhyShowsTheRowItsCauseAndItsCallInTheTrace) {
+    writeFile("KRX1.log",
+              "12/02/2026 10:00:01.000 -- dialer run for mordax1.dat\n"
+              "12/02/2026 10:00:01.001 -- record 2 (slot 1): ID=" +
+                  QByteArray::number(ids[0]) +
+                  "\n"
+                  "12/02/2026 10:00:09.000 -- dialer run for mordax1.dat\n"
+                  "12/02/2026 10:00:09.001 -- record 2 (slot 1): ID=" +
+                  QByteArray::number(ids[1]) +
+                  "\n"
+                  "12/02/2026 10:00:09.500 <- 511 No such subscriber<CR>\n");
+    const Result r = ctl({"why", QString::number(ids[1])});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("Cause:     rejected: 511 No such subscriber"))
+        << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("<- 511 No such subscriber<CR>")) << r.out.toStdString();
+    EXPECT_FALSE(r.out.contains("10:00:01.001")) << "another call's lines";
+    EXPECT_EQ(ctl({"why", "999"}).code, 1);
+    EXPECT_EQ(ctl({"why"}).code, 2);
+}
+
+TEST_F(VtsCtl, SettingsAreCheckedAsTheConfigurationProgramChecksThem) {
+    struct Case {
+        const char* name;
+        const char* value;
+        int code;
+    };
+    const Case cases[] = {
+        {"PMFExpireDays", "-3", 1},
+        {"PMFExpireDays", "7", 0},
+        {"PMFExpireDays", "seven", 1},
+        {"VisualAlert", "yes", 0},
+        {"VisualAlert", "maybe", 1},
+        {"AlertPIN", "111111111111111111111111111111111111111111111111111", 1},
+        {"alertpin", "1234", 0},
+        {"SystemPassword", "x", 1},
+        {"NoSuchSetting", "1", 2},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ctl({"settings", "set", c.name, c.value}).code, c.code) << c.name << c.value;
+    const Result shown = ctl({"settings", "show"});
+    EXPECT_TRUE(shown.out.contains("PMFExpireDays = 7\n")) << shown.out.toStdString();
+    EXPECT_TRUE(shown.out.contains("VisualAlert = yes\n"));
+    EXPECT_TRUE(shown.out.contains("AlertPIN = 1234\n"));
+}
+
+TEST_F(VtsCtl, ModemsAreAddedAndRemovedWithTheFormsChecks) {
+    EXPECT_EQ(ctl({"modems", "add", "3"}).code, 0);
+    EXPECT_EQ(ctl({"modems", "add", "COM3"}).err, "vtsctl: That port already exists\n");
+    EXPECT_EQ(ctl({"modems", "add", "33"}).code, 1);
+    EXPECT_TRUE(ctl({"modems", "list"}).out.contains("COM3\n"));
+    EXPECT_EQ(ctl({"modems", "remove", "COM3"}).code, 0);
+    EXPECT_EQ(ctl({"modems", "remove", "3"}).code, 1);
+}
+
+TEST_F(VtsCtl, PurgeCountsUntilToldYesThenDeletesRowsAndTheirCauses) {
+    const Result dry = ctl({"purge", "--sender", "SMITH"});
+    EXPECT_EQ(dry.code, 0);
+    EXPECT_TRUE(dry.out.startsWith("2 rows would be deleted")) << dry.out.toStdString();
+    EXPECT_EQ(test::reports::logIds(dir()).size(), 4);
+    const Result done = ctl({"purge", "--sender", "SMITH", "--yes"});
+    EXPECT_EQ(done.code, 0) << done.err.toStdString();
+    EXPECT_EQ(test::reports::logIds(dir()), (QList<qint64>{ids[2], ids[3]}));
+    auto log = logstore::open(dir());
+    EXPECT_EQ(logstore::causeOf(*log, ids[1]), QString());
+}
+
+TEST_F(VtsCtl, PageGoesIntoTheStoresQueueFolder) {
+    ASSERT_TRUE(QDir(dir()).mkpath("queue"));
+    QProcess p;
+    p.setWorkingDirectory(dir());
+    p.start(test::binDir() + "/vtsctl", {"page", "--phone", "5551234", "--pin", "7", "two\nlines"});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    const QString name = QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
+    EXPECT_TRUE(name.endsWith(".PMF")) << name.toStdString();
+    EXPECT_TRUE(readFile("queue/" + name).contains("two lines"));
+}
+
+TEST_F(VtsCtl, PortsAreCheckedWithTheDialersOwnParser) {
+    writeFile("calvex.ini", "[tap]\nt1=2\n[ports]\nCOM2=/dev/ttyUSB0\n");
+    EXPECT_EQ(ctl({"ports", "set", "COM1", "snpp:127.0.0.1:444"}).code, 0);
+    const Result bad = ctl({"ports", "set", "com3", "tcp:nohost"});
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_FALSE(bad.err.isEmpty());
+    EXPECT_EQ(ctl({"ports", "set", "LPT1", "/dev/ttyS0"}).code, 1);
+    const Result list = ctl({"ports", "list"});
+    EXPECT_TRUE(list.out.startsWith("COM1=snpp:127.0.0.1:444  (")) << list.out.toStdString();
+    EXPECT_TRUE(list.out.contains("COM2=/dev/ttyUSB0")) << list.out.toStdString();
+    EXPECT_EQ(ctl({"ports", "remove", "COM2"}).code, 0);
+    const QByteArray ini = readFile("calvex.ini");
+    EXPECT_TRUE(ini.contains("t1=2")) << "other sections are kept";
+    EXPECT_FALSE(ini.contains("ttyUSB0"));
+}
+
+TEST_F(VtsCtl, ClientsAreAddedEditedAndRemovedAsTheClientPageDoes) {
+    EXPECT_EQ(ctl({"clients", "add", " alice ", "--computer", "pc1"}).code, 0);
+    const Result twice = ctl({"clients", "add", "ALICE"});
+    EXPECT_EQ(twice.code, 1);
+    EXPECT_TRUE(twice.err.endsWith("vtsctl: That name already exists\n"))
+        << twice.err.toStdString();
+    EXPECT_TRUE(ctl({"clients", "list"}).out.contains("ALICE    PC1"))
+        << ctl({"clients", "list"}).out.toStdString();
+    EXPECT_EQ(ctl({"clients", "edit", "alice", "bob"}).code, 0);
+    EXPECT_TRUE(ctl({"clients", "list"}).out.contains("  BOB  "));
+    EXPECT_EQ(ctl({"clients", "remove", "BOB"}).code, 0);
+    EXPECT_EQ(ctl({"clients", "remove", "BOB"}).code, 1);
+}
+
+TEST_F(VtsCtl, PasswordIsReadFromStandardInputWithTheChangePasswordRules) {
+    auto set = [this](const QByteArray& input) {
+        QProcess p;
+        p.setWorkingDirectory(dir());
+        p.start(test::binDir() + "/vtsctl", {"password", "set"});
+        p.write(input);
+        p.closeWriteChannel();
+        p.waitForFinished(10000);
+        return p.exitCode();
+    };
+    EXPECT_EQ(set("secret\n"), 0);
+    EXPECT_EQ(ctl({"settings", "show"}).out.contains("SystemPassword = (set)"), true);
+    EXPECT_EQ(set("wrong\nnew\n"), 1);
+    EXPECT_EQ(set(QByteArray(60, 'x') + "\n"), 1) << "too long, and the old one missing";
+    EXPECT_EQ(set("Secret\n" + QByteArray(60, 'x') + "\n"), 1);
+    EXPECT_EQ(set("SECRET\nnext\n"), 0);
+    EXPECT_FALSE(ctl({"settings", "show"}).out.contains("NEXT"));
+}
+
+}  // namespace
+}  // namespace vts
