@@ -1,5 +1,7 @@
 #include "ServiceLog.h"
 
+#include "Journal.h"
+
 #include <QLatin1String>
 
 #include <sys/stat.h>
@@ -44,29 +46,10 @@ QString journalLine(const QString& line) {
 }
 
 bool journalStreamMatches(const QByteArray& journalStream, dev_t device, ino_t inode) {
-    const qsizetype colon = journalStream.indexOf(':');
-    if (colon <= 0) {
-        return false;
-    }
-    bool okDevice = false;
-    bool okInode = false;
-    const qulonglong d = journalStream.left(colon).toULongLong(&okDevice);
-    const qulonglong i = journalStream.mid(colon + 1).toULongLong(&okInode);
-    return okDevice && okInode && d == static_cast<qulonglong>(device) &&
-           i == static_cast<qulonglong>(inode);
+    return journal::streamMatches(journalStream, device, inode);
 }
 
-bool isJournal(int fd) {
-    const char* env = std::getenv("JOURNAL_STREAM");
-    if (env == nullptr) {
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        return false;
-    }
-    return journalStreamMatches(QByteArray(env), st.st_dev, st.st_ino);
-}
+bool isJournal(int fd) { return journal::attached(fd); }
 
 bool stdoutIsJournal() { return isJournal(STDOUT_FILENO); }
 

@@ -85,6 +85,10 @@ private:
     // false (with the refusal written) for an unknown one or a missing value.
     bool options(qsizetype from, const QStringList& valued, const QStringList& flags);
     bool storePresent(bool log) const;
+    // --from and --to into `c` (its selectDate, from and to); false (with
+    // the refusal written) for a date that is not one.
+    template <class Criteria>
+    bool dateRange(Criteria& c) const;
 
     int why();
     int pages();
@@ -266,6 +270,23 @@ std::optional<QDate> dateOf(const QString& text) {
     return std::nullopt;
 }
 
+template <class Criteria>
+bool Command::dateRange(Criteria& c) const {
+    if (!m_opt.contains(QStringLiteral("from")) && !m_opt.contains(QStringLiteral("to"))) {
+        return true;
+    }
+    const auto from = dateOf(m_opt.value(QStringLiteral("from"), QStringLiteral("1900-01-01")));
+    const auto to = dateOf(m_opt.value(QStringLiteral("to"), QStringLiteral("9999-12-31")));
+    if (!from || !to) {
+        usageError(QStringLiteral("dates are MM/DD/YYYY or YYYY-MM-DD"));
+        return false;
+    }
+    c.selectDate = true;
+    c.from = *from;
+    c.to = *to;
+    return true;
+}
+
 QString csvField(const QString& v) {
     if (!v.contains(u',') && !v.contains(u'"') && !v.contains(u'\n') && !v.contains(u'\r')) {
         return v;
@@ -288,14 +309,7 @@ int Command::pages() {
     }
     // The report's own criteria: date range, status, sender, department.
     report::Criteria c;
-    if (m_opt.contains(QStringLiteral("from")) || m_opt.contains(QStringLiteral("to"))) {
-        const auto from = dateOf(m_opt.value(QStringLiteral("from"), QStringLiteral("1900-01-01")));
-        const auto to = dateOf(m_opt.value(QStringLiteral("to"), QStringLiteral("9999-12-31")));
-        if (!from || !to) return usageError(QStringLiteral("dates are MM/DD/YYYY or YYYY-MM-DD"));
-        c.selectDate = true;
-        c.from = *from;
-        c.to = *to;
-    }
+    if (!dateRange(c)) return kUsage;
     const QString status = m_opt.value(QStringLiteral("status"), QStringLiteral("all"));
     const QStringList statuses = {QStringLiteral("all"), QStringLiteral("sent"),
                                   QStringLiteral("failed"), QStringLiteral("cancelled")};
@@ -664,14 +678,7 @@ int Command::purge() {
     }
     if (!m_words.isEmpty()) return usageError(QStringLiteral("unexpected %1").arg(m_words.first()));
     report::PurgeCriteria c;
-    if (m_opt.contains(QStringLiteral("from")) || m_opt.contains(QStringLiteral("to"))) {
-        const auto from = dateOf(m_opt.value(QStringLiteral("from"), QStringLiteral("1900-01-01")));
-        const auto to = dateOf(m_opt.value(QStringLiteral("to"), QStringLiteral("9999-12-31")));
-        if (!from || !to) return usageError(QStringLiteral("dates are MM/DD/YYYY or YYYY-MM-DD"));
-        c.selectDate = true;
-        c.from = *from;
-        c.to = *to;
-    }
+    if (!dateRange(c)) return kUsage;
     c.sender = m_opt.value(QStringLiteral("sender"));
     if (!storePresent(true)) return 1;
     if (!m_opt.contains(QStringLiteral("yes"))) {
