@@ -3,6 +3,7 @@
 // vtsinit, with vtsgate.ini beside VTSCFG.MDB; logs one line per event on
 // standard output.
 #include "Accounts.h"
+#include "CommandLine.h"
 #include "ConfigStore.h"
 #include "GatewayConfig.h"
 #include "GatewayServer.h"
@@ -10,6 +11,8 @@
 #include "PageSubmitter.h"
 #include "Paths.h"
 #include "QtEventLoop.h"
+
+#include "CommandLine.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -64,7 +67,7 @@ int main(int argc, char** argv) {
     p.addOption(dirOption);
     p.addOption(iniOption);
     p.addOption(checkOption);
-    p.process(app);
+    if (const int done = vts::cli::parse(p, app.arguments(), "vtsgate"); done >= 0) return done;
 
     auto die = [](const QString& why) {
         vts::journal::write(stderr, vts::journal::kError, QStringLiteral("vtsgate: ") + why);

@@ -147,6 +147,11 @@ bool Dispatcher::collectResults() {
     return true;
 }
 
+PortActivity Dispatcher::activity(int position) const {
+    if (position < 1 || position > kMaxPorts) return {};
+    return m_activity[static_cast<size_t>(position)];
+}
+
 bool Dispatcher::settle(int s, const PortRecord& rec, std::int16_t status) {
     const auto token = m_alive;
     QueueSlot& slot = m_queue.at(s);
@@ -157,6 +162,7 @@ bool Dispatcher::settle(int s, const PortRecord& rec, std::int16_t status) {
     const bool retried = (kind == PortStatus::Failed || kind == PortStatus::ModemError) &&
                          (rec.retries >= 0 && rec.retries < 32767 ? rec.retries : slot.Retries) <
                              m_values[kNumberOfRetries];
+    noteResult(s, uid, kind, retried);
     // A page the orderly stop kept back is neither failed nor cancelled and
     // has no cause.
     if (kind == PortStatus::Failed || kind == PortStatus::ModemError ||
@@ -212,6 +218,30 @@ bool Dispatcher::settle(int s, const PortRecord& rec, std::int16_t status) {
     return !m_stopped;
 }
 
+void Dispatcher::noteResult(int s, const QString& uid, PortStatus kind, bool retried) {
+    const int p = m_ports.portOf(s);
+    if (p < 1 || p > kMaxPorts) return;
+    // A page the orderly stop kept back is not a result.
+    if (kind == PortStatus::Cancelled && m_finishing) return;
+    PortActivity& a = m_activity[static_cast<size_t>(p)];
+    a.lastId = uid;
+    a.lastAt = m_loop.now();
+    switch (kind) {
+        case PortStatus::Sent:
+            a.lastResult = QStringLiteral("sent");
+            break;
+        case PortStatus::Cancelled:
+            a.lastResult = QStringLiteral("cancelled");
+            break;
+        default:
+            a.lastResult = retried ? QStringLiteral("retried") : QStringLiteral("failed");
+            break;
+    }
+    a.lastCause = kind == PortStatus::Sent ? QString() : m_ports.causeOf(s, kind);
+    // The run is over once its last page is settled.
+    if (a.batch > 0 && --a.batch == 0) a.since = a.lastAt;
+}
+
 bool Dispatcher::dispatchScan() {
     const auto token = m_alive;
     for (;;) {
@@ -234,6 +264,10 @@ bool Dispatcher::dispatchScan() {
                                                           batch, m_queue, recordSettings())) {
             break;
         }
+        PortActivity& activity = m_activity[static_cast<size_t>(p)];
+        const PortActivity before = activity;
+        activity.batch = static_cast<int>(batch.size());
+        activity.since = now;
         if (!waitDialingDelay()) {
             return false;
         }
@@ -241,6 +275,7 @@ bool Dispatcher::dispatchScan() {
             // Held while the dialing delay passed: no new run starts.
             lock.release();
             m_ports.withdraw(p, m_queue);
+            m_activity[static_cast<size_t>(p)] = before;
             break;
         }
         lock.release();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PagerProperties.h"
+#include "PortActivity.h"
 #include "PortRuns.h"
 #include "SendQueue.h"
 
@@ -68,6 +69,8 @@ public:
     SendQueue& queue() { return m_queue; }
     const SendQueue& queue() const { return m_queue; }
     PortRuns& ports() { return m_ports; }
+    // Port position 1..kMaxPorts; a default one beyond.
+    PortActivity activity(int position) const;
     void setSystemDirectory(const QString& dir) { m_systemDir = dir; }
 
     // The port list: positions 1..numPorts, each a COM port number.
@@ -102,6 +105,7 @@ private:
     // destroyed or dispatching stopped from inside an event handler).
     bool collectResults();
     bool settle(int s, const PortRecord& rec, std::int16_t status);
+    void noteResult(int s, const QString& uid, PortStatus kind, bool retried);
     bool dispatchScan();
     bool waitDialingDelay();
     RecordSettings recordSettings() const;
@@ -121,6 +125,7 @@ private:
     bool m_stopped = false;
     bool m_held = false;
     bool m_finishing = false;
+    std::array<PortActivity, kMaxPorts + 1> m_activity{};
     // Outlives the dispatcher, so that a tick can tell, after raising an
     // event or yielding, whether the host destroyed the control meanwhile.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);

@@ -342,6 +342,13 @@ bool PagerOCX::finishRuns(double maxSeconds) { return d->dispatcher.finishRuns(m
 const SendQueue& PagerOCX::queue() const { return d->dispatcher.queue(); }
 int PagerOCX::NumPorts() const { return d->dispatcher.numPorts(); }
 std::int16_t PagerOCX::portAt(int position) const { return d->dispatcher.portAt(position); }
+vts::PortActivity PagerOCX::portActivity(int position) const {
+    return d->dispatcher.activity(position);
+}
+bool PagerOCX::portHeld(int position) const {
+    return position >= 1 && position <= vts::Dispatcher::kMaxPorts &&
+           d->dispatcher.ports().isHeld(position);
+}
 QString PagerOCX::systemDirectory() const { return d->systemDir; }
 QString PagerOCX::workingDirectory() const { return d->workingDir; }
 void PagerOCX::setPortFileDevice(vts::PortFileDevice& device) {

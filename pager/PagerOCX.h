@@ -1,5 +1,6 @@
 #pragma once
 
+#include "PortActivity.h"
 #include "PropertyBag.h"
 
 #include <QObject>
@@ -100,6 +101,10 @@ public:
     const vts::SendQueue& queue() const;
     int NumPorts() const;
     std::int16_t portAt(int position) const;  // 1..8; 0 when never set
+    // Port position 1..8: its run on the line and its last settled page;
+    // whether a dialer of an earlier run still holds its file.
+    vts::PortActivity portActivity(int position) const;
+    bool portHeld(int position) const;
     QString systemDirectory() const;
     QString workingDirectory() const;
     Properties properties() const;

@@ -87,7 +87,11 @@ void ControlSocket::readFrom(QLocalSocket* socket) {
 void ControlSocket::answer(Client& c, const QByteArray& line) {
     if (line.isEmpty()) return;
     QString cmd = QString::fromUtf8(line);
-    if (line.startsWith('{')) cmd = QJsonDocument::fromJson(line).object().value("cmd").toString();
+    QJsonObject args;
+    if (line.startsWith('{')) {
+        args = QJsonDocument::fromJson(line).object();
+        cmd = args.value("cmd").toString();
+    }
     if (cmd == QLatin1String("status")) {
         send(c, m_hooks.status ? m_hooks.status() : QJsonObject{});
     } else if (cmd == QLatin1String("follow")) {
@@ -96,8 +100,17 @@ void ControlSocket::answer(Client& c, const QByteArray& line) {
     } else if (cmd == QLatin1String("reload")) {
         const bool ok = m_hooks.reload && m_hooks.reload();
         send(c, {{"ok", ok}});
+    } else if (cmd == QLatin1String("pending") && m_hooks.pending) {
+        QString error;
+        const QString done =
+            m_hooks.pending(args.value("action").toString(), args.value("name").toString(), &error);
+        if (done.isEmpty()) {
+            send(c, {{"error", error.isEmpty() ? QStringLiteral("nothing done") : error}});
+        } else {
+            send(c, {{"ok", true}, {"done", done}});
+        }
     } else {
-        send(c, {{"error", QStringLiteral("unknown command; status, follow or reload")}});
+        send(c, {{"error", QStringLiteral("unknown command; status, follow, reload or pending")}});
     }
 }
 

@@ -19,6 +19,10 @@ namespace vts {
 //   {"cmd":"status"} (or the bare word status)  one object, the server's state
 //   {"cmd":"follow"}  every status line and page event from then on
 //   {"cmd":"reload"}  the settings are read again; {"ok":true}
+//   {"cmd":"pending","action":"retry"|"delete","name":"A1.PMF"}
+//                     a message file sent again or deleted, unless the
+//                     server still has its page in hand; {"ok":true,
+//                     "done":"..."} or {"error":"..."}
 // The socket file's owner and group are the access control (mode 0660).
 // Bounded: at most kMaxClients at once (one more is told so and closed);
 // a client that lets kMaxBacklog bytes pile up unread is dropped. Writes
@@ -34,6 +38,8 @@ public:
     struct Hooks {
         std::function<QJsonObject()> status;
         std::function<bool()> reload;
+        // (action, name): what was done, or *error.
+        std::function<QString(const QString&, const QString&, QString*)> pending;
     };
 
     explicit ControlSocket(Hooks hooks, QObject* parent = nullptr);

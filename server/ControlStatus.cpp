@@ -10,7 +10,10 @@
 #include "StatusListModel.h"
 #include "Version.h"
 
+#include <Dialer.h>
 #include <Paths.h>
+#include <PortKinds.h>
+#include <Transport.h>
 
 #include <QDir>
 #include <QJsonArray>
@@ -33,6 +36,45 @@ QString portState(const QString& file) {
     return QStringLiteral("finishing");
 }
 
+QString iso(const QDateTime& t) { return t.isValid() ? t.toString(Qt::ISODate) : QString(); }
+
+// Port position p as the dialer would serve it: the kind and target of its
+// calvex.ini entry (a port whose entry does not parse is unusable, and
+// says why), its state, its run on the line and its last settled page.
+QJsonObject portStatus(PagerOCX& pager, int p, const DialerOptions& dialer,
+                       const QString& workingDir, const QDateTime& started) {
+    const int com = pager.portAt(p);
+    QJsonObject o{{"port", p}, {"com", com}};
+    QString why;
+    const auto target = PortTarget::parse(dialer.devicePath(com), &why);
+    QString state = portState(QDir(workingDir).filePath(portfile::fileName(p)));
+    if (target) {
+        const char* scheme = portKind(target->kind).scheme;
+        o.insert("kind", *scheme ? QString::fromLatin1(scheme) : QStringLiteral("modem"));
+        o.insert("target", target->describe());
+    } else {
+        o.insert("kind", QString());
+        o.insert("target", dialer.devicePath(com));
+    }
+    const PortActivity a = pager.portActivity(p);
+    if (pager.portHeld(p)) {
+        state = QStringLiteral("held");
+        o.insert("cause", QStringLiteral("held by a dialer of an earlier run"));
+    } else if (!target && state == QLatin1String("idle")) {
+        state = QStringLiteral("unusable");
+        o.insert("cause", why);
+    }
+    o.insert("state", state);
+    o.insert("batch", state == QLatin1String("dialling") ? a.batch : 0);
+    o.insert("since", iso(a.since.isValid() ? a.since : started));
+    if (!a.lastId.isEmpty()) {
+        QJsonObject last{{"id", a.lastId}, {"status", a.lastResult}, {"at", iso(a.lastAt)}};
+        if (!a.lastCause.isEmpty()) last.insert("cause", a.lastCause);
+        o.insert("lastResult", last);
+    }
+    return o;
+}
+
 }  // namespace
 
 QJsonObject build(MonitorCore& core, const QString& workingDir, const QDateTime& started) {
@@ -43,15 +85,14 @@ QJsonObject build(MonitorCore& core, const QString& workingDir, const QDateTime&
     if (const auto last = core.lastCheck()) o.insert("lastCheck", last->toString(Qt::ISODate));
     QJsonArray ports;
     if (PagerOCX* pager = core.pager()) {
-        for (int p = 1; p <= pager->NumPorts(); ++p) {
-            ports.append(QJsonObject{
-                {"port", p},
-                {"com", pager->portAt(p)},
-                {"state", portState(QDir(workingDir).filePath(portfile::fileName(p)))}});
-        }
+        const DialerOptions dialer =
+            DialerOptions::fromIni(paths::settingsFile(QStringLiteral("calvex.ini"), workingDir));
+        for (int p = 1; p <= pager->NumPorts(); ++p)
+            ports.append(portStatus(*pager, p, dialer, workingDir, started));
         o.insert("inControl", pager->queue().count());
     }
     o.insert("ports", ports);
+    o.insert("journal", core.journalCount());
     const QString q = paths::resolve(core.settings().MessageQueueLocation.trimmed(), workingDir);
     QJsonObject queue;
     queue.insert("queue", countFiles(q));
@@ -90,6 +131,9 @@ void wireControlSocket(ControlSocket& control, MonitorCore& core) {
                      [&control, &list](int) { control.statusLine(list.last()); });
     PagerOCX* pager = core.pager();
     if (!pager) return;
+    QObject::connect(&core, &MonitorCore::pageSubmitted, &control, [&control](const QString& id) {
+        control.pageEvent(QStringLiteral("submitted"), id);
+    });
     QObject::connect(pager, &PagerOCX::MessageSent, &control, [&control](const QString& id) {
         control.pageEvent(QStringLiteral("sent"), id);
     });

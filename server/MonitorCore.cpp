@@ -14,8 +14,10 @@
 #include "OperatorAlerts.h"
 #include "PagerOCX.h"
 #include "Paths.h"
+#include "PendingActions.h"
 #include "PropertyBag.h"
 #include "QueueFile.h"
+#include "SendQueue.h"
 #include "StatusConditions.h"
 #include "StatusListModel.h"
 
@@ -218,6 +220,7 @@ void MonitorCore::Timer1_Timer() {
     check();
     m_checking = false;
     m_exit->runRequested();
+    if (!abandoned()) emit ticked();
 }
 
 void MonitorCore::check() {
@@ -400,6 +403,58 @@ void MonitorCore::closeStores() {
     m_scanner->attach(nullptr, nullptr, m_pager.get());
     m_results->attach(nullptr);
     m_stores.close();
+}
+
+QString MonitorCore::pendingAction(const QString& action, const QString& name, QString* error) {
+    auto fail = [error](const QString& why) {
+        *error = why;
+        return QString();
+    };
+    const auto act = pendingfiles::actionNamed(action);
+    if (!act) return fail(QStringLiteral("the action is retry or delete"));
+    if (const QString why = pendingfiles::checkName(name); !why.isEmpty()) return fail(why);
+    if (abandoned() || !m_stores.isOpen()) return fail(QStringLiteral("the server is stopping"));
+    // A check may be between logging this file and handing it over.
+    if (m_scanner->inHand().compare(name, Qt::CaseInsensitive) == 0)
+        return fail(QStringLiteral("%1 is being submitted; try again in a second").arg(name));
+    m_folders.clear();
+    const QString q = queuePath(QString());
+    const auto found = pendingfiles::find(q, name);
+    if (!found)
+        return fail(QStringLiteral("%1 is not in the PENDING, FAILED or SENT folder").arg(name));
+    if (found->folder == QLatin1String("PENDING")) {
+        if (m_results->holdsFile(name))
+            return fail(QStringLiteral("%1 waits for its result; try again later").arg(name));
+        // The page is in hand while a log row of this file is in the send
+        // queue (waiting, retried or on the line, or its result being
+        // recorded: a slot is freed only after its result's handler).
+        QStringList ids;
+        try {
+            auto rows = m_stores.log()->openQuery(
+                QStringLiteral("SELECT ID FROM tblLog WHERE UniqueID = ?"), {name});
+            for (; !rows->eof(); rows->moveNext())
+                ids << rows->value(QStringLiteral("ID")).toString();
+        } catch (const db::DbError& e) {
+            return fail(QStringLiteral("the log store cannot be read now (%1); try again")
+                            .arg(e.message()));
+        }
+        if (m_pager) {
+            const SendQueue& queue = m_pager->queue();
+            for (int s = 1; s <= SendQueue::kSlots; ++s) {
+                const QueueSlot& slot = queue.at(s);
+                if (slot.occupied() && ids.contains(slot.UniqueID.trimmed()))
+                    return fail(QStringLiteral("%1 is being sent (ID=%2); wait for its result")
+                                    .arg(name, slot.UniqueID.trimmed()));
+            }
+        }
+    }
+    const QString done = pendingfiles::apply(*act, q, name, error);
+    if (!done.isEmpty()) AddStatus(QStringLiteral("Operator: ") + done);
+    return done;
+}
+
+int MonitorCore::journalCount() const {
+    return m_results ? static_cast<int>(m_results->journal().entries().size()) : 0;
 }
 
 }  // namespace vts

@@ -108,10 +108,21 @@ public:
     // The exit status once ended: 0 after the exit sequence, 1 after a fatal message.
     int exitCode() const { return m_exitCode; }
     bool storesOpen() const { return m_stores.isOpen(); }
+    // Results kept in the result journal until the log takes them.
+    int journalCount() const;
+    // An operator's "retry" or "delete" of a message file of the queue
+    // folders; refused while the page is still in the server's hands (in
+    // the pager control, on the line, or its result not yet recorded).
+    // What was done, or empty with *error.
+    QString pendingAction(const QString& action, const QString& name, QString* error);
 
 signals:
     // The program should end now with this exit status.
     void ended(int exitCode);
+    // A queue message was logged as row `id` and handed to the pager control.
+    void pageSubmitted(const QString& id);
+    // Once per tick of Timer1, after its work (the service manager's watchdog).
+    void ticked();
 
 private:
     void check();
@@ -129,6 +140,7 @@ private:
     bool stopRequested() const override { return abandoned() || m_exit->isRequested(); }
     void applyPagerSettings() override { ApplyPagerSettings(); }
     void messageFailed(const QString& id, const QueueMessage& message) override;
+    void messageSubmitted(const QString& id) override { emit pageSubmitted(id); }
     void messageCause(const QString& id, const QString& cause) override {
         m_causes->note(id, cause, false);
     }

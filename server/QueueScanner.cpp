@@ -194,6 +194,12 @@ bool QueueScanner::takeFile(const QString& f) {
         return true;
     }
 
+    // From its log row to its hand-over, the file is not the operator's to move.
+    m_inHand = f;
+    struct Release {
+        QString& name;
+        ~Release() { name.clear(); }
+    } release{m_inHand};
     qint64 id = 0;
     try {
         registerClient(*msg);
@@ -264,6 +270,7 @@ bool QueueScanner::takeFile(const QString& f) {
     } else {
         m_host.addStatus(QStringLiteral("Submitted to queue: Ph#=") + msg->tapPhoneNumber +
                          QStringLiteral(" PIN=") + msg->tapPin + QStringLiteral(" ID=") + uid);
+        m_host.messageSubmitted(uid);
     }
     return true;
 }

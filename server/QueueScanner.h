@@ -45,6 +45,8 @@ public:
         virtual void messageCause(const QString& id, const QString& cause) {
             (void)id, (void)cause;
         }
+        // A message handed to the pager control under log row `id`.
+        virtual void messageSubmitted(const QString& id) { (void)id; }
         // Queue folder + sub + name, resolved ignoring letter case.
         virtual QString queuePath(const QString& sub, const QString& name = QString()) const = 0;
     };
@@ -57,6 +59,9 @@ public:
     // One pass over the queue folder. False when it stopped early (the host
     // asked, or the settings could not be re-read).
     bool scan();
+
+    // The file a scan is between logging and handing over (empty when none).
+    const QString& inHand() const { return m_inHand; }
 
 private:
     // False when the log refused the new row (the store takes no writes).
@@ -79,6 +84,7 @@ private:
     // When the log last refused a new row: intake waits a while before the
     // next attempt, so a held store costs one short wait now and then.
     std::optional<QDateTime> m_logRefused;
+    QString m_inHand;
 };
 
 }  // namespace vts

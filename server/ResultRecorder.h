@@ -70,6 +70,11 @@ public:
     // journal's reserve; false (with a status line) when there is no room.
     bool loadJournal();
     const ResultJournal& journal() const { return m_journal; }
+    // Whether the message file `name` still waits for a result kept here
+    // (its port was held at start-up, or its result is in the journal).
+    bool holdsFile(const QString& name) const {
+        return m_heldFiles.contains(name, Qt::CaseInsensitive) || m_journal.holdsFile(name);
+    }
     // Records the kept results the log now takes.
     void applyJournal();
     // applyJournal, when results are kept and the last attempt is long enough ago.

@@ -1,5 +1,6 @@
 #include "ServiceNotifier.h"
 
+#include <QDateTime>
 #include <QTimer>
 
 #include <systemd/sd-daemon.h>
@@ -21,22 +22,28 @@ void ServiceNotifier::ready() {
     if (qEnvironmentVariableIsEmpty("NOTIFY_SOCKET")) return;
     sd_notify(0, "READY=1");
     std::uint64_t usec = 0;
-    int interval = kStatusEveryMs;
-    if (sd_watchdog_enabled(0, &usec) > 0 && usec > 0) {
-        interval = std::min<int>(kStatusEveryMs, static_cast<int>(usec / 2000));
-    }
-    m_timer->start(std::max(interval, 100));
+    m_watchdog = sd_watchdog_enabled(0, &usec) > 0 && usec > 0;
+    m_timer->start(kStatusEveryMs);
+    alive();
     tick();
+}
+
+void ServiceNotifier::alive() {
+    if (!m_watchdog) return;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (m_lastAliveMs >= 0 && now - m_lastAliveMs < 1000 && now >= m_lastAliveMs) return;
+    m_lastAliveMs = now;
+    sd_notify(0, "WATCHDOG=1");
 }
 
 void ServiceNotifier::stopping() {
     if (qEnvironmentVariableIsEmpty("NOTIFY_SOCKET")) return;
     m_timer->stop();
+    m_watchdog = false;
     sd_notify(0, "STOPPING=1");
 }
 
 void ServiceNotifier::tick() {
-    sd_notify(0, "WATCHDOG=1");
     const QString status = m_summary ? m_summary() : QString();
     if (status != m_lastStatus) {
         m_lastStatus = status;

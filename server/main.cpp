@@ -101,27 +101,36 @@ int main(int argc, char** argv) {
     // Made before the start-up, which shows it; gone before the core.
     const std::unique_ptr<QObject> window = headless ? nullptr : gui->createWindow(core);
 
+    // The service manager's view; told first of a stop, so that its
+    // watchdog does not end the orderly stop, during which no tick runs.
+    const QDateTime started = QDateTime::currentDateTime();
+    auto status = [&core, &options, &started] {
+        return vts::controlstatus::build(core, options.workingDir, started);
+    };
+    vts::ServiceNotifier notifier([&status] { return vts::controlstatus::summary(status()); });
     vts::ShutdownSignals stopSignals;
-    QObject::connect(&stopSignals, &vts::ShutdownSignals::stopRequested, &core,
-                     [&core] { core.Form_Unload(false); });
+    QObject::connect(&stopSignals, &vts::ShutdownSignals::stopRequested, &core, [&core, &notifier] {
+        notifier.stopping();
+        core.Form_Unload(false);
+    });
     QObject::connect(&core, &vts::MonitorCore::ended, &core,
                      [](int code) { QCoreApplication::exit(code); });
 
     if (!core.start() || core.hasEnded()) {
         return core.hasEnded() ? core.exitCode() : 1;
     }
-    // The control socket and the service manager's view, once started.
-    const QDateTime started = QDateTime::currentDateTime();
-    auto status = [&core, &options, &started] {
-        return vts::controlstatus::build(core, options.workingDir, started);
-    };
-    vts::ControlSocket control({status, [&core] { return core.LoadConfig(); }});
+    // The control socket, once started.
+    vts::ControlSocket control(
+        {status, [&core] { return core.LoadConfig(); },
+         [&core](const QString& action, const QString& name, QString* error) {
+             return core.pendingAction(action, name, error);
+         }});
     vts::wireControlSocket(control, core);
     if (QString why; !control.listen(vts::ControlSocket::folder(options.workingDir), &why)) {
         core.AddStatus(QStringLiteral("Warning: no control socket: ") + why);
     }
-    vts::ServiceNotifier notifier([&status] { return vts::controlstatus::summary(status()); });
     notifier.ready();
+    QObject::connect(&core, &vts::MonitorCore::ticked, &notifier, &vts::ServiceNotifier::alive);
     if (const QString warning = vts::servicelog::rootWarning(::geteuid()); !warning.isEmpty()) {
         core.AddStatus(warning);
     }

@@ -9,11 +9,19 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocalSocket>
 
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -104,8 +112,10 @@ TEST_F(Socket, TakesAtMost16ClientsAndDropsOneThatDoesNotRead) {
 }
 
 // The real server while it dials: vtsctl status answers at once and shows
-// the port dialling; follow shows the status lines; without a server,
-// status says so.
+// the port dialling with its kind, batch and start; a page the server has
+// in hand cannot be retried or deleted; once sent, the port shows it as its
+// last result, the follow stream had it submitted and sent, and the sent
+// file can be deleted. Without a server, status says so.
 class ServerSocket : public test::MonitorRun {};
 
 TEST_F(ServerSocket, StatusAnswersWithin100msWhileTheServerDials) {
@@ -124,43 +134,131 @@ TEST_F(ServerSocket, StatusAnswersWithin100msWhileTheServerDials) {
     writeFile(QStringLiteral("scenario.txt"), "* slow=300\n");
     startSim({QStringLiteral("--ports"), QStringLiteral("1"), QStringLiteral("--scenario"),
               path(QStringLiteral("scenario.txt"))});
-    page(QStringLiteral("A page that takes a while at 300 bit/s ") + QString(60, u'x'),
-         QStringLiteral("1001"), QStringLiteral("5551234"), QStringLiteral("PC"));
     startServer();
+    QDeadlineTimer connected(10000);
+    while (!QFileInfo::exists(path(ControlSocket::fileName())) && !connected.hasExpired())
+        m_server.waitForReadyRead(50);
+    QLocalSocket follower;
+    follower.connectToServer(path(ControlSocket::fileName()));
+    ASSERT_TRUE(follower.waitForConnected(1000));
+    follower.write("follow\n");
+    while (!follower.canReadLine() && follower.waitForReadyRead(1000)) {
+    }
+    ASSERT_TRUE(follower.readLine().contains("following"));
+    const QString name =
+        page(QStringLiteral("A page that takes a while at 300 bit/s ") + QString(60, u'x'),
+             QStringLiteral("1001"), QStringLiteral("5551234"), QStringLiteral("PC"));
     ASSERT_TRUE(waitForOutput(QStringLiteral("Submitted to queue"))) << m_out.toStdString();
 
     QLocalSocket s;
-    QDeadlineTimer connected(5000);
-    while (!QFileInfo::exists(path(ControlSocket::fileName())) && !connected.hasExpired())
-        m_server.waitForReadyRead(50);
     s.connectToServer(path(ControlSocket::fileName()));
     ASSERT_TRUE(s.waitForConnected(1000));
-    bool sawDialling = false;
-    qint64 slowest = 0;
-    QDeadlineTimer dl(30000);
-    while (!sawDialling && !dl.hasExpired()) {
-        QElapsedTimer clock;
-        clock.start();
+    auto status = [&s] {
         s.write("status\n");
         while (!s.canReadLine() && s.waitForReadyRead(1000)) {
         }
+        return QJsonDocument::fromJson(s.readLine()).object();
+    };
+    QJsonObject dialling;
+    qint64 slowest = 0;
+    QDeadlineTimer dl(30000);
+    while (dialling.isEmpty() && !dl.hasExpired()) {
+        QElapsedTimer clock;
+        clock.start();
+        const QJsonObject st = status();
         slowest = std::max(slowest, clock.elapsed());
-        const QJsonObject st = QJsonDocument::fromJson(s.readLine()).object();
         for (const auto& p : st.value("ports").toArray())
             if (p.toObject().value("state").toString() == QLatin1String("dialling"))
-                sawDialling = true;
+                dialling = p.toObject();
         m_server.waitForReadyRead(100);
     }
-    EXPECT_TRUE(sawDialling);
+    ASSERT_FALSE(dialling.isEmpty());
     EXPECT_LT(slowest, 100);
+    EXPECT_EQ(dialling.value("kind").toString(), QStringLiteral("modem"));
+    EXPECT_EQ(dialling.value("batch").toInt(), 1);
+    EXPECT_TRUE(QDateTime::fromString(dialling.value("since").toString(), Qt::ISODate).isValid());
     const test::ProgramRun shown = run({QStringLiteral("status")});
     EXPECT_EQ(shown.code, 0) << shown.out.toStdString();
-    EXPECT_TRUE(shown.out.contains(QStringLiteral("port 1 (COM1): dialling")))
+    EXPECT_TRUE(shown.out.contains(QStringLiteral("port 1 (COM1, modem on ")) &&
+                shown.out.contains(QStringLiteral(": dialling, 1 pages since ")))
         << shown.out.toStdString();
     EXPECT_TRUE(shown.out.contains(QStringLiteral("Submitted to queue")))
         << shown.out.toStdString();
+    for (const char* action : {"retry", "delete"}) {
+        const test::ProgramRun busy =
+            run({QStringLiteral("pending"), QString::fromLatin1(action), name});
+        EXPECT_EQ(busy.code, 1) << action;
+        EXPECT_TRUE(busy.out.contains(QStringLiteral("is being sent"))) << busy.out.toStdString();
+    }
+    EXPECT_EQ(filesIn(QStringLiteral("PENDING")), QStringList{name});
+
+    ASSERT_TRUE(waitForOutput(QStringLiteral("Message sucessfully sent"))) << m_out.toStdString();
+    const QJsonObject after = status().value("ports").toArray().first().toObject();
+    EXPECT_EQ(after.value("state").toString(), QStringLiteral("idle"));
+    EXPECT_EQ(after.value("lastResult").toObject().value("status").toString(),
+              QStringLiteral("sent"));
+    EXPECT_EQ(after.value("lastResult").toObject().value("id").toString(), QStringLiteral("1"));
+    const test::ProgramRun removed =
+        run({QStringLiteral("pending"), QStringLiteral("delete"), name});
+    EXPECT_EQ(removed.code, 0) << removed.out.toStdString();
+    EXPECT_TRUE(filesIn(QStringLiteral("SENT")).isEmpty());
+    ASSERT_TRUE(waitForOutput(QStringLiteral("Operator: ") + name)) << m_out.toStdString();
+
+    QStringList events;
+    while (follower.waitForReadyRead(200) || follower.canReadLine()) {
+        while (follower.canReadLine()) {
+            const QJsonObject o = QJsonDocument::fromJson(follower.readLine()).object();
+            if (o.contains("event"))
+                events << o.value("event").toString() + u' ' + o.value("id").toString();
+        }
+    }
+    EXPECT_EQ(events, (QStringList{QStringLiteral("submitted 1"), QStringLiteral("sent 1")}));
     stopServer();
     EXPECT_FALSE(QFileInfo::exists(path(ControlSocket::fileName())));
+}
+
+// Under systemd: READY=1 once started, WATCHDOG=1 from the ticks of the
+// queue timer (so at least every few seconds while it runs), a STATUS=
+// summary, and STOPPING=1 when a stop arrives, before the orderly stop.
+TEST_F(ServerSocket, TellsTheServiceManagerReadyAliveAndStopping) {
+    const QByteArray where = QFile::encodeName(path(QStringLiteral("notify.sock")));
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    ASSERT_LT(where.size(), static_cast<qsizetype>(sizeof addr.sun_path));
+    std::memcpy(addr.sun_path, where.constData(), static_cast<size_t>(where.size()));
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    QStringList got;
+    auto receive = [fd, &got](int ms) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, ms) <= 0) return false;
+        char buf[4096];
+        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n > 0) got << QString::fromUtf8(buf, static_cast<qsizetype>(n));
+        return n > 0;
+    };
+    QProcessEnvironment env = test::headlessEnv();
+    env.insert(QStringLiteral("NOTIFY_SOCKET"), QString::fromLocal8Bit(where));
+    env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("4000000"));
+    m_server.setWorkingDirectory(dir());
+    m_server.setProcessEnvironment(env);
+    m_server.start(test::binDir() + QStringLiteral("/vtsmonitor"), QStringList());
+    ASSERT_TRUE(m_server.waitForStarted(5000));
+    QDeadlineTimer ready(20000);
+    while (!got.contains(QStringLiteral("READY=1")) && !ready.hasExpired()) receive(500);
+    ASSERT_TRUE(got.contains(QStringLiteral("READY=1"))) << got.join(u'|').toStdString();
+    got.clear();
+    QDeadlineTimer span(3500);
+    while (!span.hasExpired()) receive(static_cast<int>(std::max<qint64>(1, span.remainingTime())));
+    EXPECT_GE(got.count(QStringLiteral("WATCHDOG=1")), 2) << got.join(u'|').toStdString();
+    ::kill(static_cast<pid_t>(m_server.processId()), SIGTERM);
+    QDeadlineTimer stop(5000);
+    while (!got.contains(QStringLiteral("STOPPING=1")) && !stop.hasExpired()) receive(500);
+    EXPECT_TRUE(got.contains(QStringLiteral("STOPPING=1"))) << got.join(u'|').toStdString();
+    ASSERT_TRUE(m_server.waitForFinished(15000));
+    EXPECT_EQ(m_server.exitCode(), 0);
+    ::close(fd);
 }
 
 }  // namespace

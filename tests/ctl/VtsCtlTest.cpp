@@ -168,6 +168,61 @@ TEST_F(VtsCtl, PageGoesIntoTheStoresQueueFolder) {
     EXPECT_TRUE(readFile("queue/" + name).contains("two lines"));
 }
 
+// With the server stopped, vtsctl itself sends a pending or failed file
+// back to the queue folder or deletes a file of the three folders; it never
+// sends a delivered page again, never replaces a queue file, and takes no
+// path for a name.
+TEST_F(VtsCtl, PendingRetryAndDeleteMoveOnlyWhatTheyMay) {
+    for (const char* sub : {"queue/PENDING", "queue/SENT", "queue/FAILED"})
+        ASSERT_TRUE(QDir(dir()).mkpath(sub));
+    writeFile("queue/FAILED/A1.PMF", "failed");
+    writeFile("queue/PENDING/A2.PMF", "pending");
+    writeFile("queue/SENT/A3.PMF", "sent");
+    writeFile("queue/FAILED/A4.PMF", "failed copy");
+    writeFile("queue/A4.PMF", "queued");
+    writeFile("queue/SENT/A5.PMF", "sent");
+    struct Case {
+        QStringList args;
+        int code;
+        const char* says;   // on standard output when done, standard error when refused
+        const char* gone;   // a file that must be gone, or null
+        const char* there;  // a file that must be there (with its own bytes), or null
+        QByteArray bytes;
+    };
+    const Case cases[] = {
+        {{"retry", "A1.PMF"},
+         0,
+         "A1.PMF moved from FAILED",
+         "queue/FAILED/A1.PMF",
+         "queue/A1.PMF",
+         "failed"},
+        {{"retry", "A2.PMF"},
+         0,
+         "A2.PMF moved from PENDING",
+         "queue/PENDING/A2.PMF",
+         "queue/A2.PMF",
+         "pending"},
+        {{"retry", "A3.PMF"}, 1, "was sent", nullptr, "queue/SENT/A3.PMF", "sent"},
+        {{"retry", "A4.PMF"}, 1, "already in the queue folder", nullptr, "queue/A4.PMF", "queued"},
+        {{"delete", "A5.PMF"}, 0, "A5.PMF deleted from SENT", "queue/SENT/A5.PMF", nullptr, {}},
+        {{"delete", "A6.PMF"}, 1, "not in the PENDING, FAILED or SENT", nullptr, nullptr, {}},
+        {{"delete", "../VTSCFG.MDB"}, 1, "not a file name", nullptr, "VTSCFG.MDB", {}},
+        {{"delete", "notes.txt"}, 1, "not a message file", nullptr, nullptr, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(u' ').toStdString());
+        const Result r =
+            ctl(QStringList{"pending"} + c.args + QStringList{"--socket", path("no-server.sock")});
+        EXPECT_EQ(r.code, c.code) << r.err.toStdString();
+        EXPECT_TRUE((c.code == 0 ? r.out : r.err).contains(QString::fromLatin1(c.says)))
+            << r.out.toStdString() << r.err.toStdString();
+        if (c.gone) EXPECT_FALSE(QFileInfo::exists(path(c.gone)));
+        if (c.there) EXPECT_TRUE(QFileInfo::exists(path(c.there)));
+        if (c.there && !c.bytes.isEmpty()) EXPECT_EQ(readFile(c.there), c.bytes);
+    }
+    EXPECT_EQ(readFile("queue/FAILED/A4.PMF"), "failed copy");
+}
+
 TEST_F(VtsCtl, PortsAreCheckedWithTheDialersOwnParser) {
     writeFile("calvex.ini", "[tap]\nt1=2\n[ports]\nCOM2=/dev/ttyUSB0\n");
     EXPECT_EQ(ctl({"ports", "set", "COM1", "snpp:127.0.0.1:444"}).code, 0);

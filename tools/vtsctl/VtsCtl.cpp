@@ -12,6 +12,7 @@
 #include "ModemList.h"
 #include "PageCommand.h"
 #include "Paths.h"
+#include "PendingActions.h"
 #include "PendingFiles.h"
 #include "PurgeLogic.h"
 #include "ReportCriteria.h"
@@ -101,6 +102,7 @@ private:
     int ports();
     int clients();
     int pendingList();
+    int pendingAct();
     int page();
     QString socketPath() const;
 
@@ -170,6 +172,10 @@ int Command::run() {
         if (cmd == QLatin1String("page")) return page();
         if (cmd == QLatin1String("clients")) return clients();
         if (cmd == QLatin1String("pending") && sub == QLatin1String("list")) return pendingList();
+        if (cmd == QLatin1String("pending") &&
+            (sub == QLatin1String("retry") || sub == QLatin1String("delete"))) {
+            return pendingAct();
+        }
     } catch (const db::DbError& e) {
         return fail(QString::fromLocal8Bit(e.what()));
     } catch (const report::FormulaError& e) {
@@ -549,7 +555,8 @@ int Command::passwordSet() {
 int Command::ports() {
     if (!options(1, {}, {})) return kUsage;
     const QString verb = m_words.value(0);
-    const QString ini = QDir(m_dir).filePath(QStringLiteral("calvex.ini"));
+    // The file the dialer reads: the working directory's, else the installed one.
+    const QString ini = paths::settingsFile(QStringLiteral("calvex.ini"), m_dir);
     const QString section = QStringLiteral("ports");
     IniFile file = IniFile::load(ini);
     QList<QPair<QString, QString>> entries;
@@ -643,14 +650,72 @@ int Command::clients() {
 // ---------------------------------------------------------------- pending
 
 int Command::pendingList() {
-    if (!options(2, {}, {})) return kUsage;
+    if (!options(2, {}, {QStringLiteral("files")})) return kUsage;
     if (!storePresent(false)) return 1;
     const settings::Values values = settings::load(m_dir);
+    const QString location = values.value(QStringLiteral("MessageQueueLocation")).toString();
     const pending::Summary sum =
-        pending::compute(values.value(QStringLiteral("MessageQueueLocation")).toString(),
-                         QCoreApplication::applicationDirPath(), m_dir);
+        pending::compute(location, QCoreApplication::applicationDirPath(), m_dir);
     out(pending::labels(sum).join(u'\n') + u'\n');
+    if (!m_opt.contains(QStringLiteral("files"))) return 0;
+    const QString q = paths::resolve(location.trimmed(), m_dir);
+    for (const char* sub : {"PENDING", "FAILED", "SENT"}) {
+        const QString folder = paths::resolve(QString::fromLatin1(sub), q);
+        for (const QString& name : paths::listFiles(folder, QStringLiteral("*.PMF"))) {
+            const QFileInfo info(QDir(folder).filePath(name));
+            out(QStringLiteral("%1\t%2\t%3\t%4\n")
+                    .arg(QString::fromLatin1(sub), name)
+                    .arg(info.size())
+                    .arg(info.lastModified().toString(Qt::ISODate)));
+        }
+    }
     return 0;
+}
+
+// Sends a message file again or deletes it. With the server running, the
+// server does it (it refuses while it still has the page in hand); with the
+// server stopped, it is done here.
+int Command::pendingAct() {
+    if (!options(1, {QStringLiteral("socket")}, {})) return kUsage;
+    const QString action = m_words.value(0);
+    const QStringList names = m_words.mid(1);
+    if (names.isEmpty()) return usageError(QStringLiteral("pending %1 NAME...").arg(action));
+    for (const QString& name : names)
+        if (const QString why = pendingfiles::checkName(name); !why.isEmpty()) return fail(why);
+    QLocalSocket socket;
+    socket.connectToServer(socketPath());
+    const bool running = socket.waitForConnected(1000);
+    QString q;
+    if (!running) {
+        if (!storePresent(false)) return 1;
+        const QString location =
+            settings::load(m_dir).value(QStringLiteral("MessageQueueLocation")).toString();
+        q = paths::resolve(location.trimmed(), m_dir);
+    }
+    int code = 0;
+    for (const QString& name : names) {
+        QString done, error;
+        if (running) {
+            const QJsonObject ask{{"cmd", "pending"}, {"action", action}, {"name", name}};
+            socket.write(QJsonDocument(ask).toJson(QJsonDocument::Compact) + '\n');
+            socket.waitForBytesWritten(1000);
+            while (!socket.canReadLine() && socket.waitForReadyRead(5000)) {
+            }
+            if (!socket.canReadLine()) return fail(QStringLiteral("vtsmonitor did not answer"));
+            const QJsonObject o = QJsonDocument::fromJson(socket.readLine()).object();
+            done = o.value("done").toString();
+            error = o.value("error").toString();
+        } else {
+            done = pendingfiles::apply(*pendingfiles::actionNamed(action), q, name, &error);
+        }
+        if (done.isEmpty()) {
+            fail(error);
+            code = 1;
+        } else {
+            out(done + u'\n');
+        }
+    }
+    return code;
 }
 
 // ---------------------------------------------------------------- page
@@ -735,12 +800,25 @@ QString statusText(const QJsonObject& s) {
              .arg(q.value("SENT").toInt())
              .arg(q.value("FAILED").toInt())
              .arg(s.value("inControl").toInt());
+    if (const int kept = s.value("journal").toInt(); kept > 0)
+        t += QStringLiteral("%1 results kept in the journal until the log takes them\n").arg(kept);
     for (const auto& p : s.value("ports").toArray()) {
         const QJsonObject o = p.toObject();
-        t += QStringLiteral("port %1 (COM%2): %3\n")
+        t += QStringLiteral("port %1 (COM%2, %3): %4")
                  .arg(o.value("port").toInt())
                  .arg(o.value("com").toInt())
-                 .arg(o.value("state").toString());
+                 .arg(o.value("target").toString(), o.value("state").toString());
+        if (const int batch = o.value("batch").toInt(); batch > 0)
+            t += QStringLiteral(", %1 pages").arg(batch);
+        t += QStringLiteral(" since %1").arg(o.value("since").toString());
+        if (o.contains("cause")) t += QStringLiteral(" (%1)").arg(o.value("cause").toString());
+        if (const QJsonObject last = o.value("lastResult").toObject(); !last.isEmpty()) {
+            t += QStringLiteral("; last ID=%1 %2 at %3")
+                     .arg(last.value("id").toString(), last.value("status").toString(),
+                          last.value("at").toString());
+            if (last.contains("cause")) t += QStringLiteral(": ") + last.value("cause").toString();
+        }
+        t += u'\n';
     }
     for (const auto& l : s.value("lines").toArray()) t += l.toString() + u'\n';
     return t;
@@ -806,7 +884,10 @@ QString usage() {
         "  modems list|add N|remove N\n"
         "  ports list|set COMn ENTRY|remove COMn   calvex.ini, checked as the dialer reads it\n"
         "  clients list|add NAME [--path P] [--computer C]|edit ID NEWNAME|remove ID\n"
-        "  pending list              the pending, sent and failed files and their space\n"
+        "  pending list [--files]    the pending, sent and failed files and their space\n"
+        "  pending retry|delete NAME...  send a pending or failed file again, or delete\n"
+        "                            a file of the three folders (by the server when\n"
+        "                            it runs: it refuses a page it still has in hand)\n"
         "  password set              old (when set) and new password on standard input\n"
         "  page [--queue DIR] [vtspage's options] TEXT...\n"
         "                            a page into the store's queue folder (or DIR)\n"
