@@ -5,7 +5,10 @@
 #include "SmsPdu.h"
 #include "TraceLog.h"
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <QRandomGenerator>
+#include <QSaveFile>
 
 namespace vts {
 
@@ -129,12 +132,63 @@ QString describe(const AtReply& r) {
     return {};
 }
 
+// A refused PIN is remembered by a salted hash, per device, so the file
+// shows neither the PIN nor which one it was at a glance.
+QByteArray pinMark(const QString& device, const QString& pin) {
+    return QCryptographicHash::hash(("calvex SIM PIN\n" + device + u'\n' + pin).toUtf8(),
+                                    QCryptographicHash::Sha256)
+        .toHex();
+}
+
+QList<QByteArray> otherDevices(const QString& path, const QString& device) {
+    QList<QByteArray> keep;
+    QFile f(path);
+    if (f.open(QIODevice::ReadOnly)) {
+        const QByteArray prefix = QFile::encodeName(device) + '\t';
+        for (const QByteArray& line : f.read(64 * 1024).split('\n')) {
+            if (!line.isEmpty() && !line.startsWith(prefix)) keep << line;
+        }
+    }
+    return keep;
+}
+
 bool lineDown(const AtReply& r) {
     return r.kind == AtReply::Kind::Timeout || r.kind == AtReply::Kind::Cancelled ||
            r.kind == AtReply::Kind::Closed;
 }
 
 }  // namespace
+
+bool GsmTransport::refusedPinIs(const QString& path, const QString& device, const QString& pin) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QByteArray wanted = QFile::encodeName(device) + '\t' + pinMark(device, pin);
+    for (const QByteArray& line : f.read(64 * 1024).split('\n')) {
+        if (line.trimmed() == wanted) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool GsmTransport::rememberRefusedPin(const QString& path, const QString& device,
+                                      const QString& pin) {
+    QList<QByteArray> lines = otherDevices(path, device);
+    if (!pin.isEmpty()) {
+        lines << QFile::encodeName(device) + '\t' + pinMark(device, pin);
+    }
+    if (lines.isEmpty()) {
+        return !QFile::exists(path) || QFile::remove(path);
+    }
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    f.write(lines.join('\n') + '\n');
+    return f.commit();
+}
 
 bool GsmTransport::open(const QList<Page*>& pages) {
     auto fail = [&](PortStatus status, const QString& why) {
@@ -186,14 +240,27 @@ bool GsmTransport::open(const QList<Page*>& pages) {
             return fail(PortStatus::ModemError,
                         QStringLiteral("the SIM PIN in calvex.ini is not 4 to 8 digits"));
         }
+        // One try only for a given PIN, over every run and retry: a wrong PIN
+        // tried again would block the SIM.
+        const QString refusedFile = m_opt.stateDir + QStringLiteral("/calvex-pin.refused");
+        if (refusedPinIs(refusedFile, m_target.device, m_opt.gsmPin)) {
+            const QString why = QStringLiteral("SIM refused PIN");
+            batch().portFault(true, why);
+            return fail(PortStatus::ModemError,
+                        QStringLiteral("the SIM refused this PIN before; it is not sent again "
+                                       "until [gsm] pin changes"));
+        }
         trace().note(QStringLiteral("entering the SIM PIN"));
-        // One try only: a wrong PIN tried again would lock the SIM.
         r = at.command("AT+CPIN=\"" + m_opt.gsmPin.toLatin1() + '"');
         if (r.kind != AtReply::Kind::Ok) {
+            // Whether the SIM took it in or not, this PIN has had its one try.
+            rememberRefusedPin(refusedFile, m_target.device, m_opt.gsmPin);
+            batch().portFault(true, QStringLiteral("SIM refused PIN"));
             return fail(
                 r.kind == AtReply::Kind::Cancelled ? PortStatus::Cancelled : PortStatus::ModemError,
                 QStringLiteral("the SIM refused the PIN (%1)").arg(describe(r)));
         }
+        rememberRefusedPin(refusedFile, m_target.device, QString());
     } else if (!state.contains("READY")) {
         return fail(PortStatus::ModemError,
                     QStringLiteral("the SIM is not ready: %1").arg(QString::fromLatin1(state)));
@@ -234,7 +301,9 @@ Outcome GsmTransport::send(Page& p) {
         if (r.kind != AtReply::Kind::Ok) {
             const QString why = QStringLiteral("modem answered %1 to AT+CMGS").arg(describe(r));
             if (!lineDown(r)) {
-                return Outcome::failed(why);
+                return r.kind == AtReply::Kind::CmsError && numberRefused(r.code)
+                           ? Outcome::refused(why)
+                           : Outcome::failed(why);
             }
             // The modem is gone or stuck: nothing after this can be confirmed.
             if (r.kind == AtReply::Kind::Timeout) {
@@ -250,6 +319,25 @@ Outcome GsmTransport::send(Page& p) {
     }
     trace().note(QStringLiteral("modem reference(s) %1").arg(refs.join(u',')));
     return Outcome::sent();
+}
+
+bool GsmTransport::numberRefused(int cmsCode) {
+    // The network's causes for a recipient it will never reach: unassigned
+    // number (1), barred (8, 10), transfer rejected (21), unidentified or
+    // unknown subscriber (28, 30), facility rejected (29). Congestion,
+    // network and memory faults may pass another time.
+    switch (cmsCode) {
+        case 1:
+        case 8:
+        case 10:
+        case 21:
+        case 28:
+        case 29:
+        case 30:
+            return true;
+        default:
+            return false;
+    }
 }
 
 void GsmTransport::close(const QList<Page*>&) { m_port.close(); }

@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+
 namespace vts {
 
 bool TraceLog::open(const QString& path) {
@@ -17,10 +19,32 @@ void TraceLog::line(const QString& prefix, const QString& text) {
     }
     const QString stamp =
         QDateTime::currentDateTime().toString(QStringLiteral("MM/dd/yyyy HH:mm:ss.zzz"));
-    const QByteArray bytes = (stamp + u' ' + prefix + u' ' + text + u'\n').toUtf8();
+    QString shown = text;
+    for (const QString& secret : m_secrets) {
+        shown.replace(secret, QStringLiteral("***"));
+    }
+    const QByteArray bytes = (stamp + u' ' + prefix + u' ' + shown + u'\n').toUtf8();
     makeRoom(bytes.size());
     m_file.write(bytes);
     m_file.flush();
+}
+
+void TraceLog::addSecret(const QString& secret) {
+    if (secret.isEmpty()) {
+        return;
+    }
+    QString xml = secret;
+    xml.replace(u'&', QStringLiteral("&amp;"))
+        .replace(u'<', QStringLiteral("&lt;"))
+        .replace(u'"', QStringLiteral("&quot;"));
+    for (const QString& form : {secret, secret.toHtmlEscaped(), xml}) {
+        if (!m_secrets.contains(form)) {
+            m_secrets.append(form);
+        }
+    }
+    // The longest first, so that a secret inside another is not left half shown.
+    std::sort(m_secrets.begin(), m_secrets.end(),
+              [](const QString& a, const QString& b) { return a.size() > b.size(); });
 }
 
 void TraceLog::makeRoom(qint64 bytes) {

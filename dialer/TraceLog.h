@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 
 // A readable trace of one dialer run: time-stamped lines for events, for
 // bytes sent ("->") and bytes received ("<-"), control bytes shown by name.
@@ -23,6 +24,9 @@ public:
     void setLimit(qint64 bytes) { m_limit = bytes < kMinLimit ? kMinLimit : bytes; }
     bool open(const QString& path);  // appends
     bool isOpen() const { return m_file.isOpen(); }
+    // Every later line shows `secret` (and its XML-escaped form) as "***":
+    // passwords, security codes and PINs never reach the file.
+    void addSecret(const QString& secret);
     void note(const QString& text);
     void sent(const QByteArray& bytes);
     void received(const QByteArray& bytes);
@@ -31,6 +35,7 @@ private:
     void line(const QString& prefix, const QString& text);
     void makeRoom(qint64 bytes);
     QFile m_file;
+    QStringList m_secrets;
     qint64 m_limit = kDefaultLimit;
 };
 

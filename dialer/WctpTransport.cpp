@@ -4,6 +4,7 @@
 #include "Line.h"
 #include "TraceLog.h"
 
+#include <QFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
@@ -116,6 +117,12 @@ WctpTransport::Confirmation WctpTransport::parseConfirmation(const QByteArray& x
     return c;
 }
 
+bool WctpTransport::refusedForGood(int code) {
+    // 400-499 refuse the sender or the recipient, 500-599 the message; 300-399
+    // (the request) and 600-699 (the carrier's system) may pass another time.
+    return code >= 400 && code < 600;
+}
+
 bool WctpTransport::open(const QList<Page*>& pages) {
     static const bool curlReady = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     m_curl = curlReady ? curl_easy_init() : nullptr;
@@ -137,6 +144,21 @@ bool WctpTransport::open(const QList<Page*>& pages) {
     curl_easy_setopt(m_curl, CURLOPT_XFERINFOFUNCTION, onProgress);
     curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(m_curl, CURLOPT_USERAGENT, "calvex");
+    // Each request on a connection of its own, never reused: libcurl
+    // re-sends a request on a new connection, unasked, when a reused one
+    // drops, and a carrier that had read it would page twice.
+    curl_easy_setopt(m_curl, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(m_curl, CURLOPT_FORBID_REUSE, 1L);
+    const auto tlsFile = [this](CURLoption option, const QString& value, QByteArray& keep) {
+        if (!value.isEmpty()) {
+            keep = QFile::encodeName(value);
+            curl_easy_setopt(m_curl, option, keep.constData());
+        }
+    };
+    tlsFile(CURLOPT_CAINFO, m_opt.tls.caFile, m_caFile);
+    tlsFile(CURLOPT_CAPATH, m_opt.tls.caPath, m_caPath);
+    tlsFile(CURLOPT_SSLCERT, m_opt.tls.certFile, m_certFile);
+    tlsFile(CURLOPT_SSLKEY, m_opt.tls.keyFile, m_keyFile);
     trace().note(QStringLiteral("posting %1 page(s) to %2").arg(pages.size()).arg(m_target.url));
     return true;
 }
@@ -173,12 +195,19 @@ Outcome WctpTransport::send(Page& p) {
         return t.tooLong ? Outcome::failed(why) : Outcome::down(why);
     }
     trace().note(QStringLiteral("<- HTTP %1 %2").arg(http).arg(readable(t.body)));
+    if (http < 200 || http > 299) {
+        // A redirect, a refused log-in or a server fault: whatever the body
+        // says, the carrier did not take the request as a WCTP operation.
+        return Outcome::failed(QStringLiteral("HTTP %1 from the carrier").arg(http));
+    }
     const Confirmation c = parseConfirmation(t.body);
     switch (c.kind) {
         case Confirmation::Kind::Success:
             return Outcome::sent();
-        case Confirmation::Kind::Failure:
-            return Outcome::failed(QStringLiteral("carrier error %1: %2").arg(c.code).arg(c.text));
+        case Confirmation::Kind::Failure: {
+            const QString why = QStringLiteral("carrier error %1: %2").arg(c.code).arg(c.text);
+            return refusedForGood(c.code) ? Outcome::refused(why) : Outcome::failed(why);
+        }
         case Confirmation::Kind::Unreadable:
             break;
     }

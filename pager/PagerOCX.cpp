@@ -342,6 +342,10 @@ bool PagerOCX::finishRuns(double maxSeconds) { return d->dispatcher.finishRuns(m
 const SendQueue& PagerOCX::queue() const { return d->dispatcher.queue(); }
 int PagerOCX::NumPorts() const { return d->dispatcher.numPorts(); }
 std::int16_t PagerOCX::portAt(int position) const { return d->dispatcher.portAt(position); }
+PagerOCX::PortState PagerOCX::portState(int position) const {
+    const auto st = d->dispatcher.portState(position);
+    return {st.unusable, st.passedOver, st.reason};
+}
 QString PagerOCX::systemDirectory() const { return d->systemDir; }
 QString PagerOCX::workingDirectory() const { return d->workingDir; }
 void PagerOCX::setPortFileDevice(vts::PortFileDevice& device) {

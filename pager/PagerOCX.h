@@ -100,6 +100,15 @@ public:
     const vts::SendQueue& queue() const;
     int NumPorts() const;
     std::int16_t portAt(int position) const;  // 1..8; 0 when never set
+    // The port at `position` (1..8) as dispatch sees it: unusable until its
+    // settings in calvex.ini change (e.g. "SIM refused PIN"), or passed over
+    // by its routes (e.g. "route failover: cannot connect ..."); read-only.
+    struct PortState {
+        bool unusable = false;
+        bool passedOver = false;
+        QString reason;
+    };
+    PortState portState(int position) const;
     QString systemDirectory() const;
     QString workingDirectory() const;
     Properties properties() const;
