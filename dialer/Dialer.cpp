@@ -288,14 +288,30 @@ int Dialer::run(int portIndex) {
         trace.setLimit(m_opt.traceLimit);
         trace.open(m_dir + QStringLiteral("/KRX%1.log").arg(portIndex));
     }
-    trace.addSecret(m_opt.gsmPin);
+    if (!m_opt.gsmPin.isEmpty()) {
+        trace.addMask(QStringLiteral("AT+CPIN=\"%1\"").arg(m_opt.gsmPin),
+                      QStringLiteral("AT+CPIN=\"***\""));
+    }
     trace.note(QStringLiteral("dialer run for %1").arg(portfile::fileName(portIndex)));
 
     batch.readRecords();
     for (const PortBatch::Entry& entry : batch.records()) {
+        // As each kind carries it: the TAP log-on, SNPP's PAGE, WCTP's
+        // securityCode attribute.
         const QString password = entry.record.tapPassword.trimmed();
-        trace.addSecret(password);
-        trace.addSecret(QString::fromLatin1(tap::transliterate(password)));
+        if (password.isEmpty()) {
+            continue;
+        }
+        const QString latin = QString::fromLatin1(tap::transliterate(password));
+        QString xml = password;
+        xml.replace(u'&', QStringLiteral("&amp;"))
+            .replace(u'<', QStringLiteral("&lt;"))
+            .replace(u'"', QStringLiteral("&quot;"));
+        trace.addMask(QStringLiteral("PG1") + latin + QStringLiteral("<CR>"),
+                      QStringLiteral("PG1***<CR>"));
+        trace.addMask(u' ' + latin + QStringLiteral("<CR><LF>"), QStringLiteral(" ***<CR><LF>"));
+        trace.addMask(QStringLiteral("securityCode=\"%1\"").arg(xml),
+                      QStringLiteral("securityCode=\"***\""));
     }
     if (!batch.intact()) {
         trace.note(QStringLiteral("damaged port file: count %1, %2 whole records")

@@ -20,8 +20,8 @@ void TraceLog::line(const QString& prefix, const QString& text) {
     const QString stamp =
         QDateTime::currentDateTime().toString(QStringLiteral("MM/dd/yyyy HH:mm:ss.zzz"));
     QString shown = text;
-    for (const QString& secret : m_secrets) {
-        shown.replace(secret, QStringLiteral("***"));
+    for (const auto& [from, to] : m_masks) {
+        shown.replace(from, to);
     }
     const QByteArray bytes = (stamp + u' ' + prefix + u' ' + shown + u'\n').toUtf8();
     makeRoom(bytes.size());
@@ -29,22 +29,14 @@ void TraceLog::line(const QString& prefix, const QString& text) {
     m_file.flush();
 }
 
-void TraceLog::addSecret(const QString& secret) {
-    if (secret.isEmpty()) {
+void TraceLog::addMask(const QString& shown, const QString& masked) {
+    if (shown.isEmpty() || shown == masked) {
         return;
     }
-    QString xml = secret;
-    xml.replace(u'&', QStringLiteral("&amp;"))
-        .replace(u'<', QStringLiteral("&lt;"))
-        .replace(u'"', QStringLiteral("&quot;"));
-    for (const QString& form : {secret, secret.toHtmlEscaped(), xml}) {
-        if (!m_secrets.contains(form)) {
-            m_secrets.append(form);
-        }
-    }
-    // The longest first, so that a secret inside another is not left half shown.
-    std::sort(m_secrets.begin(), m_secrets.end(),
-              [](const QString& a, const QString& b) { return a.size() > b.size(); });
+    m_masks.append({shown, masked});
+    // The longest first, so that a form inside another is not left half shown.
+    std::sort(m_masks.begin(), m_masks.end(),
+              [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
 }
 
 void TraceLog::makeRoom(qint64 bytes) {

@@ -3,7 +3,8 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
-#include <QStringList>
+#include <QList>
+#include <QPair>
 
 // A readable trace of one dialer run: time-stamped lines for events, for
 // bytes sent ("->") and bytes received ("<-"), control bytes shown by name.
@@ -24,9 +25,10 @@ public:
     void setLimit(qint64 bytes) { m_limit = bytes < kMinLimit ? kMinLimit : bytes; }
     bool open(const QString& path);  // appends
     bool isOpen() const { return m_file.isOpen(); }
-    // Every later line shows `secret` (and its XML-escaped form) as "***":
-    // passwords, security codes and PINs never reach the file.
-    void addSecret(const QString& secret);
+    // Every later line shows `shown` as `masked`: how passwords, security
+    // codes and PINs are kept out of the file, each in the form the line
+    // carries it (e.g. AT+CPIN="1234" as AT+CPIN="***").
+    void addMask(const QString& shown, const QString& masked);
     void note(const QString& text);
     void sent(const QByteArray& bytes);
     void received(const QByteArray& bytes);
@@ -35,7 +37,7 @@ private:
     void line(const QString& prefix, const QString& text);
     void makeRoom(qint64 bytes);
     QFile m_file;
-    QStringList m_secrets;
+    QList<QPair<QString, QString>> m_masks;
     qint64 m_limit = kDefaultLimit;
 };
 

@@ -9,6 +9,7 @@
 #include <QXmlStreamWriter>
 
 #include <curl/curl.h>
+#include <sys/socket.h>
 
 namespace vts {
 
@@ -34,6 +35,22 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
 
 int onProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return Cancellation::requested() ? 1 : 0;
+}
+
+// Counts the requests the library sends in one transfer; nothing of the
+// library's own chatter reaches the trace.
+int onDebug(CURL*, curl_infotype type, char*, size_t, void* user) {
+    if (type == CURLINFO_HEADER_OUT) {
+        ++*static_cast<int*>(user);
+    }
+    return 0;
+}
+
+curl_socket_t onOpenSocket(void* user, curlsocktype, curl_sockaddr* a) {
+    if (*static_cast<int*>(user) > 0) {
+        return CURL_SOCKET_BAD;  // the request went out once: it is not sent again
+    }
+    return ::socket(a->family, a->socktype | SOCK_CLOEXEC, a->protocol);
 }
 
 QString readable(const QByteArray& xml) { return QString::fromUtf8(xml).simplified(); }
@@ -144,11 +161,15 @@ bool WctpTransport::open(const QList<Page*>& pages) {
     curl_easy_setopt(m_curl, CURLOPT_XFERINFOFUNCTION, onProgress);
     curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(m_curl, CURLOPT_USERAGENT, "calvex");
-    // Each request on a connection of its own, never reused: libcurl
-    // re-sends a request on a new connection, unasked, when a reused one
-    // drops, and a carrier that had read it would page twice.
-    curl_easy_setopt(m_curl, CURLOPT_FRESH_CONNECT, 1L);
-    curl_easy_setopt(m_curl, CURLOPT_FORBID_REUSE, 1L);
+    // libcurl re-sends a request on a new connection, unasked, when a
+    // kept-alive one drops before the reply, and a carrier that had read it
+    // would page twice. Every request the library sends is counted, and a
+    // new connection after one was sent in the same transfer is refused.
+    curl_easy_setopt(m_curl, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(m_curl, CURLOPT_DEBUGFUNCTION, onDebug);
+    curl_easy_setopt(m_curl, CURLOPT_DEBUGDATA, &m_sentInTransfer);
+    curl_easy_setopt(m_curl, CURLOPT_OPENSOCKETFUNCTION, onOpenSocket);
+    curl_easy_setopt(m_curl, CURLOPT_OPENSOCKETDATA, &m_sentInTransfer);
     const auto tlsFile = [this](CURLoption option, const QString& value, QByteArray& keep) {
         if (!value.isEmpty()) {
             keep = QFile::encodeName(value);
@@ -183,11 +204,18 @@ Outcome WctpTransport::send(Page& p) {
     curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, &t);
     curl_easy_setopt(m_curl, CURLOPT_POSTFIELDS, request.constData());
     curl_easy_setopt(m_curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(request.size()));
+    m_sentInTransfer = 0;
     const CURLcode rc = curl_easy_perform(m_curl);
+    if (m_sentInTransfer > 1) {
+        trace().note(QStringLiteral("the library sent the request %1 times").arg(m_sentInTransfer));
+    }
     long http = 0;
     curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &http);
     if (rc != CURLE_OK) {
         const QString why = rc == CURLE_ABORTED_BY_CALLBACK ? QStringLiteral("stopped")
+                            : m_sentInTransfer > 0 && rc == CURLE_COULDNT_CONNECT
+                                ? QStringLiteral("connection lost after the request was sent; "
+                                                 "not sent again")
                             : t.tooLong
                                 ? QStringLiteral("reply larger than %1 bytes").arg(kMaxReply)
                                 : QString::fromUtf8(curl_easy_strerror(rc));

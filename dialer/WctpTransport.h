@@ -7,8 +7,9 @@
 struct curl_slist;
 
 // A WCTP 1.3 client: one wctp-SubmitRequest per page posted to the
-// endpoint's URL over HTTP or HTTPS, each on a connection of its own so
-// that no request is ever sent twice behind the trace's back. A 2xx
+// endpoint's URL over HTTP or HTTPS, on one kept-alive connection per
+// batch; a request is never sent twice behind the trace's back (the
+// library's own re-send on a new connection is refused). A 2xx
 // reply whose wctp-Confirmation holds wctp-Success means sent; wctp-Failure
 // fails the page with the carrier's code and text (400-599 for good); any
 // other HTTP status fails it with the status. A transfer that fails
@@ -53,6 +54,7 @@ private:
     void* m_curl = nullptr;  // the batch's HTTP handle
     curl_slist* m_headers = nullptr;
     QByteArray m_url;
+    int m_sentInTransfer = 0;  // requests the library sent in the current transfer
     QByteArray m_caFile, m_caPath, m_certFile, m_keyFile;  // kept while the handle lives
 };
 

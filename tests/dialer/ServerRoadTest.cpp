@@ -5,6 +5,8 @@
 #include <MonitorRun.h>
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QJsonObject>
 
 namespace vts {
 namespace {
@@ -124,6 +126,86 @@ TEST_F(ServerRoad, FourKindsInOneWorkingDirectory) {
             << pages.constData();
     }
     stopServer();
+}
+
+// Routes in calvex.ini: each number reaches only the ports of its route, a
+// port that cannot reach its carrier is passed over for the next one at
+// once, and a number whose every port is down waits, never sent elsewhere.
+TEST_F(ServerRoad, RoutesKeepEachNumberOnItsCarriers) {
+    const struct {
+        const char* name;
+        const char* scenario;
+        const char* routes;
+        // phone -> the endpoint that must carry it ("" : it must wait)
+        QList<QPair<const char*, const char*>> pages;
+        const char* statusLine;  // a status line the run must show
+    } cases[] = {
+        {"two carriers", "", "5551111 = COM1\n5552222 = COM2\n",
+         {{"5551111", "snpp"}, {"5552222", "wctp"}, {"5551111", "snpp"}, {"5552222", "wctp"}},
+         ""},
+        {"failover", "COM1 silent\n", "5551111 = COM1, COM2 ; SNPP first\n",
+         {{"5551111", "wctp"}, {"5551111", "wctp"}},
+         "route failover: COM1 cannot reach its carrier"},
+        {"every port down", "COM1 silent\n", "5551111 = COM1\n5552222 = COM2\n",
+         {{"5551111", ""}, {"5552222", "wctp"}},
+         "no port of the route for 5551111 (COM1) can be used"},
+        {"unrouted number", "", "5551111 = COM1\n",
+         {{"5551111", "snpp"}, {"5553333", "wctp"}},
+         ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        startSim({QStringLiteral("--snpp"), QStringLiteral("1"), QStringLiteral("--wctp"),
+                  QStringLiteral("2")},
+                 QString::fromLatin1(c.scenario));
+        writeFile(QStringLiteral("calvex.ini"), readFile(QStringLiteral("calvex.ini")) +
+                                                    "\n[routes]\n" + QByteArray(c.routes));
+        int i = 0, delivered = 0;
+        for (const auto& [phone, endpoint] : c.pages) {
+            page(QStringLiteral("%1 route page %2").arg(QLatin1String(c.name)).arg(++i),
+                 QStringLiteral("4915112345678"), QString::fromLatin1(phone));
+            delivered += *endpoint ? 1 : 0;
+        }
+        startServer();
+        QDeadlineTimer dl(60000);
+        while (filesIn(QStringLiteral("SENT")).size() < delivered && !dl.hasExpired() &&
+               m_server.state() == QProcess::Running) {
+            m_server.waitForReadyRead(100);
+        }
+        if (*c.statusLine) {
+            EXPECT_TRUE(waitForOutput(QString::fromLatin1(c.statusLine), 15000))
+                << m_out.toStdString();
+        }
+        m_out += QString::fromLocal8Bit(m_server.readAllStandardOutput());
+        const QList<QJsonObject> got = test::jsonLines(readFile(QStringLiteral("pages.jsonl")));
+        i = 0;
+        for (const auto& [phone, endpoint] : c.pages) {
+            const QString text = QStringLiteral("%1 route page %2").arg(QLatin1String(c.name)).arg(++i);
+            QStringList at;
+            for (const QJsonObject& p : got) {
+                if (p.value(QLatin1String("text")).toString() == text) {
+                    at << p.value(QLatin1String("endpoint")).toString();
+                }
+            }
+            EXPECT_EQ(at, *endpoint ? QStringList{QString::fromLatin1(endpoint)} : QStringList{})
+                << text.toStdString() << "\n"
+                << m_out.toStdString();
+        }
+        EXPECT_EQ(filesIn(QStringLiteral("SENT")).size(), delivered);
+        EXPECT_TRUE(filesIn(QStringLiteral("FAILED")).isEmpty());
+        stopServer();
+        m_sim.terminate();
+        m_sim.waitForFinished(5000);
+        for (const char* folder : {"queue/SENT", "queue/PENDING", "queue/FAILED"}) {
+            const QString d = path(QLatin1String(folder));
+            for (const QString& f : QDir(d).entryList(QDir::Files)) {
+                QFile::remove(d + u'/' + f);
+            }
+        }
+        QFile::remove(path(QStringLiteral("pages.jsonl")));
+        configstore::open(dir())->execute(QStringLiteral("delete from tblModems"));
+        logstore::open(dir())->execute(QStringLiteral("delete from tblLog"));
+    }
 }
 
 }  // namespace
