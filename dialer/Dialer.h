@@ -35,10 +35,11 @@ struct DialerOptions {
     struct Tls {
         QString caFile, caPath, certFile, keyFile;
     } tls;
-    qint64 traceLimit = TraceLog::kDefaultLimit;         // bytes of KRX<N>.log before it turns
+    qint64 traceLimit = TraceLog::kDefaultLimit;  // bytes of KRX<N>.log before it turns
     // The port's entry in calvex.ini (see PortTarget), else /dev/ttyS<n-1>.
     QString devicePath(int comPort) const;
-    QString stateDir = QStringLiteral(".");  // the run's working directory, for state kept across runs
+    QString stateDir =
+        QStringLiteral(".");           // the run's working directory, for state kept across runs
     QList<QPair<int, QString>> ports;  // COMn mappings
 
     static DialerOptions fromIni(const QString& path);
@@ -68,8 +69,7 @@ public:
     static constexpr qint64 kMaxFileBytes = 16 * qint64{1024};
 
     // Batch: the status goes into the port file at once.
-    void setStatus(Page& page, PortStatus status, const QString& why,
-                   bool final = false) override;
+    void setStatus(Page& page, PortStatus status, const QString& why, bool final = false) override;
     void portFault(bool unusable, const QString& why) override;
     TraceLog& trace() override { return *m_trace; }
 

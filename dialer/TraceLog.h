@@ -2,9 +2,9 @@
 
 #include <QByteArray>
 #include <QFile>
-#include <QString>
 #include <QList>
 #include <QPair>
+#include <QString>
 
 // A readable trace of one dialer run: time-stamped lines for events, for
 // bytes sent ("->") and bytes received ("<-"), control bytes shown by name.

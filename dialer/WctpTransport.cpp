@@ -214,8 +214,9 @@ Outcome WctpTransport::send(Page& p) {
     if (rc != CURLE_OK) {
         const QString why = rc == CURLE_ABORTED_BY_CALLBACK ? QStringLiteral("stopped")
                             : m_sentInTransfer > 0 && rc == CURLE_COULDNT_CONNECT
-                                ? QStringLiteral("connection lost after the request was sent; "
-                                                 "not sent again")
+                                ? QStringLiteral(
+                                      "connection lost after the request was sent; "
+                                      "not sent again")
                             : t.tooLong
                                 ? QStringLiteral("reply larger than %1 bytes").arg(kMaxReply)
                                 : QString::fromUtf8(curl_easy_strerror(rc));

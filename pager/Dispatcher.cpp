@@ -109,10 +109,11 @@ bool Dispatcher::working(int p) const {
     if (st.unusable) {
         return false;
     }
-    // A port passed over is tried again once the retry delay has passed
-    // since it last failed: that is how it is found working again.
+    // A port passed over is tried again once the retry delay (at least
+    // kRouteProbeSeconds) has passed since it last failed: that is how it is
+    // found working again.
     return !st.passedOver || EventLoop::secondsBetween(st.since, m_loop.now()) >
-                                 std::max<double>(m_values[kRetryDelay], 1.0);
+                                 std::max<double>(m_values[kRetryDelay], kRouteProbeSeconds);
 }
 
 bool Dispatcher::otherRoutePort(const QString& phone, int p) const {
@@ -133,9 +134,8 @@ int Dispatcher::portFor(const QString& phone) {
     }
     const QList<int> route = m_routes.routeOf(phone);
     if (route.isEmpty()) {
-        return m_ports.findFree(m_numPorts, [&](int p) {
-            return working(p) && m_routes.allows(phone, portAt(p));
-        });
+        return m_ports.findFree(
+            m_numPorts, [&](int p) { return working(p) && m_routes.allows(phone, portAt(p)); });
     }
     bool anyWorking = false;
     for (const int com : route) {
@@ -356,8 +356,8 @@ bool Dispatcher::settle(int s, const PortRecord& rec, std::int16_t status) {
             if (failover) {
                 // Due again at once: a page never tried waits for nothing,
                 // a retried one as if its retry delay had passed.
-                slot.LastTry =
-                    m_loop.now().addMSecs(-static_cast<qint64>(m_values[kRetryDelay]) * 1000 - 1000);
+                slot.LastTry = m_loop.now().addMSecs(
+                    -static_cast<qint64>(m_values[kRetryDelay]) * 1000 - 1000);
             } else if (retried) {
                 slot.LastTry = m_loop.now();
                 slot.Retries = static_cast<std::int16_t>(tried + 1);

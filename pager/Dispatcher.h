@@ -58,6 +58,8 @@ public:
     // seconds), and is ended this long after it was asked to stop.
     static constexpr double kSilenceMarginSeconds = 30;
     static constexpr double kStopGraceSeconds = 10;
+    // A port its routes passed over is tried again no sooner than this.
+    static constexpr double kRouteProbeSeconds = 60;
 
     // `values` are the control's properties, read afresh wherever used.
     Dispatcher(EventLoop& loop, Dialogs& dialogs, Launcher& launcher, const QString& workingDir,
@@ -96,7 +98,7 @@ public:
         bool unusable = false;
         bool passedOver = false;
         QString reason;
-        QDateTime since;  // when it was last found so
+        QDateTime since;          // when it was last found so
         QDateTime settingsStamp;  // calvex.ini's time when it became unusable
     };
     PortState portState(int position) const;

@@ -31,8 +31,9 @@ Routes Routes::parse(const QString& text) {
         line = line.trimmed();
         if (line.isEmpty()) continue;
         if (line.startsWith(u'[') && line.endsWith(u']')) {
-            inRoutes = line.mid(1, line.size() - 2).trimmed().compare(
-                           QLatin1String("routes"), Qt::CaseInsensitive) == 0;
+            inRoutes = line.mid(1, line.size() - 2)
+                           .trimmed()
+                           .compare(QLatin1String("routes"), Qt::CaseInsensitive) == 0;
             r.m_active = r.m_active || inRoutes;
             continue;
         }
@@ -58,9 +59,7 @@ Routes Routes::parse(const QString& text) {
     return r;
 }
 
-QList<int> Routes::routeOf(const QString& phone) const {
-    return m_routes.value(digits(phone));
-}
+QList<int> Routes::routeOf(const QString& phone) const { return m_routes.value(digits(phone)); }
 
 bool Routes::allows(const QString& phone, int comPort) const {
     if (!m_active) return true;

@@ -65,11 +65,9 @@ TEST_F(CarrierFaults, RefusalsPerKindAreFinalOnlyForThePageItself) {
          causefile::PortFault::None},
         {"--gsm", "COM1 reject-page=4915100000000", "4915100000000", true,
          causefile::PortFault::None},
-        {"--snpp", "COM1 drop-after=0", "4915112345678", false,
-         causefile::PortFault::Unreachable},
+        {"--snpp", "COM1 drop-after=0", "4915112345678", false, causefile::PortFault::Unreachable},
         {"--tcp", "COM1 silent", "4915112345678", false, causefile::PortFault::Unreachable},
-        {"--wctp", "COM1 drop-after=0", "4915112345678", false,
-         causefile::PortFault::Unreachable},
+        {"--wctp", "COM1 drop-after=0", "4915112345678", false, causefile::PortFault::Unreachable},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.option) + " " + c.scenario);
@@ -112,9 +110,8 @@ TEST_F(CarrierFaults, WctpStatusesRefusalsAndDropsAgainstAScriptedCarrier) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.replies.join(u' ').toStdString());
-        const QByteArray port =
-            startPeer(QStringList{QStringLiteral("wctp"), path(QStringLiteral("peer.jsonl"))} +
-                      c.replies);
+        const QByteArray port = startPeer(
+            QStringList{QStringLiteral("wctp"), path(QStringLiteral("peer.jsonl"))} + c.replies);
         writeFile(QStringLiteral("calvex.ini"),
                   "[ports]\nCOM1=wctp:http://127.0.0.1:" + port + "/wctp\n");
         QList<PortRecord> recs;
