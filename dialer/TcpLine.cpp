@@ -91,6 +91,33 @@ int resolve(const QByteArray& host, const QByteArray& service, Deadline deadline
 
 TcpLine::~TcpLine() { close(); }
 
+QStringList TcpLine::resolveHost(const QString& host, quint16 port, Deadline deadline,
+                                 QString* error) {
+    addrinfo* addresses = nullptr;
+    if (resolve(host.toUtf8(), QByteArray::number(port), deadline, &addresses, error) != 0) {
+        return {};
+    }
+    QStringList out;
+    for (addrinfo* a = addresses; a; a = a->ai_next) {
+        char text[NI_MAXHOST] = {};
+        if (::getnameinfo(a->ai_addr, a->ai_addrlen, text, sizeof text, nullptr, 0,
+                          NI_NUMERICHOST) != 0) {
+            continue;
+        }
+        const QString address = a->ai_family == AF_INET6
+                                    ? u'[' + QString::fromLatin1(text) + u']'
+                                    : QString::fromLatin1(text);
+        if (!out.contains(address)) {
+            out << address;
+        }
+    }
+    ::freeaddrinfo(addresses);
+    if (out.isEmpty()) {
+        *error = QStringLiteral("no address for %1").arg(host);
+    }
+    return out;
+}
+
 void TcpLine::close() {
     if (m_fd >= 0) {
         ::close(m_fd);

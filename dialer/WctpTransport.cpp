@@ -2,13 +2,16 @@
 
 #include "Dialer.h"
 #include "Line.h"
+#include "TcpLine.h"
 #include "TraceLog.h"
 
 #include <QFile>
+#include <QUrl>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
 #include <curl/curl.h>
+#include <arpa/inet.h>
 #include <sys/socket.h>
 
 namespace vts {
@@ -51,6 +54,13 @@ curl_socket_t onOpenSocket(void* user, curlsocktype, curl_sockaddr* a) {
         return CURL_SOCKET_BAD;  // the request went out once: it is not sent again
     }
     return ::socket(a->family, a->socktype | SOCK_CLOEXEC, a->protocol);
+}
+
+bool numericHost(const QString& host) {
+    const QByteArray h = host.toLatin1();
+    unsigned char buf[sizeof(in6_addr)];
+    return ::inet_pton(AF_INET, h.constData(), buf) == 1 ||
+           ::inet_pton(AF_INET6, h.constData(), buf) == 1;
 }
 
 QString readable(const QByteArray& xml) { return QString::fromUtf8(xml).simplified(); }
@@ -180,6 +190,30 @@ bool WctpTransport::open(const QList<Page*>& pages) {
     tlsFile(CURLOPT_CAPATH, m_opt.tls.caPath, m_caPath);
     tlsFile(CURLOPT_SSLCERT, m_opt.tls.certFile, m_certFile);
     tlsFile(CURLOPT_SSLKEY, m_opt.tls.keyFile, m_keyFile);
+    // libcurl's own look-up cannot be left behind: ended by its time-out or
+    // a stop, it still waits for the system resolver (half a minute and
+    // more against a name server that never answers). The name is looked
+    // up here within the Timeout and handed over as the host's address; the
+    // URL keeps the name, for the Host header and the certificate check.
+    const QUrl url(m_target.url);
+    const QString host = url.host();
+    if (!host.isEmpty() && !numericHost(host)) {
+        const auto port = static_cast<quint16>(
+            url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443
+                                                                                            : 80));
+        QString error;
+        const QStringList addresses =
+            TcpLine::resolveHost(host, port, deadlineIn(timeout()), &error);
+        if (addresses.isEmpty()) {
+            trace().note(error);
+            setReason(error);
+            return false;
+        }
+        m_resolve = curl_slist_append(
+            nullptr,
+            QStringLiteral("%1:%2:%3").arg(host).arg(port).arg(addresses.join(u',')).toUtf8());
+        curl_easy_setopt(m_curl, CURLOPT_RESOLVE, m_resolve);
+    }
     trace().note(QStringLiteral("posting %1 page(s) to %2").arg(pages.size()).arg(m_target.url));
     return true;
 }
@@ -246,12 +280,15 @@ Outcome WctpTransport::send(Page& p) {
 void WctpTransport::close(const QList<Page*>&) {
     curl_slist_free_all(m_headers);
     m_headers = nullptr;
+    curl_slist_free_all(m_resolve);
+    m_resolve = nullptr;
     curl_easy_cleanup(m_curl);
     m_curl = nullptr;
 }
 
 WctpTransport::~WctpTransport() {
     curl_slist_free_all(m_headers);
+    curl_slist_free_all(m_resolve);
     if (m_curl) {
         curl_easy_cleanup(m_curl);
     }

@@ -53,6 +53,7 @@ protected:
 private:
     void* m_curl = nullptr;  // the batch's HTTP handle
     curl_slist* m_headers = nullptr;
+    curl_slist* m_resolve = nullptr;  // the host's addresses, looked up within the Timeout
     QByteArray m_url;
     int m_sentInTransfer = 0;  // requests the library sent in the current transfer
     QByteArray m_caFile, m_caPath, m_certFile, m_keyFile;  // kept while the handle lives

@@ -186,5 +186,55 @@ TEST_F(CarrierFaults, AWrongSimPinIsSentOnceAcrossRuns) {
     }
 }
 
+// A name server that never answers holds no run past its Timeout, and a
+// stop request ends the look-up within a second, with the statuses written.
+TEST_F(CarrierFaults, ASilentNameServerHoldsNoRunPastItsTimeoutOrAStop) {
+    QProcess probe;
+    probe.start(QStringLiteral("unshare"), {QStringLiteral("-rmn"), QStringLiteral("true")});
+    if (!probe.waitForFinished(5000) || probe.exitCode() != 0) {
+        GTEST_SKIP() << "no user namespaces here (unshare -rmn)";
+    }
+    const struct {
+        const char* entry;
+        double term;  // seconds before SIGTERM; 0: none
+        std::int16_t status;
+    } cases[] = {
+        {"tcp:carrier.example.test:5000", 0, 3},
+        {"snpp:carrier.example.test:444", 0, 3},
+        {"wctp:http://carrier.example.test/wctp", 0, 3},
+        {"tcp:carrier.example.test:5000", 1, 4},
+        {"wctp:http://carrier.example.test/wctp", 1, 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.entry) + (c.term > 0 ? " stopped" : ""));
+        writeFile(QStringLiteral("calvex.ini"), QByteArray("[ports]\nCOM1=") + c.entry + '\n');
+        PortRecord r = message(1, QStringLiteral("one"), QStringLiteral("4915112345678"));
+        r.timeout = c.term > 0 ? 30 : 2;
+        writePortFile({r});
+        QStringList args{QStringLiteral("-rmn"), QStringLiteral("python3"),
+                         kPeers + QStringLiteral("/silent_dns.py")};
+        if (c.term > 0) {
+            args << QStringLiteral("--term") << QString::number(c.term);
+        }
+        args << path(QStringLiteral("resolv.conf")) << test::binDir() + QStringLiteral("/calvex")
+             << QStringLiteral(" 1");
+        QProcess run;
+        run.setWorkingDirectory(dir());
+        run.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        run.start(QStringLiteral("unshare"), args);
+        ASSERT_TRUE(run.waitForFinished(60000));
+        const auto lines = test::jsonLines(run.readAllStandardOutput());
+        ASSERT_EQ(lines.size(), 1);
+        const double seconds = lines[0].value(QLatin1String("seconds")).toDouble();
+        if (c.term > 0) {
+            EXPECT_LT(lines[0].value(QLatin1String("after_term")).toDouble(), 1.0);
+        } else {
+            EXPECT_LT(seconds, r.timeout + 1.5) << trace().constData();
+        }
+        expectStatuses(c.status, {c.status});
+        reset();
+    }
+}
+
 }  // namespace
 }  // namespace vts
