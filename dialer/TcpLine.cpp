@@ -104,9 +104,8 @@ QStringList TcpLine::resolveHost(const QString& host, quint16 port, Deadline dea
                           NI_NUMERICHOST) != 0) {
             continue;
         }
-        const QString address = a->ai_family == AF_INET6
-                                    ? u'[' + QString::fromLatin1(text) + u']'
-                                    : QString::fromLatin1(text);
+        const QString address = a->ai_family == AF_INET6 ? u'[' + QString::fromLatin1(text) + u']'
+                                                         : QString::fromLatin1(text);
         if (!out.contains(address)) {
             out << address;
         }

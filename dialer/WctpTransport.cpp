@@ -10,8 +10,8 @@
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
-#include <curl/curl.h>
 #include <arpa/inet.h>
+#include <curl/curl.h>
 #include <sys/socket.h>
 
 namespace vts {
@@ -198,9 +198,8 @@ bool WctpTransport::open(const QList<Page*>& pages) {
     const QUrl url(m_target.url);
     const QString host = url.host();
     if (!host.isEmpty() && !numericHost(host)) {
-        const auto port = static_cast<quint16>(
-            url.port(url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443
-                                                                                            : 80));
+        const auto port = static_cast<quint16>(url.port(
+            url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80));
         QString error;
         const QStringList addresses =
             TcpLine::resolveHost(host, port, deadlineIn(timeout()), &error);

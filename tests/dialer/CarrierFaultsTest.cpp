@@ -6,6 +6,8 @@
 
 #include <CauseFile.h>
 
+#include <QDir>
+
 namespace vts {
 namespace {
 
@@ -199,10 +201,8 @@ TEST_F(CarrierFaults, ASilentNameServerHoldsNoRunPastItsTimeoutOrAStop) {
         double term;  // seconds before SIGTERM; 0: none
         std::int16_t status;
     } cases[] = {
-        {"tcp:carrier.example.test:5000", 0, 3},
-        {"snpp:carrier.example.test:444", 0, 3},
-        {"wctp:http://carrier.example.test/wctp", 0, 3},
-        {"tcp:carrier.example.test:5000", 1, 4},
+        {"tcp:carrier.example.test:5000", 0, 3},         {"snpp:carrier.example.test:444", 0, 3},
+        {"wctp:http://carrier.example.test/wctp", 0, 3}, {"tcp:carrier.example.test:5000", 1, 4},
         {"wctp:http://carrier.example.test/wctp", 1, 4},
     };
     for (const auto& c : cases) {
@@ -232,6 +232,70 @@ TEST_F(CarrierFaults, ASilentNameServerHoldsNoRunPastItsTimeoutOrAStop) {
             EXPECT_LT(seconds, r.timeout + 1.5) << trace().constData();
         }
         expectStatuses(c.status, {c.status});
+        reset();
+    }
+}
+
+// A carrier with certificates from a private CA that requires a client
+// certificate: reached with [wctp] cafile or capath and certfile/keyfile,
+// refused without them.
+TEST_F(CarrierFaults, TlsWithAPrivateCaAndAClientCertificate) {
+    const auto openssl = [this](const QStringList& args) {
+        QProcess p;
+        p.setWorkingDirectory(dir());
+        p.start(QStringLiteral("openssl"), args);
+        return p.waitForFinished(30000) && p.exitCode() == 0;
+    };
+    const QString days = QStringLiteral("2");
+    ASSERT_TRUE(openssl({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key",
+                         "-out", "ca.pem", "-days", days, "-subj", "/CN=Test carrier CA"}));
+    for (const char* who : {"server", "client"}) {
+        const QString name = QLatin1String(who);
+        ASSERT_TRUE(
+            openssl({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", name + ".key", "-out",
+                     name + ".csr", "-subj", name == u"server" ? "/CN=localhost" : "/CN=vantrel"}));
+        writeFile(name + QStringLiteral(".ext"), name == u"server"
+                                                     ? "subjectAltName=DNS:localhost\n"
+                                                     : "extendedKeyUsage=clientAuth\n");
+        ASSERT_TRUE(openssl({"x509", "-req", "-in", name + ".csr", "-CA", "ca.pem", "-CAkey",
+                             "ca.key", "-CAcreateserial", "-out", name + ".pem", "-days", days,
+                             "-extfile", name + ".ext"}));
+    }
+    QDir(dir()).mkdir(QStringLiteral("cas"));
+    QFile::copy(path(QStringLiteral("ca.pem")), path(QStringLiteral("cas/ca.pem")));
+    ASSERT_TRUE(openssl({"rehash", path(QStringLiteral("cas"))}));
+    const QByteArray ca = path(QStringLiteral("ca.pem")).toUtf8(),
+                     cas = path(QStringLiteral("cas")).toUtf8(),
+                     client = "certfile=" + path(QStringLiteral("client.pem")).toUtf8() +
+                              "\nkeyfile=" + path(QStringLiteral("client.key")).toUtf8() + '\n';
+    const struct {
+        const char* name;
+        QByteArray settings;
+        std::int16_t status;
+        int requests;
+    } cases[] = {
+        {"CA file and client certificate", "cafile=" + ca + '\n' + client, 2, 1},
+        {"CA folder and client certificate", "capath=" + cas + '\n' + client, 2, 1},
+        {"no client certificate", "cafile=" + ca + '\n', 3, 0},
+        {"the system's CAs only", client, 3, 0},
+    };
+    const QByteArray port = startPeer(
+        {QStringLiteral("wctp"), QStringLiteral("--cert"), path(QStringLiteral("server.pem")),
+         QStringLiteral("--key"), path(QStringLiteral("server.key")), QStringLiteral("--ca"),
+         path(QStringLiteral("ca.pem")), path(QStringLiteral("peer.jsonl")),
+         QStringLiteral("200:success")});
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(QStringLiteral("calvex.ini"),
+                  "[ports]\nCOM1=wctp:https://localhost:" + port + "/wctp\n[wctp]\n" + c.settings);
+        writePortFile({message(1, QStringLiteral("over TLS"), QStringLiteral("4915112345678"))});
+        runDialer();
+        expectStatuses(c.status, {c.status});
+        int requests = 0;
+        for (const QJsonObject& o : peerLog()) {
+            requests += o.contains(QLatin1String("messageID")) ? 1 : 0;
+        }
+        EXPECT_EQ(requests, c.requests) << trace().constData();
         reset();
     }
 }
