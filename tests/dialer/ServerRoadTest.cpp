@@ -212,5 +212,70 @@ TEST_F(ServerRoad, RoutesKeepEachNumberOnItsCarriers) {
     }
 }
 
+// With three retries: a page the carrier refuses for itself fails after one
+// attempt, a lost connection is tried four times; a SIM that refuses its PIN
+// makes the port unusable, the page waits, and a new PIN delivers it.
+TEST_F(ServerRoad, FinalRefusalsAreNotRetriedAndAWrongSimPinWaitsForANewOne) {
+    configstore::open(dir())->execute(
+        QStringLiteral("update tblConfig set NumberOfRetries=3, DelayBeforeRetries=1"));
+    const struct {
+        const char* option;
+        const char* scenario;
+        const char* pin;
+        int retried;  // "tried again later" lines
+    } cases[] = {
+        {"--snpp", "COM1 reject-page=4915100000000\n", "4915100000000", 0},
+        {"--wctp", "COM1 reject-page=4915100000000\n", "4915100000000", 0},
+        {"--gsm", "COM1 reject-page=4915100000000\n", "4915100000000", 0},
+        {"--snpp", "COM1 drop-after=0\n", "4915112345678", 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.option) + " " + c.scenario);
+        startSim({QString::fromLatin1(c.option), QStringLiteral("1")},
+                 QString::fromLatin1(c.scenario));
+        const QString file = page(QStringLiteral("refused or not"), QString::fromLatin1(c.pin));
+        startServer();
+        QDeadlineTimer dl(60000);
+        while (filesIn(QStringLiteral("FAILED")).isEmpty() && !dl.hasExpired()) {
+            m_server.waitForReadyRead(100);
+        }
+        m_out += QString::fromLocal8Bit(m_server.readAllStandardOutput());
+        EXPECT_EQ(filesIn(QStringLiteral("FAILED")), QStringList{file}) << m_out.toStdString();
+        EXPECT_EQ(m_out.count(QStringLiteral("(tried again later)")), c.retried)
+            << m_out.toStdString();
+        stopServer();
+        m_sim.terminate();
+        m_sim.waitForFinished(5000);
+        QFile::remove(path(QStringLiteral("queue/FAILED/")) + file);
+        configstore::open(dir())->execute(QStringLiteral("delete from tblModems"));
+    }
+
+    startSim({QStringLiteral("--gsm"), QStringLiteral("1")}, QStringLiteral("COM1 sim-pin=1234\n"));
+    const QByteArray ini = readFile(QStringLiteral("calvex.ini"));
+    writeFile(QStringLiteral("calvex.ini"), QByteArray(ini).replace("pin=1234", "pin=9999"));
+    const QString file = page(QStringLiteral("after a new PIN"), QStringLiteral("4915112345678"));
+    startServer();
+    ASSERT_TRUE(waitForOutput(QStringLiteral("is unusable: SIM refused PIN"), 30000))
+        << m_out.toStdString();
+    // Retries come and go: the page waits, and the SIM hears no second try.
+    QDeadlineTimer quiet(8000);
+    while (!quiet.hasExpired()) {
+        m_server.waitForReadyRead(100);
+    }
+    m_out += QString::fromLocal8Bit(m_server.readAllStandardOutput());
+    EXPECT_TRUE(filesIn(QStringLiteral("FAILED")).isEmpty()) << m_out.toStdString();
+    EXPECT_TRUE(filesIn(QStringLiteral("SENT")).isEmpty());
+    EXPECT_EQ(m_out.count(QStringLiteral("the SIM refused the PIN")), 1) << m_out.toStdString();
+    writeFile(QStringLiteral("calvex.ini"), ini);  // the right PIN
+    QDeadlineTimer dl(60000);
+    while (filesIn(QStringLiteral("SENT")).isEmpty() && !dl.hasExpired()) {
+        m_server.waitForReadyRead(100);
+    }
+    m_out += QString::fromLocal8Bit(m_server.readAllStandardOutput());
+    EXPECT_EQ(filesIn(QStringLiteral("SENT")), QStringList{file}) << m_out.toStdString();
+    EXPECT_TRUE(m_out.contains(QStringLiteral("calvex.ini changed; port 1 (COM1) is used again")));
+    stopServer();
+}
+
 }  // namespace
 }  // namespace vts
