@@ -281,9 +281,22 @@ Outcome GsmTransport::send(Page& p) {
     if (!number) {
         return Outcome::failed(QStringLiteral("PIN \"%1\" is not a mobile number").arg(p.pin));
     }
+    // A long text whose earlier parts the network accepted in an earlier
+    // attempt goes on from the first part it did not, under the same
+    // reference, so the handset can join the parts into one message.
+    const QString progressFile = m_opt.stateDir + QStringLiteral("/calvex-sms.parts");
+    const QString key = p.rec.uniqueId.trimmed() + u'-' + QString::number(p.rec.index);
+    const QByteArray digest =
+        QCryptographicHash::hash(*number + '\n' + p.text.toUtf8(), QCryptographicHash::Sha256)
+            .toHex()
+            .left(32);
+    const PartsSent before = partsSent(progressFile, key, digest);
+    const int reference = before.parts > 0 ? before.reference : m_reference;
     sms::Coding coding = sms::Coding::Gsm7;
-    const QList<sms::Part> parts = sms::encode(*number, p.text, m_reference, &coding);
-    m_reference = (m_reference + 1) % 256;
+    const QList<sms::Part> parts = sms::encode(*number, p.text, reference, &coding);
+    if (before.parts == 0) {
+        m_reference = (m_reference + 1) % 256;
+    }
     if (parts.isEmpty()) {
         return Outcome::failed(QStringLiteral("text too long for SMS"));
     }
@@ -292,8 +305,15 @@ Outcome GsmTransport::send(Page& p) {
                      .arg(parts.size())
                      .arg(coding == sms::Coding::Gsm7 ? QStringLiteral("GSM 7-bit")
                                                       : QStringLiteral("UCS-2")));
+    if (before.parts > 0) {
+        trace().note(QStringLiteral("part(s) 1 to %1 accepted in an earlier attempt; going on "
+                                    "under reference %2")
+                         .arg(before.parts)
+                         .arg(reference));
+    }
     QStringList refs;
-    for (const sms::Part& part : parts) {
+    for (qsizetype i = before.parts; i < parts.size(); ++i) {
+        const sms::Part& part = parts[i];
         AtReply r = m_at->exchange("AT+CMGS=" + QByteArray::number(part.tpduLength) + '\r', true);
         if (r.kind == AtReply::Kind::Prompt) {
             r = m_at->exchange(part.hex + '\x1a');
@@ -301,9 +321,11 @@ Outcome GsmTransport::send(Page& p) {
         if (r.kind != AtReply::Kind::Ok) {
             const QString why = QStringLiteral("modem answered %1 to AT+CMGS").arg(describe(r));
             if (!lineDown(r)) {
-                return r.kind == AtReply::Kind::CmsError && numberRefused(r.code)
-                           ? Outcome::refused(why)
-                           : Outcome::failed(why);
+                if (r.kind == AtReply::Kind::CmsError && numberRefused(r.code)) {
+                    notePartsSent(progressFile, key, {});
+                    return Outcome::refused(why);
+                }
+                return Outcome::failed(why);
             }
             // The modem is gone or stuck: nothing after this can be confirmed.
             if (r.kind == AtReply::Kind::Timeout) {
@@ -316,9 +338,63 @@ Outcome GsmTransport::send(Page& p) {
                 refs << QString::fromLatin1(line.mid(6).trimmed());
             }
         }
+        if (parts.size() > 1 && i + 1 < parts.size()) {
+            notePartsSent(progressFile, key, {digest, reference, static_cast<int>(i + 1)});
+        }
+    }
+    if (before.parts > 0 || parts.size() > 1) {
+        notePartsSent(progressFile, key, {});
     }
     trace().note(QStringLiteral("modem reference(s) %1").arg(refs.join(u',')));
     return Outcome::sent();
+}
+
+GsmTransport::PartsSent GsmTransport::partsSent(const QString& path, const QString& key,
+                                                const QByteArray& digest) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    for (const QByteArray& line : f.read(kMaxProgressBytes).split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() == 4 && QString::fromUtf8(fields[0]) == key && fields[1] == digest) {
+            PartsSent p{digest, fields[2].toInt(), fields[3].toInt()};
+            if (p.reference >= 0 && p.reference < 256 && p.parts > 0 && p.parts < 256) {
+                return p;
+            }
+        }
+    }
+    return {};
+}
+
+bool GsmTransport::notePartsSent(const QString& path, const QString& key, const PartsSent& sent) {
+    QList<QByteArray> lines;
+    QFile f(path);
+    if (f.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : f.read(kMaxProgressBytes).split('\n')) {
+            if (!line.isEmpty() && !line.startsWith(key.toUtf8() + '\t')) {
+                lines << line;
+            }
+        }
+        f.close();
+    }
+    if (sent.parts > 0) {
+        lines << key.toUtf8() + '\t' + sent.digest + '\t' + QByteArray::number(sent.reference) +
+                     '\t' + QByteArray::number(sent.parts);
+    }
+    // Bounded: the oldest entries go first.
+    while (lines.size() > kMaxProgressEntries) {
+        lines.removeFirst();
+    }
+    if (lines.isEmpty()) {
+        return !QFile::exists(path) || QFile::remove(path);
+    }
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    out.write(lines.join('\n') + '\n');
+    return out.commit();
 }
 
 bool GsmTransport::numberRefused(int cmsCode) {

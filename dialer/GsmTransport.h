@@ -11,8 +11,9 @@
 // once for a given PIN: a refused one is remembered in calvex-pin.refused
 // in the working directory and the port reported unusable until [gsm] pin
 // changes; one AT+CMGS per
-// part of a long text. The modem's message reference and any +CMS ERROR
-// go to the trace.
+// part of a long text; a retry sends only the parts the network has not
+// accepted, under the same concatenation reference. The modem's message
+// reference and any +CMS ERROR go to the trace.
 namespace vts {
 
 class GsmTransport final : public Transport {
@@ -28,6 +29,19 @@ public:
     // forgets the device's entry once a PIN was taken).
     static bool refusedPinIs(const QString& path, const QString& device, const QString& pin);
     static bool rememberRefusedPin(const QString& path, const QString& device, const QString& pin);
+
+    // The parts of a long text the network accepted in earlier attempts,
+    // kept in calvex-sms.parts by page (its ID and slot) and text digest.
+    struct PartsSent {
+        QByteArray digest;
+        int reference = 0;
+        int parts = 0;  // 0: none
+    };
+    static constexpr qint64 kMaxProgressBytes = 64 * qint64{1024};
+    static constexpr int kMaxProgressEntries = 400;
+    static PartsSent partsSent(const QString& path, const QString& key, const QByteArray& digest);
+    // Records `sent` for `key` (none: forgets it).
+    static bool notePartsSent(const QString& path, const QString& key, const PartsSent& sent);
 
 protected:
     bool open(const QList<Page*>& pages) override;

@@ -300,5 +300,33 @@ TEST_F(CarrierFaults, TlsWithAPrivateCaAndAClientCertificate) {
     }
 }
 
+// A network that takes one part per attempt: each retry of a long SMS
+// goes on from the first part not accepted, under the same reference, and
+// the handset gets one whole message.
+TEST_F(CarrierFaults, ALongSmsRetryResendsOnlyThePartsNotAccepted) {
+    startSim(QStringLiteral("COM1 drop-after=1\n"), QStringLiteral("1"), QStringLiteral("--gsm"));
+    QString text;
+    for (int i = 0; text.size() < 400; ++i) {
+        text += QStringLiteral("word%1 ").arg(i);
+    }
+    text = text.trimmed();
+    const std::int16_t statuses[] = {3, 3, 2};
+    for (const std::int16_t status : statuses) {
+        writePortFile({message(1, text, QStringLiteral("+4915112345678"))});
+        runDialer();
+        expectStatuses(status, {status});
+        if (status == 3) {
+            EXPECT_FALSE(causes().final.contains(1));
+        }
+    }
+    const QByteArray t = trace();
+    EXPECT_EQ(t.count("accepted in an earlier attempt"), 2) << t.constData();
+    EXPECT_EQ(t.count("-> AT+CMGS="), 5) << t.constData();  // 3 parts, 2 refused
+    ASSERT_EQ(pages().size(), 1);
+    EXPECT_EQ(pages()[0].value(QLatin1String("parts")).toInt(), 3);
+    EXPECT_EQ(test::str(pages()[0], "text"), text);
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("calvex-sms.parts"))));
+}
+
 }  // namespace
 }  // namespace vts
