@@ -182,7 +182,7 @@ bool Dialer::writeStatus(int record, std::int16_t status) {
     return portfile::writeRecord(m_path, record, *bytes);
 }
 
-void Dialer::setStatus(Page& job, PortStatus status, const QString& why) {
+void Dialer::setStatus(Page& job, PortStatus status, const QString& why, bool final) {
     // A run stopped because its server ended was not cancelled by anyone:
     // its unfinished pages failed this attempt and are retried.
     QString reason = why;
@@ -195,7 +195,8 @@ void Dialer::setStatus(Page& job, PortStatus status, const QString& why) {
                       .arg(job.record)
                       .arg(job.rec.index)
                       .arg(job.status)
-                      .arg(reason.isEmpty() ? QString() : QStringLiteral(", ") + reason));
+                      .arg(reason.isEmpty() ? QString() : QStringLiteral(", ") + reason) +
+                  (final && status == PortStatus::Failed ? QStringLiteral(" (final)") : QString()));
     // The cause goes beside the port file before the status is written, so
     // a control that sees the status finds its cause.
     if (status != PortStatus::Sent && !m_causePath.isEmpty()) {
@@ -208,10 +209,25 @@ void Dialer::setStatus(Page& job, PortStatus status, const QString& why) {
         const auto s = static_cast<size_t>(status);
         const QString cause = !reason.isEmpty() ? reason : s < 6 ? fallback[s] : QString();
         causefile::append(m_causePath, job.rec.index,
-                          causefile::clean(cause, {job.rec.tapPassword, m_opt.gsmPin}));
+                          causefile::clean(cause, {job.rec.tapPassword, m_opt.gsmPin}),
+                          final && status == PortStatus::Failed);
     }
     if (!writeStatus(job.record, job.status)) {
         m_trace->note(QStringLiteral("cannot write record %1").arg(job.record));
+    }
+}
+
+void Dialer::portFault(bool unusable, const QString& why) {
+    m_trace->note(QStringLiteral("port %1: %2").arg(unusable ? "unusable" : "unreachable", why));
+    if (!m_causePath.isEmpty()) {
+        QStringList secrets{m_opt.gsmPin};
+        for (const Page& j : m_jobs) {
+            secrets << j.rec.tapPassword;
+        }
+        causefile::appendPort(
+            m_causePath,
+            unusable ? causefile::PortFault::Unusable : causefile::PortFault::Unreachable,
+            causefile::clean(why, secrets));
     }
 }
 
@@ -249,6 +265,7 @@ void Dialer::finishHeader(std::int16_t status) {
 
 int Dialer::run(int portIndex) {
     m_path = m_dir + u'/' + portfile::fileName(portIndex);
+    m_opt.stateDir = m_dir;
     TraceLog trace;
     m_trace = &trace;
     if (!QFileInfo(m_path).isFile()) {
@@ -271,9 +288,31 @@ int Dialer::run(int portIndex) {
         trace.setLimit(m_opt.traceLimit);
         trace.open(m_dir + QStringLiteral("/KRX%1.log").arg(portIndex));
     }
+    if (!m_opt.gsmPin.isEmpty()) {
+        trace.addMask(QStringLiteral("AT+CPIN=\"%1\"").arg(m_opt.gsmPin),
+                      QStringLiteral("AT+CPIN=\"***\""));
+    }
     trace.note(QStringLiteral("dialer run for %1").arg(portfile::fileName(portIndex)));
 
     batch.readRecords();
+    for (const PortBatch::Entry& entry : batch.records()) {
+        // As each kind carries it: the TAP log-on, SNPP's PAGE, WCTP's
+        // securityCode attribute.
+        const QString password = entry.record.tapPassword.trimmed();
+        if (password.isEmpty()) {
+            continue;
+        }
+        const QString latin = QString::fromLatin1(tap::transliterate(password));
+        QString xml = password;
+        xml.replace(u'&', QStringLiteral("&amp;"))
+            .replace(u'<', QStringLiteral("&lt;"))
+            .replace(u'"', QStringLiteral("&quot;"));
+        trace.addMask(QStringLiteral("PG1") + latin + QStringLiteral("<CR>"),
+                      QStringLiteral("PG1***<CR>"));
+        trace.addMask(u' ' + latin + QStringLiteral("<CR><LF>"), QStringLiteral(" ***<CR><LF>"));
+        trace.addMask(QStringLiteral("securityCode=\"%1\"").arg(xml),
+                      QStringLiteral("securityCode=\"***\""));
+    }
     if (!batch.intact()) {
         trace.note(QStringLiteral("damaged port file: count %1, %2 whole records")
                        .arg(batch.declaredCount())

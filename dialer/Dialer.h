@@ -30,9 +30,16 @@ struct DialerOptions {
     int snppMessMax = 128;                               // longer texts go by DATA
     QString wctpOriginator = QStringLiteral("vantrel");  // senderID of WCTP submissions
     QString gsmPin;                                      // the SIM's PIN, when it asks
-    qint64 traceLimit = TraceLog::kDefaultLimit;         // bytes of KRX<N>.log before it turns
+    // TLS of the kinds that speak it: a CA file or folder to trust instead
+    // of the system's, and a client certificate with its key (PEM).
+    struct Tls {
+        QString caFile, caPath, certFile, keyFile;
+    } tls;
+    qint64 traceLimit = TraceLog::kDefaultLimit;  // bytes of KRX<N>.log before it turns
     // The port's entry in calvex.ini (see PortTarget), else /dev/ttyS<n-1>.
     QString devicePath(int comPort) const;
+    QString stateDir =
+        QStringLiteral(".");           // the run's working directory, for state kept across runs
     QList<QPair<int, QString>> ports;  // COMn mappings
 
     static DialerOptions fromIni(const QString& path);
@@ -62,7 +69,8 @@ public:
     static constexpr qint64 kMaxFileBytes = 16 * qint64{1024};
 
     // Batch: the status goes into the port file at once.
-    void setStatus(Page& page, PortStatus status, const QString& why) override;
+    void setStatus(Page& page, PortStatus status, const QString& why, bool final = false) override;
+    void portFault(bool unusable, const QString& why) override;
     TraceLog& trace() override { return *m_trace; }
 
 private:

@@ -5,7 +5,10 @@
 #include "SmsPdu.h"
 #include "TraceLog.h"
 
+#include <QCryptographicHash>
+#include <QFile>
 #include <QRandomGenerator>
+#include <QSaveFile>
 
 namespace vts {
 
@@ -129,12 +132,63 @@ QString describe(const AtReply& r) {
     return {};
 }
 
+// A refused PIN is remembered by a salted hash, per device, so the file
+// shows neither the PIN nor which one it was at a glance.
+QByteArray pinMark(const QString& device, const QString& pin) {
+    return QCryptographicHash::hash(("calvex SIM PIN\n" + device + u'\n' + pin).toUtf8(),
+                                    QCryptographicHash::Sha256)
+        .toHex();
+}
+
+QList<QByteArray> otherDevices(const QString& path, const QString& device) {
+    QList<QByteArray> keep;
+    QFile f(path);
+    if (f.open(QIODevice::ReadOnly)) {
+        const QByteArray prefix = QFile::encodeName(device) + '\t';
+        for (const QByteArray& line : f.read(64 * 1024).split('\n')) {
+            if (!line.isEmpty() && !line.startsWith(prefix)) keep << line;
+        }
+    }
+    return keep;
+}
+
 bool lineDown(const AtReply& r) {
     return r.kind == AtReply::Kind::Timeout || r.kind == AtReply::Kind::Cancelled ||
            r.kind == AtReply::Kind::Closed;
 }
 
 }  // namespace
+
+bool GsmTransport::refusedPinIs(const QString& path, const QString& device, const QString& pin) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QByteArray wanted = QFile::encodeName(device) + '\t' + pinMark(device, pin);
+    for (const QByteArray& line : f.read(64 * 1024).split('\n')) {
+        if (line.trimmed() == wanted) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool GsmTransport::rememberRefusedPin(const QString& path, const QString& device,
+                                      const QString& pin) {
+    QList<QByteArray> lines = otherDevices(path, device);
+    if (!pin.isEmpty()) {
+        lines << QFile::encodeName(device) + '\t' + pinMark(device, pin);
+    }
+    if (lines.isEmpty()) {
+        return !QFile::exists(path) || QFile::remove(path);
+    }
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    f.write(lines.join('\n') + '\n');
+    return f.commit();
+}
 
 bool GsmTransport::open(const QList<Page*>& pages) {
     auto fail = [&](PortStatus status, const QString& why) {
@@ -186,14 +240,27 @@ bool GsmTransport::open(const QList<Page*>& pages) {
             return fail(PortStatus::ModemError,
                         QStringLiteral("the SIM PIN in calvex.ini is not 4 to 8 digits"));
         }
+        // One try only for a given PIN, over every run and retry: a wrong PIN
+        // tried again would block the SIM.
+        const QString refusedFile = m_opt.stateDir + QStringLiteral("/calvex-pin.refused");
+        if (refusedPinIs(refusedFile, m_target.device, m_opt.gsmPin)) {
+            const QString why = QStringLiteral("SIM refused PIN");
+            batch().portFault(true, why);
+            return fail(PortStatus::ModemError,
+                        QStringLiteral("the SIM refused this PIN before; it is not sent again "
+                                       "until [gsm] pin changes"));
+        }
         trace().note(QStringLiteral("entering the SIM PIN"));
-        // One try only: a wrong PIN tried again would lock the SIM.
         r = at.command("AT+CPIN=\"" + m_opt.gsmPin.toLatin1() + '"');
         if (r.kind != AtReply::Kind::Ok) {
+            // Whether the SIM took it in or not, this PIN has had its one try.
+            rememberRefusedPin(refusedFile, m_target.device, m_opt.gsmPin);
+            batch().portFault(true, QStringLiteral("SIM refused PIN"));
             return fail(
                 r.kind == AtReply::Kind::Cancelled ? PortStatus::Cancelled : PortStatus::ModemError,
                 QStringLiteral("the SIM refused the PIN (%1)").arg(describe(r)));
         }
+        rememberRefusedPin(refusedFile, m_target.device, QString());
     } else if (!state.contains("READY")) {
         return fail(PortStatus::ModemError,
                     QStringLiteral("the SIM is not ready: %1").arg(QString::fromLatin1(state)));
@@ -214,9 +281,22 @@ Outcome GsmTransport::send(Page& p) {
     if (!number) {
         return Outcome::failed(QStringLiteral("PIN \"%1\" is not a mobile number").arg(p.pin));
     }
+    // A long text whose earlier parts the network accepted in an earlier
+    // attempt goes on from the first part it did not, under the same
+    // reference, so the handset can join the parts into one message.
+    const QString progressFile = m_opt.stateDir + QStringLiteral("/calvex-sms.parts");
+    const QString key = p.rec.uniqueId.trimmed() + u'-' + QString::number(p.rec.index);
+    const QByteArray digest =
+        QCryptographicHash::hash(*number + '\n' + p.text.toUtf8(), QCryptographicHash::Sha256)
+            .toHex()
+            .left(32);
+    const PartsSent before = partsSent(progressFile, key, digest);
+    const int reference = before.parts > 0 ? before.reference : m_reference;
     sms::Coding coding = sms::Coding::Gsm7;
-    const QList<sms::Part> parts = sms::encode(*number, p.text, m_reference, &coding);
-    m_reference = (m_reference + 1) % 256;
+    const QList<sms::Part> parts = sms::encode(*number, p.text, reference, &coding);
+    if (before.parts == 0) {
+        m_reference = (m_reference + 1) % 256;
+    }
     if (parts.isEmpty()) {
         return Outcome::failed(QStringLiteral("text too long for SMS"));
     }
@@ -225,8 +305,15 @@ Outcome GsmTransport::send(Page& p) {
                      .arg(parts.size())
                      .arg(coding == sms::Coding::Gsm7 ? QStringLiteral("GSM 7-bit")
                                                       : QStringLiteral("UCS-2")));
+    if (before.parts > 0) {
+        trace().note(QStringLiteral("part(s) 1 to %1 accepted in an earlier attempt; going on "
+                                    "under reference %2")
+                         .arg(before.parts)
+                         .arg(reference));
+    }
     QStringList refs;
-    for (const sms::Part& part : parts) {
+    for (qsizetype i = before.parts; i < parts.size(); ++i) {
+        const sms::Part& part = parts[i];
         AtReply r = m_at->exchange("AT+CMGS=" + QByteArray::number(part.tpduLength) + '\r', true);
         if (r.kind == AtReply::Kind::Prompt) {
             r = m_at->exchange(part.hex + '\x1a');
@@ -234,6 +321,10 @@ Outcome GsmTransport::send(Page& p) {
         if (r.kind != AtReply::Kind::Ok) {
             const QString why = QStringLiteral("modem answered %1 to AT+CMGS").arg(describe(r));
             if (!lineDown(r)) {
+                if (r.kind == AtReply::Kind::CmsError && numberRefused(r.code)) {
+                    notePartsSent(progressFile, key, {});
+                    return Outcome::refused(why);
+                }
                 return Outcome::failed(why);
             }
             // The modem is gone or stuck: nothing after this can be confirmed.
@@ -247,9 +338,82 @@ Outcome GsmTransport::send(Page& p) {
                 refs << QString::fromLatin1(line.mid(6).trimmed());
             }
         }
+        if (parts.size() > 1 && i + 1 < parts.size()) {
+            notePartsSent(progressFile, key, {digest, reference, static_cast<int>(i + 1)});
+        }
+    }
+    if (before.parts > 0 || parts.size() > 1) {
+        notePartsSent(progressFile, key, {});
     }
     trace().note(QStringLiteral("modem reference(s) %1").arg(refs.join(u',')));
     return Outcome::sent();
+}
+
+GsmTransport::PartsSent GsmTransport::partsSent(const QString& path, const QString& key,
+                                                const QByteArray& digest) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    for (const QByteArray& line : f.read(kMaxProgressBytes).split('\n')) {
+        const QList<QByteArray> fields = line.split('\t');
+        if (fields.size() == 4 && QString::fromUtf8(fields[0]) == key && fields[1] == digest) {
+            PartsSent p{digest, fields[2].toInt(), fields[3].toInt()};
+            if (p.reference >= 0 && p.reference < 256 && p.parts > 0 && p.parts < 256) {
+                return p;
+            }
+        }
+    }
+    return {};
+}
+
+bool GsmTransport::notePartsSent(const QString& path, const QString& key, const PartsSent& sent) {
+    QList<QByteArray> lines;
+    QFile f(path);
+    if (f.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : f.read(kMaxProgressBytes).split('\n')) {
+            if (!line.isEmpty() && !line.startsWith(key.toUtf8() + '\t')) {
+                lines << line;
+            }
+        }
+        f.close();
+    }
+    if (sent.parts > 0) {
+        lines << key.toUtf8() + '\t' + sent.digest + '\t' + QByteArray::number(sent.reference) +
+                     '\t' + QByteArray::number(sent.parts);
+    }
+    // Bounded: the oldest entries go first.
+    while (lines.size() > kMaxProgressEntries) {
+        lines.removeFirst();
+    }
+    if (lines.isEmpty()) {
+        return !QFile::exists(path) || QFile::remove(path);
+    }
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly)) {
+        return false;
+    }
+    out.write(lines.join('\n') + '\n');
+    return out.commit();
+}
+
+bool GsmTransport::numberRefused(int cmsCode) {
+    // The network's causes for a recipient it will never reach: unassigned
+    // number (1), barred (8, 10), transfer rejected (21), unidentified or
+    // unknown subscriber (28, 30), facility rejected (29). Congestion,
+    // network and memory faults may pass another time.
+    switch (cmsCode) {
+        case 1:
+        case 8:
+        case 10:
+        case 21:
+        case 28:
+        case 29:
+        case 30:
+            return true;
+        default:
+            return false;
+    }
 }
 
 void GsmTransport::close(const QList<Page*>&) { m_port.close(); }

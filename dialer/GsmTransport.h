@@ -7,9 +7,13 @@
 
 // Pages as SMS through a GSM modem: the record's PIN field holds the
 // mobile number (the paging service's number is not dialled). PDU mode;
-// the SIM's PIN from calvex.ini when the modem asks for it; one AT+CMGS per
-// part of a long text. The modem's message reference and any +CMS ERROR
-// go to the trace.
+// the SIM's PIN from calvex.ini when the modem asks for it, sent at most
+// once for a given PIN: a refused one is remembered in calvex-pin.refused
+// in the working directory and the port reported unusable until [gsm] pin
+// changes; one AT+CMGS per
+// part of a long text; a retry sends only the parts the network has not
+// accepted, under the same concatenation reference. The modem's message
+// reference and any +CMS ERROR go to the trace.
 namespace vts {
 
 class GsmTransport final : public Transport {
@@ -17,6 +21,27 @@ public:
     GsmTransport(PortTarget target, const DialerOptions& options);
     ~GsmTransport() override;
     PortTarget::Kind kind() const override { return PortTarget::Kind::Gsm; }
+
+    // Whether a +CMS ERROR code refuses the recipient for good.
+    static bool numberRefused(int cmsCode);
+    // The file of refused SIM PINs (one salted hash per device): whether
+    // `pin` was refused on `device`, and remembering it (an empty `pin`
+    // forgets the device's entry once a PIN was taken).
+    static bool refusedPinIs(const QString& path, const QString& device, const QString& pin);
+    static bool rememberRefusedPin(const QString& path, const QString& device, const QString& pin);
+
+    // The parts of a long text the network accepted in earlier attempts,
+    // kept in calvex-sms.parts by page (its ID and slot) and text digest.
+    struct PartsSent {
+        QByteArray digest;
+        int reference = 0;
+        int parts = 0;  // 0: none
+    };
+    static constexpr qint64 kMaxProgressBytes = 64 * qint64{1024};
+    static constexpr int kMaxProgressEntries = 400;
+    static PartsSent partsSent(const QString& path, const QString& key, const QByteArray& digest);
+    // Records `sent` for `key` (none: forgets it).
+    static bool notePartsSent(const QString& path, const QString& key, const PartsSent& sent);
 
 protected:
     bool open(const QList<Page*>& pages) override;

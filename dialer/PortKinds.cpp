@@ -80,13 +80,19 @@ const std::array<PortKind, static_cast<std::size_t>(Kind::Count)> kKinds{{
                         1, 10000);
      },
      make<SnppTransport>},
-    {Kind::Wctp, "wctp", "wctp:URL", "[wctp] originator", "a WCTP endpoint over HTTP(S)",
-     "\"%1\" is not wctp:http(s)://...", url,
+    {Kind::Wctp, "wctp", "wctp:URL", "[wctp] originator, cafile, capath, certfile, keyfile",
+     "a WCTP endpoint over HTTP(S)", "\"%1\" is not wctp:http(s)://...", url,
      [](const PortTarget& t) { return QStringLiteral("WCTP endpoint %1").arg(t.url); },
      [](const IniFile& ini, DialerOptions& o) {
-         o.wctpOriginator = ini.value(QStringLiteral("wctp"), QStringLiteral("originator"))
-                                .value_or(o.wctpOriginator)
-                                .trimmed();
+         const QString wctp = QStringLiteral("wctp");
+         const auto text = [&](const char* key, const QString& fallback) {
+             return ini.value(wctp, QLatin1String(key)).value_or(fallback).trimmed();
+         };
+         o.wctpOriginator = text("originator", o.wctpOriginator);
+         o.tls.caFile = text("cafile", {});
+         o.tls.caPath = text("capath", {});
+         o.tls.certFile = text("certfile", {});
+         o.tls.keyFile = text("keyfile", {});
      },
      make<WctpTransport>},
     {Kind::Gsm, "gsm", "gsm:DEVICE", "[gsm] pin", "a GSM modem sending SMS",

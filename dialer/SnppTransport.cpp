@@ -48,15 +48,40 @@ public:
             }
         }
     }
+    // Sends one command and takes its reply. Replies pair with commands
+    // one to one: a line that came before the command was sent, or beside
+    // its reply, answers nothing the client asked, so the exchange can no
+    // longer be trusted and the connection is given up.
     SnppTransport::Reply command(const QByteArray& line) {
         if (!m_up) {
+            return {};
+        }
+        if (unexpected()) {
             return {};
         }
         if (!m_channel.send(line + "\r\n")) {
             down(QStringLiteral("connection lost"));
             return {};
         }
-        return await();
+        SnppTransport::Reply r = await();
+        if (m_up && unexpected()) {
+            return {};
+        }
+        return r;
+    }
+    // Takes in what has already arrived, without waiting; true (and the
+    // connection down) when it holds a reply to nothing.
+    bool unexpected() {
+        while (m_channel.receive(Clock::now()) == LineWait::Data) {
+        }
+        SnppTransport::Reply stray;
+        QByteArray rest = m_channel.buffer();
+        if (!SnppTransport::takeReply(rest, stray)) {
+            return false;
+        }
+        down(QStringLiteral("unexpected line from the server: %1")
+                 .arg(QString::fromLatin1(stray.text.left(200))));
+        return true;
     }
     bool up() const { return m_up; }
     QString reason() const { return m_reason; }
@@ -164,9 +189,15 @@ bool SnppTransport::open(const QList<Page*>& pages) {
 }
 
 Outcome SnppTransport::refuse(Page& page, const Reply& reply) {
-    batch().setStatus(page, PortStatus::Failed, replyText(reply));
+    batch().setStatus(page, PortStatus::Failed, replyText(reply), refusedForGood(reply.code));
     m_session->command("RESE");
-    return Outcome::written();
+    return Outcome::written(true);
+}
+
+bool SnppTransport::refusedForGood(int code) {
+    // 550-559: the page itself is refused (unknown pager ID, invalid
+    // message, delivery refused); 500-503 are protocol faults of the exchange.
+    return code >= 550 && code < 560;
 }
 
 Outcome SnppTransport::send(Page& p) {

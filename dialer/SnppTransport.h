@@ -10,8 +10,10 @@
 // PAGE <PIN> [password], MESS <text> (or DATA for text over one line or
 // over the configured length, where the server offers level 2), SEND; and
 // QUIT at the end. 2xx to SEND means sent, 5xx failed (the connection
-// stays up for the next page), 4xx or a lost connection fails every page
-// not yet confirmed.
+// stays up for the next page; 55x for good, not retried), 4xx or a lost
+// connection fails every page not yet confirmed. Every reply must answer
+// the command just sent: a line the server sends unasked ends the
+// connection, and no page without its own reply to SEND counts as sent.
 namespace vts {
 
 class SnppTransport final : public Transport {
@@ -32,6 +34,8 @@ public:
     static QByteArray dataBody(const QByteArray& text);
     // Text for MESS: one line, line breaks as blanks.
     static QByteArray messText(const QByteArray& text);
+    // Whether a reply code refuses the page for good (no retry can deliver it).
+    static bool refusedForGood(int code);
 
 protected:
     QList<Page*> take(const QList<Page*>& pages) override;

@@ -14,8 +14,15 @@ Outcome TapCall::send(const Page& page) {
     switch (m_client.sendPage(page.blocks)) {
         case TapClient::PageResult::Accepted:
             return Outcome::sent();
-        case TapClient::PageResult::Rejected:
-            return Outcome::failed(m_client.reason());
+        case TapClient::PageResult::Rejected: {
+            // RS with "510" (illegal pager ID) or "511" (no such subscriber):
+            // the pager itself is refused, no retry can deliver the page.
+            const QList<QByteArray>& said = m_client.messages();
+            const bool invalidPager =
+                !said.isEmpty() && (said.last().startsWith("510") || said.last().startsWith("511"));
+            return invalidPager ? Outcome::refused(m_client.reason())
+                                : Outcome::failed(m_client.reason());
+        }
         case TapClient::PageResult::NotSent:
             break;
     }

@@ -34,42 +34,48 @@ int waitFor(int fd, short events, Deadline deadline) {
     }
 }
 
-// The system resolver, asynchronously, so the deadline and stop requests hold.
+// The system resolver, asynchronously, so the deadline and stop requests
+// hold. A look-up still running when either ends is left to its helper
+// thread: the request lives on the heap and is never freed then, since
+// the resolver cannot be interrupted and waiting for it (up to its own
+// time-outs times its attempts) is what the deadline forbids.
 int resolve(const QByteArray& host, const QByteArray& service, Deadline deadline, addrinfo** result,
             QString* error) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    gaicb request{};
-    request.ar_name = host.constData();
-    request.ar_service = service.constData();
-    request.ar_request = &hints;
-    gaicb* list[1] = {&request};
+    struct Lookup {
+        QByteArray host, service;
+        addrinfo hints{};
+        gaicb request{};
+    };
+    auto* lookup = new Lookup{host, service, {}, {}};
+    lookup->hints.ai_family = AF_UNSPEC;
+    lookup->hints.ai_socktype = SOCK_STREAM;
+    lookup->request.ar_name = lookup->host.constData();
+    lookup->request.ar_service = lookup->service.constData();
+    lookup->request.ar_request = &lookup->hints;
+    gaicb* list[1] = {&lookup->request};
     if (::getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0) {
+        delete lookup;
         *error = QStringLiteral("cannot start resolving %1").arg(QString::fromUtf8(host));
         return -1;
     }
     for (;;) {
-        const int state = ::gai_error(&request);
+        const int state = ::gai_error(&lookup->request);
         if (state != EAI_INPROGRESS) {
             if (state != 0) {
                 *error = QStringLiteral("cannot resolve %1: %2")
                              .arg(QString::fromUtf8(host),
                                   QString::fromLocal8Bit(::gai_strerror(state)));
+                delete lookup;
                 return -1;
             }
-            *result = request.ar_result;
+            *result = lookup->request.ar_result;
+            delete lookup;
             return 0;
         }
         if (stopRequested() || Clock::now() >= deadline) {
-            ::gai_cancel(&request);
-            while (::gai_error(&request) == EAI_INPROGRESS) {
-                const timespec shortWait{0, 20'000'000};
-                ::gai_suspend(list, 1, &shortWait);
-            }
-            if (::gai_error(&request) == 0) {
-                ::freeaddrinfo(request.ar_result);
-            }
+            if (::gai_cancel(&lookup->request) == EAI_CANCELED) {
+                delete lookup;
+            }  // else still running: left to its thread, see above
             *error = stopRequested()
                          ? QStringLiteral("stopped")
                          : QStringLiteral("no address for %1 in time").arg(QString::fromUtf8(host));
@@ -84,6 +90,32 @@ int resolve(const QByteArray& host, const QByteArray& service, Deadline deadline
 }  // namespace
 
 TcpLine::~TcpLine() { close(); }
+
+QStringList TcpLine::resolveHost(const QString& host, quint16 port, Deadline deadline,
+                                 QString* error) {
+    addrinfo* addresses = nullptr;
+    if (resolve(host.toUtf8(), QByteArray::number(port), deadline, &addresses, error) != 0) {
+        return {};
+    }
+    QStringList out;
+    for (addrinfo* a = addresses; a; a = a->ai_next) {
+        char text[NI_MAXHOST] = {};
+        if (::getnameinfo(a->ai_addr, a->ai_addrlen, text, sizeof text, nullptr, 0,
+                          NI_NUMERICHOST) != 0) {
+            continue;
+        }
+        const QString address = a->ai_family == AF_INET6 ? u'[' + QString::fromLatin1(text) + u']'
+                                                         : QString::fromLatin1(text);
+        if (!out.contains(address)) {
+            out << address;
+        }
+    }
+    ::freeaddrinfo(addresses);
+    if (out.isEmpty()) {
+        *error = QStringLiteral("no address for %1").arg(host);
+    }
+    return out;
+}
 
 void TcpLine::close() {
     if (m_fd >= 0) {

@@ -2,6 +2,8 @@
 
 #include "Line.h"
 
+#include <QStringList>
+
 #include <QString>
 
 // A byte line over a TCP connection: the name is resolved by the system
@@ -15,6 +17,10 @@ public:
     ~TcpLine() override;
     // False with a reason ("connection refused", "no answer within 10 s").
     bool connect(const QString& host, quint16 port, Deadline deadline, QString* error);
+    // The addresses of `host` (numeric, IPv6 ones bracketed) by the same
+    // bounded look-up; empty with a reason when there are none in time.
+    static QStringList resolveHost(const QString& host, quint16 port, Deadline deadline,
+                                   QString* error);
     void close();
     bool write(const QByteArray& bytes) override;
     LineWait read(QByteArray& out, Deadline deadline) override;

@@ -4,6 +4,8 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+
 namespace vts {
 
 bool TraceLog::open(const QString& path) {
@@ -17,10 +19,24 @@ void TraceLog::line(const QString& prefix, const QString& text) {
     }
     const QString stamp =
         QDateTime::currentDateTime().toString(QStringLiteral("MM/dd/yyyy HH:mm:ss.zzz"));
-    const QByteArray bytes = (stamp + u' ' + prefix + u' ' + text + u'\n').toUtf8();
+    QString shown = text;
+    for (const auto& [from, to] : m_masks) {
+        shown.replace(from, to);
+    }
+    const QByteArray bytes = (stamp + u' ' + prefix + u' ' + shown + u'\n').toUtf8();
     makeRoom(bytes.size());
     m_file.write(bytes);
     m_file.flush();
+}
+
+void TraceLog::addMask(const QString& shown, const QString& masked) {
+    if (shown.isEmpty() || shown == masked) {
+        return;
+    }
+    m_masks.append({shown, masked});
+    // The longest first, so that a form inside another is not left half shown.
+    std::sort(m_masks.begin(), m_masks.end(),
+              [](const auto& a, const auto& b) { return a.first.size() > b.first.size(); });
 }
 
 void TraceLog::makeRoom(qint64 bytes) {

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QList>
+#include <QPair>
 #include <QString>
 
 // A readable trace of one dialer run: time-stamped lines for events, for
@@ -23,6 +25,10 @@ public:
     void setLimit(qint64 bytes) { m_limit = bytes < kMinLimit ? kMinLimit : bytes; }
     bool open(const QString& path);  // appends
     bool isOpen() const { return m_file.isOpen(); }
+    // Every later line shows `shown` as `masked`: how passwords, security
+    // codes and PINs are kept out of the file, each in the form the line
+    // carries it (e.g. AT+CPIN="1234" as AT+CPIN="***").
+    void addMask(const QString& shown, const QString& masked);
     void note(const QString& text);
     void sent(const QByteArray& bytes);
     void received(const QByteArray& bytes);
@@ -31,6 +37,7 @@ private:
     void line(const QString& prefix, const QString& text);
     void makeRoom(qint64 bytes);
     QFile m_file;
+    QList<QPair<QString, QString>> m_masks;
     qint64 m_limit = kDefaultLimit;
 };
 

@@ -13,6 +13,7 @@ void Transport::deliver(const QList<Page*>& pages, const PortRecord& call, Batch
     m_call = &call;
     m_timeout = callTimeout(call);
     const QList<Page*> todo = take(pages);
+    bool answered = false;  // the carrier answered at least one page
     if (!todo.isEmpty() && open(todo)) {
         for (Page* page : todo) {
             if (!page->waiting()) {
@@ -24,10 +25,21 @@ void Transport::deliver(const QList<Page*>& pages, const PortRecord& call, Batch
                 break;
             }
             if (o.kind == Outcome::Kind::Status) {
-                batch.setStatus(*page, o.status, o.why);
+                batch.setStatus(*page, o.status, o.why, o.final);
             }
+            answered = answered || o.kind == Outcome::Kind::Status || o.answered;
         }
         close(todo);
+    }
+    for (const Page* p : todo) {
+        answered = answered || p->status == static_cast<std::int16_t>(PortStatus::Sent);
+    }
+    if (!todo.isEmpty() && !answered && !Cancellation::requested()) {
+        QString why = m_reason;
+        if (why.isEmpty()) {
+            why = QStringLiteral("no page was answered");
+        }
+        batch.portFault(false, why);
     }
     failWaiting(pages, Cancellation::requested() ? PortStatus::Cancelled : PortStatus::Failed,
                 m_reason.isEmpty() ? QStringLiteral("not confirmed") : m_reason);
@@ -44,6 +56,7 @@ bool Transport::connectTcp(TcpLine& line, qsizetype pages) {
     if (!line.connect(m_target.host, m_target.port, deadlineIn(m_timeout), &error)) {
         setReason(error);
         trace().note(error);
+
         return false;
     }
     return true;

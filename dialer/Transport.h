@@ -55,7 +55,13 @@ struct Page {
 class Batch {
 public:
     virtual ~Batch() = default;
-    virtual void setStatus(Page& page, PortStatus status, const QString& why) = 0;
+    // `final`: the service refused the page for itself, a retry cannot
+    // deliver it.
+    virtual void setStatus(Page& page, PortStatus status, const QString& why,
+                           bool final = false) = 0;
+    // The port itself failed: it could not reach its carrier, or must not be
+    // used until its settings change.
+    virtual void portFault(bool unusable, const QString& why) = 0;
     virtual TraceLog& trace() = 0;
 };
 
@@ -69,19 +75,29 @@ struct Outcome {
     Kind kind = Kind::Status;
     PortStatus status = PortStatus::Failed;
     QString why;
+    bool final = false;     // refused for good: no retry can deliver it
+    bool answered = false;  // Written: the carrier answered the page
 
     static Outcome sent() { return {Kind::Status, PortStatus::Sent, {}}; }
+    static Outcome refused(const QString& why) {
+        return {Kind::Status, PortStatus::Failed, why, true};
+    }
     static Outcome failed(const QString& why) { return {Kind::Status, PortStatus::Failed, why}; }
     static Outcome with(PortStatus s, const QString& why) { return {Kind::Status, s, why}; }
-    static Outcome written() { return {Kind::Written, PortStatus::Failed, {}}; }
+    static Outcome written(bool answered = false) {
+        return {Kind::Written, PortStatus::Failed, {}, false, answered};
+    }
     static Outcome down(const QString& why) { return {Kind::Down, PortStatus::Failed, why}; }
 };
 
 // The skeleton every kind shares: deliver() takes the pages the kind can
 // send, opens the connection, runs one exchange per page in order, closes,
 // and fails every page still waiting (Cancelled after a stop request, else
-// Failed with the first reason given, "not confirmed" without one). A kind
-// supplies only its own steps.
+// Failed with the first reason given, "not confirmed" without one). A run
+// in which the carrier answered no page at all (no connection, TLS, modem
+// error, no carrier, no log-on, a time-out before the first reply) tells the
+// batch the port could not reach its carrier. A kind supplies only its own
+// steps.
 class Transport {
 public:
     Transport(PortTarget target, const DialerOptions& options)

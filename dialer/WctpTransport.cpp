@@ -2,12 +2,17 @@
 
 #include "Dialer.h"
 #include "Line.h"
+#include "TcpLine.h"
 #include "TraceLog.h"
 
+#include <QFile>
+#include <QUrl>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
+#include <sys/socket.h>
 
 namespace vts {
 
@@ -33,6 +38,29 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
 
 int onProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return Cancellation::requested() ? 1 : 0;
+}
+
+// Counts the requests the library sends in one transfer; nothing of the
+// library's own chatter reaches the trace.
+int onDebug(CURL*, curl_infotype type, char*, size_t, void* user) {
+    if (type == CURLINFO_HEADER_OUT) {
+        ++*static_cast<int*>(user);
+    }
+    return 0;
+}
+
+curl_socket_t onOpenSocket(void* user, curlsocktype, curl_sockaddr* a) {
+    if (*static_cast<int*>(user) > 0) {
+        return CURL_SOCKET_BAD;  // the request went out once: it is not sent again
+    }
+    return ::socket(a->family, a->socktype | SOCK_CLOEXEC, a->protocol);
+}
+
+bool numericHost(const QString& host) {
+    const QByteArray h = host.toLatin1();
+    unsigned char buf[sizeof(in6_addr)];
+    return ::inet_pton(AF_INET, h.constData(), buf) == 1 ||
+           ::inet_pton(AF_INET6, h.constData(), buf) == 1;
 }
 
 QString readable(const QByteArray& xml) { return QString::fromUtf8(xml).simplified(); }
@@ -116,6 +144,12 @@ WctpTransport::Confirmation WctpTransport::parseConfirmation(const QByteArray& x
     return c;
 }
 
+bool WctpTransport::refusedForGood(int code) {
+    // 400-499 refuse the sender or the recipient, 500-599 the message; 300-399
+    // (the request) and 600-699 (the carrier's system) may pass another time.
+    return code >= 400 && code < 600;
+}
+
 bool WctpTransport::open(const QList<Page*>& pages) {
     static const bool curlReady = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
     m_curl = curlReady ? curl_easy_init() : nullptr;
@@ -137,6 +171,48 @@ bool WctpTransport::open(const QList<Page*>& pages) {
     curl_easy_setopt(m_curl, CURLOPT_XFERINFOFUNCTION, onProgress);
     curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(m_curl, CURLOPT_USERAGENT, "calvex");
+    // libcurl re-sends a request on a new connection, unasked, when a
+    // kept-alive one drops before the reply, and a carrier that had read it
+    // would page twice. Every request the library sends is counted, and a
+    // new connection after one was sent in the same transfer is refused.
+    curl_easy_setopt(m_curl, CURLOPT_VERBOSE, 1L);
+    curl_easy_setopt(m_curl, CURLOPT_DEBUGFUNCTION, onDebug);
+    curl_easy_setopt(m_curl, CURLOPT_DEBUGDATA, &m_sentInTransfer);
+    curl_easy_setopt(m_curl, CURLOPT_OPENSOCKETFUNCTION, onOpenSocket);
+    curl_easy_setopt(m_curl, CURLOPT_OPENSOCKETDATA, &m_sentInTransfer);
+    const auto tlsFile = [this](CURLoption option, const QString& value, QByteArray& keep) {
+        if (!value.isEmpty()) {
+            keep = QFile::encodeName(value);
+            curl_easy_setopt(m_curl, option, keep.constData());
+        }
+    };
+    tlsFile(CURLOPT_CAINFO, m_opt.tls.caFile, m_caFile);
+    tlsFile(CURLOPT_CAPATH, m_opt.tls.caPath, m_caPath);
+    tlsFile(CURLOPT_SSLCERT, m_opt.tls.certFile, m_certFile);
+    tlsFile(CURLOPT_SSLKEY, m_opt.tls.keyFile, m_keyFile);
+    // libcurl's own look-up cannot be left behind: ended by its time-out or
+    // a stop, it still waits for the system resolver (half a minute and
+    // more against a name server that never answers). The name is looked
+    // up here within the Timeout and handed over as the host's address; the
+    // URL keeps the name, for the Host header and the certificate check.
+    const QUrl url(m_target.url);
+    const QString host = url.host();
+    if (!host.isEmpty() && !numericHost(host)) {
+        const auto port = static_cast<quint16>(url.port(
+            url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80));
+        QString error;
+        const QStringList addresses =
+            TcpLine::resolveHost(host, port, deadlineIn(timeout()), &error);
+        if (addresses.isEmpty()) {
+            trace().note(error);
+            setReason(error);
+            return false;
+        }
+        m_resolve = curl_slist_append(
+            nullptr,
+            QStringLiteral("%1:%2:%3").arg(host).arg(port).arg(addresses.join(u',')).toUtf8());
+        curl_easy_setopt(m_curl, CURLOPT_RESOLVE, m_resolve);
+    }
     trace().note(QStringLiteral("posting %1 page(s) to %2").arg(pages.size()).arg(m_target.url));
     return true;
 }
@@ -161,11 +237,19 @@ Outcome WctpTransport::send(Page& p) {
     curl_easy_setopt(m_curl, CURLOPT_WRITEDATA, &t);
     curl_easy_setopt(m_curl, CURLOPT_POSTFIELDS, request.constData());
     curl_easy_setopt(m_curl, CURLOPT_POSTFIELDSIZE, static_cast<long>(request.size()));
+    m_sentInTransfer = 0;
     const CURLcode rc = curl_easy_perform(m_curl);
+    if (m_sentInTransfer > 1) {
+        trace().note(QStringLiteral("the library sent the request %1 times").arg(m_sentInTransfer));
+    }
     long http = 0;
     curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &http);
     if (rc != CURLE_OK) {
         const QString why = rc == CURLE_ABORTED_BY_CALLBACK ? QStringLiteral("stopped")
+                            : m_sentInTransfer > 0 && rc == CURLE_COULDNT_CONNECT
+                                ? QStringLiteral(
+                                      "connection lost after the request was sent; "
+                                      "not sent again")
                             : t.tooLong
                                 ? QStringLiteral("reply larger than %1 bytes").arg(kMaxReply)
                                 : QString::fromUtf8(curl_easy_strerror(rc));
@@ -173,12 +257,19 @@ Outcome WctpTransport::send(Page& p) {
         return t.tooLong ? Outcome::failed(why) : Outcome::down(why);
     }
     trace().note(QStringLiteral("<- HTTP %1 %2").arg(http).arg(readable(t.body)));
+    if (http < 200 || http > 299) {
+        // A redirect, a refused log-in or a server fault: whatever the body
+        // says, the carrier did not take the request as a WCTP operation.
+        return Outcome::failed(QStringLiteral("HTTP %1 from the carrier").arg(http));
+    }
     const Confirmation c = parseConfirmation(t.body);
     switch (c.kind) {
         case Confirmation::Kind::Success:
             return Outcome::sent();
-        case Confirmation::Kind::Failure:
-            return Outcome::failed(QStringLiteral("carrier error %1: %2").arg(c.code).arg(c.text));
+        case Confirmation::Kind::Failure: {
+            const QString why = QStringLiteral("carrier error %1: %2").arg(c.code).arg(c.text);
+            return refusedForGood(c.code) ? Outcome::refused(why) : Outcome::failed(why);
+        }
         case Confirmation::Kind::Unreadable:
             break;
     }
@@ -188,12 +279,15 @@ Outcome WctpTransport::send(Page& p) {
 void WctpTransport::close(const QList<Page*>&) {
     curl_slist_free_all(m_headers);
     m_headers = nullptr;
+    curl_slist_free_all(m_resolve);
+    m_resolve = nullptr;
     curl_easy_cleanup(m_curl);
     m_curl = nullptr;
 }
 
 WctpTransport::~WctpTransport() {
     curl_slist_free_all(m_headers);
+    curl_slist_free_all(m_resolve);
     if (m_curl) {
         curl_easy_cleanup(m_curl);
     }

@@ -2,6 +2,9 @@
 
 #include "Conversions.h"
 #include "EventLoop.h"
+#include "Paths.h"
+
+#include <QFileInfo>
 
 #include <algorithm>
 
@@ -15,7 +18,150 @@ Dispatcher::Dispatcher(EventLoop& loop, Dialogs& dialogs, Launcher& launcher,
       m_values(values),
       m_host(host),
       m_ports(dialogs, launcher, workingDir, [this](const QString& text) { m_host.notice(text); }),
-      m_timer(loop.createTimer(1000, [this] { Timer1_Timer(); })) {}
+      m_timer(loop.createTimer(1000, [this] { Timer1_Timer(); })) {
+    m_ports.onRunEnded = [this](int p, causefile::PortFault fault, const QString& why) {
+        portFailed(p, fault, why);
+    };
+    refreshSettings();
+}
+
+QString Dispatcher::settingsPath() const {
+    return paths::settingsFile(QStringLiteral("calvex.ini"), m_ports.workingDirectory());
+}
+
+void Dispatcher::refreshSettings() {
+    const QFileInfo info(settingsPath());
+    const QString sign = info.exists() ? QString::number(info.lastModified().toMSecsSinceEpoch()) +
+                                             u' ' + QString::number(info.size())
+                                       : QString();
+    if (sign == m_settingsSign && !m_settingsTime.isNull()) {
+        return;
+    }
+    const bool changed = !m_settingsTime.isNull();
+    m_settingsSign = sign;
+    m_settingsTime = m_loop.now();
+    const bool wasActive = m_routes.active();
+    m_routes = Routes::load(info.filePath());
+    for (const QString& bad : m_routes.problems()) {
+        m_host.notice(QStringLiteral("Error: calvex.ini [routes]: \"%1\" is not NUMBER = COMn, "
+                                     "COMn...; that number has no route")
+                          .arg(bad));
+    }
+    m_toldWaiting.clear();
+    if (!changed) {
+        return;
+    }
+    for (int p = 1; p <= kMaxPorts; ++p) {
+        PortState& st = m_state[static_cast<size_t>(p)];
+        if (st.unusable) {
+            m_host.notice(QStringLiteral("calvex.ini changed; port %1 (COM%2) is used again")
+                              .arg(p)
+                              .arg(portAt(p)));
+        }
+        if (st.unusable || (!m_routes.active() && wasActive)) {
+            st = {};
+        }
+    }
+}
+
+Dispatcher::PortState Dispatcher::portState(int position) const {
+    if (position < 1 || position > kMaxPorts) {
+        return {};
+    }
+    return m_state[static_cast<size_t>(position)];
+}
+
+void Dispatcher::portFailed(int p, causefile::PortFault fault, const QString& why) {
+    if (p < 1 || p > kMaxPorts) {
+        return;
+    }
+    PortState& st = m_state[static_cast<size_t>(p)];
+    if (fault == causefile::PortFault::Unusable) {
+        if (!st.unusable) {
+            m_host.notice(QStringLiteral("Error: port %1 (COM%2) is unusable: %3; it is not used "
+                                         "until its settings in calvex.ini change")
+                              .arg(p)
+                              .arg(portAt(p))
+                              .arg(why));
+        }
+        st.unusable = true;
+        st.reason = why;
+        st.since = m_loop.now();
+        st.settingsStamp = m_settingsTime;
+        return;
+    }
+    if (fault != causefile::PortFault::Unreachable || !m_routes.active()) {
+        return;
+    }
+    if (!st.passedOver) {
+        m_host.notice(QStringLiteral("Error: route failover: COM%1 cannot reach its carrier (%2); "
+                                     "its numbers go to the next port of their route")
+                          .arg(portAt(p))
+                          .arg(why));
+    }
+    st.passedOver = true;
+    st.reason = QStringLiteral("route failover: ") + why;
+    st.since = m_loop.now();
+}
+
+bool Dispatcher::working(int p) const {
+    const PortState& st = m_state[static_cast<size_t>(p)];
+    if (st.unusable) {
+        return false;
+    }
+    // A port passed over is tried again once the retry delay (at least
+    // kRouteProbeSeconds) has passed since it last failed: that is how it is
+    // found working again.
+    return !st.passedOver || EventLoop::secondsBetween(st.since, m_loop.now()) >
+                                 std::max<double>(m_values[kRetryDelay], kRouteProbeSeconds);
+}
+
+bool Dispatcher::otherRoutePort(const QString& phone, int p) const {
+    for (const int com : m_routes.routeOf(phone)) {
+        for (int q = 1; q <= m_numPorts; ++q) {
+            if (q != p && portAt(q) == com && !m_state[static_cast<size_t>(q)].unusable &&
+                !m_state[static_cast<size_t>(q)].passedOver) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+int Dispatcher::portFor(const QString& phone) {
+    if (!m_routes.active()) {
+        return m_ports.findFree(m_numPorts, [this](int p) { return working(p); });
+    }
+    const QList<int> route = m_routes.routeOf(phone);
+    if (route.isEmpty()) {
+        return m_ports.findFree(
+            m_numPorts, [&](int p) { return working(p) && m_routes.allows(phone, portAt(p)); });
+    }
+    bool anyWorking = false;
+    for (const int com : route) {
+        for (int p = 1; p <= m_numPorts; ++p) {
+            if (portAt(p) != com || !working(p)) {
+                continue;
+            }
+            anyWorking = true;
+            if (m_ports.isFree(p)) {
+                m_toldWaiting.remove(Routes::digits(phone));
+                return p;
+            }
+        }
+    }
+    if (!anyWorking && !m_toldWaiting.contains(Routes::digits(phone))) {
+        m_toldWaiting.insert(Routes::digits(phone));
+        QStringList names;
+        for (const int com : route) {
+            names << QStringLiteral("COM%1").arg(com);
+        }
+        m_host.notice(QStringLiteral("Error: no port of the route for %1 (%2) can be used; its "
+                                     "pages wait")
+                          .arg(phone.trimmed(), names.join(QStringLiteral(", "))));
+    }
+    return 0;
+}
 
 Dispatcher::~Dispatcher() {
     *m_alive = false;
@@ -96,6 +242,7 @@ void Dispatcher::Timer1_Timer() {
         return;
     }
 
+    refreshSettings();
     bool goOnTick = !m_stopped && collectResults();
     if (!*token) {
         return;
@@ -159,9 +306,19 @@ bool Dispatcher::settle(int s, const PortRecord& rec, std::int16_t status) {
                   phone = conv::trim(rec.phoneNumber), pin = conv::trim(rec.pin);
     bool release = false;
     const auto kind = static_cast<PortStatus>(status);
-    const bool retried = (kind == PortStatus::Failed || kind == PortStatus::ModemError) &&
-                         (rec.retries >= 0 && rec.retries < 32767 ? rec.retries : slot.Retries) <
-                             m_values[kNumberOfRetries];
+    const bool failed = kind == PortStatus::Failed || kind == PortStatus::ModemError;
+    const int p = m_ports.portOf(s);
+    // Refused by the service for itself: a retry cannot deliver it.
+    const bool final = kind == PortStatus::Failed && m_ports.refusedForGood(s);
+    // The run's port could not reach its carrier and the route has another
+    // port: the page goes there at once, and the attempt does not count.
+    const bool failover = failed && !final && m_routes.active() &&
+                          m_ports.runFault() == causefile::PortFault::Unreachable &&
+                          otherRoutePort(phone, p);
+    const bool retried =
+        failover || (failed && !final &&
+                     (rec.retries >= 0 && rec.retries < 32767 ? rec.retries : slot.Retries) <
+                         m_values[kNumberOfRetries]);
     noteResult(s, uid, kind, retried);
     // A page the orderly stop kept back is neither failed nor cancelled and
     // has no cause.
@@ -174,6 +331,16 @@ bool Dispatcher::settle(int s, const PortRecord& rec, std::int16_t status) {
     }
     switch (kind) {
         case PortStatus::Sent:
+            if (p > 0 && m_state[static_cast<size_t>(p)].passedOver) {
+                m_state[static_cast<size_t>(p)] = {};
+                m_host.notice(
+                    QStringLiteral("Route: COM%1 reaches its carrier again and is used first "
+                                   "again")
+                        .arg(portAt(p)));
+                if (!*token) {
+                    return false;
+                }
+            }
             m_host.messageSent(uid, msg, phone, pin);
             release = true;
             break;
@@ -192,7 +359,12 @@ bool Dispatcher::settle(int s, const PortRecord& rec, std::int16_t status) {
             // falls back to the control's own.
             const std::int16_t tried =
                 rec.retries >= 0 && rec.retries < 32767 ? rec.retries : slot.Retries;
-            if (tried < m_values[kNumberOfRetries]) {
+            if (failover) {
+                // Due again at once: a page never tried waits for nothing,
+                // a retried one as if its retry delay had passed.
+                slot.LastTry = m_loop.now().addMSecs(
+                    -static_cast<qint64>(m_values[kRetryDelay]) * 1000 - 1000);
+            } else if (retried) {
                 slot.LastTry = m_loop.now();
                 slot.Retries = static_cast<std::int16_t>(tried + 1);
             } else {
@@ -247,11 +419,41 @@ bool Dispatcher::dispatchScan() {
     for (;;) {
         const QDateTime now = m_loop.now();
         const double retryDelay = m_values[kRetryDelay];
-        const int picked = m_held ? 0 : m_queue.pickOldestEligible(now, retryDelay);
+        int picked = m_held ? 0 : m_queue.pickOldestEligible(now, retryDelay);
         if (picked == 0) {
             break;
         }
-        const int p = m_ports.findFree(m_numPorts);
+        int p = 0;
+        if (!m_routes.active()) {
+            p = portFor(m_queue.at(picked).PhoneNumber);
+        } else {
+            // Each number has ports of its own: the oldest number that has a
+            // free one goes first, and a number whose ports are all busy or
+            // down does not hold up the others.
+            std::vector<int> waiting;
+            for (int n = 1; n <= SendQueue::kSlots; ++n) {
+                if (SendQueue::isEligible(m_queue.at(n), now, retryDelay)) {
+                    waiting.push_back(n);
+                }
+            }
+            std::stable_sort(waiting.begin(), waiting.end(), [this](int a, int b) {
+                return m_queue.at(a).SubmitTime < m_queue.at(b).SubmitTime;
+            });
+            QSet<QString> tried;
+            picked = 0;
+            for (const int n : waiting) {
+                const QString& phone = m_queue.at(n).PhoneNumber;
+                if (tried.contains(phone)) {
+                    continue;
+                }
+                tried.insert(phone);
+                p = portFor(phone);
+                if (p != 0) {
+                    picked = n;
+                    break;
+                }
+            }
+        }
         if (p == 0) {
             break;
         }

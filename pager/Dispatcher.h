@@ -3,6 +3,7 @@
 #include "PagerProperties.h"
 #include "PortActivity.h"
 #include "PortRuns.h"
+#include "Routes.h"
 #include "SendQueue.h"
 
 #include <QDateTime>
@@ -58,6 +59,8 @@ public:
     // seconds), and is ended this long after it was asked to stop.
     static constexpr double kSilenceMarginSeconds = 30;
     static constexpr double kStopGraceSeconds = 10;
+    // A port its routes passed over is tried again no sooner than this.
+    static constexpr double kRouteProbeSeconds = 60;
 
     // `values` are the control's properties, read afresh wherever used.
     Dispatcher(EventLoop& loop, Dialogs& dialogs, Launcher& launcher, const QString& workingDir,
@@ -91,6 +94,20 @@ public:
     // collected.
     void setHeld(bool held) { m_held = held; }
     bool inTick() const { return m_inTick; }
+    // What is known of the port at `position` (1..8): unusable until its
+    // settings change (the SIM refused its PIN), or passed over by its
+    // routes because it could not reach its carrier; `reason` in words.
+    struct PortState {
+        bool unusable = false;
+        bool passedOver = false;
+        QString reason;
+        QDateTime since;          // when it was last found so
+        QDateTime settingsStamp;  // calvex.ini's time when it became unusable
+    };
+    PortState portState(int position) const;
+    // The routes in force (read from calvex.ini, again whenever it changes).
+    const Routes& routes() const { return m_routes; }
+
     // The orderly stop: holds dispatch, takes back batches not yet handed to
     // a dialer, asks every dialer on the line to stop (it ends the page in
     // hand and hangs up) and collects their results, for at most
@@ -109,6 +126,17 @@ private:
     bool dispatchScan();
     bool waitDialingDelay();
     RecordSettings recordSettings() const;
+    // Reads calvex.ini's routes again when the file changed; an unusable
+    // port is used again once its settings changed.
+    void refreshSettings();
+    // A free port that may carry the pages for `phone` (its route's first
+    // that is free and working), or 0.
+    int portFor(const QString& phone);
+    bool working(int p) const;
+    // Whether `phone`'s route has a port other than p that can be tried now.
+    bool otherRoutePort(const QString& phone, int p) const;
+    void portFailed(int p, causefile::PortFault fault, const QString& why);
+    QString settingsPath() const;
     bool goOn(const std::shared_ptr<bool>& token) const { return *token && !m_stopped; }
 
     EventLoop& m_loop;
@@ -129,6 +157,11 @@ private:
     // Outlives the dispatcher, so that a tick can tell, after raising an
     // event or yielding, whether the host destroyed the control meanwhile.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
+    Routes m_routes;
+    QString m_settingsSign;  // calvex.ini's time stamp and size when last read
+    QDateTime m_settingsTime;
+    std::array<PortState, kMaxPorts + 1> m_state{};
+    QSet<QString> m_toldWaiting;  // numbers whose every route port is down, told once
 };
 
 }  // namespace vts

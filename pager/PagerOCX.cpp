@@ -349,6 +349,10 @@ bool PagerOCX::portHeld(int position) const {
     return position >= 1 && position <= vts::Dispatcher::kMaxPorts &&
            d->dispatcher.ports().isHeld(position);
 }
+PagerOCX::PortState PagerOCX::portState(int position) const {
+    const auto st = d->dispatcher.portState(position);
+    return {st.unusable, st.passedOver, st.reason};
+}
 QString PagerOCX::systemDirectory() const { return d->systemDir; }
 QString PagerOCX::workingDirectory() const { return d->workingDir; }
 void PagerOCX::setPortFileDevice(vts::PortFileDevice& device) {

@@ -105,6 +105,15 @@ public:
     // whether a dialer of an earlier run still holds its file.
     vts::PortActivity portActivity(int position) const;
     bool portHeld(int position) const;
+    // The port at `position` (1..8) as dispatch sees it: unusable until its
+    // settings in calvex.ini change (e.g. "SIM refused PIN"), or passed over
+    // by its routes (e.g. "route failover: cannot connect ..."); read-only.
+    struct PortState {
+        bool unusable = false;
+        bool passedOver = false;
+        QString reason;
+    };
+    PortState portState(int position) const;
     QString systemDirectory() const;
     QString workingDirectory() const;
     Properties properties() const;

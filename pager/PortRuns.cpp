@@ -141,17 +141,21 @@ void PortRuns::reset(int p) {
     }
 }
 
-int PortRuns::findFree(int numPorts) {
+int PortRuns::findFree(int numPorts, const std::function<bool(int)>& usable) {
     for (int p = 1; p <= numPorts; ++p) {
-        if (m_held[static_cast<size_t>(p)]) {
-            continue;
-        }
-        const auto header = readRecord(p, 1);
-        if (header && header->status == status(PortStatus::Idle)) {
+        if ((!usable || usable(p)) && isFree(p)) {
             return p;
         }
     }
     return 0;
+}
+
+bool PortRuns::isFree(int p) {
+    if (p < 1 || p > kPorts || m_held[static_cast<size_t>(p)]) {
+        return false;
+    }
+    const auto header = readRecord(p, 1);
+    return header && header->status == status(PortStatus::Idle);
 }
 
 bool PortRuns::writeBatch(int p, std::int16_t comPort, const std::vector<int>& batch,
@@ -340,7 +344,11 @@ bool PortRuns::collect(int p, SendQueue& queue, const RecordSettings& settings,
     const PortRecord last =
         batch.records().empty() ? batch.header() : batch.records().back().record;
     const QString causePath = QDir(m_workingDir).filePath(causefile::fileName(p));
-    m_causes = causefile::read(causePath);
+    causefile::Causes causes = causefile::read(causePath);
+    m_causes = std::move(causes.pages);
+    m_final = std::move(causes.final);
+    m_fault = causes.port;
+    m_faultWhy = causes.portWhy;
     m_causeFallback =
         !run.dialer && run.startFailed ? QStringLiteral("dialer could not be started") : QString();
     // Read once: the causes leave with the batch, whatever the settling does.
@@ -353,9 +361,19 @@ bool PortRuns::collect(int p, SendQueue& queue, const RecordSettings& settings,
             QFile::remove(path);
             if (!*alive) return;
             self->m_causes.clear();
+            self->m_final.clear();
+            self->m_fault = causefile::PortFault::None;
+            self->m_faultWhy.clear();
             self->m_causeFallback.clear();
         }
     } forget{this, m_alive, causePath};
+    if (onRunEnded) {
+        const auto token = m_alive;
+        onRunEnded(p, m_fault, m_faultWhy);
+        if (!*token) {
+            return false;
+        }
+    }
 
     for (const PortBatch::Entry& entry : batch.records()) {
         const PortRecord& rec = entry.record;

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "CauseFile.h"
 #include "PortRecord.h"
 #include "SendQueue.h"
 
 #include <QDateTime>
 #include <QHash>
+#include <QSet>
 #include <QString>
 
 #include <array>
@@ -61,8 +63,11 @@ public:
     // Tells the host about ports 1..numPorts held by another dialer, and
     // frees those that were let go.
     void reportHeld(int numPorts);
-    // The lowest port of 1..numPorts whose header is Idle, or 0.
-    int findFree(int numPorts);
+    // The lowest port of 1..numPorts whose header is Idle (and that `usable`
+    // accepts, when given), or 0.
+    int findFree(int numPorts, const std::function<bool(int)>& usable = {});
+    // Whether port p's header is Idle and no other dialer holds it.
+    bool isFree(int p);
     // Takes port p's lock, or marks the port held by another dialer (and
     // tells the host once); a port that is free again is reset and said so.
     bool lock(PortLock& lock, int p);
@@ -106,6 +111,14 @@ public:
     // control knows it (the dialer could not be started, or ended without a
     // result).
     QString causeOf(int s, PortStatus status) const;
+    // While collect() settles: whether the service refused slot s for good,
+    // and how the run's port failed as a whole (with the dialer's words).
+    bool refusedForGood(int s) const { return m_final.contains(s); }
+    causefile::PortFault runFault() const { return m_fault; }
+    const QString& runFaultWhy() const { return m_faultWhy; }
+    // Called at the start of each collection with the port and how its run
+    // failed as a whole (None when its carrier answered).
+    std::function<void(int p, causefile::PortFault, const QString& why)> onRunEnded;
 
     // The port whose run holds slot s (0: none); release() forgets it.
     int portOf(int s) const { return m_portOf[static_cast<size_t>(s)]; }
@@ -148,6 +161,9 @@ private:
     // The causes of the run being collected, by slot, and the cause of a
     // page the dialer gave none.
     QHash<int, QString> m_causes;
+    QSet<int> m_final;
+    causefile::PortFault m_fault = causefile::PortFault::None;
+    QString m_faultWhy;
     QString m_causeFallback;
 };
 

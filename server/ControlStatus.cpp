@@ -63,6 +63,12 @@ QJsonObject portStatus(PagerOCX& pager, int p, const DialerOptions& dialer,
     } else if (!target && state == QLatin1String("idle")) {
         state = QStringLiteral("unusable");
         o.insert("cause", why);
+    } else if (const auto ps = pager.portState(p); ps.unusable || ps.passedOver) {
+        // Unusable until calvex.ini changes (a refused SIM PIN), or passed
+        // over by its routes until a probe finds it working again.
+        if (ps.unusable && state == QLatin1String("idle")) state = QStringLiteral("unusable");
+        o.insert("passedOver", ps.passedOver);
+        o.insert("cause", ps.reason);
     }
     o.insert("state", state);
     o.insert("batch", state == QLatin1String("dialling") ? a.batch : 0);

@@ -4,6 +4,7 @@
 // WCTP 1.3 DTD shapes them.
 #include "DialerRun.h"
 
+#include <CauseFile.h>
 #include <SmsPdu.h>
 #include <WctpTransport.h>
 
@@ -109,6 +110,31 @@ TEST_F(SnppPeer, RefusedPinAndDroppedConnection) {
     expectStatuses(3, {2, 3, 2, 3, 3});
     EXPECT_EQ(pages().size(), 2);
     EXPECT_TRUE(readFile(QStringLiteral("KRX1.log")).contains("550 Error, Invalid Pager ID"));
+}
+
+// Debian's server refusing: 550 to PAGE and 554 to SEND are final (each
+// seen once), a dropped connection is not; only pages with their own 250
+// to SEND count as sent.
+TEST_F(SnppPeer, RefusalsAreFinalAndADropIsNot) {
+    qputenv("SNPP_REFUSE", "7654321");
+    startServer(2);
+    qunsetenv("SNPP_REFUSE");
+    writePortFile({message(1, QStringLiteral("one")),
+                   message(2, QStringLiteral("short"), QStringLiteral("12345")),
+                   message(3, QStringLiteral("refused at SEND"), QStringLiteral("7654321")),
+                   message(4, QStringLiteral("two")), message(5, QStringLiteral("three"))});
+    EXPECT_EQ(runDialer(), 1) << readFile(QStringLiteral("KRX1.log")).constData();
+    expectStatuses(3, {2, 3, 3, 2, 3});
+    const causefile::Causes causes = causefile::read(path(causefile::fileName(1)));
+    EXPECT_EQ(causes.final, (QSet<int>{2, 3}));
+    EXPECT_TRUE(causes.pages.value(3).contains(QLatin1String("554")));
+    int refused = 0, accepted = 0;
+    for (const QJsonObject& o : pages()) {
+        (o.contains(QLatin1String("refused")) ? refused : accepted) += 1;
+    }
+    EXPECT_EQ(refused, 1);
+    EXPECT_EQ(accepted, 2);
+    EXPECT_EQ(readFile(QStringLiteral("KRX1.log")).count("-> PAGE 12345<CR>"), 1);
 }
 
 // What Device::Gsm::Pdu reads out of the PDUs the transport builds.

@@ -5,6 +5,11 @@
 #include <MonitorRun.h>
 
 #include <QDeadlineTimer>
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLocalSocket>
 
 namespace vts {
 namespace {
@@ -123,6 +128,168 @@ TEST_F(ServerRoad, FourKindsInOneWorkingDirectory) {
             << endpoint << "\n"
             << pages.constData();
     }
+    stopServer();
+}
+
+// Routes in calvex.ini: each number reaches only the ports of its route, a
+// port that cannot reach its carrier is passed over for the next one at
+// once, and a number whose every port is down waits, never sent elsewhere.
+TEST_F(ServerRoad, RoutesKeepEachNumberOnItsCarriers) {
+    const struct {
+        const char* name;
+        const char* scenario;
+        const char* routes;
+        // phone -> the endpoint that must carry it ("" : it must wait)
+        QList<QPair<const char*, const char*>> pages;
+        const char* statusLine;  // a status line the run must show
+    } cases[] = {
+        {"two carriers",
+         "",
+         "5551111 = COM1\n5552222 = COM2\n",
+         {{"5551111", "snpp"}, {"5552222", "wctp"}, {"5551111", "snpp"}, {"5552222", "wctp"}},
+         ""},
+        {"failover",
+         "COM1 drop-after=0\n",
+         "5551111 = COM1, COM2 ; SNPP first\n",
+         {{"5551111", "wctp"}, {"5551111", "wctp"}},
+         "route failover: COM1 cannot reach its carrier"},
+        {"every port down",
+         "COM1 drop-after=0\n",
+         "5551111 = COM1\n5552222 = COM2\n",
+         {{"5551111", ""}, {"5552222", "wctp"}},
+         "route failover: COM1 cannot reach its carrier"},
+        {"unrouted number", "", "5551111 = COM1\n", {{"5551111", "snpp"}, {"5553333", "wctp"}}, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        startSim({QStringLiteral("--snpp"), QStringLiteral("1"), QStringLiteral("--wctp"),
+                  QStringLiteral("2")},
+                 QString::fromLatin1(c.scenario));
+        writeFile(QStringLiteral("calvex.ini"),
+                  readFile(QStringLiteral("calvex.ini")) + "\n[routes]\n" + QByteArray(c.routes));
+        int i = 0, delivered = 0;
+        for (const auto& [phone, endpoint] : c.pages) {
+            page(QStringLiteral("%1 route page %2").arg(QLatin1String(c.name)).arg(++i),
+                 QStringLiteral("4915112345678"), QString::fromLatin1(phone));
+            delivered += *endpoint ? 1 : 0;
+        }
+        startServer();
+        QDeadlineTimer dl(60000);
+        while (filesIn(QStringLiteral("SENT")).size() < delivered && !dl.hasExpired() &&
+               m_server.state() == QProcess::Running) {
+            m_server.waitForReadyRead(100);
+        }
+        if (*c.statusLine) {
+            EXPECT_TRUE(waitForOutput(QString::fromLatin1(c.statusLine), 15000))
+                << m_out.toStdString();
+        }
+        m_out += QString::fromLocal8Bit(m_server.readAllStandardOutput());
+        const QList<QJsonObject> got = test::jsonLines(readFile(QStringLiteral("pages.jsonl")));
+        i = 0;
+        for (const auto& [phone, endpoint] : c.pages) {
+            const QString text =
+                QStringLiteral("%1 route page %2").arg(QLatin1String(c.name)).arg(++i);
+            QStringList at;
+            for (const QJsonObject& p : got) {
+                if (p.value(QLatin1String("text")).toString() == text) {
+                    at << p.value(QLatin1String("endpoint")).toString();
+                }
+            }
+            EXPECT_EQ(at, *endpoint ? QStringList{QString::fromLatin1(endpoint)} : QStringList{})
+                << text.toStdString() << "\n"
+                << m_out.toStdString();
+        }
+        EXPECT_EQ(filesIn(QStringLiteral("SENT")).size(), delivered);
+        stopServer();
+        m_sim.terminate();
+        m_sim.waitForFinished(5000);
+        for (const char* folder : {"queue/SENT", "queue/PENDING", "queue/FAILED"}) {
+            const QString d = path(QLatin1String(folder));
+            for (const QString& f : QDir(d).entryList(QDir::Files)) {
+                QFile::remove(d + u'/' + f);
+            }
+        }
+        QFile::remove(path(QStringLiteral("pages.jsonl")));
+        configstore::open(dir())->execute(QStringLiteral("delete from tblModems"));
+        logstore::open(dir())->execute(QStringLiteral("delete from tblLog"));
+    }
+}
+
+// With three retries: a page the carrier refuses for itself fails after one
+// attempt, a lost connection is tried four times; a SIM that refuses its PIN
+// makes the port unusable, the page waits, and a new PIN delivers it.
+TEST_F(ServerRoad, FinalRefusalsAreNotRetriedAndAWrongSimPinWaitsForANewOne) {
+    configstore::open(dir())->execute(
+        QStringLiteral("update tblConfig set NumberOfRetries=3, DelayBeforeRetries=1"));
+    const struct {
+        const char* option;
+        const char* scenario;
+        const char* pin;
+        int retried;  // "tried again later" lines
+    } cases[] = {
+        {"--snpp", "COM1 reject-page=4915100000000\n", "4915100000000", 0},
+        {"--wctp", "COM1 reject-page=4915100000000\n", "4915100000000", 0},
+        {"--gsm", "COM1 reject-page=4915100000000\n", "4915100000000", 0},
+        {"--snpp", "COM1 drop-after=0\n", "4915112345678", 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.option) + " " + c.scenario);
+        startSim({QString::fromLatin1(c.option), QStringLiteral("1")},
+                 QString::fromLatin1(c.scenario));
+        const QString file = page(QStringLiteral("refused or not"), QString::fromLatin1(c.pin));
+        startServer();
+        QDeadlineTimer dl(60000);
+        while (filesIn(QStringLiteral("FAILED")).isEmpty() && !dl.hasExpired()) {
+            m_server.waitForReadyRead(100);
+        }
+        m_out += QString::fromLocal8Bit(m_server.readAllStandardOutput());
+        EXPECT_EQ(filesIn(QStringLiteral("FAILED")), QStringList{file}) << m_out.toStdString();
+        EXPECT_EQ(m_out.count(QStringLiteral("(tried again later)")), c.retried)
+            << m_out.toStdString();
+        stopServer();
+        m_sim.terminate();
+        m_sim.waitForFinished(5000);
+        QFile::remove(path(QStringLiteral("queue/FAILED/")) + file);
+        configstore::open(dir())->execute(QStringLiteral("delete from tblModems"));
+    }
+
+    startSim({QStringLiteral("--gsm"), QStringLiteral("1")}, QStringLiteral("COM1 sim-pin=1234\n"));
+    const QByteArray ini = readFile(QStringLiteral("calvex.ini"));
+    writeFile(QStringLiteral("calvex.ini"), QByteArray(ini).replace("pin=1234", "pin=9999"));
+    const QString file = page(QStringLiteral("after a new PIN"), QStringLiteral("4915112345678"));
+    startServer();
+    ASSERT_TRUE(waitForOutput(QStringLiteral("is unusable: SIM refused PIN"), 30000))
+        << m_out.toStdString();
+    // Retries come and go: the page waits, and the SIM hears no second try.
+    QDeadlineTimer quiet(8000);
+    while (!quiet.hasExpired()) {
+        m_server.waitForReadyRead(100);
+    }
+    m_out += QString::fromLocal8Bit(m_server.readAllStandardOutput());
+    EXPECT_TRUE(filesIn(QStringLiteral("FAILED")).isEmpty()) << m_out.toStdString();
+    EXPECT_TRUE(filesIn(QStringLiteral("SENT")).isEmpty());
+    EXPECT_EQ(m_out.count(QStringLiteral("the SIM refused the PIN")), 1) << m_out.toStdString();
+    {  // the control socket names the port unusable and why
+        QLocalSocket s;
+        s.connectToServer(path(QStringLiteral("vtsmonitor.sock")));
+        ASSERT_TRUE(s.waitForConnected(1000));
+        s.write("status\n");
+        while (!s.canReadLine() && s.waitForReadyRead(1000)) {
+        }
+        const QJsonObject port =
+            QJsonDocument::fromJson(s.readLine()).object().value("ports").toArray().at(0).toObject();
+        EXPECT_EQ(port.value("state").toString(), QStringLiteral("unusable"));
+        EXPECT_TRUE(port.value("cause").toString().contains(QStringLiteral("SIM refused PIN")))
+            << port.value("cause").toString().toStdString();
+    }
+    writeFile(QStringLiteral("calvex.ini"), ini);  // the right PIN
+    QDeadlineTimer dl(60000);
+    while (filesIn(QStringLiteral("SENT")).isEmpty() && !dl.hasExpired()) {
+        m_server.waitForReadyRead(100);
+    }
+    m_out += QString::fromLocal8Bit(m_server.readAllStandardOutput());
+    EXPECT_EQ(filesIn(QStringLiteral("SENT")), QStringList{file}) << m_out.toStdString();
+    EXPECT_TRUE(m_out.contains(QStringLiteral("calvex.ini changed; port 1 (COM1) is used again")));
     stopServer();
 }
 

@@ -811,6 +811,7 @@ QString statusText(const QJsonObject& s) {
         if (const int batch = o.value("batch").toInt(); batch > 0)
             t += QStringLiteral(", %1 pages").arg(batch);
         t += QStringLiteral(" since %1").arg(o.value("since").toString());
+        if (o.value("passedOver").toBool()) t += QStringLiteral(", passed over by its routes");
         if (o.contains("cause")) t += QStringLiteral(" (%1)").arg(o.value("cause").toString());
         if (const QJsonObject last = o.value("lastResult").toObject(); !last.isEmpty()) {
             t += QStringLiteral("; last ID=%1 %2 at %3")

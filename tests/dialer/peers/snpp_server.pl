@@ -3,6 +3,9 @@
 # tests: listens on an ephemeral loopback port, prints "port N", and
 # appends each page it takes to FILE as a JSON line {"pin", "text"}.
 # With DROP_AFTER=K it drops the connection at the SEND after K pages.
+# With SNPP_REFUSE=PIN in the environment, the SEND of a page for that
+# pager ID is refused (the server's "554 Error, failed"), and each refusal
+# is appended to FILE as {"refused": PIN}.
 use strict;
 use warnings;
 use IO::Handle;
@@ -28,6 +31,12 @@ $server->callback(
         my ($pager, $page, $results) = @_;
         if (defined $drop_after && $pages >= $drop_after) {
             $client->shutdown(2);
+            return 0;
+        }
+        if (defined $ENV{SNPP_REFUSE} && $pager->[0] eq $ENV{SNPP_REFUSE}) {
+            open(my $fh, '>>', $out) or die "cannot append to $out: $!";
+            print $fh JSON::PP->new->ascii->canonical->encode({ refused => $pager->[0] }), "\n";
+            close($fh);
             return 0;
         }
         $pages++;
