@@ -4,6 +4,7 @@
 #include "ConfigSettings.h"
 #include "ConfigStore.h"
 #include "Conversions.h"
+#include "CtlShared.h"
 #include "Database.h"
 #include "Dialogs.h"
 #include "IniFile.h"
@@ -18,6 +19,7 @@
 #include "SelectionFormula.h"
 #include "Statuses.h"
 #include "Transport.h"
+#include "WebUserCommand.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -40,7 +42,6 @@ namespace vts::ctl {
 namespace {
 
 constexpr int kUsage = 2;
-constexpr qint64 kMaxTraceBytes = qint64{8} * 1024 * 1024;
 constexpr int kMaxLimit = 1000000;
 
 // The fields a listing shows, in order; the paging service's password is
@@ -170,6 +171,7 @@ int Command::run() {
         if (cmd == QLatin1String("page")) return page();
         if (cmd == QLatin1String("clients")) return clients();
         if (cmd == QLatin1String("pending") && sub == QLatin1String("list")) return pendingList();
+        if (cmd == QLatin1String("web-user")) return webUser(m_args, m_dir, m_io);
     } catch (const db::DbError& e) {
         return fail(QString::fromLocal8Bit(e.what()));
     } catch (const report::FormulaError& e) {
@@ -179,51 +181,6 @@ int Command::run() {
 }
 
 // ---------------------------------------------------------------- why
-
-// The runs of the dialer traces (older copies first) that carried page
-// `id`: each from its "dialer run for" line to the next.
-QStringList traceOfCall(const QString& dir, const QString& id) {
-    QStringList found;
-    const QRegularExpression mark(
-        QStringLiteral(R"(: ID=%1$)").arg(QRegularExpression::escape(id)));
-    QStringList names = paths::listFiles(dir, QStringLiteral("KRX?.log.1"));
-    names += paths::listFiles(dir, QStringLiteral("KRX?.log"));
-    for (const QString& name : names) {
-        QFile f(paths::resolve(name, dir));
-        if (!f.open(QIODevice::ReadOnly)) continue;
-        if (f.size() > kMaxTraceBytes) f.seek(f.size() - kMaxTraceBytes);
-        QStringList run;
-        bool ours = false;
-        auto close = [&] {
-            if (ours) found << QStringLiteral("(%1)").arg(name) << run;
-            run.clear();
-            ours = false;
-        };
-        for (const QByteArray& raw : f.readAll().split('\n')) {
-            const QString line = QString::fromUtf8(raw);
-            if (line.contains(QLatin1String(" -- dialer run for "))) close();
-            if (line.isEmpty()) continue;
-            run << line;
-            if (mark.match(line).hasMatch()) ours = true;
-        }
-        close();
-    }
-    return found;
-}
-
-QString statusWord(int status) {
-    switch (static_cast<LogStatus>(status)) {
-        case LogStatus::Waiting:
-            return QStringLiteral("pending");
-        case LogStatus::Sent:
-            return QStringLiteral("sent");
-        case LogStatus::Failed:
-            return QStringLiteral("failed");
-        case LogStatus::Cancelled:
-            return QStringLiteral("cancelled");
-    }
-    return QString::number(status);
-}
 
 int Command::why() {
     if (!options(1, {}, {})) return kUsage;
@@ -263,12 +220,6 @@ int Command::why() {
 }
 
 // ---------------------------------------------------------------- pages
-
-std::optional<QDate> dateOf(const QString& text) {
-    if (const QDate iso = QDate::fromString(text, Qt::ISODate); iso.isValid()) return iso;
-    if (const auto dt = conv::parseDateTime(text)) return dt->date();
-    return std::nullopt;
-}
 
 template <class Criteria>
 bool Command::dateRange(Criteria& c) const {
@@ -812,6 +763,8 @@ QString usage() {
         "                            a page into the store's queue folder (or DIR)\n"
         "  purge [--from DATE] [--to DATE] [--sender S] [--yes]\n"
         "                            without --yes, says how many rows would go\n"
+        "  web-user add NAME --role viewer|operator|administrator | list | remove NAME\n"
+        "                            the web console's accounts (password on standard input)\n"
         "  --help, --version\n"
         "Exit status: 0 done, 1 failed, 2 wrong command line.\n");
 }
