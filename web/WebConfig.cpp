@@ -49,7 +49,7 @@ std::optional<WebConfig> WebConfig::parse(const QString& text, QString* error) {
         int low;
         int high;
     } numbers[] = {
-        {"session", "idle", &c.idleSeconds, 60, 86400},
+        {"session", "idle", &c.idleSeconds, 1, 86400},
         {"login", "attempts", &c.attempts, 1, 1000},
         {"login", "window", &c.windowSeconds, 10, 86400},
         {"login", "lockout", &c.lockoutSeconds, 10, 86400},

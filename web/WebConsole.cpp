@@ -226,7 +226,7 @@ QList<QPair<QByteArray, QByteArray>> WebConsole::securityHeaders() const {
          "connect-src 'self'; form-action 'self'; frame-ancestors 'none'; base-uri 'none'"},
         {"X-Content-Type-Options", "nosniff"},
         {"X-Frame-Options", "DENY"},
-        {"Referrer-Policy", "no-referrer"},
+        {"Referrer-Policy", "same-origin"},
         {"Cache-Control", "no-store"},
     };
     if (m_config.tls())
