@@ -212,6 +212,7 @@ void WebConsole::routes() {
     add("GET", "/clients", A, bind(&WebConsole::clientsPage));
     add("POST", "/clients", A, bind(&WebConsole::clientsPost));
     add("GET", "/recipients", A, bind(&WebConsole::recipientsPage));
+    add("POST", "/recipients", A, bind(&WebConsole::recipientsPost));
     add("GET", "/purge", A, bind(&WebConsole::purgePage));
     add("POST", "/purge", A, bind(&WebConsole::purgePost));
     add("GET", "/users", A, bind(&WebConsole::usersPage));
@@ -1273,7 +1274,112 @@ Reply WebConsole::recipientsPage(Request& r) {
     }
     body += QStringLiteral("</tbody></table>");
     for (const QString& w : c.warnings) body += html::notice(w, "error");
+    const QString csrf = html::csrfField(r.session->csrf);
+    body += QStringLiteral("<h2>Add or change a recipient</h2><form method=\"post\" "
+                           "action=\"/recipients\">") +
+            csrf + QStringLiteral("<input type=\"hidden\" name=\"action\" value=\"recipient\">") +
+            html::field(QStringLiteral("name"), QStringLiteral("Name"), {}) +
+            html::field(QStringLiteral("number"), QStringLiteral("Paging-service number"), {}) +
+            html::field(QStringLiteral("pin"), QStringLiteral("PIN"), {}) +
+            html::field(QStringLiteral("max"), QStringLiteral("Most characters (0: the service's)"),
+                        QStringLiteral("0"), QStringLiteral("number")) +
+            QStringLiteral("<p><button type=\"submit\">Save recipient</button></p></form>");
+    body += QStringLiteral("<h2>Add or change a group</h2><form method=\"post\" "
+                           "action=\"/recipients\">") +
+            csrf + QStringLiteral("<input type=\"hidden\" name=\"action\" value=\"group\">") +
+            html::field(QStringLiteral("group"), QStringLiteral("Group"), {}) +
+            html::field(QStringLiteral("members"), QStringLiteral("Members (names, commas between)"),
+                        {}) +
+            QStringLiteral("<p><button type=\"submit\">Save group</button></p></form>");
+    body += QStringLiteral("<h2>Remove</h2><form method=\"post\" action=\"/recipients\">") + csrf +
+            QStringLiteral("<input type=\"hidden\" name=\"action\" value=\"remove\">") +
+            html::field(QStringLiteral("remove"), QStringLiteral("Recipient or group"), {}) +
+            QStringLiteral("<p><button type=\"submit\">Remove</button></p></form>");
     return view(r, QStringLiteral("Recipients"), body, QStringLiteral("/recipients"));
+}
+
+// Edits [recipients] and [groups] of vtsgate.ini: the sections are written
+// again from what the gateway's own parser read, and the new text must
+// parse without a warning before it replaces the file, so the gateway
+// never reads a line it would skip. A file that already has skipped lines
+// is left for the administrator to mend by hand.
+Reply WebConsole::recipientsPost(Request& r) {
+    const QString path = paths::settingsFile(QStringLiteral("vtsgate.ini"), m_dir);
+    auto result = [&](const QString& problem, const QString& done) {
+        Reply reply = recipientsPage(r);
+        reply.body.replace("<h2>", (problem.isEmpty() ? html::notice(done, "ok")
+                                                      : html::notice(problem, "error"))
+                                           .toUtf8() +
+                                       "<h2>");
+        if (!problem.isEmpty()) reply.status = 400;
+        return reply;
+    };
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly) || in.size() > 1024 * 1024) {
+        return result(QStringLiteral("cannot read %1").arg(path), {});
+    }
+    const QString text = QString::fromUtf8(in.readAll());
+    QString error;
+    const auto before = gate::GatewayConfig::parse(text, &error);
+    if (!before) return result(error, {});
+    if (!before->warnings.isEmpty()) {
+        return result(QStringLiteral("%1 has lines the gateway skips; mend them first").arg(path), {});
+    }
+    QList<QPair<QString, QString>> recipients;
+    for (const gate::Recipient& p : before->recipients) {
+        recipients.append({p.name, p.phone + QStringLiteral(", ") + p.pin +
+                                       (p.maxChars ? QStringLiteral(", %1").arg(p.maxChars) : QString())});
+    }
+    QList<QPair<QString, QString>> groups;
+    for (auto it = before->groups.constBegin(); it != before->groups.constEnd(); ++it) {
+        groups.append({it.key(), it.value().join(QStringLiteral(", "))});
+    }
+    auto drop = [](QList<QPair<QString, QString>>& list, const QString& name) {
+        return list.removeIf([&](const QPair<QString, QString>& e) {
+                   return e.first.compare(name, Qt::CaseInsensitive) == 0;
+               }) > 0;
+    };
+    const QString action = r.value(QStringLiteral("action"));
+    QString item;
+    QString newValue;
+    if (action == QLatin1String("recipient")) {
+        item = r.value(QStringLiteral("name")).trimmed();
+        const QString max = r.value(QStringLiteral("max")).trimmed();
+        newValue = r.value(QStringLiteral("number")).trimmed() + QStringLiteral(", ") +
+                   r.value(QStringLiteral("pin")).trimmed() +
+                   (max.isEmpty() || max == QLatin1String("0") ? QString() : QStringLiteral(", ") + max);
+        drop(recipients, item);
+        recipients.append({item, newValue});
+    } else if (action == QLatin1String("group")) {
+        item = r.value(QStringLiteral("group")).trimmed();
+        newValue = r.value(QStringLiteral("members")).trimmed();
+        drop(groups, item);
+        groups.append({item, newValue});
+    } else if (action == QLatin1String("remove")) {
+        item = r.value(QStringLiteral("remove")).trimmed();
+        if (!drop(recipients, item) && !drop(groups, item)) {
+            return result(QStringLiteral("No recipient or group %1.").arg(item), {});
+        }
+    } else {
+        return Reply::text(400, QStringLiteral("Unknown action"));
+    }
+    if (item.contains(u'\n') || newValue.contains(u'\n') || item.contains(u'=') ||
+        item.contains(u'[')) {
+        return result(QStringLiteral("A name or value cannot hold a line break, '=' or '['."), {});
+    }
+    IniFile file = IniFile::parse(text);
+    file.setSection(QStringLiteral("recipients"), recipients);
+    file.setSection(QStringLiteral("groups"), groups);
+    const QString changed = file.toText();
+    const auto after = gate::GatewayConfig::parse(changed, &error);
+    if (!after) return result(error, {});
+    if (!after->warnings.isEmpty()) return result(after->warnings.join(QStringLiteral("; ")), {});
+    if (action != QLatin1String("remove") && !after->known(item)) {
+        return result(QStringLiteral("%1 was not taken.").arg(item), {});
+    }
+    if (!file.save(path)) return result(QStringLiteral("cannot write %1").arg(path), {});
+    audit(r, QStringLiteral("gateway ") + action, item, {}, newValue);
+    return result({}, QStringLiteral("Saved; the gateway reads the file again at once."));
 }
 
 // ---------------------------------------------------------------- purge

@@ -105,6 +105,7 @@ private:
     Reply clientsPage(Request& r);
     Reply clientsPost(Request& r);
     Reply recipientsPage(Request& r);
+    Reply recipientsPost(Request& r);
     Reply purgePage(Request& r);
     Reply purgePost(Request& r);
     Reply usersPage(Request& r);

@@ -460,13 +460,32 @@ def check_download_path(c):
 
 
 def check_brute_force(c):
-    """After five wrong passwords, the account is refused even the right one."""
+    """After five wrong passwords, the account is refused even the right one
+    (and so is the address: this check runs last on this console)."""
     for _ in range(5):
         assert http_post(c.s.base + "/login", {"user": "oper", "password": "wrong-guess"},
                          origin=c.s.base)[0] == 401
     status, _, headers = http_post(c.s.base + "/login", {"user": "oper", "password": "oper-secret-1"},
                                    origin=c.s.base)
     assert status == 429 and int(headers["Retry-After"]) > 0, status
+
+
+def check_gateway_recipients(c):
+    """Recipients and groups of vtsgate.ini change with the gateway's own
+    checks: a bad number is refused and the file stays as it was."""
+    cookie, token = login_http(c.s, "admin", "admin-secret-1")
+    ini = os.path.join(c.s.work, "vtsgate.ini")
+    post = lambda fields: http_post(c.s.base + "/recipients", dict(fields, csrf=token), cookie,
+                                    origin=c.s.base)
+    assert post({"action": "recipient", "name": "ZED", "number": "5557777", "pin": "42", "max": "0"})[0] == 200
+    assert post({"action": "group", "group": "NIGHT", "members": "ZED, BOB"})[0] == 200
+    text = open(ini).read()
+    assert "ZED = 5557777, 42" in text and "NIGHT = ZED, BOB" in text, text
+    status, body, _ = post({"action": "recipient", "name": "BAD", "number": "not a number", "pin": "1"})
+    assert status == 400 and b"is not a telephone number" in body, status
+    assert open(ini).read() == text
+    assert post({"action": "remove", "remove": "NIGHT"})[0] == 200
+    assert "NIGHT" not in open(ini).read()
 
 
 def check_session_expiry(c):
@@ -497,8 +516,8 @@ def main():
         console = Console(stack, browser)
         for check in (check_watch_send_search, check_dashboard_live, check_failed_cause, check_report_pdf,
                       check_viewer_refused, check_setting_applied, check_purge, check_session_fixation,
-                      check_csrf, check_viewer_admin_route, check_download_path, check_brute_force,
-                      check_session_expiry):
+                      check_csrf, check_viewer_admin_route, check_download_path, check_gateway_recipients,
+                      check_brute_force, check_session_expiry):
             try:
                 check(console)
                 passed += 1
