@@ -1275,8 +1275,9 @@ Reply WebConsole::recipientsPage(Request& r) {
     body += QStringLiteral("</tbody></table>");
     for (const QString& w : c.warnings) body += html::notice(w, "error");
     const QString csrf = html::csrfField(r.session->csrf);
-    body += QStringLiteral("<h2>Add or change a recipient</h2><form method=\"post\" "
-                           "action=\"/recipients\">") +
+    body += QStringLiteral(
+                "<h2>Add or change a recipient</h2><form method=\"post\" "
+                "action=\"/recipients\">") +
             csrf + QStringLiteral("<input type=\"hidden\" name=\"action\" value=\"recipient\">") +
             html::field(QStringLiteral("name"), QStringLiteral("Name"), {}) +
             html::field(QStringLiteral("number"), QStringLiteral("Paging-service number"), {}) +
@@ -1284,12 +1285,13 @@ Reply WebConsole::recipientsPage(Request& r) {
             html::field(QStringLiteral("max"), QStringLiteral("Most characters (0: the service's)"),
                         QStringLiteral("0"), QStringLiteral("number")) +
             QStringLiteral("<p><button type=\"submit\">Save recipient</button></p></form>");
-    body += QStringLiteral("<h2>Add or change a group</h2><form method=\"post\" "
-                           "action=\"/recipients\">") +
+    body += QStringLiteral(
+                "<h2>Add or change a group</h2><form method=\"post\" "
+                "action=\"/recipients\">") +
             csrf + QStringLiteral("<input type=\"hidden\" name=\"action\" value=\"group\">") +
             html::field(QStringLiteral("group"), QStringLiteral("Group"), {}) +
-            html::field(QStringLiteral("members"), QStringLiteral("Members (names, commas between)"),
-                        {}) +
+            html::field(QStringLiteral("members"),
+                        QStringLiteral("Members (names, commas between)"), {}) +
             QStringLiteral("<p><button type=\"submit\">Save group</button></p></form>");
     body += QStringLiteral("<h2>Remove</h2><form method=\"post\" action=\"/recipients\">") + csrf +
             QStringLiteral("<input type=\"hidden\" name=\"action\" value=\"remove\">") +
@@ -1307,10 +1309,10 @@ Reply WebConsole::recipientsPost(Request& r) {
     const QString path = paths::settingsFile(QStringLiteral("vtsgate.ini"), m_dir);
     auto result = [&](const QString& problem, const QString& done) {
         Reply reply = recipientsPage(r);
-        reply.body.replace("<h2>", (problem.isEmpty() ? html::notice(done, "ok")
-                                                      : html::notice(problem, "error"))
-                                           .toUtf8() +
-                                       "<h2>");
+        reply.body.replace(
+            "<h2>", (problem.isEmpty() ? html::notice(done, "ok") : html::notice(problem, "error"))
+                            .toUtf8() +
+                        "<h2>");
         if (!problem.isEmpty()) reply.status = 400;
         return reply;
     };
@@ -1323,12 +1325,14 @@ Reply WebConsole::recipientsPost(Request& r) {
     const auto before = gate::GatewayConfig::parse(text, &error);
     if (!before) return result(error, {});
     if (!before->warnings.isEmpty()) {
-        return result(QStringLiteral("%1 has lines the gateway skips; mend them first").arg(path), {});
+        return result(QStringLiteral("%1 has lines the gateway skips; mend them first").arg(path),
+                      {});
     }
     QList<QPair<QString, QString>> recipients;
     for (const gate::Recipient& p : before->recipients) {
-        recipients.append({p.name, p.phone + QStringLiteral(", ") + p.pin +
-                                       (p.maxChars ? QStringLiteral(", %1").arg(p.maxChars) : QString())});
+        recipients.append(
+            {p.name, p.phone + QStringLiteral(", ") + p.pin +
+                         (p.maxChars ? QStringLiteral(", %1").arg(p.maxChars) : QString())});
     }
     QList<QPair<QString, QString>> groups;
     for (auto it = before->groups.constBegin(); it != before->groups.constEnd(); ++it) {
@@ -1336,8 +1340,8 @@ Reply WebConsole::recipientsPost(Request& r) {
     }
     auto drop = [](QList<QPair<QString, QString>>& list, const QString& name) {
         return list.removeIf([&](const QPair<QString, QString>& e) {
-                   return e.first.compare(name, Qt::CaseInsensitive) == 0;
-               }) > 0;
+            return e.first.compare(name, Qt::CaseInsensitive) == 0;
+        }) > 0;
     };
     const QString action = r.value(QStringLiteral("action"));
     QString item;
@@ -1345,9 +1349,10 @@ Reply WebConsole::recipientsPost(Request& r) {
     if (action == QLatin1String("recipient")) {
         item = r.value(QStringLiteral("name")).trimmed();
         const QString max = r.value(QStringLiteral("max")).trimmed();
-        newValue = r.value(QStringLiteral("number")).trimmed() + QStringLiteral(", ") +
-                   r.value(QStringLiteral("pin")).trimmed() +
-                   (max.isEmpty() || max == QLatin1String("0") ? QString() : QStringLiteral(", ") + max);
+        newValue =
+            r.value(QStringLiteral("number")).trimmed() + QStringLiteral(", ") +
+            r.value(QStringLiteral("pin")).trimmed() +
+            (max.isEmpty() || max == QLatin1String("0") ? QString() : QStringLiteral(", ") + max);
         drop(recipients, item);
         recipients.append({item, newValue});
     } else if (action == QLatin1String("group")) {
@@ -1366,6 +1371,12 @@ Reply WebConsole::recipientsPost(Request& r) {
     if (item.contains(u'\n') || newValue.contains(u'\n') || item.contains(u'=') ||
         item.contains(u'[')) {
         return result(QStringLiteral("A name or value cannot hold a line break, '=' or '['."), {});
+    }
+    // Written in name order, so the file reads the same after every edit.
+    for (auto* list : {&recipients, &groups}) {
+        std::sort(list->begin(), list->end(), [](const auto& a, const auto& b) {
+            return a.first.compare(b.first, Qt::CaseInsensitive) < 0;
+        });
     }
     IniFile file = IniFile::parse(text);
     file.setSection(QStringLiteral("recipients"), recipients);

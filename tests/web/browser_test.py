@@ -480,7 +480,7 @@ def check_gateway_recipients(c):
     assert post({"action": "recipient", "name": "ZED", "number": "5557777", "pin": "42", "max": "0"})[0] == 200
     assert post({"action": "group", "group": "NIGHT", "members": "ZED, BOB"})[0] == 200
     text = open(ini).read()
-    assert "ZED = 5557777, 42" in text and "NIGHT = ZED, BOB" in text, text
+    assert "ZED=5557777, 42" in text and "NIGHT=ZED, BOB" in text, text
     status, body, _ = post({"action": "recipient", "name": "BAD", "number": "not a number", "pin": "1"})
     assert status == 400 and b"is not a telephone number" in body, status
     assert open(ini).read() == text
