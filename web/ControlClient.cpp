@@ -110,7 +110,7 @@ QJsonObject ControlClient::command(const QJsonObject& cmd) const {
             return {{"error", QStringLiteral("the server did not answer")}};
         }
     }
-    const QJsonObject answer = QJsonDocument::fromJson(socket.readLine()).object();
+    QJsonObject answer = QJsonDocument::fromJson(socket.readLine()).object();
     if (answer.isEmpty()) return {{"error", QStringLiteral("the server gave no answer")}};
     return answer;
 }

@@ -116,9 +116,9 @@ std::optional<PageRow> pageRow(db::Database& log, qint64 id) {
 Hourly hourly(db::Database& log, const QDateTime& now) {
     Hourly h;
     const QDateTime end(now.date(), QTime(now.time().hour(), 0));
-    const QDateTime start = end.addSecs(-23 * 3600);
+    const QDateTime start = end.addSecs(qint64{-23} * 3600);
     for (int i = 0; i < 24; ++i) {
-        h.hours << start.addSecs(i * 3600).toString(QStringLiteral("MM/dd HH:00"));
+        h.hours << start.addSecs(qint64{i} * 3600).toString(QStringLiteral("MM/dd HH:00"));
         h.sent << 0;
         h.failed << 0;
     }

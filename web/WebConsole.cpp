@@ -310,7 +310,7 @@ bool WebConsole::handleRequest(const QHttpServerRequest& request, QTcpSocket* so
                                   QStringLiteral("error")),
                      {});
             refused.status = 403;
-            send(socket, request, std::move(refused));
+            send(socket, request, refused);
             return true;
         }
     }
@@ -344,7 +344,7 @@ void WebConsole::missingHandler(const QHttpServerRequest& request, QTcpSocket* s
     send(socket, request, Reply::text(404, QStringLiteral("Not found")));
 }
 
-void WebConsole::send(QTcpSocket* socket, const QHttpServerRequest& request, Reply reply) {
+void WebConsole::send(QTcpSocket* socket, const QHttpServerRequest& request, const Reply& reply) {
     QHttpServerResponder responder = makeResponder(request, socket);
     responder.writeStatusLine(static_cast<QHttpServerResponder::StatusCode>(reply.status));
     responder.writeHeader("Content-Type", reply.type);
@@ -375,7 +375,7 @@ void WebConsole::broadcast(const QByteArray& event) {
     });
     for (const auto& s : m_streams) {
         // A dashboard that stopped reading is dropped, never waited for.
-        if (s->bytesToWrite() > 1024 * 1024) {
+        if (s->bytesToWrite() > qint64{1024} * 1024) {
             s->abort();
             continue;
         }
@@ -1317,7 +1317,7 @@ Reply WebConsole::recipientsPost(Request& r) {
         return reply;
     };
     QFile in(path);
-    if (!in.open(QIODevice::ReadOnly) || in.size() > 1024 * 1024) {
+    if (!in.open(QIODevice::ReadOnly) || in.size() > qint64{1024} * 1024) {
         return result(QStringLiteral("cannot read %1").arg(path), {});
     }
     const QString text = QString::fromUtf8(in.readAll());

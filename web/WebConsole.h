@@ -77,7 +77,7 @@ private:
     void routes();
     void add(const QString& method, const QString& path, std::optional<Role> role, Handler h,
              bool prefix = false);
-    void send(QTcpSocket* socket, const QHttpServerRequest& request, Reply reply);
+    void send(QTcpSocket* socket, const QHttpServerRequest& request, const Reply& reply);
     void openEvents(QTcpSocket* socket, const QHttpServerRequest& request);
     void broadcast(const QByteArray& event);
     QList<QPair<QByteArray, QByteArray>> securityHeaders() const;

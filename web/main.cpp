@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
                              : vts::paths::settingsFile(QStringLiteral("vtsweb.ini"), dir);
     QString text;
     if (QFile f(file); f.exists()) {
-        if (!f.open(QIODevice::ReadOnly) || f.size() > 1024 * 1024) {
+        if (!f.open(QIODevice::ReadOnly) || f.size() > qint64{1024} * 1024) {
             vts::journal::write(stderr, vts::journal::kError,
                                 QStringLiteral("vtsweb: cannot read %1").arg(file));
             return 1;

@@ -46,7 +46,7 @@ int webUser(const QStringList& args, const QString& workDir, const Streams& io) 
             return refuse(io, QStringLiteral("web-user takes add NAME --role ROLE, list or remove"),
                           2);
         }
-        const QString name = args.at(2);
+        const QString& name = args.at(2);
         const auto role = web::roleFromName(args.at(4));
         if (!role)
             return refuse(io, QStringLiteral("--role is viewer, operator or administrator"), 2);
