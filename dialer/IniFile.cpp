@@ -60,6 +60,15 @@ double IniFile::number(const QString& section, const QString& key, double fallba
     return ok && d >= 0 ? d : fallback;
 }
 
+QList<QPair<QString, QString>> IniFile::entries(const QString& section) const {
+    for (const Section& s : m_sections) {
+        if (s.name.compare(section, Qt::CaseInsensitive) == 0) {
+            return s.entries;
+        }
+    }
+    return {};
+}
+
 void IniFile::setSection(const QString& section, const QList<QPair<QString, QString>>& entries) {
     for (Section& s : m_sections) {
         if (s.name.compare(section, Qt::CaseInsensitive) == 0) {

@@ -20,6 +20,8 @@ public:
 
     std::optional<QString> value(const QString& section, const QString& key) const;
     double number(const QString& section, const QString& key, double fallback) const;
+    // The section's entries in file order; empty when it is absent.
+    QList<QPair<QString, QString>> entries(const QString& section) const;
     // Replaces the whole section (created at the end when absent).
     void setSection(const QString& section, const QList<QPair<QString, QString>>& entries);
     QString toText() const;

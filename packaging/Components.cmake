@@ -7,11 +7,14 @@
 #   desktop  vantrel-desktop  the windows: configuration program, the
 #                             server's window plug-in, the updater template
 #   sim      vantrel-sim      the modem and paging-terminal simulator
-set(VANTREL_COMPONENTS server report desktop sim)
+#   web      vantrel-web      the web console (Qt HttpServer, and Qt Gui for
+#                             its PDF reports)
+set(VANTREL_COMPONENTS server report desktop sim web)
 set(VANTREL_SERVER_PROGRAMS vtsmonitor calvex vtsinit vtspage vtsgate vtsctl)
 set(VANTREL_REPORT_PROGRAMS vtsreport)
 set(VANTREL_DESKTOP_PROGRAMS vtsconfig updater)
 set(VANTREL_SIM_PROGRAMS pagesim)
+set(VANTREL_WEB_PROGRAMS vtsweb)
 
 # The component of program target `target` in `out` (empty for none).
 function(vantrel_component_of target out)

@@ -8,6 +8,7 @@
 #include <ConfigStore.h>
 #include <Database.h>
 #include <LogStore.h>
+#include <Routes.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -216,14 +217,20 @@ TEST_F(VtsCtl, PendingRetryAndDeleteMoveOnlyWhatTheyMay) {
         EXPECT_EQ(r.code, c.code) << r.err.toStdString();
         EXPECT_TRUE((c.code == 0 ? r.out : r.err).contains(QString::fromLatin1(c.says)))
             << r.out.toStdString() << r.err.toStdString();
-        if (c.gone) EXPECT_FALSE(QFileInfo::exists(path(c.gone)));
-        if (c.there) EXPECT_TRUE(QFileInfo::exists(path(c.there)));
-        if (c.there && !c.bytes.isEmpty()) EXPECT_EQ(readFile(c.there), c.bytes);
+        if (c.gone) {
+            EXPECT_FALSE(QFileInfo::exists(path(c.gone)));
+        }
+        if (c.there) {
+            EXPECT_TRUE(QFileInfo::exists(path(c.there)));
+        }
+        if (c.there && !c.bytes.isEmpty()) {
+            EXPECT_EQ(readFile(c.there), c.bytes);
+        }
     }
     EXPECT_EQ(readFile("queue/FAILED/A4.PMF"), "failed copy");
 }
 
-TEST_F(VtsCtl, PortsAreCheckedWithTheDialersOwnParser) {
+TEST_F(VtsCtl, PortsAndRoutesAreCheckedAsTheDialerAndThePagerControlReadThem) {
     writeFile("calvex.ini", "[tap]\nt1=2\n[ports]\nCOM2=/dev/ttyUSB0\n");
     EXPECT_EQ(ctl({"ports", "set", "COM1", "snpp:127.0.0.1:444"}).code, 0);
     const Result bad = ctl({"ports", "set", "com3", "tcp:nohost"});
@@ -237,6 +244,32 @@ TEST_F(VtsCtl, PortsAreCheckedWithTheDialersOwnParser) {
     const QByteArray ini = readFile("calvex.ini");
     EXPECT_TRUE(ini.contains("t1=2")) << "other sections are kept";
     EXPECT_FALSE(ini.contains("ttyUSB0"));
+
+    struct Case {
+        QStringList args;
+        int code;
+        const char* says;
+    } cases[] = {
+        {{"set", "555-1111", "com3 , COM1"}, 0, ""},
+        {{"set", "5552222", "COM4"}, 0, ""},
+        {{"set", "5551111", "COM4,COM2"}, 0, ""},  // replaces, by its digits
+        {{"set", "5553333", "COM4, LPT1"}, 1, "LPT1 is not COM1 to COM99"},
+        {{"set", "5553333", "COM100"}, 1, "COM100 is not COM1 to COM99"},
+        {{"set", "pager", "COM1"}, 1, "pager is not a paging-service number"},
+        {{"set", "5553333", " "}, 2, "routes list | set NUMBER"},
+        {{"remove", "5559999"}, 1, "no route for 5559999"},
+        {{"remove", "5552222"}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        const Result r = ctl(QStringList{"routes"} + c.args);
+        EXPECT_EQ(r.code, c.code) << c.args.join(' ').toStdString() << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(QString::fromLatin1(c.says))) << r.err.toStdString();
+    }
+    EXPECT_EQ(ctl({"routes", "list"}).out, "5551111 = COM4, COM2\n");
+    const Routes routes = Routes::load(path("calvex.ini"));
+    EXPECT_EQ(routes.routeOf("555 1111"), (QList<int>{4, 2}));
+    EXPECT_TRUE(routes.problems().isEmpty());
+    EXPECT_TRUE(readFile("calvex.ini").contains("COM1=snpp:127.0.0.1:444"));
 }
 
 TEST_F(VtsCtl, ClientsAreAddedEditedAndRemovedAsTheClientPageDoes) {

@@ -4,6 +4,7 @@
 #include "ConfigSettings.h"
 #include "ConfigStore.h"
 #include "Conversions.h"
+#include "CtlShared.h"
 #include "Database.h"
 #include "Dialogs.h"
 #include "IniFile.h"
@@ -16,9 +17,11 @@
 #include "PendingFiles.h"
 #include "PurgeLogic.h"
 #include "ReportCriteria.h"
+#include "Routes.h"
 #include "SelectionFormula.h"
 #include "Statuses.h"
 #include "Transport.h"
+#include "WebUserCommand.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -41,7 +44,6 @@ namespace vts::ctl {
 namespace {
 
 constexpr int kUsage = 2;
-constexpr qint64 kMaxTraceBytes = qint64{8} * 1024 * 1024;
 constexpr int kMaxLimit = 1000000;
 
 // The fields a listing shows, in order; the paging service's password is
@@ -100,6 +102,7 @@ private:
     int status(bool follow);
     int passwordSet();
     int ports();
+    int routes();
     int clients();
     int pendingList();
     int pendingAct();
@@ -169,6 +172,7 @@ int Command::run() {
         if (cmd == QLatin1String("modems")) return modems();
         if (cmd == QLatin1String("password") && sub == QLatin1String("set")) return passwordSet();
         if (cmd == QLatin1String("ports")) return ports();
+        if (cmd == QLatin1String("routes")) return routes();
         if (cmd == QLatin1String("page")) return page();
         if (cmd == QLatin1String("clients")) return clients();
         if (cmd == QLatin1String("pending") && sub == QLatin1String("list")) return pendingList();
@@ -176,6 +180,7 @@ int Command::run() {
             (sub == QLatin1String("retry") || sub == QLatin1String("delete"))) {
             return pendingAct();
         }
+        if (cmd == QLatin1String("web-user")) return webUser(m_args, m_dir, m_io);
     } catch (const db::DbError& e) {
         return fail(QString::fromLocal8Bit(e.what()));
     } catch (const report::FormulaError& e) {
@@ -185,51 +190,6 @@ int Command::run() {
 }
 
 // ---------------------------------------------------------------- why
-
-// The runs of the dialer traces (older copies first) that carried page
-// `id`: each from its "dialer run for" line to the next.
-QStringList traceOfCall(const QString& dir, const QString& id) {
-    QStringList found;
-    const QRegularExpression mark(
-        QStringLiteral(R"(: ID=%1$)").arg(QRegularExpression::escape(id)));
-    QStringList names = paths::listFiles(dir, QStringLiteral("KRX?.log.1"));
-    names += paths::listFiles(dir, QStringLiteral("KRX?.log"));
-    for (const QString& name : names) {
-        QFile f(paths::resolve(name, dir));
-        if (!f.open(QIODevice::ReadOnly)) continue;
-        if (f.size() > kMaxTraceBytes) f.seek(f.size() - kMaxTraceBytes);
-        QStringList run;
-        bool ours = false;
-        auto close = [&] {
-            if (ours) found << QStringLiteral("(%1)").arg(name) << run;
-            run.clear();
-            ours = false;
-        };
-        for (const QByteArray& raw : f.readAll().split('\n')) {
-            const QString line = QString::fromUtf8(raw);
-            if (line.contains(QLatin1String(" -- dialer run for "))) close();
-            if (line.isEmpty()) continue;
-            run << line;
-            if (mark.match(line).hasMatch()) ours = true;
-        }
-        close();
-    }
-    return found;
-}
-
-QString statusWord(int status) {
-    switch (static_cast<LogStatus>(status)) {
-        case LogStatus::Waiting:
-            return QStringLiteral("pending");
-        case LogStatus::Sent:
-            return QStringLiteral("sent");
-        case LogStatus::Failed:
-            return QStringLiteral("failed");
-        case LogStatus::Cancelled:
-            return QStringLiteral("cancelled");
-    }
-    return QString::number(status);
-}
 
 int Command::why() {
     if (!options(1, {}, {})) return kUsage;
@@ -269,12 +229,6 @@ int Command::why() {
 }
 
 // ---------------------------------------------------------------- pages
-
-std::optional<QDate> dateOf(const QString& text) {
-    if (const QDate iso = QDate::fromString(text, Qt::ISODate); iso.isValid()) return iso;
-    if (const auto dt = conv::parseDateTime(text)) return dt->date();
-    return std::nullopt;
-}
 
 template <class Criteria>
 bool Command::dateRange(Criteria& c) const {
@@ -557,42 +511,52 @@ int Command::ports() {
     const QString verb = m_words.value(0);
     // The file the dialer reads: the working directory's, else the installed one.
     const QString ini = paths::settingsFile(QStringLiteral("calvex.ini"), m_dir);
-    const QString section = QStringLiteral("ports");
-    IniFile file = IniFile::load(ini);
-    QList<QPair<QString, QString>> entries;
-    for (int n = 1; n <= 99; ++n) {
-        const QString key = QStringLiteral("COM%1").arg(n);
-        if (const auto v = file.value(section, key); v && !v->isEmpty()) entries.append({key, *v});
-    }
     if (verb == QLatin1String("list") && m_words.size() == 1) {
-        for (const auto& [key, value] : entries) {
+        const IniFile file = IniFile::load(ini);
+        for (int n = 1; n <= 99; ++n) {
+            const QString key = QStringLiteral("COM%1").arg(n);
+            const auto v = file.value(QStringLiteral("ports"), key);
+            if (!v || v->isEmpty()) continue;
             QString why;
-            const auto target = PortTarget::parse(value, &why);
-            out(key + u'=' + value + QStringLiteral("  (") + (target ? target->describe() : why) +
+            const auto target = PortTarget::parse(*v, &why);
+            out(key + u'=' + *v + QStringLiteral("  (") + (target ? target->describe() : why) +
                 QStringLiteral(")\n"));
         }
         return 0;
     }
-    const bool set = verb == QLatin1String("set") && m_words.size() == 3;
+    const bool set =
+        verb == QLatin1String("set") && m_words.size() == 3 && !m_words.at(2).trimmed().isEmpty();
     const bool remove = verb == QLatin1String("remove") && m_words.size() == 2;
     if (!set && !remove)
         return usageError(QStringLiteral("ports list | set COMn ENTRY | remove COMn"));
-    static const QRegularExpression com(QStringLiteral(R"(^COM([1-9]\d?)$)"),
-                                        QRegularExpression::CaseInsensitiveOption);
-    const auto m = com.match(m_words.at(1));
-    if (!m.hasMatch()) return fail(QStringLiteral("%1 is not COM1 to COM99").arg(m_words.at(1)));
-    const QString key = QStringLiteral("COM") + m.captured(1);
-    entries.removeIf([&key](const QPair<QString, QString>& e) { return e.first == key; });
-    if (set) {
-        QString why;
-        if (!PortTarget::parse(m_words.at(2), &why)) return fail(why);
-        entries.append({key, m_words.at(2)});
-        std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-            return a.first.mid(3).toInt() < b.first.mid(3).toInt();
-        });
+    QString why;
+    return setPort(ini, m_words.at(1), set ? m_words.at(2) : QString(), nullptr, &why) ? 0
+                                                                                       : fail(why);
+}
+
+int Command::routes() {
+    if (!options(1, {}, {})) return kUsage;
+    const QString verb = m_words.value(0);
+    const QString ini = paths::settingsFile(QStringLiteral("calvex.ini"), m_dir);
+    if (verb == QLatin1String("list") && m_words.size() == 1) {
+        for (const auto& [number, ports] : IniFile::load(ini).entries(QStringLiteral("routes")))
+            out(number + QStringLiteral(" = ") + ports + u'\n');
+        for (const QString& bad : Routes::load(ini).problems())
+            std::fprintf(m_io.err, "vtsctl: not a route: %s\n", bad.toLocal8Bit().constData());
+        return 0;
     }
-    file.setSection(section, entries);
-    if (!file.save(ini)) return fail(QStringLiteral("cannot write %1").arg(ini));
+    const bool set =
+        verb == QLatin1String("set") && m_words.size() == 3 && !m_words.at(2).trimmed().isEmpty();
+    const bool remove = verb == QLatin1String("remove") && m_words.size() == 2;
+    if (!set && !remove)
+        return usageError(
+            QStringLiteral("routes list | set NUMBER COMn[,COMn...] | remove NUMBER"));
+    QString why;
+    QString before;
+    if (!setRoute(ini, m_words.at(1), set ? m_words.at(2) : QString(), &before, &why))
+        return fail(why);
+    if (remove && before.isEmpty())
+        return fail(QStringLiteral("no route for %1").arg(m_words.at(1)));
     return 0;
 }
 
@@ -884,6 +848,7 @@ QString usage() {
         "  settings set NAME VALUE   one setting, with the configuration program's checks\n"
         "  modems list|add N|remove N\n"
         "  ports list|set COMn ENTRY|remove COMn   calvex.ini, checked as the dialer reads it\n"
+        "  routes list|set NUMBER COMn[,COMn...]|remove NUMBER   the ports each number may use\n"
         "  clients list|add NAME [--path P] [--computer C]|edit ID NEWNAME|remove ID\n"
         "  pending list [--files]    the pending, sent and failed files and their space\n"
         "  pending retry|delete NAME...  send a pending or failed file again, or delete\n"
@@ -894,6 +859,8 @@ QString usage() {
         "                            a page into the store's queue folder (or DIR)\n"
         "  purge [--from DATE] [--to DATE] [--sender S] [--yes]\n"
         "                            without --yes, says how many rows would go\n"
+        "  web-user add NAME --role viewer|operator|administrator | list | remove NAME\n"
+        "                            the web console's accounts (password on standard input)\n"
         "  --help, --version\n"
         "Exit status: 0 done, 1 failed, 2 wrong command line.\n");
 }

@@ -13,6 +13,28 @@ QString Routes::digits(const QString& phone) {
     return out;
 }
 
+QList<int> Routes::portsOf(const QString& text, QString* why) {
+    static const QRegularExpression comPort(QStringLiteral("^COM([1-9][0-9]?)$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    QList<int> ports;
+    for (const QString& item : text.split(u',', Qt::SkipEmptyParts)) {
+        const auto m = comPort.match(item.trimmed());
+        if (!m.hasMatch()) {
+            if (why) *why = QStringLiteral("%1 is not COM1 to COM99").arg(item.trimmed());
+            return {};
+        }
+        if (!ports.contains(m.captured(1).toInt())) ports << m.captured(1).toInt();
+    }
+    if (ports.isEmpty() && why) *why = QStringLiteral("a route names at least one port");
+    return ports;
+}
+
+QString Routes::entry(const QString& ports, QString* why) {
+    QStringList words;
+    for (const int p : portsOf(ports, why)) words << QStringLiteral("COM%1").arg(p);
+    return words.join(QStringLiteral(", "));
+}
+
 Routes Routes::load(const QString& path) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) return {};
@@ -23,8 +45,6 @@ Routes Routes::parse(const QString& text) {
     Routes r;
     bool inRoutes = false;
     static const QRegularExpression lineBreak(QStringLiteral("\r\n|\r|\n"));
-    static const QRegularExpression comPort(QStringLiteral("^COM([1-9][0-9]?)$"),
-                                            QRegularExpression::CaseInsensitiveOption);
     for (QString line : text.split(lineBreak)) {
         const qsizetype comment = line.indexOf(QRegularExpression(QStringLiteral("[;#]")));
         if (comment >= 0) line.truncate(comment);
@@ -40,16 +60,8 @@ Routes Routes::parse(const QString& text) {
         if (!inRoutes) continue;
         const qsizetype eq = line.indexOf(u'=');
         const QString number = digits(eq > 0 ? line.left(eq) : QString());
-        QList<int> ports;
-        bool ok = !number.isEmpty();
-        for (const QString& item : line.mid(eq + 1).split(u',', Qt::SkipEmptyParts)) {
-            const auto m = comPort.match(item.trimmed());
-            ok = ok && m.hasMatch();
-            if (m.hasMatch() && !ports.contains(m.captured(1).toInt())) {
-                ports << m.captured(1).toInt();
-            }
-        }
-        if (!ok || ports.isEmpty()) {
+        const QList<int> ports = portsOf(line.mid(eq + 1), nullptr);
+        if (number.isEmpty() || ports.isEmpty()) {
             r.m_problems << line;
             continue;
         }

@@ -34,8 +34,14 @@ public:
     const QStringList& problems() const { return m_problems; }
 
     static QString digits(const QString& phone);
+    // A route's ports as typed ("com3 , COM1") in the form the file keeps
+    // ("COM3, COM1"); empty, and `why` in words, when one is not COM1 to
+    // COM99 or none is named. Checks an entry before it is written.
+    static QString entry(const QString& ports, QString* why);
 
 private:
+    static QList<int> portsOf(const QString& text, QString* why);
+
     bool m_active = false;
     QHash<QString, QList<int>> m_routes;  // by digits
     QSet<int> m_routed;                   // COM ports named in some route
