@@ -3,6 +3,7 @@
 #include "Conversions.h"
 #include "Database.h"
 #include "Dialogs.h"
+#include "LogStore.h"
 
 namespace vts::report {
 
@@ -62,8 +63,22 @@ PurgeLogic::Outcome PurgeLogic::purge(const PurgeCriteria& c) {
 
     try {
         auto database = db::Database::open(m_dir, QStringLiteral("VTSLOG.MDB"));
-        // One statement: SQLite deletes all matching rows or, on error, none.
-        m_deleted = database->executeJet(m_statement);
+        // One transaction: the matching rows and the causes kept beside them
+        // go together or, on error, not at all; a cause left behind would
+        // show on a later row that is given the same ID.
+        database->execute(QStringLiteral("BEGIN IMMEDIATE"));
+        try {
+            m_deleted = database->executeJet(m_statement);
+            if (database->hasTable(logstore::kCauseTable)) {
+                database->execute(
+                    QStringLiteral("DELETE FROM tblCause WHERE ID NOT IN (SELECT ID FROM tblLog)"));
+            }
+            database->execute(QStringLiteral("COMMIT"));
+        } catch (const db::DbError&) {
+            m_deleted = 0;
+            database->execute(QStringLiteral("ROLLBACK"));
+            throw;
+        }
         database->close();
     } catch (const db::DbError& e) {
         m_dialogs.message(QStringLiteral("The log could not be purged: %1").arg(e.message()),

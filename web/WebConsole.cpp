@@ -1,5 +1,6 @@
 #include "WebConsole.h"
 
+#include "BoundedServer.h"
 #include "ClientList.h"
 #include "ConfigSettings.h"
 #include "ConfigStore.h"
@@ -32,7 +33,9 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QSslKey>
+#include <QSslSocket>
 #include <QSysInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -150,9 +153,18 @@ bool WebConsole::start(QString* why) {
             *why = QStringLiteral("[tls] cert or key is not a PEM certificate and key");
             return false;
         }
-        sslSetup(chain.first(), key);
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setLocalCertificateChain(chain);
+        tls.setPrivateKey(key);
+        tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+        auto* server = new web::BoundedSslServer(this);
+        server->setSslConfiguration(tls);
+        m_server = server;
+    } else {
+        m_server = new web::BoundedTcpServer(this);
     }
-    m_port = listen(m_config.address, m_config.port);
+    m_port = m_server->listen(m_config.address, m_config.port) ? m_server->serverPort() : 0;
+    if (m_port != 0) bind(m_server);
     if (m_port == 0) {
         *why = QStringLiteral("cannot listen on %1:%2")
                    .arg(m_config.address.toString())
@@ -1443,11 +1455,6 @@ Reply WebConsole::purgePost(Request& r) {
     report::PurgeLogic logic(m_dir, answers);
     if (logic.purge(c) != report::PurgeLogic::Outcome::Purged) {
         return refuse(QStringLiteral("The purge did not run."));
-    }
-    auto log = logstore::open(m_dir);
-    if (log->hasTable(logstore::kCauseTable)) {
-        log->execute(
-            QStringLiteral("DELETE FROM tblCause WHERE ID NOT IN (SELECT ID FROM tblLog)"));
     }
     audit(r, QStringLiteral("purge"), criteria, {},
           QStringLiteral("%1 rows deleted").arg(logic.lastDeleted()));

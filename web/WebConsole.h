@@ -117,6 +117,7 @@ private:
     WebConfig m_config;
     EventLoop& m_loop;
     quint16 m_port = 0;
+    QTcpServer* m_server = nullptr;  // owned as a child; bounded sockets
     WebUsers m_users;
     Sessions m_sessions;
     LoginLimiter m_limiter;

@@ -87,9 +87,18 @@ TEST_F(PurgeTest, DeletesExactlyTheMatchingRows) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         seed();
+        {  // every row with a cause: the causes of purged rows go with them
+            auto log = vts::logstore::open(dir());
+            for (const qint64 id : ids) vts::logstore::writeCause(*log, id, QStringLiteral("c"));
+        }
         dialogs.clear();
         EXPECT_EQ(logic.purge(c.criteria), PurgeLogic::Outcome::Purged);
         EXPECT_EQ(left(), c.remaining);
+        QList<qint64> causes;
+        auto rs = vts::logstore::open(dir())->openQuery(
+            QStringLiteral("SELECT ID FROM tblCause ORDER BY ID"), {});
+        for (; !rs->eof(); rs->moveNext()) causes << rs->int32(QStringLiteral("ID"));
+        EXPECT_EQ(causes, c.remaining);
         ASSERT_EQ(dialogs.shown().size(), 2u);
         EXPECT_EQ(dialogs.shown()[1].text, QStringLiteral("Purging completed"));
         EXPECT_EQ(dialogs.shown()[1].title, QString());

@@ -459,6 +459,43 @@ def check_download_path(c):
         assert status in (400, 404) and b"root:" not in body, (path, status)
 
 
+def check_oversize_requests(c):
+    """A body or a header block over 1 MiB is answered 413 and cut off before
+    the console has read it all; a request without an end in sight too; the
+    console then serves the next client as before."""
+    import socket
+    host, port = "127.0.0.1", c.s.port
+
+    def send(head, body_size):
+        raw = socket.create_connection((host, port), timeout=20)
+        s = UNVERIFIED.wrap_socket(raw, server_hostname=host)
+        s.sendall(head)
+        sent, chunk = 0, b"x" * 65536
+        try:
+            while sent < body_size:
+                s.sendall(chunk)
+                sent += len(chunk)
+        except OSError:
+            pass  # cut off while sending: what we want
+        try:
+            answer = s.recv(4096)
+        except OSError:
+            answer = b""
+        s.close()
+        return sent, answer
+
+    cases = (
+        (b"POST /login HTTP/1.1\r\nHost: x\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+         b"Content-Length: 67108864\r\n\r\n", 64 << 20),
+        (b"GET /login HTTP/1.1\r\nHost: x\r\nX-Filler: ", 64 << 20),  # a header without end
+    )
+    for head, size in cases:
+        sent, answer = send(head, size)
+        assert sent < size, "the console read the whole 64 MiB"
+        assert answer == b"" or answer.startswith(b"HTTP/1.1 413"), answer[:80]
+    assert http_get(c.s.base + "/login")[0] == 200
+
+
 def check_brute_force(c):
     """After five wrong passwords, the account is refused even the right one
     (and so is the address: this check runs last on this console)."""
@@ -551,7 +588,8 @@ def main():
         for check in (check_watch_send_search, check_dashboard_live, check_failed_cause, check_report_pdf,
                       check_viewer_refused, check_setting_applied, check_purge, check_session_fixation,
                       check_csrf, check_viewer_admin_route, check_download_path, check_gateway_recipients,
-                      check_ports_and_routes, check_brute_force, check_session_expiry):
+                      check_ports_and_routes, check_oversize_requests, check_brute_force,
+                      check_session_expiry):
             try:
                 check(console)
                 passed += 1

@@ -729,11 +729,6 @@ int Command::purge() {
     ConsoleDialogs answers(Dialogs::Answer::Yes);
     report::PurgeLogic logic(m_dir, answers);
     if (logic.purge(c) != report::PurgeLogic::Outcome::Purged) return 1;
-    auto log = logstore::open(m_dir);
-    if (log->hasTable(logstore::kCauseTable)) {
-        log->execute(
-            QStringLiteral("DELETE FROM tblCause WHERE ID NOT IN (SELECT ID FROM tblLog)"));
-    }
     out(QStringLiteral("%1 rows deleted\n").arg(logic.lastDeleted()));
     return 0;
 }
