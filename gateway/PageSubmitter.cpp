@@ -206,6 +206,25 @@ QString PageSubmitter::pageId(const QString& fileName) {
                                                                          : fileName;
 }
 
+// Keeps who sent the files beside the log, for the console's page detail.
+// The pages are queued already: a log that is missing or held by another
+// program for more than a moment costs the record (a warning), never a page.
+void PageSubmitter::keepUser(const QStringList& files, const PageOrder& order) {
+    try {
+        if (!logstore::present(m_workDir)) return;
+        auto db = logstore::open(m_workDir);
+        db->setBusyTimeout(250);
+        db->execute(QStringLiteral("BEGIN IMMEDIATE"));
+        for (const QString& f : files) logstore::writeGatewayUser(*db, f, order.user);
+        db->execute(QStringLiteral("COMMIT"));
+    } catch (const std::exception& e) {
+        m_log.write(order.protocol, order.peer,
+                    QStringLiteral("the user of %1 is not kept: %2")
+                        .arg(files.join(QStringLiteral(", ")), QString::fromLocal8Bit(e.what())),
+                    4);
+    }
+}
+
 PageStatus PageSubmitter::status(const QString& id) {
     PageStatus st;
     static const QRegularExpression shape(QStringLiteral("^A[0-9]{1,40}$"));
@@ -430,6 +449,7 @@ SubmitResult PageSubmitter::submit(const PageOrder& order) {
         return refuse(SubmitResult::Status::QueueUnavailable,
                       QStringLiteral("cannot write the queue files: %1").arg(error));
     }
+    if (!order.user.isEmpty()) keepUser(r.files, order);
     for (qsizetype i = 0; i < pagers.size(); ++i) {
         const Recipient& p = pagers[i];
         m_log.write(order.protocol, order.peer,

@@ -141,6 +141,8 @@ public:
     const GatewayConfig& settings();
 
 private:
+    void keepUser(const QStringList& files, const PageOrder& order);
+
     QString m_workDir;
     ConfigSource& m_config;
     GatewayLog& m_log;

@@ -73,6 +73,13 @@ PurgeLogic::Outcome PurgeLogic::purge(const PurgeCriteria& c) {
                 database->execute(
                     QStringLiteral("DELETE FROM tblCause WHERE ID NOT IN (SELECT ID FROM tblLog)"));
             }
+            // A gateway user whose file has no row left, once the file has
+            // had a day to be logged.
+            if (database->hasTable(logstore::kGatewayUserTable)) {
+                database->execute(QStringLiteral(
+                    "DELETE FROM tblGatewayUser WHERE At < datetime('now', '-1 day') AND "
+                    "UniqueID NOT IN (SELECT UniqueID FROM tblLog WHERE UniqueID IS NOT NULL)"));
+            }
             database->execute(QStringLiteral("COMMIT"));
         } catch (const db::DbError&) {
             m_deleted = 0;

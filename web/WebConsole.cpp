@@ -650,6 +650,8 @@ Reply WebConsole::pageDetail(Request& r) {
     static const QStringList gatewayProtocols = {"SNPP", "SMTP", "HTTP"};
     if (gatewayProtocols.contains(row->department.toUpper())) {
         item(QStringLiteral("Gateway ID"), gate::PageSubmitter::pageId(row->uniqueId));
+        if (const QString user = logstore::gatewayUserOf(*log, row->uniqueId); !user.isEmpty())
+            item(QStringLiteral("Gateway user"), user);
     }
     if (const QString by = m_users.senderOfFile(row->uniqueId); !by.isEmpty()) {
         item(QStringLiteral("Sent from the console by"), by);

@@ -73,6 +73,23 @@ void writeCause(db::Database& log, qint64 id, const QString& cause) {
                 {id, cause.left(kCauseWidth)});
 }
 
+void writeGatewayUser(db::Database& log, const QString& file, const QString& user) {
+    log.execute(
+        QStringLiteral("CREATE TABLE IF NOT EXISTS tblGatewayUser (UniqueID TEXT PRIMARY "
+                       "KEY, User TEXT NOT NULL, At TEXT NOT NULL DEFAULT "
+                       "(datetime('now')))"));
+    log.execute(
+        QStringLiteral("INSERT OR REPLACE INTO tblGatewayUser (UniqueID, User) VALUES (?, ?)"),
+        {file, user.left(64)});
+}
+
+QString gatewayUserOf(db::Database& log, const QString& file) {
+    if (file.isEmpty() || !log.hasTable(kGatewayUserTable)) return {};
+    auto rs =
+        log.openQuery(QStringLiteral("SELECT User FROM tblGatewayUser WHERE UniqueID = ?"), {file});
+    return rs->eof() ? QString() : rs->text(QStringLiteral("User"));
+}
+
 QString rowsWithCause(db::Database& log) {
     if (log.hasTable(kCauseTable)) {
         return QStringLiteral(

@@ -43,6 +43,13 @@ void createCauseTable(db::Database& log);
 // Keeps `cause` (cut to kCauseWidth) as the cause of log row `id`, replacing
 // an earlier one; throws db::DbError.
 void writeCause(db::Database& log, qint64 id, const QString& cause);
+// The account that sent a queue file through the gateway, kept by the
+// file's name (the UniqueID its log row will carry) beside tblLog, whose
+// fields stay as they are; created on the first one.
+inline const QString kGatewayUserTable = QStringLiteral("tblGatewayUser");
+void writeGatewayUser(db::Database& log, const QString& file, const QString& user);
+// The account, or an empty text when none is kept.
+QString gatewayUserOf(db::Database& log, const QString& file);
 // What readers of the log select rows from: tblLog with the field Cause
 // (from tblCause, NULL where none is kept), under the name tblLog.
 QString rowsWithCause(db::Database& log);

@@ -3,6 +3,7 @@
 #include "Accounts.h"
 #include "GatewayFixture.h"
 #include "HttpSession.h"
+#include "LogStore.h"
 #include "SmtpSession.h"
 #include "SnppSession.h"
 
@@ -93,6 +94,7 @@ TEST_F(AccountsTest, SmtpAuthPlainAndLogin) {
 }
 
 TEST_F(AccountsTest, HttpUserTokensAndAccess) {
+    logstore::create(dir());
     EXPECT_TRUE(post("alice-token", R"({"to":"oncall","text":"x"})").startsWith("HTTP/1.1 403"));
     EXPECT_TRUE(
         post("alice-token", R"({"to":["bob","TEAM"],"text":"x"})").startsWith("HTTP/1.1 201"));
@@ -102,6 +104,15 @@ TEST_F(AccountsTest, HttpUserTokensAndAccess) {
     EXPECT_EQ(recipients(), (QStringList{QStringLiteral("BOB"), QStringLiteral("BOB"),
                                          QStringLiteral("OnCall"), QStringLiteral("OnCall")}));
     EXPECT_TRUE(logged(QStringLiteral("by user ALICE")));
+    // Kept beside the log by file name, for the console; not for the shared token.
+    auto log = logstore::open(dir());
+    auto rs = log->openQuery(
+        QStringLiteral("SELECT User, count(*) AS n FROM tblGatewayUser GROUP BY User"), {});
+    ASSERT_FALSE(rs->eof());
+    EXPECT_EQ(rs->text(QStringLiteral("User")), QStringLiteral("ALICE"));
+    EXPECT_EQ(rs->int32(QStringLiteral("n")), 2);
+    rs->moveNext();
+    EXPECT_TRUE(rs->eof());
 }
 
 // Every hash checked costs a tenth of a second: an address past its rate
