@@ -19,7 +19,7 @@ if [ "$what" = tidy ] || [ "$what" = all ]; then
     [ -f build/compile_commands.json ] || { echo "tidy: build/ has no compile_commands.json; run scripts/build.sh first" >&2; exit 2; }
     # The programs and libraries; tests and benchmarks follow other habits
     # (gtest macros) and are left out.
-    dirs='(common|pager|server|dialer|gateway|updater|config|report|tools)'
+    dirs='(common|pager|server|dialer|gateway|updater|config|report|tools|web)'
     out=$(mktemp)
     # run-clang-tidy prints each file's findings; any finding fails the check.
     run-clang-tidy -p build -j"$(nproc)" -quiet "^$PWD/$dirs/" >"$out" 2>&1 || true
