@@ -40,6 +40,20 @@ QString purgeStatement(const PurgeCriteria& c) {
 PurgeLogic::PurgeLogic(QString workingDirectory, Dialogs& dialogs)
     : m_dir(std::move(workingDirectory)), m_dialogs(dialogs) {}
 
+int PurgeLogic::countMatching(const QString& workingDirectory, const PurgeCriteria& c) {
+    auto log = db::Database::open(workingDirectory, QStringLiteral("VTSLOG.MDB"));
+    log->execute(QStringLiteral("BEGIN IMMEDIATE"));
+    int rows = 0;
+    try {
+        rows = log->executeJet(purgeStatement(c));
+    } catch (...) {
+        log->execute(QStringLiteral("ROLLBACK"));
+        throw;
+    }
+    log->execute(QStringLiteral("ROLLBACK"));
+    return rows;
+}
+
 PurgeLogic::Outcome PurgeLogic::purge(const PurgeCriteria& c) {
     m_deleted = 0;
     if (c.selectDate && c.from > c.to) {

@@ -35,6 +35,9 @@ public:
 
     // The whole of pressing Purge. Purged means the dialog closes.
     Outcome purge(const PurgeCriteria& c);
+    // The number of rows purge(c) would delete now, counted by running its
+    // statement and taking it back. Throws db::DbError as the store does.
+    static int countMatching(const QString& workingDirectory, const PurgeCriteria& c);
 
     int lastDeleted() const { return m_deleted; }
     QString lastStatement() const { return m_statement; }

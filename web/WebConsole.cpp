@@ -925,52 +925,7 @@ Reply WebConsole::reportDownload(Request& r) {
 
 // ---------------------------------------------------------------- settings
 
-namespace {
-
-bool secretSetting(const QString& name) {
-    return name.compare(QLatin1String("SystemPassword"), Qt::CaseInsensitive) == 0 ||
-           name.compare(QLatin1String("AlertPagePassword"), Qt::CaseInsensitive) == 0;
-}
-
-QString shown(const settings::Field& f, const QVariant& v) {
-    if (f.kind == settings::Kind::Flag)
-        return v.toBool() ? QStringLiteral("yes") : QStringLiteral("no");
-    return v.toString();
-}
-
-// The typed value of a setting as the store takes it, or why not: the
-// checks of vtsctl settings set and the settings page.
-QVariant settingValue(const settings::Field& f, const QString& value, QString* problem) {
-    switch (f.kind) {
-        case settings::Kind::Flag:
-            if (value != QLatin1String("yes") && value != QLatin1String("no")) {
-                *problem = QStringLiteral("%1 is yes or no").arg(f.name);
-            }
-            return value == QLatin1String("yes");
-        case settings::Kind::Choice: {
-            bool ok = false;
-            const int n = value.toInt(&ok);
-            if (!ok || n < 0 || n > 32767) {
-                *problem = QStringLiteral("%1 takes a list position (0, 1, ...)").arg(f.name);
-            }
-            return n;
-        }
-        case settings::Kind::Number:
-            *problem = settings::numberProblem(f.name, value);
-            return value;
-        case settings::Kind::Text:
-            for (const db::FieldDef& d : configstore::configTable().fields) {
-                if (d.name == f.name && d.size > 0 && value.size() > d.size) {
-                    *problem =
-                        QStringLiteral("%1 holds at most %2 characters").arg(f.name).arg(d.size);
-                }
-            }
-            return value;
-    }
-    return value;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 Reply WebConsole::settingsPage(Request& r) {
     if (!configstore::present(m_dir)) {
@@ -982,8 +937,8 @@ Reply WebConsole::settingsPage(Request& r) {
     QString body = QStringLiteral("<form method=\"post\" action=\"/settings\">") +
                    html::csrfField(r.session->csrf);
     for (const settings::Field& f : settings::fields()) {
-        if (secretSetting(f.name)) continue;
-        const QString v = shown(f, values.value(f.name));
+        if (ctl::secretSetting(f.name)) continue;
+        const QString v = ctl::shownSetting(f, values.value(f.name));
         if (f.kind == settings::Kind::Flag) {
             body += html::select(f.name, f.name, {{"yes", "yes"}, {"no", "no"}}, v);
         } else {
@@ -1001,12 +956,12 @@ Reply WebConsole::settingsPost(Request& r) {
     QStringList problems;
     QList<std::tuple<QString, QString, QString>> changes;
     for (const settings::Field& f : settings::fields()) {
-        if (secretSetting(f.name) || !r.form.hasQueryItem(f.name)) continue;
+        if (ctl::secretSetting(f.name) || !r.form.hasQueryItem(f.name)) continue;
         const QString typed = r.value(f.name);
-        const QString before = shown(f, values.value(f.name));
+        const QString before = ctl::shownSetting(f, values.value(f.name));
         if (typed == before) continue;
         QString problem;
-        const QVariant v = settingValue(f, typed, &problem);
+        const QVariant v = ctl::settingValue(f, typed, &problem);
         if (!problem.isEmpty()) {
             problems << problem;
             continue;
@@ -1428,16 +1383,7 @@ Reply WebConsole::purgePost(Request& r) {
                                       c.sender.isEmpty() ? QStringLiteral("any") : c.sender);
     if (r.value(QStringLiteral("step")) != QLatin1String("confirm")) {
         // The purge's own statement, run and taken back: the count is exact.
-        auto log = logstore::open(m_dir);
-        log->execute(QStringLiteral("BEGIN IMMEDIATE"));
-        int rows = 0;
-        try {
-            rows = log->executeJet(report::purgeStatement(c));
-        } catch (...) {
-            log->execute(QStringLiteral("ROLLBACK"));
-            throw;
-        }
-        log->execute(QStringLiteral("ROLLBACK"));
+        const int rows = report::PurgeLogic::countMatching(m_dir, c);
         QString body = html::notice(
             QStringLiteral("%1 rows will be deleted (%2).").arg(rows).arg(criteria), "ok");
         body += QStringLiteral("<form method=\"post\" action=\"/purge\">") +

@@ -1,5 +1,6 @@
 #include "CtlShared.h"
 
+#include "ConfigStore.h"
 #include "Conversions.h"
 #include "IniFile.h"
 #include "Paths.h"
@@ -66,6 +67,49 @@ std::optional<QDate> dateOf(const QString& text) {
     if (const QDate iso = QDate::fromString(text, Qt::ISODate); iso.isValid()) return iso;
     if (const auto dt = conv::parseDateTime(text)) return dt->date();
     return std::nullopt;
+}
+
+bool secretSetting(const QString& name) {
+    return name.compare(QLatin1String("SystemPassword"), Qt::CaseInsensitive) == 0 ||
+           name.compare(QLatin1String("AlertPagePassword"), Qt::CaseInsensitive) == 0;
+}
+
+QString shownSetting(const settings::Field& f, const QVariant& v) {
+    if (f.kind == settings::Kind::Flag)
+        return v.toBool() ? QStringLiteral("yes") : QStringLiteral("no");
+    return v.toString();
+}
+
+QVariant settingValue(const settings::Field& f, const QString& value, QString* problem) {
+    switch (f.kind) {
+        case settings::Kind::Flag: {
+            const QString t = value.trimmed().toLower();
+            if (t != QLatin1String("yes") && t != QLatin1String("no")) {
+                *problem = QStringLiteral("%1 is yes or no").arg(f.name);
+            }
+            return t == QLatin1String("yes");
+        }
+        case settings::Kind::Choice: {
+            bool ok = false;
+            const int n = value.toInt(&ok);
+            if (!ok || n < 0 || n > 32767) {
+                *problem = QStringLiteral("%1 takes a list position (0, 1, ...)").arg(f.name);
+            }
+            return n;
+        }
+        case settings::Kind::Number:
+            *problem = settings::numberProblem(f.name, value);
+            return value;
+        case settings::Kind::Text:
+            for (const db::FieldDef& d : configstore::configTable().fields) {
+                if (d.name == f.name && d.size > 0 && value.size() > d.size) {
+                    *problem =
+                        QStringLiteral("%1 holds at most %2 characters").arg(f.name).arg(d.size);
+                }
+            }
+            return value;
+    }
+    return value;
 }
 
 namespace {

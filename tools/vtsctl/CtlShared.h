@@ -1,8 +1,11 @@
 #pragma once
 
+#include "ConfigSettings.h"
+
 #include <QDate>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 #include <optional>
 
@@ -22,6 +25,16 @@ QStringList traceOfCall(const QString& dir, const QString& id);
 
 // A date typed as YYYY-MM-DD or MM/DD/YYYY; nullopt for anything else.
 std::optional<QDate> dateOf(const QString& text);
+
+// Settings as both show and set them. The two passwords are never shown or
+// set this way.
+bool secretSetting(const QString& name);
+// A value as shown and typed: "yes"/"no" for a flag, else as stored.
+QString shownSetting(const settings::Field& f, const QVariant& v);
+// A typed value as the store takes it, or `problem` in words: the checks of
+// the settings page (yes or no, a list position, a number in its range, a
+// text that fits its field).
+QVariant settingValue(const settings::Field& f, const QString& value, QString* problem);
 
 // calvex.ini's [ports] and [routes] as both edit them. Each entry is checked
 // as the dialer and the pager control read it, the rest of the file is kept,

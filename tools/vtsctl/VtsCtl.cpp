@@ -59,12 +59,6 @@ const QStringList kPageFields = {QStringLiteral("ID"),
                                  QStringLiteral("Message"),
                                  QStringLiteral("Cause")};
 
-// Settings whose values are secrets: shown as set or not, never in clear.
-bool secret(const QString& field) {
-    return field.compare(QLatin1String("SystemPassword"), Qt::CaseInsensitive) == 0 ||
-           field.compare(QLatin1String("AlertPagePassword"), Qt::CaseInsensitive) == 0;
-}
-
 class Command {
 public:
     Command(QStringList args, QString dir, const Streams& io)
@@ -366,9 +360,9 @@ int Command::settingsShow() {
     const settings::Values values = settings::load(m_dir);
     QString text;
     for (const settings::Field& f : settings::fields()) {
-        QString v = values.value(f.name).toString();
-        if (f.kind == settings::Kind::Flag) v = values.value(f.name).toBool() ? "yes" : "no";
-        if (secret(f.name)) v = v.isEmpty() ? QStringLiteral("(not set)") : QStringLiteral("(set)");
+        QString v = shownSetting(f, values.value(f.name));
+        if (secretSetting(f.name))
+            v = v.isEmpty() ? QStringLiteral("(not set)") : QStringLiteral("(set)");
         text += f.name + QStringLiteral(" = ") + v + u'\n';
     }
     out(text);
@@ -385,51 +379,15 @@ int Command::settingsSet() {
         if (f.name.compare(name, Qt::CaseInsensitive) == 0) field = &f;
     }
     if (!field) return usageError(QStringLiteral("no setting named %1").arg(name));
-    if (secret(field->name)) {
+    if (secretSetting(field->name)) {
         return fail(
             QStringLiteral("%1 is a password; it is not set from a command line").arg(field->name));
     }
     if (!storePresent(false)) return 1;
     settings::Values values = settings::load(m_dir);
-    QVariant v;
-    switch (field->kind) {
-        case settings::Kind::Flag: {
-            const QString t = value.toLower();
-            if (t != QLatin1String("yes") && t != QLatin1String("no")) {
-                return fail(QStringLiteral("%1 is yes or no").arg(field->name));
-            }
-            v = t == QLatin1String("yes");
-            break;
-        }
-        case settings::Kind::Choice: {
-            bool ok = false;
-            const int n = value.toInt(&ok);
-            if (!ok || n < 0 || n > 32767) {
-                return fail(
-                    QStringLiteral("%1 takes a list position (0, 1, ...)").arg(field->name));
-            }
-            v = n;
-            break;
-        }
-        case settings::Kind::Number:
-            if (const QString problem = settings::numberProblem(field->name, value);
-                !problem.isEmpty()) {
-                return fail(problem);
-            }
-            v = value;
-            break;
-        case settings::Kind::Text: {
-            for (const db::FieldDef& f : configstore::configTable().fields) {
-                if (f.name == field->name && f.size > 0 && value.size() > f.size) {
-                    return fail(QStringLiteral("%1 holds at most %2 characters")
-                                    .arg(field->name)
-                                    .arg(f.size));
-                }
-            }
-            v = value;
-            break;
-        }
-    }
+    QString problem;
+    const QVariant v = settingValue(*field, value, &problem);
+    if (!problem.isEmpty()) return fail(problem);
     values.insert(field->name, v);
     if (const QStringList refused = settings::save(m_dir, values); !refused.isEmpty()) {
         return fail(QStringLiteral("%1 was not stored").arg(refused.join(QStringLiteral(", "))));
@@ -712,16 +670,7 @@ int Command::purge() {
     if (!storePresent(true)) return 1;
     if (!m_opt.contains(QStringLiteral("yes"))) {
         // The purge's own statement, run and taken back: the count is exact.
-        auto log = logstore::open(m_dir);
-        log->execute(QStringLiteral("BEGIN IMMEDIATE"));
-        int rows = 0;
-        try {
-            rows = log->executeJet(report::purgeStatement(c));
-        } catch (...) {
-            log->execute(QStringLiteral("ROLLBACK"));
-            throw;
-        }
-        log->execute(QStringLiteral("ROLLBACK"));
+        const int rows = report::PurgeLogic::countMatching(m_dir, c);
         out(QStringLiteral("%1 rows would be deleted; nothing was deleted (add --yes)\n")
                 .arg(rows));
         return 0;
