@@ -276,8 +276,12 @@ TEST_F(ServerRoad, FinalRefusalsAreNotRetriedAndAWrongSimPinWaitsForANewOne) {
         s.write("status\n");
         while (!s.canReadLine() && s.waitForReadyRead(1000)) {
         }
-        const QJsonObject port =
-            QJsonDocument::fromJson(s.readLine()).object().value("ports").toArray().at(0).toObject();
+        const QJsonObject port = QJsonDocument::fromJson(s.readLine())
+                                     .object()
+                                     .value("ports")
+                                     .toArray()
+                                     .at(0)
+                                     .toObject();
         EXPECT_EQ(port.value("state").toString(), QStringLiteral("unusable"));
         EXPECT_TRUE(port.value("cause").toString().contains(QStringLiteral("SIM refused PIN")))
             << port.value("cause").toString().toStdString();
