@@ -97,8 +97,7 @@ TEST_F(NetworkPortsTest, NetworkPortsSkipTheModemsWaitsAndModemsKeepThem) {
             pager->AddComPort(static_cast<std::int16_t>(com));
         }
         for (size_t p = 1; p <= c.coms.size(); ++p) {
-            EXPECT_EQ(pager->isNetworkPort(static_cast<int>(p)),
-                      c.network.contains(c.coms[p - 1]));
+            EXPECT_EQ(pager->isNetworkPort(static_cast<int>(p)), c.network.contains(c.coms[p - 1]));
         }
         dialer->runs.clear();
         events.clear();
@@ -153,8 +152,8 @@ TEST_F(NetworkPortsTest, ANumberOnTheLineWaitsForItsNextBatch) {
     loop.advance(0.1);
     ASSERT_EQ(dialer->runs.size(), 2u);
     EXPECT_EQ(dialer->runs[1].records.size(), 2u);
-    EXPECT_EQ(eventIds(), (QStringList{QStringLiteral("a"), QStringLiteral("b"),
-                                       QStringLiteral("c")}));
+    EXPECT_EQ(eventIds(),
+              (QStringList{QStringLiteral("a"), QStringLiteral("b"), QStringLiteral("c")}));
 }
 
 }  // namespace
