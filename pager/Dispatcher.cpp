@@ -298,7 +298,7 @@ void Dispatcher::Timer1_Timer() {
     }
     m_inTick = false;
     startTimer();
-    if (goOnTick && networkWork()) {
+    if (goOnTick && !m_networkComs.isEmpty() && networkWork()) {
         armQuick(kNetworkPollMs);
     }
 }
@@ -329,7 +329,7 @@ bool Dispatcher::networkWork() const {
 }
 
 void Dispatcher::quickTick() {
-    if (m_stopped || m_finishing || m_inQuick) {
+    if (m_stopped || m_finishing || m_inQuick || m_networkComs.isEmpty()) {
         return;
     }
     // A tick is under way: only while it waits a modem's dialing delay may

@@ -102,5 +102,44 @@ TEST_F(QueueWatchTest, FilesAreTakenAsTheyAppearButNeverHalfWritten) {
     EXPECT_EQ(logRowCount(), 33);
 }
 
+// 1,000 files for ten numbers over a network port: the check takes 800,
+// the rest wait in the queue folder until a chunk of slots is free and are
+// taken then, not at the next timed check; every page goes out once, each
+// number's pages in at most two runs.
+TEST_F(QueueWatchTest, ABurstLargerThanTheQueueIsFedAsSlotsFree) {
+    writeFile(QStringLiteral("calvex.ini"), "[ports]\nCOM1=tcp:127.0.0.1:9\n");
+    clearModems();
+    addModem(QStringLiteral("COM1"));
+    setSetting(QStringLiteral("CheckTime"), 1);
+    constexpr int kFiles = 1000;
+    for (int i = 0; i < kFiles; ++i) {
+        test::QueueLines l;
+        l.phone = QStringLiteral("555100%1").arg(i % 10);
+        l.pin = QString::number(10000 + i);
+        writeQueueFile(QStringLiteral("A%1.PMF").arg(i, 4, 10, QLatin1Char('0')), l.lines());
+    }
+    ASSERT_TRUE(startCore());
+    EXPECT_TRUE(core().pager()->isNetworkPort(1));
+    run(5);
+    EXPECT_EQ(filesIn(QStringLiteral("SENT")).size(), kFiles);
+    EXPECT_EQ(logRowCount(), kFiles);
+    QHash<QString, int> runsOf, pagesOf;
+    QSet<QString> pins;
+    for (const Run& r : runs) {
+        ASSERT_FALSE(r.messages.empty());
+        const QString phone = r.messages.front().phoneNumber.trimmed();
+        ++runsOf[phone];
+        for (const PortRecord& m : r.messages) {
+            EXPECT_EQ(m.phoneNumber.trimmed(), phone);
+            EXPECT_FALSE(pins.contains(m.pin.trimmed())) << "doubled " << m.pin.toStdString();
+            pins.insert(m.pin.trimmed());
+        }
+    }
+    EXPECT_EQ(pins.size(), kFiles);
+    for (auto it = runsOf.begin(); it != runsOf.end(); ++it) {
+        EXPECT_LE(it.value(), 2) << it.key().toStdString();
+    }
+}
+
 }  // namespace
 }  // namespace vts
