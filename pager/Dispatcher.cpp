@@ -18,7 +18,9 @@ Dispatcher::Dispatcher(EventLoop& loop, Dialogs& dialogs, Launcher& launcher,
       m_values(values),
       m_host(host),
       m_ports(dialogs, launcher, workingDir, [this](const QString& text) { m_host.notice(text); }),
-      m_timer(loop.createTimer(1000, [this] { Timer1_Timer(); })) {
+      m_timer(loop.createTimer(1000, [this] { Timer1_Timer(); })),
+      m_quick(loop.createTimer(kCoalesceMs, [this] { quickTick(); })) {
+    m_quick->setSingleShot(true);
     m_ports.onRunEnded = [this](int p, causefile::PortFault fault, const QString& why) {
         portFailed(p, fault, why);
     };
@@ -42,6 +44,7 @@ void Dispatcher::refreshSettings() {
     m_settingsTime = m_loop.now();
     const bool wasActive = m_routes.active();
     m_routes = Routes::load(info.filePath());
+    m_networkComs = m_networkProbe ? m_networkProbe(info.filePath()) : QSet<int>();
     for (const QString& bad : m_routes.problems()) {
         m_host.notice(QStringLiteral("Error: calvex.ini [routes]: \"%1\" is not NUMBER = COMn, "
                                      "COMn...; that number has no route")
@@ -128,14 +131,16 @@ bool Dispatcher::otherRoutePort(const QString& phone, int p) const {
     return false;
 }
 
-int Dispatcher::portFor(const QString& phone) {
+int Dispatcher::portFor(const QString& phone, PortClass c) {
     if (!m_routes.active()) {
-        return m_ports.findFree(m_numPorts, [this](int p) { return working(p); });
+        return m_ports.findFree(m_numPorts,
+                                [this, c](int p) { return inClass(p, c) && working(p); });
     }
     const QList<int> route = m_routes.routeOf(phone);
     if (route.isEmpty()) {
-        return m_ports.findFree(
-            m_numPorts, [&](int p) { return working(p) && m_routes.allows(phone, portAt(p)); });
+        return m_ports.findFree(m_numPorts, [&](int p) {
+            return inClass(p, c) && working(p) && m_routes.allows(phone, portAt(p));
+        });
     }
     bool anyWorking = false;
     for (const int com : route) {
@@ -146,7 +151,9 @@ int Dispatcher::portFor(const QString& phone) {
             anyWorking = true;
             if (m_ports.isFree(p)) {
                 m_toldWaiting.remove(Routes::digits(phone));
-                return p;
+                // The route's choice; a port of the other class is left to
+                // that class's own dispatch.
+                return inClass(p, c) ? p : 0;
             }
         }
     }
@@ -168,6 +175,18 @@ Dispatcher::~Dispatcher() {
     if (m_timer) {
         m_timer->stop();
     }
+    if (m_quick) {
+        m_quick->stop();
+    }
+}
+
+void Dispatcher::setNetworkPorts(NetworkPorts probe) {
+    m_networkProbe = std::move(probe);
+    m_networkComs = m_networkProbe ? m_networkProbe(settingsPath()) : QSet<int>();
+}
+
+bool Dispatcher::isNetworkPort(int position) const {
+    return position >= 1 && position <= m_numPorts && m_networkComs.contains(portAt(position));
 }
 
 std::int16_t Dispatcher::portAt(int position) const {
@@ -207,6 +226,9 @@ void Dispatcher::place(int n, QueueSlot slot) {
     m_queue.at(n) = std::move(slot);
     m_ports.release(n);
     startTimer();
+    if (!m_networkComs.isEmpty()) {
+        armQuick(kCoalesceMs);
+    }
 }
 
 void Dispatcher::startTimer() {
@@ -218,6 +240,7 @@ void Dispatcher::startTimer() {
 void Dispatcher::stop() {
     m_stopped = true;
     m_timer->stop();
+    m_quick->stop();
 }
 
 RecordSettings Dispatcher::recordSettings() const {
@@ -231,7 +254,7 @@ RecordSettings Dispatcher::recordSettings() const {
 }
 
 void Dispatcher::Timer1_Timer() {
-    if (m_inTick || m_stopped) {
+    if (m_inTick || m_inQuick || m_stopped) {
         return;
     }
     m_inTick = true;
@@ -248,6 +271,12 @@ void Dispatcher::Timer1_Timer() {
         return;
     }
 
+    if (goOnTick && !m_held && !m_networkComs.isEmpty()) {
+        goOnTick = dispatchNetwork();
+        if (!*token) {
+            return;
+        }
+    }
     if (goOnTick && !m_held) {
         bool scan = true;
         const qint32 window = m_values[kGroupTimeWindow];
@@ -269,6 +298,136 @@ void Dispatcher::Timer1_Timer() {
     }
     m_inTick = false;
     startTimer();
+    if (goOnTick && !m_networkComs.isEmpty() && networkWork()) {
+        armQuick(kNetworkPollMs);
+    }
+}
+
+void Dispatcher::armQuick(int ms) {
+    if (m_stopped || m_quick->isActive()) {
+        return;
+    }
+    m_quick->setInterval(ms);
+    m_quick->start();
+}
+
+bool Dispatcher::networkWork() const {
+    for (int p = 1; p <= m_numPorts; ++p) {
+        if (isNetworkPort(p) && m_ports.onLine(p)) {
+            return true;
+        }
+    }
+    // Pages still inside their coalescing window are started by the next pass.
+    const QDateTime young = m_loop.now().addMSecs(-kCoalesceMs);
+    for (int n = 1; n <= SendQueue::kSlots; ++n) {
+        const QueueSlot& s = m_queue.at(n);
+        if (s.occupied() && !s.InProgress && s.Retries == 0 && s.SubmitTime > young) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void Dispatcher::quickTick() {
+    if (m_stopped || m_finishing || m_inQuick || m_networkComs.isEmpty()) {
+        return;
+    }
+    // A tick is under way: only while it waits a modem's dialing delay may
+    // the network ports go on beside it; otherwise the pass comes later.
+    if (m_inTick && !m_inDialingWait) {
+        armQuick(kNetworkPollMs);
+        return;
+    }
+    m_inQuick = true;
+    const auto token = m_alive;
+    refreshSettings();
+    bool go = collectNetwork();
+    if (!*token) {
+        return;
+    }
+    if (go && !m_held) {
+        go = dispatchNetwork();
+        if (!*token) {
+            return;
+        }
+    }
+    m_inQuick = false;
+    if (go && networkWork()) {
+        armQuick(kNetworkPollMs);
+    }
+}
+
+bool Dispatcher::collectNetwork() {
+    const auto token = m_alive;
+    const PortRuns::Settle settle = [this](int s, const PortRecord& rec, std::int16_t status) {
+        return this->settle(s, rec, status);
+    };
+    for (int p = 1; p <= m_numPorts; ++p) {
+        if (!isNetworkPort(p)) {
+            continue;
+        }
+        m_ports.watch(p, m_loop.now(), m_values[kTimeout] + kSilenceMarginSeconds,
+                      kStopGraceSeconds);
+        if (!m_ports.collect(p, m_queue, recordSettings(), settle, m_finishing) || !goOn(token)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Dispatcher::dispatchNetwork() {
+    const auto token = m_alive;
+    for (;;) {
+        const QDateTime now = m_loop.now();
+        const QDateTime ripe = now.addMSecs(-kCoalesceMs);
+        const double retryDelay = m_values[kRetryDelay];
+        // Numbers with a batch on a network port: their newer pages wait for
+        // that number's next batch, which takes them all.
+        QSet<QString> onLine;
+        std::vector<int> waiting;
+        for (int n = 1; n <= SendQueue::kSlots; ++n) {
+            const QueueSlot& s = m_queue.at(n);
+            if (s.occupied() && s.InProgress && isNetworkPort(m_ports.portOf(n))) {
+                onLine.insert(s.PhoneNumber);
+            } else if (SendQueue::isEligible(s, now, retryDelay)) {
+                waiting.push_back(n);
+            }
+        }
+        std::stable_sort(waiting.begin(), waiting.end(), [this](int a, int b) {
+            return m_queue.at(a).SubmitTime < m_queue.at(b).SubmitTime;
+        });
+        QSet<QString> tried;
+        int p = 0;
+        QString phone;
+        for (const int n : waiting) {
+            const QueueSlot& s = m_queue.at(n);
+            if (s.SubmitTime > ripe) {
+                break;  // this page and every later one are still gathering
+            }
+            if (tried.contains(s.PhoneNumber) || onLine.contains(s.PhoneNumber)) {
+                continue;
+            }
+            tried.insert(s.PhoneNumber);
+            p = portFor(s.PhoneNumber, PortClass::Network);
+            if (p != 0) {
+                phone = s.PhoneNumber;
+                break;
+            }
+            if (!m_routes.active()) {
+                break;  // no network port is free for any number
+            }
+        }
+        if (p == 0) {
+            return true;
+        }
+        bool go = true;
+        if (!startBatch(p, phone, &go)) {
+            return false;
+        }
+        if (!go) {
+            return true;
+        }
+    }
 }
 
 bool Dispatcher::collectResults() {
@@ -425,7 +584,7 @@ bool Dispatcher::dispatchScan() {
         }
         int p = 0;
         if (!m_routes.active()) {
-            p = portFor(m_queue.at(picked).PhoneNumber);
+            p = portFor(m_queue.at(picked).PhoneNumber, PortClass::Modem);
         } else {
             // Each number has ports of its own: the oldest number that has a
             // free one goes first, and a number whose ports are all busy or
@@ -447,7 +606,7 @@ bool Dispatcher::dispatchScan() {
                     continue;
                 }
                 tried.insert(phone);
-                p = portFor(phone);
+                p = portFor(phone, PortClass::Modem);
                 if (p != 0) {
                     picked = n;
                     break;
@@ -457,19 +616,40 @@ bool Dispatcher::dispatchScan() {
         if (p == 0) {
             break;
         }
-        const std::vector<int> batch =
-            m_queue.gatherBatch(m_queue.at(picked).PhoneNumber, now, retryDelay);
-        // Held from writing the batch until the dialer is started, which
-        // then holds it for its run.
-        PortLock lock(m_ports.workingDirectory(), p);
-        if (!m_ports.lock(lock, p) || !m_ports.writeBatch(p, m_portList[static_cast<size_t>(p)],
-                                                          batch, m_queue, recordSettings())) {
+        bool go = true;
+        if (!startBatch(p, m_queue.at(picked).PhoneNumber, &go)) {
+            return false;
+        }
+        if (!go) {
             break;
         }
-        PortActivity& activity = m_activity[static_cast<size_t>(p)];
-        const PortActivity before = activity;
-        activity.batch = static_cast<int>(batch.size());
-        activity.since = now;
+    }
+    m_loop.yield();
+    if (!goOn(token)) {
+        return false;
+    }
+    m_lastScan = m_loop.now();
+    return true;
+}
+
+bool Dispatcher::startBatch(int p, const QString& phone, bool* go) {
+    const auto token = m_alive;
+    const QDateTime now = m_loop.now();
+    const std::vector<int> batch =
+        m_queue.gatherBatch(phone, now, static_cast<double>(m_values[kRetryDelay]));
+    // Held from writing the batch until the dialer is started, which then
+    // holds it for its run.
+    PortLock lock(m_ports.workingDirectory(), p);
+    if (!m_ports.lock(lock, p) || !m_ports.writeBatch(p, m_portList[static_cast<size_t>(p)], batch,
+                                                      m_queue, recordSettings())) {
+        *go = false;
+        return true;
+    }
+    PortActivity& activity = m_activity[static_cast<size_t>(p)];
+    const PortActivity before = activity;
+    activity.batch = static_cast<int>(batch.size());
+    activity.since = now;
+    if (!isNetworkPort(p)) {
         if (!waitDialingDelay()) {
             return false;
         }
@@ -478,18 +658,17 @@ bool Dispatcher::dispatchScan() {
             lock.release();
             m_ports.withdraw(p, m_queue);
             m_activity[static_cast<size_t>(p)] = before;
-            break;
-        }
-        lock.release();
-        if (!m_ports.startDialer(p, m_systemDir) && !goOn(token)) {
-            return false;
+            *go = false;
+            return true;
         }
     }
-    m_loop.yield();
-    if (!goOn(token)) {
+    lock.release();
+    if (!m_ports.startDialer(p, m_systemDir) && !goOn(token)) {
         return false;
     }
-    m_lastScan = m_loop.now();
+    if (isNetworkPort(p) && !m_stopped) {
+        armQuick(kNetworkPollMs);
+    }
     return true;
 }
 
@@ -543,6 +722,22 @@ bool Dispatcher::finishRuns(double maxSeconds) {
 bool Dispatcher::waitDialingDelay() {
     const auto token = m_alive;
     const QDateTime from = m_loop.now();
+    // The network ports' pass may run while this waits (see quickTick).
+    struct Waiting {
+        Dispatcher* d;
+        std::shared_ptr<bool> token;
+        explicit Waiting(Dispatcher* dispatcher, std::shared_ptr<bool> t)
+            : d(dispatcher), token(std::move(t)) {
+            d->m_inDialingWait = true;
+        }
+        ~Waiting() {
+            if (*token) {
+                d->m_inDialingWait = false;
+            }
+        }
+        Waiting(const Waiting&) = delete;
+        Waiting& operator=(const Waiting&) = delete;
+    } waiting(this, token);
     for (;;) {
         // Read on every round: the host may change it while the tick waits.
         const double delay = m_values[kDialingDelay];

@@ -7,6 +7,7 @@
 #include "SendQueue.h"
 
 #include <QDateTime>
+#include <QSet>
 #include <QString>
 
 #include <array>
@@ -29,6 +30,15 @@ class Timer;
 // for its number to a free port's dialer. Events go to the Host inside the
 // tick; the host may send, change properties, stop or even destroy the
 // control from its handlers, and the tick ends at once when it does.
+//
+// Those waits are for modems, which need time between calls and save a
+// costly call by batching. A port whose calvex.ini entry names a network
+// carrier (a connection costs milliseconds) skips them: a batch for it
+// starts as soon as its number's oldest page has waited the short
+// coalescing window and the port is free, and while such a run is on the
+// line its end is looked for every few milliseconds. A number whose batch
+// is on a network port keeps its new pages for its next batch instead of
+// starting a second, small one beside it. Modem ports keep every wait.
 class Dispatcher final {
 public:
     // What a tick reports to the control it works for.
@@ -61,6 +71,15 @@ public:
     static constexpr double kStopGraceSeconds = 10;
     // A port its routes passed over is tried again no sooner than this.
     static constexpr double kRouteProbeSeconds = 60;
+    // Network ports: pages for one number that arrive within this window of
+    // its first one share a run; a run on the line is looked for this often.
+    static constexpr int kCoalesceMs = 100;
+    static constexpr int kNetworkPollMs = 20;
+
+    // The COM ports that the calvex.ini at `settingsPath` gives a network
+    // carrier; asked again whenever the file changes. Without it every port
+    // is a modem.
+    using NetworkPorts = std::function<QSet<int>(const QString& settingsPath)>;
 
     // `values` are the control's properties, read afresh wherever used.
     Dispatcher(EventLoop& loop, Dialogs& dialogs, Launcher& launcher, const QString& workingDir,
@@ -75,6 +94,9 @@ public:
     // Port position 1..kMaxPorts; a default one beyond.
     PortActivity activity(int position) const;
     void setSystemDirectory(const QString& dir) { m_systemDir = dir; }
+    void setNetworkPorts(NetworkPorts probe);
+    // Whether the port at `position` is served by a network carrier.
+    bool isNetworkPort(int position) const;
 
     // The port list: positions 1..numPorts, each a COM port number.
     int numPorts() const { return m_numPorts; }
@@ -117,7 +139,17 @@ public:
     bool finishRuns(double maxSeconds);
 
 private:
+    enum class PortClass { Modem, Network };
+
     void Timer1_Timer();
+    // The network ports' own pass, between the ticks: collects their runs
+    // and starts the batches that are ready for them.
+    void quickTick();
+    bool collectNetwork();
+    bool dispatchNetwork();
+    void armQuick(int ms);
+    bool networkWork() const;
+    bool inClass(int p, PortClass c) const { return isNetworkPort(p) == (c == PortClass::Network); }
     // Each returns false when the tick must end at once (the control was
     // destroyed or dispatching stopped from inside an event handler).
     bool collectResults();
@@ -129,9 +161,14 @@ private:
     // Reads calvex.ini's routes again when the file changed; an unusable
     // port is used again once its settings changed.
     void refreshSettings();
-    // A free port that may carry the pages for `phone` (its route's first
-    // that is free and working), or 0.
-    int portFor(const QString& phone);
+    // A free port of class `c` that may carry the pages for `phone` (its
+    // route's first that is free and working, when that one is of class
+    // `c`), or 0.
+    int portFor(const QString& phone, PortClass c);
+    // Writes the batch of `phone`'s eligible slots into port p and starts
+    // its dialer, after the dialing delay unless p is a network port. False
+    // when the tick must end; `go` false when the scan should stop.
+    bool startBatch(int p, const QString& phone, bool* go);
     bool working(int p) const;
     // Whether `phone`'s route has a port other than p that can be tried now.
     bool otherRoutePort(const QString& phone, int p) const;
@@ -148,6 +185,11 @@ private:
     std::array<std::int16_t, kMaxPorts + 1> m_portList{};
     int m_numPorts = 0;
     std::unique_ptr<Timer> m_timer;
+    std::unique_ptr<Timer> m_quick;  // single shot: the network ports' pass
+    NetworkPorts m_networkProbe;
+    QSet<int> m_networkComs;
+    bool m_inQuick = false;
+    bool m_inDialingWait = false;
     std::optional<QDateTime> m_lastScan;
     bool m_inTick = false;
     bool m_stopped = false;

@@ -191,6 +191,12 @@ void PagerOCX::setGroupTimeWindow(qint32 v) { d->setValue(kGroupTimeWindow, v); 
 qint32 PagerOCX::propertyValue(int i) const { return d->values.at(static_cast<size_t>(i)); }
 void PagerOCX::setPropertyValue(int i, qint32 v) { d->setValue(i, v); }
 
+void PagerOCX::setNetworkPorts(std::function<QSet<int>(const QString& settingsPath)> probe) {
+    d->dispatcher.setNetworkPorts(std::move(probe));
+}
+
+bool PagerOCX::isNetworkPort(int position) const { return d->dispatcher.isNetworkPort(position); }
+
 qint32 PagerOCX::QueueCount() const { return d->dispatcher.queue().count(); }
 void PagerOCX::setQueueCount(qint32) {
     d->dialogs.show(QStringLiteral("The QueueCount property is read only"), QString(),

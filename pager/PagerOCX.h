@@ -4,6 +4,7 @@
 #include "PropertyBag.h"
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 #include <cstdint>
@@ -115,6 +116,11 @@ public:
     };
     PortState portState(int position) const;
     QString systemDirectory() const;
+    // Tells which COM ports the calvex.ini at the given path gives a network
+    // carrier: those take their batches without the modems' waits. Asked
+    // again whenever the file changes; without it every port is a modem.
+    void setNetworkPorts(std::function<QSet<int>(const QString& settingsPath)> probe);
+    bool isNetworkPort(int position) const;
     QString workingDirectory() const;
     Properties properties() const;
     // Port-file reads and writes go through `device` (the file itself unless

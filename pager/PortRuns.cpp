@@ -259,6 +259,14 @@ bool PortRuns::anyRun() const {
     return false;
 }
 
+bool PortRuns::onLine(int p) const {
+    if (p < 1 || p > kPorts) {
+        return false;
+    }
+    const Run& run = m_runs[static_cast<size_t>(p)];
+    return run.dialer || run.startFailed || run.written;
+}
+
 void PortRuns::fillRecord(PortRecord& rec, const QueueSlot& slot, int s, std::int16_t comPort,
                           const RecordSettings& settings) {
     rec.comPort = comPort;

@@ -99,6 +99,8 @@ public:
     bool isHeld(int p) const { return m_held[static_cast<size_t>(p)]; }
     // Whether any port still has a run of this control to collect.
     bool anyRun() const;
+    // Whether port p has a run of this control to collect.
+    bool onLine(int p) const;
     // Watches port p's running dialer for signs of life: a change of its
     // port file (a record written, or the time stamp the dialer renews while
     // it waits). A run silent for more than `limitSeconds` is asked to stop,

@@ -2,6 +2,7 @@
 
 #include "AlertMailer.h"
 #include "AlertSound.h"
+#include "CarrierPorts.h"
 #include "ConfigStore.h"
 #include "Conversions.h"
 #include "Database.h"
@@ -17,11 +18,14 @@
 #include "PendingActions.h"
 #include "PropertyBag.h"
 #include "QueueFile.h"
+#include "QueueWatch.h"
 #include "SendQueue.h"
 #include "StatusConditions.h"
 #include "StatusListModel.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QSocketNotifier>
 
 namespace vts {
 
@@ -57,6 +61,14 @@ MonitorCore::MonitorCore(EventLoop& loop, Dialogs& dialogs, Launcher& launcher, 
     m_status = std::make_unique<StatusListModel>(m_loop);
     m_alerts = std::make_unique<OperatorAlerts>(m_loop, *m_status, m_view, sound, mailer);
     m_timer1 = m_loop.createTimer(1000, [this] { Timer1_Timer(); });
+    m_intake = m_loop.createTimer(kIntakeCoalesceMs, [this] { intakeNow(); });
+    m_intake->setSingleShot(true);
+    m_watch = std::make_unique<QueueWatch>();
+    if (m_watch->fd() >= 0 && QCoreApplication::instance()) {
+        auto* notifier = new QSocketNotifier(m_watch->fd(), QSocketNotifier::Read);
+        connect(notifier, &QSocketNotifier::activated, this, [this] { queueEvents(); });
+        m_watchNotifier.reset(notifier);
+    }
     m_conditions = std::make_unique<StatusConditions>(
         m_loop, [this](const QString& text) { AddStatus(text); });
     m_results = std::make_unique<ResultRecorder>(
@@ -78,6 +90,8 @@ MonitorCore::MonitorCore(EventLoop& loop, Dialogs& dialogs, Launcher& launcher, 
 
 MonitorCore::~MonitorCore() {
     m_timer1->stop();
+    m_intake->stop();
+    m_watchNotifier.reset();
     stopActivity();
 }
 
@@ -94,6 +108,7 @@ void MonitorCore::endProgram(int code) {
     m_ended = true;
     m_exitCode = code;
     m_timer1->stop();
+    m_intake->stop();
     stopActivity();
     emit ended(code);
 }
@@ -111,12 +126,26 @@ void MonitorCore::createPager() {
         }
     });
     applySavedForm(*m_pager);
+    // Network carriers take their batches without the modems' waits.
+    m_pager->setNetworkPorts(networkComPorts);
     m_alerts->setPager(m_pager.get());
     m_scanner->attach(m_stores.clients(), m_stores.logTable(), m_pager.get());
     connect(m_pager.get(), &PagerOCX::MessageSent, this, &MonitorCore::Pager1_MessageSent);
     connect(m_pager.get(), &PagerOCX::MessageCancelled, this,
             &MonitorCore::Pager1_MessageCancelled);
     connect(m_pager.get(), &PagerOCX::MessageFailed, this, &MonitorCore::Pager1_MessageFailed);
+    // A page settled frees its slot right after its event: a queue that
+    // was full takes the files waiting for it once a chunk is free.
+    const auto feed = [this] {
+        // The settled page's slot is still counted here.
+        if (m_scanner->stoppedFull() && m_pager &&
+            m_pager->QueueCount() <= SendQueue::kSlots - kFeedChunk + 1) {
+            armIntake();
+        }
+    };
+    connect(m_pager.get(), &PagerOCX::MessageSent, this, feed);
+    connect(m_pager.get(), &PagerOCX::MessageCancelled, this, feed);
+    connect(m_pager.get(), &PagerOCX::MessageFailed, this, feed);
     connect(m_pager.get(), &PagerOCX::MessageCause, this,
             [this](const QString& id, const QString& cause, bool retried) {
                 if (!abandoned()) m_causes->note(id, cause, retried);
@@ -246,12 +275,54 @@ void MonitorCore::check() {
     const QDateTime now = m_loop.now();
     if (!m_lastCheck || EventLoop::secondsBetween(*m_lastCheck, now) > interval) {
         expirySweep();
+        watchQueue();
         if (!m_scanner->scan()) {
             return;
         }
+        m_watch->scanned();
         m_lastCheck = m_loop.now();
     }
     m_loop.yield();
+}
+
+void MonitorCore::watchQueue() {
+    // The queue folder comes from the settings, which may name another one
+    // at any check.
+    m_watch->watch(queuePath(QStringLiteral("\\")));
+}
+
+void MonitorCore::queueEvents() {
+    if (m_watch->takeEvents()) {
+        armIntake();
+    }
+}
+
+void MonitorCore::armIntake() {
+    if (!abandoned() && !m_intake->isActive()) {
+        m_intake->start();
+    }
+}
+
+void MonitorCore::intakeNow() {
+    if (abandoned() || !m_startUp->isDone() || !m_timer1->isActive() || m_exit->isRequested()) {
+        return;
+    }
+    if (m_checking) {
+        armIntake();  // after the check under way
+        return;
+    }
+    m_watch->takeEvents();
+    m_checking = true;
+    m_folders.clear();
+    const bool whole = m_scanner->scan(m_watch->writing());
+    m_checking = false;
+    if (abandoned()) {
+        return;
+    }
+    if (whole) {
+        m_watch->scanned();
+    }
+    m_exit->runRequested();
 }
 
 void MonitorCore::expirySweep() {

@@ -31,6 +31,7 @@ class ExpirySweep;
 class Launcher;
 class MonitorView;
 class OperatorAlerts;
+class QueueWatch;
 class StatusConditions;
 class StatusListModel;
 class Timer;
@@ -103,6 +104,16 @@ public:
     Timer& timer1() override { return *m_timer1; }
     Timer& timer2();
     std::optional<QDateTime> lastCheck() const { return m_lastCheck; }
+    // Reads the queue folder watch's events; when a queue file may be ready
+    // the intake runs within kIntakeCoalesceMs. The program calls it when the
+    // watch is readable; tests call it after they drop a file.
+    void queueEvents();
+    // A burst of events within this window is taken in one scan.
+    static constexpr int kIntakeCoalesceMs = 20;
+    // A full pager queue takes more files once this many slots are free:
+    // pages taken in one go travel in one batch per number, where pages
+    // taken one by one as single slots free would each start a run.
+    static constexpr int kFeedChunk = 200;
     bool isChecking() const override { return m_checking; }
     bool hasEnded() const override { return m_ended; }
     // The exit status once ended: 0 after the exit sequence, 1 after a fatal message.
@@ -126,6 +137,11 @@ signals:
 
 private:
     void check();
+    // The intake between checks: a new queue file, or room again in the
+    // pager control's full queue.
+    void intakeNow();
+    void armIntake();
+    void watchQueue();
     void expirySweep();
 
     // Shared by the hosts' interfaces.
@@ -176,6 +192,9 @@ private:
     std::unique_ptr<OperatorAlerts> m_alerts;
     std::unique_ptr<Timer> m_timer1;
     std::unique_ptr<ExpirySweep> m_sweep;
+    std::unique_ptr<QueueWatch> m_watch;
+    std::unique_ptr<Timer> m_intake;  // single shot
+    std::unique_ptr<QObject> m_watchNotifier;
     std::unique_ptr<StatusConditions> m_conditions;
     std::unique_ptr<ResultRecorder> m_results;
     std::unique_ptr<QueueScanner> m_scanner;

@@ -61,7 +61,8 @@ void QueueScanner::attach(db::Recordset* clients, db::Recordset* log, PagerOCX* 
     m_pager = pager;
 }
 
-bool QueueScanner::scan() {
+bool QueueScanner::scan(const QSet<QString>& leave) {
+    m_stoppedFull = false;
     const QString queue = m_host.queuePath(QStringLiteral("\\"));
     const auto entries = queueentries::list(queue, QStringLiteral("A*.PMF"));
     if (!entries) {
@@ -85,13 +86,16 @@ bool QueueScanner::scan() {
         // queue folder for a later check.
         if (m_pager && m_pager->QueueCount() >= kPagerSlots) {
             whole = false;
+            m_stoppedFull = true;
             break;
         }
         using Kind = queueentries::Entry::Kind;
         switch (e.kind) {
             case Kind::File:
-                if (m_logRefused &&
-                    EventLoop::secondsBetween(*m_logRefused, m_loop.now()) < kLogRetrySeconds) {
+                if (leave.contains(e.name)) {
+                    // Still being written: its writer's close brings it back.
+                } else if (m_logRefused && EventLoop::secondsBetween(*m_logRefused, m_loop.now()) <
+                                               kLogRetrySeconds) {
                     whole = false;  // the log took no rows a moment ago
                 } else if (!takeFile(e.name)) {
                     m_logRefused = m_loop.now();

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <QSet>
 #include <QStringList>
 #include <optional>
 
@@ -57,8 +58,12 @@ public:
     void attach(db::Recordset* clients, db::Recordset* log, PagerOCX* pager);
 
     // One pass over the queue folder. False when it stopped early (the host
-    // asked, or the settings could not be re-read).
-    bool scan();
+    // asked, or the settings could not be re-read). Files named in `leave`
+    // (a writer still has them open) are left for a later pass.
+    bool scan(const QSet<QString>& leave = {});
+    // Whether the last pass stopped because the pager control's queue was
+    // full: files wait in the queue folder until slots free.
+    bool stoppedFull() const { return m_stoppedFull; }
 
     // The file a scan is between logging and handing over (empty when none).
     const QString& inHand() const { return m_inHand; }
@@ -85,6 +90,7 @@ private:
     // next attempt, so a held store costs one short wait now and then.
     std::optional<QDateTime> m_logRefused;
     QString m_inHand;
+    bool m_stoppedFull = false;
 };
 
 }  // namespace vts
