@@ -292,6 +292,13 @@ int Dialer::run(int portIndex) {
         trace.addMask(QStringLiteral("AT+CPIN=\"%1\"").arg(m_opt.gsmPin),
                       QStringLiteral("AT+CPIN=\"***\""));
     }
+    // The carriers' log-in passwords never travel in a traced line; masked
+    // all the same, should a server echo one back.
+    for (const QString& secret : {m_opt.smtp.password, m_opt.smpp.password}) {
+        if (secret.size() >= 4) {
+            trace.addMask(secret, QStringLiteral("***"));
+        }
+    }
     trace.note(QStringLiteral("dialer run for %1").arg(portfile::fileName(portIndex)));
 
     batch.readRecords();

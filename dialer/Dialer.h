@@ -35,6 +35,24 @@ struct DialerOptions {
     struct Tls {
         QString caFile, caPath, certFile, keyFile;
     } tls;
+    // [smtp]: pages as e-mail.
+    struct Smtp {
+        QString to = QStringLiteral("{pin}");  // {pin} and {phone} replaced
+        QString from = QStringLiteral("vantrel@localhost");
+        QString subject;
+        bool starttls = false;
+        QString user, password;
+        Tls tls;
+    } smtp;
+    // [smpp]: pages as SMS through an SMS centre.
+    struct Smpp {
+        QString systemId, password, systemType, sourceAddr;
+        int sourceTon = 0, sourceNpi = 0, destTon = 1, destNpi = 1;
+        int window = 10;  // submits awaiting their reply
+        bool registeredDelivery = false;
+        double enquireLink = 30;  // seconds of silence before an enquire_link
+        Tls tls;
+    } smpp;
     qint64 traceLimit = TraceLog::kDefaultLimit;  // bytes of KRX<N>.log before it turns
     // The port's entry in calvex.ini (see PortTarget), else /dev/ttyS<n-1>.
     QString devicePath(int comPort) const;

@@ -23,10 +23,10 @@ struct DialerOptions;
 // What a COM port's entry in calvex.ini points at.
 struct PortTarget {
     // One row per kind in PortKinds.cpp; Count must stay last.
-    enum class Kind { Modem, TapTcp, Snpp, Wctp, Gsm, Count };
+    enum class Kind { Modem, TapTcp, Snpp, Wctp, Gsm, Smtp, Smpp, Smpps, Count };
     Kind kind = Kind::Modem;
     QString device;  // Modem and Gsm: the serial device
-    QString host;    // TapTcp and Snpp
+    QString host;    // TapTcp, Snpp, Smtp, Smpp and Smpps
     quint16 port = 0;
     QString url;  // Wctp
 
@@ -135,6 +135,9 @@ protected:
             m_reason = why;
         }
     }
+    // The carrier answered something of this batch (for kinds that write
+    // statuses themselves, as replies come in).
+    void noteAnswered() { m_answered = true; }
     Batch& batch() { return *m_batch; }
     TraceLog& trace();
     const PortRecord& call() const { return *m_call; }
@@ -148,6 +151,7 @@ private:
     Batch* m_batch = nullptr;
     const PortRecord* m_call = nullptr;
     double m_timeout = 60;
+    bool m_answered = false;
 };
 
 // The record's Timeout in seconds: 0 or less means 60, at most 300.
