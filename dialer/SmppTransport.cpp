@@ -33,12 +33,14 @@ SmppTransport::~SmppTransport() = default;
 std::optional<SmppTransport::Address> SmppTransport::destination(const QString& pin, int ton,
                                                                  int npi) {
     Address a{{}, ton, npi};
+    bool international = false;
     for (qsizetype i = 0; i < pin.size(); ++i) {
         const QChar c = pin[i];
         if (c == u' ' || c == u'-' || c == u'.' || c == u'(' || c == u')') {
             continue;
         }
-        if (c == u'+' && a.digits.isEmpty() && a.ton == ton) {
+        if (c == u'+' && a.digits.isEmpty() && !international) {
+            international = true;
             a.ton = 1;
             a.npi = 1;
         } else if (c >= u'0' && c <= u'9') {
@@ -161,7 +163,6 @@ void SmppTransport::handle(const Pdu& pdu) {
                                  .arg(pdu.sequence)
                                  .arg(statusName(pdu.status)));
                 m_bindStatus = static_cast<int>(pdu.status);
-                noteAnswered();
             }
             return;
         case SubmitSm | Response: {

@@ -5,8 +5,11 @@
 #include "DialerRun.h"
 
 #include <CauseFile.h>
+#include <SmsPdu.h>
 
 #include <QDir>
+
+#include <functional>
 
 namespace vts {
 namespace {
@@ -17,7 +20,7 @@ using test::str;
 const QString kPeers = QStringLiteral(DIALER_PEERS_DIR);
 
 class PeerProcess : public test::DialerRun {
-protected:
+public:
     void TearDown() override {
         if (m_peer.state() != QProcess::NotRunning) {
             m_peer.kill();
@@ -171,6 +174,253 @@ TEST_F(MailPeer, RepliesJudgeEachPageAndTheSessionNeedsTlsAndALogIn) {
     ASSERT_EQ(peerLog().size(), 1);
     EXPECT_EQ(peerLog()[0].value(QLatin1String("to")).toArray().first().toString(),
               QStringLiteral("555-1000@sms.example.org"));
+}
+
+class SmscPeer : public PeerProcess {
+public:
+    void SetUp() override {
+        PeerProcess::SetUp();
+        QProcess p;
+        p.start(QStringLiteral("perl"), {QStringLiteral("-MNet::SMPP"), QStringLiteral("-e1")});
+        if (!p.waitForFinished(10000) || p.exitCode() != 0) {
+            GTEST_SKIP() << "Net::SMPP is not installed (Debian: libnet-smpp-perl)";
+        }
+    }
+    QList<QJsonObject> events(const char* event) {
+        QList<QJsonObject> out;
+        for (const QJsonObject& o : peerLog()) {
+            if (str(o, "event") == QLatin1String(event)) {
+                out << o;
+            }
+        }
+        return out;
+    }
+};
+
+// The text of submits as the handset would join them: each part's user
+// data header read, the parts put in order.
+QString joined(const QList<QJsonObject>& submits, int* reference = nullptr) {
+    QMap<int, QString> parts;
+    for (const QJsonObject& s : submits) {
+        QByteArray m = QByteArray::fromHex(str(s, "message").toLatin1());
+        int sequence = 1;
+        if (s.value(QLatin1String("esm_class")).toInt() & 0x40) {
+            const int udhl = static_cast<unsigned char>(m[0]);
+            if (reference) {
+                *reference = static_cast<unsigned char>(m[3]);
+            }
+            sequence = static_cast<unsigned char>(m[5]);
+            m = m.mid(udhl + 1);
+        }
+        QString text;
+        if (s.value(QLatin1String("data_coding")).toInt() == 8) {
+            for (qsizetype i = 0; i + 1 < m.size(); i += 2) {
+                text += QChar(static_cast<char16_t>((static_cast<unsigned char>(m[i]) << 8) |
+                                                    static_cast<unsigned char>(m[i + 1])));
+            }
+        } else {
+            text = sms::fromGsm7(m);
+        }
+        parts.insert(sequence, text);
+    }
+    return QStringList(parts.values()).join(QString());
+}
+
+// Every row is one batch against Debian's Net::SMPP as the SMS centre:
+// each page's status and finality from its own submit_sm_resp, and what
+// the centre saw of the session.
+TEST_F(SmscPeer, SessionsAgainstAnSmsCentre) {
+    QString longText;
+    for (int i = 0; longText.size() < 400; ++i) {
+        longText += QStringLiteral("word%1 ").arg(i);
+    }
+    longText = longText.trimmed() + QStringLiteral(" {euro}");
+    // Characters the port file carries (Windows-1252) but GSM 7-bit does not.
+    const QString unicode = QString::fromUtf8("C\u00f4te d\u2019Azur \u2013 5 \u20ac");
+    using Check = std::function<void(SmscPeer&)>;
+    const struct {
+        const char* name;
+        QStringList peer;                          // smsc.pl options
+        QByteArray smpp;                           // [smpp] settings beyond the log-in
+        QList<QPair<const char*, QString>> pages;  // PIN, text
+        QList<std::int16_t> statuses;
+        QSet<int> final;
+        bool portFault;
+        Check check;
+    } cases[] = {
+        {"bind, submit, unbind",
+         {},
+         "",
+         {{"+49 151 1234-5678", QStringLiteral("Hello [1]")}},
+         {2},
+         {},
+         false,
+         [](SmscPeer& t) {
+             const auto bind = t.events("bind");
+             ASSERT_EQ(bind.size(), 1);
+             EXPECT_EQ(str(bind[0], "type"), QStringLiteral("transmitter"));
+             EXPECT_EQ(str(bind[0], "system_id"), QStringLiteral("vantrel"));
+             const auto s = t.events("submit");
+             ASSERT_EQ(s.size(), 1);
+             EXPECT_EQ(str(s[0], "dest"), QStringLiteral("4915112345678"));
+             EXPECT_EQ(s[0].value(QLatin1String("dest_ton")).toInt(), 1);
+             EXPECT_EQ(str(s[0], "source"), QStringLiteral("VANTREL"));
+             EXPECT_EQ(s[0].value(QLatin1String("data_coding")).toInt(), 0);
+             EXPECT_EQ(s[0].value(QLatin1String("registered_delivery")).toInt(), 0);
+             EXPECT_EQ(joined(s), QStringLiteral("Hello [1]"));
+             EXPECT_EQ(t.events("unbind").size(), 1);
+             EXPECT_TRUE(t.trace().contains("message_id m1"));
+             EXPECT_FALSE(t.trace().contains("secret"));
+         }},
+        {"each reply judges its page",
+         {},
+         "",
+         {{"9990001", QStringLiteral("invalid destination")},
+          {"8880001", QStringLiteral("throttled")},
+          {"7770001", QStringLiteral("system error")},
+          {"4440001", QStringLiteral("nacked")},
+          {"4915112345678", QStringLiteral("taken")}},
+         {3, 3, 3, 3, 2},
+         {1},
+         false,
+         [](SmscPeer& t) {
+             EXPECT_TRUE(t.causes().pages.value(1).contains(QLatin1String("ESME_RINVDSTADR")));
+             EXPECT_TRUE(t.causes().pages.value(2).contains(QLatin1String("ESME_RTHROTTLED")));
+             EXPECT_TRUE(t.causes().pages.value(4).contains(QLatin1String("generic_nack")));
+         }},
+        {"a window of three",
+         {QStringLiteral("--hold"), QStringLiteral("5")},
+         "window=3\n",
+         {{"4915100000001", QStringLiteral("one")},
+          {"4915100000002", QStringLiteral("two")},
+          {"4915100000003", QStringLiteral("three")},
+          {"4915100000004", QStringLiteral("four")},
+          {"4915100000005", QStringLiteral("five")},
+          {"4915100000006", QStringLiteral("six")},
+          {"4915100000007", QStringLiteral("seven")}},
+         {2, 2, 2, 2, 2, 2, 2},
+         {},
+         false,
+         [](SmscPeer& t) {
+             const auto s = t.events("submit");
+             ASSERT_EQ(s.size(), 7);
+             EXPECT_EQ(s.last().value(QLatin1String("outstanding")).toInt(), 3);
+         }},
+        {"long texts in parts under one reference",
+         {},
+         "",
+         {{"4915112345678", longText}, {"4915112345679", unicode}},
+         {2, 2},
+         {},
+         false,
+         [&](SmscPeer& t) {
+             QList<QJsonObject> first, second;
+             for (const QJsonObject& s : t.events("submit")) {
+                 (str(s, "dest").endsWith(u'8') ? first : second) << s;
+             }
+             ASSERT_EQ(first.size(), 3);
+             int reference = -1;
+             EXPECT_EQ(joined(first, &reference), longText);
+             for (const QJsonObject& s : first) {
+                 EXPECT_EQ(s.value(QLatin1String("esm_class")).toInt(), 0x40);
+                 int r = -2;
+                 joined({s}, &r);
+                 EXPECT_EQ(r, reference);
+             }
+             ASSERT_EQ(second.size(), 1);
+             EXPECT_EQ(second[0].value(QLatin1String("data_coding")).toInt(), 8);
+             EXPECT_EQ(joined(second), unicode);
+         }},
+        {"a dropped connection",
+         {},
+         "",
+         {{"4915112345678", QStringLiteral("taken")},
+          {"6660001", QStringLiteral("dropped")},
+          {"4915112345678", QStringLiteral("after")}},
+         {2, 3, 3},
+         {},
+         false,
+         [](SmscPeer& t) {
+             EXPECT_TRUE(t.causes().pages.value(2).contains(QLatin1String("connection lost")));
+         }},
+        {"a refused bind",
+         {QStringLiteral("--user"), QStringLiteral("vantrel"), QStringLiteral("--password"),
+          QStringLiteral("other")},
+         "",
+         {{"4915112345678", QStringLiteral("one")}, {"4915112345678", QStringLiteral("two")}},
+         {3, 3},
+         {},
+         true,
+         [](SmscPeer& t) {
+             EXPECT_TRUE(t.causes().portWhy.contains(QLatin1String("ESME_RINVPASWD")));
+             EXPECT_TRUE(t.events("submit").isEmpty());
+         }},
+        {"the centre's requests and a keep-alive",
+         {QStringLiteral("--ping"), QStringLiteral("--delay"), QStringLiteral("1.6")},
+         "enquire_link=1\n",
+         {{"4915112345678", QStringLiteral("slow")}},
+         {2},
+         {},
+         false,
+         [](SmscPeer& t) {
+             EXPECT_EQ(t.events("enquire_link_resp").size(), 1);
+             const auto nacks = t.events("nack");
+             ASSERT_EQ(nacks.size(), 1);
+             EXPECT_EQ(nacks[0].value(QLatin1String("status")).toInt(), 3);  // ESME_RINVCMDID
+             EXPECT_GE(t.events("enquire_link").size(), 1);
+         }},
+        {"receipts asked for",
+         {},
+         "registered_delivery=on\n",
+         {{"4915112345678", QStringLiteral("reaches")}, {"5550001", QStringLiteral("does not")}},
+         {2, 2},
+         {},
+         false,
+         [](SmscPeer& t) {
+             EXPECT_EQ(str(t.events("bind").value(0), "type"), QStringLiteral("transceiver"));
+             for (const QJsonObject& s : t.events("submit")) {
+                 EXPECT_EQ(s.value(QLatin1String("registered_delivery")).toInt(), 1);
+             }
+             // The centre stops reading at unbind: a reply to a late receipt
+             // may go unseen by it.
+             const auto resps = t.events("deliver_sm_resp");
+             ASSERT_GE(resps.size(), 1);
+             EXPECT_EQ(resps[0].value(QLatin1String("status")).toInt(), 0);
+             EXPECT_TRUE(t.trace().contains("receipt for m1: DELIVRD")) << t.trace().constData();
+             EXPECT_TRUE(t.trace().contains("receipt for m2: UNDELIV err 001"));
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray port =
+            startPeer(QStringLiteral("perl"), QStringList{kPeers + QStringLiteral("/smsc.pl")} +
+                                                  c.peer + QStringList{path("peer.jsonl")});
+        writeFile(QStringLiteral("calvex.ini"),
+                  "[ports]\nCOM1=smpp:127.0.0.1:" + port +
+                      "\n[smpp]\nsystem_id=vantrel\npassword=secret\nsource_addr=VANTREL\n" +
+                      c.smpp);
+        QList<PortRecord> recs;
+        for (int i = 0; i < c.pages.size(); ++i) {
+            recs << message(i + 1, c.pages[i].second, QString::fromUtf8(c.pages[i].first));
+        }
+        writePortFile(recs);
+        runDialer();
+        const std::int16_t header =
+            std::all_of(c.statuses.begin(), c.statuses.end(), [](auto s) { return s == 2; }) ? 2
+                                                                                             : 3;
+        expectStatuses(header, c.statuses);
+        EXPECT_EQ(causes().final, c.final);
+        EXPECT_EQ(causes().port != causefile::PortFault::None, c.portFault)
+            << causes().portWhy.toStdString();
+        c.check(*this);
+        if (HasFailure()) {
+            ADD_FAILURE() << trace().constData();
+            return;
+        }
+        m_peer.kill();
+        m_peer.waitForFinished(5000);
+        reset();
+    }
 }
 
 }  // namespace
