@@ -1,5 +1,7 @@
 #include "Dialer.h"
 
+#include "DeliveryLog.h"
+
 #include "IniFile.h"
 #include "Line.h"
 #include "PortKinds.h"
@@ -182,6 +184,21 @@ bool Dialer::writeStatus(int record, std::int16_t status) {
     return portfile::writeRecord(m_path, record, *bytes);
 }
 
+Dialer::Dialer(QString workDir, DialerOptions options)
+    : m_dir(std::move(workDir)), m_opt(std::move(options)) {}
+
+Dialer::~Dialer() = default;
+
+void Dialer::awaitReceipts(Page& page, const QStringList& messageIds) {
+    if (!m_delivery) m_delivery = std::make_unique<DeliveryLog>(m_dir, *m_trace);
+    m_delivery->submitted(page.rec.uniqueId, messageIds);
+}
+
+void Dialer::receipt(const QString& messageId, bool delivered, const QString& reason) {
+    if (!m_delivery) m_delivery = std::make_unique<DeliveryLog>(m_dir, *m_trace);
+    m_delivery->receipt(messageId, delivered, reason);
+}
+
 void Dialer::setStatus(Page& job, PortStatus status, const QString& why, bool final) {
     // A run stopped because its server ended was not cancelled by anyone:
     // its unfinished pages failed this attempt and are retried.
@@ -268,6 +285,7 @@ int Dialer::run(int portIndex) {
     m_opt.stateDir = m_dir;
     TraceLog trace;
     m_trace = &trace;
+    m_delivery.reset();
     if (!QFileInfo(m_path).isFile()) {
         return 2;
     }

@@ -10,6 +10,7 @@
 #include <QList>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 // One dialer run over one port file: reads the batch the pager control
@@ -65,8 +66,8 @@ struct DialerOptions {
 
 class Dialer final : public Batch {
 public:
-    Dialer(QString workDir, DialerOptions options)
-        : m_dir(std::move(workDir)), m_opt(std::move(options)) {}
+    Dialer(QString workDir, DialerOptions options);
+    ~Dialer() override;
 
     // Exit status: 0 every message sent, 1 some failed, 2 nothing to do
     // (no such port file, or its header is not Busy).
@@ -90,6 +91,8 @@ public:
     void setStatus(Page& page, PortStatus status, const QString& why, bool final = false) override;
     void portFault(bool unusable, const QString& why) override;
     TraceLog& trace() override { return *m_trace; }
+    void awaitReceipts(Page& page, const QStringList& messageIds) override;
+    void receipt(const QString& messageId, bool delivered, const QString& reason) override;
 
 private:
     bool writeStatus(int record, std::int16_t status);
@@ -103,6 +106,7 @@ private:
     QString m_causePath;  // mordax<N>.why: why each page was not delivered
     QList<Page> m_jobs;
     class TraceLog* m_trace = nullptr;
+    std::unique_ptr<class DeliveryLog> m_delivery;
 };
 
 }  // namespace vts

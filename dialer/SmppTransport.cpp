@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 
+#include <poll.h>
 #include <unistd.h>
 
 namespace vts {
@@ -131,6 +132,9 @@ bool SmppTransport::serve(const std::function<bool()>& done) {
         switch (m_line->read(m_in, wake)) {
             case LineWait::Data:
                 m_lastHeard = Clock::now();
+                if (m_receiving && m_bindStatus >= 0) {
+                    m_replyBy = Clock::time_point::max();  // the centre is there
+                }
                 continue;
             case LineWait::Timeout:
                 if (Clock::now() >= m_replyBy) {
@@ -140,6 +144,9 @@ bool SmppTransport::serve(const std::function<bool()>& done) {
                 trace().note(QStringLiteral("-> enquire_link #%1").arg(m_sequence + 1));
                 request(EnquireLink, {});
                 m_lastHeard = Clock::now();
+                if (m_receiving) {
+                    m_replyBy = std::min(m_replyBy, deadlineIn(timeout()));
+                }
                 continue;
             case LineWait::Cancelled:
                 down(QStringLiteral("stopped"));
@@ -157,6 +164,7 @@ void SmppTransport::handle(const Pdu& pdu) {
     switch (pdu.command) {
         case BindTransceiver | Response:
         case BindTransmitter | Response:
+        case BindReceiver | Response:
             if (pdu.sequence == m_bindSequence) {
                 trace().note(QStringLiteral("<- %1 #%2 %3")
                                  .arg(name)
@@ -223,10 +231,19 @@ void SmppTransport::handle(const Pdu& pdu) {
                 respond(pdu, RINVMSGLEN);
                 return;
             }
+            // Answered first: the centre may wait for the reply while the
+            // store is busy for a moment.
+            respond(pdu, ROK, Writer().cstring({}, 65).data());
             if (receipt) {
                 m_receipts.append({receipt->messageId, receipt->state, receipt->error});
+                batch().receipt(
+                    QString::fromLatin1(receipt->messageId), receipt->delivered(),
+                    receipt->delivered()
+                        ? QString()
+                        : receipt->state + (receipt->error.isEmpty()
+                                                ? QString()
+                                                : QStringLiteral(" err ") + receipt->error));
             }
-            respond(pdu, ROK, Writer().cstring({}, 65).data());
             return;
         }
         case Unbind:
@@ -281,6 +298,9 @@ void SmppTransport::answerPart(const Pending& p, std::uint32_t status, const QSt
     switch (s.worst) {
         case Verdict::Sent:
             batch().setStatus(*p.page, PortStatus::Sent, {});
+            if (m_opt.smpp.registeredDelivery) {
+                batch().awaitReceipts(*p.page, s.messageIds);
+            }
             break;
         case Verdict::Final:
             batch().setStatus(*p.page, PortStatus::Failed, s.why, true);
@@ -291,14 +311,17 @@ void SmppTransport::answerPart(const Pending& p, std::uint32_t status, const QSt
     }
 }
 
-bool SmppTransport::open(const QList<Page*>& pages) {
+bool SmppTransport::bind(std::uint32_t command, qsizetype pages) {
     const bool tls = m_target.kind == PortTarget::Kind::Smpps;
+    m_in.clear();
+    m_bindStatus = -1;
+    m_unbound = false;
     QString error;
     if (tls) {
         trace().note(QStringLiteral("connecting in TLS to %1 port %2 for %3 page(s)")
                          .arg(m_target.host)
                          .arg(m_target.port)
-                         .arg(pages.size()));
+                         .arg(pages));
         auto line = std::make_unique<TlsLine>();
         if (!line->connect(m_target.host, m_target.port, m_opt.smpp.tls, timeout(), &error)) {
             trace().note(error);
@@ -308,16 +331,13 @@ bool SmppTransport::open(const QList<Page*>& pages) {
         m_line = std::move(line);
     } else {
         auto line = std::make_unique<TcpLine>();
-        if (!connectTcp(*line, pages.size())) {
+        if (!connectTcp(*line, pages)) {
             return false;
         }
         m_line = std::move(line);
     }
     m_up = true;
-    m_window = m_opt.smpp.window;
     m_lastHeard = Clock::now();
-    const bool receipts = m_opt.smpp.registeredDelivery;
-    const std::uint32_t command = receipts ? BindTransceiver : BindTransmitter;
     Bind b;
     b.systemId = m_opt.smpp.systemId.toLatin1();
     b.password = m_opt.smpp.password.toLatin1();
@@ -340,6 +360,47 @@ bool SmppTransport::open(const QList<Page*>& pages) {
         return false;
     }
     return true;
+}
+
+bool SmppTransport::open(const QList<Page*>& pages) {
+    m_window = m_opt.smpp.window;
+    return bind(m_opt.smpp.registeredDelivery ? BindTransceiver : BindTransmitter, pages.size());
+}
+
+void SmppTransport::receive(Batch& sink) {
+    attach(sink, 30);
+    m_receiving = true;
+    double wait = 1;
+    while (!Cancellation::requested()) {
+        if (bind(BindReceiver, 0)) {
+            wait = 1;
+            m_replyBy = Clock::time_point::max();
+            serve([] { return false; });
+        }
+        if (Cancellation::requested()) {
+            break;
+        }
+        m_line.reset();
+        trace().note(QStringLiteral("binding again in %1 s").arg(wait));
+        // A wait that a stop request ends at once.
+        pollfd p{Cancellation::wakeFd(), POLLIN, 0};
+        const Deadline until = deadlineIn(wait);
+        while (!Cancellation::requested() && Clock::now() < until) {
+            ::poll(&p, p.fd >= 0 ? 1 : 0, pollTimeoutMs(until));
+        }
+        wait = std::min(wait * 2, 60.0);
+    }
+    // An orderly end: the session, if it still stands, is unbound.
+    if (m_line) {
+        Cancellation::setWatched(false);
+        m_up = true;
+        trace().note(QStringLiteral("-> unbind #%1").arg(m_sequence + 1));
+        m_unbindSequence = request(Unbind, {});
+        m_replyBy = deadlineIn(5);
+        serve([this] { return m_unbound; });
+        m_up = false;
+        m_line.reset();
+    }
 }
 
 Outcome SmppTransport::send(Page& page) {

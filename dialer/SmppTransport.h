@@ -51,6 +51,11 @@ public:
     };
     const QList<Receipt>& receipts() const { return m_receipts; }
 
+    // Stays bound as a receiver, handing each delivery receipt to `sink`,
+    // binding again after a lost session (waits doubling from 1 s to 60 s),
+    // until a stop request ends it with unbind.
+    void receive(Batch& sink);
+
 protected:
     bool open(const QList<Page*>& pages) override;
     Outcome send(Page& page) override;
@@ -74,6 +79,8 @@ private:
     // Handles what the SMS centre sends until `done` holds; false once the
     // session is down (the reason kept).
     bool serve(const std::function<bool()>& done);
+    // Connects and binds with `command`; false with the reason traced.
+    bool bind(std::uint32_t command, qsizetype pages);
     void handle(const smpp::Pdu& pdu);
     void answerPart(const Pending& p, std::uint32_t status, const QString& what,
                     const QByteArray& messageId);
@@ -86,6 +93,7 @@ private:
     std::uint32_t m_bindSequence = 0, m_unbindSequence = 0;
     int m_bindStatus = -1;  // -1: no reply yet
     bool m_unbound = false;
+    bool m_receiving = false;  // a receiver awaits no reply but to its enquire_link
     int m_window = 10;
     int m_reference = 0;
     QHash<std::uint32_t, Pending> m_pending;  // by sequence number

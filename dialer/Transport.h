@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -63,6 +64,13 @@ public:
     // used until its settings change.
     virtual void portFault(bool unusable, const QString& why) = 0;
     virtual TraceLog& trace() = 0;
+    // The carrier took `page` as `messageIds` (one per part) and will send
+    // a receipt for each.
+    virtual void awaitReceipts(Page& /*page*/, const QStringList& /*messageIds*/) {}
+    // The network's receipt for the part sent as `messageId`; `reason` is
+    // its state and error code when not delivered.
+    virtual void receipt(const QString& /*messageId*/, bool /*delivered*/,
+                         const QString& /*reason*/) {}
 };
 
 // What one page's exchange came to.
@@ -134,6 +142,11 @@ protected:
         if (m_reason.isEmpty()) {
             m_reason = why;
         }
+    }
+    // Binds the transport to `batch` outside deliver() (a receiver).
+    void attach(Batch& batch, double timeout) {
+        m_batch = &batch;
+        m_timeout = timeout;
     }
     // The carrier answered something of this batch (for kinds that write
     // statuses themselves, as replies come in).

@@ -5,6 +5,8 @@
 #include "DialerRun.h"
 
 #include <CauseFile.h>
+#include <DeliveryStore.h>
+#include <LogStore.h>
 #include <SmsPdu.h>
 
 #include <QDir>
@@ -421,6 +423,87 @@ TEST_F(SmscPeer, SessionsAgainstAnSmsCentre) {
         m_peer.waitForFinished(5000);
         reset();
     }
+}
+
+// Receipts that come after the run has ended reach tblDelivery through the
+// receiver, which stays bound until stopped; vtsctl shows what they said,
+// and a page without one shows "no receipt" once the set time has passed.
+TEST_F(SmscPeer, LateReceiptsReachTheLogThroughTheReceiver) {
+    logstore::create(dir());
+    {
+        auto log = logstore::open(dir());
+        for (int id = 1001; id <= 1003; ++id) {
+            log->execute(QStringLiteral("INSERT INTO tblLog (ID, Status, StatusDescription, "
+                                        "TAPPIN, Message, SentTime) VALUES (?, 2, 'Sent', "
+                                        "'4915112345678', ?, '2026-01-01 10:00:00')"),
+                         {id, QStringLiteral("page %1").arg(id)});
+        }
+    }
+    const QByteArray port = startPeer(
+        QStringLiteral("perl"),
+        {kPeers + QStringLiteral("/smsc.pl"), QStringLiteral("--quiet"), QStringLiteral("--late"),
+         QStringLiteral("m1:DELIVRD:000,m2:UNDELIV:034,m9:DELIVRD:000"), path("peer.jsonl")});
+    writeFile(QStringLiteral("calvex.ini"),
+              "[ports]\nCOM1=smpp:127.0.0.1:" + port +
+                  "\n[smpp]\nsystem_id=vantrel\npassword=secret\nregistered_delivery=on\n"
+                  "enquire_link=1\n[delivery]\nnoreceipt=5\n");
+    writePortFile({message(1, QStringLiteral("one"), QStringLiteral("4915112345678")),
+                   message(2, QStringLiteral("two"), QStringLiteral("4915112345678")),
+                   message(3, QStringLiteral("three"), QStringLiteral("4915112345678"))});
+    EXPECT_EQ(runDialer(), 0) << trace().constData();
+    const auto state = [this](qint64 id, const QDateTime& now = QDateTime::currentDateTime()) {
+        auto log = logstore::open(dir());
+        const auto d = delivery::of(*log, id, delivery::noReceiptMinutes(dir()), now);
+        return d ? d->state + (d->reason.isEmpty() ? QString() : u':' + d->reason) : QString();
+    };
+    EXPECT_EQ(state(1001), QStringLiteral("awaiting receipt"));
+
+    QProcess receiver;
+    receiver.setWorkingDirectory(dir());
+    receiver.setProcessChannelMode(QProcess::ForwardedChannels);
+    receiver.start(test::binDir() + QStringLiteral("/calvex"),
+                   {QStringLiteral("--receive"), QStringLiteral("1")});
+    ASSERT_TRUE(receiver.waitForStarted(5000));
+    for (int i = 0; i < 100 && state(1002) == QLatin1String("awaiting receipt"); ++i) {
+        receiver.waitForFinished(100);
+    }
+    EXPECT_EQ(state(1001), QStringLiteral("delivered"));
+    EXPECT_EQ(state(1002), QStringLiteral("not delivered:UNDELIV err 034"));
+    EXPECT_EQ(state(1003), QStringLiteral("awaiting receipt"));
+    EXPECT_EQ(state(1003, QDateTime::currentDateTime().addSecs(6 * 60)),
+              QStringLiteral("no receipt"));
+    ::kill(static_cast<pid_t>(receiver.processId()), SIGTERM);
+    ASSERT_TRUE(receiver.waitForFinished(10000));
+    EXPECT_EQ(receiver.exitCode(), 0);
+    const auto binds = events("bind");
+    ASSERT_EQ(binds.size(), 2);
+    EXPECT_EQ(str(binds[0], "type"), QStringLiteral("transceiver"));
+    EXPECT_EQ(str(binds[1], "type"), QStringLiteral("receiver"));
+    EXPECT_EQ(events("unbind").size(), 2);
+    const QByteArray receipts = readFile(QStringLiteral("KRX1-receipts.log"));
+    EXPECT_TRUE(receipts.contains("receipt for m9 matches no page")) << receipts.constData();
+    EXPECT_FALSE(receipts.contains("secret"));
+
+    // vtsctl shows it.
+    const auto vtsctl = [this](const QStringList& args) {
+        QProcess p;
+        p.setWorkingDirectory(dir());
+        p.start(test::binDir() + QStringLiteral("/vtsctl"), args);
+        p.waitForFinished(20000);
+        return p.readAllStandardOutput();
+    };
+    EXPECT_TRUE(vtsctl({QStringLiteral("why"), QStringLiteral("1002")})
+                    .contains("Delivery:  not delivered: UNDELIV err 034"));
+    const QByteArray pages = vtsctl({QStringLiteral("pages")});
+    EXPECT_TRUE(pages.contains("{delivered}")) << pages.constData();
+    const QJsonArray rows =
+        QJsonDocument::fromJson(vtsctl({QStringLiteral("pages"), QStringLiteral("--json")}))
+            .array();
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_EQ(rows[0].toObject().value(QLatin1String("Delivery")).toString(),
+              QStringLiteral("delivered"));
+    EXPECT_EQ(rows[2].toObject().value(QLatin1String("Delivery")).toString(),
+              QStringLiteral("awaiting receipt"));
 }
 
 }  // namespace

@@ -4,7 +4,8 @@
 # other and appends what it sees to LOG as JSON lines ("event": bind,
 # submit, enquire_link, enquire_link_resp, deliver_sm_resp, unbind, nack).
 #
-#   smsc.pl [--user U --password P] [--hold N] [--delay S] [--ping] LOG
+#   smsc.pl [--user U --password P] [--hold N] [--delay S] [--ping]
+#           [--quiet] [--late ID:STAT:ERR,...] LOG
 #
 # --user/--password: the bind's credentials (else any bind is taken).
 # --hold N: submits are answered once N await their replies, or after a
@@ -12,6 +13,8 @@
 # --delay S: every submit_sm_resp waits S seconds.
 # --ping: right after a bind the centre sends enquire_link and an unknown
 #   command (0x00000777), expecting enquire_link_resp and generic_nack.
+# --quiet: no receipts in the submitting session.
+# --late: receipts sent to a receiver (bind_receiver) as soon as it binds.
 # Replies by destination: 999... ESME_RINVDSTADR, 888... ESME_RTHROTTLED,
 # 777... ESME_RSYSERR, 666... the connection closes without a reply, 444...
 # a generic_nack; else ESME_ROK with message_id "mN". A transceiver bound
@@ -24,11 +27,11 @@ use JSON::PP;
 use Net::SMPP;
 use Time::HiRes qw(sleep);
 
-my %opt = (hold => 1, delay => 0, ping => 0);
+my %opt = (hold => 1, delay => 0, ping => 0, quiet => 0, late => '');
 while (@ARGV && $ARGV[0] =~ /^--(\w+)/) {
     my $k = $1;
     shift @ARGV;
-    $opt{$k} = $k eq 'ping' ? 1 : shift @ARGV;
+    $opt{$k} = ($k eq 'ping' || $k eq 'quiet') ? 1 : shift @ARGV;
 }
 my $log = shift @ARGV or die "usage: smsc.pl [options] LOG\n";
 $| = 1;
@@ -61,7 +64,7 @@ while (my $c = $listen->accept) {
                        : $dest =~ /^777/ ? 0x08 : 0;
             my $id = $status ? '' : 'm' . ++$ids;
             $c->submit_sm_resp(seq => $p->{seq}, status => $status, message_id => $id);
-            if (!$status && $transceiver && ($p->{registered_delivery} & 1)) {
+            if (!$status && $transceiver && !$opt{quiet} && ($p->{registered_delivery} & 1)) {
                 my $fail = $dest =~ /^555/;
                 my $stat = $fail ? 'UNDELIV' : 'DELIVRD';
                 my $err = $fail ? '001' : '000';
@@ -83,7 +86,18 @@ while (my $c = $listen->accept) {
         my $p = $c->read_pdu() or last;
         my $cmd = $p->{cmd};
         warn sprintf("peer got %08x seq %d\n", $cmd, $p->{seq}) if $ENV{SMSC_DEBUG};
-        if ($cmd == 0x00000002 || $cmd == 0x00000009) {
+        if ($cmd == 0x00000001) {
+            record(event => 'bind', type => 'receiver', system_id => $p->{system_id},
+                   ok => JSON::PP::true);
+            $c->bind_receiver_resp(seq => $p->{seq}, system_id => 'smsc');
+            for my $late (split /,/, $opt{late}) {
+                my ($id, $stat, $err) = split /:/, $late;
+                $c->deliver_sm(source_addr => '4915112345678', destination_addr => 'VANTREL',
+                               esm_class => 0x04, async => 1,
+                               short_message => "id:$id sub:001 dlvrd:000 submit date:2601010000"
+                                   . " done date:2601010001 stat:$stat err:$err text:");
+            }
+        } elsif ($cmd == 0x00000002 || $cmd == 0x00000009) {
             $transceiver = $cmd == 0x00000009;
             my $ok = !defined $opt{user}
                 || ($p->{system_id} eq $opt{user} && $p->{password} eq $opt{password});
