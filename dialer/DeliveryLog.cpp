@@ -32,13 +32,11 @@ db::Database* DeliveryLog::store() {
     return m_db.get();
 }
 
-void DeliveryLog::submitted(const QString& uniqueId, const QStringList& messageIds) {
-    bool ok = false;
-    const qint64 id = uniqueId.trimmed().toLongLong(&ok);
-    if (!ok || id < 1 || messageIds.isEmpty()) return;
+void DeliveryLog::submitted(qint64 id, const QStringList& messageIds, const QDateTime& at) {
+    if (id < 1 || messageIds.isEmpty()) return;
     if (db::Database* db = store()) {
         try {
-            delivery::noteSubmitted(*db, id, messageIds, QDateTime::currentDateTime());
+            delivery::noteSubmitted(*db, id, messageIds, at);
         } catch (const db::DbError& e) {
             m_trace.note(QStringLiteral("delivery note for ID=%1 not kept: %2")
                              .arg(id)
@@ -47,11 +45,11 @@ void DeliveryLog::submitted(const QString& uniqueId, const QStringList& messageI
     }
 }
 
-void DeliveryLog::receipt(const QString& messageId, bool delivered, const QString& reason) {
+void DeliveryLog::receipt(const QString& messageId, bool delivered, const QString& reason,
+                          const QDateTime& at) {
     if (db::Database* db = store()) {
         try {
-            const int n = delivery::noteReceipt(*db, messageId, delivered, reason,
-                                                QDateTime::currentDateTime());
+            const int n = delivery::noteReceipt(*db, messageId, delivered, reason, at);
             if (n == 0) {
                 m_trace.note(
                     QStringLiteral("receipt for %1 matches no page awaiting one").arg(messageId));

@@ -1,6 +1,11 @@
 #include "Dialer.h"
 
-#include "DeliveryLog.h"
+#include "DeliveryNotes.h"
+
+#include <QDateTime>
+
+#include <QJsonArray>
+#include <QJsonObject>
 
 #include "IniFile.h"
 #include "Line.h"
@@ -190,13 +195,30 @@ Dialer::Dialer(QString workDir, DialerOptions options)
 Dialer::~Dialer() = default;
 
 void Dialer::awaitReceipts(Page& page, const QStringList& messageIds) {
-    if (!m_delivery) m_delivery = std::make_unique<DeliveryLog>(m_dir, *m_trace);
-    m_delivery->submitted(page.rec.uniqueId, messageIds);
+    bool ok = false;
+    const qint64 id = page.rec.uniqueId.trimmed().toLongLong(&ok);
+    if (!ok || id < 1) {
+        return;  // an alert page has no log row
+    }
+    note(QJsonObject{{QStringLiteral("kind"), QStringLiteral("submitted")},
+                     {QStringLiteral("id"), id},
+                     {QStringLiteral("message_ids"), QJsonArray::fromStringList(messageIds)},
+                     {QStringLiteral("at"), QDateTime::currentDateTime().toString(Qt::ISODate)}});
 }
 
 void Dialer::receipt(const QString& messageId, bool delivered, const QString& reason) {
-    if (!m_delivery) m_delivery = std::make_unique<DeliveryLog>(m_dir, *m_trace);
-    m_delivery->receipt(messageId, delivered, reason);
+    note(QJsonObject{{QStringLiteral("kind"), QStringLiteral("receipt")},
+                     {QStringLiteral("message_id"), messageId},
+                     {QStringLiteral("delivered"), delivered},
+                     {QStringLiteral("reason"), reason},
+                     {QStringLiteral("at"), QDateTime::currentDateTime().toString(Qt::ISODate)}});
+}
+
+void Dialer::note(const QJsonObject& note) {
+    if (!deliverynotes::append(m_dir, note)) {
+        m_trace->note(QStringLiteral("delivery note not kept: %1 cannot be written")
+                          .arg(deliverynotes::fileName()));
+    }
 }
 
 void Dialer::setStatus(Page& job, PortStatus status, const QString& why, bool final) {
@@ -285,7 +307,6 @@ int Dialer::run(int portIndex) {
     m_opt.stateDir = m_dir;
     TraceLog trace;
     m_trace = &trace;
-    m_delivery.reset();
     if (!QFileInfo(m_path).isFile()) {
         return 2;
     }

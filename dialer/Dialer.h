@@ -7,6 +7,7 @@
 #include <PortRecord.h>
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 
@@ -99,6 +100,7 @@ private:
     void finishHeader(std::int16_t status);
     void deliver(const QList<Page*>& pages);
     void failAll(const QList<Page*>& pages, PortStatus status, const QString& why);
+    void note(const QJsonObject& note);
 
     QString m_dir;
     DialerOptions m_opt;
@@ -106,7 +108,6 @@ private:
     QString m_causePath;  // mordax<N>.why: why each page was not delivered
     QList<Page> m_jobs;
     class TraceLog* m_trace = nullptr;
-    std::unique_ptr<class DeliveryLog> m_delivery;
 };
 
 }  // namespace vts

@@ -5,11 +5,13 @@
 #include "TraceLog.h"
 #include "Transport.h"
 
-// calvex --receive N: keeps a receiver bound to the SMS centre of COM port
-// N while the server runs, so that delivery receipts arriving after a
-// dialer run has ended still reach tblDelivery. One receiver per port and
-// working directory (a lock file beside the stores); its trace is
-// KRX<N>-receipts.log, bounded as the dialer's.
+// vtsreceipts N: keeps a receiver bound to the SMS centre of COM port N
+// while the server runs, so that delivery receipts arriving after a dialer
+// run has ended still reach tblDelivery, and moves the dialer's delivery
+// notes (see DeliveryNotes.h) into tblDelivery every few seconds and
+// before each receipt. One receiver per port and working directory (a
+// lock file beside the stores); its trace is KRX<N>-receipts.log, bounded
+// as the dialer's.
 namespace vts {
 
 class ReceiptReceiver final : public Batch {
@@ -23,6 +25,8 @@ public:
     void portFault(bool, const QString&) override {}
     TraceLog& trace() override { return m_trace; }
     void receipt(const QString& messageId, bool delivered, const QString& reason) override;
+    // Moves the dialer's notes into the store.
+    void importNotes();
 
 private:
     QString m_dir;

@@ -18,6 +18,7 @@ using namespace smpp;
 namespace {
 
 constexpr int kMaxAddressDigits = 20;
+constexpr double kWakeSeconds = 2;  // how often a receiver looks at the dialer's notes
 
 QString hex(const QByteArray& b) { return QString::fromLatin1(b.left(40).toHex()); }
 
@@ -128,8 +129,15 @@ bool SmppTransport::serve(const std::function<bool()>& done) {
         const Deadline keepAlive =
             m_lastHeard +
             std::chrono::milliseconds(static_cast<int>(m_opt.smpp.enquireLink * 1000));
-        const Deadline wake = std::min(m_replyBy, keepAlive);
-        switch (m_line->read(m_in, wake)) {
+        Deadline wake = std::min(m_replyBy, keepAlive);
+        if (m_wake) {
+            wake = std::min(wake, deadlineIn(kWakeSeconds));
+        }
+        const LineWait got = m_line->read(m_in, wake);
+        if (m_wake) {
+            m_wake();
+        }
+        switch (got) {
             case LineWait::Data:
                 m_lastHeard = Clock::now();
                 if (m_receiving && m_bindStatus >= 0) {
@@ -140,6 +148,9 @@ bool SmppTransport::serve(const std::function<bool()>& done) {
                 if (Clock::now() >= m_replyBy) {
                     down(QStringLiteral("no reply from the SMS centre in %1 s").arg(timeout()));
                     return false;
+                }
+                if (Clock::now() < keepAlive) {
+                    continue;  // the receiver's own wake-up
                 }
                 trace().note(QStringLiteral("-> enquire_link #%1").arg(m_sequence + 1));
                 request(EnquireLink, {});
@@ -367,9 +378,10 @@ bool SmppTransport::open(const QList<Page*>& pages) {
     return bind(m_opt.smpp.registeredDelivery ? BindTransceiver : BindTransmitter, pages.size());
 }
 
-void SmppTransport::receive(Batch& sink) {
+void SmppTransport::receive(Batch& sink, std::function<void()> wake) {
     attach(sink, 30);
     m_receiving = true;
+    m_wake = std::move(wake);
     double wait = 1;
     while (!Cancellation::requested()) {
         if (bind(BindReceiver, 0)) {
@@ -386,7 +398,8 @@ void SmppTransport::receive(Batch& sink) {
         pollfd p{Cancellation::wakeFd(), POLLIN, 0};
         const Deadline until = deadlineIn(wait);
         while (!Cancellation::requested() && Clock::now() < until) {
-            ::poll(&p, p.fd >= 0 ? 1 : 0, pollTimeoutMs(until));
+            ::poll(&p, p.fd >= 0 ? 1 : 0, std::min(pollTimeoutMs(until), 5000));
+            m_wake();
         }
         wait = std::min(wait * 2, 60.0);
     }

@@ -53,8 +53,9 @@ public:
 
     // Stays bound as a receiver, handing each delivery receipt to `sink`,
     // binding again after a lost session (waits doubling from 1 s to 60 s),
-    // until a stop request ends it with unbind.
-    void receive(Batch& sink);
+    // until a stop request ends it with unbind. `wake` runs at least every
+    // few seconds meanwhile.
+    void receive(Batch& sink, std::function<void()> wake);
 
 protected:
     bool open(const QList<Page*>& pages) override;
@@ -94,6 +95,7 @@ private:
     int m_bindStatus = -1;  // -1: no reply yet
     bool m_unbound = false;
     bool m_receiving = false;  // a receiver awaits no reply but to its enquire_link
+    std::function<void()> m_wake;
     int m_window = 10;
     int m_reference = 0;
     QHash<std::uint32_t, Pending> m_pending;  // by sequence number
