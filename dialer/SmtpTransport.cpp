@@ -184,6 +184,12 @@ Outcome SmtpTransport::send(Page& p) {
     if (Cancellation::requested()) {
         return Outcome::down({});
     }
+    // A pattern without a domain is the port's settings at fault, not the
+    // page's: no page is refused for it.
+    if (!m_opt.smtp.to.contains(u'@')) {
+        return Outcome::down(
+            QStringLiteral("[smtp] to names no mail domain (e.g. {pin}@pager.example.org)"));
+    }
     const QString to = address(m_opt.smtp.to, p.pin, p.rec.phoneNumber);
     if (to.isEmpty()) {
         return Outcome::refused(

@@ -147,6 +147,7 @@ TEST_F(MailPeer, RepliesJudgeEachPageAndTheSessionNeedsTlsAndALogIn) {
         {"wrong password", QByteArray(good).replace("s3cret-pass", "wrong-pass"), "log-in"},
         {"no STARTTLS asked", QByteArray(good).replace("starttls=on", "starttls=off"), "530"},
         {"server certificate not trusted", QByteArray(good).replace(ca, ""), "certificate"},
+        {"no mail domain", QByteArray(good).replace("@pager.example.org", ""), "domain"},
     };
     for (const auto& f : faults) {
         SCOPED_TRACE(f.name);
