@@ -510,5 +510,48 @@ TEST_F(SmscPeer, LateReceiptsReachTheLogThroughTheReceiver) {
               QStringLiteral("awaiting receipt"));
 }
 
+// smpps: the same session in TLS (the SMS centre behind a TLS front end):
+// taken with the private CA named, refused with the system's CAs alone.
+TEST_F(SmscPeer, SmppsInTlsWithAPrivateCa) {
+    makeCertificates();
+    const QByteArray smsc = startPeer(QStringLiteral("perl"),
+                                      {kPeers + QStringLiteral("/smsc.pl"), path("peer.jsonl")});
+    QProcess proxy;
+    proxy.start(QStringLiteral("/usr/bin/python3"),
+                {kPeers + QStringLiteral("/tls_proxy.py"), QStringLiteral("--cert"),
+                 path(QStringLiteral("server.pem")), QStringLiteral("--key"),
+                 path(QStringLiteral("server.key")), QString::fromLatin1(smsc)});
+    QByteArray out;
+    while (!out.contains('\n') && proxy.waitForReadyRead(15000)) {
+        out += proxy.readAllStandardOutput();
+    }
+    const QByteArray port = out.trimmed().mid(5);
+    ASSERT_FALSE(port.isEmpty());
+    const struct {
+        const char* name;
+        QByteArray tls;
+        std::int16_t status;
+        int submits;
+    } cases[] = {
+        {"CA file", "cafile=" + path(QStringLiteral("ca.pem")).toUtf8() + '\n', 2, 1},
+        {"the system's CAs only", "", 3, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeFile(QStringLiteral("calvex.ini"), "[ports]\nCOM1=smpps:localhost:" + port +
+                                                    "\n[smpp]\nsystem_id=vantrel\n" + c.tls);
+        writePortFile({message(1, QStringLiteral("over TLS"), QStringLiteral("4915112345678"))});
+        runDialer();
+        expectStatuses(c.status, {c.status});
+        EXPECT_EQ(events("submit").size(), c.submits) << trace().constData();
+        if (c.status != 2) {
+            EXPECT_EQ(causes().port, causefile::PortFault::Unreachable);
+        }
+        reset();
+    }
+    proxy.kill();
+    proxy.waitForFinished(5000);
+}
+
 }  // namespace
 }  // namespace vts
