@@ -29,7 +29,7 @@ void ReceiptReceiver::importNotes() {
         const QString kind = n.value(QLatin1String("kind")).toString();
         if (kind == u"submitted") {
             QStringList ids;
-            for (const QJsonValue& v : n.value(QLatin1String("message_ids")).toArray()) {
+            for (const auto& v : n.value(QLatin1String("message_ids")).toArray()) {
                 ids << v.toString();
             }
             m_delivery.submitted(n.value(QLatin1String("id")).toInteger(), ids, at);
