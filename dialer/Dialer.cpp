@@ -1,5 +1,12 @@
 #include "Dialer.h"
 
+#include "DeliveryNotes.h"
+
+#include <QDateTime>
+
+#include <QJsonArray>
+#include <QJsonObject>
+
 #include "IniFile.h"
 #include "Line.h"
 #include "PortKinds.h"
@@ -182,6 +189,38 @@ bool Dialer::writeStatus(int record, std::int16_t status) {
     return portfile::writeRecord(m_path, record, *bytes);
 }
 
+Dialer::Dialer(QString workDir, DialerOptions options)
+    : m_dir(std::move(workDir)), m_opt(std::move(options)) {}
+
+Dialer::~Dialer() = default;
+
+void Dialer::awaitReceipts(Page& page, const QStringList& messageIds) {
+    bool ok = false;
+    const qint64 id = page.rec.uniqueId.trimmed().toLongLong(&ok);
+    if (!ok || id < 1) {
+        return;  // an alert page has no log row
+    }
+    note(QJsonObject{{QStringLiteral("kind"), QStringLiteral("submitted")},
+                     {QStringLiteral("id"), id},
+                     {QStringLiteral("message_ids"), QJsonArray::fromStringList(messageIds)},
+                     {QStringLiteral("at"), QDateTime::currentDateTime().toString(Qt::ISODate)}});
+}
+
+void Dialer::receipt(const QString& messageId, bool delivered, const QString& reason) {
+    note(QJsonObject{{QStringLiteral("kind"), QStringLiteral("receipt")},
+                     {QStringLiteral("message_id"), messageId},
+                     {QStringLiteral("delivered"), delivered},
+                     {QStringLiteral("reason"), reason},
+                     {QStringLiteral("at"), QDateTime::currentDateTime().toString(Qt::ISODate)}});
+}
+
+void Dialer::note(const QJsonObject& note) {
+    if (!deliverynotes::append(m_dir, note)) {
+        m_trace->note(QStringLiteral("delivery note not kept: %1 cannot be written")
+                          .arg(deliverynotes::fileName()));
+    }
+}
+
 void Dialer::setStatus(Page& job, PortStatus status, const QString& why, bool final) {
     // A run stopped because its server ended was not cancelled by anyone:
     // its unfinished pages failed this attempt and are retried.
@@ -291,6 +330,13 @@ int Dialer::run(int portIndex) {
     if (!m_opt.gsmPin.isEmpty()) {
         trace.addMask(QStringLiteral("AT+CPIN=\"%1\"").arg(m_opt.gsmPin),
                       QStringLiteral("AT+CPIN=\"***\""));
+    }
+    // The carriers' log-in passwords never travel in a traced line; masked
+    // all the same, should a server echo one back.
+    for (const QString& secret : {m_opt.smtp.password, m_opt.smpp.password}) {
+        if (secret.size() >= 4) {
+            trace.addMask(secret, QStringLiteral("***"));
+        }
     }
     trace.note(QStringLiteral("dialer run for %1").arg(portfile::fileName(portIndex)));
 

@@ -7,9 +7,11 @@
 #include <PortRecord.h>
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 // One dialer run over one port file: reads the batch the pager control
@@ -35,6 +37,24 @@ struct DialerOptions {
     struct Tls {
         QString caFile, caPath, certFile, keyFile;
     } tls;
+    // [smtp]: pages as e-mail.
+    struct Smtp {
+        QString to = QStringLiteral("{pin}");  // {pin} and {phone} replaced
+        QString from = QStringLiteral("vantrel@localhost");
+        QString subject;
+        bool starttls = false;
+        QString user, password;
+        Tls tls;
+    } smtp;
+    // [smpp]: pages as SMS through an SMS centre.
+    struct Smpp {
+        QString systemId, password, systemType, sourceAddr;
+        int sourceTon = 0, sourceNpi = 0, destTon = 1, destNpi = 1;
+        int window = 10;  // submits awaiting their reply
+        bool registeredDelivery = false;
+        double enquireLink = 30;  // seconds of silence before an enquire_link
+        Tls tls;
+    } smpp;
     qint64 traceLimit = TraceLog::kDefaultLimit;  // bytes of KRX<N>.log before it turns
     // The port's entry in calvex.ini (see PortTarget), else /dev/ttyS<n-1>.
     QString devicePath(int comPort) const;
@@ -47,8 +67,8 @@ struct DialerOptions {
 
 class Dialer final : public Batch {
 public:
-    Dialer(QString workDir, DialerOptions options)
-        : m_dir(std::move(workDir)), m_opt(std::move(options)) {}
+    Dialer(QString workDir, DialerOptions options);
+    ~Dialer() override;
 
     // Exit status: 0 every message sent, 1 some failed, 2 nothing to do
     // (no such port file, or its header is not Busy).
@@ -72,12 +92,15 @@ public:
     void setStatus(Page& page, PortStatus status, const QString& why, bool final = false) override;
     void portFault(bool unusable, const QString& why) override;
     TraceLog& trace() override { return *m_trace; }
+    void awaitReceipts(Page& page, const QStringList& messageIds) override;
+    void receipt(const QString& messageId, bool delivered, const QString& reason) override;
 
 private:
     bool writeStatus(int record, std::int16_t status);
     void finishHeader(std::int16_t status);
     void deliver(const QList<Page*>& pages);
     void failAll(const QList<Page*>& pages, PortStatus status, const QString& why);
+    void note(const QJsonObject& note);
 
     QString m_dir;
     DialerOptions m_opt;

@@ -4,6 +4,8 @@
 #include "GsmTransport.h"
 #include "IniFile.h"
 #include "ModemTransport.h"
+#include "SmppTransport.h"
+#include "SmtpTransport.h"
 #include "SnppTransport.h"
 #include "TapTcpTransport.h"
 #include "WctpTransport.h"
@@ -49,6 +51,66 @@ bool url(const QString& rest, PortTarget& t) {
     const QString lower = rest.toLower();
     return (lower.startsWith(u"http://") || lower.startsWith(u"https://")) && rest.size() >= 9 &&
            !rest.contains(u' ');
+}
+
+// A kind's own TLS keys (cafile, capath, certfile, keyfile).
+DialerOptions::Tls tlsKeys(const IniFile& ini, const QString& section) {
+    const auto text = [&](const char* key) {
+        return ini.value(section, QLatin1String(key)).value_or(QString()).trimmed();
+    };
+    return {text("cafile"), text("capath"), text("certfile"), text("keyfile")};
+}
+
+bool onOff(const IniFile& ini, const QString& section, const char* key, bool fallback) {
+    const auto v = ini.value(section, QLatin1String(key));
+    if (!v) {
+        return fallback;
+    }
+    const QString t = v->trimmed().toLower();
+    return t == u"on" || t == u"yes" || t == u"true" || t == u"1";
+}
+
+void readSmtp(const IniFile& ini, DialerOptions& o) {
+    const QString s = QStringLiteral("smtp");
+    const auto text = [&](const char* key, const QString& fallback) {
+        return ini.value(s, QLatin1String(key)).value_or(fallback).trimmed();
+    };
+    o.smtp.to = text("to", o.smtp.to);
+    o.smtp.from = text("from", o.smtp.from);
+    o.smtp.subject = text("subject", o.smtp.subject).left(200);
+    o.smtp.starttls = onOff(ini, s, "starttls", o.smtp.starttls);
+    o.smtp.user = text("user", {});
+    o.smtp.password = ini.value(s, QStringLiteral("password")).value_or(QString());
+    o.smtp.tls = tlsKeys(ini, s);
+}
+
+void readSmpp(const IniFile& ini, DialerOptions& o) {
+    const QString s = QStringLiteral("smpp");
+    // SMPP's C-octet strings have fixed limits: system_id 16, password 9,
+    // system_type 13, addresses 21 (terminator included).
+    const auto text = [&](const char* key, int max) {
+        return ini.value(s, QLatin1String(key)).value_or(QString()).trimmed().left(max);
+    };
+    const auto number = [&](const char* key, int fallback, int lo, int hi) {
+        return std::clamp(static_cast<int>(ini.number(s, QLatin1String(key), fallback)), lo, hi);
+    };
+    o.smpp.systemId = text("system_id", 15);
+    o.smpp.password = ini.value(s, QStringLiteral("password")).value_or(QString()).left(8);
+    o.smpp.systemType = text("system_type", 12);
+    o.smpp.sourceAddr = text("source_addr", 20);
+    o.smpp.sourceTon = number("source_ton", o.smpp.sourceTon, 0, 6);
+    o.smpp.sourceNpi = number("source_npi", o.smpp.sourceNpi, 0, 18);
+    o.smpp.destTon = number("dest_ton", o.smpp.destTon, 0, 6);
+    o.smpp.destNpi = number("dest_npi", o.smpp.destNpi, 0, 18);
+    o.smpp.window = number("window", o.smpp.window, 1, 100);
+    o.smpp.registeredDelivery = onOff(ini, s, "registered_delivery", o.smpp.registeredDelivery);
+    o.smpp.enquireLink =
+        std::clamp(ini.number(s, QStringLiteral("enquire_link"), o.smpp.enquireLink), 1.0, 600.0);
+    o.smpp.tls = tlsKeys(ini, s);
+}
+
+QString smscAt(const PortTarget& t) {
+    return QStringLiteral("SMS centre at %1 port %2").arg(t.host).arg(t.port);
 }
 
 template <class T>
@@ -103,6 +165,23 @@ const std::array<PortKind, static_cast<std::size_t>(Kind::Count)> kKinds{{
              ini.value(QStringLiteral("gsm"), QStringLiteral("pin")).value_or(QString()).trimmed();
      },
      make<GsmTransport>},
+    {Kind::Smtp, "smtp", "smtp:HOST:PORT",
+     "[smtp] to, from, subject, starttls, user, password, cafile, capath, certfile, keyfile",
+     "a mail server taking pages as e-mail", "\"%1\" is not smtp:HOST:PORT", hostPort,
+     [](const PortTarget& t) {
+         return QStringLiteral("mail server at %1 port %2").arg(t.host).arg(t.port);
+     },
+     readSmtp, make<SmtpTransport>},
+    {Kind::Smpp, "smpp", "smpp:HOST:PORT",
+     "[smpp] system_id, password, system_type, source_addr, source_ton, source_npi, dest_ton, "
+     "dest_npi, window, registered_delivery, enquire_link",
+     "an SMS centre over SMPP 3.4", "\"%1\" is not smpp:HOST:PORT", hostPort, smscAt, readSmpp,
+     make<SmppTransport>},
+    {Kind::Smpps, "smpps", "smpps:HOST:PORT",
+     "[smpp] as smpp, and cafile, capath, certfile, keyfile", "an SMS centre over SMPP 3.4 in TLS",
+     "\"%1\" is not smpps:HOST:PORT", hostPort,
+     [](const PortTarget& t) { return smscAt(t) + QStringLiteral(" (TLS)"); }, nullptr,
+     make<SmppTransport>},
 }};
 
 // A word before the first colon, as a kind's scheme is written.

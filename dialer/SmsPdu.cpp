@@ -161,9 +161,7 @@ std::optional<QByteArray> phoneNumber(const QString& text) {
     return out;
 }
 
-QList<Part> encode(const QByteArray& number, const QString& text, int reference, Coding* coding) {
-    const bool international = number.startsWith('+');
-    const QByteArray digits = international ? number.mid(1) : number;
+QList<QByteArray> split(const QString& text, Coding* coding) {
     const auto gsm = toGsm7(text);
     if (coding) {
         *coding = gsm ? Coding::Gsm7 : Coding::Ucs2;
@@ -214,6 +212,29 @@ QList<Part> encode(const QByteArray& number, const QString& text, int reference,
     if (chunks.size() > kMaxParts) {
         return {};
     }
+    return chunks;
+}
+
+QByteArray concatenationHeader(int reference, int total, int sequence) {
+    QByteArray udh("\x05\x00\x03", 3);
+    udh.append(static_cast<char>(reference & 0xFF));
+    udh.append(static_cast<char>(total));
+    udh.append(static_cast<char>(sequence));
+    return udh;
+}
+
+QList<Part> encode(const QByteArray& number, const QString& text, int reference, Coding* coding) {
+    const bool international = number.startsWith('+');
+    const QByteArray digits = international ? number.mid(1) : number;
+    Coding used = Coding::Gsm7;
+    const QList<QByteArray> chunks = split(text, &used);
+    if (coding) {
+        *coding = used;
+    }
+    if (chunks.isEmpty()) {
+        return {};
+    }
+    const bool gsm = used == Coding::Gsm7;
     const bool concatenated = chunks.size() > 1;
     QList<Part> parts;
     for (qsizetype n = 0; n < chunks.size(); ++n) {
@@ -225,13 +246,10 @@ QList<Part> encode(const QByteArray& number, const QString& text, int reference,
         tpdu.append(semiOctets(digits));
         tpdu.append('\0');                                  // protocol identifier
         tpdu.append(static_cast<char>(gsm ? 0x00 : 0x08));  // data coding scheme
-        QByteArray udh;
-        if (concatenated) {
-            udh = QByteArray("\x05\x00\x03", 3);
-            udh.append(static_cast<char>(reference & 0xFF));
-            udh.append(static_cast<char>(chunks.size()));
-            udh.append(static_cast<char>(n + 1));
-        }
+        const QByteArray udh = concatenated
+                                   ? concatenationHeader(reference, static_cast<int>(chunks.size()),
+                                                         static_cast<int>(n + 1))
+                                   : QByteArray();
         const QByteArray& chunk = chunks[n];
         if (gsm) {
             BitWriter w;

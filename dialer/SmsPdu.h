@@ -29,6 +29,15 @@ struct Part {
     int tpduLength = 0;  // octets after the SMSC field, for AT+CMGS=<n>
 };
 
+// The user data of `text` cut into as few messages as it needs: GSM 7-bit
+// septets one per octet (escape pairs kept whole) where the text fits the
+// alphabet, else UCS-2 octets (surrogate pairs kept whole). One chunk when
+// the text fits a single message, else chunks sized to follow a
+// concatenation header; empty when it needs more than 255.
+QList<QByteArray> split(const QString& text, Coding* coding = nullptr);
+// The 6-octet user data header of part `sequence` of `total` under `reference`.
+QByteArray concatenationHeader(int reference, int total, int sequence);
+
 // Splits `text` into as few parts as it needs (at most 255); empty when it
 // needs more. `reference` tells the parts of one message apart.
 QList<Part> encode(const QByteArray& number, const QString& text, int reference,

@@ -89,6 +89,8 @@ int resolve(const QByteArray& host, const QByteArray& service, Deadline deadline
 
 }  // namespace
 
+int waitForSocket(int fd, short events, Deadline deadline) { return waitFor(fd, events, deadline); }
+
 TcpLine::~TcpLine() { close(); }
 
 QStringList TcpLine::resolveHost(const QString& host, quint16 port, Deadline deadline,

@@ -12,6 +12,10 @@
 // the peer closing the connection reads as Closed.
 namespace vts {
 
+// Waits for poll() `events` on `fd` until the deadline or a stop request:
+// 1 ready, 0 the deadline passed, -1 stopped.
+int waitForSocket(int fd, short events, Deadline deadline);
+
 class TcpLine final : public LineDevice {
 public:
     ~TcpLine() override;

@@ -31,6 +31,7 @@ void Transport::deliver(const QList<Page*>& pages, const PortRecord& call, Batch
         }
         close(todo);
     }
+    answered = answered || m_answered;
     for (const Page* p : todo) {
         answered = answered || p->status == static_cast<std::int16_t>(PortStatus::Sent);
     }

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <memory>
@@ -23,10 +24,10 @@ struct DialerOptions;
 // What a COM port's entry in calvex.ini points at.
 struct PortTarget {
     // One row per kind in PortKinds.cpp; Count must stay last.
-    enum class Kind { Modem, TapTcp, Snpp, Wctp, Gsm, Count };
+    enum class Kind { Modem, TapTcp, Snpp, Wctp, Gsm, Smtp, Smpp, Smpps, Count };
     Kind kind = Kind::Modem;
     QString device;  // Modem and Gsm: the serial device
-    QString host;    // TapTcp and Snpp
+    QString host;    // TapTcp, Snpp, Smtp, Smpp and Smpps
     quint16 port = 0;
     QString url;  // Wctp
 
@@ -63,6 +64,13 @@ public:
     // used until its settings change.
     virtual void portFault(bool unusable, const QString& why) = 0;
     virtual TraceLog& trace() = 0;
+    // The carrier took `page` as `messageIds` (one per part) and will send
+    // a receipt for each.
+    virtual void awaitReceipts(Page& /*page*/, const QStringList& /*messageIds*/) {}
+    // The network's receipt for the part sent as `messageId`; `reason` is
+    // its state and error code when not delivered.
+    virtual void receipt(const QString& /*messageId*/, bool /*delivered*/,
+                         const QString& /*reason*/) {}
 };
 
 // What one page's exchange came to.
@@ -135,6 +143,14 @@ protected:
             m_reason = why;
         }
     }
+    // Binds the transport to `batch` outside deliver() (a receiver).
+    void attach(Batch& batch, double timeout) {
+        m_batch = &batch;
+        m_timeout = timeout;
+    }
+    // The carrier answered something of this batch (for kinds that write
+    // statuses themselves, as replies come in).
+    void noteAnswered() { m_answered = true; }
     Batch& batch() { return *m_batch; }
     TraceLog& trace();
     const PortRecord& call() const { return *m_call; }
@@ -148,6 +164,7 @@ private:
     Batch* m_batch = nullptr;
     const PortRecord* m_call = nullptr;
     double m_timeout = 60;
+    bool m_answered = false;
 };
 
 // The record's Timeout in seconds: 0 or less means 60, at most 300.

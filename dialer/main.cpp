@@ -18,9 +18,11 @@ int main(int argc, char** argv) {
     if (const int done = vts::handleHelpAndVersion(
             argc, argv, "calvex",
             "usage: calvex PORTINDEX (1 to 8)\n"
+
             "The Vantrel dialer: delivers the batch in mordax<PORTINDEX>.dat of the\n"
             "working directory and writes the results back into it. The pager control\n"
             "starts it; calvex.ini maps COM ports to devices and network carriers.\n"
+
             "  --help     show this text\n"
             "  --version  show the version\n");
         done >= 0) {
@@ -28,6 +30,7 @@ int main(int argc, char** argv) {
     }
     QCoreApplication app(argc, argv);
     vts::Cancellation::install();
+    const QString dir = QDir::currentPath();
     // The pager control passes the index with leading blanks; a shell may
     // also split it off as a separate argument.
     QString arg;
@@ -41,7 +44,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: calvex PORTINDEX (1 to 8)\n");
         return 2;
     }
-    const QString dir = QDir::currentPath();
     vts::RunGuard guard(dir, index);
     if (QString why; !guard.begin(&why)) {
         vts::journal::write(stderr, vts::journal::kWarning,

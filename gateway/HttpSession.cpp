@@ -443,6 +443,12 @@ void HttpSession::pageStatus(const QString& id) {
     if (!st.cause.isEmpty()) {
         o.insert(QStringLiteral("cause"), st.cause);
     }
+    if (!st.delivery.isEmpty()) {
+        o.insert(QStringLiteral("delivery"), st.delivery);
+        if (!st.deliveryReason.isEmpty()) {
+            o.insert(QStringLiteral("delivery_reason"), st.deliveryReason);
+        }
+    }
     respond(200, QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n');
 }
 

@@ -2,6 +2,7 @@
 
 #include "ConfigStore.h"
 #include "Database.h"
+#include "DeliveryStore.h"
 #include "EventLoop.h"
 #include "LogStore.h"
 #include "Paths.h"
@@ -252,6 +253,13 @@ PageStatus PageSubmitter::status(const QString& id) {
                         QStringLiteral("SELECT Cause FROM tblCause WHERE ID = ?"), {st.logId});
                     if (!cause->eof()) {
                         st.cause = cause->text(QStringLiteral("Cause"));
+                    }
+                }
+                if (code == 1) {
+                    if (const auto d =
+                            delivery::of(*db, st.logId, delivery::noReceiptMinutes(m_workDir))) {
+                        st.delivery = d->state;
+                        st.deliveryReason = d->reason;
                     }
                 }
                 return st;

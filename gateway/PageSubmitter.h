@@ -78,6 +78,8 @@ struct PageStatus {
     QString state;  // queued, pending, sent, failed, cancelled
     qint64 logId = 0;
     QString cause;
+    QString delivery;  // what the network said of a sent page; empty: nothing kept
+    QString deliveryReason;
 };
 
 // The first answer to an HTTP request with an Idempotency-Key.

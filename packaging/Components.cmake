@@ -10,7 +10,7 @@
 #   web      vantrel-web      the web console (Qt HttpServer, and Qt Gui for
 #                             its PDF reports)
 set(VANTREL_COMPONENTS server report desktop sim web)
-set(VANTREL_SERVER_PROGRAMS vtsmonitor calvex vtsinit vtspage vtsgate vtsctl)
+set(VANTREL_SERVER_PROGRAMS vtsmonitor calvex vtsreceipts vtsinit vtspage vtsgate vtsctl)
 set(VANTREL_REPORT_PROGRAMS vtsreport)
 set(VANTREL_DESKTOP_PROGRAMS vtsconfig updater)
 set(VANTREL_SIM_PROGRAMS pagesim)

@@ -9,7 +9,7 @@ packages=(
   libsqlite3-dev sqlite3 libcurl4-openssl-dev libicu-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   python3 python3-aiosmtpd poppler-utils openssl iproute2 util-linux
-  curl libnet-snpp-perl hylafax-client libdevice-gsm-perl swaks libsodium-dev
+  curl libnet-snpp-perl libnet-smpp-perl hylafax-client libdevice-gsm-perl swaks libsodium-dev
   xvfb xauth fonts-dejavu-core
   scdoc man-db groff-base dpkg-dev file systemd libsystemd-dev
   lintian devscripts

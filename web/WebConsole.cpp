@@ -6,6 +6,7 @@
 #include "ConfigStore.h"
 #include "CtlShared.h"
 #include "Database.h"
+#include "DeliveryStore.h"
 #include "Dialogs.h"
 #include "EventLoop.h"
 #include "GatewayConfig.h"
@@ -646,6 +647,12 @@ Reply WebConsole::pageDetail(Request& r) {
     item(QStringLiteral("Text"), row->message);
     item(QStringLiteral("Cause"),
          row->cause.isEmpty() ? QStringLiteral("(none kept)") : row->cause);
+    // What the network said, for pages whose carrier sends receipts.
+    if (const auto d = delivery::of(*log, id, delivery::noReceiptMinutes(m_dir))) {
+        item(QStringLiteral("Delivery"),
+             d->state + (d->reason.isEmpty() ? QString() : QStringLiteral(": ") + d->reason) +
+                 QStringLiteral(", ") + d->at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+    }
     item(QStringLiteral("Queue file"), row->uniqueId);
     static const QStringList gatewayProtocols = {"SNPP", "SMTP", "HTTP"};
     if (gatewayProtocols.contains(row->department.toUpper())) {

@@ -1,13 +1,17 @@
 // The port kinds' parsing and wire rules, without a peer.
 #include <Dialer.h>
 #include <PortKinds.h>
+#include <SmppPdu.h>
+#include <SmppTransport.h>
 #include <SmsPdu.h>
+#include <SmtpTransport.h>
 #include <SnppTransport.h>
 #include <TcpLine.h>
 #include <Transport.h>
 
 #include <algorithm>
 
+#include <QDateTime>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -44,6 +48,14 @@ TEST(PortTarget, EntriesOfEveryKind) {
         {"wctp:https://wctp.example.org/wctp", true, K::Wctp, "https://wctp.example.org/wctp", 0,
          "WCTP endpoint https://wctp.example.org/wctp"},
         {"gsm:/dev/ttyACM0", true, K::Gsm, "/dev/ttyACM0", 0, "GSM modem on /dev/ttyACM0"},
+        {"smtp:mail.example.org:587", true, K::Smtp, "mail.example.org", 587,
+         "mail server at mail.example.org port 587"},
+        {"smpp:smsc.example.org:2775", true, K::Smpp, "smsc.example.org", 2775,
+         "SMS centre at smsc.example.org port 2775"},
+        {"smpps:smsc.example.org:3550", true, K::Smpps, "smsc.example.org", 3550,
+         "SMS centre at smsc.example.org port 3550 (TLS)"},
+        {"smtp:mail.example.org", false, K::Smtp, "", 0, ""},
+        {"smpp::2775", false, K::Smpp, "", 0, ""},
         {"/dev/serial/by-id/usb-x:if00", true, K::Modem, "/dev/serial/by-id/usb-x:if00", 0,
          "modem on /dev/serial/by-id/usb-x:if00"},
         {"tcp:host", false, K::TapTcp, "", 0, ""},
@@ -104,15 +116,33 @@ TEST(PortTarget, KindsReadTheirOwnSettings) {
     QTemporaryDir dir;
     QFile f(dir.filePath(QStringLiteral("calvex.ini")));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("[snpp]\nmessmax=99999\n[wctp]\noriginator= ops \n[gsm]\npin= 4321\n");
+    f.write(
+        "[snpp]\nmessmax=99999\n[wctp]\noriginator= ops \ncafile=/w.pem\n[gsm]\npin= 4321\n"
+        "[smtp]\nto={phone}@sms.example.org\nstarttls=on\nuser=u\npassword= p w \n"
+        "cafile=/s.pem\n[smpp]\nsystem_id=a-system-id-longer-than-16\nwindow=0\n"
+        "registered_delivery=yes\ndest_ton=9\ncafile=/p.pem\n");
     f.close();
     const DialerOptions o = DialerOptions::fromIni(f.fileName());
     EXPECT_EQ(o.snppMessMax, 10000);
     EXPECT_EQ(o.wctpOriginator, QStringLiteral("ops"));
     EXPECT_EQ(o.gsmPin, QStringLiteral("4321"));
+    // Each kind keeps its own TLS files; SMPP's fields are cut to their sizes.
+    EXPECT_EQ(o.tls.caFile, QStringLiteral("/w.pem"));
+    EXPECT_EQ(o.smtp.tls.caFile, QStringLiteral("/s.pem"));
+    EXPECT_EQ(o.smpp.tls.caFile, QStringLiteral("/p.pem"));
+    EXPECT_EQ(o.smtp.to, QStringLiteral("{phone}@sms.example.org"));
+    EXPECT_TRUE(o.smtp.starttls);
+    EXPECT_EQ(o.smtp.password, QStringLiteral("p w"));
+    EXPECT_EQ(o.smpp.systemId, QStringLiteral("a-system-id-lon"));
+    EXPECT_EQ(o.smpp.window, 1);
+    EXPECT_TRUE(o.smpp.registeredDelivery);
+    EXPECT_EQ(o.smpp.destTon, 6);
     const DialerOptions none = DialerOptions::fromIni(dir.filePath(QStringLiteral("none.ini")));
     EXPECT_EQ(none.snppMessMax, 128);
     EXPECT_EQ(none.wctpOriginator, QStringLiteral("vantrel"));
+    EXPECT_EQ(none.smpp.window, 10);
+    EXPECT_FALSE(none.smpp.registeredDelivery);
+    EXPECT_FALSE(none.smtp.starttls);
 }
 
 TEST(SnppWire, RepliesAndDataBodies) {
@@ -178,6 +208,190 @@ TEST(TcpLine, RefusedAndUnresolvableAreReportedQuickly) {
     EXPECT_TRUE(error.contains(QStringLiteral("refused"))) << error.toStdString();
     EXPECT_FALSE(line.connect(QStringLiteral("no-such-host.invalid"), 80, deadlineIn(5), &error));
     EXPECT_FALSE(error.isEmpty());
+}
+
+}  // namespace
+}  // namespace vts
+
+namespace vts {
+namespace {
+
+// Mail addresses from [smtp] to: a PIN or phone number that would make
+// more or less than one plain address is refused.
+TEST(MailAddress, PatternsAndRefusals) {
+    const struct {
+        const char* pattern;
+        const char* pin;
+        const char* expected;  // empty: refused
+    } cases[] = {
+        {"{pin}@pager.example.org", "1234567", "1234567@pager.example.org"},
+        {"{PIN}@pager.example.org", " 1234567 ", "1234567@pager.example.org"},
+        {"page+{pin}@example.org", "ward7", "page+ward7@example.org"},
+        {"{phone}@sms.example.org", "x", "555-1000@sms.example.org"},
+        {"{pin}@pager.example.org", "a@b", ""},
+        {"{pin}@pager.example.org", "12 34", ""},
+        {"{pin}@pager.example.org", "1234>,evil@x.org", ""},
+        {"{pin}@pager.example.org", "12\r\nRCPT", ""},
+        {"{pin}@pager.example.org", "", ""},
+        {"{pin}", "1234567", ""},
+        {"{pin}@", "1234567", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SmtpTransport::address(QString::fromLatin1(c.pattern), QString::fromLatin1(c.pin),
+                                         QStringLiteral("555-1000")),
+                  QString::fromLatin1(c.expected))
+            << c.pattern << " " << c.pin;
+    }
+    const QString long_ = QString(250, u'1');
+    EXPECT_TRUE(SmtpTransport::address(QStringLiteral("{pin}@x.org"), long_, {}).isEmpty());
+}
+
+TEST(MailCompose, PlainAndEncodedBodies) {
+    SmtpTransport::Mail m{
+        QStringLiteral("a@example.org"),    QStringLiteral("b@example.org"),
+        QString::fromUtf8("Page f\u00fcr"), QStringLiteral("one\ntwo"),
+        QStringLiteral("1.2@example.org"),  QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC)};
+    const QByteArray plain = SmtpTransport::compose(m);
+    EXPECT_TRUE(plain.contains("Subject: =?UTF-8?B?UGFnZSBmw7xy?=\r\n"));
+    EXPECT_TRUE(plain.contains("Date: Fri, 02 Jan 2026 03:04:05 +0000\r\n"));
+    EXPECT_TRUE(plain.endsWith("\r\n\r\none\r\ntwo\r\n"));
+    m.text = QString::fromUtf8("5 \u20ac");
+    const QByteArray encoded = SmtpTransport::compose(m);
+    EXPECT_TRUE(encoded.contains("Content-Transfer-Encoding: base64\r\n"));
+    EXPECT_TRUE(
+        encoded.endsWith("\r\n\r\n" + QString::fromUtf8("5 \u20ac").toUtf8().toBase64() + "\r\n"));
+}
+
+// What each submit_sm_resp status makes of the page.
+TEST(SmppWire, VerdictsOfStatuses) {
+    using smpp::Verdict;
+    const struct {
+        std::uint32_t status;
+        Verdict verdict;
+        const char* name;
+    } cases[] = {
+        {0x00, Verdict::Sent, "ESME_ROK"},
+        {0x58, Verdict::Temporary, "ESME_RTHROTTLED"},
+        {0x14, Verdict::Temporary, "ESME_RMSGQFUL"},
+        {0x08, Verdict::Temporary, "ESME_RSYSERR"},
+        {0x45, Verdict::Temporary, "ESME_RSUBMITFAIL"},
+        {0x64, Verdict::Temporary, "ESME_RX_T_APPN"},
+        {0x0B, Verdict::Final, "ESME_RINVDSTADR"},
+        {0x50, Verdict::Final, "ESME_RINVDSTTON"},
+        {0x51, Verdict::Final, "ESME_RINVDSTNPI"},
+        {0x01, Verdict::Final, "ESME_RINVMSGLEN"},
+        {0x65, Verdict::Final, "ESME_RX_P_APPN"},
+        {0x66, Verdict::Final, "ESME_RX_R_APPN"},
+        {0x400, Verdict::Temporary, "status 0x00000400"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(smpp::judge(c.status), c.verdict) << c.name;
+        EXPECT_EQ(smpp::statusName(c.status), QString::fromLatin1(c.name));
+    }
+}
+
+// PDUs cut at any point wait for the rest; impossible lengths and fields
+// running past their PDU are refused; receipts read from their TLVs or text.
+TEST(SmppWire, FramingAndReceipts) {
+    smpp::ShortMessage m;
+    m.destination = "4915112345678";
+    m.message = "Hello";
+    const QByteArray whole =
+        smpp::encode({smpp::SubmitSm, 0, 7, smpp::shortMessageBody(m)}) + "\0\0";
+    for (qsizetype cut = 0; cut < whole.size() - 2; ++cut) {
+        QByteArray part = whole.left(cut);
+        smpp::Pdu pdu;
+        EXPECT_EQ(smpp::take(part, pdu), smpp::Take::Incomplete) << cut;
+    }
+    QByteArray buffer = whole;
+    smpp::Pdu pdu;
+    ASSERT_EQ(smpp::take(buffer, pdu), smpp::Take::Whole);
+    EXPECT_EQ(pdu.sequence, 7U);
+    const auto back = smpp::readShortMessage(pdu.body);
+    ASSERT_TRUE(back.has_value());
+    EXPECT_EQ(back->destination, QByteArray("4915112345678"));
+    EXPECT_EQ(back->message, QByteArray("Hello"));
+    EXPECT_FALSE(smpp::readShortMessage(pdu.body.left(pdu.body.size() - 2)).has_value());
+    for (const QByteArray& bad :
+         {QByteArray::fromHex("0000000f"), QByteArray::fromHex("00100001")}) {
+        QByteArray b = bad + QByteArray(16, '\0');
+        EXPECT_EQ(smpp::take(b, pdu), smpp::Take::Malformed) << bad.toHex().constData();
+    }
+
+    const struct {
+        const char* name;
+        int esmClass;
+        QByteArray text;
+        QList<QPair<std::uint16_t, QByteArray>> tlvs;
+        const char* id;  // empty: not a receipt
+        const char* state;
+        const char* error;
+    } receipts[] = {
+        {"text",
+         0x04,
+         "id:abc123 sub:001 dlvrd:001 submit date:2601010000 done date:2601010001 "
+         "stat:DELIVRD err:000 text:hello",
+         {},
+         "abc123",
+         "DELIVRD",
+         "000"},
+        {"lower-case keys",
+         0x04,
+         "ID:x1 SUB:001 DLVRD:000 STAT:undeliv ERR:034",
+         {},
+         "x1",
+         "UNDELIV",
+         "034"},
+        {"TLVs first",
+         0x04,
+         "id:old stat:ENROUTE",
+         {{0x001E, QByteArray("new\0", 4)},
+          {0x0427, QByteArray(1, '\x05')},
+          {0x0423, QByteArray::fromHex("030022")}},
+         "new",
+         "UNDELIV",
+         "34"},
+        {"a text message, not a receipt", 0x00, "id:1 stat:DELIVRD", {}, "", "", ""},
+        {"no state", 0x04, "id:1 sub:001", {}, "", "", ""},
+    };
+    for (const auto& r : receipts) {
+        smpp::ShortMessage d;
+        d.esmClass = r.esmClass;
+        d.message = r.text;
+        d.tlvs = r.tlvs;
+        const auto parsed = smpp::readShortMessage(smpp::shortMessageBody(d));
+        ASSERT_TRUE(parsed.has_value()) << r.name;
+        const auto receipt = smpp::readReceipt(*parsed);
+        ASSERT_EQ(receipt.has_value(), *r.id != 0) << r.name;
+        if (receipt) {
+            EXPECT_EQ(receipt->messageId, QByteArray(r.id)) << r.name;
+            EXPECT_EQ(receipt->state, QLatin1String(r.state)) << r.name;
+            EXPECT_EQ(receipt->error, QLatin1String(r.error)) << r.name;
+        }
+    }
+}
+
+TEST(SmppWire, DestinationsOfPins) {
+    const struct {
+        const char* pin;
+        const char* digits;  // empty: refused
+        int ton, npi;
+    } cases[] = {
+        {"+49 (151) 123-45.67", "491511234567", 1, 1},
+        {"01511234567", "01511234567", 2, 3},
+        {"49+151", "", 0, 0},
+        {"ward7", "", 0, 0},
+        {"123456789012345678901", "", 0, 0},
+    };
+    for (const auto& c : cases) {
+        const auto a = SmppTransport::destination(QString::fromLatin1(c.pin), 2, 3);
+        ASSERT_EQ(a.has_value(), *c.digits != 0) << c.pin;
+        if (a) {
+            EXPECT_EQ(a->digits, QByteArray(c.digits));
+            EXPECT_EQ(a->ton, c.ton);
+            EXPECT_EQ(a->npi, c.npi);
+        }
+    }
 }
 
 }  // namespace

@@ -31,7 +31,9 @@ protected:
             db->execute(QStringLiteral("insert into tblModems (ComPort) values (?)"),
                         {QStringLiteral("COM%1").arg(com)});
         }
-        writeFile(QStringLiteral("calvex.ini"), "[tap]\nt1=0.5\nt3=5\n[gsm]\npin=1234\n");
+        writeFile(QStringLiteral("calvex.ini"),
+                  "[tap]\nt1=0.5\nt3=5\n[gsm]\npin=1234\n"
+                  "[smtp]\nto={pin}@pager.example.org\n");
         QStringList args;
         if (!scenario.isEmpty()) {
             writeFile(QStringLiteral("scenario.txt"), scenario.toUtf8());
@@ -73,12 +75,12 @@ TEST_P(ServerRoadKind, PageEndsAsSent) {
     stopServer();
 }
 
-INSTANTIATE_TEST_SUITE_P(Kinds, ServerRoadKind,
-                         ::testing::Values(Road{"TapOverTcp", "--tcp", "tcp"},
-                                           Road{"Snpp", "--snpp", "snpp"},
-                                           Road{"Wctp", "--wctp", "wctp"},
-                                           Road{"Gsm", "--gsm", "gsm"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, ServerRoadKind,
+    ::testing::Values(Road{"TapOverTcp", "--tcp", "tcp"}, Road{"Snpp", "--snpp", "snpp"},
+                      Road{"Wctp", "--wctp", "wctp"}, Road{"Gsm", "--gsm", "gsm"},
+                      Road{"Smpp", "--smpp", "smpp"}, Road{"Smtp", "--smtp", "smtp"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ServerRoad, RefusedPageEndsAsFailed) {
     startSim({QStringLiteral("--snpp"), QStringLiteral("1")},

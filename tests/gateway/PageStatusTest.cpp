@@ -1,9 +1,11 @@
 // Page IDs, what GET /api/pages/ID answers as a page travels (queue
 // folder, pending, the log row and its cause), and Idempotency-Key.
+#include "DeliveryStore.h"
 #include "GatewayFixture.h"
 #include "HttpSession.h"
 #include "LogStore.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -66,6 +68,25 @@ TEST_F(PageStatusTest, AnsweredAsThePageTravels) {
     EXPECT_EQ(failed.value(QStringLiteral("log_id")).toInteger(), 1);
     EXPECT_EQ(failed.value(QStringLiteral("cause")).toString(),
               QStringLiteral("no answer from the paging terminal"));
+
+    // Sent by a carrier that sends receipts: what the network said, once it did.
+    {
+        auto db = logstore::open(dir());
+        db->execute(QStringLiteral("UPDATE tblLog SET Status = 1"));
+        delivery::noteSubmitted(*db, 1, {QStringLiteral("m7")}, QDateTime::currentDateTime());
+    }
+    EXPECT_EQ(state(id).value(QStringLiteral("delivery")).toString(),
+              QStringLiteral("awaiting receipt"));
+    {
+        auto db = logstore::open(dir());
+        delivery::noteReceipt(*db, QStringLiteral("m7"), false, QStringLiteral("EXPIRED err 027"),
+                              QDateTime::currentDateTime());
+    }
+    const QJsonObject sent = state(id);
+    EXPECT_EQ(sent.value(QStringLiteral("state")).toString(), QStringLiteral("sent"));
+    EXPECT_EQ(sent.value(QStringLiteral("delivery")).toString(), QStringLiteral("not delivered"));
+    EXPECT_EQ(sent.value(QStringLiteral("delivery_reason")).toString(),
+              QStringLiteral("EXPIRED err 027"));
 }
 
 TEST_F(PageStatusTest, UnknownIdsAndCallersWithoutTheToken) {

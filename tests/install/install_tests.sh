@@ -30,7 +30,7 @@ version=${VANTREL_VERSION:?}
 pkglibdir=${VANTREL_PKGLIBDIR:?}
 # The installed programs by package (installed names: the updater template
 # is vtsupdater).
-server_programs=(vtsmonitor calvex vtsinit vtspage vtsctl)
+server_programs=(vtsmonitor calvex vtsreceipts vtsinit vtspage vtsctl)
 report_programs=(vtsreport)
 desktop_programs=(vtsconfig vtsupdater)
 sim_programs=(pagesim)

@@ -2,6 +2,8 @@
 
 #include "GsmModem.h"
 #include "SimModem.h"
+#include "SmppSession.h"
+#include "SmtpSession.h"
 #include "SnppSession.h"
 #include "TapTcpSession.h"
 #include "WctpSession.h"
@@ -67,6 +69,21 @@ const std::array kKinds{
                  [](const EndpointContext& c) -> SessionFactory {
                      return [c](double) {
                          return std::make_unique<GsmModem>(c.com, c.scenario, c.sink);
+                     };
+                 }},
+    EndpointKind{
+        "smpp", "COM ports served by an SMS centre over SMPP.", nullptr, false, "smpp:127.0.0.1:%1",
+        [](const EndpointContext& c) -> SessionFactory {
+            return [c](double now) {
+                return std::make_unique<SmppSession>(c.com, c.scenario.forPort(c.com), now, c.sink);
+            };
+        }},
+    EndpointKind{"smtp", "COM ports served by a mail server taking pages.", nullptr, false,
+                 "smtp:127.0.0.1:%1",
+                 [](const EndpointContext& c) -> SessionFactory {
+                     return [c](double now) {
+                         return std::make_unique<SmtpSession>(c.com, c.scenario.forPort(c.com), now,
+                                                              c.sink);
                      };
                  }},
 };

@@ -6,6 +6,7 @@
 #include "Conversions.h"
 #include "CtlShared.h"
 #include "Database.h"
+#include "DeliveryStore.h"
 #include "Dialogs.h"
 #include "IniFile.h"
 #include "LogStore.h"
@@ -212,6 +213,13 @@ int Command::why() {
     const QString cause = rs->text(QStringLiteral("Cause"));
     text += QStringLiteral("Cause:     %1\n")
                 .arg(cause.isEmpty() ? QStringLiteral("(none kept)") : cause);
+    if (const auto d = delivery::of(*log, id, delivery::noReceiptMinutes(m_dir))) {
+        text +=
+            QStringLiteral("Delivery:  %1%2, %3 (message ID %4)\n")
+                .arg(d->state, d->reason.isEmpty() ? QString() : QStringLiteral(": ") + d->reason,
+                     d->at.toString(QStringLiteral("MM/dd/yyyy HH:mm:ss")),
+                     d->messageIds.join(QStringLiteral(", ")));
+    }
     const QStringList trace = traceOfCall(m_dir, QString::number(id));
     text += trace.isEmpty()
                 ? QStringLiteral(
@@ -312,6 +320,7 @@ int Command::pages() {
 
     const bool json = m_opt.contains(QStringLiteral("json"));
     const bool csv = m_opt.contains(QStringLiteral("csv"));
+    const int noReceipt = delivery::noReceiptMinutes(m_dir);
     QJsonArray rows;
     if (csv) out(kPageFields.join(u',') + u'\n');
     for (; !rs->eof(); rs->moveNext()) {
@@ -331,6 +340,9 @@ int Command::pages() {
             }
             values << v;
         }
+        // What the network said, for pages whose carrier sends receipts.
+        const auto d = delivery::of(*log, rs->value(QStringLiteral("ID")).toLongLong(), noReceipt);
+        if (d) row.insert(QStringLiteral("Delivery"), d->state);
         if (json) {
             rows.append(row);
         } else if (csv) {
@@ -340,11 +352,12 @@ int Command::pages() {
         } else {
             QString message = values.at(8);
             message.replace(u'\n', u' ');
-            out(QStringLiteral("%1  %2  %3  %4  %5  %6%7\n")
+            out(QStringLiteral("%1  %2  %3  %4  %5  %6%7%8\n")
                     .arg(values.at(0), values.at(1), values.at(2).leftJustified(9), values.at(6),
                          values.at(7), message.left(60),
                          values.at(9).isEmpty() ? QString()
-                                                : QStringLiteral("  [") + values.at(9) + u']'));
+                                                : QStringLiteral("  [") + values.at(9) + u']',
+                         d ? QStringLiteral("  {") + d->state + u'}' : QString()));
         }
     }
     if (json) out(QString::fromUtf8(QJsonDocument(rows).toJson(QJsonDocument::Indented)));
