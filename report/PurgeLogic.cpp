@@ -77,15 +77,19 @@ PurgeLogic::Outcome PurgeLogic::purge(const PurgeCriteria& c) {
 
     try {
         auto database = db::Database::open(m_dir, QStringLiteral("VTSLOG.MDB"));
-        // One transaction: the matching rows and the causes kept beside them
-        // go together or, on error, not at all; a cause left behind would
-        // show on a later row that is given the same ID.
+        // One transaction: the matching rows and what is kept beside them
+        // (causes, delivery receipts) go together or, on error, not at all;
+        // nothing else would ever remove what a deleted row left behind.
         database->execute(QStringLiteral("BEGIN IMMEDIATE"));
         try {
             m_deleted = database->executeJet(m_statement);
             if (database->hasTable(logstore::kCauseTable)) {
                 database->execute(
                     QStringLiteral("DELETE FROM tblCause WHERE ID NOT IN (SELECT ID FROM tblLog)"));
+            }
+            if (database->hasTable(QStringLiteral("tblDelivery"))) {
+                database->execute(QStringLiteral(
+                    "DELETE FROM tblDelivery WHERE ID NOT IN (SELECT ID FROM tblLog)"));
             }
             // A gateway user whose file has no row left, once the file has
             // had a day to be logged.

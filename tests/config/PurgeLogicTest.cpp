@@ -1,4 +1,5 @@
 #include "Database.h"
+#include "DeliveryStore.h"
 #include "Dialogs.h"
 #include "LogStore.h"
 #include "PurgeLogic.h"
@@ -87,9 +88,13 @@ TEST_F(PurgeTest, DeletesExactlyTheMatchingRows) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         seed();
-        {  // every row with a cause: the causes of purged rows go with them
+        {  // every row with a cause and a receipt: those of purged rows go with them
             auto log = vts::logstore::open(dir());
-            for (const qint64 id : ids) vts::logstore::writeCause(*log, id, QStringLiteral("c"));
+            for (const qint64 id : ids) {
+                vts::logstore::writeCause(*log, id, QStringLiteral("c"));
+                vts::delivery::noteSubmitted(*log, id, {QStringLiteral("m%1").arg(id)},
+                                             QDateTime::currentDateTime());
+            }
         }
         dialogs.clear();
         EXPECT_EQ(logic.purge(c.criteria), PurgeLogic::Outcome::Purged);
@@ -99,6 +104,11 @@ TEST_F(PurgeTest, DeletesExactlyTheMatchingRows) {
             QStringLiteral("SELECT ID FROM tblCause ORDER BY ID"), {});
         for (; !rs->eof(); rs->moveNext()) causes << rs->int32(QStringLiteral("ID"));
         EXPECT_EQ(causes, c.remaining);
+        QList<qint64> receipts;
+        auto rd = vts::logstore::open(dir())->openQuery(
+            QStringLiteral("SELECT DISTINCT ID FROM tblDelivery ORDER BY ID"), {});
+        for (; !rd->eof(); rd->moveNext()) receipts << rd->int32(QStringLiteral("ID"));
+        EXPECT_EQ(receipts, c.remaining);
         ASSERT_EQ(dialogs.shown().size(), 2u);
         EXPECT_EQ(dialogs.shown()[1].text, QStringLiteral("Purging completed"));
         EXPECT_EQ(dialogs.shown()[1].title, QString());
