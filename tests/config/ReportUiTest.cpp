@@ -224,11 +224,12 @@ TEST_F(ReportUiTest, LastAndATypedPageNumberGoStraightToThePage) {
     ReportPreview* stepped = controller.host().lastPreview();
     ASSERT_NE(stepped, nullptr);
     // The footer says when each preview's report was made, which differs
-    // between two previews made a second apart: pages are compared above it
-    // (the footer's baseline is half an inch above the bottom of a 792-point
-    // page).
+    // between two previews made a second apart: pages are compared above it.
+    // Its baseline is half an inch above the bottom of the page, whichever
+    // way the page is turned, and its letters rise less than a quarter inch.
     const auto body = [](const QImage& i) {
-        return i.copy(0, 0, i.width(), i.height() * 740 / 792);
+        const int cut = qRound(i.dotsPerMeterY() * 0.0254 * 0.75);
+        return i.copy(0, 0, i.width(), i.height() - cut);
     };
     std::vector<QImage> pages{body(stepped->pageImage())};
     while (stepped->hasNextPage()) {
