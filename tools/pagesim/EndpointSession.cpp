@@ -50,4 +50,49 @@ void EndpointSession::closed(double now) {
                        {QStringLiteral("violations"), QJsonArray::fromStringList(m_violations)}});
 }
 
+void EndpointSession::receiveLines(const QByteArray& bytes, qsizetype maxLine, const char* tooLong,
+                                   const std::function<void(QByteArray)>& line) {
+    if (!m_answering || m_close) {
+        return;
+    }
+    m_in += bytes;
+    for (;;) {
+        const qsizetype nl = m_in.indexOf('\n');
+        if (nl < 0) {
+            if (m_in.size() > maxLine) {
+                violation(QStringLiteral("line longer than %1 bytes").arg(maxLine));
+                m_out += QByteArray(tooLong) + "\r\n";
+                m_end = QStringLiteral("line too long");
+                m_close = true;
+            }
+            return;
+        }
+        QByteArray text = m_in.left(nl);
+        m_in.remove(0, nl + 1);
+        if (!text.endsWith('\r')) {
+            violation(QStringLiteral("line ended by LF alone"));
+        } else {
+            text.chop(1);
+        }
+        line(text);
+        if (m_close || !m_answering) {
+            return;
+        }
+    }
+}
+
+bool EndpointSession::stopsBeforeNextPage() {
+    if (m_b.dropAfter >= 0 && m_pages >= m_b.dropAfter) {
+        m_drop = m_close = true;
+        m_end = QStringLiteral("dropped after %1 page(s)").arg(m_pages);
+        return true;
+    }
+    if (m_b.holdAfter >= 0 && m_pages >= m_b.holdAfter) {
+        m_answering = false;
+        m_end = QStringLiteral("stopped answering after %1 page(s)").arg(m_pages);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace vts::sim

@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+#include <functional>
+
 // What the network endpoints (SNPP, WCTP) share for one connection: whether
 // the scenario lets the endpoint answer, the output not yet sent, the
 // violations found, and the call record written when the connection ends.
@@ -25,6 +27,14 @@ protected:
                     Sink sink);
     // Records what the client did wrong (the first 50 things).
     void violation(const QString& what);
+    // For the line protocols (SNPP, SMTP): hands each CRLF line of what has
+    // arrived to `line` (a bare LF ends one too, and is noted); a line over
+    // `maxLine` bytes is answered `tooLong` and ends the call.
+    void receiveLines(const QByteArray& bytes, qsizetype maxLine, const char* tooLong,
+                      const std::function<void(QByteArray)>& line);
+    // Whether the scenario ends the call before the next page: dropped, or
+    // no longer answered; says how the call ended.
+    bool stopsBeforeNextPage();
 
     int m_com;
     Behaviour m_b;

@@ -83,14 +83,7 @@ void SmppSession::submit(std::uint32_t sequence, const QByteArray& body) {
         respond(SubmitSm | Response, RINVDSTADR, sequence);
         return;
     }
-    if (m_b.dropAfter >= 0 && m_pages >= m_b.dropAfter) {
-        m_drop = m_close = true;
-        m_end = QStringLiteral("dropped after %1 page(s)").arg(m_pages);
-        return;
-    }
-    if (m_b.holdAfter >= 0 && m_pages >= m_b.holdAfter) {
-        m_answering = false;
-        m_end = QStringLiteral("stopped answering after %1 page(s)").arg(m_pages);
+    if (stopsBeforeNextPage()) {
         return;
     }
     QByteArray data = m->message;

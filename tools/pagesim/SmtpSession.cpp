@@ -15,33 +15,8 @@ SmtpSession::SmtpSession(int comPort, const Behaviour& behaviour, double now, Si
 }
 
 void SmtpSession::receive(const QByteArray& bytes, double) {
-    if (!m_answering || m_close) {
-        return;
-    }
-    m_in += bytes;
-    for (;;) {
-        const qsizetype nl = m_in.indexOf('\n');
-        if (nl < 0) {
-            if (m_in.size() > kMaxLine) {
-                violation(QStringLiteral("line longer than %1 bytes").arg(kMaxLine));
-                reply("500 Line too long");
-                m_end = QStringLiteral("line too long");
-                m_close = true;
-            }
-            return;
-        }
-        QByteArray text = m_in.left(nl);
-        m_in.remove(0, nl + 1);
-        if (!text.endsWith('\r')) {
-            violation(QStringLiteral("line ended by LF alone"));
-        } else {
-            text.chop(1);
-        }
-        line(text);
-        if (m_close || !m_answering) {
-            return;
-        }
-    }
+    receiveLines(bytes, kMaxLine, "500 Line too long",
+                 [this](QByteArray text) { line(std::move(text)); });
 }
 
 void SmtpSession::line(QByteArray text) {
@@ -102,14 +77,7 @@ void SmtpSession::line(QByteArray text) {
 }
 
 void SmtpSession::endOfData() {
-    if (m_b.dropAfter >= 0 && m_pages >= m_b.dropAfter) {
-        m_drop = m_close = true;
-        m_end = QStringLiteral("dropped after %1 page(s)").arg(m_pages);
-        return;
-    }
-    if (m_b.holdAfter >= 0 && m_pages >= m_b.holdAfter) {
-        m_answering = false;
-        m_end = QStringLiteral("stopped answering after %1 page(s)").arg(m_pages);
+    if (stopsBeforeNextPage()) {
         return;
     }
     const qsizetype split = m_data.indexOf("\n\n");

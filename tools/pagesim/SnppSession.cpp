@@ -31,33 +31,8 @@ SnppSession::SnppSession(int comPort, const Behaviour& behaviour, double now, Si
 }
 
 void SnppSession::receive(const QByteArray& bytes, double) {
-    if (!m_answering || m_close) {
-        return;
-    }
-    m_in += bytes;
-    for (;;) {
-        const qsizetype nl = m_in.indexOf('\n');
-        if (nl < 0) {
-            if (m_in.size() > kMaxLine) {
-                violation(QStringLiteral("line longer than %1 bytes").arg(kMaxLine));
-                reply("421 Line too long, goodbye");
-                m_end = QStringLiteral("line too long");
-                m_close = true;
-            }
-            return;
-        }
-        QByteArray text = m_in.left(nl);
-        m_in.remove(0, nl + 1);
-        if (!text.endsWith('\r')) {
-            violation(QStringLiteral("line ended by LF alone"));
-        } else {
-            text.chop(1);
-        }
-        line(text);
-        if (m_close || !m_answering) {
-            return;
-        }
-    }
+    receiveLines(bytes, kMaxLine, "421 Line too long, goodbye",
+                 [this](QByteArray text) { line(std::move(text)); });
 }
 
 void SnppSession::line(QByteArray text) {
@@ -132,14 +107,7 @@ void SnppSession::line(QByteArray text) {
             reply("503 Error, Pager ID or Message Incomplete");
             return;
         }
-        if (m_b.dropAfter >= 0 && m_pages >= m_b.dropAfter) {
-            m_drop = m_close = true;
-            m_end = QStringLiteral("dropped after %1 page(s)").arg(m_pages);
-            return;
-        }
-        if (m_b.holdAfter >= 0 && m_pages >= m_b.holdAfter) {
-            m_answering = false;
-            m_end = QStringLiteral("stopped answering after %1 page(s)").arg(m_pages);
+        if (stopsBeforeNextPage()) {
             return;
         }
         QByteArray message = *m_message;
