@@ -561,7 +561,7 @@ std::optional<StatusReport> decodeStatusReport(const QByteArray& hexText, int tp
         return std::nullopt;
     };
     const QByteArray hex = hexText.trimmed();
-    if (hex.isEmpty() || hex.size() > 2 * 200) {
+    if (hex.isEmpty() || hex.size() > 400) {
         return fail(hex.isEmpty() ? QStringLiteral("empty") : QStringLiteral("too long"));
     }
     for (char c : hex) {
