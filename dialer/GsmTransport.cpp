@@ -53,7 +53,7 @@ public:
         for (;;) {
             QByteArray& buf = m_channel.buffer();
             while (true) {
-                if (prompt && m_reportLength < 0) {
+                if (prompt) {  // a report's lines hold no '>'
                     const qsizetype gt = buf.indexOf('>');
                     const qsizetype nl = buf.indexOf('\n');
                     if (gt >= 0 && (nl < 0 || gt < nl)) {

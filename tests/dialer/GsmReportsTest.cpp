@@ -186,19 +186,6 @@ TEST(SmsStatusReport, DecodesWhatTheCentreSends) {
     }
 }
 
-TEST(SmsStatusReport, SubmitAsksForAReportOnlyWhenTold) {
-    for (bool asked : {false, true}) {
-        for (const sms::Part& part :
-             sms::encode("+4915112345678", QString(200, u'x'), 9, nullptr, asked)) {
-            QString error;
-            const auto d = sms::decode(part.hex, &error);
-            ASSERT_TRUE(d) << error.toStdString();
-            EXPECT_EQ(d->statusReport, asked);
-            EXPECT_EQ(d->text.size(), d->sequence == 1 ? 153 : 47);  // SRR leaves the rest alone
-        }
-    }
-}
-
 TEST(SmsStatusReport, MessageIdsMatchWhateverWayTheNumberIsWritten) {
     const struct {
         int com, reference;
