@@ -24,7 +24,8 @@ double GsmModem::nextDeadline() const {
 
 void GsmModem::tick(double now) {
     m_now = now;
-    if (m_expectLength < 0 && m_answering) {
+    if (m_expectLength < 0 && m_answering &&
+        m_scenario.forPort(m_com).reportBefore == Behaviour::ReportBefore::Any) {
         sendDueReports(now);
     }
 }
@@ -102,7 +103,9 @@ void GsmModem::commandLine(const QByteArray& raw) {
         return result("ERROR");
     }
     const QByteArray cmd = line.mid(2);
-    sendDueReports(m_now);  // a report due goes out before the answer
+    if (b.reportBefore == Behaviour::ReportBefore::Any) {
+        sendDueReports(m_now);  // a report due goes out before the answer
+    }
     if (cmd.startsWith("+CNMI=")) {
         if (b.refuseCnmi) {
             return result("ERROR");
@@ -164,6 +167,9 @@ void GsmModem::commandLine(const QByteArray& raw) {
             return result("+CMS ERROR: 304");
         }
         m_expectLength = length;
+        if (b.reportBefore == Behaviour::ReportBefore::Prompt) {
+            sendDueReports(m_now);
+        }
         m_out += "\r\n> ";
         return;
     }
@@ -200,7 +206,9 @@ void GsmModem::pdu(const QByteArray& hex) {
     ++m_messages;
     const int ref = m_nextRef;
     m_nextRef = m_nextRef % 255 + 1;
-    sendDueReports(m_now);
+    if (b.reportBefore != Behaviour::ReportBefore::Prompt) {
+        sendDueReports(m_now);
+    }
     result("+CMGS: " + QByteArray::number(ref) + "\r\n\r\nOK");
     if (d->statusReport && m_routeReports && !b.noReports) {
         sms::StatusReport report;

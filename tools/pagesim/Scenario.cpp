@@ -110,6 +110,10 @@ std::optional<Scenario> Scenario::parse(const QString& text, QString* error) {
                 b.noReports = true;
             } else if (key == u"no-cnmi") {
                 b.refuseCnmi = true;
+            } else if (key == u"report-before") {
+                ok = value == u"prompt" || value == u"cmgs";
+                b.reportBefore = value == u"prompt" ? Behaviour::ReportBefore::Prompt
+                                                    : Behaviour::ReportBefore::Cmgs;
             } else if (key == u"report-trying") {
                 b.reportTrying = true;
             } else if (key == u"report-fail") {
