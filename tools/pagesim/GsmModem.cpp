@@ -15,7 +15,12 @@ GsmModem::GsmModem(int comPort, const Scenario& scenario, Sink sink)
     : m_com(comPort), m_scenario(scenario), m_sink(std::move(sink)) {}
 
 double GsmModem::nextDeadline() const {
+    // Only reports tick() may send count: held ones would wake the loop for nothing.
     double next = kNever;
+    if (m_expectLength >= 0 || !m_answering ||
+        m_scenario.forPort(m_com).reportBefore != Behaviour::ReportBefore::Any) {
+        return next;
+    }
     for (const DueReport& r : m_due) {
         next = std::min(next, r.at);
     }
@@ -114,7 +119,7 @@ void GsmModem::commandLine(const QByteArray& raw) {
         m_routeReports = v.size() >= 4 && v[3].trimmed() == "1";
         return result("OK");
     }
-    if (cmd == "+CNMA") {
+    if (cmd == "+CNMA" || cmd.startsWith("+CNMA=")) {
         return result("OK");
     }
     if (cmd.isEmpty() || cmd == "Z" || cmd == "&F") {
@@ -220,7 +225,9 @@ void GsmModem::pdu(const QByteArray& hex) {
             report.status = status;
             int length = 0;
             const QByteArray pdu = sms::encodeStatusReport(report, "+4917000000", &length);
-            m_due.append({at, "+CDS: " + QByteArray::number(length) + "\r\n" + pdu});
+            if (m_due.size() < 1000) {
+                m_due.append({at, "+CDS: " + QByteArray::number(length) + "\r\n" + pdu});
+            }
         };
         if (b.reportTrying) {
             queue(m_now + b.reportAfter / 2, 0x21);  // SME busy, still trying

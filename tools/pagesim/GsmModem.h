@@ -17,7 +17,8 @@
 // (TP-SRR) gets "+CDS: <length>" and its SMS-STATUS-REPORT PDU
 // `report-after` seconds later, between commands or just before the
 // answer to one (never inside a PDU's entry); `report-fail[=NUMBER]`,
-// `report-trying`, `no-reports` and `no-cnmi` shape them.
+// `report-trying`, `report-before=prompt|cmgs`, `no-reports` and
+// `no-cnmi` shape them.
 namespace vts::sim {
 
 class GsmModem final : public Session {
