@@ -186,6 +186,64 @@ TEST(SmsStatusReport, DecodesWhatTheCentreSends) {
     }
 }
 
+// The reports the simulated modem sends, read by Debian's Device::Gsm::Sms
+// and by our decoder alike.
+TEST(SmsStatusReport, IndependentDecoderReadsTheSimulatedReports) {
+    QProcess probe;
+    probe.start(QStringLiteral("perl"),
+                {QStringLiteral("-MDevice::Gsm::Sms"), QStringLiteral("-e1")});
+    if (!probe.waitForFinished(10000) || probe.exitCode() != 0) {
+        GTEST_SKIP() << "Device::Gsm::Sms is not installed (Debian: libdevice-gsm-perl)";
+    }
+    const struct {
+        int reference;
+        const char* recipient;
+        int status;
+        const char* smsc;
+    } cases[] = {
+        {17, "+4915112345678", 0x00, "+4917000000"},
+        {0, "0151123456", 0x41, ""},
+        {255, "+447700900123", 0x21, "+447785016005"},
+        {128, "12345", 0x62, "0170000"},
+    };
+    QStringList args{QStringLiteral(DIALER_PEERS_DIR "/status_report_decode.pl")};
+    QList<QByteArray> pdus;
+    QList<int> lengths;
+    for (const auto& c : cases) {
+        sms::StatusReport r;
+        r.reference = c.reference;
+        r.recipient = c.recipient;
+        r.status = c.status;
+        r.centreTime = QDateTime(QDate(2026, 12, 8), QTime(9, 15, 30), Qt::OffsetFromUTC, 3600);
+        r.doneTime = r.centreTime.addSecs(15);
+        int length = 0;
+        pdus << sms::encodeStatusReport(r, c.smsc, &length);
+        lengths << length;
+        args << QString::number(length) << QString::fromLatin1(pdus.last());
+    }
+    QProcess perl;
+    perl.start(QStringLiteral("perl"), args);
+    ASSERT_TRUE(perl.waitForFinished(20000));
+    const QList<QByteArray> lines = perl.readAllStandardOutput().trimmed().split('\n');
+    ASSERT_EQ(lines.size(), std::size(cases));
+    for (int i = 0; i < lines.size(); ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(pdus[i].toStdString());
+        const QJsonObject peer = QJsonDocument::fromJson(lines[i]).object();
+        EXPECT_EQ(peer.value(QLatin1String("type")).toInt(), 2);
+        EXPECT_EQ(str(peer, "mr"), QString::number(c.reference));
+        EXPECT_EQ(str(peer, "recipient"), QLatin1String(c.recipient));
+        EXPECT_EQ(str(peer, "status").toInt(nullptr, 16), c.status);
+        QString error;
+        const auto ours = sms::decodeStatusReport(pdus[i], lengths[i], &error);
+        ASSERT_TRUE(ours) << error.toStdString();
+        EXPECT_EQ(ours->reference, c.reference);
+        EXPECT_EQ(ours->recipient, QByteArray(c.recipient));
+        EXPECT_EQ(ours->status, c.status);
+        EXPECT_EQ(ours->doneTime, QDateTime(QDate(2026, 12, 8), QTime(8, 15, 45), Qt::UTC));
+    }
+}
+
 TEST(SmsStatusReport, MessageIdsMatchWhateverWayTheNumberIsWritten) {
     const struct {
         int com, reference;
