@@ -147,11 +147,12 @@ bool note(const QString& path, const QString& key, const PartsSent& sent) {
     const QByteArray k = key.toUtf8();
     // A key or digest that would break the line is never written: the
     // text is then sent whole on a retry.
-    for (const QByteArray& field : {k, sent.digest}) {
-        if (field.isEmpty() || field.contains('\t') || field.contains('\n') ||
-            field.contains('\r')) {
-            return false;
-        }
+    const auto unfit = [](const QByteArray& field) {
+        return field.isEmpty() || field.contains('\t') || field.contains('\n') ||
+               field.contains('\r');
+    };
+    if (unfit(k) || (sent.any() && unfit(sent.digest))) {
+        return false;
     }
     if (sent.reference < 0 || sent.reference > 255 || sent.accepted.size() > kMaxParts ||
         (sent.any() && (sent.accepted.firstKey() < 1 || sent.accepted.lastKey() > kMaxParts))) {

@@ -63,7 +63,8 @@ public:
     causefile::Causes causes() { return causefile::read(path(causefile::fileName(1))); }
     QByteArray trace() { return readFile(QStringLiteral("KRX1.log")); }
     void reset() {
-        for (const char* f : {"KRX1.log", "peer.jsonl", "mordax1.why"}) {
+        for (const char* f : {"KRX1.log", "peer.jsonl", "mordax1.why", "calvex-delivery.jsonl",
+                              "calvex-sms.parts"}) {
             QFile::remove(path(QLatin1String(f)));
         }
     }
@@ -229,9 +230,24 @@ QString joined(const QList<QJsonObject>& submits, int* reference = nullptr) {
     return QStringList(parts.values()).join(QString());
 }
 
-// Every row is one batch against Debian's Net::SMPP as the SMS centre:
-// each page's status and finality from its own submit_sm_resp, and what
-// the centre saw of the session.
+// How often the centre saw each part of the concatenated submits, and the
+// references they went under.
+QMap<int, int> partsSeen(const QList<QJsonObject>& submits, QSet<int>* references) {
+    QMap<int, int> seen;
+    for (const QJsonObject& s : submits) {
+        const QByteArray m = QByteArray::fromHex(str(s, "message").toLatin1());
+        if ((s.value(QLatin1String("esm_class")).toInt() & 0x40) && m.size() > 6) {
+            ++seen[static_cast<unsigned char>(m[5])];
+            references->insert(static_cast<unsigned char>(m[3]));
+        }
+    }
+    return seen;
+}
+
+// Every row is one batch against Debian's Net::SMPP as the SMS centre
+// (sent `runs` times, as the server retries it: every run before the last
+// fails its pages for a retry): each page's status and finality from its
+// own submit_sm_resp, and what the centre saw of the sessions.
 TEST_F(SmscPeer, SessionsAgainstAnSmsCentre) {
     QString longText;
     for (int i = 0; longText.size() < 400; ++i) {
@@ -250,6 +266,7 @@ TEST_F(SmscPeer, SessionsAgainstAnSmsCentre) {
         QSet<int> final;
         bool portFault;
         Check check;
+        int runs = 1;
     } cases[] = {
         {"bind, submit, unbind",
          {},
@@ -334,6 +351,69 @@ TEST_F(SmscPeer, SessionsAgainstAnSmsCentre) {
              EXPECT_EQ(second[0].value(QLatin1String("data_coding")).toInt(), 8);
              EXPECT_EQ(joined(second), unicode);
          }},
+        // A long text whose second part is refused for the moment: the
+        // retry sends that part alone, under the same reference, and the
+        // handset gets each part once.
+        {"a long text's throttled part is sent again alone",
+         {QStringLiteral("--fail"), QStringLiteral("2:throttle")},
+         "",
+         {{"4915112345678", longText}},
+         {2},
+         {},
+         false,
+         [&](SmscPeer& t) {
+             QSet<int> references;
+             const auto s = t.events("submit");
+             EXPECT_EQ(partsSeen(s, &references), (QMap<int, int>{{1, 1}, {2, 2}, {3, 1}}));
+             EXPECT_EQ(references.size(), 1);
+             EXPECT_EQ(joined(s), longText);
+             EXPECT_EQ(t.trace().count("part(s) 1,3 of 3 accepted in an earlier attempt"), 1)
+                 << t.trace().constData();
+             EXPECT_FALSE(QFile::exists(path(QStringLiteral("calvex-sms.parts"))));
+         },
+         2},
+        // Every part in flight at once, answered last part first: the
+        // first part, taken after the second was refused, still counts;
+        // the receipts are awaited for each part's message ID in the order
+        // of the parts.
+        {"parts in flight together, answered out of order",
+         {QStringLiteral("--hold"), QStringLiteral("3"), QStringLiteral("--reverse"),
+          QStringLiteral("--quiet"), QStringLiteral("--fail"), QStringLiteral("2:syserr")},
+         "registered_delivery=on\n",
+         {{"4915112345678", longText}},
+         {2},
+         {},
+         false,
+         [&](SmscPeer& t) {
+             QSet<int> references;
+             const auto s = t.events("submit");
+             EXPECT_EQ(partsSeen(s, &references), (QMap<int, int>{{1, 1}, {2, 2}, {3, 1}}));
+             EXPECT_EQ(references.size(), 1);
+             EXPECT_EQ(s[2].value(QLatin1String("outstanding")).toInt(), 3);
+             const auto notes = test::jsonLines(readFile(QStringLiteral("calvex-delivery.jsonl")));
+             ASSERT_EQ(notes.size(), 1);
+             EXPECT_EQ(
+                 notes[0].value(QLatin1String("message_ids")).toArray(),
+                 (QJsonArray{QStringLiteral("m2"), QStringLiteral("m3"), QStringLiteral("m1")}));
+             EXPECT_FALSE(QFile::exists(path(QStringLiteral("calvex-sms.parts"))));
+         },
+         2},
+        // The session lost as the last part arrives: the retry sends only it.
+        {"a long text's session lost at its last part",
+         {QStringLiteral("--fail"), QStringLiteral("3:drop")},
+         "",
+         {{"4915112345678", longText}},
+         {2},
+         {},
+         false,
+         [&](SmscPeer& t) {
+             QSet<int> references;
+             const auto s = t.events("submit");
+             EXPECT_EQ(partsSeen(s, &references), (QMap<int, int>{{1, 1}, {2, 1}, {3, 2}}));
+             EXPECT_EQ(references.size(), 1);
+             EXPECT_EQ(joined(s), longText);
+         },
+         2},
         {"a dropped connection",
          {},
          "",
@@ -405,6 +485,12 @@ TEST_F(SmscPeer, SessionsAgainstAnSmsCentre) {
         QList<PortRecord> recs;
         for (int i = 0; i < c.pages.size(); ++i) {
             recs << message(i + 1, c.pages[i].second, QString::fromUtf8(c.pages[i].first));
+        }
+        for (int run = 1; run < c.runs; ++run) {
+            writePortFile(recs);
+            runDialer();
+            expectStatuses(3, QList<std::int16_t>(c.statuses.size(), 3));
+            EXPECT_TRUE(causes().final.isEmpty());
         }
         writePortFile(recs);
         runDialer();
