@@ -146,15 +146,8 @@ bool WctpTransport::open(const QList<Page*>& pages) {
     m_url = m_target.url.toUtf8();
     m_headers = curl_slist_append(m_headers, "Content-Type: text/xml; charset=utf-8");
     m_headers = curl_slist_append(m_headers, "Expect:");
-    const long ms = static_cast<long>(timeout() * 1000);
-    curl_easy_setopt(m_curl, CURLOPT_URL, m_url.constData());
+    curlsupport::setTransfer(m_curl, m_url, "http,https", timeout());
     curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, m_headers);
-    curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(m_curl, CURLOPT_TIMEOUT_MS, ms);
-    curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT_MS, ms);
-    curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(m_curl, CURLOPT_XFERINFOFUNCTION, curlsupport::onProgress);
     curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(m_curl, CURLOPT_USERAGENT, "calvex");
     // libcurl re-sends a request on a new connection, unasked, when a
