@@ -290,10 +290,10 @@ void SmppTransport::answerPart(const Pending& p, std::uint32_t status, const QSt
     const Verdict v = judge(status);
     if (v == Verdict::Sent) {
         // Kept at once, whatever the other parts come to: a retry after a
-        // refused part, a lost session or a crash sends only the rest.
+        // refused part, a lost session or a crash (even before the page's
+        // status is written) sends only the rest.
         st->sent.accepted.insert(p.part + 1, messageId.left(smsparts::kMaxIdBytes));
-        if (st->sent.accepted.size() < st->parts &&
-            !smsparts::note(partsFile(), st->key, st->sent)) {
+        if (st->parts > 1 && !smsparts::note(partsFile(), st->key, st->sent)) {
             trace().note(QStringLiteral("%1 cannot be written: a retry sends every part of "
                                         "record %2")
                              .arg(smsparts::fileName())
@@ -323,10 +323,6 @@ void SmppTransport::finish(Page& page, const PageState& s) {
         trace().note(
             QStringLiteral("record %1: message_id %2").arg(page.record).arg(messageIds.join(u',')));
     }
-    // Every part taken, or one refused for good: no retry needs the entry.
-    if (s.parts > 1 && s.worst != Verdict::Temporary) {
-        smsparts::note(partsFile(), s.key, {});
-    }
     switch (s.worst) {
         case Verdict::Sent:
             batch().setStatus(page, PortStatus::Sent, {});
@@ -340,6 +336,10 @@ void SmppTransport::finish(Page& page, const PageState& s) {
         case Verdict::Temporary:
             batch().setStatus(page, PortStatus::Failed, s.why);
             break;
+    }
+    // Every part taken, or one refused for good: no retry needs the entry.
+    if (s.parts > 1 && s.worst != Verdict::Temporary) {
+        smsparts::note(partsFile(), s.key, {});
     }
 }
 
@@ -484,7 +484,7 @@ Outcome SmppTransport::send(Page& page) {
                          .arg(state.sent.reference));
     }
     if (state.submits == 0) {
-        finish(page, state);  // the last attempt ended as its last part was taken
+        finish(page, state);  // the last attempt ended before its status was written
         return Outcome::written(true);
     }
     m_pages.insert(&page, state);

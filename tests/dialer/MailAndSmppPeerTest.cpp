@@ -9,6 +9,7 @@
 #include <LogStore.h>
 #include <SmsPdu.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 
 #include <functional>
@@ -244,6 +245,14 @@ QMap<int, int> partsSeen(const QList<QJsonObject>& submits, QSet<int>* reference
     return seen;
 }
 
+// The digest an SMPP text's entry in calvex-sms.parts carries.
+QByteArray smppDigest(const QByteArray& digits, const QString& text) {
+    return QCryptographicHash::hash("smpp\n" + digits + '\n' + text.toUtf8(),
+                                    QCryptographicHash::Sha256)
+        .toHex()
+        .left(32);
+}
+
 // Every row is one batch against Debian's Net::SMPP as the SMS centre
 // (sent `runs` times, as the server retries it: every run before the last
 // fails its pages for a retry): each page's status and finality from its
@@ -283,6 +292,7 @@ TEST_F(SmscPeer, SessionsAgainstAnSmsCentre) {
         bool portFault;
         Check check;
         int runs = 1;
+        QByteArray partsFile = {};  // calvex-sms.parts before the first run
     } cases[] = {
         {"bind, submit, unbind",
          {},
@@ -416,6 +426,26 @@ TEST_F(SmscPeer, SessionsAgainstAnSmsCentre) {
          false,
          resent(3, [](SmscPeer&) {}),
          2},
+        // Every part taken in the attempt that ended before the page's
+        // status was written: the page is sent without a submit.
+        {"a long text whose every part was taken before",
+         {},
+         "registered_delivery=on\n",
+         {{"4915112345678", longText}},
+         {2},
+         {},
+         false,
+         [this](SmscPeer& t) {
+             EXPECT_TRUE(t.events("submit").isEmpty());
+             const auto notes = test::jsonLines(readFile(QStringLiteral("calvex-delivery.jsonl")));
+             ASSERT_EQ(notes.size(), 1);
+             EXPECT_EQ(
+                 notes[0].value(QLatin1String("message_ids")).toArray(),
+                 (QJsonArray{QStringLiteral("m7"), QStringLiteral("m8"), QStringLiteral("m9")}));
+             EXPECT_FALSE(QFile::exists(path(QStringLiteral("calvex-sms.parts"))));
+         },
+         1,
+         "1001-1\t" + smppDigest("4915112345678", longText) + "\t42\t3\t1:6d37,2:6d38,3:6d39\n"},
         {"a dropped connection",
          {},
          "",
@@ -487,6 +517,9 @@ TEST_F(SmscPeer, SessionsAgainstAnSmsCentre) {
         QList<PortRecord> recs;
         for (int i = 0; i < c.pages.size(); ++i) {
             recs << message(i + 1, c.pages[i].second, QString::fromUtf8(c.pages[i].first));
+        }
+        if (!c.partsFile.isEmpty()) {
+            writeFile(QStringLiteral("calvex-sms.parts"), c.partsFile);
         }
         for (int run = 1; run < c.runs; ++run) {
             writePortFile(recs);
