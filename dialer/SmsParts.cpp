@@ -59,7 +59,7 @@ std::optional<Entry> parse(const QByteArray& line) {
         const auto part = colon > 0 ? number(p.left(colon), 1, kMaxParts) : std::nullopt;
         const QByteArray hex = p.mid(colon + 1);
         if (!part || e.sent.accepted.contains(*part) || !isHex(hex) ||
-            hex.size() > 2 * kMaxIdBytes) {
+            hex.size() > qsizetype{2} * kMaxIdBytes) {
             return std::nullopt;
         }
         e.sent.accepted.insert(*part, QByteArray::fromHex(hex));
