@@ -62,7 +62,11 @@ db::Database* DeliveryLog::store() {
 
 void DeliveryLog::traceUnmatched(const QStringList& messageIds) {
     for (const QString& m : messageIds) {
-        m_trace.note(QStringLiteral("receipt for %1 matches no page awaiting one").arg(m));
+        m_trace.note(
+            QStringLiteral("receipt for %1 matches no page awaiting one (kept %2 minutes for "
+                           "a page not yet noted)")
+                .arg(m)
+                .arg(delivery::kEarlyMinutes));
     }
 }
 
