@@ -60,6 +60,17 @@ int onProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return Cancellation::requested() ? 1 : 0;
 }
 
+void setTransfer(CURL* curl, const QByteArray& url, const char* protocols, double timeout) {
+    const long ms = static_cast<long>(timeout * 1000);
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, protocols);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, ms);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, ms);
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, onProgress);
+}
+
 }  // namespace vts::curlsupport
 
 namespace vts {

@@ -27,6 +27,10 @@ bool pinAddress(CURL* curl, const QString& host, quint16 port, double timeout, c
                 QString* error);
 // A transfer callback that ends the transfer once a stop was requested.
 int onProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+// Points the handle at `url` (kept by the caller while the handle lives),
+// allows only `protocols` ("smtp", "http,https"), bounds every transfer
+// and its connection by `timeout` seconds, and ends it on a stop request.
+void setTransfer(CURL* curl, const QByteArray& url, const char* protocols, double timeout);
 
 }  // namespace vts::curlsupport
 

@@ -1,16 +1,16 @@
 #pragma once
 
+#include "DeliveryNotes.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
 
 #include <memory>
 
-// The receiver's side of tblDelivery (see DeliveryStore.h): the message
-// IDs of pages whose carrier will send receipts, and the receipts. The log
-// store in the working directory is opened on first use; a store that is
-// missing, locked beyond a moment or damaged loses only the delivery note,
-// never a page's status, and the trace says so.
+// The keeping side of tblDelivery (see DeliveryStore.h): the message IDs
+// of pages whose carrier will send receipts, and the receipts, written by
+// the server when a dialer run ends and by vtsreceipts.
 namespace vts {
 
 namespace db {
@@ -18,21 +18,29 @@ class Database;
 }
 class TraceLog;
 
+// Keeps the dialer's `notes` in `log`, all in one transaction (none kept
+// when it throws db::DbError). The message IDs of receipts that matched no
+// part awaiting one are added to `unmatched`.
+void keepDeliveryNotes(db::Database& log, const QList<deliverynotes::Note>& notes,
+                       QStringList* unmatched = nullptr);
+
+// vtsreceipts' store: the log store in the working directory, opened on
+// first use and again after it could not be. A store that is missing or
+// locked beyond a moment leaves the notes in their file for the next try.
 class DeliveryLog {
 public:
     DeliveryLog(QString dir, TraceLog& trace);
     ~DeliveryLog();
-    // `uniqueId` is the page's log row ID (alerts have none and are skipped).
-    void submitted(qint64 id, const QStringList& messageIds, const QDateTime& at);
-    void receipt(const QString& messageId, bool delivered, const QString& reason,
-                 const QDateTime& at);
+    // Moves the dialer's notes into the store; false when they stay.
+    bool importNotes();
 
 private:
     db::Database* store();
+    void traceUnmatched(const QStringList& messageIds);
     QString m_dir;
     TraceLog& m_trace;
     std::unique_ptr<db::Database> m_db;
-    bool m_failed = false;
+    QString m_lastFault;  // said once in the trace until the store works again
 };
 
 }  // namespace vts

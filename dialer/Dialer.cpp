@@ -2,9 +2,6 @@
 
 #include "DeliveryNotes.h"
 
-#include <QDateTime>
-
-#include <QJsonArray>
 #include <QJsonObject>
 
 #include "IniFile.h"
@@ -200,18 +197,11 @@ void Dialer::awaitReceipts(Page& page, const QStringList& messageIds) {
     if (!ok || id < 1) {
         return;  // an alert page has no log row
     }
-    note(QJsonObject{{QStringLiteral("kind"), QStringLiteral("submitted")},
-                     {QStringLiteral("id"), id},
-                     {QStringLiteral("message_ids"), QJsonArray::fromStringList(messageIds)},
-                     {QStringLiteral("at"), QDateTime::currentDateTime().toString(Qt::ISODate)}});
+    note(deliverynotes::submittedNote(id, messageIds));
 }
 
 void Dialer::receipt(const QString& messageId, bool delivered, const QString& reason) {
-    note(QJsonObject{{QStringLiteral("kind"), QStringLiteral("receipt")},
-                     {QStringLiteral("message_id"), messageId},
-                     {QStringLiteral("delivered"), delivered},
-                     {QStringLiteral("reason"), reason},
-                     {QStringLiteral("at"), QDateTime::currentDateTime().toString(Qt::ISODate)}});
+    note(deliverynotes::receiptNote(messageId, delivered, reason));
 }
 
 void Dialer::note(const QJsonObject& note) {

@@ -2,6 +2,7 @@
 
 #include "Dialer.h"
 #include "Line.h"
+#include "SmsParts.h"
 #include "SmsPdu.h"
 #include "TraceLog.h"
 
@@ -391,13 +392,15 @@ Outcome GsmTransport::send(Page& p) {
     // A long text whose earlier parts the network accepted in an earlier
     // attempt goes on from the first part it did not, under the same
     // reference, so the handset can join the parts into one message.
-    const QString progressFile = m_opt.stateDir + QStringLiteral("/calvex-sms.parts");
-    const QString key = p.rec.uniqueId.trimmed() + u'-' + QString::number(p.rec.index);
+    const QString progressFile = m_opt.stateDir + u'/' + smsparts::fileName();
+    const QString key = smsparts::key(p.rec.uniqueId, p.rec.index);
     const QByteArray digest =
         QCryptographicHash::hash(*number + '\n' + p.text.toUtf8(), QCryptographicHash::Sha256)
             .toHex()
             .left(32);
-    const PartsSent before = partsSent(progressFile, key, digest);
+    const smsparts::PartsSent earlier = smsparts::read(progressFile, key, digest);
+    // The parts accepted from the first on (one at a time, so without gaps).
+    const struct { int reference, parts; } before{earlier.reference, earlier.leading()};
     const int reference = before.parts > 0 ? before.reference : m_reference;
     sms::Coding coding = sms::Coding::Gsm7;
     const QList<sms::Part> parts = sms::encode(*number, p.text, reference, &coding, m_reports);
@@ -431,7 +434,7 @@ Outcome GsmTransport::send(Page& p) {
             const QString why = QStringLiteral("modem answered %1 to AT+CMGS").arg(describe(r));
             if (!lineDown(r)) {
                 if (r.kind == AtReply::Kind::CmsError && numberRefused(r.code)) {
-                    notePartsSent(progressFile, key, {});
+                    smsparts::note(progressFile, key, {});
                     return Outcome::refused(why);
                 }
                 return Outcome::failed(why);
@@ -460,11 +463,13 @@ Outcome GsmTransport::send(Page& p) {
             followed = false;
         }
         if (parts.size() > 1 && i + 1 < parts.size()) {
-            notePartsSent(progressFile, key, {digest, reference, static_cast<int>(i + 1)});
+            smsparts::note(
+                progressFile, key,
+                smsparts::PartsSent::firstParts(digest, reference, static_cast<int>(i + 1)));
         }
     }
     if (before.parts > 0 || parts.size() > 1) {
-        notePartsSent(progressFile, key, {});
+        smsparts::note(progressFile, key, {});
     }
     trace().note(QStringLiteral("modem reference(s) %1").arg(refs.join(u',')));
     if (followed && !ids.isEmpty()) {
@@ -564,54 +569,6 @@ void GsmTransport::awaitReports() {
     } else {
         trace().note(QStringLiteral("every awaited status report came"));
     }
-}
-
-GsmTransport::PartsSent GsmTransport::partsSent(const QString& path, const QString& key,
-                                                const QByteArray& digest) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    for (const QByteArray& line : f.read(kMaxProgressBytes).split('\n')) {
-        const QList<QByteArray> fields = line.split('\t');
-        if (fields.size() == 4 && QString::fromUtf8(fields[0]) == key && fields[1] == digest) {
-            PartsSent p{digest, fields[2].toInt(), fields[3].toInt()};
-            if (p.reference >= 0 && p.reference < 256 && p.parts > 0 && p.parts < 256) {
-                return p;
-            }
-        }
-    }
-    return {};
-}
-
-bool GsmTransport::notePartsSent(const QString& path, const QString& key, const PartsSent& sent) {
-    QList<QByteArray> lines;
-    QFile f(path);
-    if (f.open(QIODevice::ReadOnly)) {
-        for (const QByteArray& line : f.read(kMaxProgressBytes).split('\n')) {
-            if (!line.isEmpty() && !line.startsWith(key.toUtf8() + '\t')) {
-                lines << line;
-            }
-        }
-        f.close();
-    }
-    if (sent.parts > 0) {
-        lines << key.toUtf8() + '\t' + sent.digest + '\t' + QByteArray::number(sent.reference) +
-                     '\t' + QByteArray::number(sent.parts);
-    }
-    // Bounded: the oldest entries go first.
-    while (lines.size() > kMaxProgressEntries) {
-        lines.removeFirst();
-    }
-    if (lines.isEmpty()) {
-        return !QFile::exists(path) || QFile::remove(path);
-    }
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly)) {
-        return false;
-    }
-    out.write(lines.join('\n') + '\n');
-    return out.commit();
 }
 
 bool GsmTransport::numberRefused(int cmsCode) {

@@ -34,19 +34,6 @@ public:
     static bool refusedPinIs(const QString& path, const QString& device, const QString& pin);
     static bool rememberRefusedPin(const QString& path, const QString& device, const QString& pin);
 
-    // The parts of a long text the network accepted in earlier attempts,
-    // kept in calvex-sms.parts by page (its ID and slot) and text digest.
-    struct PartsSent {
-        QByteArray digest;
-        int reference = 0;
-        int parts = 0;  // 0: none
-    };
-    static constexpr qint64 kMaxProgressBytes = 64 * qint64{1024};
-    static constexpr int kMaxProgressEntries = 400;
-    static PartsSent partsSent(const QString& path, const QString& key, const QByteArray& digest);
-    // Records `sent` for `key` (none: forgets it).
-    static bool notePartsSent(const QString& path, const QString& key, const PartsSent& sent);
-
     // The message ID a part is followed by: the COM port, the modem's
     // message reference and the last digits of the recipient, which a
     // status report carries too ("gsm:COM3:17:12345678"). Only the last

@@ -4,8 +4,6 @@
 #include "Journal.h"
 #include "SmppTransport.h"
 
-#include <QDateTime>
-#include <QJsonArray>
 #include <QLockFile>
 
 #include <cstdio>
@@ -16,30 +14,17 @@ ReceiptReceiver::ReceiptReceiver(QString dir, DialerOptions options)
     : m_dir(std::move(dir)), m_opt(std::move(options)), m_delivery(m_dir, m_trace) {}
 
 void ReceiptReceiver::receipt(const QString& messageId, bool delivered, const QString& reason) {
-    importNotes();  // the run that sent it may have noted its ID a moment ago
-    m_delivery.receipt(messageId, delivered, reason, QDateTime::currentDateTime());
+    // The receipt waits behind the notes of the run that sent its page (the
+    // submission may have been noted a moment ago), and with them when the
+    // store does not take them now.
+    if (!deliverynotes::append(m_dir, deliverynotes::receiptNote(messageId, delivered, reason))) {
+        m_trace.note(QStringLiteral("receipt for %1 not kept: %2 cannot be written")
+                         .arg(messageId, deliverynotes::fileName()));
+    }
+    importNotes();
 }
 
-void ReceiptReceiver::importNotes() {
-    for (const QJsonObject& n : deliverynotes::take(m_dir)) {
-        QDateTime at = QDateTime::fromString(n.value(QLatin1String("at")).toString(), Qt::ISODate);
-        if (!at.isValid()) {
-            at = QDateTime::currentDateTime();
-        }
-        const QString kind = n.value(QLatin1String("kind")).toString();
-        if (kind == u"submitted") {
-            QStringList ids;
-            for (const auto& v : n.value(QLatin1String("message_ids")).toArray()) {
-                ids << v.toString();
-            }
-            m_delivery.submitted(n.value(QLatin1String("id")).toInteger(), ids, at);
-        } else if (kind == u"receipt") {
-            m_delivery.receipt(n.value(QLatin1String("message_id")).toString(),
-                               n.value(QLatin1String("delivered")).toBool(),
-                               n.value(QLatin1String("reason")).toString(), at);
-        }
-    }
-}
+void ReceiptReceiver::importNotes() { m_delivery.importNotes(); }
 
 int ReceiptReceiver::run(int comPort) {
     QString error;

@@ -6,6 +6,7 @@
 #include "TcpLine.h"
 #include "TraceLog.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 
 #include <poll.h>
@@ -288,7 +289,16 @@ void SmppTransport::answerPart(const Pending& p, std::uint32_t status, const QSt
     ++st->answered;
     const Verdict v = judge(status);
     if (v == Verdict::Sent) {
-        st->messageIds << QString::fromLatin1(messageId);
+        // Kept at once, whatever the other parts come to: a retry after a
+        // refused part, a lost session or a crash (even before the page's
+        // status is written) sends only the rest.
+        st->sent.accepted.insert(p.part + 1, messageId.left(smsparts::kMaxIdBytes));
+        if (st->parts > 1 && !smsparts::note(partsFile(), st->key, st->sent)) {
+            trace().note(QStringLiteral("%1 cannot be written: a retry sends every part of "
+                                        "record %2")
+                             .arg(smsparts::fileName())
+                             .arg(p.page->record));
+        }
     } else if (st->worst != Verdict::Final) {
         st->worst = v;
         st->why = QStringLiteral("SMS centre answered %1").arg(what);
@@ -296,31 +306,44 @@ void SmppTransport::answerPart(const Pending& p, std::uint32_t status, const QSt
     if (status == RTHROTTLED || status == RMSGQFUL) {
         m_window = 1;  // the centre asks to slow down: one submit at a time from now on
     }
-    if (st->answered < st->parts || !p.page->waiting()) {
+    if (st->answered < st->submits || !p.page->waiting()) {
         return;
     }
     const PageState s = *st;
     m_pages.erase(st);
-    if (!s.messageIds.isEmpty()) {
-        trace().note(QStringLiteral("record %1: message_id %2")
-                         .arg(p.page->record)
-                         .arg(s.messageIds.join(u',')));
+    finish(*p.page, s);
+}
+
+void SmppTransport::finish(Page& page, const PageState& s) {
+    QStringList messageIds;  // in the order of the parts
+    for (const QByteArray& id : s.sent.accepted) {
+        messageIds << QString::fromLatin1(id);
+    }
+    if (!messageIds.isEmpty()) {
+        trace().note(
+            QStringLiteral("record %1: message_id %2").arg(page.record).arg(messageIds.join(u',')));
     }
     switch (s.worst) {
         case Verdict::Sent:
-            batch().setStatus(*p.page, PortStatus::Sent, {});
+            batch().setStatus(page, PortStatus::Sent, {});
             if (m_opt.smpp.registeredDelivery) {
-                batch().awaitReceipts(*p.page, s.messageIds);
+                batch().awaitReceipts(page, messageIds);
             }
             break;
         case Verdict::Final:
-            batch().setStatus(*p.page, PortStatus::Failed, s.why, true);
+            batch().setStatus(page, PortStatus::Failed, s.why, true);
             break;
         case Verdict::Temporary:
-            batch().setStatus(*p.page, PortStatus::Failed, s.why);
+            batch().setStatus(page, PortStatus::Failed, s.why);
             break;
     }
+    // Every part taken, or one refused for good: no retry needs the entry.
+    if (s.parts > 1 && s.worst != Verdict::Temporary) {
+        smsparts::note(partsFile(), s.key, {});
+    }
 }
+
+QString SmppTransport::partsFile() const { return m_opt.stateDir + u'/' + smsparts::fileName(); }
 
 bool SmppTransport::bind(std::uint32_t command, qsizetype pages) {
     const bool tls = m_target.kind == PortTarget::Kind::Smpps;
@@ -427,13 +450,48 @@ Outcome SmppTransport::send(Page& page) {
     if (!to) {
         return Outcome::refused(QStringLiteral("PIN \"%1\" is no SMS number").arg(page.pin));
     }
-    m_reference = (m_reference + 1) & 0xFF;
-    QList<ShortMessage> parts = messages(page.text, m_reference);
+    PageState state;
+    state.key = smsparts::key(page.rec.uniqueId, page.rec.index);
+    const QByteArray digest =
+        QCryptographicHash::hash("smpp\n" + to->digits + '\n' + page.text.toUtf8(),
+                                 QCryptographicHash::Sha256)
+            .toHex()
+            .left(32);
+    state.sent = smsparts::read(partsFile(), state.key, digest);
+    if (!state.sent.any()) {
+        m_reference = (m_reference + 1) & 0xFF;
+        state.sent = {digest, m_reference, {}};
+    }
+    QList<ShortMessage> parts = messages(page.text, state.sent.reference);
     if (parts.isEmpty()) {
         return Outcome::refused(QStringLiteral("text too long for one SMS message"));
     }
-    m_pages.insert(&page, {static_cast<int>(parts.size()), 0, Verdict::Sent, {}, {}});
+    state.parts = static_cast<int>(parts.size());
+    // A part number past this text's parts cannot be one of its own.
+    while (state.sent.any() && state.sent.accepted.lastKey() > state.parts) {
+        state.sent.accepted.remove(state.sent.accepted.lastKey());
+    }
+    state.submits = state.parts - static_cast<int>(state.sent.accepted.size());
+    if (state.sent.any()) {
+        QStringList earlier;
+        for (auto it = state.sent.accepted.cbegin(); it != state.sent.accepted.cend(); ++it) {
+            earlier << QString::number(it.key());
+        }
+        trace().note(QStringLiteral("part(s) %1 of %2 accepted in an earlier attempt; sending the "
+                                    "rest under reference %3")
+                         .arg(earlier.join(u','))
+                         .arg(state.parts)
+                         .arg(state.sent.reference));
+    }
+    if (state.submits == 0) {
+        finish(page, state);  // the last attempt ended before its status was written
+        return Outcome::written(true);
+    }
+    m_pages.insert(&page, state);
     for (qsizetype n = 0; n < parts.size(); ++n) {
+        if (state.sent.accepted.contains(static_cast<int>(n + 1))) {
+            continue;
+        }
         ShortMessage& m = parts[n];
         m.source = m_opt.smpp.sourceAddr.toLatin1();
         m.sourceTon = m_opt.smpp.sourceTon;

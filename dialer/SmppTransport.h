@@ -2,6 +2,7 @@
 
 #include "Line.h"
 #include "SmppPdu.h"
+#include "SmsParts.h"
 #include "Transport.h"
 
 #include <QHash>
@@ -20,6 +21,9 @@
 // and the session ends with unbind. Text goes in the GSM 7-bit default
 // alphabet where it fits (data_coding 0), else UCS-2 (8); a long text as
 // concatenated parts, each with a user data header, under one reference.
+// The parts of a long text the centre accepted are remembered with their
+// message IDs (see SmsParts.h): a retry sends only the others, under the
+// same reference, and the page's receipts are awaited for every part.
 namespace vts {
 
 class LineDevice;
@@ -68,11 +72,13 @@ private:
         int part = 0;
     };
     struct PageState {
-        int parts = 0;
-        int answered = 0;
+        int parts = 0;     // of its text
+        int submits = 0;   // parts sent in this attempt
+        int answered = 0;  // of them
         smpp::Verdict worst = smpp::Verdict::Sent;
         QString why;
-        QStringList messageIds;
+        QString key;               // its entry in the parts file
+        smsparts::PartsSent sent;  // parts accepted, in this attempt or an earlier one
     };
 
     std::uint32_t request(std::uint32_t command, const QByteArray& body);
@@ -85,6 +91,9 @@ private:
     void handle(const smpp::Pdu& pdu);
     void answerPart(const Pending& p, std::uint32_t status, const QString& what,
                     const QByteArray& messageId);
+    // Writes the page's status once every part sent was answered.
+    void finish(Page& page, const PageState& s);
+    QString partsFile() const;
     void down(const QString& why);
 
     std::unique_ptr<LineDevice> m_line;

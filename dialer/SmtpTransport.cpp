@@ -150,14 +150,7 @@ bool SmtpTransport::open(const QList<Page*>& pages) {
     m_from = o.from.toUtf8();
     m_user = o.user.toUtf8();
     m_password = o.password.toUtf8();
-    const long ms = static_cast<long>(timeout() * 1000);
-    curl_easy_setopt(m_curl, CURLOPT_URL, m_url.constData());
-    curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "smtp");
-    curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(m_curl, CURLOPT_TIMEOUT_MS, ms);
-    curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT_MS, ms);
-    curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(m_curl, CURLOPT_XFERINFOFUNCTION, curlsupport::onProgress);
+    curlsupport::setTransfer(m_curl, m_url, "smtp", timeout());
     curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, onDiscard);
     curl_easy_setopt(m_curl, CURLOPT_READFUNCTION, onRead);
     curl_easy_setopt(m_curl, CURLOPT_UPLOAD, 1L);

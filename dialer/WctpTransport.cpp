@@ -1,16 +1,14 @@
 #include "WctpTransport.h"
 
+#include "CurlSupport.h"
 #include "Dialer.h"
 #include "Line.h"
-#include "TcpLine.h"
 #include "TraceLog.h"
 
-#include <QFile>
 #include <QUrl>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
-#include <arpa/inet.h>
 #include <curl/curl.h>
 #include <sys/socket.h>
 
@@ -36,10 +34,6 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
     return n;
 }
 
-int onProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return Cancellation::requested() ? 1 : 0;
-}
-
 // Counts the requests the library sends in one transfer; nothing of the
 // library's own chatter reaches the trace.
 int onDebug(CURL*, curl_infotype type, char*, size_t, void* user) {
@@ -54,13 +48,6 @@ curl_socket_t onOpenSocket(void* user, curlsocktype, curl_sockaddr* a) {
         return CURL_SOCKET_BAD;  // the request went out once: it is not sent again
     }
     return ::socket(a->family, a->socktype | SOCK_CLOEXEC, a->protocol);
-}
-
-bool numericHost(const QString& host) {
-    const QByteArray h = host.toLatin1();
-    unsigned char buf[sizeof(in6_addr)];
-    return ::inet_pton(AF_INET, h.constData(), buf) == 1 ||
-           ::inet_pton(AF_INET6, h.constData(), buf) == 1;
 }
 
 QString readable(const QByteArray& xml) { return QString::fromUtf8(xml).simplified(); }
@@ -151,8 +138,7 @@ bool WctpTransport::refusedForGood(int code) {
 }
 
 bool WctpTransport::open(const QList<Page*>& pages) {
-    static const bool curlReady = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
-    m_curl = curlReady ? curl_easy_init() : nullptr;
+    m_curl = curlsupport::newHandle();
     if (!m_curl) {
         setReason(QStringLiteral("cannot start the HTTP library"));
         return false;
@@ -160,15 +146,8 @@ bool WctpTransport::open(const QList<Page*>& pages) {
     m_url = m_target.url.toUtf8();
     m_headers = curl_slist_append(m_headers, "Content-Type: text/xml; charset=utf-8");
     m_headers = curl_slist_append(m_headers, "Expect:");
-    const long ms = static_cast<long>(timeout() * 1000);
-    curl_easy_setopt(m_curl, CURLOPT_URL, m_url.constData());
+    curlsupport::setTransfer(m_curl, m_url, "http,https", timeout());
     curl_easy_setopt(m_curl, CURLOPT_HTTPHEADER, m_headers);
-    curl_easy_setopt(m_curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(m_curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(m_curl, CURLOPT_TIMEOUT_MS, ms);
-    curl_easy_setopt(m_curl, CURLOPT_CONNECTTIMEOUT_MS, ms);
-    curl_easy_setopt(m_curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(m_curl, CURLOPT_XFERINFOFUNCTION, onProgress);
     curl_easy_setopt(m_curl, CURLOPT_WRITEFUNCTION, onBody);
     curl_easy_setopt(m_curl, CURLOPT_USERAGENT, "calvex");
     // libcurl re-sends a request on a new connection, unasked, when a
@@ -180,38 +159,16 @@ bool WctpTransport::open(const QList<Page*>& pages) {
     curl_easy_setopt(m_curl, CURLOPT_DEBUGDATA, &m_sentInTransfer);
     curl_easy_setopt(m_curl, CURLOPT_OPENSOCKETFUNCTION, onOpenSocket);
     curl_easy_setopt(m_curl, CURLOPT_OPENSOCKETDATA, &m_sentInTransfer);
-    const auto tlsFile = [this](CURLoption option, const QString& value, QByteArray& keep) {
-        if (!value.isEmpty()) {
-            keep = QFile::encodeName(value);
-            curl_easy_setopt(m_curl, option, keep.constData());
-        }
-    };
-    tlsFile(CURLOPT_CAINFO, m_opt.tls.caFile, m_caFile);
-    tlsFile(CURLOPT_CAPATH, m_opt.tls.caPath, m_caPath);
-    tlsFile(CURLOPT_SSLCERT, m_opt.tls.certFile, m_certFile);
-    tlsFile(CURLOPT_SSLKEY, m_opt.tls.keyFile, m_keyFile);
-    // libcurl's own look-up cannot be left behind: ended by its time-out or
-    // a stop, it still waits for the system resolver (half a minute and
-    // more against a name server that never answers). The name is looked
-    // up here within the Timeout and handed over as the host's address; the
-    // URL keeps the name, for the Host header and the certificate check.
+    curlsupport::applyTls(m_curl, m_opt.tls, m_tlsFiles);
+    // The URL keeps the name, for the Host header and the certificate check.
     const QUrl url(m_target.url);
-    const QString host = url.host();
-    if (!host.isEmpty() && !numericHost(host)) {
-        const auto port = static_cast<quint16>(url.port(
-            url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80));
-        QString error;
-        const QStringList addresses =
-            TcpLine::resolveHost(host, port, deadlineIn(timeout()), &error);
-        if (addresses.isEmpty()) {
-            trace().note(error);
-            setReason(error);
-            return false;
-        }
-        m_resolve = curl_slist_append(
-            nullptr,
-            QStringLiteral("%1:%2:%3").arg(host).arg(port).arg(addresses.join(u',')).toUtf8());
-        curl_easy_setopt(m_curl, CURLOPT_RESOLVE, m_resolve);
+    const auto port = static_cast<quint16>(url.port(
+        url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80));
+    QString error;
+    if (!curlsupport::pinAddress(m_curl, url.host(), port, timeout(), &m_resolve, &error)) {
+        trace().note(error);
+        setReason(error);
+        return false;
     }
     trace().note(QStringLiteral("posting %1 page(s) to %2").arg(pages.size()).arg(m_target.url));
     return true;

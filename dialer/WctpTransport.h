@@ -55,8 +55,8 @@ private:
     curl_slist* m_headers = nullptr;
     curl_slist* m_resolve = nullptr;  // the host's addresses, looked up within the Timeout
     QByteArray m_url;
-    int m_sentInTransfer = 0;  // requests the library sent in the current transfer
-    QByteArray m_caFile, m_caPath, m_certFile, m_keyFile;  // kept while the handle lives
+    int m_sentInTransfer = 0;      // requests the library sent in the current transfer
+    QList<QByteArray> m_tlsFiles;  // the TLS files' names, kept while the handle lives
 };
 
 }  // namespace vts

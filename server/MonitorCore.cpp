@@ -6,6 +6,7 @@
 #include "ConfigStore.h"
 #include "Conversions.h"
 #include "Database.h"
+#include "DeliveryIntake.h"
 #include "Dialogs.h"
 #include "EventLoop.h"
 #include "ExpirySweep.h"
@@ -77,6 +78,8 @@ MonitorCore::MonitorCore(EventLoop& loop, Dialogs& dialogs, Launcher& launcher, 
         m_loop, *m_conditions, static_cast<QueueScanner::Host&>(*this), m_options.workingDir);
     m_causes = std::make_unique<FailureCauses>([this](const QString& text) { AddStatus(text); },
                                                [this] { return m_stores.log(); });
+    m_delivery =
+        std::make_unique<DeliveryIntake>(m_options.workingDir, [this] { return m_stores.log(); });
     StartUpSequence::Options start;
     start.workingDir = m_options.workingDir;
     start.splashMs = m_options.splashMs;
@@ -248,6 +251,7 @@ void MonitorCore::Timer1_Timer() {
     m_checking = true;
     check();
     m_checking = false;
+    if (!abandoned()) m_delivery->tick();
     m_exit->runRequested();
     if (!abandoned()) emit ticked();
 }

@@ -25,6 +25,7 @@ namespace vts {
 struct QueueMessage;
 class AlertMailer;
 class AlertSound;
+class DeliveryIntake;
 class Dialogs;
 class EventLoop;
 class ExpirySweep;
@@ -199,6 +200,7 @@ private:
     std::unique_ptr<ResultRecorder> m_results;
     std::unique_ptr<QueueScanner> m_scanner;
     std::unique_ptr<FailureCauses> m_causes;
+    std::unique_ptr<DeliveryIntake> m_delivery;
     std::unique_ptr<StartUpSequence> m_startUp;
     std::unique_ptr<ExitSequence> m_exit;
 

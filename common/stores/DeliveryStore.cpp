@@ -17,7 +17,11 @@ const QString kDelivered = QStringLiteral("delivered");
 const QString kNotDelivered = QStringLiteral("not delivered");
 
 void ensure(db::Database& log) {
-    if (!log.hasTable(kTable)) createTable(log);
+    if (!log.hasTable(kTable) || !log.hasTable(kEarlyTable)) createTable(log);
+}
+
+QString earliest(const QDateTime& at) {
+    return at.addSecs(-qint64{60} * kEarlyMinutes).toString(kStamp);
 }
 
 }  // namespace
@@ -29,30 +33,71 @@ void createTable(db::Database& log) {
         "At TEXT, PRIMARY KEY (ID, Part))"));
     log.execute(QStringLiteral(
         "CREATE INDEX IF NOT EXISTS tblDeliveryMessageId ON tblDelivery (MessageId)"));
+    log.execute(QStringLiteral(
+        "CREATE TABLE IF NOT EXISTS tblDeliveryEarly (MessageId TEXT NOT NULL PRIMARY KEY, "
+        "State TEXT NOT NULL, Reason TEXT, At TEXT NOT NULL)"));
 }
 
 void noteSubmitted(db::Database& log, qint64 id, const QStringList& messageIds,
                    const QDateTime& at) {
     ensure(log);
-    log.execute(QStringLiteral("DELETE FROM tblDelivery WHERE ID = ?"), {id});
+    // Parts noted before under the same message ID keep what they learnt.
+    log.execute(QStringLiteral("DELETE FROM tblDelivery WHERE ID = ? AND Part > ?"),
+                {id, messageIds.size()});
     int part = 0;
     for (const QString& m : messageIds) {
+        const QString messageId = m.left(kMaxMessageId);
+        ++part;
+        auto same = log.openQuery(
+            QStringLiteral("SELECT 1 FROM tblDelivery WHERE ID = ? AND Part = ? AND MessageId = ?"),
+            {id, part, messageId});
+        if (!same->eof()) continue;
+        log.execute(QStringLiteral("DELETE FROM tblDelivery WHERE ID = ? AND Part = ?"),
+                    {id, part});
         log.execute(QStringLiteral("INSERT INTO tblDelivery (ID, Part, MessageId, State, "
                                    "SubmittedAt) VALUES (?, ?, ?, ?, ?)"),
-                    {id, ++part, m.left(kMaxMessageId), kAwaiting, at.toString(kStamp)});
+                    {id, part, messageId, kAwaiting, at.toString(kStamp)});
+        auto early = log.openQuery(QStringLiteral("SELECT State, Reason, At FROM tblDeliveryEarly "
+                                                  "WHERE MessageId = ? AND At >= ?"),
+                                   {messageId, earliest(at)});
+        if (!early->eof()) {
+            log.execute(
+                QStringLiteral("UPDATE tblDelivery SET State = ?, Reason = ?, At = ? "
+                               "WHERE ID = ? AND Part = ?"),
+                {early->value(QStringLiteral("State")), early->value(QStringLiteral("Reason")),
+                 early->value(QStringLiteral("At")), id, part});
+            log.execute(QStringLiteral("DELETE FROM tblDeliveryEarly WHERE MessageId = ?"),
+                        {messageId});
+        }
     }
 }
 
 int noteReceipt(db::Database& log, const QString& messageId, bool delivered, const QString& reason,
                 const QDateTime& at) {
-    if (messageId.isEmpty() || !log.hasTable(kTable)) return 0;
+    if (messageId.isEmpty()) return 0;
+    ensure(log);
+    const QString id = messageId.left(kMaxMessageId);
     // Message IDs are unique at one carrier for a while; should one come
     // again, the receipt settles the newest part awaiting it.
     auto rs = log.openQuery(QStringLiteral("SELECT ID, Part FROM tblDelivery WHERE MessageId = ? "
                                            "AND State = ? ORDER BY SubmittedAt DESC, ID DESC "
                                            "LIMIT 1"),
-                            {messageId.left(kMaxMessageId), kAwaiting});
-    if (rs->eof()) return 0;
+                            {id, kAwaiting});
+    if (rs->eof()) {
+        // No part awaits it: kept a while for a part not yet noted, unless
+        // a part noted lately under this ID has settled already.
+        log.execute(QStringLiteral("DELETE FROM tblDeliveryEarly WHERE At < ?"), {earliest(at)});
+        auto settled = log.openQuery(
+            QStringLiteral("SELECT 1 FROM tblDelivery WHERE MessageId = ? AND SubmittedAt >= ?"),
+            {id, earliest(at)});
+        if (settled->eof()) {
+            log.execute(QStringLiteral("INSERT OR REPLACE INTO tblDeliveryEarly (MessageId, State, "
+                                       "Reason, At) VALUES (?, ?, ?, ?)"),
+                        {id, delivered ? kDelivered : kNotDelivered, reason.left(kMaxReason),
+                         at.toString(kStamp)});
+        }
+        return 0;
+    }
     return log.execute(
         QStringLiteral("UPDATE tblDelivery SET State = ?, Reason = ?, At = ? WHERE ID = ? AND "
                        "Part = ?"),

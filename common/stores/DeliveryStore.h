@@ -18,9 +18,18 @@
 // rows has no delivery to show. The table is made the first time a row is
 // written. IDs are never reused (tblLog's AUTOINCREMENT), so rows of
 // purged pages are never mistaken for a new page's.
+//
+// A receipt can come before its page's submission is noted: for a part a
+// long text's earlier attempt got accepted, or from a receiver that heard
+// it before the dialer's note was kept. Such a receipt waits in
+// tblDeliveryEarly (by message ID) for kEarlyMinutes, and settles the part
+// it names when that part is noted within that time; older ones are
+// dropped, so a carrier's reused message ID never takes a stale receipt.
 namespace vts::delivery {
 
 inline const QString kTable = QStringLiteral("tblDelivery");
+inline const QString kEarlyTable = QStringLiteral("tblDeliveryEarly");
+inline constexpr int kEarlyMinutes = 30;
 inline constexpr int kMaxMessageId = 64;
 inline constexpr int kMaxReason = 100;
 // After this long without a receipt a page shows as "no receipt", unless
@@ -29,11 +38,14 @@ inline constexpr int kDefaultNoReceiptMinutes = 60;
 
 void createTable(db::Database& log);
 // Records that log row `id` went out as `messageIds` (one per part),
-// replacing what an earlier attempt recorded; throws db::DbError.
+// replacing what an earlier attempt recorded: a part noted again under the
+// same message ID keeps its state, and a part whose receipt came early
+// takes it; throws db::DbError.
 void noteSubmitted(db::Database& log, qint64 id, const QStringList& messageIds,
                    const QDateTime& at);
 // Records a receipt for the part sent as `messageId`; the number of parts
-// it matched (0: not one of ours, or already settled); throws db::DbError.
+// it matched (0: not one of ours, or already settled; one for no part yet
+// noted is kept as early); throws db::DbError.
 int noteReceipt(db::Database& log, const QString& messageId, bool delivered, const QString& reason,
                 const QDateTime& at);
 

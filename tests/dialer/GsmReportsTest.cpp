@@ -245,20 +245,21 @@ protected:
             return m.captured(1);
         };
         QStringList out;
-        for (const QJsonObject& n : deliverynotes::take(dir())) {
-            if (str(n, "kind") == QLatin1String("submitted")) {
-                QStringList mrs;
-                for (const QJsonValue& v : n.value(QLatin1String("message_ids")).toArray()) {
-                    mrs << mr(v.toString());
+        deliverynotes::drain(dir(), [&](const QList<deliverynotes::Note>& all) {
+            for (const deliverynotes::Note& n : all) {
+                if (n.kind == deliverynotes::Note::Kind::Submitted) {
+                    QStringList mrs;
+                    for (const QString& m : n.messageIds) {
+                        mrs << mr(m);
+                    }
+                    out << QString::number(n.id) + u'=' + mrs.join(u',');
+                } else {
+                    out << mr(n.messageId) +
+                               (n.delivered ? QStringLiteral("+") : QStringLiteral("-") + n.reason);
                 }
-                out << QString::number(n.value(QLatin1String("id")).toInteger()) + u'=' +
-                           mrs.join(u',');
-            } else {
-                out << mr(str(n, "message_id")) + (n.value(QLatin1String("delivered")).toBool()
-                                                       ? QStringLiteral("+")
-                                                       : QStringLiteral("-") + str(n, "reason"));
             }
-        }
+            return true;
+        });
         return out;
     }
     // `actual` holds the notes of `expected` ("; " between them) in an order

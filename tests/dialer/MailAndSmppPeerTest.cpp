@@ -9,6 +9,7 @@
 #include <LogStore.h>
 #include <SmsPdu.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 
 #include <functional>
@@ -63,7 +64,8 @@ public:
     causefile::Causes causes() { return causefile::read(path(causefile::fileName(1))); }
     QByteArray trace() { return readFile(QStringLiteral("KRX1.log")); }
     void reset() {
-        for (const char* f : {"KRX1.log", "peer.jsonl", "mordax1.why"}) {
+        for (const char* f : {"KRX1.log", "peer.jsonl", "mordax1.why", "calvex-delivery.jsonl",
+                              "calvex-sms.parts"}) {
             QFile::remove(path(QLatin1String(f)));
         }
     }
@@ -229,9 +231,32 @@ QString joined(const QList<QJsonObject>& submits, int* reference = nullptr) {
     return QStringList(parts.values()).join(QString());
 }
 
-// Every row is one batch against Debian's Net::SMPP as the SMS centre:
-// each page's status and finality from its own submit_sm_resp, and what
-// the centre saw of the session.
+// How often the centre saw each part of the concatenated submits, and the
+// references they went under.
+QMap<int, int> partsSeen(const QList<QJsonObject>& submits, QSet<int>* references) {
+    QMap<int, int> seen;
+    for (const QJsonObject& s : submits) {
+        const QByteArray m = QByteArray::fromHex(str(s, "message").toLatin1());
+        if ((s.value(QLatin1String("esm_class")).toInt() & 0x40) && m.size() > 6) {
+            ++seen[static_cast<unsigned char>(m[5])];
+            references->insert(static_cast<unsigned char>(m[3]));
+        }
+    }
+    return seen;
+}
+
+// The digest an SMPP text's entry in calvex-sms.parts carries.
+QByteArray smppDigest(const QByteArray& digits, const QString& text) {
+    return QCryptographicHash::hash("smpp\n" + digits + '\n' + text.toUtf8(),
+                                    QCryptographicHash::Sha256)
+        .toHex()
+        .left(32);
+}
+
+// Every row is one batch against Debian's Net::SMPP as the SMS centre
+// (sent `runs` times, as the server retries it: every run before the last
+// fails its pages for a retry): each page's status and finality from its
+// own submit_sm_resp, and what the centre saw of the sessions.
 TEST_F(SmscPeer, SessionsAgainstAnSmsCentre) {
     QString longText;
     for (int i = 0; longText.size() < 400; ++i) {
@@ -241,6 +266,22 @@ TEST_F(SmscPeer, SessionsAgainstAnSmsCentre) {
     // Characters the port file carries (Windows-1252) but GSM 7-bit does not.
     const QString unicode = QString::fromUtf8("C\u00f4te d\u2019Azur \u2013 5 \u20ac");
     using Check = std::function<void(SmscPeer&)>;
+    // The long text sent again after its part `again` failed: the centre
+    // saw that part twice and every other once, all under one reference,
+    // and the parts file is gone.
+    const auto resent = [&](int again, const Check& more) -> Check {
+        return [&, again, more](SmscPeer& t) {
+            QMap<int, int> seen{{1, 1}, {2, 1}, {3, 1}};
+            seen[again] = 2;
+            QSet<int> references;
+            const auto s = t.events("submit");
+            EXPECT_EQ(partsSeen(s, &references), seen);
+            EXPECT_EQ(references.size(), 1);
+            EXPECT_EQ(joined(s), longText);
+            EXPECT_FALSE(QFile::exists(path(QStringLiteral("calvex-sms.parts"))));
+            more(t);
+        };
+    };
     const struct {
         const char* name;
         QStringList peer;                          // smsc.pl options
@@ -250,6 +291,8 @@ TEST_F(SmscPeer, SessionsAgainstAnSmsCentre) {
         QSet<int> final;
         bool portFault;
         Check check;
+        int runs = 1;
+        QByteArray partsFile = {};  // calvex-sms.parts before the first run
     } cases[] = {
         {"bind, submit, unbind",
          {},
@@ -334,6 +377,75 @@ TEST_F(SmscPeer, SessionsAgainstAnSmsCentre) {
              EXPECT_EQ(second[0].value(QLatin1String("data_coding")).toInt(), 8);
              EXPECT_EQ(joined(second), unicode);
          }},
+        // A long text whose second part is refused for the moment: the
+        // retry sends that part alone, under the same reference, and the
+        // handset gets each part once.
+        {"a long text's throttled part is sent again alone",
+         {QStringLiteral("--fail"), QStringLiteral("2:throttle")},
+         "",
+         {{"4915112345678", longText}},
+         {2},
+         {},
+         false,
+         resent(2,
+                [](SmscPeer& t) {
+                    EXPECT_EQ(t.trace().count("part(s) 1,3 of 3 accepted in an earlier attempt"),
+                              1);
+                }),
+         2},
+        // Every part in flight at once, answered last part first: the
+        // first part, taken after the second was refused, still counts;
+        // the receipts are awaited for each part's message ID in the order
+        // of the parts.
+        {"parts in flight together, answered out of order",
+         {QStringLiteral("--hold"), QStringLiteral("3"), QStringLiteral("--reverse"),
+          QStringLiteral("--quiet"), QStringLiteral("--fail"), QStringLiteral("2:syserr")},
+         "registered_delivery=on\n",
+         {{"4915112345678", longText}},
+         {2},
+         {},
+         false,
+         resent(2,
+                [this](SmscPeer& t) {
+                    EXPECT_EQ(t.events("submit")[2].value(QLatin1String("outstanding")).toInt(), 3);
+                    const auto notes =
+                        test::jsonLines(readFile(QStringLiteral("calvex-delivery.jsonl")));
+                    ASSERT_EQ(notes.size(), 1);
+                    EXPECT_EQ(notes[0].value(QLatin1String("message_ids")).toArray(),
+                              (QJsonArray{QStringLiteral("m2"), QStringLiteral("m3"),
+                                          QStringLiteral("m1")}));
+                }),
+         2},
+        // The session lost as the last part arrives: the retry sends only it.
+        {"a long text's session lost at its last part",
+         {QStringLiteral("--fail"), QStringLiteral("3:drop")},
+         "",
+         {{"4915112345678", longText}},
+         {2},
+         {},
+         false,
+         resent(3, [](SmscPeer&) {}),
+         2},
+        // Every part taken in the attempt that ended before the page's
+        // status was written: the page is sent without a submit.
+        {"a long text whose every part was taken before",
+         {},
+         "registered_delivery=on\n",
+         {{"4915112345678", longText}},
+         {2},
+         {},
+         false,
+         [this](SmscPeer& t) {
+             EXPECT_TRUE(t.events("submit").isEmpty());
+             const auto notes = test::jsonLines(readFile(QStringLiteral("calvex-delivery.jsonl")));
+             ASSERT_EQ(notes.size(), 1);
+             EXPECT_EQ(
+                 notes[0].value(QLatin1String("message_ids")).toArray(),
+                 (QJsonArray{QStringLiteral("m7"), QStringLiteral("m8"), QStringLiteral("m9")}));
+             EXPECT_FALSE(QFile::exists(path(QStringLiteral("calvex-sms.parts"))));
+         },
+         1,
+         "1001-1\t" + smppDigest("4915112345678", longText) + "\t42\t3\t1:6d37,2:6d38,3:6d39\n"},
         {"a dropped connection",
          {},
          "",
@@ -405,6 +517,15 @@ TEST_F(SmscPeer, SessionsAgainstAnSmsCentre) {
         QList<PortRecord> recs;
         for (int i = 0; i < c.pages.size(); ++i) {
             recs << message(i + 1, c.pages[i].second, QString::fromUtf8(c.pages[i].first));
+        }
+        if (!c.partsFile.isEmpty()) {
+            writeFile(QStringLiteral("calvex-sms.parts"), c.partsFile);
+        }
+        for (int run = 1; run < c.runs; ++run) {
+            writePortFile(recs);
+            runDialer();
+            expectStatuses(3, QList<std::int16_t>(c.statuses.size(), 3));
+            EXPECT_TRUE(causes().final.isEmpty());
         }
         writePortFile(recs);
         runDialer();

@@ -4,6 +4,9 @@
 // the log row, the message file and the status lines end as for a modem.
 #include <MonitorRun.h>
 
+#include <DeliveryStore.h>
+#include <LogStore.h>
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QJsonArray>
@@ -81,6 +84,44 @@ INSTANTIATE_TEST_SUITE_P(
                       Road{"Wctp", "--wctp", "wctp"}, Road{"Gsm", "--gsm", "gsm"},
                       Road{"Smpp", "--smpp", "smpp"}, Road{"Smtp", "--smtp", "smtp"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A carrier asked for receipts confirms the page: the server keeps what the
+// run noted when the run ends, with no receipt program running.
+struct Receipts {
+    const char* name;
+    const char* option;
+    const char* settings;  // added to calvex.ini
+};
+
+void PrintTo(const Receipts& r, std::ostream* os) { *os << r.name; }
+
+class ServerRoadReceipts : public ServerRoad, public ::testing::WithParamInterface<Receipts> {};
+
+TEST_P(ServerRoadReceipts, DeliveredPageShowsWithoutAReceiver) {
+    startSim({QString::fromLatin1(GetParam().option), QStringLiteral("1")});
+    writeFile(QStringLiteral("calvex.ini"),
+              readFile(QStringLiteral("calvex.ini")) + GetParam().settings);
+    page(QStringLiteral("Receipt road page"), QStringLiteral("4915112345678"));
+    startServer();
+    ASSERT_TRUE(waitForOutput(QStringLiteral("Message sucessfully sent"))) << m_out.toStdString();
+    const auto state = [this] {
+        auto log = logstore::open(dir());
+        const auto d = delivery::of(*log, 1, delivery::kDefaultNoReceiptMinutes);
+        return d ? d->state : QString();
+    };
+    QDeadlineTimer dl(20000);
+    while (state() != u"delivered" && !dl.hasExpired()) {
+        m_server.waitForReadyRead(100);
+    }
+    EXPECT_EQ(state(), QStringLiteral("delivered"));
+    EXPECT_TRUE(readFile(QStringLiteral("calvex-delivery.jsonl")).isEmpty());
+    stopServer();
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, ServerRoadReceipts,
+                         ::testing::Values(Receipts{"Smpp", "--smpp",
+                                                    "[smpp]\nregistered_delivery=on\n"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ServerRoad, RefusedPageEndsAsFailed) {
     startSim({QStringLiteral("--snpp"), QStringLiteral("1")},

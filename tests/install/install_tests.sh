@@ -420,7 +420,7 @@ case_install_units_verify() {
     # rest of this machine's units (dependencies of multi-user.target) do not.
     echo "verified: ${units[*]}"
     local ours
-    ours=$(grep -E "vantrel-(monitor|gateway)\.service" <<<"$out" || true)
+    ours=$(grep -E "vantrel-(monitor|gateway|web|receipts@)\.service" <<<"$out" || true)
     if [ -n "$ours" ]; then
         echo "$ours"
         fail "systemd-analyze reports on the units"
@@ -594,7 +594,8 @@ case_install_package() {
         done
         case $pkg in
             vantrel)
-                want+=(./lib/systemd/system/vantrel-monitor.service ./usr/share/doc/vantrel/README.md
+                want+=(./lib/systemd/system/vantrel-monitor.service ./lib/systemd/system/vantrel-receipts@.service
+                    ./usr/share/doc/vantrel/README.md
                     "./usr/$pkglibdir/libkrx.so")
                 [ "$gateway" = yes ] && want+=(./lib/systemd/system/vantrel-gateway.service)
                 for f in "${settings_files[@]}"; do want+=("./etc/vantrel/$f"); done

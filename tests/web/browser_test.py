@@ -318,6 +318,34 @@ def check_failed_cause(c):
     wait_until("a red failure line", lambda: c.b.find_elements(By.CSS_SELECTOR, "#lines li.fail"))
 
 
+def check_delivery(c):
+    """What an SMS network said of a sent page, as a dialer run notes it,
+    reaches its detail through the server: awaiting while a part has no
+    receipt, then not delivered with the network's reason, shown as text."""
+    db = os.path.join(c.s.work, "VTSLog.mdb")
+    page = sqlite3.connect(db).execute("select max(ID) from tblLog where Status = 1").fetchone()[0]
+    assert page, "no sent page"
+    notes = os.path.join(c.s.work, "calvex-delivery.jsonl")
+
+    def note(**n):
+        with open(notes, "a") as f:
+            f.write(json.dumps(dict(n, at=time.strftime("%Y-%m-%dT%H:%M:%S"))) + "\n")
+
+    def delivery():
+        c.open(f"/pages/{page}")
+        return [line for line in c.b.find_element(By.CSS_SELECTOR, "dl.detail").text.split("\n")
+                if line.startswith(("awaiting", "delivered", "not delivered", "no receipt"))]
+
+    note(kind="submitted", id=page, message_ids=["w1", "w2"])
+    note(kind="receipt", message_id="w1", delivered=True, reason="")
+    wait_until("awaiting a receipt", lambda: delivery() and delivery()[0].startswith("awaiting receipt"))
+    note(kind="receipt", message_id="w2", delivered=False, reason="UNDELIV <b>err</b> 034")
+    wait_until("not delivered", lambda: delivery() and
+               delivery()[0].startswith("not delivered: UNDELIV <b>err</b> 034"))
+    assert not c.b.find_elements(By.CSS_SELECTOR, "dl.detail b"), "markup from a receipt was kept"
+    assert os.path.getsize(notes) == 0, "the server left the notes"
+
+
 def check_report_pdf(c):
     """A PDF report downloaded from Reports reads back with pdftotext."""
     c.logout()
@@ -585,7 +613,8 @@ def main():
         stack.start()
         browser = new_browser()
         console = Console(stack, browser)
-        for check in (check_watch_send_search, check_dashboard_live, check_failed_cause, check_report_pdf,
+        for check in (check_watch_send_search, check_delivery, check_dashboard_live, check_failed_cause,
+                      check_report_pdf,
                       check_viewer_refused, check_setting_applied, check_purge, check_session_fixation,
                       check_csrf, check_viewer_admin_route, check_download_path, check_gateway_recipients,
                       check_ports_and_routes, check_oversize_requests, check_brute_force,

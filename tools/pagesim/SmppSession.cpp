@@ -41,6 +41,7 @@ void SmppSession::receive(const QByteArray& bytes, double) {
                     violation(QStringLiteral("unreadable bind"));
                 }
                 m_bound = true;
+                m_receiving = pdu.command != BindTransmitter;
                 respond(pdu.command | Response, ROK, pdu.sequence,
                         Writer().cstring("pagesim", 16).data());
                 break;
@@ -103,8 +104,17 @@ void SmppSession::submit(std::uint32_t sequence, const QByteArray& body) {
     } else {
         text = sms::fromGsm7(data);
     }
-    respond(SubmitSm | Response, ROK, sequence,
-            Writer().cstring("p" + QByteArray::number(++m_ids), 65).data());
+    const QByteArray id = "p" + QByteArray::number(++m_ids);
+    respond(SubmitSm | Response, ROK, sequence, Writer().cstring(id, 65).data());
+    if ((m->registeredDelivery & 1) != 0 && m_receiving) {
+        // The handset took it at once: the receipt follows the answer.
+        ShortMessage r;
+        r.source = m->destination;
+        r.destination = m->source;
+        r.esmClass = 0x04;
+        r.message = receiptText(id, QStringLiteral("DELIVRD"), QStringLiteral("000"));
+        m_out += encode({DeliverSm, ROK, ++m_sequence, shortMessageBody(r)});
+    }
     if (reference >= 0) {
         const QByteArray key = m->destination + '/' + QByteArray::number(reference);
         auto& parts = m_parts[key];

@@ -7,7 +7,9 @@
 
 // An SMS centre over SMPP 3.4 for one connection: takes any bind
 // (transmitter, transceiver, receiver), answers submit_sm with ESME_ROK
-// and a message ID, enquire_link and unbind; joins the parts of a
+// and a message ID (followed, when the submit asks for a receipt and the
+// session binds to receive, by a deliver_sm receipt: DELIVRD), enquire_link
+// and unbind; joins the parts of a
 // concatenated text (by reference) before recording the page. A PDU it
 // cannot read is answered with generic_nack and recorded as a violation.
 // Scenario behaviours: `reject-page[=PIN]` (ESME_RINVDSTADR),
@@ -26,7 +28,9 @@ private:
                  const QByteArray& body = {});
 
     bool m_bound = false;
+    bool m_receiving = false;  // bound as a transceiver or receiver
     int m_ids = 0;
+    std::uint32_t m_sequence = 0;  // of the centre's own requests
     // Parts of concatenated texts, by destination and reference.
     QHash<QByteArray, QMap<int, QString>> m_parts;
 };

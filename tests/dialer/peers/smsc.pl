@@ -5,7 +5,7 @@
 # submit, enquire_link, enquire_link_resp, deliver_sm_resp, unbind, nack).
 #
 #   smsc.pl [--user U --password P] [--hold N] [--delay S] [--ping]
-#           [--quiet] [--late ID:STAT:ERR,...] LOG
+#           [--quiet] [--late ID:STAT:ERR,...] [--fail N:HOW] [--reverse] LOG
 #
 # --user/--password: the bind's credentials (else any bind is taken).
 # --hold N: submits are answered once N await their replies, or after a
@@ -15,6 +15,11 @@
 #   command (0x00000777), expecting enquire_link_resp and generic_nack.
 # --quiet: no receipts in the submitting session.
 # --late: receipts sent to a receiver (bind_receiver) as soon as it binds.
+# --fail N:HOW: the first submit of part N of a concatenated text (its user
+#   data header's sequence number) over the centre's life is answered
+#   ESME_RTHROTTLED (HOW "throttle") or ESME_RSYSERR ("syserr"), or the
+#   connection closes without a reply ("drop").
+# --reverse: submits awaiting their replies are answered newest first.
 # Replies by destination: 999... ESME_RINVDSTADR, 888... ESME_RTHROTTLED,
 # 777... ESME_RSYSERR, 666... the connection closes without a reply, 444...
 # a generic_nack; else ESME_ROK with message_id "mN". A transceiver bound
@@ -27,11 +32,11 @@ use JSON::PP;
 use Net::SMPP;
 use Time::HiRes qw(sleep);
 
-my %opt = (hold => 1, delay => 0, ping => 0, quiet => 0, late => '');
+my %opt = (hold => 1, delay => 0, ping => 0, quiet => 0, late => '', fail => '', reverse => 0);
 while (@ARGV && $ARGV[0] =~ /^--(\w+)/) {
     my $k = $1;
     shift @ARGV;
-    $opt{$k} = ($k eq 'ping' || $k eq 'quiet') ? 1 : shift @ARGV;
+    $opt{$k} = ($k eq 'ping' || $k eq 'quiet' || $k eq 'reverse') ? 1 : shift @ARGV;
 }
 my $log = shift @ARGV or die "usage: smsc.pl [options] LOG\n";
 $| = 1;
@@ -46,22 +51,27 @@ sub record {
 my $listen = Net::SMPP->new_listen('127.0.0.1', port => 0) or die "listen: $!";
 print "port ", $listen->sockport, "\n";
 my $ids = 0;
+my ($failPart, $failHow) = split /:/, $opt{fail};
+my %failed;    # parts already failed once
 
 while (my $c = $listen->accept) {
     my $sel = IO::Select->new($c);
     my ($transceiver, @waiting, $max) = (0);
     $max = 0;
     my $answer = sub {
-        for my $p (@waiting) {
+        for my $p ($opt{reverse} ? reverse @waiting : @waiting) {
             sleep $opt{delay} if $opt{delay};
             my $dest = $p->{destination_addr};
-            if ($dest =~ /^666/) { close $c; return 0; }
+            my $part = ($p->{esm_class} & 0x40) ? ord(substr($p->{short_message}, 5, 1)) : 0;
+            my $failNow = $failPart && $part == $failPart && !$failed{$part}++;
+            if ($dest =~ /^666/ || ($failNow && $failHow eq 'drop')) { close $c; return 0; }
             if ($dest =~ /^444/) {
                 $c->generic_nack(seq => $p->{seq}, status => 0x08);
                 next;
             }
             my $status = $dest =~ /^999/ ? 0x0B : $dest =~ /^888/ ? 0x58
                        : $dest =~ /^777/ ? 0x08 : 0;
+            $status = $failHow eq 'syserr' ? 0x08 : 0x58 if $failNow;
             my $id = $status ? '' : 'm' . ++$ids;
             $c->submit_sm_resp(seq => $p->{seq}, status => $status, message_id => $id);
             if (!$status && $transceiver && !$opt{quiet} && ($p->{registered_delivery} & 1)) {
