@@ -32,6 +32,8 @@ struct DialerOptions {
     int snppMessMax = 128;                               // longer texts go by DATA
     QString wctpOriginator = QStringLiteral("vantrel");  // senderID of WCTP submissions
     QString gsmPin;                                      // the SIM's PIN, when it asks
+    bool gsmReceipts = false;    // [gsm] receipts: status reports asked for and awaited
+    double gsmReceiptWait = 15;  // [gsm] receipt_wait: seconds after the last page, 0 to 120
     // TLS of the kinds that speak it: a CA file or folder to trust instead
     // of the system's, and a client certificate with its key (PEM).
     struct Tls {

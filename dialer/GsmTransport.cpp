@@ -11,6 +11,11 @@
 #include <QRandomGenerator>
 #include <QSaveFile>
 
+#include <algorithm>
+#include <cctype>
+#include <optional>
+#include <utility>
+
 namespace vts {
 
 namespace {
@@ -29,8 +34,16 @@ class GsmTransport::AtChannel {
 public:
     AtChannel(Channel& channel, double timeout) : m_channel(channel), m_timeout(timeout) {}
 
+    // An unsolicited +CDS: the length it announced and the report's PDU.
+    struct Report {
+        int length = -1;
+        QByteArray pdu;
+    };
+
     // Sends `bytes` and reads lines until a final result (or, with
-    // `prompt`, the "> " that asks for the PDU).
+    // `prompt`, the "> " that asks for the PDU). Status reports the modem
+    // puts between the lines are set aside for takeReports(), never taken
+    // for the command's answer.
     AtReply exchange(const QByteArray& bytes, bool prompt = false) {
         AtReply r;
         if (!m_channel.send(bytes)) {
@@ -41,7 +54,7 @@ public:
         for (;;) {
             QByteArray& buf = m_channel.buffer();
             while (true) {
-                if (prompt) {
+                if (prompt) {  // a report's lines hold no '>'
                     const qsizetype gt = buf.indexOf('>');
                     const qsizetype nl = buf.indexOf('\n');
                     if (gt >= 0 && (nl < 0 || gt < nl)) {
@@ -50,16 +63,13 @@ public:
                         return r;
                     }
                 }
-                const qsizetype nl = buf.indexOf('\n');
-                const qsizetype cr = buf.indexOf('\r');
-                qsizetype end = nl < 0 ? cr : (cr < 0 ? nl : std::min(nl, cr));
-                if (end < 0) {
+                const auto next = takeLine();
+                if (!next) {
                     break;
                 }
-                const QByteArray line = buf.left(end).trimmed();
-                buf.remove(0, end + 1);
-                if (line.isEmpty() || line == bytes.trimmed()) {
-                    continue;  // blank, or the command echoed
+                const QByteArray& line = *next;
+                if (line.isEmpty() || line == bytes.trimmed() || unsolicited(line)) {
+                    continue;  // blank, the command echoed, or a status report
                 }
                 if (line == "OK") {
                     r.kind = AtReply::Kind::Ok;
@@ -104,9 +114,81 @@ public:
     }
     AtReply command(const QByteArray& cmd) { return exchange(cmd + '\r'); }
 
+    // Reads the line between commands until a status report is at hand
+    // (Data), `until` passes, a stop is requested or the line closes. Any
+    // other line there is the modem's own business and is passed over.
+    LineWait awaitReport(Deadline until) {
+        for (;;) {
+            while (m_reports.isEmpty()) {
+                const auto line = takeLine();
+                if (!line) {
+                    break;
+                }
+                unsolicited(*line);
+            }
+            if (!m_reports.isEmpty()) {
+                return LineWait::Data;
+            }
+            if (m_channel.buffer().size() > 8192) {
+                m_channel.buffer().clear();
+            }
+            const LineWait w = m_channel.receive(until);
+            if (w != LineWait::Data) {
+                return w;
+            }
+        }
+    }
+
+    QList<Report> takeReports() { return std::exchange(m_reports, {}); }
+
 private:
+    // The next whole line of the buffer, trimmed; nullopt when none is whole yet.
+    std::optional<QByteArray> takeLine() {
+        QByteArray& buf = m_channel.buffer();
+        const qsizetype nl = buf.indexOf('\n');
+        const qsizetype cr = buf.indexOf('\r');
+        const qsizetype end = nl < 0 ? cr : (cr < 0 ? nl : std::min(nl, cr));
+        if (end < 0) {
+            return std::nullopt;
+        }
+        QByteArray line = buf.left(end).trimmed();
+        buf.remove(0, end + 1);
+        return line;
+    }
+
+    // Takes "+CDS: <length>" and the PDU line after it. A line after +CDS
+    // that is no PDU (a modem that dropped it) ends the report and is left
+    // to the caller; so is every other line.
+    bool unsolicited(const QByteArray& line) {
+        if (line.isEmpty()) {
+            return false;
+        }
+        if (m_reportLength >= 0) {
+            const int length = std::exchange(m_reportLength, -1);
+            const bool hex =
+                line.size() <= 512 && std::all_of(line.begin(), line.end(), [](char c) {
+                    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+                });
+            if (hex) {
+                if (m_reports.size() < 64) {
+                    m_reports.append({length, line});
+                }
+                return true;
+            }
+        }
+        if (line.startsWith("+CDS:")) {
+            bool ok = false;
+            const int length = line.mid(5).trimmed().toInt(&ok);
+            m_reportLength = ok && length > 0 && length <= 255 ? length : 0;
+            return true;
+        }
+        return false;
+    }
+
     Channel& m_channel;
     double m_timeout;
+    int m_reportLength = -1;  // after "+CDS: <length>": the PDU line comes next
+    QList<Report> m_reports;
 };
 
 namespace {
@@ -270,6 +352,31 @@ bool GsmTransport::open(const QList<Page*>& pages) {
     if (r.kind != AtReply::Kind::Ok) {
         return setupFailed("AT+CMGF=0", r);
     }
+    if (m_opt.gsmReceipts) {
+        // In PDU mode the TP-SRR bit of each SMS-SUBMIT asks the centre for
+        // a report (AT+CSMP is for text mode). AT+CNMI=2,0,0,1,0 has the
+        // modem pass reports on: mode 2, indications straight to the line,
+        // held by the modem while the line is busy (a PDU being entered)
+        // and sent after; mt 0, incoming SMS kept in the modem's store as
+        // before, without a notice; bm 0, no cell broadcasts; ds 1, status
+        // reports straight to the line as +CDS with their PDU; bfr 0,
+        // reports held meanwhile come out once this takes effect. At the
+        // message service modems start with (+CSMS 0), a +CDS needs no
+        // acknowledgement (AT+CNMA is for service 1), so none is sent.
+        r = at.command("AT+CNMI=2,0,0,1,0");
+        if (r.kind == AtReply::Kind::Ok) {
+            m_reports = true;
+            trace().note(QStringLiteral("status reports asked for"));
+        } else if (lineDown(r)) {
+            return setupFailed("AT+CNMI=2,0,0,1,0", r);
+        } else {
+            trace().note(QStringLiteral("modem answered %1 to AT+CNMI: pages go without "
+                                        "status reports")
+                             .arg(describe(r)));
+        }
+        readReports();
+        passVerdicts();
+    }
     m_reference = QRandomGenerator::global()->bounded(256);
     return true;
 }
@@ -296,7 +403,7 @@ Outcome GsmTransport::send(Page& p) {
     const struct { int reference, parts; } before{earlier.reference, earlier.leading()};
     const int reference = before.parts > 0 ? before.reference : m_reference;
     sms::Coding coding = sms::Coding::Gsm7;
-    const QList<sms::Part> parts = sms::encode(*number, p.text, reference, &coding);
+    const QList<sms::Part> parts = sms::encode(*number, p.text, reference, &coding, m_reports);
     if (before.parts == 0) {
         m_reference = (m_reference + 1) % 256;
     }
@@ -315,6 +422,8 @@ Outcome GsmTransport::send(Page& p) {
                          .arg(reference));
     }
     QStringList refs;
+    QStringList ids;  // one per part sent in this attempt, while every reference is known
+    bool followed = m_reports;
     for (qsizetype i = before.parts; i < parts.size(); ++i) {
         const sms::Part& part = parts[i];
         AtReply r = m_at->exchange("AT+CMGS=" + QByteArray::number(part.tpduLength) + '\r', true);
@@ -331,15 +440,27 @@ Outcome GsmTransport::send(Page& p) {
                 return Outcome::failed(why);
             }
             // The modem is gone or stuck: nothing after this can be confirmed.
+            m_lineLost = true;
             if (r.kind == AtReply::Kind::Timeout) {
                 m_channel->send(QByteArray(1, '\x1b'));  // abandons a PDU being entered
             }
             return Outcome::down(why);
         }
+        int mr = -1;
         for (const QByteArray& line : r.lines) {
             if (line.startsWith("+CMGS:")) {
                 refs << QString::fromLatin1(line.mid(6).trimmed());
+                // "+CMGS: <mr>" and, from some modems, ",<ackpdu>" after it.
+                bool ok = false;
+                const int v = line.mid(6).split(',').first().trimmed().toInt(&ok);
+                mr = ok && v >= 0 && v <= 255 ? v : -1;
             }
+        }
+        if (m_reports && mr >= 0) {
+            ids << messageId(call().comPort, mr, *number);
+            m_sent << ids.last();
+        } else {
+            followed = false;
         }
         if (parts.size() > 1 && i + 1 < parts.size()) {
             smsparts::note(
@@ -351,7 +472,103 @@ Outcome GsmTransport::send(Page& p) {
         smsparts::note(progressFile, key, {});
     }
     trace().note(QStringLiteral("modem reference(s) %1").arg(refs.join(u',')));
+    if (followed && !ids.isEmpty()) {
+        batch().awaitReceipts(p, ids);
+        m_awaiting << ids;
+        if (before.parts > 0) {
+            trace().note(QStringLiteral("the reports of the parts sent earlier are not followed"));
+        }
+    } else if (m_reports) {
+        trace().note(
+            QStringLiteral("no message reference for every part: its reports are "
+                           "not followed"));
+    }
+    readReports();
+    passVerdicts();
     return Outcome::sent();
+}
+
+QString GsmTransport::messageId(int comPort, int reference, const QByteArray& recipient) {
+    QByteArray digits;
+    for (char c : recipient) {
+        if (c >= '0' && c <= '9') {
+            digits.append(c);
+        }
+    }
+    return QStringLiteral("gsm:COM%1:%2:%3")
+        .arg(comPort)
+        .arg(reference)
+        .arg(QString::fromLatin1(digits.right(8)));
+}
+
+void GsmTransport::readReports() {
+    if (!m_at) {
+        return;
+    }
+    for (const AtChannel::Report& raw : m_at->takeReports()) {
+        QString error;
+        const auto r = sms::decodeStatusReport(raw.pdu, raw.length > 0 ? raw.length : -1, &error);
+        if (!r) {
+            trace().note(QStringLiteral("status report not understood: %1").arg(error));
+            continue;
+        }
+        const QString id = messageId(call().comPort, r->reference, r->recipient);
+        const sms::ReportState state = sms::reportState(r->status);
+        const QString words = sms::statusText(r->status);
+        trace().note(
+            QStringLiteral("status report for %1 (%2): TP-ST 0x%3, %4%5")
+                .arg(id, QString::fromLatin1(r->recipient))
+                .arg(QString::number(r->status, 16).toUpper().rightJustified(2, u'0'), words,
+                     state == sms::ReportState::Trying ? QStringLiteral(", the centre still tries")
+                     : state == sms::ReportState::Unknown ? QStringLiteral(", no verdict")
+                                                          : QString()));
+        if (state == sms::ReportState::Delivered || state == sms::ReportState::Failed) {
+            m_verdicts.append({id, state == sms::ReportState::Delivered,
+                               state == sms::ReportState::Delivered ? QString() : words});
+        }
+    }
+}
+
+void GsmTransport::passVerdicts() {
+    for (const Verdict& v : std::exchange(m_verdicts, {})) {
+        if (m_awaiting.removeOne(v.messageId) || !m_sent.contains(v.messageId)) {
+            batch().receipt(v.messageId, v.delivered, v.reason);
+        } else {
+            // A part of a page that did not go out whole, or one already settled.
+            trace().note(
+                QStringLiteral("report for %1 not kept: no page awaits it").arg(v.messageId));
+        }
+    }
+}
+
+void GsmTransport::awaitReports() {
+    if (!m_at || !m_reports || m_lineLost || m_awaiting.isEmpty() || Cancellation::requested()) {
+        return;
+    }
+    if (m_opt.gsmReceiptWait <= 0) {
+        trace().note(QStringLiteral("%1 part(s) await a status report; [gsm] receipt_wait is 0")
+                         .arg(m_awaiting.size()));
+        return;
+    }
+    trace().note(QStringLiteral("waiting up to %1 s for the status reports of %2 part(s)")
+                     .arg(m_opt.gsmReceiptWait)
+                     .arg(m_awaiting.size()));
+    const Deadline until = deadlineIn(m_opt.gsmReceiptWait);
+    LineWait w = LineWait::Data;
+    while (!m_awaiting.isEmpty() && w == LineWait::Data) {
+        w = m_at->awaitReport(until);
+        readReports();
+        passVerdicts();
+    }
+    if (!m_awaiting.isEmpty()) {
+        trace().note(QStringLiteral("%1 part(s) still without a status report (%2)")
+                         .arg(m_awaiting.size())
+                         .arg(w == LineWait::Cancelled ? QStringLiteral("stopped")
+                              : w == LineWait::Closed  ? QStringLiteral("the line closed")
+                                                       : QStringLiteral("time is up")));
+    } else {
+        trace().note(QStringLiteral("every awaited status report came"));
+    }
 }
 
 bool GsmTransport::numberRefused(int cmsCode) {
@@ -373,7 +590,10 @@ bool GsmTransport::numberRefused(int cmsCode) {
     }
 }
 
-void GsmTransport::close(const QList<Page*>&) { m_port.close(); }
+void GsmTransport::close(const QList<Page*>&) {
+    awaitReports();
+    m_port.close();
+}
 
 GsmTransport::GsmTransport(PortTarget target, const DialerOptions& options)
     : Transport(std::move(target), options) {}

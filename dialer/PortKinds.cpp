@@ -157,12 +157,15 @@ const std::array<PortKind, static_cast<std::size_t>(Kind::Count)> kKinds{{
          o.tls.keyFile = text("keyfile", {});
      },
      make<WctpTransport>},
-    {Kind::Gsm, "gsm", "gsm:DEVICE", "[gsm] pin", "a GSM modem sending SMS",
+    {Kind::Gsm, "gsm", "gsm:DEVICE", "[gsm] pin, receipts, receipt_wait", "a GSM modem sending SMS",
      "\"%1\" names no device", device,
      [](const PortTarget& t) { return QStringLiteral("GSM modem on %1").arg(t.device); },
      [](const IniFile& ini, DialerOptions& o) {
-         o.gsmPin =
-             ini.value(QStringLiteral("gsm"), QStringLiteral("pin")).value_or(QString()).trimmed();
+         const QString gsm = QStringLiteral("gsm");
+         o.gsmPin = ini.value(gsm, QStringLiteral("pin")).value_or(QString()).trimmed();
+         o.gsmReceipts = onOff(ini, gsm, "receipts", o.gsmReceipts);
+         o.gsmReceiptWait = std::clamp(
+             ini.number(gsm, QStringLiteral("receipt_wait"), o.gsmReceiptWait), 0.0, 120.0);
      },
      make<GsmTransport>},
     {Kind::Smtp, "smtp", "smtp:HOST:PORT",

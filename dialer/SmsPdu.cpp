@@ -223,7 +223,8 @@ QByteArray concatenationHeader(int reference, int total, int sequence) {
     return udh;
 }
 
-QList<Part> encode(const QByteArray& number, const QString& text, int reference, Coding* coding) {
+QList<Part> encode(const QByteArray& number, const QString& text, int reference, Coding* coding,
+                   bool statusReport) {
     const bool international = number.startsWith('+');
     const QByteArray digits = international ? number.mid(1) : number;
     Coding used = Coding::Gsm7;
@@ -239,8 +240,9 @@ QList<Part> encode(const QByteArray& number, const QString& text, int reference,
     QList<Part> parts;
     for (qsizetype n = 0; n < chunks.size(); ++n) {
         QByteArray tpdu;
-        tpdu.append(static_cast<char>(concatenated ? 0x41 : 0x01));  // SMS-SUBMIT, UDHI
-        tpdu.append('\0');                                           // message reference
+        // SMS-SUBMIT; UDHI (0x40) for a part with a header; SRR (0x20).
+        tpdu.append(static_cast<char>((concatenated ? 0x41 : 0x01) | (statusReport ? 0x20 : 0)));
+        tpdu.append('\0');  // message reference
         tpdu.append(static_cast<char>(digits.size()));
         tpdu.append(static_cast<char>(international ? 0x91 : 0x81));
         tpdu.append(semiOctets(digits));
@@ -312,12 +314,13 @@ std::optional<Decoded> decode(const QByteArray& hexText, QString* error) {
     const int vpf = (first >> 3) & 0x03;
     const bool udhi = (first & 0x40) != 0;
     byte();  // message reference
+    Decoded d;
+    d.statusReport = (first & 0x20) != 0;
     const int numberDigits = byte();
     const int toa = byte();
     if (numberDigits > 20 || !need((numberDigits + 1) / 2)) {
         return fail(QStringLiteral("bad destination address"));
     }
-    Decoded d;
     if (toa == 0x91) {
         d.number = "+";
     }
@@ -401,6 +404,224 @@ std::optional<Decoded> decode(const QByteArray& hexText, QString* error) {
     }
     d.text = fromGsm7(septets);
     return d;
+}
+
+namespace {
+
+// An address field (length in digits, type, semi-octets) at `p`; moves `p`
+// past it. nullopt for a field cut short, too long, alphanumeric or with a
+// digit that is not 0-9.
+std::optional<QByteArray> readAddress(const QByteArray& b, qsizetype& p, QString* why) {
+    if (p + 2 > b.size()) {
+        *why = QStringLiteral("recipient address cut short");
+        return std::nullopt;
+    }
+    const int digits = static_cast<unsigned char>(b[p]);
+    const int toa = static_cast<unsigned char>(b[p + 1]);
+    p += 2;
+    if (digits > 20 || p + (digits + 1) / 2 > b.size()) {
+        *why = QStringLiteral("recipient address cut short");
+        return std::nullopt;
+    }
+    if (((toa >> 4) & 0x07) == 0x05) {
+        *why = QStringLiteral("alphanumeric recipient address");
+        return std::nullopt;
+    }
+    QByteArray number = ((toa >> 4) & 0x07) == 0x01 ? QByteArray("+") : QByteArray();
+    for (int i = 0; i < digits; ++i) {
+        const int octet = static_cast<unsigned char>(b[p + i / 2]);
+        const int digit = i % 2 == 0 ? octet & 0x0F : octet >> 4;
+        if (digit > 9) {
+            *why = QStringLiteral("bad digit in the recipient address");
+            return std::nullopt;
+        }
+        number.append(static_cast<char>('0' + digit));
+    }
+    p += (digits + 1) / 2;
+    return number;
+}
+
+// A 7-octet time stamp in semi-octets (year, month, day, hour, minute,
+// second, quarter hours from UTC with the sign in bit 3); invalid when a
+// field is out of range.
+QDateTime readStamp(const QByteArray& b, qsizetype p) {
+    int v[6];
+    for (int i = 0; i < 6; ++i) {
+        const int o = static_cast<unsigned char>(b[p + i]);
+        if ((o & 0x0F) > 9 || (o >> 4) > 9) {
+            return {};
+        }
+        v[i] = (o & 0x0F) * 10 + (o >> 4);
+    }
+    const int tz = static_cast<unsigned char>(b[p + 6]);
+    if ((tz >> 4) > 9) {
+        return {};
+    }
+    const int quarters = (tz & 0x07) * 10 + (tz >> 4);
+    const QDate date(2000 + v[0], v[1], v[2]);
+    const QTime time(v[3], v[4], v[5]);
+    if (!date.isValid() || !time.isValid() || quarters > 4 * 18) {
+        return {};
+    }
+    return QDateTime(date, time, Qt::OffsetFromUTC, (tz & 0x08 ? -1 : 1) * quarters * 15 * 60);
+}
+
+QByteArray stamp(const QDateTime& t) {
+    const QDateTime at = t.isValid() ? t : QDateTime(QDate(2000, 1, 1), QTime(0, 0));
+    const int offset = at.offsetFromUtc() / (15 * 60);
+    const int q = offset < 0 ? -offset : offset;
+    QByteArray out;
+    for (int v : {at.date().year() % 100, at.date().month(), at.date().day(), at.time().hour(),
+                  at.time().minute(), at.time().second()}) {
+        out.append(static_cast<char>(((v % 10) << 4) | (v / 10)));
+    }
+    out.append(static_cast<char>(((q % 10) << 4) | (q / 10) | (offset < 0 ? 0x08 : 0)));
+    return out;
+}
+
+QByteArray addressField(const QByteArray& number, bool smsc) {
+    const bool international = number.startsWith('+');
+    const QByteArray digits = international ? number.mid(1) : number;
+    const QByteArray octets = semiOctets(digits);
+    QByteArray out;
+    // The SMSC field counts octets (type included), an address field digits.
+    out.append(static_cast<char>(smsc ? octets.size() + 1 : digits.size()));
+    out.append(static_cast<char>(international ? 0x91 : 0x81));
+    return out + octets;
+}
+
+}  // namespace
+
+ReportState reportState(int status) {
+    if (status < 0 || status > 0x7F) {
+        return ReportState::Unknown;
+    }
+    if (status < 0x20) {
+        return ReportState::Delivered;
+    }
+    return status < 0x40 ? ReportState::Trying : ReportState::Failed;
+}
+
+QString statusText(int status) {
+    // TP-ST values as the standard names them; the same temporary errors
+    // appear while the centre still tries (0x2n) and once it gave up (0x6n).
+    static const char* const kTemporary[] = {"congestion",
+                                             "SME busy",
+                                             "no response from SME",
+                                             "service rejected",
+                                             "quality of service not available",
+                                             "error in SME"};
+    static const char* const kPermanent[] = {
+        "remote procedure error",           "incompatible destination",
+        "connection rejected by SME",       "not obtainable",
+        "quality of service not available", "no interworking available",
+        "validity period expired",          "deleted by originating SME",
+        "deleted by SC administration",     "message does not exist"};
+    switch (status) {
+        case 0x00:
+            return QStringLiteral("received by the SME");
+        case 0x01:
+            return QStringLiteral("forwarded to the SME, delivery not confirmed");
+        case 0x02:
+            return QStringLiteral("replaced by the SC");
+        default:
+            break;
+    }
+    if (status >= 0x20 && status <= 0x25) {
+        return QString::fromLatin1(kTemporary[status - 0x20]);
+    }
+    if (status >= 0x60 && status <= 0x65) {
+        return QString::fromLatin1(kTemporary[status - 0x60]);
+    }
+    if (status >= 0x40 && status <= 0x49) {
+        return QString::fromLatin1(kPermanent[status - 0x40]);
+    }
+    const QString code =
+        QStringLiteral("0x") + QString::number(status, 16).toUpper().rightJustified(2, u'0');
+    switch (reportState(status)) {
+        case ReportState::Delivered:
+            return QStringLiteral("delivered (status %1)").arg(code);
+        case ReportState::Trying:
+            return QStringLiteral("temporary error %1").arg(code);
+        case ReportState::Failed:
+            return status < 0x60 ? QStringLiteral("permanent error %1").arg(code)
+                                 : QStringLiteral("temporary error %1, no more attempts").arg(code);
+        case ReportState::Unknown:
+            break;
+    }
+    return QStringLiteral("reserved status %1").arg(code);
+}
+
+std::optional<StatusReport> decodeStatusReport(const QByteArray& hexText, int tpduLength,
+                                               QString* error) {
+    auto fail = [&](const QString& why) -> std::optional<StatusReport> {
+        if (error) {
+            *error = why;
+        }
+        return std::nullopt;
+    };
+    const QByteArray hex = hexText.trimmed();
+    if (hex.isEmpty() || hex.size() > 400) {
+        return fail(hex.isEmpty() ? QStringLiteral("empty") : QStringLiteral("too long"));
+    }
+    for (char c : hex) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) {
+            return fail(QStringLiteral("not hexadecimal"));
+        }
+    }
+    if (hex.size() % 2 != 0) {
+        return fail(QStringLiteral("odd number of hex digits"));
+    }
+    const QByteArray b = QByteArray::fromHex(hex);
+    qsizetype p = 0;
+    if (tpduLength < 0 || b.size() != tpduLength) {
+        p = 1 + static_cast<unsigned char>(b[0]);  // the SMSC field
+        if (p >= b.size()) {
+            return fail(QStringLiteral("SMSC field cut short"));
+        }
+        if (tpduLength >= 0 && b.size() - p != tpduLength) {
+            return fail(QStringLiteral("+CDS announced %1 octets but the PDU has %2")
+                            .arg(tpduLength)
+                            .arg(b.size() - p));
+        }
+    }
+    const int first = static_cast<unsigned char>(b[p++]);
+    if ((first & 0x03) != 0x02) {
+        return fail(QStringLiteral("not an SMS-STATUS-REPORT"));
+    }
+    if (p + 1 > b.size()) {
+        return fail(QStringLiteral("message reference cut short"));
+    }
+    StatusReport r;
+    r.reference = static_cast<unsigned char>(b[p++]);
+    QString why;
+    const auto recipient = readAddress(b, p, &why);
+    if (!recipient) {
+        return fail(why);
+    }
+    r.recipient = *recipient;
+    if (p + 15 > b.size()) {
+        return fail(QStringLiteral("time stamps or status cut short"));
+    }
+    r.centreTime = readStamp(b, p);
+    r.doneTime = readStamp(b, p + 7);
+    r.status = static_cast<unsigned char>(b[p + 14]);
+    return r;  // optional parameters after TP-ST (PID, DCS, user data) are not needed
+}
+
+QByteArray encodeStatusReport(const StatusReport& r, const QByteArray& smsc, int* tpduLength) {
+    QByteArray tpdu;
+    tpdu.append('\x06');  // SMS-STATUS-REPORT, no more messages waiting, a report to our request
+    tpdu.append(static_cast<char>(r.reference & 0xFF));
+    tpdu.append(addressField(r.recipient, false));
+    tpdu.append(stamp(r.centreTime));
+    tpdu.append(stamp(r.doneTime));
+    tpdu.append(static_cast<char>(r.status & 0xFF));
+    if (tpduLength) {
+        *tpduLength = static_cast<int>(tpdu.size());
+    }
+    const QByteArray head = smsc.isEmpty() ? QByteArray(1, '\0') : addressField(smsc, true);
+    return (head + tpdu).toHex().toUpper();
 }
 
 }  // namespace vts::sms

@@ -193,8 +193,9 @@ TEST(PagesimScenario, SelectorsAndErrors) {
     EXPECT_EQ(slow.bps, 1200);
     EXPECT_TRUE(slow.rejects("99"));
     EXPECT_FALSE(slow.rejects("98"));
-    for (const char* bad :
-         {"5551000 explode", "hello busy", "* drop-after=-1", "* max-block=300", "* password"}) {
+    for (const char* bad : {"5551000 explode", "hello busy", "* drop-after=-1", "* max-block=300",
+                            "* password", "* report-after=-1", "* report-after=soon",
+                            "* report-before=never", "* report-fail=abc"}) {
         EXPECT_FALSE(sim::Scenario::parse(QString::fromLatin1(bad), &error).has_value()) << bad;
         EXPECT_TRUE(error.startsWith(QStringLiteral("line 1"))) << bad;
     }

@@ -7,12 +7,44 @@
 
 #include <QJsonArray>
 
+#include <algorithm>
+
 namespace vts::sim {
 
 GsmModem::GsmModem(int comPort, const Scenario& scenario, Sink sink)
     : m_com(comPort), m_scenario(scenario), m_sink(std::move(sink)) {}
 
-double GsmModem::nextDeadline() const { return kNever; }
+double GsmModem::nextDeadline() const {
+    // Only reports tick() may send count: held ones would wake the loop for nothing.
+    double next = kNever;
+    if (m_expectLength >= 0 || !m_answering ||
+        m_scenario.forPort(m_com).reportBefore != Behaviour::ReportBefore::Any) {
+        return next;
+    }
+    for (const DueReport& r : m_due) {
+        next = std::min(next, r.at);
+    }
+    return next;
+}
+
+void GsmModem::tick(double now) {
+    m_now = now;
+    if (m_expectLength < 0 && m_answering &&
+        m_scenario.forPort(m_com).reportBefore == Behaviour::ReportBefore::Any) {
+        sendDueReports(now);
+    }
+}
+
+void GsmModem::sendDueReports(double now) {
+    for (qsizetype i = 0; i < m_due.size();) {
+        if (m_due[i].at <= now) {
+            m_out += "\r\n" + m_due[i].text + "\r\n";
+            m_due.removeAt(i);
+        } else {
+            ++i;
+        }
+    }
+}
 
 QByteArray GsmModem::takeOutput() {
     QByteArray o;
@@ -34,6 +66,7 @@ void GsmModem::receive(const QByteArray& bytes, double now) {
     if (m_opened < 0) {
         m_opened = now;
     }
+    m_now = now;
     for (char c : bytes) {
         if (m_expectLength >= 0) {
             if (c == 0x1A) {  // Ctrl-Z sends
@@ -75,6 +108,20 @@ void GsmModem::commandLine(const QByteArray& raw) {
         return result("ERROR");
     }
     const QByteArray cmd = line.mid(2);
+    if (b.reportBefore == Behaviour::ReportBefore::Any) {
+        sendDueReports(m_now);  // a report due goes out before the answer
+    }
+    if (cmd.startsWith("+CNMI=")) {
+        if (b.refuseCnmi) {
+            return result("ERROR");
+        }
+        const QList<QByteArray> v = cmd.mid(6).split(',');
+        m_routeReports = v.size() >= 4 && v[3].trimmed() == "1";
+        return result("OK");
+    }
+    if (cmd == "+CNMA" || cmd.startsWith("+CNMA=")) {
+        return result("OK");
+    }
     if (cmd.isEmpty() || cmd == "Z" || cmd == "&F") {
         if (!cmd.isEmpty()) {
             m_echo = true;
@@ -125,6 +172,9 @@ void GsmModem::commandLine(const QByteArray& raw) {
             return result("+CMS ERROR: 304");
         }
         m_expectLength = length;
+        if (b.reportBefore == Behaviour::ReportBefore::Prompt) {
+            sendDueReports(m_now);
+        }
         m_out += "\r\n> ";
         return;
     }
@@ -161,7 +211,29 @@ void GsmModem::pdu(const QByteArray& hex) {
     ++m_messages;
     const int ref = m_nextRef;
     m_nextRef = m_nextRef % 255 + 1;
+    if (b.reportBefore != Behaviour::ReportBefore::Prompt) {
+        sendDueReports(m_now);
+    }
     result("+CMGS: " + QByteArray::number(ref) + "\r\n\r\nOK");
+    if (d->statusReport && m_routeReports && !b.noReports) {
+        sms::StatusReport report;
+        report.reference = ref;
+        report.recipient = d->number;
+        report.centreTime = QDateTime::currentDateTime();
+        report.doneTime = report.centreTime.addMSecs(static_cast<qint64>(b.reportAfter * 1000));
+        auto queue = [&](double at, int status) {
+            report.status = status;
+            int length = 0;
+            const QByteArray pdu = sms::encodeStatusReport(report, "+4917000000", &length);
+            if (m_due.size() < 1000) {
+                m_due.append({at, "+CDS: " + QByteArray::number(length) + "\r\n" + pdu});
+            }
+        };
+        if (b.reportTrying) {
+            queue(m_now + b.reportAfter / 2, 0x21);  // SME busy, still trying
+        }
+        queue(m_now + b.reportAfter, b.reportFails(d->number) ? 0x41 : 0x00);
+    }
     QString text = d->text;
     int parts = 1;
     if (d->reference >= 0 && d->total > 1) {
@@ -195,6 +267,7 @@ void GsmModem::pdu(const QByteArray& hex) {
                {QStringLiteral("coding"),
                 d->coding == sms::Coding::Gsm7 ? QStringLiteral("gsm7") : QStringLiteral("ucs2")},
                {QStringLiteral("parts"), parts},
+               {QStringLiteral("status_report"), d->statusReport},
                {QStringLiteral("text"), text}});
 }
 
@@ -215,6 +288,8 @@ void GsmModem::closed(double now) {
     m_pduMode = false;
     m_answering = true;
     m_expectLength = -1;
+    m_routeReports = false;
+    m_due.clear();
     m_cmd.clear();
     m_pdu.clear();
     m_pages = 0;

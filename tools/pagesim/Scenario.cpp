@@ -16,6 +16,10 @@ QByteArray digitsOf(const QByteArray& number) {
     return d;
 }
 
+bool Behaviour::reportFails(const QByteArray& number) const {
+    return reportFailAll || reportFailNumbers.contains(digitsOf(number));
+}
+
 std::optional<Scenario> Scenario::parse(const QString& text, QString* error) {
     Scenario s;
     const QStringList lines = text.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")));
@@ -98,6 +102,27 @@ std::optional<Scenario> Scenario::parse(const QString& text, QString* error) {
                     return fail(QStringLiteral("sim-pin needs a value"));
                 }
                 b.simPin = value.toLatin1();
+            } else if (key == u"report-after") {
+                const double v = value.toDouble(&ok);
+                ok = ok && v >= 0 && v <= 600;
+                b.reportAfter = v;
+            } else if (key == u"no-reports") {
+                b.noReports = true;
+            } else if (key == u"no-cnmi") {
+                b.refuseCnmi = true;
+            } else if (key == u"report-before") {
+                ok = value == u"prompt" || value == u"cmgs";
+                b.reportBefore = value == u"prompt" ? Behaviour::ReportBefore::Prompt
+                                                    : Behaviour::ReportBefore::Cmgs;
+            } else if (key == u"report-trying") {
+                b.reportTrying = true;
+            } else if (key == u"report-fail") {
+                if (value.isEmpty()) {
+                    b.reportFailAll = true;
+                } else {
+                    b.reportFailNumbers.append(digitsOf(value.toLatin1()));
+                    ok = !b.reportFailNumbers.last().isEmpty();
+                }
             } else if (key == u"double-id") {
                 b.doubleId = true;
             } else if (key == u"garbled") {

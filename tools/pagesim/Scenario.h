@@ -29,8 +29,20 @@ struct Behaviour {
     bool withdraw = false;             // answer the log-off with RS (rejects the call's pages)
     bool doubleId = false;             // answer the first probe with "ID=" twice
     std::optional<QByteArray> simPin;  // GSM: the SIM asks for this PIN
+    // GSM status reports, for parts that ask (TP-SRR) once AT+CNMI routes them:
+    double reportAfter = 0.2;   // seconds after the part is taken
+    bool noReports = false;     // never sent
+    bool refuseCnmi = false;    // AT+CNMI answered ERROR
+    bool reportTrying = false;  // a "still trying" report (SME busy) first
+    // Where a report due goes: whenever the line is free, or held for the
+    // next "> " prompt or the next "+CMGS:" answer and sent just before it.
+    enum class ReportBefore { Any, Prompt, Cmgs };
+    ReportBefore reportBefore = ReportBefore::Any;
+    bool reportFailAll = false;           // TP-ST 0x41 (incompatible destination) for all
+    QList<QByteArray> reportFailNumbers;  // ... or for these numbers' digits
 
     bool rejects(const QByteArray& pin) const { return rejectAllPages || rejectPins.contains(pin); }
+    bool reportFails(const QByteArray& number) const;
 };
 
 class Scenario {
