@@ -90,7 +90,8 @@ INSTANTIATE_TEST_SUITE_P(
 struct Receipts {
     const char* name;
     const char* option;
-    const char* settings;  // added to calvex.ini
+    const char* section;  // of calvex.ini
+    const char* setting;  // added to it
 };
 
 void PrintTo(const Receipts& r, std::ostream* os) { *os << r.name; }
@@ -99,8 +100,11 @@ class ServerRoadReceipts : public ServerRoad, public ::testing::WithParamInterfa
 
 TEST_P(ServerRoadReceipts, DeliveredPageShowsWithoutAReceiver) {
     startSim({QString::fromLatin1(GetParam().option), QStringLiteral("1")});
+    const QByteArray section = QByteArray("[") + GetParam().section + "]\n";
+    QByteArray ini = readFile(QStringLiteral("calvex.ini"));
+    if (!ini.contains(section)) ini += section;
     writeFile(QStringLiteral("calvex.ini"),
-              readFile(QStringLiteral("calvex.ini")) + GetParam().settings);
+              ini.replace(section, section + GetParam().setting + '\n'));
     page(QStringLiteral("Receipt road page"), QStringLiteral("4915112345678"));
     startServer();
     ASSERT_TRUE(waitForOutput(QStringLiteral("Message sucessfully sent"))) << m_out.toStdString();
@@ -119,8 +123,9 @@ TEST_P(ServerRoadReceipts, DeliveredPageShowsWithoutAReceiver) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ServerRoadReceipts,
-                         ::testing::Values(Receipts{"Smpp", "--smpp",
-                                                    "[smpp]\nregistered_delivery=on\n"}),
+                         ::testing::Values(Receipts{"Smpp", "--smpp", "smpp",
+                                                    "registered_delivery=on"},
+                                           Receipts{"Gsm", "--gsm", "gsm", "receipts=on"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ServerRoad, RefusedPageEndsAsFailed) {
