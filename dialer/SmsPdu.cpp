@@ -92,6 +92,23 @@ QByteArray toUcs2(const QString& text) {
     return out;
 }
 
+// The octets a PDU's hex digits stand for: nullopt, with why, for a
+// character that is no hex digit or an odd count (QByteArray::fromHex
+// would skip the one and guess at the other).
+std::optional<QByteArray> fromHexStrictly(const QByteArray& hex, QString* why) {
+    for (char c : hex) {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) {
+            *why = QStringLiteral("not hexadecimal");
+            return std::nullopt;
+        }
+    }
+    if (hex.size() % 2 != 0) {
+        *why = QStringLiteral("odd number of hex digits");
+        return std::nullopt;
+    }
+    return QByteArray::fromHex(hex);
+}
+
 }  // namespace
 
 std::optional<QByteArray> toGsm7(const QString& text) {
@@ -283,16 +300,12 @@ std::optional<Decoded> decode(const QByteArray& hexText, QString* error) {
         }
         return std::nullopt;
     };
-    const QByteArray hex = hexText.trimmed();
-    for (char c : hex) {
-        if (!std::isxdigit(static_cast<unsigned char>(c))) {
-            return fail(QStringLiteral("not hexadecimal"));
-        }
+    QString why;
+    const auto octets = fromHexStrictly(hexText.trimmed(), &why);
+    if (!octets) {
+        return fail(why);
     }
-    if (hex.size() % 2 != 0) {
-        return fail(QStringLiteral("odd number of hex digits"));
-    }
-    const QByteArray b = QByteArray::fromHex(hex);
+    const QByteArray& b = *octets;
     qsizetype p = 0;
     auto need = [&](qsizetype n) { return p + n <= b.size(); };
     auto byte = [&]() { return static_cast<unsigned char>(b[p++]); };
@@ -564,15 +577,12 @@ std::optional<StatusReport> decodeStatusReport(const QByteArray& hexText, int tp
     if (hex.isEmpty() || hex.size() > 400) {
         return fail(hex.isEmpty() ? QStringLiteral("empty") : QStringLiteral("too long"));
     }
-    for (char c : hex) {
-        if (!std::isxdigit(static_cast<unsigned char>(c))) {
-            return fail(QStringLiteral("not hexadecimal"));
-        }
+    QString why;
+    const auto octets = fromHexStrictly(hex, &why);
+    if (!octets) {
+        return fail(why);
     }
-    if (hex.size() % 2 != 0) {
-        return fail(QStringLiteral("odd number of hex digits"));
-    }
-    const QByteArray b = QByteArray::fromHex(hex);
+    const QByteArray& b = *octets;
     qsizetype p = 0;
     if (tpduLength < 0 || b.size() != tpduLength) {
         p = 1 + static_cast<unsigned char>(b[0]);  // the SMSC field
@@ -594,7 +604,6 @@ std::optional<StatusReport> decodeStatusReport(const QByteArray& hexText, int tp
     }
     StatusReport r;
     r.reference = static_cast<unsigned char>(b[p++]);
-    QString why;
     const auto recipient = readAddress(b, p, &why);
     if (!recipient) {
         return fail(why);
