@@ -4,15 +4,12 @@
 #include "DeliveryLog.h"
 #include "DeliveryNotes.h"
 
-#include <sqlite3.h>
-
 namespace vts {
 
 namespace {
 
 // How long the server waits for a store or a notes file another program holds.
 constexpr int kWaitMs = 50;
-constexpr int kBusyTimeoutMs = 5000;  // the store layer's own wait, restored after
 
 }  // namespace
 
@@ -25,15 +22,13 @@ bool DeliveryIntake::take() {
         [this](const QList<deliverynotes::Note>& notes) {
             db::Database* log = m_log ? m_log() : nullptr;
             if (!log || !log->isOpen()) return false;
-            sqlite3_busy_timeout(log->handle(), kWaitMs);
-            bool kept = true;
+            db::ShortWait wait(*log, kWaitMs);
             try {
                 keepDeliveryNotes(*log, notes);
+                return true;
             } catch (const db::DbError&) {
-                kept = false;  // tried again at a later run's end or tick
+                return false;  // tried again some ticks later
             }
-            sqlite3_busy_timeout(log->handle(), kBusyTimeoutMs);
-            return kept;
         },
         kWaitMs);
     m_pause = kept ? 0 : kRetrySeconds - 1;

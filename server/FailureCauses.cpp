@@ -4,15 +4,12 @@
 #include "Database.h"
 #include "LogStore.h"
 
-#include <sqlite3.h>
-
 namespace vts {
 
 namespace {
 
 // How long a cause's write may wait for a store another program holds.
 constexpr int kWriteWaitMs = 50;
-constexpr int kBusyTimeoutMs = 5000;  // the store layer's own wait, restored after
 
 }  // namespace
 
@@ -56,7 +53,7 @@ void FailureCauses::save(const QString& id, const QString& cause) {
 void FailureCauses::flush() {
     db::Database* log = m_log ? m_log() : nullptr;
     if (!log || !log->isOpen() || m_unsaved.isEmpty()) return;
-    sqlite3_busy_timeout(log->handle(), kWriteWaitMs);
+    db::ShortWait wait(*log, kWriteWaitMs);
     try {
         for (auto it = m_unsaved.begin(); it != m_unsaved.end();) {
             logstore::writeCause(*log, it.key().toLongLong(), it.value());
@@ -65,7 +62,6 @@ void FailureCauses::flush() {
     } catch (const db::DbError&) {
         // Kept for the next cause; the status line has said it already.
     }
-    sqlite3_busy_timeout(log->handle(), kBusyTimeoutMs);
 }
 
 }  // namespace vts

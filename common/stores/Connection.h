@@ -106,6 +106,7 @@ struct Connection {
 
 struct Database::Impl {
     std::shared_ptr<Connection> conn;
+    int busyMs = kBusyTimeoutMs;
 };
 
 }  // namespace vts::db

@@ -186,8 +186,11 @@ void Database::createTable(const TableDef& table) {
 }
 
 void Database::setBusyTimeout(int ms) {
+    d->busyMs = ms;
     if (d->conn->db) sqlite3_busy_timeout(d->conn->db, ms);
 }
+
+int Database::busyTimeout() const { return d->busyMs; }
 
 bool Database::hasTable(const QString& table) const {
     Connection& c = *d->conn;

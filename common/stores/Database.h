@@ -99,6 +99,7 @@ public:
     // How long a statement waits for another program's lock before it fails
     // with a store error (several seconds unless set).
     void setBusyTimeout(int ms);
+    int busyTimeout() const;
 
     // Updatable record set over a whole table, in table (row) order.
     std::unique_ptr<Recordset> openTable(const QString& table);
@@ -131,6 +132,20 @@ private:
     friend class Recordset;
     struct Impl;
     std::unique_ptr<Impl> d;
+};
+
+// For writes on a thread that must not wait long for another program's
+// lock: the store's wait is `ms` for the scope, then what it was.
+class ShortWait final {
+public:
+    ShortWait(Database& db, int ms) : m_db(db), m_was(db.busyTimeout()) { db.setBusyTimeout(ms); }
+    ~ShortWait() { m_db.setBusyTimeout(m_was); }
+    ShortWait(const ShortWait&) = delete;
+    ShortWait& operator=(const ShortWait&) = delete;
+
+private:
+    Database& m_db;
+    int m_was;
 };
 
 // A position over rows. Field names are matched without regard to case.

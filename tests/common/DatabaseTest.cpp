@@ -224,6 +224,23 @@ TEST_F(DatabaseTest, ScopedEditStoresOnlyOnCommitAndAbandonsOnEveryOtherExit) {
               QStringLiteral("4"));
 }
 
+// A write that must not wait long fails fast on another program's lock,
+// and the wait the store had before (a server's own short one) comes back.
+TEST_F(DatabaseTest, ShortWaitFailsFastAndPutsTheEarlierWaitBack) {
+    m_db->setBusyTimeout(200);
+    auto other = Database::open(dir(), QStringLiteral("People.db"));
+    other->execute(QStringLiteral("BEGIN IMMEDIATE"));
+    {
+        db::ShortWait wait(*m_db, 20);
+        EXPECT_EQ(m_db->busyTimeout(), 20);
+        EXPECT_THROW(add(QStringLiteral("Held")), DbError);
+    }
+    EXPECT_EQ(m_db->busyTimeout(), 200);
+    other->execute(QStringLiteral("COMMIT"));
+    add(QStringLiteral("Free"));
+    EXPECT_EQ(count(), 1);
+}
+
 TEST_F(DatabaseTest, TextWidthIsEnforcedAndNoHalfRowIsStored) {
     auto rs = m_db->openTable(QStringLiteral("tblPeople"));
     rs->addNew();
